@@ -1,0 +1,26 @@
+#include "db/connection.h"
+
+#include "db/error.h"
+#include "db/text.h"
+
+namespace agent {
+
+std::size_t Recordset::indexOf(std::string_view name) const {
+  const std::size_t n = fieldCount();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (equalsIgnoreCase(fieldName(i), name)) return i;
+  }
+  return n;
+}
+
+const Value& Recordset::field(std::string_view name) const {
+  std::size_t i = indexOf(name);
+  if (i == fieldCount()) {
+    throw AgentError(error_number::kItemNotFound,
+                     "Item cannot be found in the collection corresponding to the requested name "
+                     "or ordinal. (" + std::string(name) + ")");
+  }
+  return field(i);
+}
+
+}  // namespace agent

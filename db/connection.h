@@ -1,0 +1,70 @@
+// The connection and recordset interfaces every part of the agent talks to.
+// Implementations: the ODBC driver (db/odbc_connection.h), the embedded
+// local engine (db/embedded/), and DriverConnection, which picks one of them
+// from a connection string. Tests wrap a Connection in decorators (one that
+// records statements, one that injects a failure); they never fake one.
+#ifndef AGENT_DB_CONNECTION_H_
+#define AGENT_DB_CONNECTION_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/value.h"
+
+namespace agent {
+
+// A forward-only view of a query's rows, positioned on the current row.
+// A Recordset must not outlive the Connection that opened it.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  // ADO's flags: on a result without rows both are true; on a result with
+  // rows both are false until moveNext() passes the last row (eof true).
+  virtual bool eof() const = 0;
+  virtual bool bof() const = 0;
+  // Advances to the next row. Throws DbError when the driver fails mid-read.
+  virtual void moveNext() = 0;
+
+  virtual std::size_t fieldCount() const = 0;
+  virtual const std::string& fieldName(std::size_t index) const = 0;
+  // The current row's value of a field. Only valid while !eof().
+  virtual const Value& field(std::size_t index) const = 0;
+
+  // The field of that name, compared case-insensitively as ADO does.
+  // Throws AgentError(kItemNotFound) naming the field when there is none.
+  const Value& field(std::string_view name) const;
+  // The index of the named field, or fieldCount() when there is none.
+  std::size_t indexOf(std::string_view name) const;
+};
+
+// How a query's rows are read.
+enum class Cursor {
+  // Rows stream from the driver one at a time; nothing else may run on the
+  // connection until the recordset is gone. Used for exports.
+  Forward,
+  // Rows are read whole at open, so other statements may run on the same
+  // connection while the recordset is walked (look-ups inside loops).
+  Static,
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  virtual bool isOpen() const = 0;
+  // Makes name the database later statements work in. Throws DbError.
+  virtual void setDefaultDatabase(const std::string& name) = 0;
+  // Runs a statement whose result, if any, is discarded. Throws AgentError
+  // (a DbError for driver failures; closedConnectionError() when not open).
+  virtual void execute(const std::string& sql) = 0;
+  // Opens a query. Throws as execute() does.
+  virtual std::unique_ptr<Recordset> query(const std::string& sql,
+                                           Cursor cursor = Cursor::Forward) = 0;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_DB_CONNECTION_H_

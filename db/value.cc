@@ -1,0 +1,44 @@
+#include "db/value.h"
+
+#include <utility>
+
+namespace agent {
+
+Value Value::text(std::string s) {
+  Value v;
+  v.type_ = Type::Text;
+  v.text_ = std::move(s);
+  return v;
+}
+
+Value Value::number(double d, std::string exact) {
+  Value v;
+  v.type_ = Type::Number;
+  v.number_ = d;
+  v.text_ = std::move(exact);
+  return v;
+}
+
+Value Value::dateTime(const DateTime& dt) {
+  Value v;
+  v.type_ = Type::DateTime;
+  v.dateTime_ = dt;
+  return v;
+}
+
+bool Value::operator==(const Value& other) const {
+  if (type_ != other.type_) return false;
+  switch (type_) {
+    case Type::Null:
+      return true;
+    case Type::Text:
+      return text_ == other.text_;
+    case Type::Number:
+      return number_ == other.number_;
+    case Type::DateTime:
+      return dateTime_ == other.dateTime_;
+  }
+  return false;
+}
+
+}  // namespace agent

@@ -1,0 +1,63 @@
+// A single database value as the agent sees it: Null, text, number or
+// date-time. Numbers keep the exact decimal text a driver returned next to
+// the double, so that an export can write what the database holds.
+#ifndef AGENT_DB_VALUE_H_
+#define AGENT_DB_VALUE_H_
+
+#include <compare>
+#include <string>
+
+namespace agent {
+
+// A calendar date and time of day without a time zone (SQL Server datetime,
+// MySQL DATETIME). Fields are plain numbers; validity is the caller's concern.
+struct DateTime {
+  int year = 1900;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+
+  bool isMidnight() const { return hour == 0 && minute == 0 && second == 0 && millisecond == 0; }
+  auto operator<=>(const DateTime&) const = default;
+};
+
+class Value {
+ public:
+  enum class Type { Null, Text, Number, DateTime };
+
+  Value() = default;  // Null
+  static Value null() { return Value(); }
+  static Value text(std::string s);
+  // exact: the decimal text the driver returned ("1500.50"); empty when the
+  // number was computed rather than read.
+  static Value number(double d, std::string exact = {});
+  static Value dateTime(const DateTime& dt);
+
+  Type type() const { return type_; }
+  bool isNull() const { return type_ == Type::Null; }
+  bool isText() const { return type_ == Type::Text; }
+  bool isNumber() const { return type_ == Type::Number; }
+  bool isDateTime() const { return type_ == Type::DateTime; }
+
+  // Accessors for the held kind; calling the wrong one returns an empty or
+  // zero value rather than throwing (the caller decides by type()).
+  const std::string& textValue() const { return text_; }
+  double numberValue() const { return number_; }
+  const std::string& exactNumber() const { return text_; }
+  const DateTime& dateTimeValue() const { return dateTime_; }
+
+  bool operator==(const Value& other) const;
+
+ private:
+  Type type_ = Type::Null;
+  std::string text_;  // the text, or a number's exact decimal text
+  double number_ = 0;
+  DateTime dateTime_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_DB_VALUE_H_

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the agent, its demo and its tests need, then
+# configures and builds the project into build/. Safe to run again: packages
+# already present are skipped and the build is incremental.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  unixodbc-dev odbc-mariadb tdsodbc
+  mariadb-server-core mariadb-client
+  libsqlite3-dev sqlite3
+  qt6-base-dev libgl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libspdlog-dev libfmt-dev libcli11-dev
+  xvfb trayer xdotool imagemagick x11-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # The server binaries come without a system service: policy-rc.d keeps any
+  # maintainer script from starting one.
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$BUILD_TYPE" >/dev/null
+cmake --build build --parallel "$(nproc)"
