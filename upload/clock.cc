@@ -1,0 +1,54 @@
+#include "upload/clock.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace agent {
+
+DateTime SystemClock::now() const {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  DateTime dt;
+  dt.year = local.tm_year + 1900;
+  dt.month = local.tm_mon + 1;
+  dt.day = local.tm_mday;
+  dt.hour = local.tm_hour;
+  dt.minute = local.tm_min;
+  dt.second = local.tm_sec;
+  return dt;
+}
+
+long long toEpochSeconds(const DateTime& dt) {
+  using namespace std::chrono;
+  auto days = sys_days(year_month_day(year(dt.year), month(dt.month), day(dt.day)));
+  return duration_cast<seconds>(days.time_since_epoch()).count() + dt.hour * 3600LL +
+         dt.minute * 60LL + dt.second;
+}
+
+DateTime fromEpochSeconds(long long s) {
+  using namespace std::chrono;
+  long long dayCount = s >= 0 ? s / 86400 : -((-s + 86399) / 86400);
+  long long rest = s - dayCount * 86400;
+  year_month_day ymd{sys_days(days(dayCount))};
+  DateTime dt;
+  dt.year = static_cast<int>(ymd.year());
+  dt.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  dt.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  dt.hour = static_cast<int>(rest / 3600);
+  dt.minute = static_cast<int>(rest % 3600 / 60);
+  dt.second = static_cast<int>(rest % 60);
+  return dt;
+}
+
+DateTime addSeconds(const DateTime& dt, long long seconds) {
+  DateTime out = fromEpochSeconds(toEpochSeconds(dt) + seconds);
+  out.millisecond = dt.millisecond;
+  return out;
+}
+
+}  // namespace agent
