@@ -1,0 +1,34 @@
+// The cycle timer's schedule, without a window: every tick compares the
+// clock with NextRunTime; when it has passed, NextRunTime moves on by 50
+// minutes before anything else, and the cycle runs unless paused. The
+// window and the headless runner drive the same object.
+#ifndef AGENT_APP_CORE_SCHEDULE_H_
+#define AGENT_APP_CORE_SCHEDULE_H_
+
+#include "db/value.h"
+#include "upload/clock.h"
+
+namespace agent {
+
+class Schedule {
+ public:
+  static constexpr long long kIntervalSeconds = 50 * 60;
+
+  // NextRunTime = now + 50 minutes. clock must outlive the schedule.
+  explicit Schedule(const Clock& clock);
+
+  // The tick's decision: false while now <= NextRunTime; otherwise moves
+  // NextRunTime to now + 50 minutes and returns true (a cycle is due; the
+  // caller skips it when paused).
+  bool tick();
+
+  const DateTime& nextRunTime() const { return nextRunTime_; }
+
+ private:
+  const Clock& clock_;
+  DateTime nextRunTime_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_APP_CORE_SCHEDULE_H_
