@@ -1,0 +1,65 @@
+// The agent's program state and its two entry points for a cycle: what the
+// window's activation does (open the local connection, run a cycle) and
+// what a timer tick does (run a cycle). Owns the local connection, the
+// remote connection of the last cycle, the institution code and the
+// platform settings; the window or the headless runner owns the Agent.
+#ifndef AGENT_APP_CORE_AGENT_H_
+#define AGENT_APP_CORE_AGENT_H_
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "db/driver_connection.h"
+#include "db/platform_config.h"
+#include "upload/clock.h"
+#include "upload/journal.h"
+#include "upload/message_sink.h"
+#include "upload/stage.h"
+
+namespace agent {
+
+class Agent {
+ public:
+  // home: the program folder. Reads platform.ini there (throws ProgramEnd
+  // when it is unusable). messages, journal and clock must outlive it.
+  Agent(std::filesystem::path home, MessageSink& messages, Journal& journal, const Clock& clock);
+  ~Agent();
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+
+  // Start-up step: makes <home>/CSV when missing. Throws ProgramEnd with the
+  // error's number and description when it cannot.
+  void ensureCsvFolder();
+
+  // The activation: opens the local connection from the settings file, then
+  // runs one cycle. Throws ProgramEnd where the program must end.
+  void activate();
+
+  // Reads the settings file and opens the local connection (a new one
+  // replaces the old). Throws ProgramEnd where the program must end.
+  void connectLocal();
+
+  // One upload cycle over the given stages (the cycle order by default).
+  // Handles its own errors; returns true when the cycle stamped its end.
+  bool runCycle();
+  bool runCycle(StageList stages);
+
+  const std::filesystem::path& home() const { return home_; }
+  const PlatformConfig& config() const { return config_; }
+  const std::string& univCode() const { return univCode_; }
+
+ private:
+  struct State;
+  std::filesystem::path home_;
+  PlatformConfig config_;
+  MessageSink& messages_;
+  Journal& journal_;
+  const Clock& clock_;
+  std::string univCode_;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_APP_CORE_AGENT_H_
