@@ -34,7 +34,11 @@ void appendUtf8(std::string& out, char32_t c) {
 // the bytes there are malformed.
 std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& c) {
   unsigned char b = static_cast<unsigned char>(text[i]);
-  std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+  std::size_t len = b < 0x80           ? 1
+                    : (b >> 5) == 0x6  ? 2
+                    : (b >> 4) == 0xE  ? 3
+                    : (b >> 3) == 0x1E ? 4
+                                       : 0;
   if (len == 0 || i + len > text.size()) return 0;
   c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
   for (std::size_t k = 1; k < len; ++k) {

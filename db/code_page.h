@@ -21,7 +21,8 @@ std::string windows1252ToUtf8(std::string_view bytes);
 std::string utf8ToWindows1252(std::string_view text, std::size_t* replaced = nullptr);
 
 // The code page's bytes for text (UTF-8 passes through unchanged).
-std::string encodeForCodePage(std::string_view text, CodePage page, std::size_t* replaced = nullptr);
+std::string encodeForCodePage(std::string_view text, CodePage page,
+                              std::size_t* replaced = nullptr);
 
 // The first maxCharacters characters (not bytes) of a UTF-8 text.
 std::string truncateCharacters(std::string_view text, std::size_t maxCharacters);

@@ -18,7 +18,8 @@ const Value& Recordset::field(std::string_view name) const {
   if (i == fieldCount()) {
     throw AgentError(error_number::kItemNotFound,
                      "Item cannot be found in the collection corresponding to the requested name "
-                     "or ordinal. (" + std::string(name) + ")");
+                     "or ordinal. (" +
+                         std::string(name) + ")");
   }
   return field(i);
 }

@@ -28,8 +28,8 @@ class ConnectionString {
 
  private:
   struct Part {
-    std::string key;    // trimmed
-    std::string value;  // trimmed, braces removed
+    std::string key;                   // trimmed
+    std::string value;                 // trimmed, braces removed
     std::size_t valueBegin, valueEnd;  // raw value span in text_
   };
   std::string text_;

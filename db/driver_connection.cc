@@ -19,8 +19,8 @@ void DriverConnection::open(const std::string& connectionString, const std::stri
     std::string pwd = password.empty() ? cs.get("Pwd").value_or("") : password;
     impl_ = openEmbeddedConnection(server, uid, pwd);
   } else {
-    std::string text = target.odbcName == cs.driverName() ? connectionString
-                                                          : cs.withDriver(target.odbcName);
+    std::string text =
+        target.odbcName == cs.driverName() ? connectionString : cs.withDriver(target.odbcName);
     impl_ = openOdbcConnection(text, user, password);
   }
 }
@@ -34,7 +34,9 @@ void DriverConnection::setDefaultDatabase(const std::string& name) {
   impl().setDefaultDatabase(name);
 }
 
-void DriverConnection::execute(const std::string& sql) { impl().execute(sql); }
+void DriverConnection::execute(const std::string& sql) {
+  impl().execute(sql);
+}
 
 std::unique_ptr<Recordset> DriverConnection::query(const std::string& sql, Cursor cursor) {
   return impl().query(sql, cursor);

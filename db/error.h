@@ -12,14 +12,14 @@ namespace agent {
 // Error numbers the agent produces or decides by (ADO's HRESULTs as signed
 // 32-bit numbers).
 namespace error_number {
-constexpr long kGenericFailure = -2147467259;     // 0x80004005
-constexpr long kObjectNotFound = -2147217865;     // 42S02
-constexpr long kIntegrityViolation = -2147217873; // 23xxx
-constexpr long kDataConversion = -2147217913;     // 22xxx
-constexpr long kSyntaxOrAccess = -2147217900;     // 42xxx, 37000
-constexpr long kObjectClosed = -2146824584;       // statement on a closed connection
-constexpr long kItemNotFound = -2146825023;       // field name not in the recordset
-constexpr long kFileError = 75;                   // path/file access error
+constexpr long kGenericFailure = -2147467259;      // 0x80004005
+constexpr long kObjectNotFound = -2147217865;      // 42S02
+constexpr long kIntegrityViolation = -2147217873;  // 23xxx
+constexpr long kDataConversion = -2147217913;      // 22xxx
+constexpr long kSyntaxOrAccess = -2147217900;      // 42xxx, 37000
+constexpr long kObjectClosed = -2146824584;        // statement on a closed connection
+constexpr long kItemNotFound = -2146825023;        // field name not in the recordset
+constexpr long kFileError = 75;                    // path/file access error
 constexpr long kOverflow = 6;
 constexpr long kTypeMismatch = 13;
 }  // namespace error_number

@@ -46,9 +46,8 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   } else if (equalsIgnoreCase(page, "windows-1252") || equalsIgnoreCase(page, "cp1252")) {
     config.exportCodePage = CodePage::Windows1252;
   } else {
-    throw AgentError(error_number::kGenericFailure,
-                     file.string() + ": [export] code_page = " + page +
-                         ": expected windows-1252 or utf-8");
+    throw AgentError(error_number::kGenericFailure, file.string() + ": [export] code_page = " +
+                                                        page + ": expected windows-1252 or utf-8");
   }
   std::filesystem::path log = ini.get("log", "folder", "log");
   config.logFolder = log.is_absolute() ? log : home / log;

@@ -12,8 +12,8 @@ Journal::Journal() = default;
 Journal::Journal(const std::filesystem::path& logFile) {
   try {
     std::filesystem::create_directories(logFile.parent_path());
-    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.string(),
-                                                                       1024 * 1024, 5);
+    auto sink =
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.string(), 1024 * 1024, 5);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
     file_->flush_on(spdlog::level::trace);
@@ -25,9 +25,15 @@ Journal::Journal(const std::filesystem::path& logFile) {
 
 Journal::~Journal() = default;
 
-void Journal::info(const std::string& line) { write("INFO ", line); }
-void Journal::warning(const std::string& line) { write("WARN ", line); }
-void Journal::error(const std::string& line) { write("ERROR ", line); }
+void Journal::info(const std::string& line) {
+  write("INFO ", line);
+}
+void Journal::warning(const std::string& line) {
+  write("WARN ", line);
+}
+void Journal::error(const std::string& line) {
+  write("ERROR ", line);
+}
 
 void Journal::write(const char* level, const std::string& line) {
   std::string text = std::string(level) + line;

@@ -50,6 +50,10 @@ class Agent {
   const std::string& univCode() const { return univCode_; }
 
  private:
+  // Chooses the remote account and opens a fresh remote connection; a
+  // failure is shown and leaves the connection unopened.
+  void connectRemote();
+
   struct State;
   std::filesystem::path home_;
   PlatformConfig config_;

@@ -9,8 +9,7 @@ namespace agent {
 // fee balances and receipts, so receipts booked in a cycle are uploaded in
 // the same cycle.
 StageList cycleStages() {
-  static const std::vector<Stage> kStages = {
-  };
+  static const std::vector<Stage> kStages = {};
   return StageList(kStages);
 }
 

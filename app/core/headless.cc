@@ -1,0 +1,45 @@
+#include "app/core/headless.h"
+
+#include <iostream>
+#include <thread>
+
+#include "app/core/program_end.h"
+#include "app/core/schedule.h"
+
+namespace agent {
+
+void LoggedMessages::show(const std::string& text, MessageIcon icon) {
+  journal_.warning("message: " + text);
+  std::cerr << (icon == MessageIcon::Exclamation ? "upload-agent: ! " : "upload-agent: ") << text
+            << std::endl;
+}
+
+int runOnce(Agent& agent, MessageSink& messages) {
+  try {
+    agent.ensureCsvFolder();
+    agent.connectLocal();
+    return agent.runCycle() ? 0 : 1;
+  } catch (const ProgramEnd& end) {
+    messages.show(end.message(), MessageIcon::Exclamation);
+    return 2;
+  }
+}
+
+int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
+                const std::atomic<bool>& stop, std::chrono::milliseconds tickInterval) {
+  try {
+    Schedule schedule(clock);
+    agent.ensureCsvFolder();
+    agent.activate();
+    while (!stop.load()) {
+      std::this_thread::sleep_for(tickInterval);
+      if (schedule.tick()) agent.runCycle();
+    }
+    return 0;
+  } catch (const ProgramEnd& end) {
+    messages.show(end.message(), MessageIcon::Exclamation);
+    return 2;
+  }
+}
+
+}  // namespace agent

@@ -1,0 +1,99 @@
+// upload-agent: the program entry. With a desktop it lives in the tray;
+// without one it runs the same schedule headless, or exactly one cycle.
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <iterator>
+
+#include <CLI/CLI.hpp>
+
+#include "app/core/agent.h"
+#include "app/core/headless.h"
+#include "app/core/program_end.h"
+#include "db/code_page.h"
+#include "db/error.h"
+#include "db/local_settings.h"
+#include "upload/clock.h"
+#include "upload/journal.h"
+
+#if defined(AGENT_HAVE_GUI) && __has_include("app/gui/tray_agent.h")
+#include "app/gui/tray_agent.h"
+#define AGENT_TRAY 1
+#endif
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) {
+  stopRequested = true;
+}
+
+std::filesystem::path programFolder(const std::string& homeOption, const char* argv0) {
+  if (!homeOption.empty()) return std::filesystem::absolute(homeOption);
+  if (const char* env = std::getenv("UPLOAD_AGENT_HOME"); env != nullptr && *env != '\0') {
+    return std::filesystem::absolute(env);
+  }
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) self = std::filesystem::absolute(argv0);
+  return self.parent_path();
+}
+
+// Reads a password from standard input and writes the value for PASSWORD in
+// the settings file's encoding (Windows-1252).
+int scramblePassword() {
+  std::string plain;
+  std::getline(std::cin, plain);
+  if (!plain.empty() && plain.back() == '\r') plain.pop_back();
+  try {
+    std::cout << agent::utf8ToWindows1252(agent::scramblePassword(plain)) << "\n";
+    return 0;
+  } catch (const agent::AgentError& e) {
+    std::cerr << "upload-agent: " << e.description() << "\n";
+    return 2;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Upload agent: keeps the portal's database in step with the local one."};
+  std::string home;
+  bool once = false, headless = false, scramble = false;
+  app.add_option("--home", home,
+                 "program folder (default: UPLOAD_AGENT_HOME, else the "
+                 "executable's folder)");
+  app.add_flag("--once", once, "run exactly one cycle and exit (0 when it stamped its end)");
+  app.add_flag("--headless", headless, "run the 50-minute schedule without a window");
+  app.add_flag("--scramble-password", scramble,
+               "read a password from standard input and print its PASSWORD value");
+  CLI11_PARSE(app, argc, argv);
+
+  if (scramble) return scramblePassword();
+
+  const std::filesystem::path folder = programFolder(home, argv[0]);
+  try {
+    agent::SystemClock clock;
+    agent::PlatformConfig config = agent::PlatformConfig::load(folder);
+    agent::Journal journal(config.logFolder / "agent.log");
+    journal.info("upload-agent starting in " + folder.string());
+#ifdef AGENT_TRAY
+    if (!once && !headless) {
+      if (agent::displayAvailable()) return agent::runTrayAgent(argc, argv, folder, journal);
+      journal.warning("no display: running without a window, as --headless");
+    }
+#endif
+    agent::LoggedMessages messages(journal);
+    agent::Agent agent(folder, messages, journal, clock);
+    if (once) return agent::runOnce(agent, messages);
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    return agent::runHeadless(agent, messages, clock, stopRequested);
+  } catch (const agent::AgentError& e) {
+    std::cerr << "upload-agent: " << e.description() << "\n";
+  } catch (const agent::ProgramEnd& e) {
+    std::cerr << "upload-agent: " << e.message() << "\n";
+  }
+  return 2;
+}
