@@ -1,0 +1,28 @@
+// The online payment posting stage: every captured gateway payment of the
+// portal that is not yet taken becomes a local receipt (lines over the
+// student's balances, header, payment log) and is marked taken on the
+// portal with its receipt number.
+#ifndef AGENT_PAYMENTS_PAYMENT_POSTING_H_
+#define AGENT_PAYMENTS_PAYMENT_POSTING_H_
+
+#include <cstddef>
+
+#include "upload/cycle_context.h"
+
+namespace agent {
+
+inline constexpr const char* kDuplicateReceiptNumberMessage = "Duplicate Rec. No. found";
+
+// Books the pending payments of rzp_paymentgateway in fdate order and
+// returns how many were booked. A payment is passed over (and stays
+// pending) when its student is unknown locally, its order id is already in
+// paygate, the student has no balance rows, or its amount or date is NULL
+// (with a journal warning). The local writes of one payment are one local
+// transaction, committed before the remote mark; a failure rolls them back
+// and is thrown on. When no receipt number can be issued, shows
+// kDuplicateReceiptNumberMessage and throws CycleAbort.
+std::size_t postGatewayPayments(CycleContext& ctx);
+
+}  // namespace agent
+
+#endif  // AGENT_PAYMENTS_PAYMENT_POSTING_H_
