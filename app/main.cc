@@ -76,13 +76,14 @@ int main(int argc, char** argv) {
   try {
     agent::SystemClock clock;
     agent::PlatformConfig config = agent::PlatformConfig::load(folder);
+#ifdef AGENT_TRAY
+    const bool tray = !once && !headless;
+    if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
+#endif
     agent::Journal journal(config.logFolder / "agent.log");
     journal.info("upload-agent starting in " + folder.string());
 #ifdef AGENT_TRAY
-    if (!once && !headless) {
-      if (agent::displayAvailable()) return agent::runTrayAgent(argc, argv, folder, journal);
-      journal.warning("no display: running without a window, as --headless");
-    }
+    if (tray) journal.warning("no display: running without a window, as --headless");
 #endif
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
