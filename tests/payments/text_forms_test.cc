@@ -1,0 +1,76 @@
+// The text forms the payment stages splice into statements: literals that
+// cannot break out of their quotes, dates and amounts that read back the
+// same whatever the regional settings, and the numeric reading of stored
+// counters and portal amounts.
+#include <gtest/gtest.h>
+
+#include "db/error.h"
+#include "payments/receipt_numbers.h"
+#include "payments/sql_literal.h"
+
+namespace agent {
+namespace {
+
+TEST(LocalLiteral, DoublesEveryQuoteSoTheTextStaysOneLiteral) {
+  EXPECT_EQ(localLiteral("D'Souza"), "'D''Souza'");
+  EXPECT_EQ(localLiteral("x'); drop table rechead; --"), "'x''); drop table rechead; --'");
+  EXPECT_EQ(localLiteral(""), "''");
+  EXPECT_EQ(localLiteral("back\\slash"), "'back\\slash'");
+}
+
+TEST(RemoteLiteral, WritesTheBytesInHexSoNoQuoteOrBackslashReachesTheParser) {
+  EXPECT_EQ(remoteLiteral("O1"), "_utf8mb4 X'4F31'");
+  EXPECT_EQ(remoteLiteral("a'\\"), "_utf8mb4 X'61275C'");
+  EXPECT_EQ(remoteLiteral(""), "_utf8mb4 X''");
+  EXPECT_EQ(remoteLiteral("\xC3\xA9"), "_utf8mb4 X'C3A9'");  // é in UTF-8
+}
+
+TEST(DateText, IsDayMonthYearWithTheTimeOnlyWhereItMatters) {
+  const DateTime paid{2024, 3, 5, 10, 30, 0};
+  EXPECT_EQ(dayMonthYear(paid), "05/03/2024");
+  EXPECT_EQ(dayMonthYearTime(paid), "05/03/2024 10:30:00");
+  EXPECT_EQ(dayMonthYearTime(DateTime{2024, 12, 31}), "31/12/2024");
+}
+
+TEST(AmountText, IsPlainDecimalWithAPoint) {
+  EXPECT_EQ(amountText(1500), "1500");
+  EXPECT_EQ(amountText(1234.5), "1234.5");
+  EXPECT_EQ(amountText(0), "0");
+  EXPECT_EQ(amountText(1234567.25), "1234567.25");
+}
+
+TEST(ValueReading, FollowsTheLeadingNumberAndDateRules) {
+  EXPECT_EQ(leadingNumber("000123"), 123);
+  EXPECT_EQ(leadingNumber("  12abc"), 12);
+  EXPECT_EQ(leadingNumber("12.75x"), 12.75);
+  EXPECT_EQ(leadingNumber("abc12"), 0);
+  EXPECT_EQ(leadingNumber(""), 0);
+  EXPECT_EQ(numberOf(Value::null()), std::nullopt);
+  EXPECT_EQ(numberOf(Value::text("1200.50")), 1200.5);
+  EXPECT_EQ(numberOf(Value::number(7)), 7);
+  EXPECT_EQ(dateTimeOf(Value::null()), std::nullopt);
+  EXPECT_EQ(dateTimeOf(Value::text("2024-03-05 10:30:00")), (DateTime{2024, 3, 5, 10, 30, 0}));
+  EXPECT_EQ(dateTimeOf(Value::text("2024-03-05")), (DateTime{2024, 3, 5}));
+  EXPECT_EQ(dateTimeOf(Value::text("soon")), std::nullopt);
+  EXPECT_EQ(valueText(Value::null()), "");
+  EXPECT_EQ(valueText(Value::number(5)), "5");
+}
+
+TEST(ReceiptNumberFormat, PadsToSixDigitsAndNeverCuts) {
+  EXPECT_EQ(formatReceiptNumber("P", 124), "P000124");
+  EXPECT_EQ(formatReceiptNumber("", 1), "000001");
+  EXPECT_EQ(formatReceiptNumber("GRP/", 1000000), "GRP/1000000");
+  EXPECT_EQ(formatReceiptNumber("", 123456789), "123456789");
+}
+
+TEST(NextSerial, ReadsTheStoredCounterAsItsLeadingNumber) {
+  EXPECT_EQ(nextSerial(Value::null()), 1);
+  EXPECT_EQ(nextSerial(Value::text("000123")), 124);
+  EXPECT_EQ(nextSerial(Value::text("R77")), 1);
+  EXPECT_EQ(nextSerial(Value::number(999999)), 1000000);
+  EXPECT_EQ(nextSerial(Value::number(41.9)), 42);
+  EXPECT_THROW(nextSerial(Value::text("9999999999999999")), AgentError);
+}
+
+}  // namespace
+}  // namespace agent
