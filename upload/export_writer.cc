@@ -1,0 +1,104 @@
+// Writing export files: escaping, code page, CR LF, and closing on every
+// path.
+#include "upload/export_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "db/error.h"
+
+namespace agent {
+
+namespace {
+
+constexpr std::size_t kBufferBytes = 1 << 20;
+
+void appendEscaped(std::string& out, std::string_view field, const ExportFormat& format) {
+  for (char c : field) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
+      default:
+        if (c == format.separator || (format.enclosure && c == *format.enclosure)) out += '\\';
+        out += c;
+    }
+  }
+}
+
+}  // namespace
+
+std::string escapeExportField(std::string_view field, const ExportFormat& format) {
+  std::string out;
+  out.reserve(field.size());
+  appendEscaped(out, field, format);
+  return out;
+}
+
+void ExportFile::Closer::operator()(std::FILE* f) const {
+  std::fclose(f);
+}
+
+ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportFormat format)
+    : path_(std::move(path)), codePage_(codePage), format_(format) {
+  std::error_code ec;
+  std::filesystem::remove(path_, ec);
+  if (ec) {
+    throw AgentError(error_number::kFileError,
+                     "Cannot delete the export file " + path_.string() + ": " + ec.message());
+  }
+  errno = 0;
+  file_.reset(std::fopen(path_.string().c_str(), "wb"));
+  if (!file_) fail("open", errno);
+  std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
+}
+
+ExportFile::~ExportFile() = default;
+
+void ExportFile::writeLine(std::span<const std::string> fields) {
+  if (!file_) fail("write", EBADF);
+  line_.clear();
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) line_ += format_.separator;
+    if (format_.enclosure) line_ += *format_.enclosure;
+    appendEscaped(line_, fields[i], format_);
+    if (format_.enclosure) line_ += *format_.enclosure;
+  }
+  std::string bytes = encodeForCodePage(line_, codePage_, &replaced_);
+  bytes += "\r\n";
+  errno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
+    int osError = errno;
+    file_.reset();
+    fail("write", osError);
+  }
+  ++lines_;
+}
+
+void ExportFile::close() {
+  if (!file_) return;
+  errno = 0;
+  bool flushed = std::fflush(file_.get()) == 0;
+  int osError = errno;
+  bool closed = std::fclose(file_.release()) == 0;
+  if (!closed && osError == 0) osError = errno;
+  if (!flushed || !closed) fail("close", osError);
+}
+
+void ExportFile::fail(const char* what, int osError) const {
+  std::string reason = osError != 0 ? std::generic_category().message(osError) : "unknown error";
+  throw AgentError(error_number::kFileError, std::string("Cannot ") + what + " the export file " +
+                                                 path_.string() + ": " + reason);
+}
+
+}  // namespace agent

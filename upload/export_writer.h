@@ -1,0 +1,73 @@
+// The export writer: one pipe-separated text file of the CSV folder,
+// written line by line. A line is its fields joined by the separator, each
+// field escaped so that the server's load reads back exactly the value
+// (escape character "\", see loadStatement), ended by CR LF; no header, no
+// byte-order mark, the export code page of platform.ini.
+#ifndef AGENT_UPLOAD_EXPORT_WRITER_H_
+#define AGENT_UPLOAD_EXPORT_WRITER_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "db/code_page.h"
+
+namespace agent {
+
+// How fields are laid out in a line. The load statement of a file is built
+// from the same format, so writer and server always agree.
+struct ExportFormat {
+  char separator = '|';
+  // When set, every field is written between two of these (the SMS log).
+  std::optional<char> enclosure;
+};
+
+// field with "\" → "\\", LF → "\n", CR → "\r", NUL → "\0", and a "\"
+// before every separator and enclosure character it holds.
+std::string escapeExportField(std::string_view field, const ExportFormat& format);
+
+class ExportFile {
+ public:
+  // Deletes the file at path when it exists and creates it empty. Throws
+  // AgentError(kFileError) naming the path and the system's reason.
+  ExportFile(std::filesystem::path path, CodePage codePage, ExportFormat format = {});
+  // Closes the file if close() was not called (or failed); never throws.
+  ~ExportFile();
+  ExportFile(const ExportFile&) = delete;
+  ExportFile& operator=(const ExportFile&) = delete;
+
+  // Writes one line of fields (UTF-8), escaped, converted and ended by
+  // CR LF. Throws AgentError(kFileError) when the write fails.
+  void writeLine(std::span<const std::string> fields);
+  // Flushes and closes the file. Throws AgentError(kFileError) on failure;
+  // the file is closed either way.
+  void close();
+
+  const std::filesystem::path& path() const { return path_; }
+  std::size_t linesWritten() const { return lines_; }
+  // Characters written as "?" because the code page cannot hold them.
+  std::size_t replacedCharacters() const { return replaced_; }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const;
+  };
+  [[noreturn]] void fail(const char* what, int osError) const;
+
+  std::filesystem::path path_;
+  CodePage codePage_;
+  ExportFormat format_;
+  std::unique_ptr<std::FILE, Closer> file_;
+  std::string line_;  // reused for every line
+  std::size_t lines_ = 0;
+  std::size_t replaced_ = 0;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_UPLOAD_EXPORT_WRITER_H_

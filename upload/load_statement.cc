@@ -1,0 +1,44 @@
+// Building load statements.
+#include "upload/load_statement.h"
+
+#include <cstdio>
+
+namespace agent {
+
+namespace {
+
+// A one-character SQL literal that reads the same in every SQL mode.
+std::string characterLiteral(char c) {
+  if (c == '\\' || c == '\'') {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "X'%02X'", static_cast<unsigned char>(c));
+    return hex;
+  }
+  return std::string("'") + c + "'";
+}
+
+}  // namespace
+
+std::string sqlPathLiteral(std::string_view path) {
+  std::string out;
+  out.reserve(path.size() + 8);
+  for (char c : path) {
+    if (c == '\\' || c == '\'') out += c;
+    out += c;
+  }
+  return out;
+}
+
+std::string loadStatement(std::string_view path, std::string_view table, std::string_view columns,
+                          const ExportFormat& format) {
+  std::string sql = "LOAD DATA local INFILE '" + sqlPathLiteral(path) + "' INTO TABLE ";
+  sql += table;
+  sql += " FIELDS TERMINATED BY " + characterLiteral(format.separator);
+  if (format.enclosure) sql += " ENCLOSED BY " + characterLiteral(*format.enclosure);
+  sql += " ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' (";
+  sql += columns;
+  sql += ")";
+  return sql;
+}
+
+}  // namespace agent

@@ -1,0 +1,71 @@
+// MirrorTable: the procedure that mirrors one local table into its remote
+// table. It writes the source query's rows to the export file, then has
+// the remote server load that file twice: into the staging table, from
+// which the merge update brings existing rows up to date, and into the
+// target, which adds the rows whose key it does not hold yet. Nothing is
+// deleted remotely. An empty source query leaves the old export file and
+// sends nothing.
+#ifndef AGENT_UPLOAD_MIRROR_TABLE_H_
+#define AGENT_UPLOAD_MIRROR_TABLE_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/connection.h"
+#include "upload/cycle_context.h"
+#include "upload/mirror_spec.h"
+
+namespace agent {
+
+class MirrorTable {
+ public:
+  // ctx and spec must outlive this object.
+  MirrorTable(CycleContext& ctx, const MirrorSpec& spec);
+
+  // Statements of the table's own, sent in order between the merge update
+  // and the insert load (a sweep of rows the file no longer holds, say).
+  void setStatementsAfterMerge(std::vector<std::string> statements);
+
+  // The whole procedure: source query, export file, remote statements.
+  // Returns the rows exported (0: nothing written or sent). Throws the
+  // first AgentError of any step; statements already sent stay done and
+  // the export file is closed.
+  std::size_t run();
+
+  // The steps, for stages that combine tables (one source, two files).
+  std::unique_ptr<Recordset> openSource() const;
+  const std::filesystem::path& exportPath() const { return exportPath_; }
+  std::string stagingDrop() const;
+  std::string stagingCreate() const;
+  std::string stagingLoad() const;
+  const std::string& mergeUpdate() const { return spec_.mergeUpdate; }
+  std::string insertLoad() const;
+  // The statements run() sends after the export, in order.
+  std::vector<std::string> remoteStatements() const;
+  void sendRemote(const std::vector<std::string>& statements) const;
+
+  // Writes every row of rows, from the current one to the end, as one line
+  // of each table's export file (files made anew, closed on every path).
+  // Returns the rows written. The journal notes per table the characters
+  // its code page could not hold.
+  static std::size_t exportRows(Recordset& rows, std::initializer_list<const MirrorTable*> tables);
+
+ private:
+  CycleContext& ctx_;
+  const MirrorSpec& spec_;
+  std::filesystem::path exportPath_;
+  std::vector<std::string> afterMerge_;
+};
+
+// A source query without rows: ADO's EOF and BOF together.
+inline bool hasNoRows(const Recordset& rows) {
+  return rows.eof() && rows.bof();
+}
+
+}  // namespace agent
+
+#endif  // AGENT_UPLOAD_MIRROR_TABLE_H_

@@ -1,0 +1,83 @@
+// The staff and hostel tables: employees, hostels, room types (published as
+// hostroomtype) and rooms. An existing employee keeps the fdesignation it
+// was first loaded with; no merge update sets fdeleted.
+#include "upload/mirror_spec.h"
+#include "upload/mirror_table.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+
+namespace {
+
+using F = ExportField;
+
+const std::vector<MirrorSpec>& specs() {
+  static const std::vector<MirrorSpec> kSpecs = {
+      {"select * from masemp order by fempcode",
+       "UPMASEMP.csv",
+       "masemp",
+       "fempcode, fempname, fmobile, femail, fdesignation, fdeleted",
+       {F::source("fempcode"), F::source("fempname"), F::source("fmobile"), F::source("femail"),
+        F::source("fdegncode"), F::fixed("F")},
+       "update masemp x, tmpmasemp y set x.fempname = y.fempname, x.fmobile = y.fmobile, "
+       "x.femail = y.femail where x.fempcode = y.fempcode",
+       StagingVariant::DropBoth},
+
+      {"select * from hosthead order by fhostcode",
+       "uphosthead.csv",
+       "hosthead",
+       "fhostcode, fhostname, ffloors, frooms, forder, fdeleted",
+       {F::source("fhostcode"), F::source("fhostname"), F::source("ffloors"), F::source("frooms"),
+        F::source("forder"), F::fixed("F")},
+       "update hosthead x, tmphosthead y set x.fhostname = y.fhostname, x.ffloors = y.ffloors, "
+       "x.frooms = y.frooms, x.forder = y.forder where x.fhostcode = y.fhostcode",
+       StagingVariant::DropBoth},
+
+      {"select * from roomtype order by froomtype",
+       "uproomtype.csv",
+       "hostroomtype",
+       "froomtype, fdescpn, forder, fdeleted",
+       {F::source("froomtype"), F::source("fdescpn"), F::source("forder"), F::fixed("F")},
+       "update hostroomtype x, tmphostroomtype y set x.fdescpn = y.fdescpn, x.forder = y.forder "
+       "where x.froomtype = y.froomtype",
+       StagingVariant::DropBoth},
+
+      {"select * from hostrooms order by fhostcode, froomno",
+       "uphostrooms.csv",
+       "hostrooms",
+       "fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder, fdeleted",
+       {F::source("fhostcode"), F::source("froomno"), F::source("froomdesc"), F::source("ffloorno"),
+        F::source("froomtype"), F::source("fcapacity"), F::source("ffee"), F::source("forder"),
+        F::fixed("F")},
+       "update hostrooms x, tmphostrooms y set x.froomdesc = y.froomdesc, x.ffloorno = "
+       "y.ffloorno, x.froomtype = y.froomtype, x.fcapacity = y.fcapacity, x.ffee = y.ffee, "
+       "x.forder = y.forder where x.fhostcode = y.fhostcode and x.froomno = y.froomno",
+       StagingVariant::DropBoth},
+  };
+  return kSpecs;
+}
+
+std::size_t mirror(CycleContext& ctx, std::string_view table) {
+  return MirrorTable(ctx, findMirrorSpec(specs(), table)).run();
+}
+
+}  // namespace
+
+std::span<const MirrorSpec> staffAndHostelSpecs() {
+  return specs();
+}
+
+std::size_t uploadEmployees(CycleContext& ctx) {
+  return mirror(ctx, "masemp");
+}
+std::size_t uploadHostels(CycleContext& ctx) {
+  return mirror(ctx, "hosthead");
+}
+std::size_t uploadRoomTypes(CycleContext& ctx) {
+  return mirror(ctx, "hostroomtype");
+}
+std::size_t uploadRooms(CycleContext& ctx) {
+  return mirror(ctx, "hostrooms");
+}
+
+}  // namespace agent

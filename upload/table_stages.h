@@ -1,0 +1,37 @@
+// The stage procedures of the plain table mirrors, in cycle order. Each
+// runs its group's MirrorSpec through MirrorTable and returns the rows it
+// exported.
+#ifndef AGENT_UPLOAD_TABLE_STAGES_H_
+#define AGENT_UPLOAD_TABLE_STAGES_H_
+
+#include <cstddef>
+
+#include "upload/cycle_context.h"
+
+namespace agent {
+
+// Academic masters (upload/masters.cc).
+std::size_t uploadColleges(CycleContext& ctx);
+std::size_t uploadDegrees(CycleContext& ctx);
+std::size_t uploadSubjects(CycleContext& ctx);
+std::size_t uploadCategories(CycleContext& ctx);
+std::size_t uploadFeeHeads(CycleContext& ctx);
+std::size_t uploadRoutes(CycleContext& ctx);
+
+// Students and their portal logins, one pass over the students
+// (upload/students.cc).
+std::size_t uploadStudentsAndLogins(CycleContext& ctx);
+
+// Results and subject marks (upload/results.cc).
+std::size_t uploadResults(CycleContext& ctx);
+std::size_t uploadSubjectMarks(CycleContext& ctx);
+
+// Staff and hostels (upload/staff_hostels.cc).
+std::size_t uploadEmployees(CycleContext& ctx);
+std::size_t uploadHostels(CycleContext& ctx);
+std::size_t uploadRoomTypes(CycleContext& ctx);
+std::size_t uploadRooms(CycleContext& ctx);
+
+}  // namespace agent
+
+#endif  // AGENT_UPLOAD_TABLE_STAGES_H_
