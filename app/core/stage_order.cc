@@ -4,6 +4,7 @@
 
 #include "payments/payment_posting.h"
 #include "payments/receipt_download.h"
+#include "upload/table_stages.h"
 
 namespace agent {
 
@@ -13,8 +14,23 @@ namespace agent {
 // the same cycle.
 StageList cycleStages() {
   static const std::vector<Stage> kStages = {
+      {"college", uploadColleges},
+      {"degree", uploadDegrees},
+      {"subject", uploadSubjects},
+      {"mascat", uploadCategories},
+      {"mashead", uploadFeeHeads},
+      {"masroute", uploadRoutes},
+      {"student and masuser", uploadStudentsAndLogins},
+      {"result", uploadResults},
+      {"studsub", uploadSubjectMarks},
       {"receipt download", downloadPortalReceipts, StageGate::Download},
       {"payment posting", postGatewayPayments, StageGate::PostingUnlessDownload},
+      // studfee, then rechead / recdetl / recmode
+      {"masemp", uploadEmployees},
+      {"hosthead", uploadHostels},
+      {"roomtype", uploadRoomTypes},
+      {"hostrooms", uploadRooms},
+      // smslog
   };
   return StageList(kStages);
 }
