@@ -1,0 +1,66 @@
+// The tray agent's entry: the application object, the journal, the agent
+// and the window, and the ends of the program.
+#include "app/gui/tray_agent.h"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+#include <exception>
+#include <optional>
+
+#include "app/core/agent.h"
+#include "app/core/program_end.h"
+#include "app/gui/agent_calls.h"
+#include "app/gui/qt_message_sink.h"
+#include "app/gui/service_window.h"
+#include "db/platform_config.h"
+#include "upload/clock.h"
+#include "upload/journal.h"
+
+namespace agent {
+
+namespace {
+
+constexpr char kLogFileName[] = "upload-agent.log";
+
+// The journal in the configured log folder; in memory when the settings
+// cannot be read (the agent then reports why).
+std::unique_ptr<Journal> openJournal(const std::filesystem::path& home) {
+  try {
+    return std::make_unique<Journal>(PlatformConfig::load(home).logFolder / kLogFileName);
+  } catch (const std::exception&) {
+    return std::make_unique<Journal>();
+  }
+}
+
+}  // namespace
+
+int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
+  QApplication app(argc, argv);
+  // The window hides into the tray, and message boxes close while it is
+  // hidden: the program ends only through the window's own end.
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  QtMessageSink messages;
+  std::unique_ptr<Journal> journal = openJournal(home);
+  SystemClock clock;
+
+  std::optional<Agent> agent;
+  try {
+    agent.emplace(home, messages, *journal, clock);
+  } catch (const std::exception& error) {
+    journal->error(error.what());
+    messages.show(error.what(), MessageIcon::Exclamation);
+    return 1;
+  }
+  AgentCallsOf calls(*agent);
+
+  ServiceWindow::Options options;
+  options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  ServiceWindow window(calls, messages, *journal, clock, agent->config().regional, options);
+  QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
+  window.load();
+  if (window.hasEnded()) return window.exitStatus();
+  return app.exec();
+}
+
+}  // namespace agent
