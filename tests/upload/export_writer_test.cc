@@ -1,0 +1,129 @@
+// The export file format byte for byte, field escaping, the code page and
+// file failures; the load statements that read the files back.
+#include "upload/export_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "db/error.h"
+#include "tests/support/temp_dir.h"
+#include "upload/load_statement.h"
+
+namespace agent {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(ExportWriterTest, LinesArePipeJoinedEndedByCrLfWithoutHeaderOrBom) {
+  TempDir dir("export");
+  ExportFile file(dir / "UPMASCAT.csv", CodePage::Windows1252);
+  std::vector<std::string> gen = {"GEN", "General", "F"};
+  std::vector<std::string> obc = {"OBC", "", "F"};
+  file.writeLine(gen);
+  file.writeLine(obc);
+  file.close();
+  EXPECT_EQ(readFile(dir / "UPMASCAT.csv"), "GEN|General|F\r\nOBC||F\r\n");
+  EXPECT_EQ(file.linesWritten(), 2u);
+}
+
+TEST(ExportWriterTest, HostileCharactersAreEscapedForTheLoad) {
+  ExportFormat pipe;
+  EXPECT_EQ(escapeExportField("a|b", pipe), "a\\|b");
+  EXPECT_EQ(escapeExportField("C:\\new", pipe), "C:\\\\new");
+  EXPECT_EQ(escapeExportField("end\\", pipe), "end\\\\");
+  EXPECT_EQ(escapeExportField("one\r\ntwo", pipe), "one\\r\\ntwo");
+  EXPECT_EQ(escapeExportField(std::string("nul\0x", 5), pipe), "nul\\0x");
+  EXPECT_EQ(escapeExportField("it's \"quoted\"", pipe), "it's \"quoted\"");
+  ExportFormat quoted{'|', '"'};
+  EXPECT_EQ(escapeExportField("say \"hi\"|x", quoted), "say \\\"hi\\\"\\|x");
+}
+
+TEST(ExportWriterTest, EnclosedFieldsStandBetweenTheirQuotes) {
+  TempDir dir("export");
+  ExportFile file(dir / "UPSMS.csv", CodePage::Windows1252, ExportFormat{'|', '"'});
+  std::vector<std::string> line = {"2024-01-02", "", "a \"b\"", "F"};
+  file.writeLine(line);
+  file.close();
+  EXPECT_EQ(readFile(dir / "UPSMS.csv"), "\"2024-01-02\"|\"\"|\"a \\\"b\\\"\"|\"F\"\r\n");
+}
+
+TEST(ExportWriterTest, TheCodePageHoldsWhatItCanAndCountsTheRest) {
+  TempDir dir("export");
+  // U+00B8 and e-acute are in Windows-1252, the rupee sign and Devanagari are not.
+  std::vector<std::string> line = {"12\xC2\xB8 Caf\xC3\xA9",
+                                   "\xE2\x82\xB9"
+                                   "5",
+                                   "\xE0\xA4\x95"};
+  {
+    ExportFile file(dir / "a.csv", CodePage::Windows1252);
+    file.writeLine(line);
+    file.close();
+    EXPECT_EQ(file.replacedCharacters(), 2u);
+  }
+  EXPECT_EQ(readFile(dir / "a.csv"), "12\xB8 Caf\xE9|?5|?\r\n");
+  {
+    ExportFile file(dir / "b.csv", CodePage::Utf8);
+    file.writeLine(line);
+    file.close();
+    EXPECT_EQ(file.replacedCharacters(), 0u);
+  }
+  EXPECT_EQ(readFile(dir / "b.csv"),
+            "12\xC2\xB8 Caf\xC3\xA9|\xE2\x82\xB9"
+            "5|\xE0\xA4\x95\r\n");
+}
+
+TEST(ExportWriterTest, AnOldFileIsReplacedNotAppendedTo) {
+  TempDir dir("export");
+  writeFile(dir / "UPMASCAT.csv", "OLD|Old|F\r\nOLD2|Old|F\r\n");
+  ExportFile file(dir / "UPMASCAT.csv", CodePage::Windows1252);
+  std::vector<std::string> line = {"NEW", "New", "F"};
+  file.writeLine(line);
+  file.close();
+  EXPECT_EQ(readFile(dir / "UPMASCAT.csv"), "NEW|New|F\r\n");
+}
+
+TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
+  TempDir dir("export");
+  try {
+    ExportFile file(dir / "missing" / "UPMASCAT.csv", CodePage::Windows1252);
+    FAIL() << "opening in a missing folder succeeded";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kFileError);
+    EXPECT_NE(e.description().find((dir / "missing" / "UPMASCAT.csv").string()), std::string::npos);
+    EXPECT_NE(e.description().find("No such file or directory"), std::string::npos)
+        << e.description();
+  }
+  // A folder of the file's name that holds something cannot be deleted.
+  std::filesystem::create_directories(dir / "UPDEGREE.csv" / "inside");
+  try {
+    ExportFile file(dir / "UPDEGREE.csv", CodePage::Windows1252);
+    FAIL() << "deleting a non-empty folder succeeded";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kFileError);
+    EXPECT_NE(e.description().find("Cannot delete"), std::string::npos) << e.description();
+  }
+}
+
+TEST(LoadStatementTest, PathsAreDoubledBetweenTheQuotes) {
+  EXPECT_EQ(sqlPathLiteral("C:\\Apps\\Upload\\CSV\\UPMASCAT.csv"),
+            "C:\\\\Apps\\\\Upload\\\\CSV\\\\UPMASCAT.csv");
+  EXPECT_EQ(sqlPathLiteral("/srv/agent/CSV/UPMASCAT.csv"), "/srv/agent/CSV/UPMASCAT.csv");
+  EXPECT_EQ(sqlPathLiteral("C:\\O'Brien\\CSV\\x.csv"), "C:\\\\O''Brien\\\\CSV\\\\x.csv");
+}
+
+TEST(LoadStatementTest, LoadsNameTheirEscapeAndLineEndBeforeTheColumns) {
+  EXPECT_EQ(loadStatement("C:\\Apps\\Upload\\CSV\\UPMASCAT.csv", "tmpmascat",
+                          "fcatcode, fcatdesc, fdeleted"),
+            "LOAD DATA local INFILE 'C:\\\\Apps\\\\Upload\\\\CSV\\\\UPMASCAT.csv' INTO TABLE "
+            "tmpmascat FIELDS TERMINATED BY '|' ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' "
+            "(fcatcode, fcatdesc, fdeleted)");
+  EXPECT_EQ(loadStatement("/a/UPSMS.csv", "smslog", "fdate, fdeleted", ExportFormat{'|', '"'}),
+            "LOAD DATA local INFILE '/a/UPSMS.csv' INTO TABLE smslog FIELDS TERMINATED BY '|' "
+            "ENCLOSED BY '\"' ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' (fdate, fdeleted)");
+}
+
+}  // namespace
+}  // namespace agent

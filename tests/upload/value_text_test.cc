@@ -1,0 +1,83 @@
+// The text forms of export values: numbers, dates, trimming, commas.
+#include "upload/value_text.h"
+
+#include <gtest/gtest.h>
+
+namespace agent {
+namespace {
+
+RegionalSettings defaults() {
+  return RegionalSettings{};
+}
+
+std::string plain(const Value& v, const RegionalSettings& r = defaults()) {
+  return convertValue(v, Conversion::Plain, r);
+}
+
+TEST(ValueTextTest, NumbersTakeTheirShortestPlainForm) {
+  EXPECT_EQ(plain(Value::number(1500.5, "1500.50")), "1500.5");
+  EXPECT_EQ(plain(Value::number(1500, "1500.00")), "1500");
+  EXPECT_EQ(plain(Value::number(0.5, "0.50")), "0.5");
+  EXPECT_EQ(plain(Value::number(0.5, ".5")), "0.5");
+  EXPECT_EQ(plain(Value::number(-2.25, "-2.250")), "-2.25");
+  EXPECT_EQ(plain(Value::number(0, "-0.00")), "0");
+  EXPECT_EQ(plain(Value::number(7, "007")), "7");
+  EXPECT_EQ(plain(Value::number(1e14, "100000000000000")), "100000000000000");
+  // Computed numbers (no exact text) and texts past 15 digits use the double.
+  EXPECT_EQ(plain(Value::number(1500.5)), "1500.5");
+  EXPECT_EQ(plain(Value::number(0.1 + 0.2)), "0.3");
+  EXPECT_EQ(plain(Value::number(1234567.125, "1234567.1250000000001")), "1234567.125");
+  EXPECT_EQ(plain(Value::number(1e20)), "100000000000000000000");
+}
+
+TEST(ValueTextTest, NumbersUseTheRegionalDecimalSeparator) {
+  RegionalSettings r;
+  r.decimalSeparator = ",";
+  EXPECT_EQ(plain(Value::number(1500.5, "1500.50"), r), "1500,5");
+  EXPECT_EQ(plain(Value::number(0.25), r), "0,25");
+  EXPECT_EQ(plain(Value::number(1500, "1500.00"), r), "1500");
+}
+
+TEST(ValueTextTest, NullIsEmptyInEveryConversion) {
+  for (Conversion c :
+       {Conversion::Plain, Conversion::Date, Conversion::Trimmed, Conversion::CommaRestored}) {
+    EXPECT_EQ(convertValue(Value::null(), c, defaults()), "");
+  }
+}
+
+TEST(ValueTextTest, DatesArePlainInTheShortFormAndIsoInTheDateConversion) {
+  DateTime midnight{2024, 3, 7};
+  DateTime afternoon{2024, 3, 7, 14, 5, 9};
+  EXPECT_EQ(plain(Value::dateTime(midnight)), "07/03/2024");
+  EXPECT_EQ(plain(Value::dateTime(afternoon)), "07/03/2024 02:05:09 PM");
+  EXPECT_EQ(dateText(Value::dateTime(midnight), defaults()), "2024-03-07");
+  EXPECT_EQ(dateText(Value::dateTime(afternoon), defaults()), "2024-03-07");
+  // A date held as text is read back in the short form of the settings.
+  EXPECT_EQ(dateText(Value::text("07/03/2024"), defaults()), "2024-03-07");
+  RegionalSettings us;
+  us.shortDate = "M/d/yyyy";
+  EXPECT_EQ(plain(Value::dateTime(midnight), us), "3/7/2024");
+  EXPECT_EQ(dateText(Value::text("3/7/2024 10:00:00 AM"), us), "2024-03-07");
+  // A text that is no date is written as it is.
+  EXPECT_EQ(dateText(Value::text("pending"), defaults()), "pending");
+}
+
+TEST(ValueTextTest, TextsKeepTheirBlanksUnlessTrimmed) {
+  EXPECT_EQ(plain(Value::text("  MAT  ")), "  MAT  ");
+  EXPECT_EQ(convertValue(Value::text("  70 "), Conversion::Trimmed, defaults()), "70");
+  // Only spaces are trimmed.
+  EXPECT_EQ(convertValue(Value::text("\t70 \t"), Conversion::Trimmed, defaults()), "\t70 \t");
+  EXPECT_EQ(convertValue(Value::number(30, "30.00"), Conversion::Trimmed, defaults()), "30");
+}
+
+TEST(ValueTextTest, CommaRestoredWritesEveryCedillaAsComma) {
+  EXPECT_EQ(convertValue(Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town"),
+                         Conversion::CommaRestored, defaults()),
+            "12, Main Road, Town");
+  // Other characters outside ASCII stay.
+  EXPECT_EQ(convertValue(Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, defaults()),
+            "Caf\xC3\xA9");
+}
+
+}  // namespace
+}  // namespace agent
