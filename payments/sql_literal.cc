@@ -89,7 +89,7 @@ std::optional<DateTime> dateTimeOf(const Value& v) {
   DateTime dt;
   int fields = std::sscanf(v.textValue().c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &dt.year, &dt.month,
                            &dt.day, &dt.hour, &dt.minute, &dt.second);
-  if (fields != 3 && fields != 6) return std::nullopt;
+  if (fields != 3 && fields != 5 && fields != 6) return std::nullopt;
   if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > 31) return std::nullopt;
   return dt;
 }

@@ -50,7 +50,7 @@ double leadingNumber(std::string_view text);
 std::optional<double> numberOf(const Value& v);
 
 // A value read as a date-time: a date as it is; text in the ISO form
-// yyyy-mm-dd[ hh:mm:ss] (as some drivers return dates) parsed; anything else
+// yyyy-mm-dd[ hh:mm[:ss]] (as some drivers return dates) parsed; anything else
 // nullopt.
 std::optional<DateTime> dateTimeOf(const Value& v);
 
