@@ -1,0 +1,481 @@
+// The ODBC driver: environment, connection and statement handles owned by
+// small RAII objects, the wide (UTF-16) API at the boundary and UTF-8 text
+// inside, diagnostics turned into DbError, and column values turned into
+// Values by their SQL type.
+#include "db/odbc_connection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "db/error.h"
+
+namespace agent {
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the wide ODBC API must be UTF-16");
+
+// ---- UTF-8 <-> UTF-16 ------------------------------------------------------
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Unpaired surrogates become U+FFFD.
+std::string toUtf8(const SQLWCHAR* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+// The code point starting at text[i] (i advanced past it); a malformed or
+// truncated sequence yields U+FFFD for its first byte.
+char32_t decodeUtf8(std::string_view text, std::size_t& i) {
+  const unsigned char lead = text[i++];
+  if (lead < 0x80) return lead;
+  std::size_t extra = (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 0;
+  if (extra == 0 || i + extra > text.size()) return 0xFFFD;
+  char32_t c = lead & (0x3F >> extra);
+  for (std::size_t k = 0; k < extra; ++k) {
+    const unsigned char next = text[i + k];
+    if ((next >> 6) != 0x2) return 0xFFFD;
+    c = (c << 6) | (next & 0x3F);
+  }
+  i += extra;
+  return c;
+}
+
+std::u16string toUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char32_t c = decodeUtf8(text, i);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+SQLWCHAR* wide(std::u16string& s) {
+  return reinterpret_cast<SQLWCHAR*>(s.data());
+}
+
+// ---- handles and diagnostics -----------------------------------------------
+
+// The first diagnostic record of a handle as a DbError; the driver's
+// message text is kept unchanged. what names the failed call for the rare
+// failure that leaves no record.
+DbError diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+  SQLWCHAR state[6] = {};
+  SQLINTEGER native = 0;
+  std::vector<SQLWCHAR> message(1024);
+  SQLSMALLINT messageLength = 0;
+  SQLRETURN rc = SQLGetDiagRecW(handleType, handle, 1, state, &native, message.data(),
+                                static_cast<SQLSMALLINT>(message.size()), &messageLength);
+  if (rc == SQL_SUCCESS_WITH_INFO && messageLength >= static_cast<SQLSMALLINT>(message.size())) {
+    message.resize(messageLength + 1);
+    rc = SQLGetDiagRecW(handleType, handle, 1, state, &native, message.data(),
+                        static_cast<SQLSMALLINT>(message.size()), &messageLength);
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    return DbError("HY000", 0, std::string("ODBC call failed without diagnostics: ") + what);
+  }
+  std::size_t length = std::min<std::size_t>(messageLength, message.size() - 1);
+  return DbError(toUtf8(state, 5), native, toUtf8(message.data(), length));
+}
+
+void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+  if (!SQL_SUCCEEDED(rc)) throw diagnostics(handleType, handle, what);
+}
+
+// Owns one ODBC handle; frees it (after the owner's own cleanup) on
+// destruction.
+class Handle {
+ public:
+  Handle(SQLSMALLINT type, SQLHANDLE parent) : type_(type) {
+    SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
+    if (!SQL_SUCCEEDED(rc)) {
+      handle_ = SQL_NULL_HANDLE;
+      if (type == SQL_HANDLE_ENV) throw DbError("HY001", 0, "Cannot allocate an ODBC environment.");
+      throw diagnostics(type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC, parent,
+                        "SQLAllocHandle");
+    }
+  }
+  ~Handle() {
+    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  SQLHANDLE get() const { return handle_; }
+  SQLSMALLINT type() const { return type_; }
+  void check(SQLRETURN rc, const char* what) const { agent::check(rc, type_, handle_, what); }
+
+ private:
+  SQLSMALLINT type_;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+// ---- column values ---------------------------------------------------------
+
+enum class ColumnKind { Exact, Float, Date, Time, Timestamp, Text };
+
+ColumnKind kindOf(SQLSMALLINT sqlType) {
+  switch (sqlType) {
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_BIT:
+      return ColumnKind::Exact;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return ColumnKind::Float;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+      return ColumnKind::Date;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+      return ColumnKind::Time;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+      return ColumnKind::Timestamp;
+    default:
+      return ColumnKind::Text;
+  }
+}
+
+struct Column {
+  std::string name;
+  ColumnKind kind;
+};
+
+// Reads the current row of a statement column by column (SQLGetData).
+class RowReader {
+ public:
+  RowReader(const Handle& statement, const std::vector<Column>& columns)
+      : statement_(statement), columns_(columns) {}
+
+  void read(std::vector<Value>& row) {
+    row.resize(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      row[i] = readColumn(static_cast<SQLUSMALLINT>(i + 1), columns_[i].kind);
+    }
+  }
+
+ private:
+  Value readColumn(SQLUSMALLINT number, ColumnKind kind) {
+    switch (kind) {
+      case ColumnKind::Exact:
+        return readExact(number);
+      case ColumnKind::Float:
+        return readFloat(number);
+      case ColumnKind::Date:
+        return readDate(number);
+      case ColumnKind::Time:
+        return readTime(number);
+      case ColumnKind::Timestamp:
+        return readTimestamp(number);
+      case ColumnKind::Text:
+        return readText(number);
+    }
+    return Value::null();
+  }
+
+  // Fixed-size value; false for NULL.
+  bool getFixed(SQLUSMALLINT number, SQLSMALLINT cType, void* target, SQLLEN size) {
+    SQLLEN indicator = 0;
+    statement_.check(SQLGetData(statement_.get(), number, cType, target, size, &indicator),
+                     "SQLGetData");
+    return indicator != SQL_NULL_DATA;
+  }
+
+  // Decimal and integer columns as the driver's exact decimal text.
+  Value readExact(SQLUSMALLINT number) {
+    char buffer[128];
+    if (!getFixed(number, SQL_C_CHAR, buffer, sizeof buffer)) return Value::null();
+    std::string exact(buffer);
+    return Value::number(std::strtod(exact.c_str(), nullptr), exact);
+  }
+
+  Value readFloat(SQLUSMALLINT number) {
+    double d = 0;
+    if (!getFixed(number, SQL_C_DOUBLE, &d, sizeof d)) return Value::null();
+    return Value::number(d);
+  }
+
+  Value readDate(SQLUSMALLINT number) {
+    SQL_DATE_STRUCT d{};
+    if (!getFixed(number, SQL_C_TYPE_DATE, &d, sizeof d)) return Value::null();
+    return Value::dateTime(DateTime{d.year, d.month, d.day});
+  }
+
+  // A time of day alone sits on the zero date of the platform (1899-12-30).
+  Value readTime(SQLUSMALLINT number) {
+    SQL_TIME_STRUCT t{};
+    if (!getFixed(number, SQL_C_TYPE_TIME, &t, sizeof t)) return Value::null();
+    return Value::dateTime(DateTime{1899, 12, 30, t.hour, t.minute, t.second});
+  }
+
+  Value readTimestamp(SQLUSMALLINT number) {
+    SQL_TIMESTAMP_STRUCT t{};
+    if (!getFixed(number, SQL_C_TYPE_TIMESTAMP, &t, sizeof t)) return Value::null();
+    return Value::dateTime(DateTime{t.year, t.month, t.day, t.hour, t.minute, t.second,
+                                    static_cast<int>(t.fraction / 1000000)});
+  }
+
+  // Text of any length, read in pieces.
+  Value readText(SQLUSMALLINT number) {
+    std::u16string text;
+    SQLWCHAR buffer[4096];
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc =
+          SQLGetData(statement_.get(), number, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+      if (rc == SQL_NO_DATA) break;
+      statement_.check(rc, "SQLGetData");
+      if (indicator == SQL_NULL_DATA) return Value::null();
+      const std::size_t capacity = sizeof buffer / sizeof(SQLWCHAR) - 1;
+      std::size_t got = (indicator == SQL_NO_TOTAL ||
+                         static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) > capacity)
+                            ? capacity
+                            : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+      text.append(reinterpret_cast<const char16_t*>(buffer), got);
+      if (rc == SQL_SUCCESS) break;  // SQL_SUCCESS_WITH_INFO: truncated, more to come
+    }
+    return Value::text(toUtf8(reinterpret_cast<const SQLWCHAR*>(text.data()), text.size()));
+  }
+
+  const Handle& statement_;
+  const std::vector<Column>& columns_;
+};
+
+// ---- statements and recordsets ---------------------------------------------
+
+// Runs sql on a new statement handle of dbc.
+std::unique_ptr<Handle> executeStatement(const Handle& dbc, const std::string& sql) {
+  auto statement = std::make_unique<Handle>(SQL_HANDLE_STMT, dbc.get());
+  std::u16string text = toUtf16(sql);
+  SQLRETURN rc = SQLExecDirectW(statement->get(), wide(text), static_cast<SQLINTEGER>(text.size()));
+  if (rc != SQL_NO_DATA) statement->check(rc, "SQLExecDirect");
+  return statement;
+}
+
+std::vector<Column> describeColumns(const Handle& statement) {
+  SQLSMALLINT count = 0;
+  statement.check(SQLNumResultCols(statement.get(), &count), "SQLNumResultCols");
+  std::vector<Column> columns;
+  columns.reserve(count);
+  for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
+    SQLWCHAR name[512];
+    SQLSMALLINT nameLength = 0, sqlType = 0, decimals = 0, nullable = 0;
+    SQLULEN size = 0;
+    statement.check(SQLDescribeColW(statement.get(), i, name, 512, &nameLength, &sqlType, &size,
+                                    &decimals, &nullable),
+                    "SQLDescribeCol");
+    columns.push_back(
+        Column{toUtf8(name, std::min<SQLSMALLINT>(nameLength, 511)), kindOf(sqlType)});
+  }
+  return columns;
+}
+
+// Reads the statement's result row by row (Cursor::Forward) or wholly at
+// open (Cursor::Static, after which the statement handle is released).
+class OdbcRecordset : public Recordset {
+ public:
+  OdbcRecordset(std::unique_ptr<Handle> statement, Cursor cursor)
+      : statement_(std::move(statement)), columns_(describeColumns(*statement_)) {
+    if (columns_.empty()) {
+      statement_.reset();
+      return;
+    }
+    if (cursor == Cursor::Static) {
+      while (fetch()) rows_.push_back(std::move(current_));
+      statement_.reset();
+      bof_ = eof_ = rows_.empty();
+      if (!rows_.empty()) current_ = rows_.front();
+      staticRows_ = true;
+    } else {
+      bof_ = eof_ = !fetch();
+    }
+  }
+
+  bool eof() const override { return eof_; }
+  bool bof() const override { return bof_; }
+
+  void moveNext() override {
+    if (eof_) return;
+    if (staticRows_) {
+      if (++position_ < rows_.size()) {
+        current_ = rows_[position_];
+      } else {
+        eof_ = true;
+      }
+      return;
+    }
+    eof_ = !fetch();
+  }
+
+  std::size_t fieldCount() const override { return columns_.size(); }
+  const std::string& fieldName(std::size_t index) const override { return columns_[index].name; }
+  const Value& field(std::size_t index) const override { return current_[index]; }
+  using Recordset::field;
+
+ private:
+  // Reads the next row of the statement into current_; false at the end,
+  // when the statement handle is released so the connection is free again.
+  bool fetch() {
+    if (!statement_) return false;
+    SQLRETURN rc = SQLFetch(statement_->get());
+    if (rc == SQL_NO_DATA) {
+      statement_.reset();
+      return false;
+    }
+    statement_->check(rc, "SQLFetch");
+    RowReader(*statement_, columns_).read(current_);
+    return true;
+  }
+
+  std::unique_ptr<Handle> statement_;
+  std::vector<Column> columns_;
+  std::vector<Value> current_;
+  std::vector<std::vector<Value>> rows_;  // Cursor::Static only
+  std::size_t position_ = 0;
+  bool staticRows_ = false;
+  bool bof_ = true;
+  bool eof_ = true;
+};
+
+// ---- the connection --------------------------------------------------------
+
+// A value for a connection string, in braces when it holds a character that
+// would end or split it.
+std::string connectionValue(const std::string& value) {
+  if (value.find_first_of(";{}= ") == std::string::npos) return value;
+  std::string quoted = "{";
+  for (char c : value) {
+    quoted += c;
+    if (c == '}') quoted += '}';
+  }
+  return quoted + "}";
+}
+
+std::string withCredentials(std::string text, const std::string& user,
+                            const std::string& password) {
+  auto append = [&text](const char* key, const std::string& value) {
+    if (value.empty()) return;
+    if (!text.empty() && text.back() != ';') text += ';';
+    text += key;
+    text += '=';
+    text += connectionValue(value);
+  };
+  append("UID", user);
+  append("PWD", password);
+  return text;
+}
+
+class OdbcConnection : public Connection {
+ public:
+  OdbcConnection(const std::string& connectionString)
+      : environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(makeDbc(environment_)) {
+    std::u16string text = toUtf16(connectionString);
+    SQLSMALLINT outLength = 0;
+    dbc_->check(
+        SQLDriverConnectW(dbc_->get(), nullptr, wide(text), static_cast<SQLSMALLINT>(text.size()),
+                          nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+        "SQLDriverConnect");
+    connected_ = true;
+  }
+
+  ~OdbcConnection() override {
+    if (connected_) SQLDisconnect(dbc_->get());
+  }
+
+  bool isOpen() const override { return connected_; }
+
+  void setDefaultDatabase(const std::string& name) override {
+    std::u16string text = toUtf16(name);
+    dbc_->check(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_CURRENT_CATALOG, wide(text),
+                                   static_cast<SQLINTEGER>(text.size() * sizeof(SQLWCHAR))),
+                "SQLSetConnectAttr(SQL_ATTR_CURRENT_CATALOG)");
+  }
+
+  // Every result the statement produces is read past and discarded, so that
+  // an error in a later result is not lost.
+  void execute(const std::string& sql) override {
+    std::unique_ptr<Handle> statement = executeStatement(*dbc_, sql);
+    for (;;) {
+      SQLRETURN rc = SQLMoreResults(statement->get());
+      if (rc == SQL_NO_DATA) break;
+      statement->check(rc, "SQLMoreResults");
+    }
+  }
+
+  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
+    return std::make_unique<OdbcRecordset>(executeStatement(*dbc_, sql), cursor);
+  }
+
+ private:
+  static std::unique_ptr<Handle> makeDbc(const Handle& environment) {
+    environment.check(SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                                    reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+                      "SQLSetEnvAttr(SQL_ATTR_ODBC_VERSION)");
+    return std::make_unique<Handle>(SQL_HANDLE_DBC, environment.get());
+  }
+
+  // Declaration order is destruction order in reverse: the connection is
+  // disconnected and freed before its environment.
+  Handle environment_;
+  std::unique_ptr<Handle> dbc_;
+  bool connected_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> openOdbcConnection(const std::string& connectionString,
+                                               const std::string& user,
+                                               const std::string& password) {
+  return std::make_unique<OdbcConnection>(withCredentials(connectionString, user, password));
+}
+
+}  // namespace agent

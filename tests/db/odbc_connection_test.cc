@@ -1,0 +1,210 @@
+// The ODBC driver against the throwaway MariaDB server through the MariaDB
+// ODBC driver registered as "MySQL ODBC 3.51 Driver": values and their
+// types, reading many rows, error numbers, LOAD DATA LOCAL INFILE, the
+// default database, and the closed-connection error of DriverConnection.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "db/driver_connection.h"
+#include "db/error.h"
+#include "db/odbc_connection.h"
+#include "db/platform_config.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using testing::RemoteTestDatabase;
+
+// Runs f and returns the DbError it throws; fails the test when it throws
+// none.
+template <typename F>
+DbError dbErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const DbError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no DbError was thrown";
+  return DbError("", 0, "");
+}
+
+TEST(OdbcConnection, ValuesKeepTheirTypesAndExactText) {
+  RemoteTestDatabase db("odbc_values", /*withSchema=*/false);
+  auto connection = db.connect();
+  connection->execute(
+      "create table v (k int primary key, amount decimal(12,2), big bigint, ratio double, "
+      "paid date, stamp datetime, at time, addr varchar(50), note text) default charset latin1");
+  connection->execute(
+      "insert into v values (1, 1500.50, 9007199254740993, 0.25, '2024-03-05', "
+      "'2024-03-05 10:30:15', '13:45:00', '12\xC2\xB8 Main Road', 'caf\xC3\xA9')");
+  connection->execute("insert into v (k) values (2)");
+
+  auto rows = connection->query("select * from v order by k");
+  ASSERT_FALSE(rows->eof());
+  EXPECT_FALSE(rows->bof());
+  EXPECT_EQ(rows->fieldName(1), "amount");
+
+  const Value& amount = rows->field("AMOUNT");
+  ASSERT_TRUE(amount.isNumber());
+  EXPECT_EQ(amount.exactNumber(), "1500.50");
+  EXPECT_DOUBLE_EQ(amount.numberValue(), 1500.5);
+  EXPECT_EQ(rows->field("big").exactNumber(), "9007199254740993");  // beyond a double's digits
+  EXPECT_EQ(rows->field("ratio"), Value::number(0.25));
+  EXPECT_EQ(rows->field("paid"), Value::dateTime(DateTime{2024, 3, 5}));
+  EXPECT_EQ(rows->field("stamp"), Value::dateTime(DateTime{2024, 3, 5, 10, 30, 15}));
+  EXPECT_EQ(rows->field("at"), Value::dateTime(DateTime{1899, 12, 30, 13, 45, 0}));
+  EXPECT_EQ(rows->field("addr"), Value::text("12\xC2\xB8 Main Road"));
+  EXPECT_EQ(rows->field("note"), Value::text("caf\xC3\xA9"));
+
+  rows->moveNext();
+  ASSERT_FALSE(rows->eof());
+  for (const char* name : {"amount", "big", "ratio", "paid", "stamp", "at", "addr", "note"}) {
+    EXPECT_TRUE(rows->field(name).isNull()) << name;
+  }
+  rows->moveNext();
+  EXPECT_TRUE(rows->eof());
+
+  // The server holds the text in Windows-1252, one byte per character.
+  rows.reset();
+  EXPECT_EQ(db.scalar("select hex(addr) from v where k = 1"), "3132B8204D61696E20526F6164");
+  EXPECT_EQ(db.scalar("select hex(note) from v where k = 1"), "636166E9");
+}
+
+TEST(OdbcConnection, EmptyResultIsAtBothEnds) {
+  RemoteTestDatabase db("odbc_empty", /*withSchema=*/false);
+  auto connection = db.connect();
+  connection->execute("create table e (k int)");
+  for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
+    auto rows = connection->query("select k from e", cursor);
+    EXPECT_TRUE(rows->eof());
+    EXPECT_TRUE(rows->bof());
+    EXPECT_EQ(rows->fieldCount(), 1u);
+  }
+}
+
+TEST(OdbcConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
+  RemoteTestDatabase db("odbc_large", /*withSchema=*/false);
+  auto connection = db.connect();
+  const int kRows = 50000;
+  connection->execute("create table big (k int primary key, name varchar(40))");
+  connection->execute("insert into big select seq, concat('name-', seq) from seq_1_to_" +
+                      std::to_string(kRows));
+
+  auto forward = connection->query("select k, name from big order by k", Cursor::Forward);
+  int count = 0;
+  for (; !forward->eof(); forward->moveNext()) {
+    ++count;
+    ASSERT_EQ(forward->field("k").exactNumber(), std::to_string(count));
+  }
+  forward.reset();
+  EXPECT_EQ(count, kRows);
+
+  // A static recordset is read whole at open: the connection is free for
+  // other statements while it is walked, and it keeps the rows it read.
+  auto whole = connection->query("select k, name from big order by k", Cursor::Static);
+  connection->execute("delete from big");
+  count = 0;
+  for (; !whole->eof(); whole->moveNext()) ++count;
+  EXPECT_EQ(count, kRows);
+  EXPECT_EQ(db.scalar("select count(*) from big"), "0");
+}
+
+TEST(OdbcConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
+  RemoteTestDatabase db("odbc_errors", /*withSchema=*/false);
+  auto connection = db.connect();
+
+  DbError missing = dbErrorOf([&] { connection->execute("select * from nosuchtable"); });
+  EXPECT_EQ(missing.sqlstate(), "42S02");
+  EXPECT_EQ(missing.nativeCode(), 1146);
+  EXPECT_EQ(missing.number(), error_number::kObjectNotFound);
+  EXPECT_NE(missing.description().find("Table '" + db.name() + ".nosuchtable' doesn't exist"),
+            std::string::npos)
+      << missing.description();
+
+  DbError syntax = dbErrorOf([&] { connection->query("selec 1"); });
+  EXPECT_EQ(syntax.sqlstate(), "42000");
+  EXPECT_EQ(syntax.nativeCode(), 1064);
+  EXPECT_EQ(syntax.number(), error_number::kSyntaxOrAccess);
+
+  connection->execute("create table u (k int primary key)");
+  connection->execute("insert into u values (1)");
+  DbError duplicate = dbErrorOf([&] { connection->execute("insert into u values (1)"); });
+  EXPECT_EQ(duplicate.sqlstate().substr(0, 2), "23");
+  EXPECT_EQ(duplicate.number(), error_number::kIntegrityViolation);
+
+  std::string wrongPassword = db.connectionString();
+  wrongPassword.replace(wrongPassword.find(";PWD=") + 5, db.server().password.size(), "wrong");
+  DbError login = dbErrorOf([&] { openOdbcConnection(wrongPassword, "", ""); });
+  EXPECT_EQ(login.sqlstate(), "28000");
+  EXPECT_EQ(login.nativeCode(), 1045);
+  EXPECT_EQ(login.number(), error_number::kGenericFailure);
+  EXPECT_NE(login.description().find("Access denied"), std::string::npos) << login.description();
+}
+
+TEST(OdbcConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
+  RemoteTestDatabase db("odbc_load");
+  testing::TempDir dir("odbc_load");
+  // Windows-1252 bytes and CR LF line ends, as the export files are written.
+  testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
+  const std::string load = "LOAD DATA local INFILE '" + (dir / "UPMASCAT.csv").string() +
+                           "' INTO TABLE mascat FIELDS TERMINATED BY '|' "
+                           "(fcatcode, fcatdesc, fdeleted)";
+  auto connection = db.connect();
+  connection->execute(load);
+  // A second load skips the rows whose key exists, without an error.
+  connection->execute(load);
+
+  EXPECT_EQ(db.scalar("select count(*) from mascat"), "2");
+  EXPECT_EQ(db.scalar("select fcatdesc from mascat where fcatcode = 'OBC'"),
+            "Caf\xC3\xA9 12\xC2\xB8 Road");
+  EXPECT_EQ(db.scalar("select fdeleted from mascat where fcatcode = 'GEN'"), "F");
+}
+
+TEST(OdbcConnection, DefaultDatabaseCanBeChanged) {
+  RemoteTestDatabase first("odbc_catalog_a", /*withSchema=*/false);
+  RemoteTestDatabase second("odbc_catalog_b", /*withSchema=*/false);
+  auto connection = first.connect();
+  connection->setDefaultDatabase(second.name());
+  auto rows = connection->query("select database()");
+  EXPECT_EQ(rows->field(std::size_t{0}).textValue(), second.name());
+  rows.reset();
+
+  DbError missing = dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); });
+  EXPECT_EQ(missing.nativeCode(), 1049);
+}
+
+TEST(OdbcConnection, ExecuteDiscardsAResultAndTheConnectionStaysUsable) {
+  RemoteTestDatabase db("odbc_discard", /*withSchema=*/false);
+  auto connection = db.connect();
+  connection->execute("select 1 union select 2");
+  connection->execute("create table after_select (k int)");
+  EXPECT_EQ(db.scalar("select count(*) from after_select"), "0");
+}
+
+TEST(DriverConnection, StatementOnANeverOpenedConnectionIsRefused) {
+  DriverMap drivers;
+  DriverConnection connection(drivers);
+  EXPECT_FALSE(connection.isOpen());
+  try {
+    connection.execute("update control set flastupdstarttime = 'x'");
+    FAIL() << "no error";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), -2146824584);
+    EXPECT_EQ(e.description(), "Operation is not allowed when the object is closed.");
+  }
+}
+
+TEST(DriverConnection, OpensTheRemoteDatabaseThroughTheRegisteredDriverName) {
+  RemoteTestDatabase db("odbc_driver_map");
+  DriverMap drivers;
+  DriverConnection connection(drivers);
+  connection.open(db.connectionString());
+  connection.execute("update control set flastupdstarttime = '05/03/2024 10:30:00 AM'");
+  EXPECT_EQ(db.scalar("select flastupdstarttime from control"), "05/03/2024 10:30:00 AM");
+}
+
+}  // namespace
+}  // namespace agent

@@ -1,0 +1,137 @@
+// The test server's coordinates and the per-test remote database.
+#include "tests/support/remote_server.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "db/odbc_connection.h"
+#include "db/text.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent::testing {
+namespace {
+
+constexpr const char* kUseTestScript = "run the tests through scripts/test.sh";
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string databaseName(std::string_view hint) {
+  static std::atomic<unsigned> counter{0};
+  std::string cleaned;
+  for (char c : hint) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) || c == '_') cleaned += static_cast<char>(std::tolower(u));
+  }
+  std::string suffix = "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+  const std::size_t room = 64 - suffix.size() - 2;  // "t_" prefix
+  return "t_" + cleaned.substr(0, room) + suffix;
+}
+
+std::string schemaText() {
+  return readFile(std::filesystem::path(AGENT_SOURCE_DIR) / "schema" / "remote.sql");
+}
+
+}  // namespace
+
+RemoteServer RemoteServer::fromEnvironment() {
+  RemoteServer server{
+      environment("AGENT_TEST_MARIADB_HOST"), environment("AGENT_TEST_MARIADB_PORT"),
+      environment("AGENT_TEST_MARIADB_USER"), environment("AGENT_TEST_MARIADB_PASSWORD"),
+      environment("AGENT_TEST_MARIADB_SOCKET")};
+  if (server.host.empty() || server.port.empty() || server.user.empty() ||
+      environment("ODBCSYSINI").empty()) {
+    ADD_FAILURE() << kUseTestScript
+                  << " (the MariaDB test server's AGENT_TEST_MARIADB_* variables are not set)";
+    throw std::runtime_error(kUseTestScript);
+  }
+  return server;
+}
+
+std::string RemoteServer::connectionString(std::string_view database) const {
+  return "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + host + ";DATABASE=" + std::string(database) +
+         ";UID=" + user + ";PWD=" + password + "; OPTION=3;PORT=" + port;
+}
+
+RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema)
+    : server_(RemoteServer::fromEnvironment()), name_(databaseName(hint)) {
+  {
+    auto admin = openOdbcConnection(server_.connectionString(""), "", "");
+    admin->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET latin1");
+  }
+  if (withSchema) {
+    auto connection = connect();
+    runMySqlScript(*connection, schemaText());
+  }
+}
+
+RemoteTestDatabase::~RemoteTestDatabase() {
+  try {
+    auto admin = openOdbcConnection(server_.connectionString(""), "", "");
+    admin->execute("DROP DATABASE IF EXISTS `" + name_ + "`");
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "cannot drop the test database " << name_ << ": " << e.what();
+  }
+}
+
+std::string RemoteTestDatabase::accountSection(std::string_view code) const {
+  return "[" + std::string(code) + "]\nuser = " + server_.user +
+         "\npassword = " + server_.password + "\nserver = " + server_.host +
+         "\ndatabase = " + name_ + "\nport = " + server_.port + "\n";
+}
+
+std::unique_ptr<Connection> RemoteTestDatabase::connect() const {
+  return openOdbcConnection(connectionString(), "", "");
+}
+
+void RemoteTestDatabase::execute(const std::string& sql) const {
+  connect()->execute(sql);
+}
+
+std::string RemoteTestDatabase::scalar(const std::string& sql) const {
+  auto connection = connect();
+  auto rows = connection->query(sql, Cursor::Static);
+  if (rows->eof() || rows->fieldCount() == 0) return "";
+  const Value& value = rows->field(std::size_t{0});
+  switch (value.type()) {
+    case Value::Type::Null:
+      return "";
+    case Value::Type::Text:
+      return value.textValue();
+    case Value::Type::Number:
+      return value.exactNumber().empty() ? std::to_string(value.numberValue())
+                                         : value.exactNumber();
+    case Value::Type::DateTime: {
+      const DateTime& d = value.dateTimeValue();
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second);
+      return text;
+    }
+  }
+  return "";
+}
+
+void runMySqlScript(Connection& connection, std::string_view script) {
+  std::string statement;
+  for (const std::string& rawLine : split(script, '\n')) {
+    std::string line = trim(rawLine, " \t\r");
+    if (line.empty() || line.starts_with("--")) continue;
+    statement += rawLine;
+    statement += '\n';
+    if (line.ends_with(";")) {
+      connection.execute(statement);
+      statement.clear();
+    }
+  }
+  if (!trim(statement, " \t\r\n").empty()) connection.execute(statement);
+}
+
+}  // namespace agent::testing

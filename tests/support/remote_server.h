@@ -1,0 +1,74 @@
+// The throwaway MariaDB server of a test run (started by scripts/test-env.sh)
+// and a RAII remote database on it: each test makes its own uniquely named
+// database holding the remote schema, so tests can run in parallel against
+// the one server.
+#ifndef AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_
+#define AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+
+namespace agent::testing {
+
+// Coordinates of the test server, from AGENT_TEST_MARIADB_HOST, _PORT,
+// _USER, _PASSWORD and _SOCKET.
+struct RemoteServer {
+  std::string host;
+  std::string port;
+  std::string user;
+  std::string password;
+  std::string socket;
+
+  // Records a test failure "run the tests through scripts/test.sh" and throws
+  // std::runtime_error with that text when the variables are missing, so
+  // the test fails instead of passing silently.
+  static RemoteServer fromEnvironment();
+
+  // The connection string the agent builds for a remote account, exactly:
+  // "DRIVER={MySQL ODBC 3.51 Driver};SERVER=127.0.0.1;DATABASE=<database>;
+  // UID=<user>;PWD=<password>; OPTION=3;PORT=<port>" (one line).
+  std::string connectionString(std::string_view database) const;
+};
+
+class RemoteTestDatabase {
+ public:
+  // Creates a database named from hint (letters, digits and "_" kept), the
+  // process id and a counter (at most 64 characters), and loads
+  // schema/remote.sql into it when withSchema. Throws on failure.
+  explicit RemoteTestDatabase(std::string_view hint, bool withSchema = true);
+  // Drops the database.
+  ~RemoteTestDatabase();
+  RemoteTestDatabase(const RemoteTestDatabase&) = delete;
+  RemoteTestDatabase& operator=(const RemoteTestDatabase&) = delete;
+
+  const std::string& name() const { return name_; }
+  const RemoteServer& server() const { return server_; }
+  // The agent's connection string for this database (see RemoteServer).
+  std::string connectionString() const { return server_.connectionString(name_); }
+  // A [code] section of remote-accounts.ini pointing at this database,
+  // with its port key.
+  std::string accountSection(std::string_view code) const;
+
+  // A fresh ODBC connection to this database, for checking rows.
+  std::unique_ptr<Connection> connect() const;
+  // Runs one statement on a fresh connection.
+  void execute(const std::string& sql) const;
+  // The first column of the first row of a query as text ("" for NULL or no
+  // row); numbers as the driver's exact text.
+  std::string scalar(const std::string& sql) const;
+
+ private:
+  RemoteServer server_;
+  std::string name_;
+};
+
+// Runs every statement of a MySQL script (statements end with ";" at the
+// end of a line; lines starting with "--" are comments) on connection.
+void runMySqlScript(Connection& connection, std::string_view script);
+
+}  // namespace agent::testing
+
+#endif  // AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_
