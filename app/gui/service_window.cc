@@ -125,15 +125,21 @@ void ServiceWindow::activateAgent() {
   activationDone_ = true;
   if (inCycle_) return;  // lost, as a tick during a cycle is
   setWindowState(windowState() | Qt::WindowMinimized);
+  hideWhenMinimised();  // before the cycle, which handles no events
   runAsCycle("activation", [this] { agent_.activate(); });
 }
 
 void ServiceWindow::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
-  if (e->type() == QEvent::WindowStateChange && isMinimized() && options_.trayAvailable &&
-      !hasEnded()) {
-    hide();  // only the tray icon remains
+  if (e->type() == QEvent::WindowStateChange && isMinimized()) {
+    // Decided from the event loop: the platform may still report an older
+    // state (a minimise followed by a restore) after this one.
+    QTimer::singleShot(0, this, &ServiceWindow::hideWhenMinimised);
   }
+}
+
+void ServiceWindow::hideWhenMinimised() {
+  if (isMinimized() && options_.trayAvailable && !hasEnded()) hide();  // only the icon remains
 }
 
 void ServiceWindow::closeEvent(QCloseEvent* e) {

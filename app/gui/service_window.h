@@ -101,6 +101,8 @@ class ServiceWindow : public QWidget {
   void buildControls();
   void buildTrayIcon();
   void restore();
+  // Hides a minimised window where a tray icon can bring it back.
+  void hideWhenMinimised();
   void showMenuAtPointer();
   void setForeground();
   void pauseClicked();

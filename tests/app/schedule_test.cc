@@ -1,0 +1,66 @@
+// The cycle schedule under a clock the test sets: when the timed cycles fall
+// due after start-up, after a long cycle and after the clock goes back.
+#include "app/core/schedule.h"
+
+#include <gtest/gtest.h>
+
+namespace agent {
+namespace {
+
+class SetClock : public Clock {
+ public:
+  DateTime now() const override { return now_; }
+  void set(const DateTime& t) { now_ = t; }
+  void advance(long long seconds) { now_ = addSeconds(now_, seconds); }
+
+ private:
+  DateTime now_{2024, 3, 1, 9, 0, 0};
+};
+
+constexpr long long kMinute = 60;
+
+TEST(Schedule, FirstTimedCycleFiftyMinutesAfterStartWhateverTheFirstCycleLasts) {
+  for (long long firstCycleMinutes : {0, 1, 30, 49}) {
+    SetClock clock;
+    const DateTime start = clock.now();
+    Schedule schedule(clock);
+    clock.advance(firstCycleMinutes * kMinute);  // the activation's cycle
+    EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
+    clock.set(addSeconds(start, 50 * kMinute));  // exactly NextRunTime: not yet
+    EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
+    clock.advance(1);
+    EXPECT_TRUE(schedule.tick()) << firstCycleMinutes;
+    EXPECT_EQ(schedule.nextRunTime(), addSeconds(clock.now(), 50 * kMinute));
+    EXPECT_FALSE(schedule.tick()) << "a due tick is followed by 50 quiet minutes";
+  }
+}
+
+TEST(Schedule, ClockSetBackWaitsUntilNextRunTimePassesAgain) {
+  SetClock clock;
+  Schedule schedule(clock);
+  const DateTime next = schedule.nextRunTime();
+  clock.advance(-3 * 3600);
+  EXPECT_FALSE(schedule.tick());
+  EXPECT_EQ(schedule.nextRunTime(), next) << "going back does not move the schedule";
+  clock.set(next);
+  EXPECT_FALSE(schedule.tick());
+  clock.advance(1);
+  EXPECT_TRUE(schedule.tick());
+}
+
+TEST(Schedule, CycleLongerThanIntervalIsFollowedAtTheFirstTickAfterIt) {
+  SetClock clock;
+  Schedule schedule(clock);
+  clock.advance(50 * kMinute + 1);
+  ASSERT_TRUE(schedule.tick());
+  const DateTime dueTick = clock.now();
+  EXPECT_EQ(schedule.nextRunTime(), addSeconds(dueTick, 50 * kMinute))
+      << "counted from the start of the due tick, not the end of its cycle";
+
+  clock.advance(70 * kMinute);  // the cycle; ticks meanwhile are lost
+  EXPECT_TRUE(schedule.tick());
+  EXPECT_EQ(schedule.nextRunTime(), addSeconds(clock.now(), 50 * kMinute));
+}
+
+}  // namespace
+}  // namespace agent

@@ -1,0 +1,53 @@
+// The tray record's values and layout, and how Qt's activations map onto
+// the mouse codes the window dispatches.
+#include <gtest/gtest.h>
+
+#include "app/gui/notify_icon_data.h"
+#include "app/gui/tray_codes.h"
+
+namespace agent {
+namespace {
+
+std::uint32_t fieldAt(const std::array<std::uint8_t, 88>& bytes, int index) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | bytes[index * 4 + i];
+  return value;
+}
+
+TEST(NotifyIconData, HoldsTheShellRecordInItsLayout) {
+  NotifyIconData record = makeNotifyIconData(0x00010203, 0);
+  EXPECT_EQ(record.tip(), "Print File");
+  auto bytes = record.bytes();
+  ASSERT_EQ(bytes.size(), 88u);
+  EXPECT_EQ(fieldAt(bytes, 0), 88u);
+  EXPECT_EQ(fieldAt(bytes, 1), 0x00010203u);
+  EXPECT_EQ(fieldAt(bytes, 2), 1u);
+  EXPECT_EQ(fieldAt(bytes, 3), 7u);
+  EXPECT_EQ(fieldAt(bytes, 4), 512u);
+  std::string tip(bytes.begin() + 24, bytes.end());
+  EXPECT_EQ(tip, std::string("Print File") + '\0' + std::string(53, ' '));
+}
+
+TEST(NotifyIconData, TipLongerThanItsFieldKeepsTheZeroByte) {
+  auto field = fixedTipField(std::string(100, 'x'));
+  EXPECT_EQ(std::string(field.begin(), field.end() - 1), std::string(63, 'x'));
+  EXPECT_EQ(field.back(), '\0');
+}
+
+TEST(TrayCodes, ActivationsMapToMouseCodesAndOnlyThreeAct) {
+  EXPECT_EQ(trayCodeFor(QSystemTrayIcon::Trigger), 514);
+  EXPECT_EQ(trayCodeFor(QSystemTrayIcon::DoubleClick), 515);
+  EXPECT_EQ(trayCodeFor(QSystemTrayIcon::Context), 517);
+  EXPECT_EQ(trayCodeFor(QSystemTrayIcon::MiddleClick), 520);
+  EXPECT_EQ(trayCodeFor(QSystemTrayIcon::Unknown), 0);
+
+  EXPECT_EQ(trayActionFor(514), TrayAction::Restore);
+  EXPECT_EQ(trayActionFor(515), TrayAction::Restore);
+  EXPECT_EQ(trayActionFor(517), TrayAction::ShowMenu);
+  for (int code : {0, 512, 513, 516, 518, 520, -514}) {
+    EXPECT_EQ(trayActionFor(code), TrayAction::Ignore) << code;
+  }
+}
+
+}  // namespace
+}  // namespace agent
