@@ -21,8 +21,7 @@ std::unique_ptr<Connection> openEmbeddedConnection(const std::filesystem::path& 
 
 // Makes serverFolder a server folder with the given SA password (creates the
 // folder and server.ini). Used by the demo and the tests.
-void createEmbeddedServer(const std::filesystem::path& serverFolder,
-                          const std::string& saPassword);
+void createEmbeddedServer(const std::filesystem::path& serverFolder, const std::string& saPassword);
 
 }  // namespace agent
 

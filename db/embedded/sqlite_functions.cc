@@ -1,0 +1,461 @@
+#include "db/embedded/sqlite_functions.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "db/embedded/engine_errors.h"
+#include "db/embedded/value_conversion.h"
+
+namespace agent::tsql {
+
+namespace {
+
+// ---- collation ----------------------------------------------------------
+
+// The next character of s as a code point folded to lower case (ASCII and
+// the Latin-1 letters), advancing *i past it.
+int foldedCodePoint(const unsigned char* s, int n, int* i) {
+  unsigned char c = s[*i];
+  if (c < 0x80) {
+    ++*i;
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  }
+  int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+  int cp = extra == 3 ? c & 0x07 : extra == 2 ? c & 0x0F : extra == 1 ? c & 0x1F : c;
+  ++*i;
+  for (int k = 0; k < extra && *i < n; ++k, ++*i) cp = (cp << 6) | (s[*i] & 0x3F);
+  if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) cp += 0x20;
+  return cp;
+}
+
+int collate(void*, int na, const void* a, int nb, const void* b) {
+  return compareText(na, a, nb, b);
+}
+
+// ---- helpers ------------------------------------------------------------
+
+SessionState* sessionOf(sqlite3_context* ctx) {
+  return static_cast<SessionState*>(sqlite3_user_data(ctx));
+}
+
+void fail(sqlite3_context* ctx, const DbError& e) {
+  sessionOf(ctx)->functionError = e;
+  sqlite3_result_error(ctx, e.description().c_str(), -1);
+}
+
+std::string textArg(sqlite3_value* v) {
+  const unsigned char* t = sqlite3_value_text(v);
+  return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_value_bytes(v)) : std::string();
+}
+
+// A declared type given as a constant argument, parsed once per statement.
+const SqlType& typeArg(sqlite3_context* ctx, sqlite3_value** argv, int i) {
+  void* cached = sqlite3_get_auxdata(ctx, i);
+  if (cached != nullptr) return *static_cast<SqlType*>(cached);
+  auto* type = new SqlType(SqlType::fromDeclared(textArg(argv[i])));
+  sqlite3_set_auxdata(ctx, i, type, [](void* p) { delete static_cast<SqlType*>(p); });
+  void* kept = sqlite3_get_auxdata(ctx, i);
+  static const SqlType kUnknown;
+  return kept ? *static_cast<SqlType*>(kept) : kUnknown;
+}
+
+void resultText(sqlite3_context* ctx, const std::string& s) {
+  sqlite3_result_text(ctx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+// A value as a datetime: stored text, other date text by the DATEFORMAT, or
+// a number of days since 1900-01-01. Throws DbError.
+DateTime toDateTime(sqlite3_value* v, DateOrder order) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: {
+      double days = sqlite3_value_double(v);
+      double whole = std::floor(days);
+      DateTime dt = fromDayNumber(static_cast<long long>(whole));
+      long long ms = std::llround((days - whole) * 86400000.0);
+      dt.hour = static_cast<int>(ms / 3600000);
+      dt.minute = static_cast<int>(ms / 60000 % 60);
+      dt.second = static_cast<int>(ms / 1000 % 60);
+      dt.millisecond = static_cast<int>(ms % 1000);
+      return dt;
+    }
+    default: {
+      std::string text = textArg(v);
+      if (text.size() > 10 && text[10] == 'T') {
+        if (auto dt = parseStorageText(text)) return *dt;
+      }
+      DateParse p = parseDateText(text, order);
+      if (p.status == DateParse::Status::Malformed) throw dateConversionError();
+      if (p.status == DateParse::Status::OutOfRange) throw dateOutOfRangeError();
+      return p.value;
+    }
+  }
+}
+
+long long totalMilliseconds(const DateTime& dt) {
+  return ((dayNumber(dt.year, dt.month, dt.day) * 24 + dt.hour) * 60 + dt.minute) * 60000LL +
+         dt.second * 1000LL + dt.millisecond;
+}
+
+DateTime fromMilliseconds(long long total) {
+  long long days = total >= 0 ? total / 86400000 : -((-total + 86399999) / 86400000);
+  long long rest = total - days * 86400000;
+  DateTime dt = fromDayNumber(days);
+  dt.hour = static_cast<int>(rest / 3600000);
+  dt.minute = static_cast<int>(rest / 60000 % 60);
+  dt.second = static_cast<int>(rest / 1000 % 60);
+  dt.millisecond = static_cast<int>(rest % 1000);
+  return dt;
+}
+
+DbError dateOverflowError() {
+  return DbError("22008", 517, "Adding a value to a 'datetime' column caused an overflow.");
+}
+
+std::string checkedStorage(const DateTime& dt) {
+  if (dt.year < 1753 || dt.year > 9999) throw dateOverflowError();
+  return storageText(dt);
+}
+
+long long floorDiv(long long a, long long b) {
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+DbError unknownPartError(const std::string& part) {
+  return DbError("42000", 155, "'" + part + "' is not a recognized datepart option.");
+}
+
+// ---- functions ----------------------------------------------------------
+
+void toDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    resultText(ctx, storageText(toDateTime(argv[0], sessionOf(ctx)->dateOrder)));
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    const SqlType& target = typeArg(ctx, argv, 1);
+    sqlite3_value* v = argv[0];
+    bool integral = target.kind == SqlType::Kind::Int || target.kind == SqlType::Kind::Bit;
+    switch (sqlite3_value_type(v)) {
+      case SQLITE_NULL:
+        return sqlite3_result_null(ctx);
+      case SQLITE_INTEGER: {
+        long long i = sqlite3_value_int64(v);
+        if (target.kind == SqlType::Kind::Bit) i = i != 0;
+        return sqlite3_result_int64(ctx, i);
+      }
+      case SQLITE_FLOAT: {
+        double d = sqlite3_value_double(v);
+        if (target.kind == SqlType::Kind::Bit) return sqlite3_result_int64(ctx, d != 0);
+        if (integral) return sqlite3_result_int64(ctx, static_cast<long long>(std::trunc(d)));
+        if (target.kind == SqlType::Kind::Numeric) d = roundToScale(d, target.scale);
+        return sqlite3_result_double(ctx, d);
+      }
+      default: {
+        NumberValue n = textToNumber(textArg(v), target);
+        if (n.integer) return sqlite3_result_int64(ctx, n.intValue);
+        return sqlite3_result_double(ctx, n.value);
+      }
+    }
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+std::size_t utf8Length(const std::string& s) {
+  std::size_t n = 0;
+  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// The byte offset of the character at index chars.
+std::size_t utf8Offset(const std::string& s, std::size_t chars) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
+      if (n == chars) return i;
+      ++n;
+    }
+  }
+  return s.size();
+}
+
+void toText(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    const SqlType& target = typeArg(ctx, argv, 1);
+    const SqlType& source = typeArg(ctx, argv, 2);
+    bool strict = sqlite3_value_int(argv[3]) != 0;
+    sqlite3_value* v = argv[0];
+    std::string text;
+    switch (sqlite3_value_type(v)) {
+      case SQLITE_NULL:
+        return sqlite3_result_null(ctx);
+      case SQLITE_INTEGER:
+        text = std::to_string(sqlite3_value_int64(v));
+        if (source.kind == SqlType::Kind::Numeric && source.scale > 0) {
+          text = fixedText(sqlite3_value_double(v), source.scale);
+        }
+        break;
+      case SQLITE_FLOAT:
+        text = source.kind == SqlType::Kind::Numeric
+                   ? fixedText(sqlite3_value_double(v), source.scale)
+                   : floatText(sqlite3_value_double(v));
+        break;
+      default:
+        text = textArg(v);
+        if (source.kind == SqlType::Kind::DateTime) {
+          if (auto dt = parseStorageText(text)) text = defaultDateText(*dt);
+        }
+        break;
+    }
+    if (target.length > 0) {
+      std::size_t length = utf8Length(text);
+      std::size_t limit = static_cast<std::size_t>(target.length);
+      if (length > limit) {
+        std::size_t cut = utf8Offset(text, limit);
+        if (strict && text.find_first_not_of(' ', cut) != std::string::npos) {
+          throw truncationError();
+        }
+        text.resize(cut);
+        length = limit;
+      }
+      if (target.fixed && length < limit) text.append(limit - length, ' ');
+    }
+    resultText(ctx, text);
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+void add(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    int ta = sqlite3_value_type(argv[0]);
+    int tb = sqlite3_value_type(argv[1]);
+    if (ta == SQLITE_NULL || tb == SQLITE_NULL) return sqlite3_result_null(ctx);
+    bool textA = ta == SQLITE_TEXT || ta == SQLITE_BLOB;
+    bool textB = tb == SQLITE_TEXT || tb == SQLITE_BLOB;
+    if (textA && textB) return resultText(ctx, textArg(argv[0]) + textArg(argv[1]));
+    auto number = [&](sqlite3_value* v, bool isText, int otherType, NumberValue* out) {
+      if (!isText) {
+        out->integer = sqlite3_value_type(v) == SQLITE_INTEGER;
+        out->intValue = sqlite3_value_int64(v);
+        out->value = sqlite3_value_double(v);
+        return;
+      }
+      SqlType target = otherType == SQLITE_INTEGER ? SqlType::integer() : SqlType::floating();
+      *out = textToNumber(textArg(v), target);
+    };
+    NumberValue a, b;
+    number(argv[0], textA, tb, &a);
+    number(argv[1], textB, ta, &b);
+    if (a.integer && b.integer) return sqlite3_result_int64(ctx, a.intValue + b.intValue);
+    sqlite3_result_double(ctx, a.value + b.value);
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+void getDate(sqlite3_context* ctx, int, sqlite3_value**) {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t seconds = system_clock::to_time_t(now);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  DateTime dt;
+  dt.year = local.tm_year + 1900;
+  dt.month = local.tm_mon + 1;
+  dt.day = local.tm_mday;
+  dt.hour = local.tm_hour;
+  dt.minute = local.tm_min;
+  dt.second = local.tm_sec;
+  dt.millisecond =
+      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  resultText(ctx, storageText(dt));
+}
+
+void dateDiff(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+      return sqlite3_result_null(ctx);
+    }
+    std::string part = textArg(argv[0]);
+    DateOrder order = sessionOf(ctx)->dateOrder;
+    DateTime a = toDateTime(argv[1], order);
+    DateTime b = toDateTime(argv[2], order);
+    long long da = dayNumber(a.year, a.month, a.day);
+    long long db = dayNumber(b.year, b.month, b.day);
+    long long r = 0;
+    if (part == "YEAR")
+      r = b.year - a.year;
+    else if (part == "QUARTER")
+      r = (b.year * 4LL + (b.month - 1) / 3) - (a.year * 4LL + (a.month - 1) / 3);
+    else if (part == "MONTH")
+      r = (b.year * 12LL + b.month) - (a.year * 12LL + a.month);
+    else if (part == "DAY" || part == "DAYOFYEAR" || part == "WEEKDAY")
+      r = db - da;
+    else if (part == "WEEK")
+      r = floorDiv(db + 1, 7) - floorDiv(da + 1, 7);
+    else if (part == "HOUR")
+      r = (db * 24 + b.hour) - (da * 24 + a.hour);
+    else if (part == "MINUTE")
+      r = (db * 1440 + b.hour * 60 + b.minute) - (da * 1440 + a.hour * 60 + a.minute);
+    else if (part == "SECOND")
+      r = (totalMilliseconds(b) / 1000) - (totalMilliseconds(a) / 1000);
+    else if (part == "MILLISECOND")
+      r = totalMilliseconds(b) - totalMilliseconds(a);
+    else
+      throw unknownPartError(part);
+    sqlite3_result_int64(ctx, r);
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+DateTime addMonths(DateTime dt, long long months) {
+  long long total = dt.year * 12LL + (dt.month - 1) + months;
+  dt.year = static_cast<int>(floorDiv(total, 12));
+  dt.month = static_cast<int>(total - dt.year * 12LL) + 1;
+  while (dt.day > 28 && !isValidDate(dt.year, dt.month, dt.day)) --dt.day;
+  return dt;
+}
+
+void dateAdd(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL || sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+      return sqlite3_result_null(ctx);
+    }
+    std::string part = textArg(argv[0]);
+    long long n = static_cast<long long>(std::trunc(sqlite3_value_double(argv[1])));
+    DateTime d = toDateTime(argv[2], sessionOf(ctx)->dateOrder);
+    static const struct {
+      const char* part;
+      long long ms;
+    } kSpans[] = {{"DAY", 86400000LL},      {"DAYOFYEAR", 86400000LL}, {"WEEKDAY", 86400000LL},
+                  {"WEEK", 7 * 86400000LL}, {"HOUR", 3600000LL},       {"MINUTE", 60000LL},
+                  {"SECOND", 1000LL},       {"MILLISECOND", 1LL}};
+    if (part == "YEAR") return resultText(ctx, checkedStorage(addMonths(d, 12 * n)));
+    if (part == "QUARTER") return resultText(ctx, checkedStorage(addMonths(d, 3 * n)));
+    if (part == "MONTH") return resultText(ctx, checkedStorage(addMonths(d, n)));
+    for (const auto& span : kSpans) {
+      if (part == span.part) {
+        return resultText(ctx,
+                          checkedStorage(fromMilliseconds(totalMilliseconds(d) + n * span.ms)));
+      }
+    }
+    throw unknownPartError(part);
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+void addDays(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+      return sqlite3_result_null(ctx);
+    }
+    DateTime d = toDateTime(argv[0], sessionOf(ctx)->dateOrder);
+    long long delta = std::llround(sqlite3_value_double(argv[1]) * 86400000.0);
+    resultText(ctx, checkedStorage(fromMilliseconds(totalMilliseconds(d) + delta)));
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+void datePart(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[1]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    std::string part = textArg(argv[0]);
+    DateTime d = toDateTime(argv[1], sessionOf(ctx)->dateOrder);
+    long long dn = dayNumber(d.year, d.month, d.day);
+    long long yearStart = dayNumber(d.year, 1, 1);
+    long long r = 0;
+    if (part == "YEAR")
+      r = d.year;
+    else if (part == "QUARTER")
+      r = (d.month - 1) / 3 + 1;
+    else if (part == "MONTH")
+      r = d.month;
+    else if (part == "DAYOFYEAR")
+      r = dn - yearStart + 1;
+    else if (part == "DAY")
+      r = d.day;
+    else if (part == "WEEKDAY")
+      r = (dn + 1) % 7 + 1;  // Sunday is 1
+    else if (part == "WEEK")
+      r = (dn - yearStart + (yearStart + 1) % 7) / 7 + 1;
+    else if (part == "HOUR")
+      r = d.hour;
+    else if (part == "MINUTE")
+      r = d.minute;
+    else if (part == "SECOND")
+      r = d.second;
+    else if (part == "MILLISECOND")
+      r = d.millisecond;
+    else
+      throw unknownPartError(part);
+    sqlite3_result_int64(ctx, r);
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+}  // namespace
+
+int compareText(int na, const void* pa, int nb, const void* pb) {
+  const auto* a = static_cast<const unsigned char*>(pa);
+  const auto* b = static_cast<const unsigned char*>(pb);
+  while (na > 0 && a[na - 1] == ' ') --na;
+  while (nb > 0 && b[nb - 1] == ' ') --nb;
+  int i = 0, j = 0;
+  while (i < na && j < nb) {
+    int ca = foldedCodePoint(a, na, &i);
+    int cb = foldedCodePoint(b, nb, &j);
+    if (ca != cb) return ca < cb ? -1 : 1;
+  }
+  if (i < na) return 1;
+  if (j < nb) return -1;
+  return 0;
+}
+
+void registerEngineFunctions(sqlite3* db, SessionState* session) {
+  struct Fn {
+    const char* name;
+    int args;
+    void (*fn)(sqlite3_context*, int, sqlite3_value**);
+    bool deterministic;
+  };
+  static const Fn kFunctions[] = {
+      {"tsql_todate", 1, toDate, true},     {"tsql_tonum", 2, toNumber, true},
+      {"tsql_totext", 4, toText, true},     {"tsql_add", 2, add, true},
+      {"tsql_getdate", 0, getDate, false},  {"tsql_datediff", 3, dateDiff, true},
+      {"tsql_dateadd", 3, dateAdd, true},   {"tsql_adddays", 2, addDays, true},
+      {"tsql_datepart", 2, datePart, true},
+  };
+  for (const Fn& f : kFunctions) {
+    // Functions that read the DATEFORMAT are deterministic only within one
+    // session; SQLite uses the flag within a statement, which is what holds.
+    int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
+    if (sqlite3_create_function_v2(db, f.name, f.args, flags, session, f.fn, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK) {
+      throw engineError(std::string("cannot register ") + f.name + ": " + sqlite3_errmsg(db));
+    }
+  }
+  if (sqlite3_create_collation_v2(db, kTextCollation, SQLITE_UTF8, nullptr, collate, nullptr) !=
+      SQLITE_OK) {
+    throw engineError(std::string("cannot register the text collation: ") + sqlite3_errmsg(db));
+  }
+}
+
+}  // namespace agent::tsql
