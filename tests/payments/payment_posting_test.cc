@@ -1,0 +1,251 @@
+// Gateway payment posting against the embedded local database and the test
+// MariaDB server as the portal: allocation through the real views, the
+// written receipt, the portal mark, the payments passed over, and what a
+// failure in the middle of a payment leaves behind.
+#include "payments/payment_posting.h"
+#include "payments/receipt_download.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/core/stage_order.h"
+#include "db/error.h"
+#include "payments/sql_literal.h"
+#include "tests/payments/payment_world.h"
+#include "tests/support/recording_connection.h"
+#include "upload/cycle.h"
+
+namespace agent {
+namespace {
+
+using testing::PaymentWorld;
+using testing::StageRun;
+
+class PaymentPosting : public ::testing::Test {
+ protected:
+  PaymentPosting() : world("posting") {}
+
+  std::size_t post() {
+    StageRun run(world);
+    return postGatewayPayments(run.context());
+  }
+  // "head amount" per receipt line, in head order.
+  std::vector<std::string> lines(const std::string& recNo) {
+    std::vector<std::string> out;
+    auto rs = world.local().query(
+        "select fheadcode, famount from recdetl where frecno = '" + recNo + "' order by fheadcode",
+        Cursor::Static);
+    for (; !rs->eof(); rs->moveNext()) {
+      out.push_back(rs->field("fheadcode").textValue() + " " + valueText(rs->field("famount")));
+    }
+    return out;
+  }
+  std::string head(const std::string& recNo, const std::string& column) {
+    return world.office.scalar("select " + column + " from rechead where frecno = '" + recNo + "'");
+  }
+  std::string portalRecNo(const std::string& orderId) {
+    return world.remoteScalar("select frecno from rzp_paymentgateway where forderid = " +
+                              remoteLiteral(orderId));
+  }
+  long pendingOnPortal() {
+    return std::stol(
+        world.remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is null"));
+  }
+  void studentWithTwoHeads(const std::string& admNo, const std::string& name = "Student") {
+    world.office.addStudent(admNo, name);
+    world.office.addFee(admNo, "A", 1, 1000);
+    world.office.addFee(admNo, "B", 2, 500);
+  }
+
+  PaymentWorld world;
+};
+
+TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksTheWholeAmount) {
+  studentWithTwoHeads("S1", "Asha D'Souza");  // a quote in a local value
+  studentWithTwoHeads("S2");
+  studentWithTwoHeads("S3");
+  world.capture("S1", 1200, "ORD-1", 0);
+  world.capture("S2", 2000, "ORD'2\\", 1);  // quote and backslash in a portal value
+  world.capture("S3", 0, "ORD-3", 2);
+
+  EXPECT_EQ(post(), 3u);
+
+  // In fdate order, one control number each.
+  EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
+  EXPECT_EQ(lines("000002"), (std::vector<std::string>{"A 1000", "B 500"}));
+  EXPECT_EQ(lines("000003"), std::vector<std::string>{});
+  EXPECT_EQ(head("000001", "fname"), "Asha D'Souza");
+  EXPECT_EQ(head("000001", "ftotal"), "1200");
+  for (const char* column : {"ftotal", "fnettotal", "fcardamount"}) {
+    EXPECT_EQ(head("000002", column), "2000") << column;
+    EXPECT_EQ(head("000003", column), "0") << column;
+  }
+  EXPECT_EQ(head("000002", "fremarks"), "ORD'2\\");
+  EXPECT_EQ(head("000002", "fcardno"), "TXN-ORD'2\\");
+  EXPECT_EQ(head("000001", "faccno"), "PAYG");
+  EXPECT_EQ(head("000001", "fcardbankname"), "ONLINE");
+  EXPECT_EQ(head("000001", "freccode"), "S1");
+  // 5 March 2024 10:30 is booked on 05/03/2024.
+  EXPECT_EQ(head("000001", "frecdate"), "05/03/2024");
+  EXPECT_EQ(head("000001", "fcarddate"), "05/03/2024");
+  EXPECT_EQ(world.office.scalar("select forderdate from paygate where forderid = 'ORD-1'"),
+            "05/03/2024");
+  EXPECT_EQ(world.office.scalar("select famount from paygate where forderid = 'ORD''2\\'"), "2000");
+  EXPECT_EQ(world.office.count("paygate"), 3);
+
+  EXPECT_EQ(portalRecNo("ORD-1"), "000001");
+  EXPECT_EQ(portalRecNo("ORD'2\\"), "000002");
+  EXPECT_EQ(portalRecNo("ORD-3"), "000003");
+  EXPECT_EQ(pendingOnPortal(), 0);
+  EXPECT_EQ(world.office.scalar("select frecno from control"), "000003");
+
+  // A second cycle finds nothing pending.
+  EXPECT_EQ(post(), 0u);
+  EXPECT_EQ(world.office.count("rechead"), 3);
+}
+
+TEST_F(PaymentPosting, BalancesOfZeroOrLessTakeNothingWhereverTheyStand) {
+  world.office.addStudent("NEG", "Over Paid");
+  world.office.addFee("NEG", "A", 1, -300);  // over-payment before a positive balance
+  world.office.addFee("NEG", "B", 2, 400);
+  world.office.addStudent("ZERO", "All Paid");
+  world.office.addFee("ZERO", "A", 1, 0);
+  world.office.addFee("ZERO", "B", 2, -50);
+  world.capture("NEG", 300, "ORD-N", 0);
+  world.capture("ZERO", 250, "ORD-Z", 1);
+
+  EXPECT_EQ(post(), 2u);
+
+  EXPECT_EQ(lines("000001"), std::vector<std::string>{"B 300"});
+  EXPECT_EQ(lines("000002"), std::vector<std::string>{});
+  EXPECT_EQ(head("000002", "ftotal"), "250");
+  EXPECT_EQ(portalRecNo("ORD-Z"), "000002");
+}
+
+TEST_F(PaymentPosting, SameOrderIdTwiceIsBookedOnceAndMarksBothRows) {
+  studentWithTwoHeads("S1");
+  world.capture("S1", 100, "ORD-X", 0);
+  world.capture("S1", 100, "ORD-X", 1);
+
+  EXPECT_EQ(post(), 1u);
+
+  EXPECT_EQ(world.office.count("rechead"), 1);
+  EXPECT_EQ(world.office.count("paygate"), 1);
+  EXPECT_EQ(pendingOnPortal(), 0);
+  EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where frecno = '000001'"),
+            "2");
+}
+
+TEST_F(PaymentPosting, PaymentsThatCannotBeBookedStayPendingAndTheRestGoOn) {
+  studentWithTwoHeads("S1");
+  world.office.addStudent("NOFEES", "No Fees");
+  world.capture("UNKNOWN", 100, "ORD-U", 0);
+  world.capture("S1", std::nullopt, "ORD-NULL", 1);
+  world.capture("NOFEES", 100, "ORD-F", 2);
+  world.capture("S1", 100, "ORD-OK", 3);
+  world.portal().addPayment({"S1", 100, std::nullopt, "ORD-NODATE", "T", "UPI", "captured"});
+  world.portal().addPayment({"S1", 100, DateTime{2024, 3, 6}, "ORD-FAIL", "T", "UPI", "failed"});
+
+  EXPECT_EQ(post(), 1u);
+
+  EXPECT_EQ(portalRecNo("ORD-OK"), "000001");
+  EXPECT_EQ(world.office.count("rechead"), 1);
+  EXPECT_EQ(pendingOnPortal(), 5);
+  std::string warnings;
+  for (const std::string& line : world.journal.recentLines()) {
+    if (line.rfind("WARN", 0) == 0) warnings += line + "\n";
+  }
+  EXPECT_NE(warnings.find("ORD-NULL"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("ORD-NODATE"), std::string::npos) << warnings;
+  // No receipt number was spent on a payment passed over.
+  EXPECT_EQ(world.office.scalar("select frecno from control"), "000001");
+}
+
+TEST_F(PaymentPosting, FailureAfterTheReceiptLinesLeavesNothingAndThePaymentBooksOnceLater) {
+  studentWithTwoHeads("S1");
+  world.capture("S1", 1200, "ORD-1", 0);
+  testing::FailingConnection failing(
+      world.local(), "insert into rechead",
+      DbError("08S01", 0, "Communication link failure while writing the receipt header"));
+  {
+    StageRun run(world, failing, world.remote());
+    EXPECT_THROW(postGatewayPayments(run.context()), AgentError);
+  }
+  ASSERT_TRUE(failing.fired());
+  EXPECT_EQ(world.office.count("recdetl"), 0);
+  EXPECT_EQ(world.office.count("rechead"), 0);
+  EXPECT_EQ(world.office.count("paygate"), 0);
+  EXPECT_EQ(pendingOnPortal(), 1);
+  EXPECT_EQ(world.office.scalar("select frecno from control"), "000001");  // spent
+
+  EXPECT_EQ(post(), 1u);
+
+  EXPECT_EQ(lines("000001"), std::vector<std::string>{});
+  EXPECT_EQ(lines("000002"), (std::vector<std::string>{"A 1000", "B 200"}));
+  EXPECT_EQ(world.office.count("recdetl"), 2);
+  EXPECT_EQ(portalRecNo("ORD-1"), "000002");
+}
+
+TEST_F(PaymentPosting, FailedPortalMarkKeepsTheReceiptAndNamesItInTheJournal) {
+  studentWithTwoHeads("S1");
+  world.capture("S1", 700, "ORD-M", 0);
+  testing::FailingConnection failing(world.remote(), "update rzp_paymentgateway",
+                                     DbError("HY000", 2013, "Lost connection to server"));
+  {
+    StageRun run(world, world.local(), failing);
+    EXPECT_THROW(postGatewayPayments(run.context()), AgentError);
+  }
+  EXPECT_EQ(lines("000001"), std::vector<std::string>{"A 700"});
+  EXPECT_EQ(world.office.count("paygate"), 1);
+  EXPECT_EQ(pendingOnPortal(), 1);
+  bool named = false;
+  for (const std::string& line : world.journal.recentLines()) {
+    named |= line.find("ORD-M") != std::string::npos && line.find("000001") != std::string::npos;
+  }
+  EXPECT_TRUE(named);
+  // From now on the paygate row passes it over.
+  EXPECT_EQ(post(), 0u);
+  EXPECT_EQ(world.office.count("rechead"), 1);
+}
+
+TEST_F(PaymentPosting, NoReceiptNumberEndsTheCycleWithTheDuplicateMessage) {
+  studentWithTwoHeads("S1");
+  world.office.db().execute("insert into rechead(frecno, freccode) values('000001', 'OLD')");
+  world.capture("S1", 100, "ORD-D", 0);
+  StageRun run(world);
+  EXPECT_THROW(postGatewayPayments(run.context()), CycleAbort);
+  EXPECT_EQ(world.messages.texts, (std::vector<std::string>{"This Rec. no. is already exist!!",
+                                                            "Duplicate Rec. No. found"}));
+  EXPECT_EQ(pendingOnPortal(), 1);
+  EXPECT_EQ(world.office.count("paygate"), 0);
+}
+
+// The payment stages as the cycle order has them.
+std::vector<Stage> paymentStages() {
+  std::vector<Stage> stages;
+  for (const Stage& stage : cycleStages()) {
+    if (stage.run == postGatewayPayments || stage.run == downloadPortalReceipts) {
+      stages.push_back(stage);
+    }
+  }
+  return stages;
+}
+
+TEST(PaymentPostingGate, RunsForCodesFoundInThePostingListOnly) {
+  for (const auto& [code, runs] : std::vector<std::pair<std::string, bool>>{
+           {"P001", true}, {"P00", true}, {"P019", false}, {"P028", false}}) {
+    PaymentWorld world("gate", code);
+    world.office.addStudent("S1", "Student");
+    world.office.addFee("S1", "A", 1, 1000);
+    world.capture("S1", 100, "ORD-G", 0);
+    StageRun run(world);
+    std::vector<Stage> stages = paymentStages();
+    ASSERT_EQ(stages.size(), 2u);
+    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << code;
+    EXPECT_EQ(world.office.count("rechead"), runs ? 1 : 0) << code;
+  }
+}
+
+}  // namespace
+}  // namespace agent

@@ -1,0 +1,101 @@
+#include "tests/payments/payment_world.h"
+
+#include "db/embedded/embedded_engine.h"
+#include "db/text.h"
+#include "payments/sql_literal.h"
+
+namespace agent::testing {
+
+namespace {
+
+constexpr const char* kSaPassword = "Secret-1";
+
+}  // namespace
+
+StageRun::StageRun(PaymentWorld& world) : StageRun(world, world.local(), world.remote()) {}
+
+StageRun::StageRun(PaymentWorld& world, Connection& localTarget, Connection& remoteTarget)
+    : local_(localTarget, localTarget, world.journal),
+      remote_(remoteTarget, localTarget, world.journal),
+      context_{local_,        remote_,        world.office.folder.path(),
+               world.config,  world.univCode, world.messages,
+               world.journal, world.clock} {}
+
+LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : folder(hint) {
+  createEmbeddedServer(folder / "server", kSaPassword);
+  db_ = openEmbeddedConnection(folder / "server", "SA", kSaPassword);
+  db_->execute("CREATE DATABASE office");
+  db_->setDefaultDatabase("office");
+  db_->execute("SET DATEFORMAT DMY");
+  loadSchema();
+  db_->execute("insert into control(funivcode, frecno) values(" + localLiteral(univCode) +
+               ", NULL)");
+  db_->execute("insert into college(fcollcode, fcollname) values('C1', 'Main College')");
+}
+
+void LocalOffice::loadSchema() {
+  std::string script = readFile(std::filesystem::path(AGENT_SOURCE_DIR) / "schema" / "local.sql");
+  std::string batch;
+  auto runBatch = [&] {
+    if (!trim(batch, " \t\r\n").empty()) db_->execute(batch);
+    batch.clear();
+  };
+  for (const std::string& line : split(script, '\n')) {
+    if (equalsIgnoreCase(trim(line, " \t\r"), "GO")) {
+      runBatch();
+    } else {
+      batch += line + "\n";
+    }
+  }
+  runBatch();
+}
+
+std::string LocalOffice::scalar(const std::string& sql) {
+  auto rs = db_->query(sql, Cursor::Static);
+  if (rs->eof()) return {};
+  const Value& v = rs->field(std::size_t{0});
+  if (v.isDateTime()) return dayMonthYear(v.dateTimeValue());
+  return valueText(v);
+}
+
+long LocalOffice::count(const std::string& table, const std::string& where) {
+  return static_cast<long>(leadingNumber(
+      scalar("select count(*) from " + table + (where.empty() ? "" : " where " + where))));
+}
+
+void LocalOffice::addStudent(const std::string& admNo, const std::string& name,
+                             const std::string& college, const std::string& degree) {
+  db_->execute("insert into student(fadmno, fname, fdegree, fcollcode, fexamno) values(" +
+               localLiteral(admNo) + ", " + localLiteral(name) + ", " + localLiteral(degree) +
+               ", " + localLiteral(college) + ", '1')");
+}
+
+void LocalOffice::addFee(const std::string& admNo, const std::string& headCode, int headOrder,
+                         double fee, const std::string& month, const std::string& degree) {
+  if (count("mashead", "fheadcode = " + localLiteral(headCode)) == 0) {
+    db_->execute("insert into mashead(fheadcode, fheaddesc, forder) values(" +
+                 localLiteral(headCode) + ", " + localLiteral(headCode + " fee") + ", " +
+                 std::to_string(headOrder) + ")");
+  }
+  db_->execute(
+      "insert into feestrv(fdegree, fadmno, fheadcode, fyear, fmonth, ffee, fexamno, flastdate, "
+      "ffine) values(" +
+      localLiteral(degree) + ", " + localLiteral(admNo) + ", " + localLiteral(headCode) +
+      ", '2024', " + localLiteral(month) + ", " + amountText(fee) +
+      ", '1', convert(datetime,'31/12/2099'), 0)");
+}
+
+PaymentWorld::PaymentWorld(std::string_view hint, std::string code)
+    : univCode(std::move(code)),
+      office(hint, univCode),
+      remoteDb_(hint),
+      remote_(remoteDb_.connect()),
+      portal_(*remote_) {}
+
+void PaymentWorld::capture(const std::string& admNo, std::optional<double> amount,
+                           const std::string& orderId, int minutes) {
+  portal_.addPayment({admNo, amount, DateTime{2024, 3, 5, 10, 30 + minutes, 0}, orderId,
+                      "TXN-" + orderId, "UPI", "captured"});
+}
+
+}  // namespace agent::testing

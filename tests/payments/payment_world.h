@@ -1,0 +1,98 @@
+// The world a payment stage runs in, for tests: an embedded local database
+// with the local schema, a fresh remote database on the test MariaDB server
+// with the remote schema, the portal writing into it, and a cycle context
+// whose connections recover from leftover views as the cycle's do.
+#ifndef AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
+#define AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "db/platform_config.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+#include "tools/portal_sim/portal_writer.h"
+#include "upload/clock.h"
+#include "upload/cycle_context.h"
+#include "upload/journal.h"
+#include "upload/leftover_recovery.h"
+#include "upload/message_sink.h"
+
+namespace agent::testing {
+
+class PaymentWorld;
+
+// An embedded local database with the local schema, a control row for the
+// institution and the college C1 (no group).
+class LocalOffice {
+ public:
+  explicit LocalOffice(std::string_view hint, const std::string& univCode = "P001");
+
+  Connection& db() { return *db_; }
+  // The first column of the first row of a query as text ("" for NULL or
+  // no row; numbers in plain decimal text, dates as dd/mm/yyyy).
+  std::string scalar(const std::string& sql);
+  long count(const std::string& table, const std::string& where = "");
+
+  // A student with one exam (exam number 1).
+  void addStudent(const std::string& admNo, const std::string& name,
+                  const std::string& college = "C1", const std::string& degree = "BSC");
+  // A fee structure row; the head is made in MASHEAD with headOrder when new.
+  void addFee(const std::string& admNo, const std::string& headCode, int headOrder, double fee,
+              const std::string& month = "", const std::string& degree = "BSC");
+
+  TempDir folder;
+
+ private:
+  void loadSchema();
+  std::unique_ptr<Connection> db_;
+};
+
+// The connections and context of one stage run. The targets are what the
+// stage's statements reach beneath the leftover recovery: the databases
+// themselves, or decorators over them.
+class StageRun {
+ public:
+  explicit StageRun(PaymentWorld& world);
+  StageRun(PaymentWorld& world, Connection& localTarget, Connection& remoteTarget);
+  CycleContext& context() { return context_; }
+
+ private:
+  RecoveringConnection local_;
+  RecoveringConnection remote_;
+  CycleContext context_;
+};
+
+class PaymentWorld {
+ public:
+  explicit PaymentWorld(std::string_view hint, std::string univCode = "P001");
+
+  // The local database itself (no recovery) and the remote one.
+  Connection& local() { return office.db(); }
+  Connection& remote() { return *remote_; }
+  RemoteTestDatabase& remoteDatabase() { return remoteDb_; }
+  PortalWriter& portal() { return portal_; }
+  std::string remoteScalar(const std::string& sql) { return remoteDb_.scalar(sql); }
+
+  // A captured payment on the portal, dated 5 March 2024 10:30 plus minutes.
+  void capture(const std::string& admNo, std::optional<double> amount, const std::string& orderId,
+               int minutes = 0);
+
+  std::string univCode;
+  LocalOffice office;
+  RecordedMessages messages;
+  Journal journal;
+  SystemClock clock;
+  PlatformConfig config;
+
+ private:
+  RemoteTestDatabase remoteDb_;
+  std::unique_ptr<Connection> remote_;
+  PortalWriter portal_;
+};
+
+}  // namespace agent::testing
+
+#endif  // AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
