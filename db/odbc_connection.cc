@@ -99,26 +99,50 @@ SQLWCHAR* wide(std::u16string& s) {
 
 // ---- handles and diagnostics -----------------------------------------------
 
-// The first diagnostic record of a handle as a DbError; the driver's
-// message text is kept unchanged. what names the failed call for the rare
-// failure that leaves no record.
-DbError diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+struct DiagRecord {
+  std::string sqlstate;
+  long native = 0;
+  std::string message;
+};
+
+// Diagnostic record number (from 1) of a handle; false when there is none.
+bool diagRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT number, DiagRecord* out) {
   SQLWCHAR state[6] = {};
   SQLINTEGER native = 0;
   std::vector<SQLWCHAR> message(1024);
   SQLSMALLINT messageLength = 0;
-  SQLRETURN rc = SQLGetDiagRecW(handleType, handle, 1, state, &native, message.data(),
+  SQLRETURN rc = SQLGetDiagRecW(handleType, handle, number, state, &native, message.data(),
                                 static_cast<SQLSMALLINT>(message.size()), &messageLength);
   if (rc == SQL_SUCCESS_WITH_INFO && messageLength >= static_cast<SQLSMALLINT>(message.size())) {
     message.resize(messageLength + 1);
-    rc = SQLGetDiagRecW(handleType, handle, 1, state, &native, message.data(),
+    rc = SQLGetDiagRecW(handleType, handle, number, state, &native, message.data(),
                         static_cast<SQLSMALLINT>(message.size()), &messageLength);
   }
-  if (!SQL_SUCCEEDED(rc)) {
-    return DbError("HY000", 0, std::string("ODBC call failed without diagnostics: ") + what);
-  }
+  if (!SQL_SUCCEEDED(rc)) return false;
   std::size_t length = std::min<std::size_t>(messageLength, message.size() - 1);
-  return DbError(toUtf8(state, 5), native, toUtf8(message.data(), length));
+  *out = DiagRecord{toUtf8(state, 5), native, toUtf8(message.data(), length)};
+  return true;
+}
+
+// The failure a handle reports, as a DbError with the driver's message text
+// unchanged: the first diagnostic record that is not a warning (class 01;
+// the driver manager puts one before the error when it cannot load a
+// driver), else the first record. what names the failed call for the rare
+// failure that leaves no record.
+DbError diagnostics(SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
+  DiagRecord first, record;
+  bool haveFirst = false;
+  for (SQLSMALLINT number = 1; diagRecord(handleType, handle, number, &record); ++number) {
+    if (!record.sqlstate.starts_with("01")) {
+      return DbError(record.sqlstate, record.native, record.message);
+    }
+    if (!haveFirst) {
+      first = record;
+      haveFirst = true;
+    }
+  }
+  if (haveFirst) return DbError(first.sqlstate, first.native, first.message);
+  return DbError("HY000", 0, std::string("ODBC call failed without diagnostics: ") + what);
 }
 
 void check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {

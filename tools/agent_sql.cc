@@ -1,0 +1,194 @@
+// agent-sql: a small SQL shell over the agent's own connections, with
+// sqlcmd's conventions. It is how the demo, the tests and an administrator
+// create and inspect a local database (the embedded engine, or any ODBC
+// driver that platform.ini maps a driver name to).
+//
+//   agent-sql -S <server folder or server> -U <user> -P <password>
+//             [-d <database>] (-Q "<statement>" | -i <file.sql>...)
+//   agent-sql --connect "<connection string>" [-d <database>] (-Q ... | -i ...)
+//
+// With -S the connection string is "Driver={SQL Server};Server=<S>;Uid=<U>;
+// Pwd=<P>;", so platform.ini's driver map decides where it leads. A script
+// (and the text of -Q) is cut into batches at lines holding only GO (any case). A batch that
+// returns rows prints them pipe-separated under a header line; other
+// batches print nothing. The first failing batch prints its error number
+// and text to standard error and ends the program with status 1.
+#include <fmt/format.h>
+#include <CLI/CLI.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/driver_connection.h"
+#include "db/error.h"
+#include "db/platform_config.h"
+#include "db/text.h"
+
+namespace agent {
+namespace {
+
+struct Options {
+  std::string server;
+  std::string user;
+  std::string password;
+  std::string database;
+  std::string connect;
+  std::string statement;
+  std::vector<std::string> inputFiles;
+  std::string home;
+};
+
+// The program folder: --home, else UPLOAD_AGENT_HOME, else the folder of
+// the executable.
+std::filesystem::path programFolder(const std::string& homeOption, const char* argv0) {
+  if (!homeOption.empty()) return std::filesystem::absolute(homeOption);
+  if (const char* env = std::getenv("UPLOAD_AGENT_HOME"); env != nullptr && *env != '\0') {
+    return std::filesystem::absolute(env);
+  }
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) self = std::filesystem::absolute(argv0);
+  return self.parent_path();
+}
+
+// The batches of a script: the text between lines that hold only GO.
+// Batches holding only blanks are left out.
+std::vector<std::string> splitBatches(std::string_view script) {
+  if (script.starts_with("\xEF\xBB\xBF")) script.remove_prefix(3);  // UTF-8 byte-order mark
+  std::vector<std::string> batches;
+  std::string current;
+  auto finish = [&] {
+    if (!trim(current, " \t\r\n").empty()) batches.push_back(current);
+    current.clear();
+  };
+  for (const std::string& line : split(script, '\n')) {
+    if (equalsIgnoreCase(trim(line, " \t\r"), "GO")) {
+      finish();
+    } else {
+      current += line;
+      current += '\n';
+    }
+  }
+  finish();
+  return batches;
+}
+
+std::string formatValue(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::Null:
+      return "";
+    case Value::Type::Text:
+      return value.textValue();
+    case Value::Type::Number:
+      return value.exactNumber().empty() ? fmt::format("{}", value.numberValue())
+                                         : value.exactNumber();
+    case Value::Type::DateTime: {
+      const DateTime& d = value.dateTimeValue();
+      return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", d.year, d.month, d.day, d.hour,
+                         d.minute, d.second);
+    }
+  }
+  return "";
+}
+
+void printRows(Recordset& rows, std::ostream& out) {
+  const std::size_t columns = rows.fieldCount();
+  if (columns == 0) return;
+  for (std::size_t i = 0; i < columns; ++i) out << (i ? "|" : "") << rows.fieldName(i);
+  out << '\n';
+  for (; !rows.eof(); rows.moveNext()) {
+    for (std::size_t i = 0; i < columns; ++i) out << (i ? "|" : "") << formatValue(rows.field(i));
+    out << '\n';
+  }
+}
+
+std::string readScript(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw AgentError(error_number::kFileError, "Cannot read the script file " + path + ".");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A -S value that names an existing folder is made absolute, so that it is
+// read from the current folder rather than the program folder.
+std::string serverValue(const std::string& server) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(server, ec)) {
+    return std::filesystem::absolute(server).lexically_normal().string();
+  }
+  return server;
+}
+
+void reportError(const AgentError& e) {
+  std::cerr << "agent-sql: error " << e.number() << ": " << e.description();
+  if (const auto* db = dynamic_cast<const DbError*>(&e)) {
+    std::cerr << " (SQLSTATE " << db->sqlstate() << ", native " << db->nativeCode() << ")";
+  }
+  std::cerr << '\n';
+}
+
+int run(const Options& options, const char* argv0) {
+  PlatformConfig config = PlatformConfig::load(programFolder(options.home, argv0));
+  std::vector<std::string> batches;
+  for (std::string& batch : splitBatches(options.statement)) batches.push_back(std::move(batch));
+  for (const std::string& file : options.inputFiles) {
+    for (std::string& batch : splitBatches(readScript(file))) batches.push_back(std::move(batch));
+  }
+
+  DriverConnection connection(config.drivers);
+  if (!options.connect.empty()) {
+    connection.open(options.connect, options.user, options.password);
+  } else {
+    connection.open("Driver={SQL Server};Server=" + serverValue(options.server) +
+                    ";Uid=" + options.user + ";Pwd=" + options.password + ";");
+  }
+  if (!options.database.empty()) connection.setDefaultDatabase(options.database);
+
+  for (const std::string& batch : batches) {
+    auto rows = connection.query(batch, Cursor::Forward);
+    printRows(*rows, std::cout);
+  }
+  std::cout.flush();
+  return 0;
+}
+
+}  // namespace
+}  // namespace agent
+
+int main(int argc, char** argv) {
+  agent::Options options;
+  CLI::App app{"agent-sql: run SQL on the upload agent's local or remote connections"};
+  app.add_option("-S,--server", options.server, "server folder (embedded engine) or server name");
+  app.add_option("-U,--user", options.user, "login name");
+  app.add_option("-P,--password", options.password, "password");
+  app.add_option("-d,--database", options.database, "default database");
+  app.add_option("-Q,--query", options.statement, "one statement (batch) to run");
+  app.add_option("-i,--input", options.inputFiles, "script files, batches separated by GO lines")
+      ->check(CLI::ExistingFile);
+  app.add_option("--connect", options.connect, "a full connection string instead of -S/-U/-P");
+  app.add_option("--home", options.home,
+                 "program folder holding platform.ini (default: UPLOAD_AGENT_HOME, else the "
+                 "folder of this program)");
+  CLI11_PARSE(app, argc, argv);
+  if (options.server.empty() == options.connect.empty()) {
+    std::cerr << "agent-sql: give either -S or --connect\n";
+    return 2;
+  }
+  if (options.statement.empty() && options.inputFiles.empty()) {
+    std::cerr << "agent-sql: give -Q or -i\n";
+    return 2;
+  }
+  try {
+    return agent::run(options, argv[0]);
+  } catch (const agent::AgentError& e) {
+    agent::reportError(e);
+  } catch (const std::exception& e) {
+    std::cerr << "agent-sql: " << e.what() << '\n';
+  }
+  return 1;
+}
