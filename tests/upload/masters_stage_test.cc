@@ -1,0 +1,176 @@
+// The academic master tables against the real remote server: statement
+// sequences of the three staging variants, merge semantics, file format,
+// conversions, empty tables and a staging table left by an interrupted run.
+#include <gtest/gtest.h>
+
+#include "db/error.h"
+#include "tests/upload/mirror_fixture.h"
+#include "upload/load_statement.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::FailingConnection;
+using testing::writeFile;
+
+class MastersStageTest : public testing::MirrorFixture {
+ protected:
+  std::string load(const std::string& file, const std::string& table, const std::string& columns) {
+    return loadStatement(exportPath(file).string(), table, columns);
+  }
+};
+
+TEST_F(MastersStageTest, EachStagingVariantSendsItsStatementsInOrder) {
+  local("insert into college (fcollcode, fcollname) values ('C1', 'First')");
+  local("insert into degree (fdegree, fdescpn, fexamno) values ('BSC', 'Science', '1')");
+  local(
+      "insert into subject (fdegree, fexamno, fsubcode, fssubcode) values ('BSC', '1', 'MAT', "
+      "'01')");
+  const std::string college =
+      "fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession, "
+      "fdeleted";
+  const std::string degree =
+      "fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate, fdeleted";
+  const std::string subject =
+      "fdegree, fexamno, fsubcode, fsubname, fssubcode, fssubname, "
+      "fcsubcode, fattsub, fth, fia, fretain, fcombclid, fdeleted";
+
+  EXPECT_EQ(uploadColleges(ctx_), 1u);
+  EXPECT_EQ(uploadDegrees(ctx_), 1u);
+  EXPECT_EQ(uploadSubjects(ctx_), 1u);
+
+  std::vector<std::string> expected = {
+      // DropBefore: the staging table stays until the next run.
+      "drop table if exists tmpcollege",
+      "create table tmpcollege like college",
+      load("UPCOLLEGE.csv", "tmpcollege", college),
+      "update college, tmpcollege set college.fcollname = tmpcollege.fcollname, college.fadd1 = "
+      "tmpcollege.fadd1, college.fadd2 = tmpcollege.fadd2, college.fadd3 = tmpcollege.fadd3, "
+      "college.fadd4 = tmpcollege.fadd4, college.fattsession = tmpcollege.fattsession where "
+      "college.fcollcode = tmpcollege.fcollcode",
+      load("UPCOLLEGE.csv", "college", college),
+      // DropAfter
+      "create table if not exists tmpdegree like degree",
+      load("UPDEGREE.csv", "tmpdegree", degree),
+      "update degree, tmpdegree set degree.fdescpn = tmpdegree.fdescpn, degree.fexamname = "
+      "tmpdegree.fexamname, degree.fyear = tmpdegree.fyear, degree.fexamtype = "
+      "tmpdegree.fexamtype where degree.fdegree = tmpdegree.fdegree and degree.fexamno = "
+      "tmpdegree.fexamno",
+      load("UPDEGREE.csv", "degree", degree),
+      "drop table if exists tmpdegree",
+      // DropBoth
+      "drop table if exists tmpsubject",
+      "create table if not exists tmpsubject like subject",
+      load("UPSUBJECT.csv", "tmpsubject", subject),
+      "update subject x1, tmpsubject x2 set x1.fsubname = x2.fsubname, x1.fssubname = "
+      "x2.fssubname, x1.fth = x2.fth, x1.fia = x2.fia, x1.fretain = x2.fretain, x1.fattsub = "
+      "x2.fattsub where x1.fdegree = x2.fdegree and x1.fexamno = x2.fexamno and x1.fcsubcode = "
+      "x2.fcsubcode",
+      load("UPSUBJECT.csv", "subject", subject),
+      "drop table if exists tmpsubject",
+  };
+  EXPECT_EQ(remoteStatements(), expected);
+  EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
+                   "database() and table_name like 'tmp%'"),
+            "1");  // tmpcollege only
+}
+
+TEST_F(MastersStageTest, MergeUpdatesNamedColumnsKeepsRemoteFdeletedAndInsertsNewRowsWhole) {
+  remoteDb_.execute(
+      "insert into college values ('C1', 'Old name', 'o1', 'o2', 'o3', 'o4', "
+      "'AM', 'T')");
+  remoteDb_.execute("insert into mascat values ('GEN', 'Old', 'T')");
+  local(
+      "insert into college (fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession) "
+      "values ('C1', 'New name', 'n1', NULL, 'n3', 'n4', 'PM')");
+  local(
+      "insert into college (fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession) "
+      "values ('C2', 'Second', 'a1', 'a2', 'a3', 'a4', 'AM')");
+  local("insert into mascat (fcatcode, fcatdesc) values ('GEN', 'General')");
+  local("insert into mascat (fcatcode, fcatdesc) values ('OBC', NULL)");
+
+  uploadColleges(ctx_);
+  uploadCategories(ctx_);
+
+  EXPECT_EQ(remoteRows("select * from college order by fcollcode"),
+            "C1|New name|n1||n3|n4|PM|T\n"
+            "C2|Second|a1|a2|a3|a4|AM|F");
+  EXPECT_EQ(remoteRows("select * from mascat order by fcatcode"), "GEN|General|T\nOBC||F");
+  EXPECT_EQ(exportFile("UPMASCAT.csv"), "GEN|General|F\r\nOBC||F\r\n");
+  EXPECT_EQ(exportFile("UPCOLLEGE.csv"),
+            "C1|New name|n1||n3|n4|PM|F\r\nC2|Second|a1|a2|a3|a4|AM|F\r\n");
+}
+
+TEST_F(MastersStageTest, SubjectsCombineCodesTrimFourFieldsAndKeepRemoteMaxMarks) {
+  remoteDb_.execute(
+      "insert into subject (fdegree, fexamno, fsubcode, fcsubcode, fsubname, "
+      "fmaxmarks, fsmaxmarks, fdeleted) values ('BSC', '1', 'MAT', 'MAT01', "
+      "'Old', 100, 50, 'T')");
+  local(
+      "insert into subject (fdegree, fexamno, fsubcode, fsubname, fssubcode, fssubname, "
+      "fattsub, fth, fia, fretain, fcombclid) values ('BSC', '1', 'MAT', ' Maths ', '01', "
+      "'Algebra', 'Y', ' 70 ', '30  ', '  Y', ' C1 ')");
+  local(
+      "insert into subject (fdegree, fexamno, fsubcode, fsubname, fssubcode) values ('BSC', "
+      "'1', 'PHY', 'Physics', NULL)");
+
+  EXPECT_EQ(uploadSubjects(ctx_), 2u);
+
+  EXPECT_EQ(exportFile("UPSUBJECT.csv"),
+            "BSC|1|MAT| Maths |01|Algebra|MAT01|Y|70|30|Y|C1|F\r\n"
+            "BSC|1|PHY|Physics|||PHY||||||F\r\n");
+  EXPECT_EQ(remoteRows("select fsubname, fth, fia, fretain, fmaxmarks, fsmaxmarks, fdeleted from "
+                       "subject where fcsubcode = 'MAT01'"),
+            " Maths |70|30|Y|100.00|50.00|T");
+  EXPECT_EQ(remote("select fdeleted from subject where fcsubcode = 'PHY'"), "F");
+}
+
+TEST_F(MastersStageTest, ExamDatesAreWrittenInThePlainShortForm) {
+  local(
+      "insert into degree (fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate) "
+      "values ('BSC', 'Science', '1', 'First', '2024', 'R', '20240307')");
+  local(
+      "insert into degree (fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate) "
+      "values ('BSC', 'Science', '2', 'Second', '2024', 'R', NULL)");
+  uploadDegrees(ctx_);
+  EXPECT_EQ(exportFile("UPDEGREE.csv"),
+            "BSC|Science|1|First|2024|R|07/03/2024|F\r\n"
+            "BSC|Science|2|Second|2024|R||F\r\n");
+  EXPECT_EQ(remote("select fexamdate from degree where fexamno = '1'"), "07/03/2024");
+}
+
+TEST_F(MastersStageTest, AnEmptyTableSendsNothingAndKeepsTheOldFile) {
+  writeFile(exportPath("UPMASHEAD.csv"), "OLD|Old head|F\r\n");
+  EXPECT_EQ(uploadFeeHeads(ctx_), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(exportFile("UPMASHEAD.csv"), "OLD|Old head|F\r\n");
+}
+
+TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsReused) {
+  remoteDb_.execute("insert into masroute values ('R1', 'Remote name', 'F')");
+  local("insert into masroute (frtcode, frtname) values ('R1', 'First run')");
+
+  // The first run stops after its staging load: tmpmasroute stays.
+  FailingConnection failing(recorded_, "update masroute",
+                            AgentError(error_number::kSyntaxOrAccess, "lost connection"));
+  CycleContext failingCtx{ctx_.local,    failing,       ctx_.programFolder, ctx_.config,
+                          ctx_.univCode, ctx_.messages, ctx_.journal,       ctx_.clock};
+  EXPECT_THROW(uploadRoutes(failingCtx), AgentError);
+  EXPECT_EQ(remote("select frtname from tmpmasroute where frtcode = 'R1'"), "First run");
+
+  // The next run keeps the old staging row for R1: the merge copies it.
+  local("update masroute set frtname = 'Second run' where frtcode = 'R1'");
+  local("insert into masroute (frtcode, frtname) values ('R2', 'New route')");
+  recorded_.clear();
+  uploadRoutes(ctx_);
+  EXPECT_EQ(remoteStatements().front(), "create table if not exists tmpmasroute like masroute");
+  EXPECT_EQ(remoteRows("select * from masroute order by frtcode"),
+            "R1|First run|F\nR2|New route|F");
+  EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
+                   "database() and table_name = 'tmpmasroute'"),
+            "0");
+}
+
+}  // namespace
+}  // namespace agent

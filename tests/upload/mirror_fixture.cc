@@ -1,0 +1,75 @@
+// The table stage test setting.
+#include "tests/upload/mirror_fixture.h"
+
+#include <filesystem>
+
+namespace agent::testing {
+
+namespace {
+
+std::string currentTestName() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  return info ? info->name() : "mirror";
+}
+
+std::string cellText(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::Null:
+      return "<null>";
+    case Value::Type::Text:
+      return value.textValue();
+    case Value::Type::Number:
+      return value.exactNumber().empty() ? std::to_string(value.numberValue())
+                                         : value.exactNumber();
+    case Value::Type::DateTime: {
+      const DateTime& d = value.dateTimeValue();
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+      return text;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+MirrorFixture::MirrorFixture()
+    : remoteDb_(currentTestName().substr(0, 30)),
+      remoteConnection_(remoteDb_.connect()),
+      recorded_(*remoteConnection_),
+      localDb_("mirror-local"),
+      home_("mirror-home"),
+      ctx_{localDb_.connection(),
+           recorded_,
+           home_.path(),
+           config_,
+           "P028",
+           messages_,
+           journal_,
+           clock_} {
+  std::filesystem::create_directories(home_ / "CSV");
+}
+
+std::filesystem::path MirrorFixture::exportPath(const std::string& name) const {
+  return home_ / "CSV" / name;
+}
+
+std::string MirrorFixture::exportFile(const std::string& name) const {
+  return readFile(exportPath(name));
+}
+
+std::string MirrorFixture::remoteRows(const std::string& sql) const {
+  auto connection = remoteDb_.connect();
+  auto rows = connection->query(sql, Cursor::Static);
+  std::string out;
+  for (; !rows->eof(); rows->moveNext()) {
+    if (!out.empty()) out += "\n";
+    for (std::size_t i = 0; i < rows->fieldCount(); ++i) {
+      if (i > 0) out += "|";
+      out += cellText(rows->field(i));
+    }
+  }
+  return out;
+}
+
+}  // namespace agent::testing

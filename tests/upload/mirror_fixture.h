@@ -1,0 +1,53 @@
+// The setting of a table stage test: a fresh remote database on the test
+// MariaDB server (through the real ODBC driver, every statement recorded),
+// a fresh embedded local database with the local schema, and a program
+// folder with its CSV folder.
+#ifndef AGENT_TESTS_UPLOAD_MIRROR_FIXTURE_H_
+#define AGENT_TESTS_UPLOAD_MIRROR_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/platform_config.h"
+#include "tests/support/local_database.h"
+#include "tests/support/recording_connection.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+#include "upload/cycle_context.h"
+
+namespace agent::testing {
+
+class MirrorFixture : public ::testing::Test {
+ protected:
+  MirrorFixture();
+
+  // The remote statements the stages sent (queries of the tests excluded).
+  const std::vector<std::string>& remoteStatements() const { return recorded_.executed(); }
+  // The bytes of an export file of the CSV folder.
+  std::string exportFile(const std::string& name) const;
+  std::filesystem::path exportPath(const std::string& name) const;
+  // The first column of the first row of a remote query, as text.
+  std::string remote(const std::string& sql) const { return remoteDb_.scalar(sql); }
+  // The remote rows of a query, each row's columns joined by "|" (NULL as
+  // "<null>"), rows joined by "\n".
+  std::string remoteRows(const std::string& sql) const;
+  void local(const std::string& sql) { localDb_.execute(sql); }
+
+  RemoteTestDatabase remoteDb_;
+  std::unique_ptr<Connection> remoteConnection_;
+  RecordingConnection recorded_;
+  LocalTestDatabase localDb_;
+  TempDir home_;
+  PlatformConfig config_;
+  RecordedMessages messages_;
+  Journal journal_;
+  SystemClock clock_;
+  CycleContext ctx_;
+};
+
+}  // namespace agent::testing
+
+#endif  // AGENT_TESTS_UPLOAD_MIRROR_FIXTURE_H_

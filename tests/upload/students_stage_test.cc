@@ -1,0 +1,137 @@
+// Students and logins against the real remote server: the one-pass stage's
+// statement order and SQL mode switch, the published set, what an existing
+// student and login take, and the file contents.
+#include <gtest/gtest.h>
+
+#include "tests/upload/mirror_fixture.h"
+#include "upload/load_statement.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+class StudentsStageTest : public testing::MirrorFixture {
+ protected:
+  // A published student with the given admission number, fdeleted and
+  // first address line (SQL text, NULL allowed).
+  void addStudent(const std::string& admno, const std::string& degree = "'BSC'",
+                  const std::string& doa = "'20230601'", const std::string& deleted = "'F'",
+                  const std::string& addr1 = "'1 Street'") {
+    local(
+        "insert into student (fadmno, fdegree, fexamno, fname, fdob, fsex, fbgroup, fdoa, "
+        "fhostjoindate, faddr1, fdeleted) values ('" +
+        admno + "', " + degree + ", '1', 'Name " + admno + "', '20050215', 'M', 'O+', " + doa +
+        ", NULL, " + addr1 + ", " + deleted + ")");
+  }
+
+  // The export line of a student added by addStudent: fields 1 to 46,
+  // Nulls empty, dates yyyy-mm-dd.
+  static std::string studentLine(const std::string& admno, const std::string& addr1) {
+    std::vector<std::string> fields(46);
+    fields[0] = admno;
+    fields[1] = "BSC";
+    fields[2] = "1";
+    fields[3] = "Name " + admno;
+    fields[6] = "2005-02-15";
+    fields[9] = "M";
+    fields[10] = "O+";
+    fields[17] = addr1;
+    fields[28] = "2023-06-01";
+    fields[45] = "F";
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "|" : "") + fields[i];
+    return line + "\r\n";
+  }
+
+  std::string sqlMode() {
+    auto rows = remoteConnection_->query("select @@session.sql_mode", Cursor::Static);
+    return rows->field(std::size_t{0}).textValue();
+  }
+};
+
+TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast) {
+  addStudent("A001");
+  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
+
+  const std::string studentColumns =
+      "fadmno, fdegree, fexamno, fname, ffather, fmother, fdob, fmobile, femail, fgender, "
+      "fbloodgrp, fcatcode, frtcode, fsection, factive, fyear, fregno, faddr1, faddr2, faddr3, "
+      "faddr4, fpincode, faddp1, faddp2, faddp3, faddp4, fpincodep, fcollcode, fdoa, fhostcode, "
+      "fhostjoindate, fmesscode, fcombcode, fmobilep, femailp, fhostblock, fhostroomno, "
+      "freligion, fcaste, f1stlang, f2ndlang, fseattype, fseatstate, fplacecode, fdropplace, "
+      "fdeleted";
+  const std::string loginColumns = "fusername, fpasswd, fusertype, fusergrp, fdeleted";
+  const std::string student = exportPath("UPSTUDENT.csv").string();
+  const std::string login = exportPath("UPMASUSER.csv").string();
+  const std::vector<std::string>& sent = remoteStatements();
+  ASSERT_EQ(sent.size(), 11u);
+  EXPECT_EQ(sent[0], "create table if not exists tmpstudent like student");
+  EXPECT_EQ(sent[1], "SET sql_mode='NO_BACKSLASH_ESCAPES'");
+  EXPECT_EQ(sent[2], loadStatement(student, "tmpstudent", studentColumns));
+  EXPECT_TRUE(sent[3].starts_with("update student x1, tmpstudent x2 set x1.fname = x2.fname, "));
+  EXPECT_TRUE(sent[3].ends_with("x1.fdeleted = x2.fdeleted where x1.fadmno = x2.fadmno"));
+  EXPECT_EQ(sent[4], loadStatement(student, "student", studentColumns));
+  EXPECT_EQ(sent[5], "create table if not exists tmpmasuser like masuser");
+  EXPECT_EQ(sent[6], loadStatement(login, "tmpmasuser", loginColumns));
+  EXPECT_EQ(sent[7],
+            "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
+            "x2.fusername");
+  EXPECT_EQ(sent[8], loadStatement(login, "masuser", loginColumns));
+  EXPECT_EQ(sent[9], "drop table if exists tmpstudent");
+  EXPECT_EQ(sent[10], "drop table if exists tmpmasuser");
+  EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES");
+}
+
+TEST_F(StudentsStageTest, OnlyStudentsWithADegreeAndAnAdmissionDateArePublished) {
+  addStudent("A001");
+  addStudent("A002", "'XX'");
+  addStudent("A003", "NULL");
+  addStudent("A004", "'BSC'", "NULL");
+  remoteDb_.execute("insert into student (fadmno, fname) values ('A002', 'Kept')");
+
+  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
+  EXPECT_EQ(remoteRows("select fadmno, fname from student order by fadmno"),
+            "A001|Name A001\nA002|Kept");
+  EXPECT_EQ(remoteRows("select fusername from masuser"), "A001");
+}
+
+TEST_F(StudentsStageTest, ExistingStudentTakesEverythingAndItsLoginOnlyFdeleted) {
+  remoteDb_.execute(
+      "insert into student (fadmno, fname, fdegree, fdeleted) values ('A001', "
+      "'Old', 'OLD', 'F')");
+  remoteDb_.execute("insert into masuser values ('A001', 'changed-on-portal', 'S', 'S', 'F')");
+  addStudent("A001", "'BSC'", "'20230601'", "'T'");
+  addStudent("A002");
+
+  uploadStudentsAndLogins(ctx_);
+
+  EXPECT_EQ(remoteRows("select fname, fdegree, fdob, fgender, fbloodgrp, fdoa, fdeleted from "
+                       "student where fadmno = 'A001'"),
+            "Name A001|BSC|2005-02-15|M|O+|2023-06-01|T");
+  EXPECT_EQ(remoteRows("select * from masuser order by fusername"),
+            "A001|changed-on-portal|S|S|T\nA002|newuser|S|S|F");
+}
+
+TEST_F(StudentsStageTest, FilesCarryIsoDatesRestoredCommasAndEmptyNulls) {
+  addStudent("A001", "'BSC'", "'20230601'", "'F'", "N'12\u00B8 Main Road'");
+  addStudent("A002", "'BSC'", "'20230601'", "'F'", "NULL");
+
+  uploadStudentsAndLogins(ctx_);
+
+  std::string file = exportFile("UPSTUDENT.csv");
+  EXPECT_EQ(file, studentLine("A001", "12, Main Road") + studentLine("A002", ""));
+  EXPECT_EQ(exportFile("UPMASUSER.csv"), "A001|newuser|S|S|F\r\nA002|newuser|S|S|F\r\n");
+  EXPECT_EQ(remote("select faddr1 from student where fadmno = 'A001'"), "12, Main Road");
+}
+
+TEST_F(StudentsStageTest, NoStudentsSendNothingAndLeaveTheSqlModeAlone) {
+  std::string before = sqlMode();
+  addStudent("A002", "'XX'");
+  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(sqlMode(), before);
+  EXPECT_FALSE(std::filesystem::exists(exportPath("UPSTUDENT.csv")));
+}
+
+}  // namespace
+}  // namespace agent
