@@ -6,6 +6,12 @@
 
 #include <vector>
 
+#ifdef __linux__
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "db/error.h"
 #include "tests/support/temp_dir.h"
 #include "upload/load_statement.h"
@@ -106,6 +112,42 @@ TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
     EXPECT_NE(e.description().find("Cannot delete"), std::string::npos) << e.description();
   }
 }
+
+#ifdef __linux__
+// The number of open file descriptors of this process.
+std::size_t openFiles() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(ExportWriterTest, AFailedWriteRaisesAFileErrorAndLeavesNoFileOpen) {
+  TempDir dir("export");
+  std::size_t before = openFiles();
+  // A file size limit makes the writes fail with EFBIG, as a full disk would.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string error;
+  try {
+    ExportFile file(dir / "STUDSUB.csv", CodePage::Windows1252);
+    std::vector<std::string> line = {std::string(1000, 'x'), "F"};
+    for (int i = 0; i < 2000; ++i) file.writeLine(line);
+    file.close();
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kFileError);
+    error = e.description();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, savedHandler);
+  EXPECT_NE(error.find((dir / "STUDSUB.csv").string()), std::string::npos) << error;
+  EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+  EXPECT_EQ(openFiles(), before);
+}
+#endif
 
 TEST(LoadStatementTest, PathsAreDoubledBetweenTheQuotes) {
   EXPECT_EQ(sqlPathLiteral("C:\\Apps\\Upload\\CSV\\UPMASCAT.csv"),
