@@ -2,13 +2,15 @@
 
 namespace agent {
 
-Schedule::Schedule(const Clock& clock)
-    : clock_(clock), nextRunTime_(addSeconds(clock.now(), kIntervalSeconds)) {}
+Schedule::Schedule(const Clock& clock, long long intervalSeconds)
+    : clock_(clock),
+      intervalSeconds_(intervalSeconds),
+      nextRunTime_(addSeconds(clock.now(), intervalSeconds)) {}
 
 bool Schedule::tick() {
   DateTime now = clock_.now();
   if (now <= nextRunTime_) return false;
-  nextRunTime_ = addSeconds(now, kIntervalSeconds);
+  nextRunTime_ = addSeconds(now, intervalSeconds_);
   return true;
 }
 

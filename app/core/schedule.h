@@ -14,11 +14,12 @@ class Schedule {
  public:
   static constexpr long long kIntervalSeconds = 50 * 60;
 
-  // NextRunTime = now + 50 minutes. clock must outlive the schedule.
-  explicit Schedule(const Clock& clock);
+  // NextRunTime = now + intervalSeconds (50 minutes unless a demo asks for
+  // less). clock must outlive the schedule.
+  explicit Schedule(const Clock& clock, long long intervalSeconds = kIntervalSeconds);
 
   // The tick's decision: false while now <= NextRunTime; otherwise moves
-  // NextRunTime to now + 50 minutes and returns true (a cycle is due; the
+  // NextRunTime to now + the interval and returns true (a cycle is due; the
   // caller skips it when paused).
   bool tick();
 
@@ -26,6 +27,7 @@ class Schedule {
 
  private:
   const Clock& clock_;
+  long long intervalSeconds_;
   DateTime nextRunTime_;
 };
 

@@ -82,7 +82,7 @@ void ServiceWindow::buildTrayIcon() {
 }
 
 void ServiceWindow::load() {
-  schedule_.emplace(clock_);
+  schedule_.emplace(clock_, options_.cycleIntervalSeconds);
   timer1_->start();
   show();
 
@@ -159,14 +159,14 @@ void ServiceWindow::closeEvent(QCloseEvent* e) {
 void ServiceWindow::tick() {
   if (inCycle_ || hasEnded() || !schedule_) return;
   if (!schedule_->tick()) return;
-  lbsb_->setText("Idle");
+  setStatusLine("Idle");
   if (chk_->isChecked()) return;  // paused: the schedule has moved on all the same
 
   // Pending events run once; a tick among them finds the schedule moved on.
   QCoreApplication::processEvents();
   if (hasEnded() || inCycle_) return;
   if (!runAsCycle("timed cycle", [this] { agent_.runCycle(); })) return;
-  lbsb_->setText(QString::fromStdString("Idle - " + formatGeneralDate(clock_.now(), regional_)));
+  setStatusLine("Idle - " + formatGeneralDate(clock_.now(), regional_));
 }
 
 template <typename Call>
@@ -214,6 +214,12 @@ void ServiceWindow::restore() {
   setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
   setForeground();
+  journal_.info("window restored");
+}
+
+void ServiceWindow::setStatusLine(const std::string& text) {
+  lbsb_->setText(QString::fromStdString(text));
+  journal_.info("status line: " + text);
 }
 
 void ServiceWindow::setForeground() {

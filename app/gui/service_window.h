@@ -39,6 +39,8 @@ class ServiceWindow : public QWidget {
     // Whether the desktop has a notification area. Without one a minimised
     // window stays on the task bar instead of hiding, so it can come back.
     bool trayAvailable = true;
+    // The schedule's interval; shorter only for demonstrations.
+    long long cycleIntervalSeconds = Schedule::kIntervalSeconds;
   };
 
   // Every reference must outlive the window. The schedule starts with
@@ -101,6 +103,7 @@ class ServiceWindow : public QWidget {
   void buildControls();
   void buildTrayIcon();
   void restore();
+  void setStatusLine(const std::string& text);
   // Hides a minimised window where a tray icon can bring it back.
   void hideWhenMinimised();
   void showMenuAtPointer();

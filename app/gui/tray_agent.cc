@@ -20,7 +20,19 @@ namespace agent {
 
 namespace {
 
-constexpr char kLogFileName[] = "upload-agent.log";
+constexpr char kLogFileName[] = "agent.log";
+constexpr char kIntervalVariable[] = "UPLOAD_AGENT_INTERVAL_SECONDS";
+
+// The schedule's interval: 50 minutes, or the positive number of seconds a
+// demonstration puts into UPLOAD_AGENT_INTERVAL_SECONDS.
+long long cycleIntervalSeconds(Journal& journal) {
+  bool valid = false;
+  long long seconds = qEnvironmentVariableIntValue(kIntervalVariable, &valid);
+  if (!valid || seconds <= 0) return Schedule::kIntervalSeconds;
+  journal.warning(std::string(kIntervalVariable) + " set: a timed cycle every " +
+                  std::to_string(seconds) + " seconds instead of every 50 minutes");
+  return seconds;
+}
 
 // The journal in the configured log folder; in memory when the settings
 // cannot be read (the agent then reports why).
@@ -42,6 +54,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
 
   QtMessageSink messages;
   std::unique_ptr<Journal> journal = openJournal(home);
+  journal->info("upload-agent starting in " + home.string() + " with its window");
   SystemClock clock;
 
   std::optional<Agent> agent;
@@ -56,6 +69,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
 
   ServiceWindow::Options options;
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  options.cycleIntervalSeconds = cycleIntervalSeconds(*journal);
   ServiceWindow window(calls, messages, *journal, clock, agent->config().regional, options);
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();

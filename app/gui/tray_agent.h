@@ -20,10 +20,12 @@ bool displayUsable();
 // settings file, platform.ini, the CSV folder, the log folder). argc and
 // argv go to QApplication and must stay valid until it returns. Call only
 // when displayUsable() is true. Writes the journal to
-// <log folder>/upload-agent.log, including the tray icon's place on the
+// <log folder>/agent.log, including the tray icon's place on the
 // screen once the notification area has taken it ("tray icon at X,Y size
 // WxH") and why the window minimises without hiding where the desktop has
-// no notification area.
+// no notification area. For demonstrations only, a positive number of
+// seconds in UPLOAD_AGENT_INTERVAL_SECONDS replaces the 50-minute interval
+// (the journal says so).
 int runTrayAgent(int argc, char** argv, const std::filesystem::path& home);
 
 }  // namespace agent
