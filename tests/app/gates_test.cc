@@ -19,7 +19,7 @@ TEST(Gates, PaymentStagesExcludeEachOther) {
   } cases[] = {
       {"P019", true, false}, {"P037", true, false},  {"P001", false, true},
       {"P038", false, true}, {"P00", false, true},   // a code that starts a listed one
-      {"P028", false, false}, {"P01", false, false}, // searched with its "*"
+      {"P028", false, false}, {"P01", false, true},  // in P014; the download list wants "P01*"
       {"p019", false, false}, {"", true, false},     // empty: "*" alone is found
   };
   for (const Case& c : cases) {
