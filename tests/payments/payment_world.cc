@@ -90,7 +90,10 @@ PaymentWorld::PaymentWorld(std::string_view hint, std::string code)
       office(hint, univCode),
       remoteDb_(hint),
       remote_(remoteDb_.connect()),
-      portal_(*remote_) {}
+      portal_(*remote_) {
+  // The program folder's export folder, as the agent makes it at start.
+  std::filesystem::create_directories(office.folder / "CSV");
+}
 
 void PaymentWorld::capture(const std::string& admNo, std::optional<double> amount,
                            const std::string& orderId, int minutes) {

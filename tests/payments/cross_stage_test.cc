@@ -1,0 +1,114 @@
+// A payment stage together with the fee balances and receipts stages of the
+// same cycle: a booked gateway payment reaches the portal's receipt tables
+// and fee balances, and a downloaded portal receipt goes back up unchanged.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/core/stage_order.h"
+#include "tests/payments/payment_world.h"
+#include "upload/cycle.h"
+
+namespace agent {
+namespace {
+
+using testing::PaymentWorld;
+using testing::StageRun;
+
+// Whether the cycle order has stages between the payment stage and the
+// staff tables (fee balances, receipts).
+bool feeAndReceiptStagesInCycle() {
+  bool afterPosting = false;
+  for (const Stage& stage : cycleStages()) {
+    if (std::string(stage.name) == "masemp") return false;
+    if (afterPosting) return true;
+    afterPosting = std::string(stage.name) == "payment posting";
+  }
+  return false;
+}
+
+// The journal's error lines, for a failed cycle's report.
+std::string journalErrors(PaymentWorld& world) {
+  std::string errors;
+  for (const std::string& line : world.journal.recentLines()) {
+    if (line.rfind("ERROR", 0) == 0) errors += line + "\n";
+  }
+  return errors;
+}
+
+double remoteNumber(PaymentWorld& world, const std::string& sql) {
+  std::string text = world.remoteScalar(sql);
+  return text.empty() ? -1 : std::stod(text);
+}
+
+TEST(PaymentCycle, PostedPaymentReachesPortalReceiptsAndFeeBalancesInTheSameCycle) {
+  if (!feeAndReceiptStagesInCycle()) GTEST_SKIP() << "fee and receipt stages not in the cycle yet";
+  PaymentWorld world("cycle_post", "P001");
+  world.office.addStudent("S1", "Asha D'Souza");
+  world.office.addFee("S1", "A", 1, 1000);
+  world.office.addFee("S1", "B", 2, 500);
+  world.capture("S1", 1200, "ORD-1");
+  StageRun run(world);
+
+  ASSERT_TRUE(runUploadCycle(run.context(), cycleStages())) << journalErrors(world);
+
+  EXPECT_EQ(remoteNumber(world, "select ftotal from rechead where frecno = '000001'"), 1200);
+  EXPECT_EQ(remoteNumber(world,
+                         "select famount from recdetl where frecno = '000001' and "
+                         "fheadcode = 'A'"),
+            1000);
+  EXPECT_EQ(remoteNumber(world,
+                         "select famount from recdetl where frecno = '000001' and "
+                         "fheadcode = 'B'"),
+            200);
+  EXPECT_EQ(world.remoteScalar("select finstrno from recmode where frecno = '000001' and "
+                               "fpaytype = 'PG'"),
+            "TXN-ORD-1");
+  EXPECT_EQ(remoteNumber(world, "select famount from recmode where frecno = '000001'"), 1200);
+  EXPECT_EQ(remoteNumber(world, "select fbal from studfee where fadmno = 'S1' and fheadcode = 'A'"),
+            0);
+  EXPECT_EQ(remoteNumber(world, "select fbal from studfee where fadmno = 'S1' and fheadcode = 'B'"),
+            300);
+  EXPECT_EQ(world.remoteScalar("select frecno from rzp_paymentgateway where forderid = 'ORD-1'"),
+            "000001");
+}
+
+TEST(PaymentCycle, DownloadedPortalReceiptGoesBackUpUnchanged) {
+  if (!feeAndReceiptStagesInCycle()) GTEST_SKIP() << "fee and receipt stages not in the cycle yet";
+  PaymentWorld world("cycle_download", "P019");
+  world.office.addStudent("S1", "Ravi");
+  world.portal().addStudent("S1", "Ravi", "BSC");
+  PortalReceipt r1;
+  r1.recNo = "R1";
+  r1.date = DateTime{2024, 3, 5};
+  r1.admNo = "S1";
+  r1.degree = "BSC";
+  r1.examNo = "1";
+  r1.total = r1.netTotal = 1500;
+  r1.lines = {{"TUITION", 1000}, {"BUS", 500}};
+  r1.modes = {{"PAY-77", 1500, DateTime{2024, 3, 6}}};
+  world.portal().addReceipt(r1);
+  const std::string header =
+      "select concat_ws('|', frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, "
+      "fnettotal) from rechead";
+  const std::string lines =
+      "select group_concat(concat_ws('|', frecno, fheadcode, famount) order by fheadcode) from "
+      "recdetl";
+  const std::string modes =
+      "select group_concat(concat_ws('|', frecno, fpaytype, famount, finstrno, finstrdate)) from "
+      "recmode";
+  const std::string headerBefore = world.remoteScalar(header);
+  const std::string linesBefore = world.remoteScalar(lines);
+  const std::string modesBefore = world.remoteScalar(modes);
+  StageRun run(world);
+
+  ASSERT_TRUE(runUploadCycle(run.context(), cycleStages())) << journalErrors(world);
+
+  EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), 1);
+  EXPECT_EQ(world.remoteScalar(header), headerBefore);
+  EXPECT_EQ(world.remoteScalar(lines), linesBefore);
+  EXPECT_EQ(world.remoteScalar(modes), modesBefore);
+}
+
+}  // namespace
+}  // namespace agent
