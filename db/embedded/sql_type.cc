@@ -9,6 +9,9 @@ namespace agent::tsql {
 
 namespace {
 
+// The length of varchar(max) in a declared type.
+constexpr int kMaxLength = 2147483647;
+
 struct NamedType {
   const char* name;
   SqlType::Kind kind;
@@ -100,6 +103,7 @@ SqlType SqlType::fromDeclared(std::string_view declared) {
   }
   SqlType type;
   if (!fromTsql(name, args[0], args[1], count, &type)) return SqlType();
+  if (type.kind == Kind::Text && type.length == kMaxLength) type.length = 0;
   return type;
 }
 
@@ -109,7 +113,8 @@ std::string SqlType::declaration() const {
       return "";
     case Kind::Text:
       if (name == "TEXT" || name == "NTEXT") return name;
-      return name + "(" + (length > 0 ? std::to_string(length) : std::string("MAX")) + ")";
+      // SQLite takes no MAX in a declared type: (max) is kept as its limit.
+      return name + "(" + std::to_string(length > 0 ? length : kMaxLength) + ")";
     case Kind::Numeric:
       if (name == "MONEY" || name == "SMALLMONEY") return name;
       return name + "(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
