@@ -457,10 +457,11 @@ class OdbcConnection : public Connection {
 
   bool isOpen() const override { return connected_; }
 
+  // The name is passed null-terminated: drivers differ on whether a wide
+  // string attribute's length counts bytes or characters.
   void setDefaultDatabase(const std::string& name) override {
     std::u16string text = toUtf16(name);
-    dbc_->check(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_CURRENT_CATALOG, wide(text),
-                                   static_cast<SQLINTEGER>(text.size() * sizeof(SQLWCHAR))),
+    dbc_->check(SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_CURRENT_CATALOG, wide(text), SQL_NTS),
                 "SQLSetConnectAttr(SQL_ATTR_CURRENT_CATALOG)");
   }
 
