@@ -627,7 +627,9 @@ std::unique_ptr<SelectStmt> Parser::selectCore(bool allowInto) {
       item.expr = expr();
     } else {
       item.expr = expr();
-      if (accept("AS")) {
+      if (item.expr->kind == Expr::Kind::Star) {
+        // * takes no alias
+      } else if (accept("AS")) {
         if (peek().kind == Token::Kind::String)
           item.alias = next().text;
         else

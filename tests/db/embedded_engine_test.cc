@@ -1,0 +1,366 @@
+// Behaviour of the embedded engine that the agent relies on beyond its
+// fixed statements: login, databases, SQL Server's comparison and "+"
+// rules, date conversion by DATEFORMAT, temporary tables per connection,
+// error texts and numbers, transactions, and a writer in another process.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "db/embedded/embedded_engine.h"
+#include "db/error.h"
+#include "tests/db/embedded_test_util.h"
+
+namespace agent::testing {
+namespace {
+
+// The SQL Server error a statement raises, or 0 with no error.
+long nativeErrorOf(Connection& c, const std::string& sql, std::string* text = nullptr) {
+  try {
+    c.execute(sql);
+  } catch (const DbError& e) {
+    if (text) *text = e.description();
+    return e.nativeCode();
+  }
+  return 0;
+}
+
+std::string scalar(Connection& c, const std::string& query) {
+  auto rows = rowsOf(c, query);
+  return rows.empty() ? "<no row>" : rows.front();
+}
+
+class EmbeddedEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { db_ = server_.connect(); }
+  Connection& db() { return *db_; }
+
+  EmbeddedServer server_;
+  std::unique_ptr<Connection> db_;
+};
+
+TEST_F(EmbeddedEngineTest, LoginChecksThePasswordOfTheServerFolder) {
+  EXPECT_NO_THROW(openEmbeddedConnection(server_.folder(), "sa", EmbeddedServer::kPassword));
+  try {
+    openEmbeddedConnection(server_.folder(), "SA", "wrong");
+    FAIL() << "logged in with a wrong password";
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.description(), "Login failed for user 'SA'.");
+    EXPECT_EQ(e.sqlstate(), "28000");
+    EXPECT_EQ(e.nativeCode(), 18456);
+    EXPECT_EQ(e.number(), error_number::kGenericFailure);
+  }
+  EXPECT_THROW(openEmbeddedConnection(server_.folder(), "admin", EmbeddedServer::kPassword),
+               DbError);
+  EXPECT_THROW(openEmbeddedConnection(server_.folder() / "none", "SA", "x"), DbError);
+}
+
+TEST_F(EmbeddedEngineTest, DatabasesAreFilesOfTheServerFolder) {
+  auto master = openEmbeddedConnection(server_.folder(), "SA", EmbeddedServer::kPassword);
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(*master, "CREATE DATABASE ORBA", &text), 1801);
+  EXPECT_EQ(text, "Database 'ORBA' already exists. Choose a different database name.");
+  master->execute("CREATE DATABASE [ORBA_KLT]");
+  EXPECT_TRUE(std::filesystem::exists(server_.folder() / "ORBA_KLT.sqlite"));
+  master->setDefaultDatabase("ORBA_KLT");
+  try {
+    master->setDefaultDatabase("Missing");
+    FAIL();
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.nativeCode(), 4060);
+    EXPECT_EQ(e.description(),
+              "Cannot open database \"Missing\" requested by the login. The login failed.");
+  }
+  EXPECT_THROW(master->setDefaultDatabase("../ORBA"), DbError);
+}
+
+TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
+  db().execute("create table t (code varchar(10) primary key, name varchar(20))");
+  db().execute("insert into t values ('b', 'x'), ('A', 'y'), ('c ', 'z')");
+  EXPECT_EQ(scalar(db(), "select case when 'xx' = 'XX ' then 1 else 0 end"), "1");
+  EXPECT_EQ(scalar(db(), "select case when 'ONLINE' <> 'online' then 1 else 0 end"), "0");
+  EXPECT_EQ(scalar(db(), "select case when 'xx' = ' xx' then 1 else 0 end"), "0");
+  EXPECT_EQ(rowsOf(db(), "select code from t where code in ('B', 'C')", ""),
+            (std::vector<std::string>{"b", "c "}));
+  EXPECT_EQ(rowsOf(db(), "select code from t order by code"),
+            (std::vector<std::string>{"A", "b", "c "}));
+  EXPECT_EQ(rowsOf(db(), "select name from t where code = 'C'"), (std::vector<std::string>{"z"}));
+  // Concatenations compare under the same rule.
+  EXPECT_EQ(rowsOf(db(), "select code from t where code + name = 'AY'"),
+            (std::vector<std::string>{"A"}));
+  // The key refuses a value that differs only in case.
+  EXPECT_EQ(nativeErrorOf(db(), "insert into t values ('a', 'w')"), 2627);
+  db().execute("create table g (k varchar(5), n int)");
+  db().execute("insert into g values ('ab', 1), ('AB ', 2), ('Ab', 3), ('cd', 4)");
+  EXPECT_EQ(rowsOf(db(), "select count(*), sum(n) from g group by k order by 1"),
+            (std::vector<std::string>{"1|4", "3|6"}));
+}
+
+TEST_F(EmbeddedEngineTest, PlusConcatenatesTextAndAddsNumbers) {
+  db().execute("create table p (a varchar(10), b varchar(10), n int, m numeric(10,2))");
+  db().execute("insert into p values ('ab', 'cd', 2, 1.25)");
+  EXPECT_EQ(scalar(db(), "select a + b from p"), "abcd");
+  EXPECT_EQ(scalar(db(), "select n + m from p"), "3.25");
+  EXPECT_EQ(scalar(db(), "select n + 3 from p"), "5");
+  EXPECT_EQ(scalar(db(), "select '1' + 1"), "2");  // text meets a number: the text is converted
+  EXPECT_EQ(scalar(db(), "select 'a' + NULL"), "NULL");
+  EXPECT_EQ(scalar(db(), "select a + NULL from p"), "NULL");
+  EXPECT_EQ(scalar(db(), "select n + NULL from p"), "NULL");
+  db().execute("insert into p values (NULL, 'x', NULL, NULL)");
+  EXPECT_EQ(rowsOf(db(), "select a + b, n + m from p order by b"),
+            (std::vector<std::string>{"abcd|3.25", "NULL|NULL"}));
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(db(), "select a + n from p", &text), 245);
+  EXPECT_EQ(text, "Conversion failed when converting the varchar value 'ab' to data type int.");
+}
+
+TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundaries) {
+  db().execute("SET DATEFORMAT DMY");
+  EXPECT_EQ(scalar(db(), "select datediff(d, '31/12/2023 23:59:59', '01/01/2024 00:00:01')"), "1");
+  EXPECT_EQ(scalar(db(), "select datediff(day, '01/01/2024 00:00:01', '01/01/2024 23:59:59')"),
+            "0");
+  EXPECT_EQ(scalar(db(), "select datediff(dd, '10/01/2024', '01/01/2024')"), "-9");
+  EXPECT_EQ(scalar(db(), "select datediff(d, '28/02/2024', '01/03/2024')"), "2");  // leap year
+  EXPECT_EQ(scalar(db(), "select datediff(month, '31/01/2024', '01/02/2024')"), "1");
+  EXPECT_EQ(scalar(db(), "select datediff(year, '31/12/2023', '01/01/2024')"), "1");
+  EXPECT_EQ(scalar(db(), "select datediff(d, getdate(), getdate())"), "0");
+  EXPECT_EQ(scalar(db(), "select datediff(d, NULL, getdate())"), "NULL");
+  db().execute("create table d (f datetime)");
+  db().execute("insert into d values (dateadd(d, -1, getdate())), (getdate())");
+  EXPECT_EQ(rowsOf(db(), "select datediff(d, getdate(), f) from d order by f"),
+            (std::vector<std::string>{"-1", "0"}));
+}
+
+TEST_F(EmbeddedEngineTest, ConvertReadsDateTextByTheDateFormat) {
+  db().execute("SET DATEFORMAT DMY");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024')"), "2024-03-05 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024 10:30:00')"), "2024-03-05 10:30:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '5/3/24 2:15 PM')"), "2024-03-05 14:15:00");
+  // yyyymmdd and ISO 8601 read alike under every format; yyyy-mm-dd does
+  // not for datetime (day before month under DMY).
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '20240305')"), "2024-03-05 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05T10:00:00')"), "2024-03-05 10:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-05-03 00:00:00");
+  db().execute("SET DATEFORMAT MDY");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024')"), "2024-05-03 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '20240305')"), "2024-03-05 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-03-05 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '')"), "1900-01-01 00:00:00");
+
+  db().execute("SET DATEFORMAT DMY");
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, '31/02/2024')", &text), 242);
+  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, 'soon')", &text), 241);
+  EXPECT_EQ(text, "Conversion failed when converting date and/or time from character string.");
+  try {
+    db().execute("select convert(datetime, 'soon')");
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.sqlstate(), "22007");
+    EXPECT_EQ(e.number(), error_number::kDataConversion);
+  }
+}
+
+TEST_F(EmbeddedEngineTest, DateTimeColumnsTakeTextOnlyAsDates) {
+  db().execute("SET DATEFORMAT DMY");
+  db().execute("create table d (f datetime, t varchar(20))");
+  db().execute("insert into d values ('05/03/2024', '06/03/2024')");
+  db().execute("insert into d (f) select t from d");  // text column into datetime, by DMY
+  EXPECT_EQ(rowsOf(db(), "select f from d order by f"),
+            (std::vector<std::string>{"2024-03-05 00:00:00", "2024-03-06 00:00:00"}));
+  EXPECT_EQ(nativeErrorOf(db(), "insert into d (f) values ('not a date')"), 241);
+  EXPECT_EQ(nativeErrorOf(db(), "update d set f = t + 'x'"), 241);
+  EXPECT_EQ(scalar(db(), "select count(*) from d where f > '05/03/2024'"), "1");
+  EXPECT_EQ(scalar(db(), "select count(*) from d where f between '01/03/2024' and '31/03/2024'"),
+            "2");
+  // What a datetime column holds reads back as a date value.
+  auto rs = db().query("select f from d order by f", Cursor::Static);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_TRUE(rs->field("F").isDateTime());
+  EXPECT_EQ(rs->field("f").dateTimeValue().month, 3);
+}
+
+TEST_F(EmbeddedEngineTest, TypesSurviveSelectIntoAndSums) {
+  db().execute("create table fee (code varchar(5), amount numeric(12,2), due datetime, n int)");
+  db().execute("insert into fee values ('A', 1500.5, '20240305', 1), ('A', '0.25', NULL, 2)");
+  db().execute(
+      "select code, sum(amount) as total, max(due) as due, sum(n) as n into #s from fee group by "
+      "code");
+  auto rs = db().query("select * from #s", Cursor::Forward);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(rs->field("total").type(), Value::Type::Number);
+  EXPECT_EQ(rs->field("total").exactNumber(), "1500.75");
+  EXPECT_DOUBLE_EQ(rs->field("total").numberValue(), 1500.75);
+  EXPECT_TRUE(rs->field("due").isDateTime());
+  EXPECT_EQ(rs->field("n").exactNumber(), "3");
+  EXPECT_EQ(rs->field("code").textValue(), "A");
+  // Numeric columns round to their scale and refuse text that is no number.
+  db().execute("insert into fee (amount) values ('12.345')");
+  EXPECT_EQ(scalar(db(), "select amount from fee where code is null"), "12.35");
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(db(), "insert into fee (amount) values ('twelve')", &text), 8114);
+  EXPECT_EQ(text, "Error converting data type varchar to numeric.");
+  EXPECT_EQ(nativeErrorOf(db(), "insert into fee (code) values ('ABCDEFG')"), 8152);
+}
+
+TEST_F(EmbeddedEngineTest, TemporaryTablesBelongToTheirConnection) {
+  db().execute("create table base (k int)");
+  db().execute("insert into base values (1), (2)");
+  db().execute("select * into #TMPUPFEE from base");
+  db().execute("insert into #TMPUPFEE values (3)");
+  EXPECT_EQ(scalar(db(), "select count(*) from #tmpupfee"), "3");  // names ignore case
+
+  auto other = server_.connect();
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(*other, "select * from #TMPUPFEE", &text), 208);
+  EXPECT_EQ(text, "Invalid object name '#TMPUPFEE'.");
+  other->execute("select * into #TMPUPFEE from base");  // its own, no clash
+  EXPECT_EQ(scalar(*other, "select count(*) from #TMPUPFEE"), "2");
+
+  // A later cycle on the same connection still finds it.
+  EXPECT_EQ(nativeErrorOf(db(), "select * into #TMPUPFEE from base", &text), 2714);
+  EXPECT_EQ(text, "There is already an object named '#TMPUPFEE' in the database.");
+
+  // It goes with its connection.
+  db_.reset();
+  db_ = server_.connect();
+  EXPECT_EQ(nativeErrorOf(db(), "select * from #TMPUPFEE"), 208);
+  EXPECT_NO_THROW(db().execute("select * into #TMPUPFEE from base"));
+}
+
+TEST_F(EmbeddedEngineTest, ObjectErrorsCarryTheNameAsWritten) {
+  db().execute("create table t (k int)");
+  db().execute("CREATE VIEW FEEPG AS SELECT k FROM t");
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(db(), "CREATE VIEW FEEPG AS SELECT k FROM t", &text), 2714);
+  EXPECT_EQ(text, "There is already an object named 'FEEPG' in the database.");
+  EXPECT_EQ(nativeErrorOf(db(), "create table FEEPG (k int)"), 2714);
+  try {
+    db().execute("create table #X (k int)");
+    db().execute("create table #X (k int)");
+    FAIL();
+  } catch (const DbError& e) {
+    EXPECT_EQ(e.description(), "There is already an object named '#X' in the database.");
+    EXPECT_EQ(e.sqlstate(), "42S01");
+    EXPECT_EQ(e.number(), error_number::kSyntaxOrAccess);
+  }
+  EXPECT_EQ(nativeErrorOf(db(), "drop table #TMPUPREC", &text), 3701);
+  EXPECT_EQ(text,
+            "Cannot drop the table '#TMPUPREC', because it does not exist or you do not have "
+            "permission.");
+  EXPECT_EQ(nativeErrorOf(db(), "DROP VIEW BALPG", &text), 3701);
+  EXPECT_EQ(
+      text,
+      "Cannot drop the view 'BALPG', because it does not exist or you do not have permission.");
+  EXPECT_EQ(nativeErrorOf(db(), "drop table FEEPG"), 3701);  // a view is no table
+  EXPECT_EQ(nativeErrorOf(db(), "select nothing from t", &text), 207);
+  EXPECT_EQ(text, "Invalid column name 'nothing'.");
+  EXPECT_EQ(nativeErrorOf(db(), "select * from [dbo].[missing]", &text), 208);
+  EXPECT_EQ(text, "Invalid object name 'missing'.");
+  // The view stays usable after a failed second CREATE, and goes with DROP.
+  EXPECT_EQ(scalar(db(), "select count(*) from FEEPG"), "0");
+  db().execute("DROP VIEW FEEPG");
+  EXPECT_EQ(nativeErrorOf(db(), "select * from FEEPG"), 208);
+}
+
+TEST_F(EmbeddedEngineTest, UnknownSyntaxIsRefusedNamingTheToken) {
+  db().execute("create table t (k varchar(40))");
+  std::string text;
+  EXPECT_EQ(nativeErrorOf(db(), "select * form t", &text), 102);
+  EXPECT_EQ(text, "Incorrect syntax near 'form'.");
+  EXPECT_EQ(nativeErrorOf(db(), "select * from t where", &text), 102);
+  EXPECT_EQ(nativeErrorOf(db(), "select from t", &text), 156);
+  EXPECT_EQ(text, "Incorrect syntax near the keyword 'from'.");
+  EXPECT_EQ(nativeErrorOf(db(), "MERGE t USING s ON 1 = 1", &text), 102);
+  EXPECT_EQ(nativeErrorOf(db(), "select k from t; exec sp_who", &text), 156);
+  EXPECT_EQ(nativeErrorOf(db(), "insert into t values ('open", &text), 105);
+  // Keywords inside a literal are text, not syntax.
+  db().execute("insert into t values ('select * from t; drop table t')");
+  EXPECT_EQ(scalar(db(), "select k from t"), "select * from t; drop table t");
+  // Nothing of a batch runs when part of it is malformed.
+  EXPECT_EQ(nativeErrorOf(db(), "delete from t select * form t"), 102);
+  EXPECT_EQ(scalar(db(), "select count(*) from t"), "1");
+}
+
+TEST_F(EmbeddedEngineTest, QuotedIdentifierDecidesWhatDoubleQuotesAre) {
+  db().execute("create table t (k varchar(10))");
+  db().execute("insert into \"t\" values ('a')");  // ON (the default): a name
+  db().execute("SET QUOTED_IDENTIFIER OFF");
+  db().execute("insert into t values (\"b\")");  // OFF: a string
+  EXPECT_EQ(rowsOf(db(), "select k from t where k = \"B\" or k = 'a' order by k"),
+            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(nativeErrorOf(db(), "select k from \"t\""), 102);
+}
+
+TEST_F(EmbeddedEngineTest, TransactionsCommitOrRollBack) {
+  db().execute("create table t (k int)");
+  db().execute("BEGIN TRAN");
+  db().execute("insert into t values (1)");
+  db().execute("ROLLBACK");
+  EXPECT_EQ(scalar(db(), "select count(*) from t"), "0");
+  db().execute("BEGIN TRANSACTION");
+  db().execute("insert into t values (2)");
+  db().execute("BEGIN TRAN");  // nested: only the outer COMMIT commits
+  db().execute("insert into t values (3)");
+  db().execute("COMMIT");
+  db().execute("COMMIT TRANSACTION");
+  EXPECT_EQ(scalar(db(), "select sum(k) from t"), "5");
+  EXPECT_EQ(nativeErrorOf(db(), "COMMIT"), 3902);
+  // SELECT ... INTO either makes the whole table or nothing.
+  db().execute("create table s (v varchar(5))");
+  db().execute("insert into s values ('1'), ('x')");
+  EXPECT_EQ(nativeErrorOf(db(), "select convert(int, v) as n into #n from s"), 245);
+  EXPECT_EQ(nativeErrorOf(db(), "select * from #n"), 208);
+}
+
+TEST_F(EmbeddedEngineTest, StaticRecordsetsLetOtherStatementsRun) {
+  db().execute("create table t (k int)");
+  db().execute("insert into t values (1), (2), (3)");
+  auto rs = db().query("select k from t order by k", Cursor::Static);
+  int seen = 0;
+  for (; !rs->eof(); rs->moveNext()) {
+    db().execute("insert into t values (" + std::to_string(10 + seen) + ")");
+    ++seen;
+  }
+  EXPECT_EQ(seen, 3);
+  auto empty = db().query("select k from t where k < 0", Cursor::Forward);
+  EXPECT_TRUE(empty->eof());
+  EXPECT_TRUE(empty->bof());
+}
+
+// Another program (the office's administration software) writes the same
+// database while the agent reads it.
+class ConcurrentWriterTest : public EmbeddedEngineTest {
+ protected:
+  int runShell(const std::string& sql) {
+    std::string command = "sqlite3 -cmd '.timeout 200' '" + server_.databaseFile().string() +
+                          "' \"" + sql + "\" >/dev/null 2>&1";
+    return std::system(command.c_str());
+  }
+};
+
+TEST_F(ConcurrentWriterTest, AWriterInAnotherProcessDoesNotWaitForALongRead) {
+  if (std::system("sqlite3 -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
+  db().execute("create table smslog (n int, fguid varchar(10))");
+  db().execute("insert into smslog values (1, 'a'), (2, 'b'), (3, 'c')");
+  auto rs = db().query("select n from smslog order by n", Cursor::Forward);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(runShell("insert into smslog values (4, 'd')"), 0);  // while the read is open
+  int rows = 0;
+  for (; !rs->eof(); rs->moveNext()) ++rows;
+  EXPECT_EQ(rows, 3);  // the read sees the state it started on
+  EXPECT_EQ(scalar(db(), "select count(*) from smslog"), "4");
+}
+
+TEST_F(ConcurrentWriterTest, ALockConflictIsAnError) {
+  if (std::system("sqlite3 -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
+  db().execute("create table t (n int)");
+  db().execute("BEGIN TRAN");
+  db().execute("insert into t values (1)");
+  EXPECT_NE(runShell("insert into t values (2)"), 0);  // the other writer is refused
+  db().execute("COMMIT");
+  EXPECT_EQ(runShell("insert into t values (2)"), 0);
+  EXPECT_EQ(scalar(db(), "select count(*) from t"), "2");
+}
+
+}  // namespace
+}  // namespace agent::testing
