@@ -105,6 +105,9 @@ TEST(PaymentCycle, DownloadedPortalReceiptGoesBackUpUnchanged) {
   ASSERT_TRUE(runUploadCycle(run.context(), cycleStages())) << journalErrors(world);
 
   EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), 1);
+  // It went back up through the receipts stage...
+  EXPECT_EQ(testing::readFile(world.office.folder / "CSV" / "UPRECHEAD.csv").rfind("R1|", 0), 0u);
+  // ...and the portal's rows are as the portal made them.
   EXPECT_EQ(world.remoteScalar(header), headerBefore);
   EXPECT_EQ(world.remoteScalar(lines), linesBefore);
   EXPECT_EQ(world.remoteScalar(modes), modesBefore);
