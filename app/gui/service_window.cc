@@ -263,11 +263,13 @@ void ServiceWindow::endProgram(int status) {
 }
 
 void ServiceWindow::logTrayGeometryWhenKnown(int triesLeft) {
+  // The notification area takes the icon a moment after it is shown and
+  // may move it then: each new place goes to the journal.
   QRect where = trayIcon_->geometry();
-  if (where.isValid() && !where.isEmpty()) {
+  if (where.isValid() && !where.isEmpty() && where != loggedTrayGeometry_) {
+    loggedTrayGeometry_ = where;
     journal_.info("tray icon at " + std::to_string(where.x()) + "," + std::to_string(where.y()) +
                   " size " + std::to_string(where.width()) + "x" + std::to_string(where.height()));
-    return;
   }
   if (triesLeft <= 0 || hasEnded()) return;
   QTimer::singleShot(kTrayGeometryPollMs, this,

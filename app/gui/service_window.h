@@ -11,6 +11,7 @@
 #ifndef AGENT_APP_GUI_SERVICE_WINDOW_H_
 #define AGENT_APP_GUI_SERVICE_WINDOW_H_
 
+#include <QRect>
 #include <QWidget>
 #include <optional>
 
@@ -117,6 +118,8 @@ class ServiceWindow : public QWidget {
   template <typename Call>
   bool runAsCycle(const char* what, Call call);
   void endProgram(int status);
+  // Journals the tray icon's place on the screen whenever it changes,
+  // polling triesLeft more times.
   void logTrayGeometryWhenKnown(int triesLeft);
 
   AgentCalls& agent_;
@@ -132,6 +135,7 @@ class ServiceWindow : public QWidget {
   bool inCycle_ = false;
   bool exitRequested_ = false;
   std::optional<int> exitStatus_;
+  QRect loggedTrayGeometry_;
 
   QCheckBox* chk_ = nullptr;
   QLabel* lbsb_ = nullptr;
