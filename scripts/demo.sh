@@ -16,16 +16,14 @@ cd "$(dirname "$0")/.."
 root="$(pwd)"
 
 DEMO="$root/build/demo"
-LOCAL_SERVER="local-server"      # the embedded engine's server folder, inside $DEMO
-LOCAL_DB="ORBA"
-SA_PASSWORD="Demo-Secret-1"
-INSTITUTION="P001"               # on the posting list: gateway payments are booked
 REMOTE_DB="hostacct_qora_demo"
 REMOTE_USER="hostacct_demou"
 REMOTE_PASSWORD="Portal-Demo-2"
 
 source scripts/mariadb.sh
+source scripts/demo-lib.sh
 trap 'mariadb_stop' EXIT
+mkdir -p "$DEMO"
 odbc_write_private_ini "$DEMO/odbc"
 
 remote_sql() {
@@ -34,69 +32,21 @@ remote_sql() {
 
 if [ "${1:-}" = "--inspect" ]; then
   [ -d "$DEMO/remote-data" ] || { echo "demo: run scripts/demo.sh first" >&2; exit 1; }
-  mariadb_start "$DEMO/remote-data" "$(mariadb_free_port)"
+  mariadb_start "$DEMO/remote-data" "$(sed -n 's/^port *= *//p' "$DEMO/remote-accounts.ini")"
   remote_sql "$REMOTE_DB"
   exit 0
 fi
 
 scripts/setup.sh
-AGENT_SQL=(build/bin/agent-sql --home "$DEMO")
-
-echo "demo: preparing $DEMO"
-rm -rf "$DEMO/CSV" "$DEMO/log" "$DEMO/$LOCAL_SERVER" "$DEMO/remote-data"
-mkdir -p "$DEMO/$LOCAL_SERVER"
-printf '[server]\r\nsa_password = %s\r\n' "$SA_PASSWORD" >"$DEMO/$LOCAL_SERVER/server.ini"
-cat >"$DEMO/platform.ini" <<INI
-; The demo's local database is the embedded engine; the portal is reached
-; through the MariaDB ODBC driver registered under the production name.
-[drivers]
-SQL Server = embedded
-MySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver
-
-[regional]
-short_date = dd/MM/yyyy
-long_time = hh:mm:ss tt
-
-[export]
-code_page = windows-1252
-
-[log]
-folder = log
-INI
-{
-  printf '[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=%s\r\nPASSWORD=' "$LOCAL_SERVER"
-  printf '%s\n' "$SA_PASSWORD" | build/bin/upload-agent --scramble-password | tr -d '\n'
-  printf '\r\nDBNAME=%s\r\n' "$LOCAL_DB"
-} >"$DEMO/Ostrel.INI"
-
-echo "demo: local database $LOCAL_DB (embedded engine)"
-"${AGENT_SQL[@]}" -S "$LOCAL_SERVER" -U SA -P "$SA_PASSWORD" -Q "CREATE DATABASE $LOCAL_DB"
-"${AGENT_SQL[@]}" -S "$LOCAL_SERVER" -U SA -P "$SA_PASSWORD" -d "$LOCAL_DB" -i schema/local.sql
-build/bin/demo-data --home "$DEMO" --connect \
-  "Driver={SQL Server};Server=$LOCAL_SERVER;Uid=SA;Pwd=$SA_PASSWORD;" \
-  --database "$LOCAL_DB" --institution "$INSTITUTION" --students 300
 
 echo "demo: portal database $REMOTE_DB (MariaDB on loopback)"
-port="$(mariadb_free_port)"
-mariadb_start "$DEMO/remote-data" "$port"
+rm -rf "$DEMO/remote-data"
+mariadb_start "$DEMO/remote-data" "$(mariadb_free_port)"
 mariadb_create_account "$REMOTE_USER" "$REMOTE_PASSWORD"
-remote_sql -e "CREATE DATABASE $REMOTE_DB"
-remote_sql "$REMOTE_DB" <schema/remote.sql
-cat >"$DEMO/remote-accounts.ini" <<INI
-; One section per institution code: the portal account of that institution.
-[$INSTITUTION]
-user = $REMOTE_USER
-password = $REMOTE_PASSWORD
-server = 127.0.0.1
-database = $REMOTE_DB
-port = $port
-INI
-remote_conn="DRIVER={MySQL ODBC 3.51 Driver};SERVER=127.0.0.1;DATABASE=$REMOTE_DB;UID=$REMOTE_USER;PWD=$REMOTE_PASSWORD; OPTION=3;PORT=$port"
-if [ -x build/bin/portal-sim ]; then
-  build/bin/portal-sim --connect "$remote_conn" --payments 5 --local-home "$DEMO" \
-    --local-connect "Driver={SQL Server};Server=$LOCAL_SERVER;Uid=SA;Pwd=$SA_PASSWORD;" \
-    --local-database "$LOCAL_DB" || echo "demo: portal simulator failed (payments not simulated)"
-fi
+echo "demo: program folder $DEMO, local database $DEMO_LOCAL_DB (embedded engine)"
+demo_prepare build "$DEMO" 127.0.0.1 "$MARIADB_PORT" "$REMOTE_USER" "$REMOTE_PASSWORD" "$REMOTE_DB"
+echo "demo: the portal has taken four gateway payments"
+demo_payments build
 
 echo "demo: one upload cycle"
 status=0
@@ -115,7 +65,7 @@ done
 cat <<TXT
 
 Look further:
-  local database:  build/bin/agent-sql --home build/demo -S $LOCAL_SERVER -U SA -P $SA_PASSWORD -d $LOCAL_DB -Q "select * from rechead"
+  local database:  build/bin/agent-sql --home build/demo -S build/demo/$DEMO_LOCAL_SERVER -U SA -P $DEMO_SA_PASSWORD -d $DEMO_LOCAL_DB -Q "select * from rechead"
   portal database: scripts/demo.sh --inspect   (starts the demo's MariaDB again, opens the mariadb client)
   export files:    ls build/demo/CSV
 TXT

@@ -14,7 +14,9 @@
 #   --out PNG    where the screenshot goes (default: docs/tray-window.png)
 #   --check      a test: exit 0 only when the icon appeared in the
 #                notification area and a left click on it restored the
-#                window; exit 77 (skipped) when the program folder is missing
+#                window. Under scripts/test-env.sh it prepares a program
+#                folder of its own on the test server when none is given;
+#                otherwise exit 77 (skipped) when the program folder is missing
 #
 # The demo's MariaDB server is started again on the port its accounts file
 # names and stopped at the end; the display, the notification area and the
@@ -46,8 +48,17 @@ AGENT="$(cd "$BUILD" && pwd)/bin/upload-agent"
 say() { echo "tray-screenshot: $*" >&2; }
 fail() { say "FAILED: $*"; exit 1; }
 
+source scripts/mariadb.sh
+source scripts/demo-lib.sh
+own_home=""
 if [ ! -f "$HOME_DIR/Ostrel.INI" ] || [ ! -f "$HOME_DIR/remote-accounts.ini" ]; then
-  if [ "$HOME_DIR" = "$root/build/demo" ] && [ "$CHECK" -eq 0 ]; then
+  if [ "$CHECK" -eq 1 ] && [ -n "${AGENT_TEST_MARIADB_HOST:-}" ]; then
+    # Under the test suite: a program folder of its own on the test server.
+    own_home="$(mktemp -d "${TMPDIR:-/tmp}/agent-tray.XXXXXX")"
+    HOME_DIR="$own_home/home"
+    demo_prepare "$BUILD" "$HOME_DIR" "$AGENT_TEST_MARIADB_HOST" "$AGENT_TEST_MARIADB_PORT" \
+      "$AGENT_TEST_MARIADB_USER" "$AGENT_TEST_MARIADB_PASSWORD" "agent_tray_$$" >/dev/null
+  elif [ "$HOME_DIR" = "$root/build/demo" ] && [ "$CHECK" -eq 0 ]; then
     scripts/demo.sh
   else
     say "no demo program folder at $HOME_DIR: run scripts/demo.sh first"
@@ -56,7 +67,6 @@ if [ ! -f "$HOME_DIR/Ostrel.INI" ] || [ ! -f "$HOME_DIR/remote-accounts.ini" ]; 
 fi
 [ -x "$AGENT" ] || { say "no agent at $AGENT: build it first"; exit 2; }
 
-source scripts/mariadb.sh
 pids=()
 cleanup() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -64,14 +74,17 @@ cleanup() {
     wait "${pids[i]}" 2>/dev/null || true
   done
   mariadb_stop
+  [ -z "$own_home" ] || rm -rf "$own_home"
 }
 trap cleanup EXIT
 
-# The portal database the demo left behind, on the port its accounts file names.
-odbc_write_private_ini "$HOME_DIR/odbc"
-port="$(sed -n 's/^port *= *\([0-9]*\).*/\1/p' "$HOME_DIR/remote-accounts.ini" | head -n 1)"
-[ -n "$port" ] || fail "no port in $HOME_DIR/remote-accounts.ini"
-mariadb_start "$HOME_DIR/remote-data" "$port" >/dev/null
+if [ -z "$own_home" ]; then
+  # The portal database the demo left behind, on the port its accounts file names.
+  odbc_write_private_ini "$HOME_DIR/odbc"
+  port="$(sed -n 's/^port *= *\([0-9]*\).*/\1/p' "$HOME_DIR/remote-accounts.ini" | head -n 1)"
+  [ -n "$port" ] || fail "no port in $HOME_DIR/remote-accounts.ini"
+  mariadb_start "$HOME_DIR/remote-data" "$port" >/dev/null
+fi
 
 # A free display number.
 display=""

@@ -36,7 +36,7 @@ struct Generator {
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); }
 
   void masters() {
-    db.execute(fmt::format("insert into control(funivcode, frecno) values({}, '000100')",
+    db.execute(fmt::format("insert into control(funivcode, frecno) values({}, '000500')",
                            q(institution)));
     db.execute("insert into collgroup(fgroupcode, frecprefix, freclastno) values('G1', 'A', 250)");
     const char* colleges[][3] = {{"C01", "St. Anne's College of Arts", "G1"},

@@ -1,0 +1,85 @@
+# Shell functions that make a demo program folder. Source this file.
+#
+#   demo_prepare <build> <home> <host> <port> <user> <password> <remote_db>
+#       Makes <home> a program folder for the binaries of <build>/bin:
+#       platform.ini (the embedded engine for "SQL Server", the MariaDB ODBC
+#       driver under its production name), Ostrel.INI with the scrambled SA
+#       password, an embedded server folder with a demo local database
+#       (schema/local.sql and demo-data), remote-accounts.ini for the demo
+#       institution, and the portal database <remote_db> (schema/remote.sql)
+#       on the MariaDB server at <host>:<port>, whose account <user> may
+#       create databases. The ODBC drivers must be registered already
+#       (odbc_write_private_ini of scripts/mariadb.sh).
+#   demo_payments <build> <home>
+#       Four captured gateway payments on the portal (portal-sim).
+#
+# Run from the repository's root. DEMO_* variables below name the parts.
+
+DEMO_LOCAL_SERVER="local-server"   # the embedded server folder, inside the program folder
+DEMO_LOCAL_DB="ORBA"
+DEMO_SA_PASSWORD="Demo-Secret-1"
+DEMO_INSTITUTION="P001"            # on the posting list: gateway payments are booked
+DEMO_REMOTE_CONNECTION=""          # set by demo_prepare
+
+demo_prepare() {
+  local build="$1" home="$2" host="$3" port="$4" user="$5" password="$6" remote_db="$7"
+  local sql=("$build/bin/agent-sql" --home "$home")
+  mkdir -p "$home"
+  rm -rf "${home:?}/CSV" "$home/log" "$home/$DEMO_LOCAL_SERVER"
+  mkdir -p "$home/$DEMO_LOCAL_SERVER"
+  printf '[server]\r\nsa_password = %s\r\n' "$DEMO_SA_PASSWORD" >"$home/$DEMO_LOCAL_SERVER/server.ini"
+  cat >"$home/platform.ini" <<INI
+; The demo's local database is the embedded engine; the portal is reached
+; through the MariaDB ODBC driver registered under the production name.
+[drivers]
+SQL Server = embedded
+MySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver
+
+[regional]
+short_date = dd/MM/yyyy
+long_time = hh:mm:ss tt
+
+[export]
+code_page = windows-1252
+
+[log]
+folder = log
+INI
+  {
+    printf '[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=%s\r\nPASSWORD=' "$DEMO_LOCAL_SERVER"
+    printf '%s\n' "$DEMO_SA_PASSWORD" | "$build/bin/upload-agent" --scramble-password | tr -d '\n'
+    printf '\r\nDBNAME=%s\r\n' "$DEMO_LOCAL_DB"
+  } >"$home/Ostrel.INI"
+
+  "${sql[@]}" -S "$home/$DEMO_LOCAL_SERVER" -U SA -P "$DEMO_SA_PASSWORD" -Q "CREATE DATABASE $DEMO_LOCAL_DB"
+  "${sql[@]}" -S "$home/$DEMO_LOCAL_SERVER" -U SA -P "$DEMO_SA_PASSWORD" -d "$DEMO_LOCAL_DB" \
+    -i schema/local.sql
+  "$build/bin/demo-data" --home "$home" \
+    --connect "Driver={SQL Server};Server=$home/$DEMO_LOCAL_SERVER;Uid=SA;Pwd=$DEMO_SA_PASSWORD;" \
+    --database "$DEMO_LOCAL_DB" --institution "$DEMO_INSTITUTION" --students 300
+
+  local client=(mariadb --no-defaults --protocol=tcp -h "$host" -P "$port" -u "$user" "-p$password")
+  "${client[@]}" -e "DROP DATABASE IF EXISTS $remote_db; CREATE DATABASE $remote_db"
+  "${client[@]}" "$remote_db" <schema/remote.sql
+  cat >"$home/remote-accounts.ini" <<INI
+; One section per institution code: the portal account of that institution.
+[$DEMO_INSTITUTION]
+user = $user
+password = $password
+server = $host
+database = $remote_db
+port = $port
+INI
+  DEMO_REMOTE_CONNECTION="DRIVER={MySQL ODBC 3.51 Driver};SERVER=$host;DATABASE=$remote_db;UID=$user;PWD=$password; OPTION=3;PORT=$port"
+}
+
+demo_payments() {
+  local build="$1" n=0 payment
+  for payment in "S00001 5000" "S00002 1200" "S00003 20000" "S00010 800"; do
+    set -- $payment
+    n=$((n + 1))
+    "$build/bin/portal-sim" --connect "$DEMO_REMOTE_CONNECTION" payment --admno "$1" \
+      --amount "$2" --date "$(date +%Y-%m-%d) 09:3$n:00" --order "order_demo_$n" \
+      --txn "pay_demo_$n" --mode "UPI" --status captured
+  done
+}
