@@ -13,6 +13,7 @@
 #include "db/code_page.h"
 #include "db/error.h"
 #include "db/local_settings.h"
+#include "db/program_folder.h"
 #include "upload/clock.h"
 #include "upload/journal.h"
 
@@ -27,17 +28,6 @@ std::atomic<bool> stopRequested{false};
 
 void requestStop(int) {
   stopRequested = true;
-}
-
-std::filesystem::path programFolder(const std::string& homeOption, const char* argv0) {
-  if (!homeOption.empty()) return std::filesystem::absolute(homeOption);
-  if (const char* env = std::getenv("UPLOAD_AGENT_HOME"); env != nullptr && *env != '\0') {
-    return std::filesystem::absolute(env);
-  }
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) self = std::filesystem::absolute(argv0);
-  return self.parent_path();
 }
 
 // Reads a password from standard input and writes the value for PASSWORD in
@@ -72,7 +62,7 @@ int main(int argc, char** argv) {
 
   if (scramble) return scramblePassword();
 
-  const std::filesystem::path folder = programFolder(home, argv[0]);
+  const std::filesystem::path folder = agent::programFolder(home, argv[0]);
   try {
     agent::SystemClock clock;
     agent::PlatformConfig config = agent::PlatformConfig::load(folder);

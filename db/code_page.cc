@@ -12,6 +12,16 @@ constexpr std::array<char32_t, 32> kHigh = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
+int windows1252Byte(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
+  for (std::size_t k = 0; k < kHigh.size(); ++k) {
+    if (kHigh[k] == c) return static_cast<int>(0x80 + k);
+  }
+  return -1;
+}
+
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -30,34 +40,54 @@ void appendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Decodes one UTF-8 character at text[i]; returns its length, or 0 when
-// the bytes there are malformed.
-std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& c) {
-  unsigned char b = static_cast<unsigned char>(text[i]);
-  std::size_t len = b < 0x80           ? 1
-                    : (b >> 5) == 0x6  ? 2
-                    : (b >> 4) == 0xE  ? 3
-                    : (b >> 3) == 0x1E ? 4
-                                       : 0;
-  if (len == 0 || i + len > text.size()) return 0;
-  c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-  for (std::size_t k = 1; k < len; ++k) {
-    unsigned char cont = static_cast<unsigned char>(text[i + k]);
-    if ((cont >> 6) != 0x2) return 0;
-    c = (c << 6) | (cont & 0x3F);
+char32_t decodeUtf8(std::string_view text, std::size_t& i) {
+  const unsigned char lead = text[i++];
+  if (lead < 0x80) return lead;
+  std::size_t extra = (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 0;
+  if (extra == 0 || i + extra > text.size()) return 0xFFFD;
+  char32_t c = lead & (0x3F >> extra);
+  for (std::size_t k = 0; k < extra; ++k) {
+    const unsigned char next = text[i + k];
+    if ((next >> 6) != 0x2) return 0xFFFD;
+    c = (c << 6) | (next & 0x3F);
   }
-  return len;
+  i += extra;
+  return c;
 }
 
-int windows1252Byte(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
-  for (std::size_t k = 0; k < kHigh.size(); ++k) {
-    if (kHigh[k] == c) return static_cast<int>(0x80 + k);
+std::string utf16ToUtf8(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    appendUtf8(out, c);
   }
-  return -1;
+  return out;
 }
 
-}  // namespace
+std::u16string utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char32_t c = decodeUtf8(text, i);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
 
 std::string windows1252ToUtf8(std::string_view bytes) {
   std::string out;
@@ -86,16 +116,14 @@ std::string utf8ToWindows1252(std::string_view text, std::size_t* replaced) {
       ++i;
       continue;
     }
-    char32_t c = 0;
-    std::size_t len = decodeUtf8(text, i, c);
-    int byte = len == 0 ? -1 : windows1252Byte(c);
+    char32_t c = decodeUtf8(text, i);
+    int byte = windows1252Byte(c);
     if (byte < 0) {
       out += '?';
       if (replaced) ++*replaced;
     } else {
       out += static_cast<char>(byte);
     }
-    i += len == 0 ? 1 : len;
   }
   return out;
 }

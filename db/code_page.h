@@ -24,6 +24,15 @@ std::string utf8ToWindows1252(std::string_view text, std::size_t* replaced = nul
 std::string encodeForCodePage(std::string_view text, CodePage page,
                               std::size_t* replaced = nullptr);
 
+// UTF-8 and UTF-16 (the wide ODBC API's text). Malformed input and unpaired
+// surrogates become U+FFFD.
+void appendUtf8(std::string& out, char32_t c);
+// The code point starting at text[i], with i advanced past it; a malformed
+// or truncated sequence yields U+FFFD for its first byte.
+char32_t decodeUtf8(std::string_view text, std::size_t& i);
+std::string utf16ToUtf8(const char16_t* text, std::size_t length);
+std::u16string utf8ToUtf16(std::string_view text);
+
 // The first maxCharacters characters (not bytes) of a UTF-8 text.
 std::string truncateCharacters(std::string_view text, std::size_t maxCharacters);
 // The number of characters of a UTF-8 text.

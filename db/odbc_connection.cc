@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/code_page.h"
 #include "db/error.h"
 
 namespace agent {
@@ -23,74 +24,12 @@ static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "the wide ODBC API must be U
 
 // ---- UTF-8 <-> UTF-16 ------------------------------------------------------
 
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Unpaired surrogates become U+FFFD.
 std::string toUtf8(const SQLWCHAR* text, std::size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    appendUtf8(out, c);
-  }
-  return out;
-}
-
-// The code point starting at text[i] (i advanced past it); a malformed or
-// truncated sequence yields U+FFFD for its first byte.
-char32_t decodeUtf8(std::string_view text, std::size_t& i) {
-  const unsigned char lead = text[i++];
-  if (lead < 0x80) return lead;
-  std::size_t extra = (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : 0;
-  if (extra == 0 || i + extra > text.size()) return 0xFFFD;
-  char32_t c = lead & (0x3F >> extra);
-  for (std::size_t k = 0; k < extra; ++k) {
-    const unsigned char next = text[i + k];
-    if ((next >> 6) != 0x2) return 0xFFFD;
-    c = (c << 6) | (next & 0x3F);
-  }
-  i += extra;
-  return c;
+  return utf16ToUtf8(reinterpret_cast<const char16_t*>(text), length);
 }
 
 std::u16string toUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    char32_t c = decodeUtf8(text, i);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
+  return utf8ToUtf16(text);
 }
 
 SQLWCHAR* wide(std::u16string& s) {

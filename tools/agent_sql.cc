@@ -28,6 +28,7 @@
 #include "db/driver_connection.h"
 #include "db/error.h"
 #include "db/platform_config.h"
+#include "db/program_folder.h"
 #include "db/text.h"
 
 namespace agent {
@@ -43,19 +44,6 @@ struct Options {
   std::vector<std::string> inputFiles;
   std::string home;
 };
-
-// The program folder: --home, else UPLOAD_AGENT_HOME, else the folder of
-// the executable.
-std::filesystem::path programFolder(const std::string& homeOption, const char* argv0) {
-  if (!homeOption.empty()) return std::filesystem::absolute(homeOption);
-  if (const char* env = std::getenv("UPLOAD_AGENT_HOME"); env != nullptr && *env != '\0') {
-    return std::filesystem::absolute(env);
-  }
-  std::error_code ec;
-  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) self = std::filesystem::absolute(argv0);
-  return self.parent_path();
-}
 
 // The batches of a script: the text between lines that hold only GO.
 // Batches holding only blanks are left out.
