@@ -26,11 +26,23 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx);
 std::size_t uploadResults(CycleContext& ctx);
 std::size_t uploadSubjectMarks(CycleContext& ctx);
 
+// Fee balances per student and fee head, with late-fine rows and the
+// removal of remote rows no longer held locally (upload/fee_balances.cc).
+std::size_t uploadFeeBalances(CycleContext& ctx);
+
+// Receipt headers, lines and payment modes, one pass over the receipts
+// (upload/receipts.cc). Returns the receipt lines read.
+std::size_t uploadReceipts(CycleContext& ctx);
+
 // Staff and hostels (upload/staff_hostels.cc).
 std::size_t uploadEmployees(CycleContext& ctx);
 std::size_t uploadHostels(CycleContext& ctx);
 std::size_t uploadRoomTypes(CycleContext& ctx);
 std::size_t uploadRooms(CycleContext& ctx);
+
+// Sent text messages not uploaded before, then marked uploaded locally
+// (upload/smslog.cc).
+std::size_t uploadSmsLog(CycleContext& ctx);
 
 }  // namespace agent
 

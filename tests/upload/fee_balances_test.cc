@@ -1,0 +1,162 @@
+// Fee balances against the embedded local database and the remote server:
+// what counts as paid, when a head carries its fine, the FINE rows of
+// institutions outside the posting list, and the mark-and-sweep that leaves
+// studfee holding exactly the keys of the file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/upload/mirror_fixture.h"
+#include "upload/leftover_recovery.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::writeFile;
+
+class FeeBalancesTest : public testing::MirrorFixture {
+ protected:
+  void student(const std::string& admno, const std::string& degree = "BSC") {
+    local("insert into student (fadmno, fdegree, fyear) values ('" + admno + "', '" + degree +
+          "', '2024')");
+  }
+  // lastDate: a SQL expression or NULL.
+  void fee(const std::string& admno, const std::string& head, const std::string& amount,
+           const std::string& lastDate = "NULL", const std::string& fine = "0") {
+    local(
+        "insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO, FLASTDATE, FFINE) "
+        "values ('BSC', '" +
+        admno + "', '" + head + "', " + amount + ", '1', " + lastDate + ", " + fine + ")");
+  }
+  // deleted: a SQL literal ('T', 'F' or NULL).
+  void receipt(const std::string& recno, const std::string& admno, const std::string& head,
+               const std::string& amount, const std::string& deleted) {
+    local("insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FDELETED) values ('" + recno + "', '" +
+          admno + "', 'BSC', " + deleted + ")");
+    local("insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('" + recno + "', '" + head +
+          "', " + amount + ")");
+  }
+  // The local server's date, days from today, as a datetime literal.
+  std::string localDay(int days) {
+    auto rows = localDb_.connection().query("select DATEADD(d, " + std::to_string(days) +
+                                            ", GETDATE()) AS FDAY");
+    const DateTime& d = rows->field("FDAY").dateTimeValue();
+    char text[24];
+    std::snprintf(text, sizeof text, "'%04d-%02d-%02d'", d.year, d.month, d.day);
+    return text;
+  }
+};
+
+TEST_F(FeeBalancesTest, PaidCountsReceiptsNotCancelledOfExistingStudentsOnly) {
+  student("S1");
+  fee("S1", "BUS", "500.00", "'2024-03-31'");
+  fee("S1", "LIB", "300.00");
+  fee("S1", "TUI", "1000.00");
+  fee("S9", "TUI", "1000.00");  // no such student
+  receipt("R1", "S1", "BUS", "150.00", "NULL");
+  receipt("R2", "S1", "BUS", "50.50", "'F'");
+  receipt("R3", "S1", "LIB", "300.00", "'T'");  // cancelled
+
+  EXPECT_EQ(uploadFeeBalances(ctx_), 3u);
+  EXPECT_EQ(exportFile("UPSTUDFEE.csv"),
+            "S1|BSC|1|BUS|500|200.5|299.5|2024-03-31|2024|1|F\r\n"
+            "S1|BSC|1|LIB|300|0|300||2024|1|F\r\n"
+            "S1|BSC|1|TUI|1000|0|1000||2024|1|F\r\n");
+  EXPECT_EQ(remoteRows("select fheadcode, ffee, fpaid, fbal, flastdate, fdeleted from studfee "
+                       "order by fheadcode"),
+            "BUS|500.00|200.50|299.50|2024-03-31|F\n"
+            "LIB|300.00|0.00|300.00|<null>|F\n"
+            "TUI|1000.00|0.00|1000.00|<null>|F");
+}
+
+TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
+  student("S1");
+  student("S2");
+  const std::string yesterday = localDay(-1);
+  fee("S1", "A", "1000", yesterday, "50");     // unpaid after its last date
+  fee("S1", "B", "500", yesterday, "25");      // part paid
+  fee("S1", "C", "400", localDay(0), "10");    // last date today
+  fee("S1", "D", "200", yesterday, "70");      // fully paid
+  fee("S2", "A", "1000", localDay(-30), "0");  // no fine amount
+  receipt("R1", "S1", "B", "100", "NULL");
+  receipt("R2", "S1", "D", "200", "NULL");
+
+  // The connection the cycle gives the stage: the temporary tables of the
+  // previous run are dropped when met.
+  RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
+  struct Case {
+    const char* code;
+    bool fineRow;
+  };
+  for (Case c : {Case{"P028", true}, Case{"P001", false}, Case{"P00", false}, Case{"", false}}) {
+    SCOPED_TRACE(c.code);
+    CycleContext ctx{recovering, recorded_, home_.path(), config_,
+                     c.code,     messages_, journal_,     clock_};
+    EXPECT_EQ(uploadFeeBalances(ctx), c.fineRow ? 6u : 5u);
+
+    auto fines = localDb_.connection().query(
+        "select FHEADCODE, FFINEAMT from #TMPUPBAL where FADMNO = 'S1' and FHEADCODE <> 'FINE' "
+        "order by FHEADCODE",
+        Cursor::Static);
+    std::string perHead;
+    for (; !fines->eof(); fines->moveNext()) {
+      perHead += fines->field("FHEADCODE").textValue() + "=" +
+                 std::to_string(static_cast<int>(fines->field("FFINEAMT").numberValue())) + " ";
+    }
+    EXPECT_EQ(perHead, "A=50 B=25 C=0 D=0 ");
+
+    const std::string file = exportFile("UPSTUDFEE.csv");
+    const std::string fineLine = "S1|BSC|A|FINE|75|0|75||2024|1|F\r\n";
+    EXPECT_EQ(file.find(fineLine) != std::string::npos, c.fineRow) << file;
+    EXPECT_EQ(file.find("S2|BSC|A|FINE"), std::string::npos) << file;
+    EXPECT_EQ(remote("select count(*) from studfee where fheadcode = 'FINE'"),
+              c.fineRow ? "1" : "0");
+  }
+}
+
+TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
+  remoteDb_.execute(
+      "insert into studfee values ('S1', 'BSC', 'X', 'TUI', 900, 100, 800, '2023-01-01', '2020', "
+      "'2', 'F')");
+  remoteDb_.execute(
+      "insert into studfee values ('S9', 'BSC', '1', 'OLD', 10, 0, 10, NULL, '2020', '1', "
+      "NULL)");
+  student("S1");
+  fee("S1", "TUI", "1000", "'2024-06-30'");
+  fee("S1", "BUS", "500");
+
+  EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
+  // The existing row takes fee, paid, balance and date, keeps its exam
+  // number, year and exam type, and ends unmarked; the new row is 'F'.
+  EXPECT_EQ(remoteRows("select fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, "
+                       "flastdate, fyear, fexamtype, fdeleted from studfee order by fheadcode"),
+            "S1|BSC|1|BUS|500.00|0.00|500.00|<null>|2024|1|F\n"
+            "S1|BSC|X|TUI|1000.00|0.00|1000.00|2024-06-30|2020|2|<null>");
+
+  const std::vector<std::string>& sent = remoteStatements();
+  ASSERT_EQ(sent.size(), 7u);
+  EXPECT_EQ(sent[0], "create table if not exists tmpstudfee like studfee");
+  EXPECT_NE(sent[1].find("INTO TABLE tmpstudfee"), std::string::npos);
+  EXPECT_NE(sent[2].find("x1.fdeleted = 'M'"), std::string::npos);
+  EXPECT_EQ(sent[3], "delete from studfee where ifnull(fdeleted,'') <> 'M'");
+  EXPECT_EQ(sent[4], "update studfee set fdeleted = null");
+  EXPECT_NE(sent[5].find("INTO TABLE studfee "), std::string::npos);
+  EXPECT_EQ(sent[6], "drop table if exists tmpstudfee");
+}
+
+TEST_F(FeeBalancesTest, EmptyResultDeletesNothingAndKeepsTheOldFile) {
+  remoteDb_.execute(
+      "insert into studfee values ('S9', 'BSC', '1', 'OLD', 10, 0, 10, NULL, '2020', '1', "
+      "NULL)");
+  writeFile(exportPath("UPSTUDFEE.csv"), "old\r\n");
+  fee("S9", "TUI", "1000");  // S9 is no student locally
+
+  EXPECT_EQ(uploadFeeBalances(ctx_), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), "old\r\n");
+  EXPECT_EQ(remote("select count(*) from studfee"), "1");
+}
+
+}  // namespace
+}  // namespace agent

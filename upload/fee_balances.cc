@@ -1,0 +1,86 @@
+// Fee balances: every student's fee position per fee head (due, paid,
+// balance, last date), computed in the local database with three temporary
+// tables and published to studfee. Institutions outside the posting list
+// also get one FINE row per student who owes a late fine. A mark-and-sweep
+// around the merge leaves the remote table holding exactly the keys of this
+// cycle's file. The temporary tables stay with the local connection; the
+// next cycle meets them, and the connection's leftover recovery drops them.
+#include "upload/gates.h"
+#include "upload/mirror_spec.h"
+#include "upload/mirror_table.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+
+namespace {
+
+using F = ExportField;
+
+// Fee rows of existing students, with the student's year.
+constexpr const char* kFeeRows =
+    "SELECT F.FDEGREE, F.FADMNO, F.FHEADCODE, F.FFEE, F.FEXAMNO, F.FLASTDATE, F.FFINE, S.FYEAR "
+    "INTO #TMPUPFEE FROM FEESTRV F, STUDENT S WHERE F.FDEGREE = S.FDEGREE AND F.FADMNO = "
+    "S.FADMNO";
+
+// What was paid per student and fee head; a receipt flagged 'T' is
+// cancelled, a NULL flag is not.
+constexpr const char* kPaidSums =
+    "SELECT FDEGREE, FRECCODE AS FADMNO, FHEADCODE, SUM(FAMOUNT) AS FAMOUNT INTO #TMPUPREC FROM "
+    "RECDETL, RECHEAD WHERE RECHEAD.FRECNO = RECDETL.FRECNO  AND ISNULL(RECHEAD.FDELETED,'F') <> "
+    "'T' AND FDEGREE + FRECCODE IN(SELECT FDEGREE + FADMNO FROM STUDENT) GROUP BY FDEGREE, "
+    "FRECCODE, FHEADCODE";
+
+// Balances; a head whose last date lies before the local server's today
+// and which is not fully paid carries its fine.
+constexpr const char* kBalances =
+    "SELECT FEE.FADMNO, FEE.FDEGREE, FEE.FHEADCODE, FEE.FFEE, ISNULL(REC.FAMOUNT,0) AS FPAID, "
+    "FEE.FFEE - ISNULL(REC.FAMOUNT,0) AS FBAL, CASE WHEN DATEDIFF(D,GETDATE(),FEE.FLASTDATE) < 0 "
+    "AND FEE.FFEE - ISNULL(REC.FAMOUNT,0) > 0 THEN FEE.FFINE ELSE 0 END AS FFINEAMT,FEE.FEXAMNO, "
+    "FEE.FLASTDATE, FEE.FYEAR INTO #TMPUPBAL FROM #TMPUPFEE FEE LEFT OUTER JOIN #TMPUPREC REC ON "
+    "FEE.FDEGREE = REC.FDEGREE AND FEE.FADMNO = REC.FADMNO AND FEE.FHEADCODE = REC.FHEADCODE";
+
+// One FINE row per student with any fine: the total fine as fee and
+// balance, nothing paid, exam number A, no last date.
+constexpr const char* kFineRows =
+    "INSERT INTO #TMPUPBAL SELECT FADMNO, FDEGREE, 'FINE' AS FHEADCODE, SUM(FFINEAMT) AS FFEE, 0 "
+    "AS FPAID,  SUM(FFINEAMT) AS FBAL, 0 AS FFINEAMT, 'A' AS FEXAMNO, NULL FLASTDATE, FYEAR FROM "
+    "#TMPUPBAL WHERE FFINEAMT > 0 GROUP BY FADMNO, FDEGREE, FYEAR";
+
+// Between the merge update (which marks every matched row 'M') and the
+// insert load: remove the rows the file no longer holds, clear the marks.
+constexpr const char* kSweep = "delete from studfee where ifnull(fdeleted,'') <> 'M'";
+constexpr const char* kClearMarks = "update studfee set fdeleted = null";
+
+const MirrorSpec& studfeeSpec() {
+  // The merge leaves fexamno, fyear and fexamtype of an existing row alone.
+  static const MirrorSpec kSpec = {
+      "SELECT * FROM #TMPUPBAL ORDER BY FADMNO, FEXAMNO, FHEADCODE",
+      "UPSTUDFEE.csv",
+      "studfee",
+      "fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, flastdate, fyear, fexamtype, "
+      "fdeleted",
+      {F::source("FADMNO"), F::source("FDEGREE"), F::source("FEXAMNO"), F::source("FHEADCODE"),
+       F::source("FFEE"), F::source("FPAID"), F::source("FBAL"),
+       F::source("FLASTDATE", Conversion::Date), F::source("FYEAR"), F::fixed("1"), F::fixed("F")},
+      "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fpaid = x2.fpaid, x1.fbal = "
+      "x2.fbal, x1.flastdate = x2.flastdate, x1.fdeleted = 'M' where x1.fdegree = x2.fdegree and "
+      "x1.fadmno = x2.fadmno and x1.fheadcode = x2.fheadcode",
+      StagingVariant::DropAfter};
+  return kSpec;
+}
+
+}  // namespace
+
+std::size_t uploadFeeBalances(CycleContext& ctx) {
+  ctx.local.execute(kFeeRows);
+  ctx.local.execute(kPaidSums);
+  ctx.local.execute(kBalances);
+  // The institutions whose gateway payments the agent books get no fines.
+  if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
+
+  MirrorTable studfee(ctx, studfeeSpec());
+  studfee.setStatementsAfterMerge({kSweep, kClearMarks});
+  return studfee.run();
+}
+
+}  // namespace agent
