@@ -1,0 +1,204 @@
+// Receipts against the embedded local database and the remote server: one
+// pass writing headers, lines and payment modes, the rules that turn a
+// receipt's mode columns into mode rows, and a recmode that only gains rows.
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "tests/upload/mirror_fixture.h"
+#include "upload/leftover_recovery.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::writeFile;
+using Columns = std::vector<std::pair<std::string, std::string>>;
+
+class ReceiptsTest : public testing::MirrorFixture {
+ protected:
+  ReceiptsTest() {
+    local("insert into student (fadmno, fdegree, fyear) values ('S1', 'BSC', '2024')");
+    local("insert into student (fadmno, fdegree, fyear) values ('S2', 'BSC', '2024')");
+  }
+  // A receipt of student admno in BSC, examination 1, on 5 March 2024;
+  // columns: further header columns with their SQL literals.
+  void receipt(const std::string& recno, const std::string& admno, const Columns& columns) {
+    std::string names = "FRECNO, FRECCODE, FDEGREE, FEXAMNO, FRECDATE";
+    std::string values = "'" + recno + "', '" + admno + "', 'BSC', '1', '2024-03-05'";
+    for (const auto& [name, value] : columns) {
+      names += ", " + name;
+      values += ", " + value;
+    }
+    local("insert into RECHEAD (" + names + ") values (" + values + ")");
+  }
+  void line(const std::string& recno, const std::string& head, const std::string& amount) {
+    local("insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('" + recno + "', '" + head +
+          "', " + amount + ")");
+  }
+  std::string year() const { return std::to_string(clock_.now().year); }
+  std::size_t journalLinesWith(const std::string& text) const {
+    std::size_t n = 0;
+    for (const std::string& l : journal_.recentLines()) n += l.find(text) != l.npos;
+    return n;
+  }
+};
+
+TEST_F(ReceiptsTest, OneReceiptWithThreeLinesGivesOneHeaderThreeLinesAndItsModesOnce) {
+  receipt("R1", "S1",
+          {{"FTOTAL", "1500"},
+           {"FNETTOTAL", "1500"},
+           {"FDISCOUNT", "0"},
+           {"FCASHAMOUNT", "500"},
+           {"FCHQAMOUNT", "1000.00"},
+           {"FCHQNO", "'123'"},
+           {"FCHQDATE", "'2024-03-04'"},
+           {"FCHQBANKNAME", "'State Bank'"},
+           {"FREMARKS", "'not exported'"}});
+  line("R1", "TUI", "700");
+  line("R1", "BUS", "500");
+  line("R1", "LIB", "300");
+  receipt("R9", "S7", {{"FTOTAL", "10"}, {"FCASHAMOUNT", "10"}});  // S7 is no student
+  line("R9", "TUI", "10");
+
+  EXPECT_EQ(uploadReceipts(ctx_), 3u);
+  EXPECT_EQ(exportFile("UPRECHEAD.csv"),
+            "R1|2024-03-05|S1|1500|BSC|1|0|1500|" + year() + "|1|\r\n");
+  EXPECT_EQ(exportFile("UPRECDETL.csv"),
+            "R1|BUS|500|F\r\n"
+            "R1|LIB|300|F\r\n"
+            "R1|TUI|700|F\r\n");
+  EXPECT_EQ(exportFile("UPRECMODE.csv"),
+            "R1|Cash|500||||F\r\n"
+            "R1|Cheque|1000|123|2024-03-04|State Bank|F\r\n");
+  EXPECT_EQ(remoteRows("select frecno, fadmno, ftotal, fyear, fexamtype from rechead"),
+            "R1|S1|1500.00|" + year() + "|1");
+  EXPECT_EQ(remote("select count(*) from recdetl where frecno = 'R1' and fdeleted = 'F'"), "3");
+  EXPECT_EQ(remoteRows("select fpaytype, famount, finstrno, finstrdate, finstrbank from recmode "
+                       "order by fpaytype"),
+            "Cash|500.00||<null>|\n"
+            "Cheque|1000.00|123|2024-03-04|State Bank");
+}
+
+TEST_F(ReceiptsTest, ModeColumnsBecomeModeRowsByTheirRules) {
+  // Cheque of 0 with a number; a DD number of blanks alone does not count.
+  receipt("R1", "S1",
+          {{"FTOTAL", "100"},
+           {"FDISCOUNT", "0"},
+           {"FCHQAMOUNT", "0"},
+           {"FCHQNO", "'77'"},
+           {"FDDAMOUNT", "0"},
+           {"FDDNO", "'   '"}});
+  // Card payments: only the bank name exactly ONLINE is the portal's.
+  receipt("R2", "S1",
+          {{"FCARDAMOUNT", "250"}, {"FCARDNO", "'TX1'"}, {"FCARDBANKNAME", "'ONLINE'"}});
+  receipt("R3", "S1", {{"FCARDAMOUNT", "250"}, {"FCARDBANKNAME", "'Online'"}});
+  receipt("R4", "S1", {{"FCARDAMOUNT", "250"}, {"FCARDBANKNAME", "'ONLINE '"}});
+  // Fully discounted without a mode: one Cash entry, 0 without a cash amount.
+  receipt("R5", "S1", {{"FTOTAL", "1000"}, {"FDISCOUNT", "1000"}, {"FCASHAMOUNT", "0"}});
+  receipt("R6", "S1", {{"FTOTAL", "1000"}, {"FDISCOUNT", "1000.00"}});
+  // No mode and a discount short of the total: no mode row.
+  receipt("R7", "S1", {{"FTOTAL", "1000"}, {"FDISCOUNT", "999"}});
+  // Cancelled: T in its header only.
+  receipt("R8", "S2", {{"FTOTAL", "300"}, {"FCASHAMOUNT", "300"}, {"FDELETED", "'T'"}});
+  // Every mode, in the order cash, cheque, DD, transfer, card, challan.
+  receipt("R9", "S2",
+          {{"FCHALAMOUNT", "6"},
+           {"FCARDAMOUNT", "5"},
+           {"FRTGSAMOUNT", "4"},
+           {"FRTGSNO", "'UTR9'"},
+           {"FDDAMOUNT", "3"},
+           {"FCHQAMOUNT", "2"},
+           {"FCASHAMOUNT", "1"}});
+  for (const char* recno : {"R1", "R2", "R3", "R4", "R5", "R6", "R7", "R8", "R9"}) {
+    line(recno, "TUI", "1");
+  }
+
+  EXPECT_EQ(uploadReceipts(ctx_), 9u);
+  EXPECT_EQ(exportFile("UPRECMODE.csv"),
+            "R1|Cheque|0|77|||F\r\n"
+            "R2|PG|250|TX1||ONLINE|F\r\n"
+            "R3|CARD|250|||Online|F\r\n"
+            "R4|CARD|250|||ONLINE |F\r\n"
+            "R5|Cash|0||||F\r\n"
+            "R6|Cash|0||||F\r\n"
+            "R8|Cash|300||||F\r\n"
+            "R9|Cash|1||||F\r\n"
+            "R9|Cheque|2||||F\r\n"
+            "R9|DD|3||||F\r\n"
+            "R9|NEFT / RTGS|4|UTR9|||F\r\n"
+            "R9|CARD|5||||F\r\n"
+            "R9|CHALLAN|6||||F\r\n");
+  EXPECT_EQ(remoteRows("select fdeleted from rechead where frecno = 'R8'"), "T");
+  EXPECT_EQ(remoteRows("select fdeleted from recdetl where frecno = 'R8'"), "F");
+  EXPECT_EQ(remoteRows("select fdeleted from recmode where frecno = 'R8'"), "F");
+  EXPECT_EQ(remote("select count(*) from recmode"), "13");
+}
+
+TEST_F(ReceiptsTest, InstrumentNumberWithoutAmountIsLeftOutUntilTheAmountIsFilled) {
+  receipt("R1", "S1",
+          {{"FCASHAMOUNT", "100"}, {"FCHQNO", "'555'"}, {"FCHQBANKNAME", "'City Bank'"}});
+  line("R1", "TUI", "100");
+  receipt("R2", "S1", {{"FCASHAMOUNT", "40"}});
+  line("R2", "TUI", "40");
+
+  // The receipts after it still go up; the journal names the receipt.
+  EXPECT_EQ(uploadReceipts(ctx_), 2u);
+  EXPECT_EQ(exportFile("UPRECMODE.csv"),
+            "R1|Cash|100||||F\r\n"
+            "R2|Cash|40||||F\r\n");
+  EXPECT_EQ(journalLinesWith("receipt R1: Cheque number \"555\" has no amount"), 1u);
+
+  // Once the office fills in the amount, the cheque arrives as a new pay
+  // type of the old receipt.
+  local("update RECHEAD set FCHQAMOUNT = 60 where FRECNO = 'R1'");
+  RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
+  CycleContext ctx{recovering, recorded_, home_.path(), config_,
+                   "P028",     messages_, journal_,     clock_};
+  uploadReceipts(ctx);
+  EXPECT_EQ(remoteRows("select fpaytype, famount, finstrno from recmode where frecno = 'R1' "
+                       "order by fpaytype"),
+            "Cash|100.00|\nCheque|60.00|555");
+}
+
+TEST_F(ReceiptsTest, ExistingModeRowsAreNeverChangedAndNewPayTypesAreAdded) {
+  remoteDb_.execute(
+      "insert into rechead (frecno, fadmno, ftotal, fyear, fdeleted) values ('R1', 'PORTAL', "
+      "400, '2019', 'F')");
+  remoteDb_.execute(
+      "insert into recmode values ('R1', 'Cash', 400, 'old', '2019-01-01', 'old bank', 'F')");
+  receipt("R1", "S1",
+          {{"FTOTAL", "800"}, {"FCASHAMOUNT", "500"}, {"FDDAMOUNT", "300"}, {"FDDNO", "'D1'"}});
+  line("R1", "TUI", "800");
+
+  uploadReceipts(ctx_);
+  EXPECT_EQ(remoteRows("select fadmno, ftotal, fyear from rechead"), "PORTAL|800.00|" + year());
+  EXPECT_EQ(remoteRows("select fpaytype, famount, finstrno, finstrbank from recmode order by "
+                       "fpaytype"),
+            "Cash|400.00|old|old bank\nDD|300.00|D1|");
+  const std::vector<std::string>& sent = remoteStatements();
+  ASSERT_EQ(sent.size(), 15u);
+  EXPECT_EQ(sent[10], "drop table if exists tmprecmode");
+  EXPECT_EQ(sent[11], "create table if not exists tmprecmode like recmode");
+  EXPECT_EQ(sent[14],
+            "insert ignore into recmode select * from tmprecmode where ifnull(fdeleted,'') <> "
+            "'T'");
+  // The mode staging table stays until the next run drops it; the others
+  // are gone.
+  EXPECT_EQ(remote("select count(*) from tmprecmode"), "2");
+  EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
+                   "database() and table_name in ('tmprechead', 'tmprecdetl')"),
+            "0");
+}
+
+TEST_F(ReceiptsTest, NoReceiptsTouchesNoFileAndSendsNothing) {
+  writeFile(exportPath("UPRECHEAD.csv"), "old\r\n");
+  EXPECT_EQ(uploadReceipts(ctx_), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(exportFile("UPRECHEAD.csv"), "old\r\n");
+  EXPECT_FALSE(std::filesystem::exists(exportPath("UPRECMODE.csv")));
+}
+
+}  // namespace
+}  // namespace agent

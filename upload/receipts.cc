@@ -1,0 +1,251 @@
+// Receipts: headers, lines and payment modes. Locally a receipt keeps its
+// payment modes as column groups of its header (an amount, an instrument
+// number, a date and a bank each); remotely each mode used is a row of
+// recmode. One pass over the receipt lines writes UPRECHEAD.csv (one line
+// per receipt), UPRECDETL.csv (one per line) and UPRECMODE.csv (one per mode
+// used); rechead and recdetl are then merged, recmode only gains rows: a
+// mode row once on the portal is never changed. #TMPUPRECEIPT stays with
+// the local connection for the next cycle's leftover recovery.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/text.h"
+#include "upload/export_row.h"
+#include "upload/export_writer.h"
+#include "upload/mirror_spec.h"
+#include "upload/mirror_table.h"
+#include "upload/table_stages.h"
+#include "upload/value_text.h"
+
+namespace agent {
+
+namespace {
+
+using F = ExportField;
+
+// Every line of every receipt whose student exists, cancelled ones too.
+constexpr const char* kReceiptRows =
+    " SELECT X1.FRECNO, X1.FRECDATE, X1.FRECCODE AS FADMNO, X1.FTOTAL, X1.FDEGREE, X1.FEXAMNO, "
+    "X1.FNETTOTAL, X1.FDISCOUNT, X1.FCASHAMOUNT, X1.FCASHNO, X1.FCASHDATE, X1.FCASHBANKNAME, "
+    "X1.FCHQAMOUNT, X1.FCHQNO, X1.FCHQDATE, X1.FCHQBANKNAME, X1.FDDAMOUNT, X1.FDDNO, X1.FDDDATE, "
+    "X1.FDDBANKNAME, X1.FRTGSAMOUNT, X1.FRTGSNO, X1.FRTGSDATE, X1.FRTGSBANKNAME, X1.FCARDAMOUNT, "
+    "X1.FCARDNO, X1.FCARDDATE, X1.FCARDBANKNAME, X1.FCHALAMOUNT, X1.FCHALNO, X1.FCHALDATE, "
+    "X1.FCHALBANKNAME, X1.FREMARKS, X2.FHEADCODE, X2.FAMOUNT, X1.FDELETED INTO #TMPUPRECEIPT FROM "
+    "RECHEAD X1, RECDETL X2 WHERE X1.FRECNO = X2.FRECNO AND X1.FDEGREE + X1.FRECCODE IN(SELECT "
+    "FDEGREE + FADMNO FROM STUDENT )";
+
+constexpr const char* kReceiptSource = "SELECT * FROM #TMPUPRECEIPT ORDER BY FRECNO, FHEADCODE";
+
+// Staged mode rows whose (frecno, fpaytype) is not on the portal yet.
+constexpr const char* kAddNewModes =
+    "insert ignore into recmode select * from tmprecmode where ifnull(fdeleted,'') <> 'T'";
+
+// The index in the rechead fields of fyear: the computer's year when the
+// file is written, not a column of the receipt.
+constexpr std::size_t kHeaderYearField = 8;
+
+const std::vector<MirrorSpec>& specs() {
+  static const std::vector<MirrorSpec> kSpecs = {
+      // A cancellation reaches rechead only; fadmno of an existing receipt
+      // is kept.
+      {kReceiptSource,
+       "UPRECHEAD.csv",
+       "rechead",
+       "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
+       "fexamtype, fdeleted",
+       {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
+        F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"), F::source("FDISCOUNT"),
+        F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"), F::source("FDELETED")},
+       "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
+       "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
+       "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
+       "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
+       StagingVariant::DropAfter},
+
+      {kReceiptSource,
+       "UPRECDETL.csv",
+       "recdetl",
+       "frecno, fheadcode, famount, fdeleted",
+       {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
+       "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where x1.frecno = x2.frecno "
+       "and x1.fheadcode = x2.fheadcode",
+       StagingVariant::DropAfter},
+
+      // Lines come from each receipt's mode list, not from source columns.
+      // The "merge update" marks the staged rows the portal already holds;
+      // the staging table is dropped at the start of the next run.
+      {kReceiptSource,
+       "UPRECMODE.csv",
+       "recmode",
+       "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
+       {},
+       "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
+       "x1.fpaytype = x2.fpaytype",
+       StagingVariant::DropBoth},
+  };
+  return kSpecs;
+}
+
+// One payment mode column group of a receipt header.
+struct ModeColumns {
+  const char* payType;
+  const char* amount;
+  const char* number;
+  const char* date;
+  const char* bank;
+};
+
+constexpr const char* kCashPayType = "Cash";
+constexpr const char* kCashAmount = "FCASHAMOUNT";
+
+// The instrument modes, in the order their entries are listed.
+constexpr ModeColumns kInstrumentModes[] = {
+    {"Cheque", "FCHQAMOUNT", "FCHQNO", "FCHQDATE", "FCHQBANKNAME"},
+    {"DD", "FDDAMOUNT", "FDDNO", "FDDDATE", "FDDBANKNAME"},
+    {"NEFT / RTGS", "FRTGSAMOUNT", "FRTGSNO", "FRTGSDATE", "FRTGSBANKNAME"},
+    {"CARD", "FCARDAMOUNT", "FCARDNO", "FCARDDATE", "FCARDBANKNAME"},
+    {"CHALLAN", "FCHALAMOUNT", "FCHALNO", "FCHALDATE", "FCHALBANKNAME"},
+};
+
+// A card payment made on the portal is booked locally with this bank name
+// (exactly, case and blanks included) and goes back up as pay type PG.
+constexpr const char* kCardPayType = "CARD";
+constexpr const char* kPortalBankName = "ONLINE";
+constexpr const char* kPortalPayType = "PG";
+
+// One row of recmode for the receipt being read.
+struct ModeEntry {
+  std::string payType;
+  Value amount;
+  std::string number;
+  Value date;
+  std::string bank;
+};
+
+bool isAboveZero(const Value& amount) {
+  return amount.isNumber() && amount.numberValue() > 0;
+}
+
+// FDISCOUNT equal to FTOTAL: nothing was left to pay. NULL never matches.
+bool fullyDiscounted(const Recordset& row) {
+  const Value& discount = row.field("FDISCOUNT");
+  const Value& total = row.field("FTOTAL");
+  return discount.isNumber() && total.isNumber() && discount.numberValue() == total.numberValue();
+}
+
+// The modes of the receipt on the current row, in cash, cheque, DD, bank
+// transfer, card, challan order. A mode whose number is filled while its
+// amount is NULL is left out with a warning: recmode only gains rows, so it
+// arrives as a new pay type once the office fills in the amount, where a 0
+// sent now would stay on the portal for good.
+std::vector<ModeEntry> receiptModes(const Recordset& row, const std::string& recNo,
+                                    const RegionalSettings& regional, Journal& journal) {
+  std::vector<ModeEntry> modes;
+  const Value& cash = row.field(kCashAmount);
+  if (isAboveZero(cash)) modes.push_back({kCashPayType, cash, "", Value(), ""});
+
+  for (const ModeColumns& mode : kInstrumentModes) {
+    const Value& amount = row.field(mode.amount);
+    std::string number = plainText(row.field(mode.number), regional);
+    if (!isAboveZero(amount) && trim(number, " ").empty()) continue;
+    if (amount.isNull()) {
+      journal.warning("receipt " + recNo + ": " + mode.payType + " number \"" + number +
+                      "\" has no amount; the mode is left out until the amount is filled in");
+      continue;
+    }
+    std::string bank = plainText(row.field(mode.bank), regional);
+    std::string payType = std::string(mode.payType) == kCardPayType && bank == kPortalBankName
+                              ? kPortalPayType
+                              : mode.payType;
+    modes.push_back({payType, amount, number, row.field(mode.date), bank});
+  }
+
+  // A fully discounted receipt with no mode used received nothing: one Cash
+  // entry carries its cash amount, 0 when there is none.
+  if (modes.empty() && fullyDiscounted(row)) {
+    modes.push_back({kCashPayType, cash.isNull() ? Value::number(0) : cash, "", Value(), ""});
+  }
+  return modes;
+}
+
+std::vector<std::string> modeLine(const std::string& recNo, const ModeEntry& entry,
+                                  const RegionalSettings& regional) {
+  return {recNo,
+          entry.payType,
+          plainText(entry.amount, regional),
+          entry.number,
+          dateText(entry.date, regional),
+          entry.bank,
+          "F"};
+}
+
+void noteReplacedCharacters(Journal& journal, const std::string& table, const ExportFile& file) {
+  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
+    journal.warning(table + ": " + std::to_string(replaced) +
+                    " character(s) the export code page cannot hold were written as \"?\"");
+  }
+}
+
+// The one pass: a receipt's header and mode lines are written when its
+// first line is read. Returns the receipt lines written.
+std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable& header,
+                           const MirrorSpec& headerSpec, const MirrorTable& detail,
+                           const MirrorTable& modes) {
+  const RegionalSettings& regional = ctx.config.regional;
+  const CodePage codePage = ctx.config.exportCodePage;
+  ExportRow headerRow(headerSpec, rows, regional);
+  ExportRow detailRow(findMirrorSpec(specs(), "recdetl"), rows, regional);
+  ExportFile headerFile(header.exportPath(), codePage);
+  ExportFile detailFile(detail.exportPath(), codePage);
+  ExportFile modeFile(modes.exportPath(), codePage);
+  const std::size_t recNoColumn = rows.indexOf("FRECNO");
+
+  std::optional<std::string> previousRecNo;
+  std::size_t lines = 0;
+  for (; !rows.eof(); rows.moveNext(), ++lines) {
+    std::string recNo = plainText(rows.field(recNoColumn), regional);
+    if (recNo != previousRecNo) {
+      headerFile.writeLine(headerRow.build());
+      for (const ModeEntry& entry : receiptModes(rows, recNo, regional, ctx.journal)) {
+        modeFile.writeLine(modeLine(recNo, entry, regional));
+      }
+      previousRecNo = recNo;
+    }
+    detailFile.writeLine(detailRow.build());
+  }
+  headerFile.close();
+  detailFile.close();
+  modeFile.close();
+  noteReplacedCharacters(ctx.journal, "rechead", headerFile);
+  noteReplacedCharacters(ctx.journal, "recdetl", detailFile);
+  noteReplacedCharacters(ctx.journal, "recmode", modeFile);
+  return lines;
+}
+
+}  // namespace
+
+std::size_t uploadReceipts(CycleContext& ctx) {
+  ctx.local.execute(kReceiptRows);
+
+  MirrorSpec headerSpec = findMirrorSpec(specs(), "rechead");
+  headerSpec.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
+  MirrorTable header(ctx, headerSpec);
+  MirrorTable detail(ctx, findMirrorSpec(specs(), "recdetl"));
+  MirrorTable modes(ctx, findMirrorSpec(specs(), "recmode"));
+
+  std::size_t lines;
+  {
+    std::unique_ptr<Recordset> rows = header.openSource();
+    if (hasNoRows(*rows)) return 0;
+    lines = exportReceipts(ctx, *rows, header, headerSpec, detail, modes);
+  }
+
+  header.sendRemote(header.remoteStatements());
+  detail.sendRemote(detail.remoteStatements());
+  modes.sendRemote({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
+                    modes.mergeUpdate(), kAddNewModes});
+  return lines;
+}
+
+}  // namespace agent
