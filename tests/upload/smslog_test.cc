@@ -1,0 +1,181 @@
+// The SMS log against the embedded local database and the remote server:
+// the enclosed export line, the newest 9999 due messages per cycle, every
+// message arriving whole whatever it holds, and the local mark after the
+// load.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "tests/upload/mirror_fixture.h"
+#include "upload/clean_string.h"
+#include "upload/leftover_recovery.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::writeFile;
+
+// A due message; every argument is a SQL literal.
+struct Message {
+  std::string fdate = "'2024-03-05'";
+  std::string ftime = "'10:00'";
+  std::string text = "'Fee due'";
+  std::string guid = "NULL";
+  std::string degree = "'BSC'";
+  std::string mobile = "'9845000000'";
+  std::string status = "'success'";
+  std::string upload = "NULL";
+};
+
+// A line of UPSMS.csv: the fields in double quotes, joined by "|".
+std::string smsLine(std::initializer_list<std::string> fields) {
+  std::string line;
+  for (const std::string& field : fields) line += (line.empty() ? "\"" : "|\"") + field + "\"";
+  return line + "\r\n";
+}
+
+class SmsLogTest : public testing::MirrorFixture {
+ protected:
+  SmsLogTest()
+      : recovering_(localDb_.connection(), localDb_.connection(), journal_),
+        cycleCtx_{recovering_, recorded_, home_.path(), config_,
+                  "P028",      messages_, journal_,     clock_} {}
+
+  void add(const Message& m) {
+    local(
+        "insert into smslog (fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
+        "fadmno, fdegree, fmobileno, fupload) values (" +
+        m.fdate + ", " + m.ftime + ", 'office', " + m.text + ", " + m.status + ", " + m.guid +
+        ", 'FEES', 'S1', " + m.degree + ", " + m.mobile + ", " + m.upload + ")");
+  }
+  std::string localCount(const std::string& where) {
+    auto rows = localDb_.connection().query("select count(*) AS N from smslog where " + where);
+    return std::to_string(static_cast<long>(rows->field("N").numberValue()));
+  }
+  // One run of the stage as a cycle gives it: the temporary table of the
+  // previous run is dropped when met.
+  std::size_t runStage() {
+    recorded_.clear();
+    return uploadSmsLog(cycleCtx_);
+  }
+
+  RecoveringConnection recovering_;
+  CycleContext cycleCtx_;
+};
+
+TEST_F(SmsLogTest, FieldsAreEnclosedWithTheMessageCleanedAndADotForNoDegree) {
+  add({.fdate = "'2024-03-05 09:30'",
+       .ftime = "'09:30 AM'",
+       .text = "'  Fee\r\n due   today '",
+       .guid = "'G1'",
+       .degree = "NULL"});
+  add({.fdate = "NULL", .text = "NULL", .guid = "'G2'", .degree = "''", .mobile = "'9846'"});
+  add({.fdate = "'2024-03-06'", .guid = "'G3'", .degree = "' '"});
+  add({.guid = "'G4'", .status = "'failed'"});
+  add({.guid = "'G5'", .upload = "'T'"});
+
+  EXPECT_EQ(runStage(), 3u);
+  EXPECT_EQ(exportFile("UPSMS.csv"),
+            smsLine({"", "10:00", "office", "", "success", "G2", "FEES", "S1", ".", "9846", "F"}) +
+                smsLine({"2024-03-05", "09:30 AM", "office", "Fee due today", "success", "G1",
+                         "FEES", "S1", ".", "9845000000", "F"}) +
+                smsLine({"2024-03-06", "10:00", "office", "Fee due", "success", "G3", "FEES", "S1",
+                         " ", "9845000000", "F"}));
+  ASSERT_EQ(remoteStatements().size(), 1u);
+  EXPECT_NE(remoteStatements()[0].find(
+                "INTO TABLE smslog FIELDS TERMINATED BY '|' ENCLOSED BY '\"' ESCAPED BY X'5C' "
+                "LINES TERMINATED BY X'0D0A' (fdate, ftime, fusername, fmessage, fstatus, fguid, "
+                "fscreentype, fadmno, fdegree, fmobile, fdeleted)"),
+            std::string::npos)
+      << remoteStatements()[0];
+  EXPECT_EQ(remoteRows("select fguid, fmessage, fdegree, fmobile, fdeleted from smslog where "
+                       "fguid <> 'G2' order by fguid"),
+            "G1|Fee due today|.|9845000000|F\nG3|Fee due| |9845000000|F");
+  EXPECT_EQ(localCount("fupload = 'T'"), "4");  // G1, G2, G3 and the earlier G5
+}
+
+TEST_F(SmsLogTest, AThousandMessagesWithQuotesPipesAndLineBreaksArriveWhole) {
+  std::vector<std::string> expected;
+  local("BEGIN TRANSACTION");
+  for (int i = 0; i < 1000; ++i) {
+    char guid[16];
+    std::snprintf(guid, sizeof guid, "G%04d", i);
+    std::string text = "Dear \"Parent\" | fee " + std::to_string(i) +
+                       " due\r\nRs 500\\- it''s \"\"final\"\"\r\n|\"";
+    add({.text = "'" + text + "'", .guid = std::string("'") + guid + "'"});
+    std::string stored = text;
+    for (std::size_t p; (p = stored.find("''")) != std::string::npos;) stored.erase(p, 1);
+    expected.push_back(std::string(guid) + "|" + cleanString(stored));
+  }
+  local("COMMIT");
+
+  EXPECT_EQ(runStage(), 1000u);
+  std::string joined;
+  for (const std::string& row : expected) joined += (joined.empty() ? "" : "\n") + row;
+  EXPECT_EQ(remoteRows("select fguid, fmessage from smslog order by fguid"), joined);
+  EXPECT_EQ(remote("select count(distinct fguid) from smslog where fdeleted = 'F'"), "1000");
+  EXPECT_EQ(localCount("fupload = 'T'"), "1000");
+  // Nothing is due any more: the next run sends nothing.
+  EXPECT_EQ(runStage(), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+}
+
+TEST_F(SmsLogTest, TheNewest9999AreTakenFirstAndTheRestInTheNextCycle) {
+  local("create table digits (n int)");
+  for (int d = 0; d < 10; ++d) local("insert into digits values (" + std::to_string(d) + ")");
+  // Message k (0 to 11999) is dated k minutes after New Year.
+  const std::string k = "(a.n * 10000 + b.n * 1000 + c.n * 100 + d.n * 10 + e.n)";
+  local(
+      "insert into smslog (fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
+      "fadmno, fdegree, fmobileno, fupload) select DATEADD(mi, " +
+      k + ", '2024-01-01'), '10:00', 'office', 'Fee due', 'success', 'G' + CAST(" + k +
+      " AS varchar(10)), 'FEES', 'S1', 'BSC', '9845', NULL from digits a, digits b, digits c, "
+      "digits d, digits e where " +
+      k + " < 12000");
+  ASSERT_EQ(localCount("fupload is null"), "12000");
+
+  EXPECT_EQ(runStage(), 9999u);
+  EXPECT_EQ(remote("select count(*) from smslog"), "9999");
+  EXPECT_EQ(localCount("fupload = 'T'"), "9999");
+  // The 2001 oldest are left for the next cycle.
+  EXPECT_EQ(localCount("fupload is null and fdate < DATEADD(mi, 2001, '2024-01-01')"), "2001");
+  // The file runs from the oldest selected to the newest.
+  const std::string file = exportFile("UPSMS.csv");
+  EXPECT_EQ(file.substr(0, file.find("\r\n") + 2),
+            smsLine({"2024-01-02", "10:00", "office", "Fee due", "success", "G2001", "FEES", "S1",
+                     "BSC", "9845", "F"}));
+
+  EXPECT_EQ(runStage(), 2001u);
+  EXPECT_EQ(remote("select count(*) from smslog"), "12000");
+  EXPECT_EQ(localCount("fupload is null"), "0");
+}
+
+TEST_F(SmsLogTest, AMessageWithoutGuidIsSentEveryCycleAndNeverMarked) {
+  add({.text = "'no id'", .guid = "''"});
+  add({.text = "'no id either'", .guid = "NULL", .mobile = "'9846'"});
+  add({.guid = "'G1'"});
+
+  EXPECT_EQ(runStage(), 3u);
+  EXPECT_EQ(localCount("fupload is null"), "2");
+  EXPECT_EQ(runStage(), 2u);
+  EXPECT_EQ(remoteStatements().size(), 1u);
+  EXPECT_EQ(localCount("fupload is null"), "2");
+  // The server's key skips the repeats.
+  EXPECT_EQ(remote("select count(*) from smslog"), "3");
+}
+
+TEST_F(SmsLogTest, NoDueMessagesKeepsTheOldFileAndSendsNothing) {
+  writeFile(exportPath("UPSMS.csv"), "old\r\n");
+  add({.guid = "'G1'", .status = "'failed'"});
+  add({.guid = "'G2'", .upload = "'T'"});
+
+  EXPECT_EQ(runStage(), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(exportFile("UPSMS.csv"), "old\r\n");
+  EXPECT_EQ(localCount("fupload is null"), "1");
+}
+
+}  // namespace
+}  // namespace agent

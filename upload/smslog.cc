@@ -1,0 +1,98 @@
+// The SMS log: text messages sent successfully and not uploaded before, at
+// most 9999 of the newest per cycle, loaded straight into the remote smslog
+// (no staging table, no merge) and then marked uploaded locally. Every field
+// of the export file is enclosed in double quotes; the load names the same
+// enclosure, escape and line terminator as the writer, so a quote, a "|" or
+// a line break inside a message cannot shift or swallow lines. Rows are
+// marked only after the load went through; a row without fguid cannot be
+// marked and is sent again in every cycle. #tmpsmslog stays with the local
+// connection for the next cycle's leftover recovery.
+#include <string>
+#include <vector>
+
+#include "upload/clean_string.h"
+#include "upload/export_row.h"
+#include "upload/export_writer.h"
+#include "upload/load_statement.h"
+#include "upload/mirror_spec.h"
+#include "upload/mirror_table.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+
+namespace {
+
+using F = ExportField;
+
+constexpr const char* kDueMessages =
+    "select top 9999 * into #tmpsmslog from smslog where fstatus = 'success' and fupload is null "
+    "order by fdate desc";
+
+constexpr const char* kMarkUploaded =
+    "update smslog set fupload = 'T' from #tmpsmslog where smslog.fguid = #tmpsmslog.fguid and "
+    "isnull(smslog.fguid,'') <> '' and smslog.fupload is null";
+
+constexpr ExportFormat kSmsFormat{'|', '"'};
+
+// The message (cleaned) and the degree ("." when empty) are finished by
+// the stage after the conversions.
+constexpr std::size_t kMessageField = 3;
+constexpr std::size_t kDegreeField = 8;
+constexpr const char* kNoDegree = ".";
+
+const MirrorSpec& smslogSpec() {
+  static const MirrorSpec kSpec = {
+      "select * from #tmpsmslog order by fdate, fmobileno",
+      "UPSMS.csv",
+      "smslog",
+      "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, fmobile, "
+      "fdeleted",
+      {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
+       F::source("fmessage"), F::source("fstatus"), F::source("fguid"), F::source("fscreentype"),
+       F::source("fadmno"), F::source("fdegree"), F::source("fmobileno"), F::fixed("F")},
+      "",
+      StagingVariant::DropAfter};
+  return kSpec;
+}
+
+// Writes every row of rows as one enclosed line of the export file.
+std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
+  ExportRow row(smslogSpec(), rows, ctx.config.regional);
+  ExportFile file(table.exportPath(), ctx.config.exportCodePage, kSmsFormat);
+  std::vector<std::string> fields;
+  for (; !rows.eof(); rows.moveNext()) {
+    std::span<const std::string> texts = row.build();
+    fields.assign(texts.begin(), texts.end());
+    fields[kMessageField] = cleanString(fields[kMessageField]);
+    if (fields[kDegreeField].empty()) fields[kDegreeField] = kNoDegree;
+    file.writeLine(fields);
+  }
+  file.close();
+  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
+    ctx.journal.warning("smslog: " + std::to_string(replaced) +
+                        " character(s) the export code page cannot hold were written as \"?\"");
+  }
+  return file.linesWritten();
+}
+
+}  // namespace
+
+std::size_t uploadSmsLog(CycleContext& ctx) {
+  ctx.local.execute(kDueMessages);
+
+  MirrorTable table(ctx, smslogSpec());
+  std::size_t rows;
+  {
+    std::unique_ptr<Recordset> source = table.openSource();
+    if (hasNoRows(*source)) return 0;
+    rows = exportMessages(ctx, *source, table);
+  }
+
+  const MirrorSpec& spec = smslogSpec();
+  ctx.remote.execute(
+      loadStatement(table.exportPath().string(), spec.tableName, spec.columnList, kSmsFormat));
+  ctx.local.execute(kMarkUploaded);
+  return rows;
+}
+
+}  // namespace agent
