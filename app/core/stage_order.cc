@@ -25,12 +25,13 @@ StageList cycleStages() {
       {"studsub", uploadSubjectMarks},
       {"receipt download", downloadPortalReceipts, StageGate::Download},
       {"payment posting", postGatewayPayments, StageGate::PostingUnlessDownload},
-      // studfee, then rechead / recdetl / recmode
+      {"studfee", uploadFeeBalances},
+      {"rechead, recdetl and recmode", uploadReceipts},
       {"masemp", uploadEmployees},
       {"hosthead", uploadHostels},
       {"roomtype", uploadRoomTypes},
       {"hostrooms", uploadRooms},
-      // smslog
+      {"smslog", uploadSmsLog},
   };
   return StageList(kStages);
 }

@@ -1,0 +1,95 @@
+// Two cycles of the fee balances, receipts and SMS log stages on the same
+// local connection, through the agent as the window runs them: the first
+// creates the local temporary tables, the second meets each of them, has it
+// dropped once and built afresh, and both stamp their end.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/core/agent.h"
+#include "db/code_page.h"
+#include "db/local_settings.h"
+#include "tests/support/local_database.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::LocalTestDatabase;
+using testing::RemoteTestDatabase;
+
+class ConsecutiveCyclesTest : public ::testing::Test {
+ protected:
+  ConsecutiveCyclesTest() : local_("cycles"), remote_("cycles"), home_("cycles-home") {
+    write("platform.ini",
+          "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
+          "Driver\n");
+    write("remote-accounts.ini", remote_.accountSection("P028"));
+    write(
+        kSettingsFileName,
+        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
+            "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(LocalTestDatabase::kSaPassword)) +
+            "\r\nDBNAME=" + local_.name() + "\r\n");
+    std::filesystem::create_directories(home_ / "CSV");
+    local_.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
+  }
+  void write(const std::string& name, const std::string& bytes) {
+    std::ofstream(home_ / name, std::ios::binary) << bytes;
+  }
+  std::size_t journalLinesWith(const std::string& text) const {
+    std::size_t n = 0;
+    for (const std::string& line : journal_.recentLines()) n += line.find(text) != line.npos;
+    return n;
+  }
+
+  LocalTestDatabase local_;
+  RemoteTestDatabase remote_;
+  testing::TempDir home_;
+  RecordedMessages messages_;
+  Journal journal_;
+  SystemClock clock_;
+};
+
+TEST_F(ConsecutiveCyclesTest, SecondCycleDropsEachLeftoverTemporaryTableOnceAndCompletes) {
+  local_.execute("insert into student (fadmno, fdegree, fyear) values ('S1', 'BSC', '2024')");
+  local_.execute(
+      "insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO) values ('BSC', 'S1', "
+      "'TUI', 1000, '1')");
+  local_.execute(
+      "insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FTOTAL, FCASHAMOUNT) values ('R1', 'S1', "
+      "'BSC', 400, 400)");
+  local_.execute("insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R1', 'TUI', 400)");
+  local_.execute(
+      "insert into smslog (fdate, fmessage, fstatus, fguid, fmobileno) values ('2024-03-05', "
+      "'Fee due', 'success', 'G1', '9845')");
+  const std::vector<Stage> stages = {{"studfee", uploadFeeBalances},
+                                     {"rechead, recdetl and recmode", uploadReceipts},
+                                     {"smslog", uploadSmsLog}};
+  Agent agent(home_.path(), messages_, journal_, clock_);
+  agent.connectLocal();
+
+  ASSERT_TRUE(agent.runCycle(stages)) << (messages_.texts.empty() ? "" : messages_.texts[0]);
+  EXPECT_EQ(journalLinesWith("leftover "), 0u);
+  EXPECT_EQ(remote_.scalar("select fbal from studfee"), "600.00");
+
+  // A receipt booked between the cycles reaches the portal in the second.
+  local_.execute(
+      "insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FTOTAL, FCASHAMOUNT) values ('R2', 'S1', "
+      "'BSC', 100, 100)");
+  local_.execute("insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R2', 'TUI', 100)");
+  ASSERT_TRUE(agent.runCycle(stages)) << (messages_.texts.empty() ? "" : messages_.texts[0]);
+  EXPECT_TRUE(messages_.texts.empty());
+  for (const char* table : {"#TMPUPFEE", "#TMPUPREC", "#TMPUPBAL", "#TMPUPRECEIPT", "#tmpsmslog"}) {
+    EXPECT_EQ(journalLinesWith(std::string("leftover ") + table + ": drop table " + table), 1u)
+        << table;
+  }
+  EXPECT_EQ(remote_.scalar("select fbal from studfee"), "500.00");
+  EXPECT_EQ(remote_.scalar("select count(*) from recmode"), "2");
+  EXPECT_EQ(remote_.scalar("select count(*) from smslog"), "1");
+  EXPECT_NE(remote_.scalar("select ifnull(flastupdendtime, 'none') from control"), "none");
+}
+
+}  // namespace
+}  // namespace agent
