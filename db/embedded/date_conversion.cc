@@ -382,3 +382,85 @@ std::string defaultDateText(const DateTime& dt) {
 }
 
 }  // namespace agent::tsql
+
+namespace agent::tsql {
+
+std::optional<DateOrder> dateOrderForStyle(int style) {
+  switch (style % 100) {
+    case 1:
+    case 10:
+    case 22:
+      return DateOrder::MDY;
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 13:
+      return DateOrder::DMY;
+    case 2:
+    case 11:
+    case 12:
+    case 20:
+    case 21:
+    case 23:
+    case 26:
+      return DateOrder::YMD;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string styledDateText(const DateTime& d, int style) {
+  char buf[40];
+  const bool century = style >= 100 || style == 20 || style == 21 || style == 23 || style == 26;
+  const int year = century ? d.year : d.year % 100;
+  const int yw = century ? 4 : 2;
+  switch (style % 100) {
+    case 1:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%0*d", d.month, d.day, yw, year);
+      return buf;
+    case 2:
+      std::snprintf(buf, sizeof buf, "%0*d.%02d.%02d", yw, year, d.month, d.day);
+      return buf;
+    case 3:
+      std::snprintf(buf, sizeof buf, "%02d/%02d/%0*d", d.day, d.month, yw, year);
+      return buf;
+    case 4:
+      std::snprintf(buf, sizeof buf, "%02d.%02d.%0*d", d.day, d.month, yw, year);
+      return buf;
+    case 5:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%0*d", d.day, d.month, yw, year);
+      return buf;
+    case 8:
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", d.hour, d.minute, d.second);
+      return buf;
+    case 10:
+      std::snprintf(buf, sizeof buf, "%02d-%02d-%0*d", d.month, d.day, yw, year);
+      return buf;
+    case 11:
+      std::snprintf(buf, sizeof buf, "%0*d/%02d/%02d", yw, year, d.month, d.day);
+      return buf;
+    case 12:
+      std::snprintf(buf, sizeof buf, "%0*d%02d%02d", yw, year, d.month, d.day);
+      return buf;
+    case 20:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second);
+      return buf;
+    case 21:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second, d.millisecond);
+      return buf;
+    case 23:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
+      return buf;
+    case 26:
+      std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second, d.millisecond);
+      return buf;
+    default:
+      return defaultDateText(d);
+  }
+}
+
+}  // namespace agent::tsql

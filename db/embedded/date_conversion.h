@@ -51,6 +51,13 @@ bool isValidDate(int year, int month, int day);
 // empty text when the word is no datepart.
 std::string canonicalDatePart(std::string_view word);
 
+// The date order a CONVERT style reads text in (101 mdy, 103 dmy, 111 ymd...),
+// nullopt for a style that follows the DATEFORMAT.
+std::optional<DateOrder> dateOrderForStyle(int style);
+// A datetime's text in a CONVERT style (103 "dd/mm/yyyy", 112 "yyyymmdd",
+// 120 "yyyy-mm-dd hh:mi:ss"...); style 0 and unknown styles give the default.
+std::string styledDateText(const DateTime& dt, int style);
+
 // SQL Server's style-0 text of a datetime: "Mar  5 2024 10:30AM".
 std::string defaultDateText(const DateTime& dt);
 

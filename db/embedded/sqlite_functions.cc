@@ -139,6 +139,28 @@ void toDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
+// tsql_todate_style(x, style): text read in the style's date order.
+void toDateStyled(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    auto order = dateOrderForStyle(sqlite3_value_int(argv[1]));
+    resultText(ctx, storageText(toDateTime(argv[0], order.value_or(sessionOf(ctx)->dateOrder))));
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
+// tsql_datestyle(d, style): a datetime as text in a CONVERT style.
+void dateStyled(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  try {
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    DateTime d = toDateTime(argv[0], sessionOf(ctx)->dateOrder);
+    resultText(ctx, styledDateText(d, sqlite3_value_int(argv[1])));
+  } catch (const DbError& e) {
+    fail(ctx, e);
+  }
+}
+
 void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   try {
     const SqlType& target = typeArg(ctx, argv, 1);
@@ -219,6 +241,15 @@ void toText(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (target.length > 0) {
       std::size_t length = utf8Length(text);
       std::size_t limit = static_cast<std::size_t>(target.length);
+      bool number =
+          sqlite3_value_type(v) == SQLITE_INTEGER || sqlite3_value_type(v) == SQLITE_FLOAT;
+      if (length > limit && number) {
+        throw DbError(
+            "22003", 8115,
+            "Arithmetic overflow error converting " +
+                std::string(source.kind == SqlType::Kind::Numeric ? "numeric" : "expression") +
+                " to data type varchar.");
+      }
       if (length > limit) {
         std::size_t cut = utf8Offset(text, limit);
         if (strict && text.find_first_not_of(' ', cut) != std::string::npos) {
@@ -437,11 +468,12 @@ void registerEngineFunctions(sqlite3* db, SessionState* session) {
     bool deterministic;
   };
   static const Fn kFunctions[] = {
-      {"tsql_todate", 1, toDate, true},     {"tsql_tonum", 2, toNumber, true},
-      {"tsql_totext", 4, toText, true},     {"tsql_add", 2, add, true},
-      {"tsql_getdate", 0, getDate, false},  {"tsql_datediff", 3, dateDiff, true},
-      {"tsql_dateadd", 3, dateAdd, true},   {"tsql_adddays", 2, addDays, true},
-      {"tsql_datepart", 2, datePart, true},
+      {"tsql_todate", 1, toDate, true},        {"tsql_tonum", 2, toNumber, true},
+      {"tsql_totext", 4, toText, true},        {"tsql_add", 2, add, true},
+      {"tsql_getdate", 0, getDate, false},     {"tsql_datediff", 3, dateDiff, true},
+      {"tsql_dateadd", 3, dateAdd, true},      {"tsql_adddays", 2, addDays, true},
+      {"tsql_datepart", 2, datePart, true},    {"tsql_todate_style", 2, toDateStyled, true},
+      {"tsql_datestyle", 2, dateStyled, true},
   };
   for (const Fn& f : kFunctions) {
     // Functions that read the DATEFORMAT are deterministic only within one

@@ -15,6 +15,8 @@
 //   tsql_dateadd(part, n, d)  d moved by n parts
 //   tsql_adddays(d, n)        datetime + number
 //   tsql_datepart(part, d)    a part of d as a number
+//   tsql_todate_style(x, st)  text to datetime in a CONVERT style's order
+//   tsql_datestyle(d, st)     a datetime as text in a CONVERT style
 #ifndef AGENT_DB_EMBEDDED_SQLITE_FUNCTIONS_H_
 #define AGENT_DB_EMBEDDED_SQLITE_FUNCTIONS_H_
 

@@ -466,16 +466,32 @@ Typed Emitter::convert(const Expr& e, const Scope& scope) {
     t.isNull = true;
     return t;
   }
+  std::string style = e.args.size() > 1 ? expr(*e.args[1], scope).sql : std::string();
   switch (target.kind) {
     case SqlType::Kind::DateTime: {
+      if (!style.empty() && !x.type.isDateTime()) {
+        // A style names the text's date order in place of the DATEFORMAT.
+        if (x.literal != nullptr) {
+          auto order = dateOrderForStyle(std::atoi(style.c_str()));
+          return makeTyped(quoteText(textToStoredDate(*x.literal, order.value_or(order_))), target);
+        }
+        return makeTyped("tsql_todate_style(" + x.sql + ", " + style + ")", target);
+      }
       Typed t = toDateTime(x);
       t.type = target;
       return t;
     }
-    case SqlType::Kind::Text:
-      return makeTyped("tsql_totext(" + x.sql + ", " + quoteText(target.declaration()) + ", " +
-                           quoteText(x.type.declaration()) + ", 0)",
+    case SqlType::Kind::Text: {
+      std::string value = x.sql;
+      SqlType source = x.type;
+      if (!style.empty() && x.type.isDateTime()) {
+        value = "tsql_datestyle(" + x.sql + ", " + style + ")";
+        source = SqlType::text();
+      }
+      return makeTyped("tsql_totext(" + value + ", " + quoteText(target.declaration()) + ", " +
+                           quoteText(source.declaration()) + ", 0)",
                        target);
+    }
     default:
       if (x.literal != nullptr) return toNumberFor(x, target);
       return makeTyped(typeCall("tsql_tonum", x.sql, target), target);
@@ -528,8 +544,10 @@ Typed Emitter::expr(const Expr& e, const Scope& scope) {
       if (op == "AND" || op == "OR")
         return makeTyped("(" + a.sql + " " + op + " " + b.sql + ")", SqlType::bit());
       if (op == "LIKE") {
-        return makeTyped("(" + a.sql + (e.negated ? " NOT LIKE " : " LIKE ") + b.sql + ")",
-                         SqlType::bit());
+        // Trailing blanks of the matched value do not count (char columns).
+        return makeTyped(
+            "(rtrim(" + a.sql + ")" + (e.negated ? " NOT LIKE " : " LIKE ") + b.sql + ")",
+            SqlType::bit());
       }
       if (op == "+") return plus(std::move(a), std::move(b));
       if (op == "-" || op == "*" || op == "/" || op == "%" || op == "&" || op == "|" || op == "^") {
@@ -930,11 +948,21 @@ class StatementTranslator {
     if (catalog_.find(st.name) != ObjectKind::None) throw objectExistsError(st.name);
     std::vector<std::string> columns;
     std::vector<ResultColumn> names;
+    // An IDENTITY column keyed by a table constraint, as SQL Server's own
+    // scripts write it, is keyed on the column itself.
+    std::string identityKey;
+    for (const TableConstraint& k : st.constraints) {
+      if (k.kind != TableConstraint::Kind::PrimaryKey || k.columns.size() != 1) continue;
+      for (const ColumnDef& c : st.columnDefs) {
+        if (c.identity && equalsIgnoreCase(c.name, k.columns.front())) identityKey = c.name;
+      }
+    }
     for (const ColumnDef& c : st.columnDefs) {
       names.push_back({c.name, c.type});
       std::string sql = quoteName(c.name) + " ";
       if (c.identity) {
-        if (!c.primaryKey || c.type.kind != SqlType::Kind::Int) {
+        bool keyed = c.primaryKey || equalsIgnoreCase(c.name, identityKey);
+        if (!keyed || c.type.kind != SqlType::Kind::Int) {
           throw engineError(
               "IDENTITY columns are supported only as an integer PRIMARY KEY (column '" + c.name +
               "').");
@@ -958,6 +986,7 @@ class StatementTranslator {
     checkNames(names, st.name, false);
     std::vector<std::string> constraints;
     for (const TableConstraint& k : st.constraints) {
+      if (!identityKey.empty() && k.kind == TableConstraint::Kind::PrimaryKey) continue;
       for (const std::string& col : k.columns) {
         bool known = false;
         for (const ResultColumn& n : names) known = known || equalsIgnoreCase(n.name, col);

@@ -312,6 +312,39 @@ TEST_F(EmbeddedEngineTest, TransactionsCommitOrRollBack) {
   EXPECT_EQ(nativeErrorOf(db(), "select * from #n"), 208);
 }
 
+TEST_F(EmbeddedEngineTest, TableDefinitionsAsScriptsWriteThem) {
+  db().execute(
+      "SET NOCOUNT ON; CREATE TABLE [dbo].[paylog] ([id] [int] IDENTITY(1,1) NOT NULL, fdeleted "
+      "char(1) NULL CONSTRAINT DF_paylog DEFAULT ('F'), famount numeric(12, 2) NOT NULL DEFAULT 0, "
+      "fdate datetime DEFAULT GETDATE(), fname nvarchar(50) NULL, fnote text NULL, CONSTRAINT "
+      "[PK_paylog] PRIMARY KEY CLUSTERED ([id] ASC) WITH (PAD_INDEX = OFF) ON [PRIMARY]) ON "
+      "[PRIMARY]");
+  db().execute("insert into paylog (fname) values (N'Asha')");
+  db().execute("insert into paylog (fname, famount) values ('Ravi', 12.5)");
+  EXPECT_EQ(rowsOf(db(), "select id, fdeleted, famount, fname, fnote from paylog order by id"),
+            (std::vector<std::string>{"1|F|0.00|Asha|NULL", "2|F|12.50|Ravi|NULL"}));
+  EXPECT_EQ(scalar(db(), "select count(*) from paylog where datediff(d, fdate, getdate()) = 0"),
+            "2");
+  EXPECT_EQ(nativeErrorOf(db(), "insert into paylog (famount) values (NULL)"), 515);
+  db().execute("create unique index ix_name on paylog (fname)");
+  EXPECT_EQ(nativeErrorOf(db(), "insert into paylog (fname) values ('ASHA')"), 2627);
+}
+
+TEST_F(EmbeddedEngineTest, ConvertStylesNameTheirDateOrder) {
+  db().execute("SET DATEFORMAT DMY");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '03/05/2024', 101)"), "2024-03-05 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(10), convert(datetime, '05/03/2024'), 103)"),
+            "05/03/2024");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(8), convert(datetime, '05/03/2024'), 112)"),
+            "20240305");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(20), convert(datetime, '05/03/2024 14:05'), 120)"),
+            "2024-03-05 14:05:00");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(20), convert(datetime, '05/03/2024 14:05'))"),
+            "Mar  5 2024  2:05PM");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(10), 1500.5)"), "1500.5");
+  EXPECT_EQ(nativeErrorOf(db(), "select convert(varchar(3), 1500.5)"), 8115);
+}
+
 TEST_F(EmbeddedEngineTest, StaticRecordsetsLetOtherStatementsRun) {
   db().execute("create table t (k int)");
   db().execute("insert into t values (1), (2), (3)");
