@@ -122,7 +122,7 @@ wait_for_line() {
   return 1
 }
 
-UPLOAD_AGENT_INTERVAL_SECONDS="$INTERVAL" "$AGENT" --home "$HOME_DIR" >"$HOME_DIR/log/tray-agent.out" 2>&1 &
+QT_QPA_PLATFORM=xcb UPLOAD_AGENT_INTERVAL_SECONDS="$INTERVAL" "$AGENT" --home "$HOME_DIR" >"$HOME_DIR/log/tray-agent.out" 2>&1 &
 agent_pid=$!
 pids+=("$agent_pid")
 

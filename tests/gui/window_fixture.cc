@@ -1,6 +1,8 @@
 // Helpers for the window's tests.
 #include "tests/gui/window_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
@@ -9,13 +11,8 @@
 namespace agent::testing {
 
 void ensureApplication() {
-  if (QApplication::instance() != nullptr) return;
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);
+  // The test program's main makes the one QApplication.
+  ASSERT_NE(QApplication::instance(), nullptr) << "gui tests run from gui_test_main.cc";
 }
 
 void ScriptedCalls::ensureCsvFolder() {
