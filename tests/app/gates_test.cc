@@ -8,7 +8,9 @@
 namespace agent {
 namespace {
 
-std::size_t noRows(CycleContext&) { return 0; }
+std::size_t noRows(CycleContext&) {
+  return 0;
+}
 
 TEST(Gates, PaymentStagesExcludeEachOther) {
   const Stage download{"download", noRows, StageGate::Download};
@@ -17,8 +19,8 @@ TEST(Gates, PaymentStagesExcludeEachOther) {
     const char* code;
     bool download, posting;
   } cases[] = {
-      {"P019", true, false}, {"P037", true, false},  {"P001", false, true},
-      {"P038", false, true}, {"P00", false, true},   // a code that starts a listed one
+      {"P019", true, false},  {"P037", true, false}, {"P001", false, true},
+      {"P038", false, true},  {"P00", false, true},  // a code that starts a listed one
       {"P028", false, false}, {"P01", false, true},  // in P014; the download list wants "P01*"
       {"p019", false, false}, {"", true, false},     // empty: "*" alone is found
   };
@@ -29,7 +31,8 @@ TEST(Gates, PaymentStagesExcludeEachOther) {
 }
 
 TEST(Leftovers, LongerNameIsTestedFirst) {
-  auto receipt = leftoverNamedIn("There is already an object named '#TMPUPRECEIPT' in the database.");
+  auto receipt =
+      leftoverNamedIn("There is already an object named '#TMPUPRECEIPT' in the database.");
   ASSERT_TRUE(receipt);
   EXPECT_STREQ(receipt->drop, "drop table #TMPUPRECEIPT");
   auto rec = leftoverNamedIn("There is already an object named '#TMPUPREC' in the database.");

@@ -43,7 +43,7 @@ TEST(Profile, ReadsAsTheWindowsProfileReaderDoes) {
   EXPECT_EQ(ini.get("APATH", "SERVERNAME"), "srv;x");   // a ";" inside a value is kept
   EXPECT_EQ(ini.get("APATH", "DBNAME"), "");            // a missing key reads as empty
   EXPECT_EQ(ini.get("Missing", "x", "d"), "d");
-  EXPECT_EQ(ini.get("other", "key").size(), 254u);      // values cut to 254 characters
+  EXPECT_EQ(ini.get("other", "key").size(), 254u);  // values cut to 254 characters
 }
 
 TEST(Password, UnscramblesByShiftingEachCharacterDownByTheLength) {
@@ -102,10 +102,10 @@ TEST(ConnectionStrings, AreComposedExactly) {
             "Driver={SQL Server};Server=OFFICE;Uid=SA;Pwd=;");
   EXPECT_EQ(oracleConnectionString("ORCL"),
             "Provider=msdaora.1.0; data source = ORCL; user id = qbt;pwd =qbt");
-  EXPECT_EQ(remoteConnectionString("portal.example.org", "hostacct_qora_abc", "hostacct_abcu",
-                                   "pw"),
-            "DRIVER={MySQL ODBC 3.51 Driver};SERVER=portal.example.org;"
-            "DATABASE=hostacct_qora_abc;UID=hostacct_abcu;PWD=pw; OPTION=3");
+  EXPECT_EQ(
+      remoteConnectionString("portal.example.org", "hostacct_qora_abc", "hostacct_abcu", "pw"),
+      "DRIVER={MySQL ODBC 3.51 Driver};SERVER=portal.example.org;"
+      "DATABASE=hostacct_qora_abc;UID=hostacct_abcu;PWD=pw; OPTION=3");
   EXPECT_EQ(remoteConnectionString("h", "d", "u", "p", "3307"),
             "DRIVER={MySQL ODBC 3.51 Driver};SERVER=h;DATABASE=d;UID=u;PWD=p; OPTION=3;PORT=3307");
 }
@@ -114,8 +114,7 @@ TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
   ConnectionString cs("Driver={SQL Server};Server=C:\\Data;Uid=SA;Pwd=a;b;");
   EXPECT_EQ(cs.driverName(), "SQL Server");
   EXPECT_EQ(*cs.get("server"), "C:\\Data");
-  EXPECT_EQ(ConnectionString("Provider=msdaora.1.0; data source = X").driverName(),
-            "msdaora.1.0");
+  EXPECT_EQ(ConnectionString("Provider=msdaora.1.0; data source = X").driverName(), "msdaora.1.0");
   EXPECT_EQ(ConnectionString("DRIVER={MySQL ODBC 3.51 Driver};SERVER=h; OPTION=3")
                 .withDriver("MariaDB Unicode"),
             "DRIVER={MariaDB Unicode};SERVER=h; OPTION=3");

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <CLI/CLI.hpp>
 
 #include "db/driver_connection.h"
 #include "db/error.h"
@@ -36,8 +36,8 @@ struct Generator {
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); }
 
   void masters() {
-    db.execute(fmt::format("insert into control(funivcode, frecno) values({}, '000500')",
-                           q(institution)));
+    db.execute(
+        fmt::format("insert into control(funivcode, frecno) values({}, '000500')", q(institution)));
     db.execute("insert into collgroup(fgroupcode, frecprefix, freclastno) values('G1', 'A', 250)");
     const char* colleges[][3] = {{"C01", "St. Anne's College of Arts", "G1"},
                                  {"C02", "Riverside College of Science", "G1"},
@@ -64,21 +64,23 @@ struct Generator {
         }
       }
     }
-    for (auto [code, desc] : {std::pair{"GEN", "General"}, {"OBC", "Other backward"},
-                              {"SC", "Scheduled caste"}}) {
-      db.execute(fmt::format("insert into mascat(fcatcode, fcatdesc) values('{}', '{}')", code,
-                             desc));
+    for (auto [code, desc] :
+         {std::pair{"GEN", "General"}, {"OBC", "Other backward"}, {"SC", "Scheduled caste"}}) {
+      db.execute(
+          fmt::format("insert into mascat(fcatcode, fcatdesc) values('{}', '{}')", code, desc));
     }
     int order = 1;
-    for (auto [code, desc] : {std::pair{"TUI", "Tuition fee"}, {"LIB", "Library fee"},
-                              {"EXM", "Examination fee"}, {"BUS", "Bus fee"}}) {
-      db.execute(fmt::format(
-          "insert into mashead(fheadcode, fheaddesc, forder) values('{}', '{}', {})", code, desc,
-          order++));
+    for (auto [code, desc] : {std::pair{"TUI", "Tuition fee"},
+                              {"LIB", "Library fee"},
+                              {"EXM", "Examination fee"},
+                              {"BUS", "Bus fee"}}) {
+      db.execute(
+          fmt::format("insert into mashead(fheadcode, fheaddesc, forder) values('{}', '{}', {})",
+                      code, desc, order++));
     }
     for (int r = 1; r <= 4; ++r) {
-      db.execute(fmt::format("insert into masroute(frtcode, frtname) values('R{}', 'Route {}')",
-                             r, r));
+      db.execute(
+          fmt::format("insert into masroute(frtcode, frtname) values('R{}', 'Route {}')", r, r));
     }
   }
 
@@ -137,9 +139,8 @@ struct Generator {
         "'" + std::to_string(pick(100000, 999999)) + "'", "'20240709'", "'State Bank'"));
     db.execute(fmt::format(
         "insert into RECDETL(FRECNO, FHEADCODE, FAMOUNT) values('{}', 'TUI', {})", recno, paid));
-    db.execute(
-        fmt::format("insert into RECDETL(FRECNO, FHEADCODE, FAMOUNT) values('{}', 'LIB', 1200)",
-                    recno));
+    db.execute(fmt::format(
+        "insert into RECDETL(FRECNO, FHEADCODE, FAMOUNT) values('{}', 'LIB', 1200)", recno));
   }
 
   void staffAndHostels() {
