@@ -1,6 +1,11 @@
 #include "db/value.h"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <utility>
+
+#include "db/regional.h"
 
 namespace agent {
 
@@ -39,6 +44,47 @@ bool Value::operator==(const Value& other) const {
       return dateTime_ == other.dateTime_;
   }
   return false;
+}
+
+DateTime localDateTimeNow() {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t seconds = system_clock::to_time_t(now);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &seconds);
+#else
+  localtime_r(&seconds, &local);
+#endif
+  DateTime dt;
+  dt.year = local.tm_year + 1900;
+  dt.month = local.tm_mon + 1;
+  dt.day = local.tm_mday;
+  dt.hour = local.tm_hour;
+  dt.minute = local.tm_min;
+  dt.second = local.tm_sec;
+  dt.millisecond =
+      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  return dt;
+}
+
+std::string displayText(const Value& value, const std::string& nullText) {
+  switch (value.type()) {
+    case Value::Type::Null:
+      return nullText;
+    case Value::Type::Text:
+      return value.textValue();
+    case Value::Type::Number:
+      return value.exactNumber().empty() ? plainNumber(value.numberValue()) : value.exactNumber();
+    case Value::Type::DateTime: {
+      const DateTime& d = value.dateTimeValue();
+      char text[32];
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
+                    d.hour, d.minute, d.second);
+      return text;
+    }
+  }
+  return nullText;
 }
 
 }  // namespace agent

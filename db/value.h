@@ -58,6 +58,14 @@ class Value {
   DateTime dateTime_;
 };
 
+// The machine's local date and time now, to the millisecond.
+DateTime localDateTimeNow();
+
+// A value as a shell or a test shows it: text as it is, a number as its
+// exact text (else its plain decimal form), a date-time as
+// "yyyy-mm-dd hh:mm:ss", Null as nullText.
+std::string displayText(const Value& value, const std::string& nullText = "");
+
 }  // namespace agent
 
 #endif  // AGENT_DB_VALUE_H_

@@ -67,31 +67,13 @@ std::vector<std::string> splitBatches(std::string_view script) {
   return batches;
 }
 
-std::string formatValue(const Value& value) {
-  switch (value.type()) {
-    case Value::Type::Null:
-      return "";
-    case Value::Type::Text:
-      return value.textValue();
-    case Value::Type::Number:
-      return value.exactNumber().empty() ? fmt::format("{}", value.numberValue())
-                                         : value.exactNumber();
-    case Value::Type::DateTime: {
-      const DateTime& d = value.dateTimeValue();
-      return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", d.year, d.month, d.day, d.hour,
-                         d.minute, d.second);
-    }
-  }
-  return "";
-}
-
 void printRows(Recordset& rows, std::ostream& out) {
   const std::size_t columns = rows.fieldCount();
   if (columns == 0) return;
   for (std::size_t i = 0; i < columns; ++i) out << (i ? "|" : "") << rows.fieldName(i);
   out << '\n';
   for (; !rows.eof(); rows.moveNext()) {
-    for (std::size_t i = 0; i < columns; ++i) out << (i ? "|" : "") << formatValue(rows.field(i));
+    for (std::size_t i = 0; i < columns; ++i) out << (i ? "|" : "") << displayText(rows.field(i));
     out << '\n';
   }
 }

@@ -1,25 +1,12 @@
 #include "upload/clock.h"
 
 #include <chrono>
-#include <ctime>
 
 namespace agent {
 
 DateTime SystemClock::now() const {
-  std::time_t t = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &t);
-#else
-  localtime_r(&t, &local);
-#endif
-  DateTime dt;
-  dt.year = local.tm_year + 1900;
-  dt.month = local.tm_mon + 1;
-  dt.day = local.tm_mday;
-  dt.hour = local.tm_hour;
-  dt.minute = local.tm_min;
-  dt.second = local.tm_sec;
+  DateTime dt = localDateTimeNow();
+  dt.millisecond = 0;
   return dt;
 }
 

@@ -32,22 +32,7 @@ std::unique_ptr<Connection> EmbeddedServer::connect() const {
 }
 
 std::string render(const Value& v) {
-  switch (v.type()) {
-    case Value::Type::Null:
-      return "NULL";
-    case Value::Type::Text:
-      return v.textValue();
-    case Value::Type::Number:
-      return v.exactNumber().empty() ? plainNumber(v.numberValue()) : v.exactNumber();
-    case Value::Type::DateTime: {
-      const DateTime& d = v.dateTimeValue();
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                    d.hour, d.minute, d.second);
-      return buf;
-    }
-  }
-  return {};
+  return displayText(v, "NULL");
 }
 
 std::vector<std::string> rowsOf(Connection& connection, const std::string& query,

@@ -99,24 +99,7 @@ std::string RemoteTestDatabase::scalar(const std::string& sql) const {
   auto connection = connect();
   auto rows = connection->query(sql, Cursor::Static);
   if (rows->eof() || rows->fieldCount() == 0) return "";
-  const Value& value = rows->field(std::size_t{0});
-  switch (value.type()) {
-    case Value::Type::Null:
-      return "";
-    case Value::Type::Text:
-      return value.textValue();
-    case Value::Type::Number:
-      return value.exactNumber().empty() ? std::to_string(value.numberValue())
-                                         : value.exactNumber();
-    case Value::Type::DateTime: {
-      const DateTime& d = value.dateTimeValue();
-      char text[32];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                    d.hour, d.minute, d.second);
-      return text;
-    }
-  }
-  return "";
+  return displayText(rows->field(std::size_t{0}));
 }
 
 void runMySqlScript(Connection& connection, std::string_view script) {
