@@ -10,7 +10,7 @@ PACKAGES=(
   unixodbc-dev odbc-mariadb tdsodbc
   mariadb-server-core mariadb-client
   libsqlite3-dev sqlite3
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev libfmt-dev libcli11-dev
   xvfb trayer xdotool imagemagick x11-utils
@@ -24,8 +24,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  # The server binaries come without a system service: policy-rc.d keeps any
-  # maintainer script from starting one.
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
