@@ -10,6 +10,7 @@
 #include "app/core/agent.h"
 #include "app/core/headless.h"
 #include "app/core/program_end.h"
+#include "app/core/schedule.h"
 #include "db/code_page.h"
 #include "db/error.h"
 #include "db/local_settings.h"
@@ -80,7 +81,8 @@ int main(int argc, char** argv) {
     if (once) return agent::runOnce(agent, messages);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    return agent::runHeadless(agent, messages, clock, stopRequested);
+    return agent::runHeadless(agent, messages, clock, stopRequested,
+                              agent::scheduleIntervalSeconds(journal));
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
   } catch (const agent::ProgramEnd& e) {

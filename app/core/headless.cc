@@ -26,9 +26,10 @@ int runOnce(Agent& agent, MessageSink& messages) {
 }
 
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
-                const std::atomic<bool>& stop, std::chrono::milliseconds tickInterval) {
+                const std::atomic<bool>& stop, long long intervalSeconds,
+                std::chrono::milliseconds tickInterval) {
   try {
-    Schedule schedule(clock);
+    Schedule schedule(clock, intervalSeconds);
     agent.ensureCsvFolder();
     agent.activate();
     while (!stop.load()) {

@@ -29,9 +29,9 @@ class LoggedMessages : public MessageSink {
 int runOnce(Agent& agent, MessageSink& messages);
 
 // Start-up, the activation's cycle, then a cycle whenever the schedule says
-// one is due, until stop becomes true. Returns the exit status.
+// one is due (every intervalSeconds), until stop becomes true. Returns the exit status.
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
-                const std::atomic<bool>& stop,
+                const std::atomic<bool>& stop, long long intervalSeconds,
                 std::chrono::milliseconds tickInterval = std::chrono::milliseconds(500));
 
 }  // namespace agent

@@ -7,6 +7,7 @@
 
 #include "db/value.h"
 #include "upload/clock.h"
+#include "upload/journal.h"
 
 namespace agent {
 
@@ -30,6 +31,11 @@ class Schedule {
   long long intervalSeconds_;
   DateTime nextRunTime_;
 };
+
+// The interval a program run uses: 50 minutes, or the positive number of
+// seconds a demonstration puts into UPLOAD_AGENT_INTERVAL_SECONDS (the
+// journal then says so).
+long long scheduleIntervalSeconds(Journal& journal);
 
 }  // namespace agent
 

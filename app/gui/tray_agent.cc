@@ -21,18 +21,6 @@ namespace agent {
 namespace {
 
 constexpr char kLogFileName[] = "agent.log";
-constexpr char kIntervalVariable[] = "UPLOAD_AGENT_INTERVAL_SECONDS";
-
-// The schedule's interval: 50 minutes, or the positive number of seconds a
-// demonstration puts into UPLOAD_AGENT_INTERVAL_SECONDS.
-long long cycleIntervalSeconds(Journal& journal) {
-  bool valid = false;
-  long long seconds = qEnvironmentVariableIntValue(kIntervalVariable, &valid);
-  if (!valid || seconds <= 0) return Schedule::kIntervalSeconds;
-  journal.warning(std::string(kIntervalVariable) + " set: a timed cycle every " +
-                  std::to_string(seconds) + " seconds instead of every 50 minutes");
-  return seconds;
-}
 
 // The journal in the configured log folder; in memory when the settings
 // cannot be read (the agent then reports why).
@@ -69,7 +57,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
 
   ServiceWindow::Options options;
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-  options.cycleIntervalSeconds = cycleIntervalSeconds(*journal);
+  options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
   ServiceWindow window(calls, messages, *journal, clock, agent->config().regional, options);
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
