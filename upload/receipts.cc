@@ -138,10 +138,12 @@ bool fullyDiscounted(const Recordset& row) {
 // transfer, card, challan order. A mode whose number is filled while its
 // amount is NULL is left out with a warning: recmode only gains rows, so it
 // arrives as a new pay type once the office fills in the amount, where a 0
-// sent now would stay on the portal for good.
+// sent now would stay on the portal for good. For the same reason a receipt
+// with a mode left out gets no closing Cash entry in the meantime.
 std::vector<ModeEntry> receiptModes(const Recordset& row, const std::string& recNo,
                                     const RegionalSettings& regional, Journal& journal) {
   std::vector<ModeEntry> modes;
+  bool modeLeftOut = false;
   const Value& cash = row.field(kCashAmount);
   if (isAboveZero(cash)) modes.push_back({kCashPayType, cash, "", Value(), ""});
 
@@ -152,6 +154,7 @@ std::vector<ModeEntry> receiptModes(const Recordset& row, const std::string& rec
     if (amount.isNull()) {
       journal.warning("receipt " + recNo + ": " + mode.payType + " number \"" + number +
                       "\" has no amount; the mode is left out until the amount is filled in");
+      modeLeftOut = true;
       continue;
     }
     std::string bank = plainText(row.field(mode.bank), regional);
@@ -163,7 +166,7 @@ std::vector<ModeEntry> receiptModes(const Recordset& row, const std::string& rec
 
   // A fully discounted receipt with no mode used received nothing: one Cash
   // entry carries its cash amount, 0 when there is none.
-  if (modes.empty() && fullyDiscounted(row)) {
+  if (modes.empty() && !modeLeftOut && fullyDiscounted(row)) {
     modes.push_back({kCashPayType, cash.isNull() ? Value::number(0) : cash, "", Value(), ""});
   }
   return modes;

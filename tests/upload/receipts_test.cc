@@ -142,17 +142,23 @@ TEST_F(ReceiptsTest, InstrumentNumberWithoutAmountIsLeftOutUntilTheAmountIsFille
   line("R1", "TUI", "100");
   receipt("R2", "S1", {{"FCASHAMOUNT", "40"}});
   line("R2", "TUI", "40");
+  // Fully discounted, its DD amount not filled in yet: no closing Cash entry
+  // either, which would stay on the portal next to the DD for good.
+  receipt("R3", "S1", {{"FTOTAL", "500"}, {"FDISCOUNT", "500"}, {"FDDNO", "'D9'"}});
+  line("R3", "TUI", "500");
 
   // The receipts after it still go up; the journal names the receipt.
-  EXPECT_EQ(uploadReceipts(ctx_), 2u);
+  EXPECT_EQ(uploadReceipts(ctx_), 3u);
   EXPECT_EQ(exportFile("UPRECMODE.csv"),
             "R1|Cash|100||||F\r\n"
             "R2|Cash|40||||F\r\n");
   EXPECT_EQ(journalLinesWith("receipt R1: Cheque number \"555\" has no amount"), 1u);
+  EXPECT_EQ(journalLinesWith("receipt R3: DD number \"D9\" has no amount"), 1u);
 
   // Once the office fills in the amount, the cheque arrives as a new pay
   // type of the old receipt.
   local("update RECHEAD set FCHQAMOUNT = 60 where FRECNO = 'R1'");
+  local("update RECHEAD set FDDAMOUNT = 0 where FRECNO = 'R3'");
   RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
   CycleContext ctx{recovering, recorded_, home_.path(), config_,
                    "P028",     messages_, journal_,     clock_};
@@ -160,6 +166,8 @@ TEST_F(ReceiptsTest, InstrumentNumberWithoutAmountIsLeftOutUntilTheAmountIsFille
   EXPECT_EQ(remoteRows("select fpaytype, famount, finstrno from recmode where frecno = 'R1' "
                        "order by fpaytype"),
             "Cash|100.00|\nCheque|60.00|555");
+  EXPECT_EQ(remoteRows("select fpaytype, famount, finstrno from recmode where frecno = 'R3'"),
+            "DD|0.00|D9");
 }
 
 TEST_F(ReceiptsTest, ExistingModeRowsAreNeverChangedAndNewPayTypesAreAdded) {
