@@ -17,19 +17,11 @@ TEST(PaymentAllocation, FillsBalancesInOrderAndEndsAfterThePartialOne) {
             (Lines{{"A", 1000}, {"B", 0.5}}));
 }
 
-TEST(PaymentAllocation, AnAmountBeyondTheBalancesIsInNoLine) {
-  EXPECT_EQ(allocatePayment(2000, kTwoHeads), (Lines{{"A", 1000}, {"B", 500}}));
-}
-
 TEST(PaymentAllocation, BalancesOfZeroOrLessOrNullArePassedOverWhereverTheyStand) {
   EXPECT_EQ(
       allocatePayment(600, {{"A", -300}, {"B", 500}, {"C", std::nullopt}, {"D", 0}, {"E", 400}}),
       (Lines{{"B", 500}, {"E", 100}}));
   EXPECT_EQ(allocatePayment(600, {{"A", 0}, {"B", -1}}), Lines{});
-}
-
-TEST(PaymentAllocation, ANothingPaymentWritesNoLine) {
-  EXPECT_EQ(allocatePayment(0, kTwoHeads), Lines{});
 }
 
 }  // namespace

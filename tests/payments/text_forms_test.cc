@@ -56,18 +56,8 @@ TEST(ValueReading, FollowsTheLeadingNumberAndDateRules) {
   EXPECT_EQ(valueText(Value::number(5)), "5");
 }
 
-TEST(ReceiptNumberFormat, PadsToSixDigitsAndNeverCuts) {
-  EXPECT_EQ(formatReceiptNumber("P", 124), "P000124");
-  EXPECT_EQ(formatReceiptNumber("", 1), "000001");
-  EXPECT_EQ(formatReceiptNumber("GRP/", 1000000), "GRP/1000000");
-  EXPECT_EQ(formatReceiptNumber("", 123456789), "123456789");
-}
-
 TEST(NextSerial, ReadsTheStoredCounterAsItsLeadingNumber) {
-  EXPECT_EQ(nextSerial(Value::null()), 1);
-  EXPECT_EQ(nextSerial(Value::text("000123")), 124);
   EXPECT_EQ(nextSerial(Value::text("R77")), 1);
-  EXPECT_EQ(nextSerial(Value::number(999999)), 1000000);
   EXPECT_EQ(nextSerial(Value::number(41.9)), 42);
   EXPECT_THROW(nextSerial(Value::text("9999999999999999")), AgentError);
 }

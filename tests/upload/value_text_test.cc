@@ -38,13 +38,6 @@ TEST(ValueTextTest, NumbersUseTheRegionalDecimalSeparator) {
   EXPECT_EQ(plain(Value::number(1500, "1500.00"), r), "1500");
 }
 
-TEST(ValueTextTest, NullIsEmptyInEveryConversion) {
-  for (Conversion c :
-       {Conversion::Plain, Conversion::Date, Conversion::Trimmed, Conversion::CommaRestored}) {
-    EXPECT_EQ(convertValue(Value::null(), c, defaults()), "");
-  }
-}
-
 TEST(ValueTextTest, DatesArePlainInTheShortFormAndIsoInTheDateConversion) {
   DateTime midnight{2024, 3, 7};
   DateTime afternoon{2024, 3, 7, 14, 5, 9};
