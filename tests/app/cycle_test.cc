@@ -110,6 +110,9 @@ std::size_t readsLocalControl(CycleContext& ctx) {
 }
 
 TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
+  // A second activation reads the same settings file and logs in again: the
+  // password is unscrambled afresh, not shifted a second time.
+  agent().connectLocal();
   agent().connectLocal();
   EXPECT_EQ(agent().univCode(), "P001");
   clock_.time = {2024, 3, 5, 14, 7, 9};

@@ -1,15 +1,14 @@
 // The ODBC driver against the throwaway MariaDB server through the MariaDB
 // ODBC driver registered as "MySQL ODBC 3.51 Driver": values and their
-// types, reading many rows, error numbers, LOAD DATA LOCAL INFILE, the
-// default database, and the closed-connection error of DriverConnection.
+// types, reading many rows, error numbers, LOAD DATA LOCAL INFILE and the
+// default database. (DriverConnection's driver map and its closed-connection
+// error are proven by the cycle tests.)
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "db/driver_connection.h"
 #include "db/error.h"
 #include "db/odbc_connection.h"
-#include "db/platform_config.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -182,28 +181,6 @@ TEST(OdbcConnection, ExecuteDiscardsAResultAndTheConnectionStaysUsable) {
   connection->execute("select 1 union select 2");
   connection->execute("create table after_select (k int)");
   EXPECT_EQ(db.scalar("select count(*) from after_select"), "0");
-}
-
-TEST(DriverConnection, StatementOnANeverOpenedConnectionIsRefused) {
-  DriverMap drivers;
-  DriverConnection connection(drivers);
-  EXPECT_FALSE(connection.isOpen());
-  try {
-    connection.execute("update control set flastupdstarttime = 'x'");
-    FAIL() << "no error";
-  } catch (const AgentError& e) {
-    EXPECT_EQ(e.number(), -2146824584);
-    EXPECT_EQ(e.description(), "Operation is not allowed when the object is closed.");
-  }
-}
-
-TEST(DriverConnection, OpensTheRemoteDatabaseThroughTheRegisteredDriverName) {
-  RemoteTestDatabase db("odbc_driver_map");
-  DriverMap drivers;
-  DriverConnection connection(drivers);
-  connection.open(db.connectionString());
-  connection.execute("update control set flastupdstarttime = '05/03/2024 10:30:00 AM'");
-  EXPECT_EQ(db.scalar("select flastupdstarttime from control"), "05/03/2024 10:30:00 AM");
 }
 
 }  // namespace
