@@ -10,8 +10,9 @@
 #       on the MariaDB server at <host>:<port>, whose account <user> may
 #       create databases. The ODBC drivers must be registered already
 #       (odbc_write_private_ini of scripts/mariadb.sh).
-#   demo_payments <build> <home>
-#       Four captured gateway payments on the portal (portal-sim).
+#   demo_payments <build>
+#       Four captured gateway payments on the portal of the folder demo_prepare
+#       made last (portal-sim).
 #
 # Run from the repository's root. DEMO_* variables below name the parts.
 
