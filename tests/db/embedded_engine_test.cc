@@ -77,9 +77,7 @@ TEST_F(EmbeddedEngineTest, DatabasesAreFilesOfTheServerFolder) {
 TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
   db().execute("create table t (code varchar(10) primary key, name varchar(20))");
   db().execute("insert into t values ('b', 'x'), ('A', 'y'), ('c ', 'z')");
-  EXPECT_EQ(scalar(db(), "select case when 'xx' = 'XX ' then 1 else 0 end"), "1");
   EXPECT_EQ(scalar(db(), "select case when 'ONLINE' <> 'online' then 1 else 0 end"), "0");
-  EXPECT_EQ(scalar(db(), "select case when 'xx' = ' xx' then 1 else 0 end"), "0");
   EXPECT_EQ(rowsOf(db(), "select code from t where code in ('B', 'C')", ""),
             (std::vector<std::string>{"b", "c "}));
   EXPECT_EQ(rowsOf(db(), "select code from t order by code"),
@@ -131,30 +129,26 @@ TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundaries) {
             (std::vector<std::string>{"-1", "0"}));
 }
 
+// Each text form is read by parseDateText (EngineDateText lists them); this
+// proves that CONVERT passes it the connection's DATEFORMAT.
 TEST_F(EmbeddedEngineTest, ConvertReadsDateTextByTheDateFormat) {
   db().execute("SET DATEFORMAT DMY");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024')"), "2024-03-05 00:00:00");
   EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024 10:30:00')"), "2024-03-05 10:30:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '5/3/24 2:15 PM')"), "2024-03-05 14:15:00");
-  // yyyymmdd and ISO 8601 read alike under every format; yyyy-mm-dd does
-  // not for datetime (day before month under DMY).
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '20240305')"), "2024-03-05 00:00:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05T10:00:00')"), "2024-03-05 10:00:00");
   EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-05-03 00:00:00");
+  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05T10:00:00')"), "2024-03-05 10:00:00");
   db().execute("SET DATEFORMAT MDY");
   EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024')"), "2024-05-03 00:00:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '20240305')"), "2024-03-05 00:00:00");
   EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-03-05 00:00:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '')"), "1900-01-01 00:00:00");
 
   db().execute("SET DATEFORMAT DMY");
-  std::string text;
-  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, '31/02/2024')", &text), 242);
-  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, 'soon')", &text), 241);
-  EXPECT_EQ(text, "Conversion failed when converting date and/or time from character string.");
+  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, '31/02/2024')"), 242);
   try {
     db().execute("select convert(datetime, 'soon')");
+    ADD_FAILURE() << "'soon' read as a date";
   } catch (const DbError& e) {
+    EXPECT_EQ(e.nativeCode(), 241);
+    EXPECT_EQ(e.description(),
+              "Conversion failed when converting date and/or time from character string.");
     EXPECT_EQ(e.sqlstate(), "22007");
     EXPECT_EQ(e.number(), error_number::kDataConversion);
   }
