@@ -41,9 +41,6 @@ class PaymentPosting : public ::testing::Test {
     }
     return out;
   }
-  std::string head(const std::string& recNo, const std::string& column) {
-    return world.office.scalar("select " + column + " from rechead where frecno = '" + recNo + "'");
-  }
   std::string portalRecNo(const std::string& orderId) {
     return world.remoteScalar("select frecno from rzp_paymentgateway where forderid = " +
                               remoteLiteral(orderId));
@@ -75,28 +72,21 @@ TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksTheWhole
   EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
   EXPECT_EQ(lines("000002"), (std::vector<std::string>{"A 1000", "B 500"}));
   EXPECT_EQ(lines("000003"), std::vector<std::string>{});
-  EXPECT_EQ(head("000001", "fname"), "Asha D'Souza");
-  EXPECT_EQ(head("000001", "ftotal"), "1200");
-  for (const char* column : {"ftotal", "fnettotal", "fcardamount"}) {
-    EXPECT_EQ(head("000002", column), "2000") << column;
-    EXPECT_EQ(head("000003", column), "0") << column;
-  }
-  EXPECT_EQ(head("000002", "fremarks"), "ORD'2\\");
-  EXPECT_EQ(head("000002", "fcardno"), "TXN-ORD'2\\");
-  EXPECT_EQ(head("000001", "faccno"), "PAYG");
-  EXPECT_EQ(head("000001", "fcardbankname"), "ONLINE");
-  EXPECT_EQ(head("000001", "freccode"), "S1");
   // 5 March 2024 10:30 is booked on 05/03/2024.
-  EXPECT_EQ(head("000001", "frecdate"), "05/03/2024");
-  EXPECT_EQ(head("000001", "fcarddate"), "05/03/2024");
+  EXPECT_EQ(world.office.head(
+                "000001", "fname, freccode, ftotal, faccno, fcardbankname, frecdate, fcarddate"),
+            "Asha D'Souza|S1|1200|PAYG|ONLINE|05/03/2024|05/03/2024");
+  EXPECT_EQ(world.office.head("000002", "ftotal, fnettotal, fcardamount, fremarks, fcardno"),
+            "2000|2000|2000|ORD'2\\|TXN-ORD'2\\");
+  EXPECT_EQ(world.office.head("000003", "ftotal, fnettotal, fcardamount"), "0|0|0");
   EXPECT_EQ(world.office.scalar("select forderdate from paygate where forderid = 'ORD-1'"),
             "05/03/2024");
   EXPECT_EQ(world.office.scalar("select famount from paygate where forderid = 'ORD''2\\'"), "2000");
   EXPECT_EQ(world.office.count("paygate"), 3);
 
-  EXPECT_EQ(portalRecNo("ORD-1"), "000001");
-  EXPECT_EQ(portalRecNo("ORD'2\\"), "000002");
-  EXPECT_EQ(portalRecNo("ORD-3"), "000003");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(forderid, '=', frecno) order by fdate) "
+                               "from rzp_paymentgateway"),
+            "ORD-1=000001,ORD'2\\=000002,ORD-3=000003");
   EXPECT_EQ(pendingOnPortal(), 0);
   EXPECT_EQ(world.office.scalar("select frecno from control"), "000003");
 
@@ -119,7 +109,7 @@ TEST_F(PaymentPosting, BalancesOfZeroOrLessTakeNothingWhereverTheyStand) {
 
   EXPECT_EQ(lines("000001"), std::vector<std::string>{"B 300"});
   EXPECT_EQ(lines("000002"), std::vector<std::string>{});
-  EXPECT_EQ(head("000002", "ftotal"), "250");
+  EXPECT_EQ(world.office.head("000002", "ftotal"), "250");
   EXPECT_EQ(portalRecNo("ORD-Z"), "000002");
 }
 
@@ -152,10 +142,7 @@ TEST_F(PaymentPosting, PaymentsThatCannotBeBookedStayPendingAndTheRestGoOn) {
   EXPECT_EQ(portalRecNo("ORD-OK"), "000001");
   EXPECT_EQ(world.office.count("rechead"), 1);
   EXPECT_EQ(pendingOnPortal(), 5);
-  std::string warnings;
-  for (const std::string& line : world.journal.recentLines()) {
-    if (line.rfind("WARN", 0) == 0) warnings += line + "\n";
-  }
+  const std::string warnings = testing::journalLines(world.journal, "WARN");
   EXPECT_NE(warnings.find("ORD-NULL"), std::string::npos) << warnings;
   EXPECT_NE(warnings.find("ORD-NODATE"), std::string::npos) << warnings;
   // No receipt number was spent on a payment passed over.
@@ -221,29 +208,34 @@ TEST_F(PaymentPosting, NoReceiptNumberEndsTheCycleWithTheDuplicateMessage) {
   EXPECT_EQ(world.office.count("paygate"), 0);
 }
 
-// The payment stages as the cycle order has them.
-std::vector<Stage> paymentStages() {
-  std::vector<Stage> stages;
-  for (const Stage& stage : cycleStages()) {
-    if (stage.run == postGatewayPayments || stage.run == downloadPortalReceipts) {
-      stages.push_back(stage);
-    }
-  }
-  return stages;
-}
-
-TEST(PaymentPostingGate, RunsForCodesFoundInThePostingListOnly) {
-  for (const auto& [code, runs] : std::vector<std::pair<std::string, bool>>{
-           {"P001", true}, {"P00", true}, {"P019", false}, {"P028", false}}) {
-    PaymentWorld world("gate", code);
+// Both payment stages as the cycle order has them, for each institution
+// code: posting runs for a code found anywhere in its list (P00 and P01 as
+// parts of longer codes), the download only for the code followed by "*".
+TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
+  struct Gate {
+    const char* code;
+    bool posts;
+    bool downloads;
+  };
+  for (Gate gate : {Gate{"P001", true, false}, Gate{"P00", true, false}, Gate{"P019", false, true},
+                    Gate{"P028", false, false}, Gate{"P01", true, false}}) {
+    PaymentWorld world("gate", gate.code);
     world.office.addStudent("S1", "Student");
     world.office.addFee("S1", "A", 1, 1000);
     world.capture("S1", 100, "ORD-G", 0);
-    StageRun run(world);
-    std::vector<Stage> stages = paymentStages();
+    world.portal().addStudent("S1", "Ravi", "BSC");
+    world.portal().addReceipt(testing::portalReceipt("R1"));
+    std::vector<Stage> stages;
+    for (const Stage& stage : cycleStages()) {
+      if (stage.run == postGatewayPayments || stage.run == downloadPortalReceipts) {
+        stages.push_back(stage);
+      }
+    }
     ASSERT_EQ(stages.size(), 2u);
-    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << code;
-    EXPECT_EQ(world.office.count("rechead"), runs ? 1 : 0) << code;
+    StageRun run(world);
+    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << gate.code;
+    EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), gate.posts ? 1 : 0) << gate.code;
+    EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), gate.downloads ? 1 : 0) << gate.code;
   }
 }
 

@@ -50,12 +50,49 @@ void LocalOffice::loadSchema() {
   runBatch();
 }
 
+namespace {
+
+std::string cellText(const Value& v) {
+  return v.isDateTime() ? dayMonthYear(v.dateTimeValue()) : valueText(v);
+}
+
+}  // namespace
+
 std::string LocalOffice::scalar(const std::string& sql) {
   auto rs = db_->query(sql, Cursor::Static);
-  if (rs->eof()) return {};
-  const Value& v = rs->field(std::size_t{0});
-  if (v.isDateTime()) return dayMonthYear(v.dateTimeValue());
-  return valueText(v);
+  return rs->eof() ? std::string() : cellText(rs->field(std::size_t{0}));
+}
+
+std::string LocalOffice::row(const std::string& sql) {
+  auto rs = db_->query(sql, Cursor::Static);
+  std::string out;
+  for (std::size_t i = 0; !rs->eof() && i < rs->fieldCount(); ++i) {
+    out += (i ? "|" : "") + cellText(rs->field(i));
+  }
+  return out;
+}
+
+std::string LocalOffice::head(const std::string& recNo, const std::string& columns) {
+  return row("select " + columns + " from rechead where frecno = " + localLiteral(recNo));
+}
+
+PortalReceipt portalReceipt(const std::string& recNo) {
+  PortalReceipt r;
+  r.recNo = recNo;
+  r.date = DateTime{2024, 3, 5, 10, 30, 0};
+  r.admNo = "S1";
+  r.degree = "BSC";
+  r.examNo = "1";
+  r.total = r.netTotal = 1500;
+  return r;
+}
+
+std::string journalLines(const Journal& journal, const std::string& level) {
+  std::string lines;
+  for (const std::string& line : journal.recentLines()) {
+    if (line.rfind(level + " ", 0) == 0) lines += line + "\n";
+  }
+  return lines;
 }
 
 long LocalOffice::count(const std::string& table, const std::string& where) {

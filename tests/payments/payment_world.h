@@ -34,6 +34,10 @@ class LocalOffice {
   // The first column of the first row of a query as text ("" for NULL or
   // no row; numbers in plain decimal text, dates as dd/mm/yyyy).
   std::string scalar(const std::string& sql);
+  // Every column of the first row, each as scalar gives it, joined by "|".
+  std::string row(const std::string& sql);
+  // Columns of the rechead row recNo, as row gives them.
+  std::string head(const std::string& recNo, const std::string& columns);
   long count(const std::string& table, const std::string& where = "");
 
   // A student with one exam (exam number 1).
@@ -64,6 +68,13 @@ class StageRun {
   RecoveringConnection remote_;
   CycleContext context_;
 };
+
+// A portal 'PG' receipt of student S1 in BSC, exam 1, dated 5 March 2024
+// 10:30, total and net total 1500, without lines or modes.
+PortalReceipt portalReceipt(const std::string& recNo);
+
+// The journal lines starting with level ("WARN", "ERROR"), one a line.
+std::string journalLines(const Journal& journal, const std::string& level);
 
 class PaymentWorld {
  public:
