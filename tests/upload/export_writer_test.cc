@@ -35,8 +35,9 @@ TEST(ExportWriterTest, HostileCharactersAreEscapedForTheLoad) {
   EXPECT_EQ(escapeExportField("say \"hi\"|x", quoted), "say \\\"hi\\\"\\|x");
 }
 
-TEST(ExportWriterTest, TheCodePageHoldsWhatItCanAndCountsTheRest) {
+TEST(ExportWriterTest, TheCodePageHoldsWhatItCanCountsTheRestAndReplacesAnOldFile) {
   TempDir dir("export");
+  writeFile(dir / "a.csv", "OLD|Old|F\r\nOLD2|Old|F\r\n");
   // U+00B8 and e-acute are in Windows-1252, the rupee sign and Devanagari are not.
   std::vector<std::string> line = {"12\xC2\xB8 Caf\xC3\xA9",
                                    "\xE2\x82\xB9"
@@ -58,16 +59,6 @@ TEST(ExportWriterTest, TheCodePageHoldsWhatItCanAndCountsTheRest) {
   EXPECT_EQ(readFile(dir / "b.csv"),
             "12\xC2\xB8 Caf\xC3\xA9|\xE2\x82\xB9"
             "5|\xE0\xA4\x95\r\n");
-}
-
-TEST(ExportWriterTest, AnOldFileIsReplacedNotAppendedTo) {
-  TempDir dir("export");
-  writeFile(dir / "UPMASCAT.csv", "OLD|Old|F\r\nOLD2|Old|F\r\n");
-  ExportFile file(dir / "UPMASCAT.csv", CodePage::Windows1252);
-  std::vector<std::string> line = {"NEW", "New", "F"};
-  file.writeLine(line);
-  file.close();
-  EXPECT_EQ(readFile(dir / "UPMASCAT.csv"), "NEW|New|F\r\n");
 }
 
 TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
