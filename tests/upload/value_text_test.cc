@@ -3,79 +3,73 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace agent {
 namespace {
 
-RegionalSettings withDecimalComma() {
+RegionalSettings defaults() {
+  return RegionalSettings{};
+}
+
+std::string plain(const Value& v, const RegionalSettings& r = defaults()) {
+  return convertValue(v, Conversion::Plain, r);
+}
+
+TEST(ValueTextTest, NumbersTakeTheirShortestPlainForm) {
+  EXPECT_EQ(plain(Value::number(1500.5, "1500.50")), "1500.5");
+  EXPECT_EQ(plain(Value::number(1500, "1500.00")), "1500");
+  EXPECT_EQ(plain(Value::number(0.5, "0.50")), "0.5");
+  EXPECT_EQ(plain(Value::number(0.5, ".5")), "0.5");
+  EXPECT_EQ(plain(Value::number(-2.25, "-2.250")), "-2.25");
+  EXPECT_EQ(plain(Value::number(0, "-0.00")), "0");
+  EXPECT_EQ(plain(Value::number(7, "007")), "7");
+  EXPECT_EQ(plain(Value::number(1e14, "100000000000000")), "100000000000000");
+  // Computed numbers (no exact text) and texts past 15 digits use the double.
+  EXPECT_EQ(plain(Value::number(1500.5)), "1500.5");
+  EXPECT_EQ(plain(Value::number(0.1 + 0.2)), "0.3");
+  EXPECT_EQ(plain(Value::number(1234567.125, "1234567.1250000000001")), "1234567.125");
+  EXPECT_EQ(plain(Value::number(1e20)), "100000000000000000000");
+}
+
+TEST(ValueTextTest, NumbersUseTheRegionalDecimalSeparator) {
   RegionalSettings r;
   r.decimalSeparator = ",";
-  return r;
+  EXPECT_EQ(plain(Value::number(1500.5, "1500.50"), r), "1500,5");
+  EXPECT_EQ(plain(Value::number(0.25), r), "0,25");
+  EXPECT_EQ(plain(Value::number(1500, "1500.00"), r), "1500");
 }
 
-RegionalSettings withUsDates() {
-  RegionalSettings r;
-  r.shortDate = "M/d/yyyy";
-  return r;
-}
-
-struct Case {
-  Value value;
-  Conversion conversion;
-  std::string expected;
-  RegionalSettings regional = {};
-};
-
-TEST(ValueTextTest, EachConversionWritesItsTextForm) {
-  const DateTime midnight{2024, 3, 7};
-  const DateTime afternoon{2024, 3, 7, 14, 5, 9};
-  const std::vector<Case> cases = {
-      // Numbers take their shortest plain form, from the exact text where
-      // there is one of at most 15 digits, else from the double.
-      {Value::number(1500.5, "1500.50"), Conversion::Plain, "1500.5"},
-      {Value::number(1500, "1500.00"), Conversion::Plain, "1500"},
-      {Value::number(0.5, "0.50"), Conversion::Plain, "0.5"},
-      {Value::number(0.5, ".5"), Conversion::Plain, "0.5"},
-      {Value::number(-2.25, "-2.250"), Conversion::Plain, "-2.25"},
-      {Value::number(0, "-0.00"), Conversion::Plain, "0"},
-      {Value::number(7, "007"), Conversion::Plain, "7"},
-      {Value::number(1e14, "100000000000000"), Conversion::Plain, "100000000000000"},
-      {Value::number(1500.5), Conversion::Plain, "1500.5"},
-      {Value::number(0.1 + 0.2), Conversion::Plain, "0.3"},
-      {Value::number(1234567.125, "1234567.1250000000001"), Conversion::Plain, "1234567.125"},
-      {Value::number(1e20), Conversion::Plain, "100000000000000000000"},
-      // The regional decimal separator.
-      {Value::number(1500.5, "1500.50"), Conversion::Plain, "1500,5", withDecimalComma()},
-      {Value::number(0.25), Conversion::Plain, "0,25", withDecimalComma()},
-      {Value::number(1500, "1500.00"), Conversion::Plain, "1500", withDecimalComma()},
-      // Dates in the short form, the time added when it is not midnight.
-      {Value::dateTime(midnight), Conversion::Plain, "07/03/2024"},
-      {Value::dateTime(afternoon), Conversion::Plain, "07/03/2024 02:05:09 PM"},
-      {Value::dateTime(midnight), Conversion::Plain, "3/7/2024", withUsDates()},
-      // Only spaces are trimmed, and only by the trimmed conversion.
-      {Value::text("  MAT  "), Conversion::Plain, "  MAT  "},
-      {Value::text("  70 "), Conversion::Trimmed, "70"},
-      {Value::text("\t70 \t"), Conversion::Trimmed, "\t70 \t"},
-      {Value::number(30, "30.00"), Conversion::Trimmed, "30"},
-      // Every cedilla becomes a comma; other characters outside ASCII stay.
-      {Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town"), Conversion::CommaRestored,
-       "12, Main Road, Town"},
-      {Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, "Caf\xC3\xA9"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(convertValue(c.value, c.conversion, c.regional), c.expected);
-  }
-}
-
-TEST(ValueTextTest, TheDateConversionReadsTheShortFormBackAsIso) {
-  const RegionalSettings defaults;
-  EXPECT_EQ(dateText(Value::dateTime(DateTime{2024, 3, 7}), defaults), "2024-03-07");
-  EXPECT_EQ(dateText(Value::dateTime(DateTime{2024, 3, 7, 14, 5, 9}), defaults), "2024-03-07");
-  EXPECT_EQ(dateText(Value::text("07/03/2024"), defaults), "2024-03-07");
-  EXPECT_EQ(dateText(Value::text("3/7/2024 10:00:00 AM"), withUsDates()), "2024-03-07");
+TEST(ValueTextTest, DatesArePlainInTheShortFormAndIsoInTheDateConversion) {
+  DateTime midnight{2024, 3, 7};
+  DateTime afternoon{2024, 3, 7, 14, 5, 9};
+  EXPECT_EQ(plain(Value::dateTime(midnight)), "07/03/2024");
+  EXPECT_EQ(plain(Value::dateTime(afternoon)), "07/03/2024 02:05:09 PM");
+  EXPECT_EQ(dateText(Value::dateTime(midnight), defaults()), "2024-03-07");
+  EXPECT_EQ(dateText(Value::dateTime(afternoon), defaults()), "2024-03-07");
+  // A date held as text is read back in the short form of the settings.
+  EXPECT_EQ(dateText(Value::text("07/03/2024"), defaults()), "2024-03-07");
+  RegionalSettings us;
+  us.shortDate = "M/d/yyyy";
+  EXPECT_EQ(plain(Value::dateTime(midnight), us), "3/7/2024");
+  EXPECT_EQ(dateText(Value::text("3/7/2024 10:00:00 AM"), us), "2024-03-07");
   // A text that is no date is written as it is.
-  EXPECT_EQ(dateText(Value::text("pending"), defaults), "pending");
+  EXPECT_EQ(dateText(Value::text("pending"), defaults()), "pending");
+}
+
+TEST(ValueTextTest, TextsKeepTheirBlanksUnlessTrimmed) {
+  EXPECT_EQ(plain(Value::text("  MAT  ")), "  MAT  ");
+  EXPECT_EQ(convertValue(Value::text("  70 "), Conversion::Trimmed, defaults()), "70");
+  // Only spaces are trimmed.
+  EXPECT_EQ(convertValue(Value::text("\t70 \t"), Conversion::Trimmed, defaults()), "\t70 \t");
+  EXPECT_EQ(convertValue(Value::number(30, "30.00"), Conversion::Trimmed, defaults()), "30");
+}
+
+TEST(ValueTextTest, CommaRestoredWritesEveryCedillaAsComma) {
+  EXPECT_EQ(convertValue(Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town"),
+                         Conversion::CommaRestored, defaults()),
+            "12, Main Road, Town");
+  // Other characters outside ASCII stay.
+  EXPECT_EQ(convertValue(Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, defaults()),
+            "Caf\xC3\xA9");
 }
 
 }  // namespace
