@@ -5,6 +5,7 @@
 
 #include <QSystemTrayIcon>
 #include <filesystem>
+#include <memory>
 
 #include "app/core/agent.h"
 #include "app/gui/service_window.h"
@@ -20,18 +21,26 @@ class WindowWithAgentTest : public ::testing::Test {
  protected:
   void SetUp() override { testing::ensureApplication(); }
 
+  // The window around the agent of home, loaded (start-up run).
+  ServiceWindow& loadWindow() {
+    window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,
+                                             ServiceWindow::Options{});
+    window->load();
+    return *window;
+  }
+
   testing::SetClock clock;
   testing::TempDir home{"tray-home"};
   RecordedMessages messages;
   Journal journal;
   RegionalSettings regional;
+  Agent agent{home.path(), messages, journal, clock};
+  AgentCallsOf calls{agent};
+  std::unique_ptr<ServiceWindow> window;
 };
 
 TEST_F(WindowWithAgentTest, StartUpMakesTheCsvFolderAndAMissingSettingsFileEndsTheProgram) {
-  Agent agent(home.path(), messages, journal, clock);
-  AgentCallsOf calls(agent);
-  ServiceWindow window(calls, messages, journal, clock, regional, {});
-  window.load();
+  ServiceWindow& window = loadWindow();
   EXPECT_TRUE(fs::is_directory(home / "CSV"));
   EXPECT_FALSE(window.hasEnded());
 
@@ -44,20 +53,14 @@ TEST_F(WindowWithAgentTest, StartUpMakesTheCsvFolderAndAMissingSettingsFileEndsT
 TEST_F(WindowWithAgentTest, ExistingCsvFolderIsKept) {
   fs::create_directory(home / "CSV");
   testing::writeFile(home / "CSV" / "UPCOLLEGE.csv", "1|A\r\n");
-  Agent agent(home.path(), messages, journal, clock);
-  AgentCallsOf calls(agent);
-  ServiceWindow window(calls, messages, journal, clock, regional, {});
-  window.load();
+  ServiceWindow& window = loadWindow();
   EXPECT_EQ(testing::readFile(home / "CSV" / "UPCOLLEGE.csv"), "1|A\r\n");
   EXPECT_FALSE(window.hasEnded());
 }
 
 TEST_F(WindowWithAgentTest, FileNamedCsvEndsTheProgramWithTheErrorsNumberAndDescription) {
   testing::writeFile(home / "CSV", "in the way");
-  Agent agent(home.path(), messages, journal, clock);
-  AgentCallsOf calls(agent);
-  ServiceWindow window(calls, messages, journal, clock, regional, {});
-  window.load();
+  ServiceWindow& window = loadWindow();
   ASSERT_TRUE(window.hasEnded());
   EXPECT_EQ(window.exitStatus(), 1);
   ASSERT_EQ(messages.texts.size(), 1u);
