@@ -4,8 +4,6 @@
 // recovery from leftover local objects across cycles.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "app/core/agent.h"
 #include "app/core/program_end.h"
 #include "db/error.h"
@@ -45,7 +43,7 @@ class ProgramFolder {
                                  "\r\nDBNAME=" + db + "\r\n");
   }
   void write(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_.path() / name, std::ios::binary) << bytes;
+    testing::writeFile(dir_ / name, bytes);
   }
   const std::filesystem::path& path() const { return dir_.path(); }
 
@@ -71,6 +69,15 @@ class CycleTest : public ::testing::Test {
     return remote_.scalar(
         "select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
         "ifnull(flastupdendtime, 'NULL')) from control");
+  }
+  // The message the program ends with when it connects locally.
+  std::string programEndOfConnect() {
+    try {
+      agent().connectLocal();
+    } catch (const ProgramEnd& e) {
+      return e.message();
+    }
+    return "<the program goes on>";
   }
   std::size_t journalLinesWith(const std::string& text) {
     std::size_t n = 0;
@@ -199,19 +206,9 @@ TEST_F(CycleTest, FailedRemoteConnectGivesItsMessageThenTheStampsMessage) {
 
 TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   std::filesystem::remove(home_.path() / kSettingsFileName);
-  try {
-    agent().connectLocal();
-    FAIL() << "no settings file";
-  } catch (const ProgramEnd& e) {
-    EXPECT_EQ(e.message(), "DB Path Not Identified");
-  }
+  EXPECT_EQ(programEndOfConnect(), "DB Path Not Identified");
   home_.settings("", "x", "y", "z");
-  try {
-    agent().connectLocal();
-    FAIL() << "empty database type";
-  } catch (const ProgramEnd& e) {
-    EXPECT_EQ(e.message(), "Database type not specified!!");
-  }
+  EXPECT_EQ(programEndOfConnect(), "Database type not specified!!");
   // A type in the wrong case opens nothing and says nothing. The code stays
   // empty, so the cycle reports the failed remote connect, then the start
   // stamp sent on the unopened connection.
