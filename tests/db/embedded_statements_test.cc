@@ -5,70 +5,17 @@
 
 #include "db/error.h"
 #include "tests/db/embedded_test_util.h"
+#include "tests/support/local_database.h"
 
 namespace agent::testing {
 namespace {
 
-// The administration tables with the columns the agent reads and writes,
-// and rows chosen so that each statement has something to select, skip,
-// sum or convert. Dates are written yyyymmdd, read the same under every
-// DATEFORMAT.
+// Rows in the administration tables of schema/local.sql, chosen so that
+// each statement has something to select, skip, sum or convert. Dates are
+// written yyyymmdd, read the same under every DATEFORMAT.
 constexpr const char* kSeed[] = {
-    "CREATE TABLE control (funivcode varchar(10) NULL, frecno varchar(20) NULL)",
-    "CREATE TABLE collgroup (fgroupcode varchar(10) NOT NULL PRIMARY KEY, frecprefix varchar(10) "
-    "NULL, freclastno int NULL)",
-    "CREATE TABLE college (fcollcode varchar(10) NOT NULL PRIMARY KEY, fcollname varchar(100), "
-    "fadd1 varchar(100), fadd2 varchar(100), fadd3 varchar(100), fadd4 varchar(100), fattsession "
-    "varchar(10), fgroupcode varchar(10))",
-    "CREATE TABLE degree (fdegree varchar(10) NOT NULL, fdescpn varchar(100), fexamno varchar(10) "
-    "NOT NULL, fexamname varchar(100), fyear varchar(10), fexamtype varchar(10), fexamdate "
-    "datetime, PRIMARY KEY (fdegree, fexamno))",
-    "CREATE TABLE subject (fdegree varchar(10), fexamno varchar(10), fsubcode varchar(10), "
-    "fsubname varchar(100), fssubcode varchar(10), fssubname varchar(100), fattsub varchar(10), "
-    "fth char(5), fia char(5), fretain char(5), fcombclid char(5))",
-    "CREATE TABLE mascat (fcatcode varchar(10) PRIMARY KEY, fcatdesc varchar(100))",
-    "CREATE TABLE mashead (fheadcode varchar(10) PRIMARY KEY, fheaddesc varchar(100), FORDER int)",
-    "CREATE TABLE masroute (frtcode varchar(10) PRIMARY KEY, frtname varchar(100))",
-    "CREATE TABLE masemp (fempcode varchar(10) PRIMARY KEY, fempname varchar(100), fmobile "
-    "varchar(20), femail varchar(100), fdegncode varchar(10))",
-    "CREATE TABLE hosthead (fhostcode varchar(10) PRIMARY KEY, fhostname varchar(100), ffloors "
-    "int, frooms int, forder int)",
-    "CREATE TABLE roomtype (froomtype varchar(10) PRIMARY KEY, fdescpn varchar(100), forder int)",
-    "CREATE TABLE hostrooms (fhostcode varchar(10), froomno varchar(10), froomdesc varchar(100), "
-    "ffloorno int, froomtype varchar(10), fcapacity int, ffee numeric(12,2), forder int)",
-    "CREATE TABLE student (fadmno varchar(20) PRIMARY KEY, fdegree varchar(10), fexamno "
-    "varchar(10), fname varchar(100), fyear varchar(4), fcollcode varchar(10), fdob datetime, "
-    "fdoa datetime, fdeleted char(1))",
-    "CREATE TABLE result (fcollcode varchar(10), fdegree varchar(10), fexamno varchar(10), "
-    "fsection varchar(5), fadmno varchar(20), factive char(1), fyear varchar(10), fexamtype "
-    "varchar(10), fclosed char(1))",
-    "CREATE TABLE studsub (fcollcode varchar(10), fdegree varchar(10), fexamno varchar(10), "
-    "fsubcode varchar(10), fadmno varchar(20), fpass char(1), fpassmth varchar(10), fmarks "
-    "numeric(6,2), fremarks varchar(100))",
-    "CREATE TABLE FEESTRV (FDEGREE varchar(10), FADMNO varchar(20), FHEADCODE varchar(10), FYEAR "
-    "varchar(4), FMONTH varchar(2), FFEE numeric(12,2), FEXAMNO varchar(10), FLASTDATE datetime, "
-    "FFINE numeric(12,2))",
-    "CREATE TABLE RECHEAD (FRECNO varchar(20) NOT NULL PRIMARY KEY, FRECDATE datetime, FRECTYPE "
-    "char(1), FRECCODE varchar(20), FNAME varchar(100), FACCNO varchar(20), FTOTAL numeric(12,2), "
-    "FDEGREE varchar(10), FEXAMNO varchar(10), FREMARKS varchar(200), FNETTOTAL numeric(12,2), "
-    "FUSERNAME varchar(20), FDISCOUNT numeric(12,2), FCASHAMOUNT numeric(12,2), FCASHNO "
-    "varchar(20), FCASHDATE datetime, FCASHBANKNAME varchar(50), FCHQAMOUNT numeric(12,2), FCHQNO "
-    "varchar(20), FCHQDATE datetime, FCHQBANKNAME varchar(50), FDDAMOUNT numeric(12,2), FDDNO "
-    "varchar(20), FDDDATE datetime, FDDBANKNAME varchar(50), FRTGSAMOUNT numeric(12,2), FRTGSNO "
-    "varchar(20), FRTGSDATE datetime, FRTGSBANKNAME varchar(50), FCARDAMOUNT numeric(12,2), "
-    "FCARDNO varchar(30), FCARDDATE datetime, FCARDBANKNAME varchar(50), FCHALAMOUNT "
-    "numeric(12,2), FCHALNO varchar(20), FCHALDATE datetime, FCHALBANKNAME varchar(50), FDELETED "
-    "char(1))",
-    "CREATE TABLE RECDETL (FRECNO varchar(20), FHEADCODE varchar(10), FAMOUNT numeric(12,2), "
-    "FMONTH varchar(10))",
-    "CREATE TABLE smslog (fdate datetime, ftime varchar(20), fusername varchar(50), fmessage "
-    "varchar(max), fstatus varchar(20), fguid varchar(100), fscreentype varchar(50), fadmno "
-    "varchar(20), fdegree varchar(10), fmobileno varchar(30), fupload char(1))",
-    "CREATE TABLE paygate (fadmno varchar(20), forderid varchar(50), forderdate datetime, famount "
-    "numeric(12,2), fmode varchar(30), ftranid varchar(50))",
-
     "INSERT INTO control VALUES ('P019', '000123')",
-    "INSERT INTO collgroup VALUES ('G1', 'P', 123)",
+    "INSERT INTO collgroup VALUES ('G1', NULL, 'P', 123)",
     "INSERT INTO college VALUES ('C2', 'Second College', 'a', 'b', 'c', 'd', 'M', NULL), ('C1', "
     "'Main College', '1 Road', 'Town', 'District', 'State', 'M', 'G1')",
     "INSERT INTO degree VALUES ('BSC', 'Science', '1', 'First Year', '2024', '1', '20240415'), "
@@ -85,7 +32,8 @@ constexpr const char* kSeed[] = {
     "INSERT INTO roomtype VALUES ('DBL', 'Double', 2), ('SGL', 'Single', 1)",
     "INSERT INTO hostrooms VALUES ('H1', '101', 'Corner', 1, 'DBL', 2, 5000.5, 1), ('H1', '002', "
     "'Ground', 0, 'SGL', 1, 1200, 2)",
-    "INSERT INTO student VALUES ('S1', 'BSC', '1', 'Asha Rao', '2024', 'C1', '20050101', "
+    "INSERT INTO student (fadmno, fdegree, fexamno, fname, fyear, fcollcode, fdob, fdoa, "
+    "fdeleted) VALUES ('S1', 'BSC', '1', 'Asha Rao', '2024', 'C1', '20050101', "
     "'20240601', 'F'), ('S2', 'BSC', '1', 'Ravi', '2024', 'C1', '20050202', '20240601', 'F'), "
     "('S3', 'XX', '1', 'Left', '2024', 'C1', NULL, '20240601', 'T'), ('S4', 'BSC', '1', 'No "
     "Admission Date', '2024', 'C1', NULL, NULL, 'F'), ('S5', NULL, '1', 'No Degree', '2024', "
@@ -107,8 +55,8 @@ constexpr const char* kSeed[] = {
     "'20240110', 'S1', 'BSC', '1', 750, 750, 0, 500, 250, '123', '20240109', 'SBI', NULL), ('R2', "
     "'20240111', 'S1', 'BSC', '1', 600, 600, 0, 600, NULL, NULL, NULL, NULL, 'T'), ('R3', "
     "'20240112', 'S2', 'BSC', '1', 1000, 1000, 0, 1000, NULL, NULL, NULL, NULL, 'F')",
-    "INSERT INTO RECDETL VALUES ('R1', 'TUI', 400, '202401'), ('R1', 'LIB', 200, '2024'), ('R1', "
-    "'ADM', 150, '2024'), ('R2', 'TUI', 600, '202401'), ('R3', 'TUI', 1000, '202401')",
+    "INSERT INTO RECDETL VALUES ('R1', 'TUI', '202401', 400), ('R1', 'LIB', '2024', 200), ('R1', "
+    "'ADM', '2024', 150), ('R2', 'TUI', '202401', 600), ('R3', 'TUI', '202401', 1000)",
     // 'SUCCESS' is due too: the status is compared case-insensitively.
     "INSERT INTO smslog VALUES ('20240301 09:00', '09:00', 'admin', 'Fee due', 'success', 'g1', "
     "'FEE', 'S1', 'BSC', '9000000001', NULL), ('20240302 09:00', '09:00', 'admin', 'Hello', "
@@ -376,12 +324,11 @@ const StatementCase kCases[] = {
 class AgentStatementsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    connection_ = server_.connect();
-    for (const char* statement : kSeed) connection_->execute(statement);
+    for (const char* statement : kSeed) local_.execute(statement);
   }
 
-  EmbeddedServer server_;
-  std::unique_ptr<Connection> connection_;
+  LocalTestDatabase local_{"statements"};
+  Connection* connection_ = &local_.connection();
 };
 
 TEST_F(AgentStatementsTest, EveryStatementRunsAndGivesItsRowsInOrder) {
