@@ -58,6 +58,16 @@ std::string MirrorFixture::exportFile(const std::string& name) const {
   return readFile(exportPath(name));
 }
 
+void MirrorFixture::insertLocal(const std::string& into, std::initializer_list<std::string> rows) {
+  for (const std::string& row : rows) local("insert into " + into + " values (" + row + ")");
+}
+
+std::size_t MirrorFixture::journalLinesWith(const std::string& text) const {
+  std::size_t n = 0;
+  for (const std::string& line : journal_.recentLines()) n += line.find(text) != line.npos;
+  return n;
+}
+
 std::string MirrorFixture::remoteRows(const std::string& sql) const {
   auto connection = remoteDb_.connect();
   auto rows = connection->query(sql, Cursor::Static);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,11 @@ class MirrorFixture : public ::testing::Test {
   // "<null>"), rows joined by "\n".
   std::string remoteRows(const std::string& sql) const;
   void local(const std::string& sql) { localDb_.execute(sql); }
+  // One insert per row: into names the table and its columns ("college
+  // (fcollcode, fcollname)"), each row holds SQL values.
+  void insertLocal(const std::string& into, std::initializer_list<std::string> rows);
+  // The journal lines holding text.
+  std::size_t journalLinesWith(const std::string& text) const;
 
   RemoteTestDatabase remoteDb_;
   std::unique_ptr<Connection> remoteConnection_;

@@ -38,11 +38,6 @@ class ReceiptsTest : public testing::MirrorFixture {
           "', " + amount + ")");
   }
   std::string year() const { return std::to_string(clock_.now().year); }
-  std::size_t journalLinesWith(const std::string& text) const {
-    std::size_t n = 0;
-    for (const std::string& l : journal_.recentLines()) n += l.find(text) != l.npos;
-    return n;
-  }
 };
 
 TEST_F(ReceiptsTest, OneReceiptWithThreeLinesGivesOneHeaderThreeLinesAndItsModesOnce) {

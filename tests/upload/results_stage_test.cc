@@ -21,12 +21,8 @@ class ResultsStageTest : public testing::MirrorFixture {
 };
 
 TEST_F(ResultsStageTest, OnlyResultsOfExaminationsInDegreeArePublished) {
-  local(
-      "insert into degree (fdegree, fexamno, fyear, fexamtype) values ('BSC', '1', '2024', "
-      "'R')");
-  local(
-      "insert into degree (fdegree, fexamno, fyear, fexamtype) values ('BSC', '2', '2023', "
-      "'R')");
+  insertLocal("degree (fdegree, fexamno, fyear, fexamtype)",
+              {"'BSC', '1', '2024', 'R'", "'BSC', '2', '2023', 'R'"});
   addResult("A001", "1", "A", "N");
   addResult("A002", "2", "B", "N");  // examination 2 is of 2023 in degree
   remoteDb_.execute(
@@ -42,16 +38,17 @@ TEST_F(ResultsStageTest, OnlyResultsOfExaminationsInDegreeArePublished) {
   EXPECT_EQ(sent.back(), "drop table if exists tmpresult");
 }
 
+// Subject marks also show the merge: an existing row takes the new values
+// and keeps its remote fdeleted.
 TEST_F(ResultsStageTest, NoMatchingResultLeavesItsFileAndTheStudsubStageGoesOn) {
   writeFile(exportPath("RESULT.csv"), "old\r\n");
   addResult("A001", "9", "A", "N");  // no such examination in degree
-  local(
-      "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, "
-      "fmarks, fremarks) values ('C1', 'BSC', '1', 'MAT01', 'A001', 'P', 'MAR2024', 45.50, "
-      "NULL)");
-  local(
-      "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, "
-      "fmarks, fremarks) values ('C1', 'BSC', '9', 'PHY01', 'A001', NULL, NULL, NULL, 'absent')");
+  remoteDb_.execute(
+      "insert into studsub values ('C1', 'BSC', '1', 'MAT01', 'A001', 'F', '', '12', 'old', 'T')");
+  insertLocal(
+      "studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, fmarks, fremarks)",
+      {"'C1', 'BSC', '1', 'MAT01', 'A001', 'P', 'MAR2024', 45.50, NULL",
+       "'C1', 'BSC', '9', 'PHY01', 'A001', NULL, NULL, NULL, 'absent'"});
 
   EXPECT_EQ(uploadResults(ctx_), 0u);
   EXPECT_TRUE(remoteStatements().empty());
@@ -61,19 +58,9 @@ TEST_F(ResultsStageTest, NoMatchingResultLeavesItsFileAndTheStudsubStageGoesOn) 
   EXPECT_EQ(exportFile("STUDSUB.csv"),
             "C1|BSC|1|MAT01|A001|P|MAR2024|45.5||F\r\n"
             "C1|BSC|9|PHY01|A001||||absent|F\r\n");
-}
-
-TEST_F(ResultsStageTest, ExistingMarksAreUpdatedAndKeepTheirRemoteFdeleted) {
-  remoteDb_.execute(
-      "insert into studsub values ('C1', 'BSC', '1', 'MAT01', 'A001', 'F', '', "
-      "'12', 'old', 'T')");
-  local(
-      "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, "
-      "fmarks, fremarks) values ('C1', 'BSC', '1', 'MAT01', 'A001', 'P', 'MAR2024', 45.00, "
-      "'revalued')");
-  uploadSubjectMarks(ctx_);
-  EXPECT_EQ(remoteRows("select fpass, fpassmth, fmarks, fremarks, fdeleted from studsub"),
-            "P|MAR2024|45|revalued|T");
+  EXPECT_EQ(remoteRows("select fpass, fpassmth, fmarks, fremarks, fdeleted from studsub order by "
+                       "fsubcode"),
+            "P|MAR2024|45.5||T\n|||absent|F");
 }
 
 }  // namespace
