@@ -81,14 +81,10 @@ TEST_F(MastersStageTest, MergeUpdatesNamedColumnsKeepsRemoteFdeletedAndInsertsNe
       "insert into college values ('C1', 'Old name', 'o1', 'o2', 'o3', 'o4', "
       "'AM', 'T')");
   remoteDb_.execute("insert into mascat values ('GEN', 'Old', 'T')");
-  local(
-      "insert into college (fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession) "
-      "values ('C1', 'New name', 'n1', NULL, 'n3', 'n4', 'PM')");
-  local(
-      "insert into college (fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession) "
-      "values ('C2', 'Second', 'a1', 'a2', 'a3', 'a4', 'AM')");
-  local("insert into mascat (fcatcode, fcatdesc) values ('GEN', 'General')");
-  local("insert into mascat (fcatcode, fcatdesc) values ('OBC', NULL)");
+  insertLocal("college (fcollcode, fcollname, fadd1, fadd2, fadd3, fadd4, fattsession)",
+              {"'C1', 'New name', 'n1', NULL, 'n3', 'n4', 'PM'",
+               "'C2', 'Second', 'a1', 'a2', 'a3', 'a4', 'AM'"});
+  insertLocal("mascat (fcatcode, fcatdesc)", {"'GEN', 'General'", "'OBC', NULL"});
 
   uploadColleges(ctx_);
   uploadCategories(ctx_);
@@ -107,13 +103,11 @@ TEST_F(MastersStageTest, SubjectsCombineCodesTrimFourFieldsAndKeepRemoteMaxMarks
       "insert into subject (fdegree, fexamno, fsubcode, fcsubcode, fsubname, "
       "fmaxmarks, fsmaxmarks, fdeleted) values ('BSC', '1', 'MAT', 'MAT01', "
       "'Old', 100, 50, 'T')");
-  local(
-      "insert into subject (fdegree, fexamno, fsubcode, fsubname, fssubcode, fssubname, "
-      "fattsub, fth, fia, fretain, fcombclid) values ('BSC', '1', 'MAT', ' Maths ', '01', "
-      "'Algebra', 'Y', ' 70 ', '30  ', '  Y', ' C1 ')");
-  local(
-      "insert into subject (fdegree, fexamno, fsubcode, fsubname, fssubcode) values ('BSC', "
-      "'1', 'PHY', 'Physics', NULL)");
+  insertLocal(
+      "subject (fdegree, fexamno, fsubcode, fsubname, fssubcode, fssubname, fattsub, fth, fia, "
+      "fretain, fcombclid)",
+      {"'BSC', '1', 'MAT', ' Maths ', '01', 'Algebra', 'Y', ' 70 ', '30  ', '  Y', ' C1 '",
+       "'BSC', '1', 'PHY', 'Physics', NULL, NULL, NULL, NULL, NULL, NULL, NULL"});
 
   EXPECT_EQ(uploadSubjects(ctx_), 2u);
 
@@ -127,12 +121,9 @@ TEST_F(MastersStageTest, SubjectsCombineCodesTrimFourFieldsAndKeepRemoteMaxMarks
 }
 
 TEST_F(MastersStageTest, ExamDatesAreWrittenInThePlainShortForm) {
-  local(
-      "insert into degree (fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate) "
-      "values ('BSC', 'Science', '1', 'First', '2024', 'R', '20240307')");
-  local(
-      "insert into degree (fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate) "
-      "values ('BSC', 'Science', '2', 'Second', '2024', 'R', NULL)");
+  insertLocal("degree (fdegree, fdescpn, fexamno, fexamname, fyear, fexamtype, fexamdate)",
+              {"'BSC', 'Science', '1', 'First', '2024', 'R', '20240307'",
+               "'BSC', 'Science', '2', 'Second', '2024', 'R', NULL"});
   uploadDegrees(ctx_);
   EXPECT_EQ(exportFile("UPDEGREE.csv"),
             "BSC|Science|1|First|2024|R|07/03/2024|F\r\n"

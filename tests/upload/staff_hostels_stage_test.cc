@@ -11,12 +11,8 @@ class StaffHostelsStageTest : public testing::MirrorFixture {};
 
 TEST_F(StaffHostelsStageTest, AnEmployeeKeepsTheDesignationItWasFirstLoadedWith) {
   remoteDb_.execute("insert into masemp values ('E1', 'Old', '111', 'old@x', 'Clerk', 'T')");
-  local(
-      "insert into masemp (fempcode, fempname, fmobile, femail, fdegncode) values ('E1', "
-      "'New', '222', 'new@x', 'Head')");
-  local(
-      "insert into masemp (fempcode, fempname, fmobile, femail, fdegncode) values ('E2', "
-      "'Second', NULL, NULL, 'Lect')");
+  insertLocal("masemp (fempcode, fempname, fmobile, femail, fdegncode)",
+              {"'E1', 'New', '222', 'new@x', 'Head'", "'E2', 'Second', NULL, NULL, 'Lect'"});
   EXPECT_EQ(uploadEmployees(ctx_), 2u);
   EXPECT_EQ(exportFile("UPMASEMP.csv"), "E1|New|222|new@x|Head|F\r\nE2|Second|||Lect|F\r\n");
   EXPECT_EQ(remoteRows("select * from masemp order by fempcode"),
@@ -26,19 +22,13 @@ TEST_F(StaffHostelsStageTest, AnEmployeeKeepsTheDesignationItWasFirstLoadedWith)
 }
 
 TEST_F(StaffHostelsStageTest, HostelFilesAreLowerCaseAndRoomTypesGoToHostroomtype) {
-  local(
-      "insert into hosthead (fhostcode, fhostname, ffloors, frooms, forder) values ('H1', "
-      "'North', 3, 40, 1)");
-  local(
-      "insert into hosthead (fhostcode, fhostname, ffloors, frooms, forder) values ('H2', "
-      "'South', 2, 20, 2)");
+  insertLocal("hosthead (fhostcode, fhostname, ffloors, frooms, forder)",
+              {"'H1', 'North', 3, 40, 1", "'H2', 'South', 2, 20, 2"});
   local("insert into roomtype (froomtype, fdescpn, forder) values ('AC', 'Air cooled', 1)");
-  local(
-      "insert into hostrooms (fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, "
-      "ffee, forder) values ('H1', '101', 'Corner', '1', 'AC', 2, 1500.50, 1)");
-  local(
-      "insert into hostrooms (fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, "
-      "ffee, forder) values ('H2', '101', NULL, '1', 'AC', 3, 1200, 1)");
+  insertLocal(
+      "hostrooms (fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder)",
+      {"'H1', '101', 'Corner', '1', 'AC', 2, 1500.50, 1",
+       "'H2', '101', NULL, '1', 'AC', 3, 1200, 1"});
 
   uploadHostels(ctx_);
   uploadRoomTypes(ctx_);
