@@ -9,6 +9,7 @@
 #include "db/error.h"
 #include "db/local_settings.h"
 #include "tests/support/local_database.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,33 +23,6 @@ class FixedClock : public Clock {
  public:
   DateTime now() const override { return time; }
   DateTime time{2024, 3, 5, 14, 7, 9};
-};
-
-// A program folder whose settings file points at a local test database and
-// whose account table points at a remote test database.
-class ProgramFolder {
- public:
-  ProgramFolder(LocalTestDatabase& local, RemoteTestDatabase& remote, const std::string& code) {
-    write("platform.ini",
-          "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
-          "Driver\n");
-    write("remote-accounts.ini", remote.accountSection(code));
-    settings("SQLSRVR", local.serverFolder().string(), local.name(),
-             LocalTestDatabase::kSaPassword);
-  }
-  void settings(const std::string& type, const std::string& server, const std::string& db,
-                const std::string& password) {
-    write(kSettingsFileName, "[APATH]\r\nDBASEPATH=" + type + "\r\nSERVERNAME=" + server +
-                                 "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(password)) +
-                                 "\r\nDBNAME=" + db + "\r\n");
-  }
-  void write(const std::string& name, const std::string& bytes) {
-    testing::writeFile(dir_ / name, bytes);
-  }
-  const std::filesystem::path& path() const { return dir_.path(); }
-
- private:
-  testing::TempDir dir_;
 };
 
 class CycleTest : public ::testing::Test {
@@ -80,14 +54,12 @@ class CycleTest : public ::testing::Test {
     return "<the program goes on>";
   }
   std::size_t journalLinesWith(const std::string& text) {
-    std::size_t n = 0;
-    for (const std::string& line : journal_.recentLines()) n += line.find(text) != line.npos;
-    return n;
+    return testing::journalLinesWith(journal_, text);
   }
 
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
-  ProgramFolder home_;
+  testing::ProgramFolder home_;
   RecordedMessages messages_;
   Journal journal_;
   FixedClock clock_;

@@ -4,14 +4,8 @@
 // dropped once and built afresh, and both stamp their end.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "app/core/agent.h"
-#include "db/code_page.h"
-#include "db/local_settings.h"
-#include "tests/support/local_database.h"
-#include "tests/support/remote_server.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/program_folder.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -22,31 +16,17 @@ using testing::RemoteTestDatabase;
 
 class ConsecutiveCyclesTest : public ::testing::Test {
  protected:
-  ConsecutiveCyclesTest() : local_("cycles"), remote_("cycles"), home_("cycles-home") {
-    write("platform.ini",
-          "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
-          "Driver\n");
-    write("remote-accounts.ini", remote_.accountSection("P028"));
-    write(
-        kSettingsFileName,
-        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
-            "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(LocalTestDatabase::kSaPassword)) +
-            "\r\nDBNAME=" + local_.name() + "\r\n");
-    std::filesystem::create_directories(home_ / "CSV");
+  ConsecutiveCyclesTest() : local_("cycles"), remote_("cycles"), home_(local_, remote_, "P028") {
+    std::filesystem::create_directories(home_.path() / "CSV");
     local_.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
   }
-  void write(const std::string& name, const std::string& bytes) {
-    std::ofstream(home_ / name, std::ios::binary) << bytes;
-  }
   std::size_t journalLinesWith(const std::string& text) const {
-    std::size_t n = 0;
-    for (const std::string& line : journal_.recentLines()) n += line.find(text) != line.npos;
-    return n;
+    return testing::journalLinesWith(journal_, text);
   }
 
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
-  testing::TempDir home_;
+  testing::ProgramFolder home_;
   RecordedMessages messages_;
   Journal journal_;
   SystemClock clock_;

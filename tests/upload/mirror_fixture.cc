@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+#include "tests/support/program_folder.h"
+
 namespace agent::testing {
 
 namespace {
@@ -63,9 +65,7 @@ void MirrorFixture::insertLocal(const std::string& into, std::initializer_list<s
 }
 
 std::size_t MirrorFixture::journalLinesWith(const std::string& text) const {
-  std::size_t n = 0;
-  for (const std::string& line : journal_.recentLines()) n += line.find(text) != line.npos;
-  return n;
+  return testing::journalLinesWith(journal_, text);
 }
 
 std::string MirrorFixture::remoteRows(const std::string& sql) const {

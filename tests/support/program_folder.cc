@@ -1,0 +1,34 @@
+#include "tests/support/program_folder.h"
+
+#include "db/code_page.h"
+#include "db/local_settings.h"
+
+namespace agent::testing {
+
+ProgramFolder::ProgramFolder(const LocalTestDatabase& local, const RemoteTestDatabase& remote,
+                             const std::string& code) {
+  write("platform.ini",
+        "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
+        "Driver\n");
+  write("remote-accounts.ini", remote.accountSection(code));
+  settings("SQLSRVR", local.serverFolder().string(), local.name(), LocalTestDatabase::kSaPassword);
+}
+
+void ProgramFolder::settings(const std::string& type, const std::string& server,
+                             const std::string& db, const std::string& password) {
+  write(kSettingsFileName, "[APATH]\r\nDBASEPATH=" + type + "\r\nSERVERNAME=" + server +
+                               "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(password)) +
+                               "\r\nDBNAME=" + db + "\r\n");
+}
+
+void ProgramFolder::write(const std::string& name, const std::string& bytes) {
+  writeFile(dir_.path() / name, bytes);
+}
+
+std::size_t journalLinesWith(const Journal& journal, const std::string& text) {
+  std::size_t n = 0;
+  for (const std::string& line : journal.recentLines()) n += line.find(text) != line.npos;
+  return n;
+}
+
+}  // namespace agent::testing

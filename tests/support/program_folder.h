@@ -1,0 +1,38 @@
+// A program folder for tests that run the whole agent: platform.ini mapping
+// "SQL Server" to the embedded engine, a settings file pointing at a local
+// test database, and remote-accounts.ini pointing at a remote test
+// database for one institution code. Also: counting journal lines.
+#ifndef AGENT_TESTS_SUPPORT_PROGRAM_FOLDER_H_
+#define AGENT_TESTS_SUPPORT_PROGRAM_FOLDER_H_
+
+#include <filesystem>
+#include <string>
+
+#include "tests/support/local_database.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+#include "upload/journal.h"
+
+namespace agent::testing {
+
+class ProgramFolder {
+ public:
+  ProgramFolder(const LocalTestDatabase& local, const RemoteTestDatabase& remote,
+                const std::string& code);
+
+  // Rewrites the settings file with these values (password in plain form).
+  void settings(const std::string& type, const std::string& server, const std::string& db,
+                const std::string& password);
+  void write(const std::string& name, const std::string& bytes);
+  const std::filesystem::path& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+};
+
+// The number of journal lines that contain text.
+std::size_t journalLinesWith(const Journal& journal, const std::string& text);
+
+}  // namespace agent::testing
+
+#endif  // AGENT_TESTS_SUPPORT_PROGRAM_FOLDER_H_
