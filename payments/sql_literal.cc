@@ -1,7 +1,6 @@
 #include "payments/sql_literal.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 
 #include "db/regional.h"
@@ -32,17 +31,16 @@ std::string remoteLiteral(std::string_view text) {
   return out;
 }
 
+// The fixed separators "/" and ":", whatever the machine's settings.
+const RegionalSettings kFixedSeparators;
+
 std::string dayMonthYear(const DateTime& dt) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", dt.day, dt.month, dt.year);
-  return buf;
+  return formatDateTime(dt, "dd/MM/yyyy", kFixedSeparators);
 }
 
 std::string dayMonthYearTime(const DateTime& dt) {
-  if (dt.isMidnight()) return dayMonthYear(dt);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, " %02d:%02d:%02d", dt.hour, dt.minute, dt.second);
-  return dayMonthYear(dt) + buf;
+  return formatDateTime(dt, dt.isMidnight() ? "dd/MM/yyyy" : "dd/MM/yyyy HH:mm:ss",
+                        kFixedSeparators);
 }
 
 std::string amountText(double amount) {

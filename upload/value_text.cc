@@ -1,8 +1,6 @@
 // The four conversions of export values to text.
 #include "upload/value_text.h"
 
-#include <cstdio>
-
 #include "db/text.h"
 
 namespace agent {
@@ -24,9 +22,7 @@ std::string numberText(const Value& value, const RegionalSettings& regional) {
 }
 
 std::string isoDate(const DateTime& dt) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", dt.year % 10000, dt.month % 100, dt.day % 100);
-  return buf;
+  return formatDateTime(dt, "yyyy-MM-dd", RegionalSettings{});
 }
 
 }  // namespace
