@@ -1,7 +1,6 @@
 #include "db/value.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 #include <utility>
 
@@ -76,13 +75,8 @@ std::string displayText(const Value& value, const std::string& nullText) {
       return value.textValue();
     case Value::Type::Number:
       return value.exactNumber().empty() ? plainNumber(value.numberValue()) : value.exactNumber();
-    case Value::Type::DateTime: {
-      const DateTime& d = value.dateTimeValue();
-      char text[32];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                    d.hour, d.minute, d.second);
-      return text;
-    }
+    case Value::Type::DateTime:
+      return formatDateTime(value.dateTimeValue(), "yyyy-MM-dd HH:mm:ss", RegionalSettings{});
   }
   return nullText;
 }
