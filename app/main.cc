@@ -9,17 +9,17 @@
 
 #include "app/core/agent.h"
 #include "app/core/headless.h"
-#include "app/core/program_end.h"
 #include "app/core/schedule.h"
-#include "db/code_page.h"
+#include "base/code_page.h"
+#include "base/errors.h"
+#include "config/local_settings.h"
+#include "config/program_folder.h"
+#include "cycle/clock.h"
+#include "cycle/journal.h"
 #include "db/error.h"
-#include "db/local_settings.h"
-#include "db/program_folder.h"
-#include "upload/clock.h"
-#include "upload/journal.h"
 
-#if defined(AGENT_HAVE_GUI) && __has_include("app/gui/tray_agent.h")
-#include "app/gui/tray_agent.h"
+#if defined(AGENT_HAVE_GUI) && __has_include("app/qt/tray_agent.h")
+#include "app/qt/tray_agent.h"
 #define AGENT_TRAY 1
 #endif
 

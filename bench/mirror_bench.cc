@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "db/driver_connection.h"
+#include "config/platform_config.h"
+#include "cycle/cycle_context.h"
+#include "cycle/message_sink.h"
+#include "db/drivers/driver_connection.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/odbc_connection.h"
-#include "db/platform_config.h"
-#include "upload/cycle_context.h"
-#include "upload/message_sink.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
 

@@ -1,7 +1,7 @@
 #include "db/connection.h"
 
+#include "base/text.h"
 #include "db/error.h"
-#include "db/text.h"
 
 namespace agent {
 

@@ -1,6 +1,6 @@
 #include "db/connection_string.h"
 
-#include "db/text.h"
+#include "base/text.h"
 
 namespace agent {
 

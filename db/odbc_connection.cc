@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "db/code_page.h"
+#include "base/code_page.h"
 #include "db/error.h"
 
 namespace agent {

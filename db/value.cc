@@ -1,10 +1,8 @@
 #include "db/value.h"
 
-#include <chrono>
-#include <ctime>
 #include <utility>
 
-#include "db/regional.h"
+#include "base/regional.h"
 
 namespace agent {
 
@@ -43,28 +41,6 @@ bool Value::operator==(const Value& other) const {
       return dateTime_ == other.dateTime_;
   }
   return false;
-}
-
-DateTime localDateTimeNow() {
-  using namespace std::chrono;
-  auto now = system_clock::now();
-  std::time_t seconds = system_clock::to_time_t(now);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
-  DateTime dt;
-  dt.year = local.tm_year + 1900;
-  dt.month = local.tm_mon + 1;
-  dt.day = local.tm_mday;
-  dt.hour = local.tm_hour;
-  dt.minute = local.tm_min;
-  dt.second = local.tm_sec;
-  dt.millisecond =
-      static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-  return dt;
 }
 
 std::string displayText(const Value& value, const std::string& nullText) {

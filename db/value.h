@@ -4,25 +4,11 @@
 #ifndef AGENT_DB_VALUE_H_
 #define AGENT_DB_VALUE_H_
 
-#include <compare>
 #include <string>
 
+#include "base/date_time.h"
+
 namespace agent {
-
-// A calendar date and time of day without a time zone (SQL Server datetime,
-// MySQL DATETIME). Fields are plain numbers; validity is the caller's concern.
-struct DateTime {
-  int year = 1900;
-  int month = 1;
-  int day = 1;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
-  int millisecond = 0;
-
-  bool isMidnight() const { return hour == 0 && minute == 0 && second == 0 && millisecond == 0; }
-  auto operator<=>(const DateTime&) const = default;
-};
 
 class Value {
  public:
@@ -57,9 +43,6 @@ class Value {
   double number_ = 0;
   DateTime dateTime_;
 };
-
-// The machine's local date and time now, to the millisecond.
-DateTime localDateTimeNow();
 
 // A value as a shell or a test shows it: text as it is, a number as its
 // exact text (else its plain decimal form), a date-time as

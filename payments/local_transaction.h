@@ -4,8 +4,8 @@
 #ifndef AGENT_PAYMENTS_LOCAL_TRANSACTION_H_
 #define AGENT_PAYMENTS_LOCAL_TRANSACTION_H_
 
+#include "cycle/journal.h"
 #include "db/connection.h"
-#include "upload/journal.h"
 
 namespace agent {
 

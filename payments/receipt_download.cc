@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "db/text.h"
+#include "base/text.h"
 #include "payments/sql_literal.h"
 
 namespace agent {

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "cycle/message_sink.h"
 #include "db/connection.h"
 #include "db/value.h"
-#include "upload/message_sink.h"
 
 namespace agent {
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "db/regional.h"
+#include "base/regional.h"
 
 namespace agent {
 

@@ -25,11 +25,11 @@
 #include <string_view>
 #include <vector>
 
-#include "db/driver_connection.h"
+#include "base/text.h"
+#include "config/platform_config.h"
+#include "config/program_folder.h"
+#include "db/drivers/driver_connection.h"
 #include "db/error.h"
-#include "db/platform_config.h"
-#include "db/program_folder.h"
-#include "db/text.h"
 
 namespace agent {
 namespace {

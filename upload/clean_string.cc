@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "db/text.h"
+#include "base/text.h"
 
 namespace agent {
 

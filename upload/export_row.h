@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/regional.h"
 #include "db/connection.h"
-#include "db/regional.h"
 #include "upload/mirror_spec.h"
 
 namespace agent {

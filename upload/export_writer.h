@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/code_page.h"
+#include "base/code_page.h"
 
 namespace agent {
 

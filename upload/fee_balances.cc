@@ -5,7 +5,7 @@
 // around the merge leaves the remote table holding exactly the keys of this
 // cycle's file. The temporary tables stay with the local connection; the
 // next cycle meets them, and the connection's leftover recovery drops them.
-#include "upload/gates.h"
+#include "cycle/gates.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"

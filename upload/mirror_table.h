@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "cycle/cycle_context.h"
 #include "db/connection.h"
-#include "upload/cycle_context.h"
 #include "upload/mirror_spec.h"
 
 namespace agent {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "db/text.h"
+#include "base/text.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/mirror_spec.h"

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "upload/cycle_context.h"
+#include "cycle/cycle_context.h"
 
 namespace agent {
 

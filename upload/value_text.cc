@@ -1,7 +1,7 @@
 // The four conversions of export values to text.
 #include "upload/value_text.h"
 
-#include "db/text.h"
+#include "base/text.h"
 
 namespace agent {
 

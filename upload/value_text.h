@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "db/regional.h"
+#include "base/regional.h"
 #include "db/value.h"
 
 namespace agent {

@@ -2,13 +2,13 @@
 
 #include <fmt/format.h>
 
-#include "app/core/program_end.h"
 #include "app/core/stage_order.h"
+#include "base/errors.h"
+#include "config/local_settings.h"
+#include "config/remote_accounts.h"
+#include "cycle/cycle.h"
+#include "cycle/leftover_recovery.h"
 #include "db/error.h"
-#include "db/local_settings.h"
-#include "db/remote_accounts.h"
-#include "upload/cycle.h"
-#include "upload/leftover_recovery.h"
 
 namespace agent {
 

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "db/driver_connection.h"
-#include "db/platform_config.h"
-#include "upload/clock.h"
-#include "upload/journal.h"
-#include "upload/message_sink.h"
-#include "upload/stage.h"
+#include "config/platform_config.h"
+#include "cycle/clock.h"
+#include "cycle/journal.h"
+#include "cycle/message_sink.h"
+#include "cycle/stage.h"
+#include "db/drivers/driver_connection.h"
 
 namespace agent {
 

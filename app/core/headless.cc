@@ -3,8 +3,8 @@
 #include <iostream>
 #include <thread>
 
-#include "app/core/program_end.h"
 #include "app/core/schedule.h"
+#include "base/errors.h"
 
 namespace agent {
 

@@ -8,8 +8,8 @@
 #include <chrono>
 
 #include "app/core/agent.h"
-#include "upload/journal.h"
-#include "upload/message_sink.h"
+#include "cycle/journal.h"
+#include "cycle/message_sink.h"
 
 namespace agent {
 

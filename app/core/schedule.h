@@ -5,9 +5,9 @@
 #ifndef AGENT_APP_CORE_SCHEDULE_H_
 #define AGENT_APP_CORE_SCHEDULE_H_
 
+#include "cycle/clock.h"
+#include "cycle/journal.h"
 #include "db/value.h"
-#include "upload/clock.h"
-#include "upload/journal.h"
 
 namespace agent {
 

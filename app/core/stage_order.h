@@ -3,7 +3,7 @@
 #ifndef AGENT_APP_CORE_STAGE_ORDER_H_
 #define AGENT_APP_CORE_STAGE_ORDER_H_
 
-#include "upload/stage.h"
+#include "cycle/stage.h"
 
 namespace agent {
 

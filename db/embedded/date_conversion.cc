@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "db/text.h"
+#include "base/text.h"
 
 namespace agent::tsql {
 

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/text.h"
+#include "config/profile.h"
 #include "db/embedded/catalog.h"
 #include "db/embedded/embedded_recordset.h"
 #include "db/embedded/engine_errors.h"
@@ -17,8 +19,6 @@
 #include "db/embedded/sqlite_handle.h"
 #include "db/embedded/tsql_parser.h"
 #include "db/embedded/tsql_translator.h"
-#include "db/profile.h"
-#include "db/text.h"
 
 namespace agent {
 

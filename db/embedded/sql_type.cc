@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "db/text.h"
+#include "base/text.h"
 
 namespace agent::tsql {
 

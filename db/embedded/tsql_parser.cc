@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "db/embedded/engine_errors.h"
 #include "db/embedded/tsql_tokenizer.h"
-#include "db/text.h"
 
 namespace agent::tsql {
 

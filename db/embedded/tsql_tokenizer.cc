@@ -2,8 +2,8 @@
 
 #include <cctype>
 
+#include "base/text.h"
 #include "db/embedded/engine_errors.h"
-#include "db/text.h"
 
 namespace agent::tsql {
 

@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "db/embedded/engine_errors.h"
 #include "db/embedded/sqlite_functions.h"
 #include "db/embedded/value_conversion.h"
-#include "db/text.h"
 
 namespace agent::tsql {
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/text.h"
 #include "db/embedded/engine_errors.h"
-#include "db/text.h"
 
 namespace agent::tsql {
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "app/core/agent.h"
-#include "app/core/program_end.h"
+#include "base/errors.h"
+#include "config/local_settings.h"
 #include "db/error.h"
-#include "db/local_settings.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/remote_server.h"

@@ -2,8 +2,8 @@
 // an error names.
 #include <gtest/gtest.h>
 
-#include "upload/leftover_recovery.h"
-#include "upload/stage.h"
+#include "cycle/leftover_recovery.h"
+#include "cycle/stage.h"
 
 namespace agent {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <random>
 
+#include "base/regional.h"
+#include "base/text.h"
 #include "db/embedded/embedded_engine.h"
-#include "db/regional.h"
-#include "db/text.h"
 
 namespace agent::testing {
 

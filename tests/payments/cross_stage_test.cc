@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/core/stage_order.h"
+#include "cycle/cycle.h"
 #include "tests/payments/payment_world.h"
-#include "upload/cycle.h"
 
 namespace agent {
 namespace {

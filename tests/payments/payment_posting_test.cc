@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "app/core/stage_order.h"
+#include "cycle/cycle.h"
 #include "db/error.h"
 #include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/recording_connection.h"
-#include "upload/cycle.h"
 
 namespace agent {
 namespace {

@@ -1,7 +1,7 @@
 #include "tests/payments/payment_world.h"
 
+#include "base/text.h"
 #include "db/embedded/embedded_engine.h"
-#include "db/text.h"
 #include "payments/sql_literal.h"
 
 namespace agent::testing {

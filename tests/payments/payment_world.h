@@ -9,16 +9,16 @@
 #include <string>
 #include <string_view>
 
+#include "config/platform_config.h"
+#include "cycle/clock.h"
+#include "cycle/cycle_context.h"
+#include "cycle/journal.h"
+#include "cycle/leftover_recovery.h"
+#include "cycle/message_sink.h"
 #include "db/connection.h"
-#include "db/platform_config.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 #include "tools/portal_sim/portal_writer.h"
-#include "upload/clock.h"
-#include "upload/cycle_context.h"
-#include "upload/journal.h"
-#include "upload/leftover_recovery.h"
-#include "upload/message_sink.h"
 
 namespace agent::testing {
 

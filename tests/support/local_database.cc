@@ -1,8 +1,8 @@
 // The embedded local database of a test.
 #include "tests/support/local_database.h"
 
+#include "base/text.h"
 #include "db/embedded/embedded_engine.h"
-#include "db/text.h"
 
 namespace agent::testing {
 

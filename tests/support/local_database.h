@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "db/driver_connection.h"
-#include "db/platform_config.h"
+#include "config/platform_config.h"
+#include "db/drivers/driver_connection.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent::testing {

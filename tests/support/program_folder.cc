@@ -1,7 +1,7 @@
 #include "tests/support/program_folder.h"
 
-#include "db/code_page.h"
-#include "db/local_settings.h"
+#include "base/code_page.h"
+#include "config/local_settings.h"
 
 namespace agent::testing {
 

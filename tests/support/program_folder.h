@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
+#include "cycle/journal.h"
 #include "tests/support/local_database.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
-#include "upload/journal.h"
 
 namespace agent::testing {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/text.h"
 #include "db/odbc_connection.h"
-#include "db/text.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent::testing {

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "db/platform_config.h"
+#include "config/platform_config.h"
+#include "cycle/cycle_context.h"
 #include "tests/support/local_database.h"
 #include "tests/support/recording_connection.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
-#include "upload/cycle_context.h"
 
 namespace agent::testing {
 

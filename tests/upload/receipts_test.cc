@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "cycle/leftover_recovery.h"
 #include "tests/upload/mirror_fixture.h"
-#include "upload/leftover_recovery.h"
 #include "upload/table_stages.h"
 
 namespace agent {

@@ -7,9 +7,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "cycle/leftover_recovery.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/clean_string.h"
-#include "upload/leftover_recovery.h"
 #include "upload/table_stages.h"
 
 namespace agent {

@@ -13,9 +13,9 @@
 #include <fmt/format.h>
 #include <CLI/CLI.hpp>
 
-#include "db/driver_connection.h"
+#include "config/platform_config.h"
+#include "db/drivers/driver_connection.h"
 #include "db/error.h"
-#include "db/platform_config.h"
 
 namespace {
 

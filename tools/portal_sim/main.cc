@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "db/driver_connection.h"
+#include "config/platform_config.h"
+#include "db/drivers/driver_connection.h"
 #include "db/error.h"
-#include "db/platform_config.h"
 #include "tools/portal_sim/portal_writer.h"
 
 namespace {

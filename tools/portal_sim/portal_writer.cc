@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "db/regional.h"
+#include "base/regional.h"
 
 namespace agent {
 

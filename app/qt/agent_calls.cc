@@ -1,0 +1,18 @@
+// The window's calls answered by the real agent.
+#include "app/qt/agent_calls.h"
+
+#include "app/core/agent.h"
+
+namespace agent {
+
+void AgentCallsOf::ensureCsvFolder() {
+  agent_.ensureCsvFolder();
+}
+void AgentCallsOf::activate() {
+  agent_.activate();
+}
+void AgentCallsOf::runCycle() {
+  agent_.runCycle();
+}
+
+}  // namespace agent

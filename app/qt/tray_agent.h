@@ -1,0 +1,33 @@
+// The agent on a desktop: the window SERVICEFILE with its tray icon, menu
+// and timer, around the agent of one program folder.
+#ifndef AGENT_APP_QT_TRAY_AGENT_H_
+#define AGENT_APP_QT_TRAY_AGENT_H_
+
+#include <filesystem>
+
+namespace agent {
+
+// Whether Qt can open a window here, asked before any QApplication exists
+// (a QApplication without a display aborts the program). True when
+// QT_QPA_PLATFORM names a platform (the caller chose one); on X11, when the
+// X server that DISPLAY names accepts a connection; on Windows and macOS,
+// always. A false answer means: run without a window.
+bool displayUsable();
+
+// Runs the tray agent until "&Exit", a closed window or an end with a
+// message; returns the program's exit status (0 after "&Exit" or a closed
+// window, 1 after an end with a message). home: the program folder (the
+// settings file, platform.ini, the CSV folder, the log folder). argc and
+// argv go to QApplication and must stay valid until it returns. Call only
+// when displayUsable() is true. Writes the journal to
+// <log folder>/agent.log, including the tray icon's place on the
+// screen once the notification area has taken it ("tray icon at X,Y size
+// WxH") and why the window minimises without hiding where the desktop has
+// no notification area. For demonstrations only, a positive number of
+// seconds in UPLOAD_AGENT_INTERVAL_SECONDS replaces the 50-minute interval
+// (the journal says so).
+int runTrayAgent(int argc, char** argv, const std::filesystem::path& home);
+
+}  // namespace agent
+
+#endif  // AGENT_APP_QT_TRAY_AGENT_H_

@@ -1,0 +1,54 @@
+// The optional file platform.ini in the program folder: the driver map, the
+// regional settings, the export code page and the log folder. Every key has
+// a default, so a missing file gives a working configuration.
+#ifndef AGENT_CONFIG_PLATFORM_CONFIG_H_
+#define AGENT_CONFIG_PLATFORM_CONFIG_H_
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "base/code_page.h"
+#include "base/regional.h"
+
+namespace agent {
+
+// Where a driver name of a connection string leads.
+struct DriverTarget {
+  enum class Kind { Embedded, Odbc };
+  Kind kind = Kind::Odbc;
+  std::string odbcName;  // the registered ODBC driver name (Kind::Odbc)
+};
+
+class DriverMap {
+ public:
+  DriverMap() = default;
+  // home: the program folder, against which a relative embedded server
+  // folder is resolved.
+  explicit DriverMap(std::filesystem::path home) : home_(std::move(home)) {}
+
+  // Maps name (compared case-insensitively) to target.
+  void add(const std::string& name, DriverTarget target);
+  // The target for a driver name; a name not mapped goes to ODBC unchanged.
+  DriverTarget resolve(const std::string& driverName) const;
+  const std::filesystem::path& home() const { return home_; }
+
+ private:
+  std::filesystem::path home_;
+  std::map<std::string, DriverTarget> targets_;  // keyed by upper-case name
+};
+
+struct PlatformConfig {
+  DriverMap drivers;
+  RegionalSettings regional;
+  CodePage exportCodePage = CodePage::Windows1252;
+  std::filesystem::path logFolder;  // absolute; default <home>/log
+
+  // Reads <home>/platform.ini; a missing file gives the defaults. Throws
+  // AgentError naming the file and key for a value it cannot use.
+  static PlatformConfig load(const std::filesystem::path& home);
+};
+
+}  // namespace agent
+
+#endif  // AGENT_CONFIG_PLATFORM_CONFIG_H_

@@ -1,0 +1,50 @@
+#include "config/remote_accounts.h"
+
+#include "base/text.h"
+#include "config/profile.h"
+
+namespace agent {
+
+RemoteAccounts RemoteAccounts::load(const std::filesystem::path& file,
+                                    std::vector<std::string>* warnings) {
+  Profile ini = Profile::load(file);
+  RemoteAccounts accounts;
+  for (std::size_t i = 0; i < kInstitutionCodes.size(); ++i) {
+    RemoteAccount& row = accounts.rows_[i];
+    row.code = kInstitutionCodes[i];
+    row.user = ini.get(row.code, "user");
+    row.password = ini.get(row.code, "password");
+    row.server = ini.get(row.code, "server");
+    row.database = ini.get(row.code, "database");
+    row.port = ini.get(row.code, "port");
+  }
+  if (warnings != nullptr) {
+    for (const std::string& section : ini.sections()) {
+      bool known = false;
+      for (const char* code : kInstitutionCodes) known = known || equalsIgnoreCase(section, code);
+      if (!known) {
+        warnings->push_back(file.string() + ": section [" + section +
+                            "] is no institution code of the account table; ignored");
+      }
+    }
+  }
+  return accounts;
+}
+
+std::optional<RemoteAccount> RemoteAccounts::find(const std::string& univCode) const {
+  for (const RemoteAccount& row : rows_) {
+    if (row.code == univCode) return row;
+  }
+  return std::nullopt;
+}
+
+std::string remoteConnectionString(const std::string& server, const std::string& database,
+                                   const std::string& user, const std::string& password,
+                                   const std::string& port) {
+  std::string s = "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + server + ";DATABASE=" + database +
+                  ";UID=" + user + ";PWD=" + password + "; OPTION=3";
+  if (!port.empty()) s += ";PORT=" + port;
+  return s;
+}
+
+}  // namespace agent

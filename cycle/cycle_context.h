@@ -1,0 +1,42 @@
+// What every stage of an upload cycle works with: the two connections, the
+// program folder, the platform settings, the institution code, and where
+// messages and journal lines go.
+#ifndef AGENT_CYCLE_CYCLE_CONTEXT_H_
+#define AGENT_CYCLE_CYCLE_CONTEXT_H_
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "base/errors.h"
+#include "config/platform_config.h"
+#include "cycle/clock.h"
+#include "cycle/journal.h"
+#include "cycle/message_sink.h"
+#include "db/connection.h"
+
+namespace agent {
+
+struct CycleContext {
+  // Both connections recover from leftover local objects: an error naming
+  // one drops it on the local connection and runs the statement once more.
+  Connection& local;
+  Connection& remote;
+  std::filesystem::path programFolder;
+  const PlatformConfig& config;
+  std::string univCode;
+  MessageSink& messages;
+  Journal& journal;
+  const Clock& clock;
+
+  // The folder of the export files.
+  std::filesystem::path csvFolder() const { return programFolder / "CSV"; }
+};
+
+// One stage of the cycle: its journal name and the procedure that runs it.
+// run returns the number of rows it exported or booked, for the journal.
+using StageProcedure = std::size_t (*)(CycleContext&);
+
+}  // namespace agent
+
+#endif  // AGENT_CYCLE_CYCLE_CONTEXT_H_

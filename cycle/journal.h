@@ -1,0 +1,49 @@
+// The cycle journal: one line per event (cycle start, each stage with its
+// rows and seconds, warnings, the end or the error), written to a rotating
+// log file and kept in memory for the last lines.
+#ifndef AGENT_CYCLE_JOURNAL_H_
+#define AGENT_CYCLE_JOURNAL_H_
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace spdlog {
+class logger;
+}
+
+namespace agent {
+
+class Journal {
+ public:
+  // A journal kept in memory only.
+  Journal();
+  // Also writes to logFile (rotating: 5 files of 1 MiB); the folder is
+  // made when missing. Throws AgentError when the file cannot be opened.
+  explicit Journal(const std::filesystem::path& logFile);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  void info(const std::string& line);
+  void warning(const std::string& line);
+  void error(const std::string& line);
+
+  // The most recent lines (at most kKeptLines), oldest first, each
+  // prefixed with its level ("INFO ", "WARN ", "ERROR ").
+  std::vector<std::string> recentLines() const;
+  static constexpr std::size_t kKeptLines = 2000;
+
+ private:
+  void write(const char* level, const std::string& line);
+  std::shared_ptr<spdlog::logger> file_;
+  mutable std::mutex mutex_;
+  std::deque<std::string> recent_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_CYCLE_JOURNAL_H_

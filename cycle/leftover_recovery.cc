@@ -1,0 +1,59 @@
+#include "cycle/leftover_recovery.h"
+
+#include "db/error.h"
+
+namespace agent {
+
+namespace {
+
+// In the order the names are tested: a name that contains another comes
+// first.
+constexpr LeftoverObject kLeftoverObjects[] = {
+    {"FEEPG", "DROP VIEW FEEPG"},
+    {"RECPG", "DROP VIEW RECPG"},
+    {"BALPG", "DROP VIEW BALPG"},
+    {"#TMPUPFEE", "drop table #TMPUPFEE"},
+    {"#TMPUPRECEIPT", "drop table #TMPUPRECEIPT"},
+    {"#TMPUPREC", "drop table #TMPUPREC"},
+    {"#TMPUPBAL", "drop table #TMPUPBAL"},
+    {"#tmpsmslog", "drop table #tmpsmslog"},
+};
+
+}  // namespace
+
+std::optional<LeftoverObject> leftoverNamedIn(const std::string& description) {
+  for (const LeftoverObject& object : kLeftoverObjects) {
+    if (description.find(object.name) != std::string::npos) return object;
+  }
+  return std::nullopt;
+}
+
+bool RecoveringConnection::dropLeftover(const AgentError& error) {
+  if (error.number() == error_number::kGenericFailure) return false;
+  std::optional<LeftoverObject> object = leftoverNamedIn(error.description());
+  if (!object) return false;
+  journal_.info(std::string("leftover ") + object->name + ": " + object->drop);
+  local_.execute(object->drop);
+  return true;
+}
+
+void RecoveringConnection::execute(const std::string& sql) {
+  try {
+    target_.execute(sql);
+    return;
+  } catch (const AgentError& e) {
+    if (!dropLeftover(e)) throw;
+  }
+  target_.execute(sql);
+}
+
+std::unique_ptr<Recordset> RecoveringConnection::query(const std::string& sql, Cursor cursor) {
+  try {
+    return target_.query(sql, cursor);
+  } catch (const AgentError& e) {
+    if (!dropLeftover(e)) throw;
+  }
+  return target_.query(sql, cursor);
+}
+
+}  // namespace agent

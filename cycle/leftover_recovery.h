@@ -1,0 +1,54 @@
+// Recovery from leftover local objects. The views and temporary tables the
+// stages create are never dropped by the stage that makes them, so from the
+// second time on creating one fails because it exists. A statement whose
+// error names such an object has that object dropped on the local
+// connection and is then run once more; a second failure goes on as it is.
+#ifndef AGENT_CYCLE_LEFTOVER_RECOVERY_H_
+#define AGENT_CYCLE_LEFTOVER_RECOVERY_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cycle/journal.h"
+#include "db/connection.h"
+#include "db/error.h"
+
+namespace agent {
+
+struct LeftoverObject {
+  const char* name;  // searched in the error description, case-sensitively
+  const char* drop;  // the statement that drops it on the local connection
+};
+
+// The drop statement for the first leftover object named in description
+// (the table is searched in order: "#TMPUPRECEIPT" before "#TMPUPREC"), or
+// nullopt when it names none.
+std::optional<LeftoverObject> leftoverNamedIn(const std::string& description);
+
+// A Connection decorator: statements go to target; an error naming a
+// leftover object (other than the generic failure, which ends the cycle
+// silently) drops the object on local and runs the statement again once.
+// An error of the drop itself propagates. target and local must outlive it.
+class RecoveringConnection : public Connection {
+ public:
+  RecoveringConnection(Connection& target, Connection& local, Journal& journal)
+      : target_(target), local_(local), journal_(journal) {}
+
+  bool isOpen() const override { return target_.isOpen(); }
+  void setDefaultDatabase(const std::string& name) override { target_.setDefaultDatabase(name); }
+  void execute(const std::string& sql) override;
+  std::unique_ptr<Recordset> query(const std::string& sql,
+                                   Cursor cursor = Cursor::Forward) override;
+
+ private:
+  // Drops the object the error names; false when it names none.
+  bool dropLeftover(const AgentError& error);
+  Connection& target_;
+  Connection& local_;
+  Journal& journal_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_CYCLE_LEFTOVER_RECOVERY_H_

@@ -1,0 +1,34 @@
+// One entry of the cycle's stage order: the name the journal shows, the
+// procedure, and the institution gate that decides whether it runs.
+#ifndef AGENT_CYCLE_STAGE_H_
+#define AGENT_CYCLE_STAGE_H_
+
+#include <span>
+
+#include "cycle/cycle_context.h"
+
+namespace agent {
+
+enum class StageGate {
+  Always,
+  // Only for institutions on the download list (gateway receipt download).
+  Download,
+  // Only for institutions on the posting list that are not on the download
+  // list: the two payment stages exclude each other.
+  PostingUnlessDownload,
+};
+
+struct Stage {
+  const char* name;
+  StageProcedure run;
+  StageGate gate = StageGate::Always;
+};
+
+// Whether stage runs for an institution code.
+bool stageApplies(const Stage& stage, const std::string& univCode);
+
+using StageList = std::span<const Stage>;
+
+}  // namespace agent
+
+#endif  // AGENT_CYCLE_STAGE_H_

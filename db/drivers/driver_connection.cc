@@ -1,0 +1,45 @@
+#include "db/drivers/driver_connection.h"
+
+#include "db/connection_string.h"
+#include "db/embedded/embedded_engine.h"
+#include "db/error.h"
+#include "db/odbc_connection.h"
+
+namespace agent {
+
+void DriverConnection::open(const std::string& connectionString, const std::string& user,
+                            const std::string& password) {
+  impl_.reset();
+  ConnectionString cs(connectionString);
+  DriverTarget target = drivers_.resolve(cs.driverName());
+  if (target.kind == DriverTarget::Kind::Embedded) {
+    std::filesystem::path server = cs.get("Server").value_or("");
+    if (server.is_relative()) server = drivers_.home() / server;
+    std::string uid = user.empty() ? cs.get("Uid").value_or("") : user;
+    std::string pwd = password.empty() ? cs.get("Pwd").value_or("") : password;
+    impl_ = openEmbeddedConnection(server, uid, pwd);
+  } else {
+    std::string text =
+        target.odbcName == cs.driverName() ? connectionString : cs.withDriver(target.odbcName);
+    impl_ = openOdbcConnection(text, user, password);
+  }
+}
+
+Connection& DriverConnection::impl() {
+  if (!impl_) throw closedConnectionError();
+  return *impl_;
+}
+
+void DriverConnection::setDefaultDatabase(const std::string& name) {
+  impl().setDefaultDatabase(name);
+}
+
+void DriverConnection::execute(const std::string& sql) {
+  impl().execute(sql);
+}
+
+std::unique_ptr<Recordset> DriverConnection::query(const std::string& sql, Cursor cursor) {
+  return impl().query(sql, cursor);
+}
+
+}  // namespace agent

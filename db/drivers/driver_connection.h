@@ -1,0 +1,44 @@
+// DriverConnection is the ADO-like connection object of the agent: it is
+// made unopened, opened with a connection string, and picks its driver from
+// the string's Driver or Provider name through the DriverMap of
+// platform.ini. Statements on a connection that is not open fail as ADO
+// fails them ("Operation is not allowed when the object is closed.").
+#ifndef AGENT_DB_DRIVERS_DRIVER_CONNECTION_H_
+#define AGENT_DB_DRIVERS_DRIVER_CONNECTION_H_
+
+#include <memory>
+#include <string>
+
+#include "config/platform_config.h"
+#include "db/connection.h"
+
+namespace agent {
+
+class DriverConnection : public Connection {
+ public:
+  // drivers must outlive the connection.
+  explicit DriverConnection(const DriverMap& drivers) : drivers_(drivers) {}
+  DriverConnection(const DriverConnection&) = delete;
+  DriverConnection& operator=(const DriverConnection&) = delete;
+
+  // Connects. The embedded engine takes the server folder from Server=,
+  // the user from Uid= or user, the password from Pwd= or password. Throws
+  // DbError; the connection stays unopened then.
+  void open(const std::string& connectionString, const std::string& user = "",
+            const std::string& password = "");
+
+  bool isOpen() const override { return impl_ != nullptr; }
+  void setDefaultDatabase(const std::string& name) override;
+  void execute(const std::string& sql) override;
+  std::unique_ptr<Recordset> query(const std::string& sql,
+                                   Cursor cursor = Cursor::Forward) override;
+
+ private:
+  Connection& impl();
+  const DriverMap& drivers_;
+  std::unique_ptr<Connection> impl_;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_DB_DRIVERS_DRIVER_CONNECTION_H_

@@ -1,0 +1,271 @@
+// The window's event handling with calls standing in for the agent's: the
+// start-up order, the first activation, the tray codes and the menu, the
+// timed cycle and the pause box, and what happens to events that arrive
+// while a cycle holds a message box open.
+#include "app/qt/service_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+
+#include "app/qt/qt_message_sink.h"
+#include "app/qt/tray_codes.h"
+#include "tests/qt/window_fixture.h"
+
+namespace agent {
+namespace {
+
+using testing::ScriptedCalls;
+using testing::SetClock;
+
+constexpr long long kFiftyMinutes = 50 * 60;
+
+// Lets the event loop run for ms milliseconds (timers fire meanwhile).
+void runEventLoopFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::ensureApplication(); }
+
+  // A loaded window whose first activation has run.
+  std::unique_ptr<ServiceWindow> startedWindow(bool trayAvailable = true) {
+    auto window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,
+                                                  ServiceWindow::Options{trayAvailable});
+    QObject::connect(window.get(), &ServiceWindow::programEnded,
+                     [this](int status) { endings.push_back(status); });
+    window->load();
+    EXPECT_TRUE(testing::processEventsUntil([&] { return calls.activations == 1; }))
+        << "the shown window was never activated";
+    return window;
+  }
+
+  // Makes the next tick due.
+  void passNextRunTime(const ServiceWindow& window) {
+    while (clock.now() <= window.schedule()->nextRunTime()) clock.advance(60);
+  }
+
+  SetClock clock;
+  ScriptedCalls calls;
+  RecordedMessages messages;
+  Journal journal;
+  RegionalSettings regional;
+  std::vector<int> endings;
+};
+
+TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
+  ServiceWindow window(calls, messages, journal, clock, regional, {});
+  EXPECT_EQ(window.windowTitle(), "Services . . .");
+  EXPECT_EQ(window.chk()->text(), "&Pause");
+  window.load();
+  EXPECT_EQ(window.schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
+  EXPECT_TRUE(window.timer1()->isActive());
+  EXPECT_EQ(window.timer1()->interval(), 500);
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_TRUE(window.trayIcon()->isVisible());
+  EXPECT_EQ(window.trayIcon()->toolTip(), "Print File");
+  EXPECT_EQ(calls.csvFolderCalls, 1);
+  EXPECT_EQ(calls.activations, 0) << "the activation comes from the event loop";
+  EXPECT_TRUE(window.lbsb()->text().isEmpty());
+
+  ASSERT_TRUE(testing::processEventsUntil([&] { return calls.activations == 1; }));
+  EXPECT_TRUE(window.isHidden());
+  EXPECT_TRUE(window.isMinimized());
+  EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
+  EXPECT_TRUE(window.lbsb()->text().isEmpty()) << "the first cycle leaves the status line";
+}
+
+TEST_F(WindowTest, TrayCodesRestoreOrOpenTheMenuAndOthersAreIgnoredAndTheMenuActs) {
+  auto window = startedWindow();
+  for (int code : {0, 512, 513, 516, 518, 519, 520, 1024}) {
+    window->dispatchTrayCode(code);
+    EXPECT_TRUE(window->isHidden()) << code;
+    EXPECT_FALSE(window->mPopupSys()->isVisible()) << code;
+  }
+
+  for (int code : {tray_code::kLeftButtonUp, tray_code::kLeftButtonDblClk}) {
+    window->dispatchTrayCode(code);
+    EXPECT_TRUE(window->isVisible()) << code;
+    EXPECT_FALSE(window->isMinimized()) << code;
+    QApplication::processEvents();
+    EXPECT_EQ(calls.activations, 1) << "restoring is no new activation";
+    EXPECT_TRUE(window->isVisible()) << "a restored window stays shown";
+    window->setWindowState(Qt::WindowMinimized);  // minimising hides it again
+    QApplication::processEvents();
+    EXPECT_TRUE(window->isHidden()) << code;
+  }
+
+  // A left click as Qt reports it goes through the same handler.
+  emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+  EXPECT_TRUE(window->isVisible());
+  window->setWindowState(Qt::WindowMinimized);
+  QApplication::processEvents();
+
+  window->dispatchTrayCode(tray_code::kRightButtonUp);
+  EXPECT_TRUE(window->mPopupSys()->isVisible());
+  EXPECT_TRUE(window->isHidden()) << "the menu does not restore the window";
+  QStringList items;
+  for (QAction* action : window->mPopupSys()->actions()) items << action->text();
+  EXPECT_EQ(items, QStringList({"&Pause", "&Restore", "&Exit"}));
+  EXPECT_EQ(window->mPopupSys()->title(), "&SysTray");
+  window->mPopupSys()->close();
+
+  window->mPopRestore()->trigger();
+  EXPECT_TRUE(window->isVisible());
+  window->mPause()->trigger();
+  EXPECT_TRUE(window->chk()->isChecked());
+  window->mPause()->trigger();
+  EXPECT_TRUE(window->chk()->isChecked()) << "nothing unticks it";
+}
+
+TEST_F(WindowTest, DueTickRunsACycleAndStampsTheStatusLine) {
+  auto window = startedWindow();
+  clock.advance(kFiftyMinutes);
+  window->tick();
+  EXPECT_EQ(calls.cycles, 0) << "due only after NextRunTime has passed";
+  clock.advance(1);
+  calls.onCycle = [&] { clock.advance(90); };
+  window->tick();
+  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(window->lbsb()->text().toStdString(),
+            "Idle - " + formatGeneralDate(clock.now(), regional))
+      << "the date and time after the cycle";
+  window->tick();
+  EXPECT_EQ(calls.cycles, 1);
+}
+
+TEST_F(WindowTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
+  auto window = startedWindow();
+  window->chk()->setChecked(true);
+  passNextRunTime(*window);
+  window->tick();
+  EXPECT_EQ(window->lbsb()->text(), "Idle");
+  EXPECT_EQ(calls.cycles, 0);
+  EXPECT_EQ(window->schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
+
+  window->chk()->setChecked(false);
+  window->tick();
+  EXPECT_EQ(calls.cycles, 0) << "unticking starts no cycle";
+  passNextRunTime(*window);
+  window->tick();
+  EXPECT_EQ(calls.cycles, 1);
+}
+
+TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
+  auto window = startedWindow();
+  QtMessageSink boxes;
+  calls.onCycle = [&] { boxes.show("a cycle's message", MessageIcon::Exclamation); };
+  bool bodyRan = false;
+  testing::whenModalBoxOpens([&](QWidget*) {
+    bodyRan = true;
+    EXPECT_TRUE(window->inCycle());
+    clock.advance(2 * 3600);  // the cycle outlasts its interval
+    window->tick();
+    runEventLoopFor(700);  // Timer1 ticks inside the box's event loop
+    emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    window->dispatchTrayCode(tray_code::kLeftButtonDblClk);
+    window->dispatchTrayCode(tray_code::kRightButtonUp);
+    window->mPopRestore()->trigger();
+    window->mPause()->trigger();
+    window->activateAgent();
+    QApplication::processEvents();
+    EXPECT_EQ(calls.cycles, 1) << "no cycle inside a cycle";
+    EXPECT_EQ(calls.activations, 1);
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_FALSE(window->mPopupSys()->isVisible());
+    EXPECT_FALSE(window->chk()->isChecked());
+  });
+  passNextRunTime(*window);
+  window->tick();
+  ASSERT_TRUE(bodyRan);
+  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_FALSE(window->inCycle());
+
+  // The schedule as the cycle's own tick left it: long past, so the first
+  // tick after the cycle runs the next one.
+  calls.onCycle = nullptr;
+  window->tick();
+  EXPECT_EQ(calls.cycles, 2);
+}
+
+TEST_F(WindowTest, TickDuringTheActivationsCycleIsLost) {
+  QtMessageSink boxes;
+  calls.onActivate = [&] { boxes.show("the first cycle's message", MessageIcon::None); };
+  testing::whenModalBoxOpens([&](QWidget*) {
+    clock.advance(kFiftyMinutes + 1);
+    runEventLoopFor(700);
+    EXPECT_EQ(calls.cycles, 0);
+  });
+  auto window = startedWindow();
+  EXPECT_EQ(calls.cycles, 0);
+  EXPECT_FALSE(window->hasEnded());
+}
+
+TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
+  auto window = startedWindow();
+  QtMessageSink boxes;
+  calls.onCycle = [&] { boxes.show("a cycle's message", MessageIcon::Exclamation); };
+  testing::whenModalBoxOpens([&](QWidget*) {
+    window->mPopExit()->trigger();
+    window->close();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->hasEnded());
+    EXPECT_TRUE(endings.empty());
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+  });
+  passNextRunTime(*window);
+  window->tick();
+  EXPECT_TRUE(window->hasEnded());
+  EXPECT_EQ(window->exitStatus(), 0);
+  EXPECT_EQ(endings, std::vector<int>{0});
+  EXPECT_FALSE(window->trayIcon()->isVisible());
+  EXPECT_FALSE(window->timer1()->isActive());
+  EXPECT_EQ(calls.cycles, 1);
+}
+
+TEST_F(WindowTest, ExitOrClosingTheWindowEndsTheProgram) {
+  {
+    auto window = startedWindow();
+    window->mPopExit()->trigger();
+    EXPECT_EQ(endings, std::vector<int>{0});
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+    window->tick();
+    window->dispatchTrayCode(tray_code::kLeftButtonUp);
+    EXPECT_TRUE(window->isHidden()) << "an ended window stays gone";
+  }
+  endings.clear();
+  calls.activations = 0;
+  {
+    auto window = startedWindow();
+    window->dispatchTrayCode(tray_code::kLeftButtonUp);
+    window->close();
+    EXPECT_EQ(endings, std::vector<int>{0});
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+  }
+}
+
+TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
+  auto window = startedWindow(/*trayAvailable=*/false);
+  EXPECT_TRUE(window->isMinimized());
+  EXPECT_TRUE(window->isVisible()) << "a hidden window could not come back";
+  EXPECT_TRUE(std::ranges::any_of(journal.recentLines(), [](const std::string& line) {
+    return line.find("no notification area") != std::string::npos;
+  }));
+  window->mPopRestore()->trigger();
+  EXPECT_FALSE(window->isMinimized());
+}
+
+}  // namespace
+}  // namespace agent

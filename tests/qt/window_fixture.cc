@@ -1,0 +1,55 @@
+// Helpers for the window's tests.
+#include "tests/qt/window_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+#include <QWidget>
+
+namespace agent::testing {
+
+void ensureApplication() {
+  // The test program's main makes the one QApplication.
+  ASSERT_NE(QApplication::instance(), nullptr) << "gui tests run from gui_test_main.cc";
+}
+
+void ScriptedCalls::ensureCsvFolder() {
+  ++csvFolderCalls;
+}
+
+void ScriptedCalls::activate() {
+  ++activations;
+  if (onActivate) onActivate();
+}
+
+void ScriptedCalls::runCycle() {
+  ++cycles;
+  if (onCycle) onCycle();
+}
+
+void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
+  auto* poll = new QTimer(QApplication::instance());
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, body] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    poll->stop();
+    poll->deleteLater();
+    body(box);
+    box->close();
+  });
+  poll->start();
+}
+
+bool processEventsUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(2000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+}  // namespace agent::testing
