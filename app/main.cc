@@ -10,6 +10,7 @@
 #include "app/core/agent.h"
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
+#include "app/core/status.h"
 #include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
@@ -51,7 +52,7 @@ int scramblePassword() {
 int main(int argc, char** argv) {
   CLI::App app{"Upload agent: keeps the portal's database in step with the local one."};
   std::string home;
-  bool once = false, headless = false, scramble = false;
+  bool once = false, headless = false, scramble = false, status = false;
   app.add_option("--home", home,
                  "program folder (default: UPLOAD_AGENT_HOME, else the "
                  "executable's folder)");
@@ -59,11 +60,14 @@ int main(int argc, char** argv) {
   app.add_flag("--headless", headless, "run the 50-minute schedule without a window");
   app.add_flag("--scramble-password", scramble,
                "read a password from standard input and print its PASSWORD value");
+  app.add_flag("--status", status,
+               "print whether the agent runs, its next cycle and the last cycles");
   CLI11_PARSE(app, argc, argv);
 
   if (scramble) return scramblePassword();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
+  if (status) return agent::printStatus(folder, std::cout);
   try {
     agent::SystemClock clock;
     agent::PlatformConfig config = agent::PlatformConfig::load(folder);

@@ -4,13 +4,14 @@
 
 #include <fmt/format.h>
 
+#include "cycle/cycle_summary.h"
 #include "db/error.h"
 
 namespace agent {
 
 namespace {
 
-void runStage(CycleContext& ctx, const Stage& stage) {
+void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   if (!stageApplies(stage, ctx.univCode)) {
     ctx.journal.info(fmt::format("stage {}: not for institution \"{}\"", stage.name, ctx.univCode));
     return;
@@ -19,15 +20,13 @@ void runStage(CycleContext& ctx, const Stage& stage) {
   std::size_t rows = stage.run(ctx);
   std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
   ctx.journal.info(fmt::format("stage {}: {} rows, {:.2f} s", stage.name, rows, seconds.count()));
+  summary.addStage(stage.name, rows);
 }
 
-void runSteps(CycleContext& ctx, StageList stages) {
-  ctx.remote.execute("update control set flastupdstarttime = '" +
-                     cycleStamp(ctx.clock.now(), ctx.config.regional) +
-                     "', flastupdendtime = null");
-  for (const Stage& stage : stages) runStage(ctx, stage);
-  ctx.remote.execute("update control set flastupdendtime = '" +
-                     cycleStamp(ctx.clock.now(), ctx.config.regional) + "'");
+void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary) {
+  ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
+  for (const Stage& stage : stages) runStage(ctx, stage, summary);
+  ctx.remote.execute(endStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
 }
 
 }  // namespace
@@ -36,9 +35,10 @@ std::string cycleStamp(const DateTime& dt, const RegionalSettings& regional) {
   return formatDateTime(dt, "dd/MM/yyyy hh:mm:ss tt", regional);
 }
 
-bool runUploadCycle(CycleContext& ctx, StageList stages) {
+// The cycle inside its error handler; true when the end stamp was written.
+static bool runStamped(CycleContext& ctx, StageList stages, CycleSummary& summary) {
   try {
-    runSteps(ctx, stages);
+    runSteps(ctx, stages, summary);
     ctx.journal.info("cycle end: stamped");
     return true;
   } catch (const CycleAbort& abort) {
@@ -60,6 +60,21 @@ bool runUploadCycle(CycleContext& ctx, StageList stages) {
     ctx.messages.show(std::string(e.what()) + " 51", MessageIcon::Exclamation);
   }
   return false;
+}
+
+std::string startStampStatement(const std::string& stamp) {
+  return "update control set flastupdstarttime = '" + stamp + "', flastupdendtime = null";
+}
+
+std::string endStampStatement(const std::string& stamp) {
+  return "update control set flastupdendtime = '" + stamp + "'";
+}
+
+bool runUploadCycle(CycleContext& ctx, StageList stages) {
+  CycleSummary summary(ctx.journal);
+  bool stamped = runStamped(ctx, stages, summary);
+  ctx.journal.info(summary.line(stamped));
+  return stamped;
 }
 
 }  // namespace agent

@@ -17,6 +17,11 @@ namespace agent {
 // separators.
 std::string cycleStamp(const DateTime& dt, const RegionalSettings& regional);
 
+// The remote statements that stamp a cycle's start (clearing the end) and
+// its end in the portal's control table.
+std::string startStampStatement(const std::string& stamp);
+std::string endStampStatement(const std::string& stamp);
+
 // Runs the cycle's statements and stages on ctx (whose connections already
 // recover from leftover objects). Never throws an AgentError; returns true
 // when the end stamp was written.

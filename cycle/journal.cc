@@ -30,9 +30,22 @@ void Journal::info(const std::string& line) {
 }
 void Journal::warning(const std::string& line) {
   write("WARN ", line);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++warnings_;
 }
 void Journal::error(const std::string& line) {
   write("ERROR ", line);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++errors_;
+}
+
+std::size_t Journal::warningCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return warnings_;
+}
+std::size_t Journal::errorCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return errors_;
 }
 
 void Journal::write(const char* level, const std::string& line) {

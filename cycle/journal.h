@@ -37,11 +37,18 @@ class Journal {
   std::vector<std::string> recentLines() const;
   static constexpr std::size_t kKeptLines = 2000;
 
+  // Warning and error lines written since the journal was made; a cycle's
+  // summary counts its own by the difference.
+  std::size_t warningCount() const;
+  std::size_t errorCount() const;
+
  private:
   void write(const char* level, const std::string& line);
   std::shared_ptr<spdlog::logger> file_;
   mutable std::mutex mutex_;
   std::deque<std::string> recent_;
+  std::size_t warnings_ = 0;
+  std::size_t errors_ = 0;
 };
 
 }  // namespace agent

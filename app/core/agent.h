@@ -48,6 +48,7 @@ class Agent {
   const std::filesystem::path& home() const { return home_; }
   const PlatformConfig& config() const { return config_; }
   const std::string& univCode() const { return univCode_; }
+  Journal& journal() const { return journal_; }
 
  private:
   // Chooses the remote account and opens a fresh remote connection; a

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/core/agent_state.h"
 #include "app/core/schedule.h"
 #include "base/errors.h"
 
@@ -30,11 +31,21 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 std::chrono::milliseconds tickInterval) {
   try {
     Schedule schedule(clock, intervalSeconds);
+    // For --status: this process and its next cycle, after every cycle.
+    AgentStateFile state(agent.home());
+    auto noteNextCycle = [&] {
+      std::string error = state.update(schedule.nextRunTime());
+      if (!error.empty()) agent.journal().warning(error);
+    };
     agent.ensureCsvFolder();
     agent.activate();
+    noteNextCycle();
     while (!stop.load()) {
       std::this_thread::sleep_for(tickInterval);
-      if (schedule.tick()) agent.runCycle();
+      if (schedule.tick()) {
+        agent.runCycle();
+        noteNextCycle();
+      }
     }
     return 0;
   } catch (const ProgramEnd& end) {

@@ -1,0 +1,58 @@
+// The running agent's state file, agent.state in the program folder: its
+// process id and the time of its next cycle, for `upload-agent --status`.
+// The file is replaced whole (written beside, then renamed), so a reader
+// never sees half of it; the agent removes it when it ends.
+#ifndef AGENT_APP_CORE_AGENT_STATE_H_
+#define AGENT_APP_CORE_AGENT_STATE_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "base/date_time.h"
+
+namespace agent {
+
+inline constexpr const char* kAgentStateFileName = "agent.state";
+
+struct AgentState {
+  long long pid = 0;
+  DateTime nextCycle;
+};
+
+// "pid=<n>" and "next_cycle=yyyy-mm-dd hh:mm:ss", one a line.
+std::string formatAgentState(const AgentState& state);
+// The state in text, or nullopt when a line is missing or malformed.
+std::optional<AgentState> parseAgentState(const std::string& text);
+
+// Reads <home>/agent.state; nullopt when it is missing or unreadable.
+std::optional<AgentState> readAgentState(const std::filesystem::path& home);
+
+// yyyy-mm-dd hh:mm:ss, the journal's own form.
+std::string isoDateTime(const DateTime& dt);
+
+// Whether a process with this id exists (signal 0).
+bool processAlive(long long pid);
+
+// The state file of this process: written by update(), removed by the
+// destructor. A failed write goes to the journal of the caller, never
+// stops the agent (the file is only for --status).
+class AgentStateFile {
+ public:
+  explicit AgentStateFile(std::filesystem::path home);
+  ~AgentStateFile();
+  AgentStateFile(const AgentStateFile&) = delete;
+  AgentStateFile& operator=(const AgentStateFile&) = delete;
+
+  // Replaces the file with this process's id and nextCycle. Returns an
+  // error text, empty on success.
+  std::string update(const DateTime& nextCycle);
+
+ private:
+  std::filesystem::path path_;
+  bool written_ = false;
+};
+
+}  // namespace agent
+
+#endif  // AGENT_APP_CORE_AGENT_STATE_H_

@@ -1,0 +1,179 @@
+// What an administrator reads without opening the journal: each cycle's
+// summary line, the state file of the running agent, and --status, which
+// puts the two together.
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/core/agent.h"
+#include "app/core/agent_state.h"
+#include "app/core/headless.h"
+#include "app/core/status.h"
+#include "tests/support/local_database.h"
+#include "tests/support/program_folder.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using testing::LocalTestDatabase;
+using testing::RemoteTestDatabase;
+using testing::TempDir;
+using testing::writeFile;
+
+class SilentMessages : public MessageSink {
+ public:
+  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
+class SummaryTest : public ::testing::Test {
+ protected:
+  SummaryTest()
+      : local_("summary", /*withSchema=*/false),
+        remote_("summary"),
+        home_(local_, remote_, "P001") {
+    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
+    local_.execute("insert into control values ('P001', NULL)");
+  }
+  std::string lastLine() {
+    std::vector<std::string> lines = journal_.recentLines();
+    return lines.empty() ? "" : lines.back();
+  }
+
+  LocalTestDatabase local_;
+  RemoteTestDatabase remote_;
+  testing::ProgramFolder home_;
+  SilentMessages messages_;
+  Journal journal_;
+  SystemClock clock_;
+};
+
+std::size_t sendsThree(CycleContext&) {
+  return 3;
+}
+std::size_t warnsAndSendsTwo(CycleContext& ctx) {
+  ctx.journal.warning("a row left out");
+  return 2;
+}
+std::size_t fails(CycleContext& ctx) {
+  ctx.remote.execute("select * from no_such_table");
+  return 5;
+}
+
+TEST_F(SummaryTest, EveryCycleEndsWithOneSummaryLine) {
+  Agent agent(home_.path(), messages_, journal_, clock_);
+  agent.connectLocal();
+  // Warnings before the cycle are not the cycle's.
+  journal_.warning("an older warning");
+  std::vector<Stage> stages = {{"masters", sendsThree},
+                               {"receipt download", sendsThree, StageGate::Download},
+                               {"rechead, recdetl and recmode", warnsAndSendsTwo}};
+  ASSERT_TRUE(agent.runCycle(stages));
+  std::string line = lastLine();
+  EXPECT_EQ(line.rfind("INFO cycle summary: stamped, 5 rows sent in ", 0), 0u) << line;
+  EXPECT_NE(line.find(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
+            std::string::npos)
+      << line;
+
+  // A cycle that ends early counts only the stages that ended, and its error.
+  std::vector<Stage> failing = {{"masters", sendsThree}, {"studfee", fails}};
+  ASSERT_FALSE(agent.runCycle(failing));
+  line = lastLine();
+  EXPECT_EQ(line.rfind("INFO cycle summary: ended early, 3 rows sent in ", 0), 0u) << line;
+  EXPECT_NE(line.find("(masters 3), 0 warnings, 1 error"), std::string::npos) << line;
+}
+
+TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {
+  TempDir dir("status");
+  auto summary = [](int minute, const char* text) {
+    return "2026-12-07 01:" + std::string(minute < 10 ? "0" : "") + std::to_string(minute) +
+           ":00 INFO cycle summary: " + text + "\n";
+  };
+  writeFile(dir / "agent.2.log", summary(0, "oldest") + "2026-12-07 01:00:01 INFO cycle start\n");
+  writeFile(dir / "agent.1.log", summary(10, "second") +
+                                     "2026-12-07 01:11:00 WARN message: cycle summary: fake\n" +
+                                     summary(20, "third"));
+  writeFile(dir / "agent.log",
+            "2026-12-07 01:30:00 INFO stage college: 1 rows\r\n" + summary(40, "newest"));
+  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 3),
+            (std::vector<std::string>{"2026-12-07 01:10:00  second", "2026-12-07 01:20:00  third",
+                                      "2026-12-07 01:40:00  newest"}));
+  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 10).size(), 4u);
+  EXPECT_TRUE(lastCycleSummaries(dir / "none.log", 3).empty());
+}
+
+TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
+  TempDir home("state");
+  EXPECT_FALSE(parseAgentState("pid=12\n").has_value());
+  EXPECT_FALSE(parseAgentState("pid=x\nnext_cycle=2026-12-07 01:50:00\n").has_value());
+  {
+    AgentStateFile file(home.path());
+    EXPECT_EQ(file.update({2026, 12, 7, 1, 50, 0}), "");
+    EXPECT_EQ(file.update({2026, 12, 7, 2, 40, 0}), "");
+    std::optional<AgentState> state = readAgentState(home.path());
+    ASSERT_TRUE(state.has_value());
+    EXPECT_EQ(state->pid, static_cast<long long>(::getpid()));
+    EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:40:00");
+    EXPECT_FALSE(std::filesystem::exists(home / "agent.state.new"));
+    std::ostringstream out;
+    EXPECT_EQ(printStatus(home.path(), out), 0);
+    EXPECT_NE(out.str().find("agent: running as process " + std::to_string(::getpid()) +
+                             ", next cycle at 2026-12-07 02:40:00"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("last cycles: none"), std::string::npos) << out.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
+
+  // A file left by a process that has ended (a killed agent) is told apart
+  // from a running agent; a file of another running agent is not removed.
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  writeFile(home / "agent.state",
+            formatAgentState({static_cast<long long>(child), {2026, 12, 7, 1, 50, 0}}));
+  std::ostringstream out;
+  printStatus(home.path(), out);
+  EXPECT_NE(out.str().find("not running (agent.state is left from process " +
+                           std::to_string(child) + ", which has ended)"),
+            std::string::npos)
+      << out.str();
+  {
+    AgentStateFile mine(home.path());
+    writeFile(home / "agent.state", formatAgentState({1, {2026, 12, 7, 1, 50, 0}}));
+  }
+  EXPECT_TRUE(std::filesystem::exists(home / "agent.state"));
+}
+
+TEST_F(SummaryTest, HeadlessAgentKeepsItsStateFileWhileItRuns) {
+  Agent agent(home_.path(), messages_, journal_, clock_);
+  std::atomic<bool> stop{false};
+  int status = -1;
+  std::thread runner([&] {
+    status = runHeadless(agent, messages_, clock_, stop, 3600, std::chrono::milliseconds(20));
+  });
+  std::optional<AgentState> state;
+  for (int i = 0; i < 1500 && !state; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    state = readAgentState(home_.path());
+  }
+  stop = true;
+  runner.join();
+  ASSERT_TRUE(state.has_value()) << "no agent.state within 30 s";
+  EXPECT_EQ(state->pid, static_cast<long long>(::getpid()));
+  EXPECT_EQ(status, 0);
+  // The next cycle is an hour after start-up, give or take the cycle.
+  DateTime now = clock_.now();
+  EXPECT_GT(state->nextCycle, now);
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "agent.state"));
+  // The start-up cycle (ending early: the local database has no tables to
+  // export) wrote its summary.
+  EXPECT_EQ(testing::journalLinesWith(journal_, "cycle summary: ended early"), 1u);
+}
+
+}  // namespace
+}  // namespace agent
