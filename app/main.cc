@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/core/agent.h"
+#include "app/core/config_check.h"
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
@@ -52,7 +53,7 @@ int scramblePassword() {
 int main(int argc, char** argv) {
   CLI::App app{"Upload agent: keeps the portal's database in step with the local one."};
   std::string home;
-  bool once = false, headless = false, scramble = false, status = false;
+  bool once = false, headless = false, scramble = false, check = false, status = false;
   app.add_option("--home", home,
                  "program folder (default: UPLOAD_AGENT_HOME, else the "
                  "executable's folder)");
@@ -60,6 +61,9 @@ int main(int argc, char** argv) {
   app.add_flag("--headless", headless, "run the 50-minute schedule without a window");
   app.add_flag("--scramble-password", scramble,
                "read a password from standard input and print its PASSWORD value");
+  app.add_flag("--check", check,
+               "check the settings and both connections (writes nothing); 0 when a cycle "
+               "could run");
   app.add_flag("--status", status,
                "print whether the agent runs, its next cycle and the last cycles");
   CLI11_PARSE(app, argc, argv);
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
   if (scramble) return scramblePassword();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
+  if (check) return agent::printCheck(agent::checkConfiguration(folder), std::cout);
   if (status) return agent::printStatus(folder, std::cout);
   try {
     agent::SystemClock clock;

@@ -137,13 +137,21 @@ void writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPaym
   transaction.commit();
 }
 
+}  // namespace
+
+std::string markTakenStatement(const std::string& recNo, const std::string& orderId) {
+  return "update rzp_paymentgateway set frecno = " + remoteLiteral(recNo) +
+         ", fdownloaddate = now() where forderid = " + remoteLiteral(orderId);
+}
+
+namespace {
+
 // Marks the payment taken on the portal. The local receipt is committed by
 // then, so a failure here leaves a booked payment that the portal still
 // shows as pending: the journal names it for an administrator.
 void markTaken(CycleContext& ctx, const std::string& recNo, const std::string& orderId) {
   try {
-    ctx.remote.execute("update rzp_paymentgateway set frecno = " + remoteLiteral(recNo) +
-                       ", fdownloaddate = now() where forderid = " + remoteLiteral(orderId));
+    ctx.remote.execute(markTakenStatement(recNo, orderId));
   } catch (const std::exception& e) {
     ctx.journal.error("gateway payment with order id '" + orderId + "' is booked as receipt " +
                       recNo + " but could not be marked taken on the portal (" + e.what() +

@@ -6,6 +6,7 @@
 #define AGENT_PAYMENTS_PAYMENT_POSTING_H_
 
 #include <cstddef>
+#include <string>
 
 #include "cycle/cycle_context.h"
 
@@ -22,6 +23,10 @@ inline constexpr const char* kDuplicateReceiptNumberMessage = "Duplicate Rec. No
 // and is thrown on. When no receipt number can be issued, shows
 // kDuplicateReceiptNumberMessage and throws CycleAbort.
 std::size_t postGatewayPayments(CycleContext& ctx);
+
+// The remote statement that marks a booked payment taken: its receipt
+// number and the portal's time, by order id.
+std::string markTakenStatement(const std::string& recNo, const std::string& orderId);
 
 }  // namespace agent
 

@@ -6,6 +6,7 @@
 // cycle's file. The temporary tables stay with the local connection; the
 // next cycle meets them, and the connection's leftover recovery drops them.
 #include "cycle/gates.h"
+#include "upload/mirror_catalog.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
@@ -70,6 +71,10 @@ const MirrorSpec& studfeeSpec() {
 }
 
 }  // namespace
+
+std::span<const MirrorSpec> feeBalanceSpecs() {
+  return {&studfeeSpec(), 1};
+}
 
 std::size_t uploadFeeBalances(CycleContext& ctx) {
   ctx.local.execute(kFeeRows);

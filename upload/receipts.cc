@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
+#include "upload/mirror_catalog.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
@@ -227,6 +228,10 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable
 }
 
 }  // namespace
+
+std::span<const MirrorSpec> receiptSpecs() {
+  return specs();
+}
 
 std::size_t uploadReceipts(CycleContext& ctx) {
   ctx.local.execute(kReceiptRows);

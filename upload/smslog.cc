@@ -14,6 +14,7 @@
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
+#include "upload/mirror_catalog.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
@@ -76,6 +77,10 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
 }
 
 }  // namespace
+
+std::span<const MirrorSpec> smsLogSpecs() {
+  return {&smslogSpec(), 1};
+}
 
 std::size_t uploadSmsLog(CycleContext& ctx) {
   ctx.local.execute(kDueMessages);

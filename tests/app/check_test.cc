@@ -1,0 +1,226 @@
+// upload-agent --check on real program folders: the local database on the
+// embedded engine, the portal's database on the test MariaDB server. What
+// a new office gets wrong (a missing column, a wrong password, an account
+// for another institution, separators, code page, certificate files) must
+// fail with the line that names it, and the check must write nothing.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "app/core/config_check.h"
+#include "cycle/cycle.h"
+#include "payments/payment_posting.h"
+#include "tests/support/local_database.h"
+#include "tests/support/program_folder.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using testing::LocalTestDatabase;
+using testing::RemoteTestDatabase;
+using testing::TempDir;
+using testing::writeFile;
+
+// Every file and folder under root with its size and modification time.
+// The embedded engine's -shm file is left out: it is the write-ahead log's
+// shared-memory index, which every reader of the database maps and stamps;
+// the database and its log are compared.
+std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.path().string().ends_with("-shm")) continue;
+    std::string what = entry.is_directory() ? "dir" : std::to_string(entry.file_size());
+    what += "@" + std::to_string(entry.last_write_time().time_since_epoch().count());
+    files[entry.path().string()] = what;
+  }
+  return files;
+}
+
+class CheckTest : public ::testing::Test {
+ protected:
+  CheckTest()
+      : local_("check", /*withSchema=*/false), remote_("check"), home_(local_, remote_, "P001") {
+    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
+    local_.execute("insert into control values ('P001', NULL)");
+  }
+
+  std::vector<CheckLine> check() { return checkConfiguration(home_.path()); }
+
+  // The lines that failed, as "subject: detail".
+  std::vector<std::string> failures() {
+    std::vector<std::string> out;
+    for (const CheckLine& line : check()) {
+      if (line.result == CheckLine::Result::Failed)
+        out.push_back(line.subject + ": " + line.detail);
+    }
+    return out;
+  }
+  static bool anyHas(const std::vector<std::string>& lines, const std::string& text) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
+
+  LocalTestDatabase local_;
+  RemoteTestDatabase remote_;
+  testing::ProgramFolder home_;
+};
+
+TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
+  const auto localBefore = snapshot(local_.serverFolder());
+  const auto homeBefore = snapshot(home_.path());
+  const std::string tablesBefore = remote_.scalar(
+      "select group_concat(table_name order by table_name) from information_schema.tables "
+      "where table_schema = database()");
+
+  // The program itself, as an administrator runs it.
+  const std::string command = std::string(AGENT_BINARY_DIR) + "/bin/upload-agent --check --home '" +
+                              home_.path().string() + "' 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  int status = ::pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
+  EXPECT_NE(out.find("OK      local control row: institution \"P001\""), std::string::npos) << out;
+  EXPECT_NE(out.find("OK      portal table rzp_paymentgateway"), std::string::npos) << out;
+  EXPECT_NE(out.find("A cycle could run."), std::string::npos) << out;
+
+  // No CSV folder, no journal, no other file; the local database untouched;
+  // on the portal no stamp and no staging table.
+  EXPECT_EQ(snapshot(home_.path()), homeBefore);
+  EXPECT_EQ(snapshot(local_.serverFolder()), localBefore);
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "CSV"));
+  EXPECT_FALSE(std::filesystem::exists(home_.path() / "log"));
+  EXPECT_EQ(remote_.scalar("select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
+                           "ifnull(flastupdendtime, 'NULL')) from control"),
+            "NULL / NULL");
+  EXPECT_EQ(remote_.scalar("select group_concat(table_name order by table_name) from "
+                           "information_schema.tables where table_schema = database()"),
+            tablesBefore);
+}
+
+TEST_F(CheckTest, MissingPortalTablesAndColumnsAreNamed) {
+  remote_.execute("alter table rechead drop column fnettotal");
+  remote_.execute("alter table studfee drop column fdeleted");
+  remote_.execute("drop table masuser");
+  remote_.execute("alter table rzp_paymentgateway drop column fdownloaddate");
+  std::vector<std::string> failed = failures();
+  EXPECT_EQ(failed.size(), 4u) << ::testing::PrintToString(failed);
+  EXPECT_TRUE(anyHas(failed, "portal table rechead: lacks column(s) fnettotal")) << failed[0];
+  EXPECT_TRUE(anyHas(failed, "portal table studfee: lacks column(s) fdeleted"));
+  EXPECT_TRUE(anyHas(failed, "portal table masuser: missing"));
+  EXPECT_TRUE(anyHas(failed, "portal table rzp_paymentgateway: lacks column(s) fdownloaddate"));
+  EXPECT_EQ(printCheck(check(), std::cout), 1);
+}
+
+TEST_F(CheckTest, PaymentTablesAreCheckedOnlyForInstitutionsThatWriteThem) {
+  remote_.execute("drop table rzp_paymentgateway");
+  EXPECT_TRUE(anyHas(failures(), "portal table rzp_paymentgateway: missing"));
+  // P019 takes the portal's receipts instead: it never marks gateway rows.
+  local_.execute("update control set funivcode = 'P019'");
+  home_.write("remote-accounts.ini", remote_.accountSection("P019"));
+  EXPECT_TRUE(failures().empty()) << ::testing::PrintToString(failures());
+}
+
+TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
+  // An account section for another institution (and a section the agent
+  // does not know, which is only a warning).
+  home_.write("remote-accounts.ini", remote_.accountSection("P002") + "\n[X9]\nuser = u\n");
+  std::vector<CheckLine> lines = check();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const CheckLine& l) {
+    return l.result == CheckLine::Result::Warning && l.detail.find("X9") != std::string::npos;
+  }));
+  EXPECT_TRUE(anyHas(failures(), "portal account: institution \"P001\" has no section [P001]"))
+      << ::testing::PrintToString(failures());
+
+  // The right section with a wrong password: the driver's refusal.
+  std::string section = remote_.accountSection("P001");
+  std::size_t pw = section.find("password");
+  ASSERT_NE(pw, std::string::npos);
+  section.insert(section.find('\n', pw), "-wrong");
+  home_.write("remote-accounts.ini", section);
+  EXPECT_TRUE(anyHas(failures(), "portal connection: error"))
+      << ::testing::PrintToString(failures());
+
+  // A wrong local password stops the check before the portal.
+  home_.write("remote-accounts.ini", remote_.accountSection("P001"));
+  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
+  std::vector<std::string> failed = failures();
+  EXPECT_TRUE(anyHas(failed, "local connection: error")) << ::testing::PrintToString(failed);
+  EXPECT_TRUE(anyHas(failed, "portal: not checked"));
+
+  // No settings file at all.
+  std::filesystem::remove(home_.path() / "Ostrel.INI");
+  EXPECT_TRUE(anyHas(failures(), "Ostrel.INI: ")) << ::testing::PrintToString(failures());
+}
+
+TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
+  const std::string drivers =
+      "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
+  home_.write("platform.ini", drivers + "[regional]\ndecimal_separator = ,\ndate_separator = |\n");
+  std::vector<std::string> failed = failures();
+  ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
+  EXPECT_NE(failed[0].find("decimal_separator = \",\""), std::string::npos) << failed[0];
+  EXPECT_NE(failed[0].find("date_separator = \"|\""), std::string::npos) << failed[0];
+
+  // UTF-8 files into the portal's latin1 tables would garble every accent.
+  home_.write("platform.ini", drivers + "[export]\ncode_page = utf-8\n");
+  EXPECT_TRUE(anyHas(failures(),
+                     "code page: the export writes utf-8 but control (latin1), college (latin1)"))
+      << ::testing::PrintToString(failures());
+
+  // A certificate file the settings name must be there.
+  TempDir certs("certs");
+  writeFile(certs / "ca.pem", "not checked for content");
+  home_.write("platform.ini", drivers + "[remote]\nssl_ca = " + (certs / "ca.pem").string() +
+                                  "\nssl_key = missing-key.pem\nssl_mode = required\n");
+  failed = failures();
+  ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
+  EXPECT_NE(failed[0].find("ssl_key"), std::string::npos) << failed[0];
+  EXPECT_NE(failed[0].find("missing-key.pem"), std::string::npos) << failed[0];
+
+  // The portal's driver name mapped to a driver nobody registered.
+  home_.write("platform.ini",
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = "
+              "odbc:No Such Driver\n");
+  EXPECT_TRUE(anyHas(failures(), "no ODBC driver \"No Such Driver\" is registered"));
+}
+
+TEST(RemoteColumnsTest, ComeFromTheStagesOwnStatements) {
+  RemoteColumns merge = columnsOfUpdate(
+      "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fdeleted = 'M' where "
+      "x1.fdegree = x2.fdegree and x1.fadmno = x2.fadmno");
+  EXPECT_EQ(merge.table, "studfee");
+  EXPECT_EQ(merge.columns, (std::vector<std::string>{"ffee", "fdeleted", "fdegree", "fadmno"}));
+  // A literal holding a comma or " where " does not split the statement.
+  RemoteColumns mark = columnsOfUpdate(markTakenStatement("R, 1 where x", "O1"));
+  EXPECT_EQ(mark.table, "rzp_paymentgateway");
+  EXPECT_EQ(mark.columns, (std::vector<std::string>{"frecno", "fdownloaddate", "forderid"}));
+  EXPECT_TRUE(columnsOfUpdate("select * from control").table.empty());
+
+  std::vector<RemoteColumns> all = remoteColumnsWritten();
+  auto find = [&](const std::string& table) {
+    return std::find_if(all.begin(), all.end(),
+                        [&](const RemoteColumns& c) { return c.table == table; });
+  };
+  ASSERT_NE(find("control"), all.end());
+  EXPECT_EQ(find("control")->columns,
+            (std::vector<std::string>{"flastupdstarttime", "flastupdendtime"}));
+  ASSERT_NE(find("smslog"), all.end());
+  EXPECT_EQ(find("smslog")->columns.size(), 11u);
+  ASSERT_NE(find("rzp_paymentgateway"), all.end());
+  EXPECT_EQ(find("rzp_paymentgateway")->gate, StageGate::PostingUnlessDownload);
+  EXPECT_EQ(find("recmode")->gate, StageGate::Always);
+}
+
+}  // namespace
+}  // namespace agent
