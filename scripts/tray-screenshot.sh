@@ -132,6 +132,17 @@ wait_for_line 'cycle end' 120 >/dev/null || fail "the first cycle did not end (j
 stamp="$(wait_for_line 'status line: Idle - ' $((INTERVAL + 120)))" ||
   fail "no timed cycle stamped the status line (journal: $log)"
 say "${stamp#*INFO }"
+# --status sees the running tray program and its cycles' summaries.
+status=""
+for _ in $(seq 50); do
+  status="$("$AGENT" --status --home "$HOME_DIR" 2>&1 || true)"
+  echo "$status" | grep -q "agent: running as process $agent_pid, next cycle at " && break
+  sleep 0.1
+done
+echo "$status" | grep -q "agent: running as process $agent_pid, next cycle at " ||
+  fail "--status does not see the running agent: $status"
+echo "$status" | grep -q "  [0-9-]* [0-9:]*  stamped, " ||
+  fail "--status shows no stamped cycle: $status"
 if xdotool search --onlyvisible --name '^Services \. \. \.$' >/dev/null 2>&1; then
   fail "the window is shown before the click: it should live in the tray"
 fi

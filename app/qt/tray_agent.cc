@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <exception>
 #include <optional>
 
 #include "app/core/agent.h"
+#include "app/core/agent_state.h"
 #include "app/qt/agent_calls.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
@@ -62,6 +64,21 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
   if (window.hasEnded()) return window.exitStatus();
+
+  // For --status: this process and the schedule's next cycle, rewritten
+  // when the schedule moves on (checked between events, so never during a
+  // cycle; the file is removed when the program ends).
+  AgentStateFile state(home);
+  std::optional<DateTime> noted;
+  QTimer stateTimer;
+  QObject::connect(&stateTimer, &QTimer::timeout, [&] {
+    const Schedule* schedule = window.schedule();
+    if (!schedule || noted == schedule->nextRunTime()) return;
+    noted = schedule->nextRunTime();
+    std::string error = state.update(*noted);
+    if (!error.empty()) journal->warning(error);
+  });
+  stateTimer.start(1000);
   return app.exec();
 }
 
