@@ -25,12 +25,16 @@ struct Packet {
   std::string payload;
 };
 
-// Waits up to 5 s for data; false on end of stream, error or time-out.
-bool readExactly(int fd, char* out, std::size_t size) {
+// Waits for data while the server runs (at most 5 s between pieces); false
+// on end of stream, error, time-out or stop.
+bool readExactly(int fd, char* out, std::size_t size, const std::atomic<bool>& stop) {
   std::size_t got = 0;
   while (got < size) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 5000) <= 0) return false;
+    int waited = 0;
+    int ready = 0;
+    while (!stop && waited < 5000 && (ready = poll(&p, 1, 50)) == 0) waited += 50;
+    if (ready <= 0) return false;
     ssize_t n = ::recv(fd, out + got, size - got, 0);
     if (n <= 0) return false;
     got += static_cast<std::size_t>(n);
@@ -38,13 +42,13 @@ bool readExactly(int fd, char* out, std::size_t size) {
   return true;
 }
 
-bool readPacket(int fd, Packet* packet, std::string* log) {
+bool readPacket(int fd, Packet* packet, std::string* log, const std::atomic<bool>& stop) {
   unsigned char header[4];
-  if (!readExactly(fd, reinterpret_cast<char*>(header), 4)) return false;
+  if (!readExactly(fd, reinterpret_cast<char*>(header), 4, stop)) return false;
   std::size_t length = header[0] | (header[1] << 8) | (header[2] << 16);
   packet->sequence = header[3];
   packet->payload.assign(length, '\0');
-  if (length > 0 && !readExactly(fd, packet->payload.data(), length)) return false;
+  if (length > 0 && !readExactly(fd, packet->payload.data(), length, stop)) return false;
   log->append(reinterpret_cast<char*>(header), 4);
   log->append(packet->payload);
   return true;
@@ -150,13 +154,13 @@ void HostilePortal::session(int fd) {
   };
   writePacket(fd, 0, handshake());
   Packet packet;
-  if (!readPacket(fd, &packet, &log)) return keep();
+  if (!readPacket(fd, &packet, &log, stop_)) return keep();
   keep();
   if (mode_ == Mode::ClearPasswordSwitch) {
     // Auth switch request: the client should answer with its password in
     // clear, which it must refuse on a link without TLS.
     writePacket(fd, packet.sequence + 1, std::string("\xFE") + "mysql_clear_password" + '\0');
-    while (readPacket(fd, &packet, &log)) {
+    while (readPacket(fd, &packet, &log, stop_)) {
       keep();
       writePacket(fd, packet.sequence + 1, ok());
     }
@@ -164,7 +168,7 @@ void HostilePortal::session(int fd) {
   }
   writePacket(fd, packet.sequence + 1, ok());
   keep();
-  while (!stop_ && readPacket(fd, &packet, &log)) {
+  while (!stop_ && readPacket(fd, &packet, &log, stop_)) {
     keep();
     if (packet.payload.empty()) break;
     char command = packet.payload[0];
@@ -195,7 +199,7 @@ void HostilePortal::session(int fd) {
     writePacket(fd, 1, "\xFB" + file);
     // The client sends the file in packets and ends with an empty one.
     std::uint8_t sequence = 2;
-    while (readPacket(fd, &packet, &log)) {
+    while (readPacket(fd, &packet, &log, stop_)) {
       sequence = packet.sequence + 1;
       if (packet.payload.empty()) break;
       std::lock_guard<std::mutex> lock(mutex_);
