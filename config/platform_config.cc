@@ -1,5 +1,7 @@
 #include "config/platform_config.h"
 
+#include <charconv>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "config/profile.h"
@@ -16,6 +18,50 @@ DriverTarget DriverMap::resolve(const std::string& driverName) const {
   return DriverTarget{DriverTarget::Kind::Odbc, driverName};
 }
 
+namespace {
+
+[[noreturn]] void badValue(const std::filesystem::path& file, const std::string& section,
+                           const std::string& key, const std::string& value,
+                           const std::string& expected) {
+  throw AgentError(error_number::kGenericFailure, file.string() + ": [" + section + "] " + key +
+                                                      " = " + value + ": expected " + expected);
+}
+
+int readSeconds(const Profile& ini, const std::filesystem::path& file, const char* key,
+                int fallback) {
+  std::string text = trim(ini.get("remote", key, std::to_string(fallback)));
+  int seconds = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (ec != std::errc() || end != text.data() + text.size() || seconds <= 0 || seconds > 86400) {
+    badValue(file, "remote", key, text, "a number of seconds from 1 to 86400");
+  }
+  return seconds;
+}
+
+}  // namespace
+
+RemoteLink overrideLink(const RemoteLink& defaults, const std::string& tls,
+                        const std::string& tlsCa, const std::string& where,
+                        const std::filesystem::path& home) {
+  RemoteLink link = defaults;
+  if (!trim(tls).empty()) {
+    std::optional<TlsMode> mode = parseTlsMode(tls);
+    if (!mode) {
+      throw AgentError(
+          error_number::kGenericFailure,
+          where + " tls = " + tls + ": expected off, required, verify-ca or verify-identity");
+    }
+    link.tls = *mode;
+  }
+  std::filesystem::path ca = trim(tlsCa);
+  if (!ca.empty()) link.tlsCa = ca.is_absolute() ? ca : home / ca;
+  if (link.tls == TlsMode::VerifyCa && link.tlsCa.empty()) {
+    throw AgentError(error_number::kGenericFailure,
+                     where + " tls = verify-ca: tls_ca must name the CA certificate file");
+  }
+  return link;
+}
+
 PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   const std::filesystem::path file = home / "platform.ini";
   Profile ini = Profile::load(file);
@@ -25,12 +71,15 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     std::string v = trim(value);
     if (equalsIgnoreCase(v, "embedded")) {
       config.drivers.add(name, {DriverTarget::Kind::Embedded, {}});
+    } else if (equalsIgnoreCase(v, "mariadb")) {
+      config.drivers.add(name, {DriverTarget::Kind::MariaDb, {}});
     } else if (v.size() > 5 && equalsIgnoreCase(v.substr(0, 5), "odbc:")) {
       config.drivers.add(name, {DriverTarget::Kind::Odbc, trim(v.substr(5))});
     } else {
-      throw AgentError(error_number::kGenericFailure,
-                       file.string() + ": [drivers] " + name + " = " + value +
-                           ": expected \"embedded\" or \"odbc:<registered driver name>\"");
+      throw AgentError(
+          error_number::kGenericFailure,
+          file.string() + ": [drivers] " + name + " = " + value +
+              ": expected \"embedded\", \"mariadb\" or \"odbc:<registered driver name>\"");
     }
   }
   RegionalSettings& r = config.regional;
@@ -51,6 +100,13 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   }
   std::filesystem::path log = ini.get("log", "folder", "log");
   config.logFolder = log.is_absolute() ? log : home / log;
+
+  RemoteLink defaults;
+  defaults.connectTimeout = readSeconds(ini, file, "connect_timeout", defaults.connectTimeout);
+  defaults.readTimeout = readSeconds(ini, file, "read_timeout", defaults.readTimeout);
+  defaults.writeTimeout = readSeconds(ini, file, "write_timeout", defaults.writeTimeout);
+  config.remote = overrideLink(defaults, ini.get("remote", "tls"), ini.get("remote", "tls_ca"),
+                               file.string() + ": [remote]", home);
   return config;
 }
 

@@ -1,5 +1,6 @@
 // The optional file platform.ini in the program folder: the driver map, the
-// regional settings, the export code page and the log folder. Every key has
+// regional settings, the export code page, the log folder and the link to
+// the portal ([remote]: TLS default and time-outs). Every key has
 // a default, so a missing file gives a working configuration.
 #ifndef AGENT_CONFIG_PLATFORM_CONFIG_H_
 #define AGENT_CONFIG_PLATFORM_CONFIG_H_
@@ -10,12 +11,15 @@
 
 #include "base/code_page.h"
 #include "base/regional.h"
+#include "base/remote_link.h"
 
 namespace agent {
 
 // Where a driver name of a connection string leads.
 struct DriverTarget {
-  enum class Kind { Embedded, Odbc };
+  // Embedded: the local engine; Odbc: the driver manager; MariaDb: the
+  // native remote driver on MariaDB Connector/C.
+  enum class Kind { Embedded, Odbc, MariaDb };
   Kind kind = Kind::Odbc;
   std::string odbcName;  // the registered ODBC driver name (Kind::Odbc)
 };
@@ -43,11 +47,23 @@ struct PlatformConfig {
   RegionalSettings regional;
   CodePage exportCodePage = CodePage::Windows1252;
   std::filesystem::path logFolder;  // absolute; default <home>/log
+  // [remote]: tls, tls_ca (relative to the program folder), connect_timeout,
+  // read_timeout, write_timeout. An account of remote-accounts.ini may
+  // override tls and tls_ca.
+  RemoteLink remote;
 
   // Reads <home>/platform.ini; a missing file gives the defaults. Throws
   // AgentError naming the file and key for a value it cannot use.
   static PlatformConfig load(const std::filesystem::path& home);
 };
+
+// defaults with an explicit tls mode and tls_ca file (relative to home)
+// laid over them; empty texts keep the defaults. Throws AgentError starting
+// with where ("<file>: [section]") for an unknown mode, or verify-ca
+// without a CA file.
+RemoteLink overrideLink(const RemoteLink& defaults, const std::string& tls,
+                        const std::string& tlsCa, const std::string& where,
+                        const std::filesystem::path& home);
 
 }  // namespace agent
 

@@ -17,6 +17,8 @@ RemoteAccounts RemoteAccounts::load(const std::filesystem::path& file,
     row.server = ini.get(row.code, "server");
     row.database = ini.get(row.code, "database");
     row.port = ini.get(row.code, "port");
+    row.tls = ini.get(row.code, "tls");
+    row.tlsCa = ini.get(row.code, "tls_ca");
   }
   if (warnings != nullptr) {
     for (const std::string& section : ini.sections()) {

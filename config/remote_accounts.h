@@ -1,6 +1,6 @@
 // The built-in table of remote accounts, one row per institution code. The
 // codes and their order are fixed here; the values (user, password, server,
-// database, optional port) come from remote-accounts.ini in the program
+// database, optional port, tls and tls_ca) come from remote-accounts.ini in the program
 // folder, one section per code.
 #ifndef AGENT_CONFIG_REMOTE_ACCOUNTS_H_
 #define AGENT_CONFIG_REMOTE_ACCOUNTS_H_
@@ -27,6 +27,9 @@ struct RemoteAccount {
   std::string server;
   std::string database;
   std::string port;  // optional; empty when the section names none
+  // Optional: the link's TLS mode and CA file, over platform.ini's [remote].
+  std::string tls;
+  std::string tlsCa;
 };
 
 class RemoteAccounts {

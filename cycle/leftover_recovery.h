@@ -40,6 +40,7 @@ class RecoveringConnection : public Connection {
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
+  void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
 
  private:
   // Drops the object the error names; false when it names none.

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/local_file.h"
 #include "db/value.h"
 
 namespace agent {
@@ -63,6 +64,14 @@ class Connection {
   // Opens a query. Throws as execute() does.
   virtual std::unique_ptr<Recordset> query(const std::string& sql,
                                            Cursor cursor = Cursor::Forward) = 0;
+
+  // Adds an export file just written to the files a LOAD DATA LOCAL INFILE
+  // statement on this connection may send (a grant for the same path
+  // replaces the older one). A driver that serves the server's file requests
+  // itself sends a file only when the running statement names it and it
+  // was granted, as it was written; the others cannot confine the requests
+  // and ignore this (decorators pass it on).
+  virtual void allowLocalFile(const LocalFileGrant& file) { (void)file; }
 };
 
 }  // namespace agent

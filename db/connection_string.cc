@@ -1,8 +1,29 @@
 #include "db/connection_string.h"
 
+#include <charconv>
+
 #include "base/text.h"
 
 namespace agent {
+namespace {
+
+bool isTrue(const std::optional<std::string>& value) {
+  if (!value) return false;
+  std::string v = trim(*value);
+  return v == "1" || equalsIgnoreCase(v, "on") || equalsIgnoreCase(v, "yes") ||
+         equalsIgnoreCase(v, "true");
+}
+
+void readSeconds(const ConnectionString& cs, const char* key, int* out) {
+  std::optional<std::string> value = cs.get(key);
+  if (!value) return;
+  std::string v = trim(*value);
+  int seconds = 0;
+  auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), seconds);
+  if (ec == std::errc() && end == v.data() + v.size() && seconds > 0) *out = seconds;
+}
+
+}  // namespace
 
 ConnectionString::ConnectionString(std::string_view text) : text_(text) {
   std::size_t i = 0;
@@ -20,9 +41,19 @@ ConnectionString::ConnectionString(std::string_view text) : text_(text) {
     while (v < text_.size() && text_[v] == ' ') ++v;
     std::size_t end;
     if (v < text_.size() && text_[v] == '{') {
-      std::size_t close = text_.find('}', v);
-      end = close == std::string::npos ? text_.size() : close + 1;
-      part.value = text_.substr(v + 1, (close == std::string::npos ? text_.size() : close) - v - 1);
+      // "}}" inside braces stands for one "}"; a single "}" closes the value.
+      std::size_t c = v + 1;
+      for (; c < text_.size(); ++c) {
+        if (text_[c] != '}') {
+          part.value += text_[c];
+        } else if (c + 1 < text_.size() && text_[c + 1] == '}') {
+          part.value += '}';
+          ++c;
+        } else {
+          break;
+        }
+      }
+      end = c < text_.size() ? c + 1 : text_.size();
       std::size_t next = text_.find(';', end);
       i = next == std::string::npos ? text_.size() : next + 1;
     } else {
@@ -58,6 +89,25 @@ std::string ConnectionString::withDriver(std::string_view name) const {
     }
   }
   return text_;
+}
+
+RemoteLink linkFromConnectionString(const ConnectionString& cs) {
+  RemoteLink link;
+  std::optional<std::string> ca = cs.get("SSLCA");
+  if (ca && !trim(*ca).empty()) link.tlsCa = trim(*ca);
+  if (isTrue(cs.get("SSLVERIFY"))) {
+    link.tls = TlsMode::VerifyIdentity;
+  } else if (!link.tlsCa.empty()) {
+    link.tls = TlsMode::VerifyCa;
+  } else if (isTrue(cs.get("FORCETLS"))) {
+    link.tls = TlsMode::Required;
+  } else {
+    link.tls = TlsMode::Off;
+  }
+  readSeconds(cs, "CONN_TIMEOUT", &link.connectTimeout);
+  readSeconds(cs, "READ_TIMEOUT", &link.readTimeout);
+  readSeconds(cs, "WRITE_TIMEOUT", &link.writeTimeout);
+  return link;
 }
 
 }  // namespace agent

@@ -1,6 +1,6 @@
 // Reading and rewriting "key=value;key=value" connection strings as ODBC and
 // OLE DB write them: keys case-insensitive, blanks around keys and values
-// ignored, a value in braces may hold ";".
+// ignored, a value in braces may hold ";" and "}" doubled ("{a}}b}" is "a}b").
 #ifndef AGENT_DB_CONNECTION_STRING_H_
 #define AGENT_DB_CONNECTION_STRING_H_
 
@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/remote_link.h"
 
 namespace agent {
 
@@ -35,6 +37,11 @@ class ConnectionString {
   std::string text_;
   std::vector<Part> parts_;
 };
+
+// The link a connection string asks for (the inverse of linkKeywords): no
+// TLS keyword is Off; FORCETLS=1 Required; with SSLCA VerifyCa; with
+// SSLVERIFY=1 VerifyIdentity. Absent time-outs keep their defaults.
+RemoteLink linkFromConnectionString(const ConnectionString& cs);
 
 }  // namespace agent
 

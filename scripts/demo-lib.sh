@@ -2,8 +2,10 @@
 #
 #   demo_prepare <build> <home> <host> <port> <user> <password> <remote_db>
 #       Makes <home> a program folder for the binaries of <build>/bin:
-#       platform.ini (the embedded engine for "SQL Server", the MariaDB ODBC
-#       driver under its production name), Ostrel.INI with the scrambled SA
+#       platform.ini (the embedded engine for "SQL Server", the native
+#       MariaDB driver under the ODBC driver's production name, the portal
+#       link verified against the CA certificate DEMO_TLS_CA, by default the
+#       test server's AGENT_TEST_TLS_CA), Ostrel.INI with the scrambled SA
 #       password, an embedded server folder with a demo local database
 #       (schema/local.sql and demo-data), remote-accounts.ini for the demo
 #       institution, and the portal database <remote_db> (schema/remote.sql)
@@ -21,6 +23,7 @@ DEMO_LOCAL_DB="ORBA"
 DEMO_SA_PASSWORD="Demo-Secret-1"
 DEMO_INSTITUTION="P001"            # on the posting list: gateway payments are booked
 DEMO_REMOTE_CONNECTION=""          # set by demo_prepare
+DEMO_TLS_CA="${DEMO_TLS_CA:-${AGENT_TEST_TLS_CA:-}}"  # the portal server's CA certificate
 
 demo_prepare() {
   local build="$1" home="$2" host="$3" port="$4" user="$5" password="$6" remote_db="$7"
@@ -29,12 +32,22 @@ demo_prepare() {
   rm -rf "${home:?}/CSV" "$home/log" "$home/$DEMO_LOCAL_SERVER"
   mkdir -p "$home/$DEMO_LOCAL_SERVER"
   printf '[server]\r\nsa_password = %s\r\n' "$DEMO_SA_PASSWORD" >"$home/$DEMO_LOCAL_SERVER/server.ini"
+  local tls="tls = verify-identity
+tls_ca = $DEMO_TLS_CA"
+  [ -n "$DEMO_TLS_CA" ] || tls="tls = required"
   cat >"$home/platform.ini" <<INI
 ; The demo's local database is the embedded engine; the portal is reached
-; through the MariaDB ODBC driver registered under the production name.
+; through the native MariaDB driver (Connector/C) under the name the
+; connection strings carry, over TLS checked against the demo's CA.
 [drivers]
 SQL Server = embedded
-MySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver
+MySQL ODBC 3.51 Driver = mariadb
+
+[remote]
+$tls
+connect_timeout = 30
+read_timeout = 600
+write_timeout = 600
 
 [regional]
 short_date = dd/MM/yyyy

@@ -25,6 +25,9 @@ source scripts/demo-lib.sh
 trap 'mariadb_stop' EXIT
 mkdir -p "$DEMO"
 odbc_write_private_ini "$DEMO/odbc"
+# The demo's portal server serves TLS with a certificate of a demo CA.
+MARIADB_TLS_DIR="$DEMO/tls"
+DEMO_TLS_CA="$MARIADB_TLS_DIR/ca.pem"
 
 remote_sql() {
   mariadb --no-defaults --protocol=socket --socket="$MARIADB_SOCKET" --user=root "$@"
@@ -40,7 +43,8 @@ fi
 scripts/setup.sh
 
 echo "demo: portal database $REMOTE_DB (MariaDB on loopback)"
-rm -rf "$DEMO/remote-data"
+rm -rf "$DEMO/remote-data" "$MARIADB_TLS_DIR"
+mariadb_make_certs "$MARIADB_TLS_DIR"
 mariadb_start "$DEMO/remote-data" "$(mariadb_free_port)"
 mariadb_create_account "$REMOTE_USER" "$REMOTE_PASSWORD"
 echo "demo: program folder $DEMO, local database $DEMO_LOCAL_DB (embedded engine)"

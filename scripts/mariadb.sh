@@ -6,14 +6,21 @@
 #       Prints a TCP port on 127.0.0.1 that nothing listens on right now.
 #   mariadb_start <datadir> <port> [socket]
 #       Creates <datadir> (when it holds no server yet) and starts mariadbd on
-#       127.0.0.1:<port> with its socket (default <datadir>/mariadbd.sock),
+#       127.0.0.1:<port> (and 127.0.0.2, loopback too, a name the test
+#       certificate does not carry) with its socket (default <datadir>/mariadbd.sock),
 #       its pid file and its error log (<datadir>/mariadbd.err) inside
 #       <datadir>. Returns when the server answers, non-zero when it did not
 #       come up (the error log's tail is printed then). Remembers the server
 #       in MARIADB_PID, MARIADB_DATADIR, MARIADB_PORT and MARIADB_SOCKET.
-#   mariadb_create_account <user> <password>
+#   mariadb_make_certs <folder>
+#       Makes a test CA (<folder>/ca.pem), a server certificate signed by it
+#       for 127.0.0.1 and localhost (<folder>/server-cert.pem, server-key.pem)
+#       and a second, unrelated CA (<folder>/other-ca.pem) with openssl.
+#       Set MARIADB_TLS_DIR=<folder> before mariadb_start to serve TLS.
+#   mariadb_create_account <user> <password> [require]
 #       Creates (or resets) an account with every privilege on the server
-#       started last, reachable over TCP and over the socket.
+#       started last, reachable over TCP and over the socket; with "ssl" as
+#       third argument the account logs in only over TLS (REQUIRE SSL).
 #   mariadb_stop
 #       Stops the server started last and waits until it has gone. Safe to
 #       call twice or when nothing was started.
@@ -29,6 +36,7 @@
 # character set is latin1, the export files' code page.
 
 MARIADB_PID=""
+MARIADB_TLS_DIR="${MARIADB_TLS_DIR:-}"
 MARIADB_DATADIR=""
 MARIADB_PORT=""
 MARIADB_SOCKET=""
@@ -56,6 +64,33 @@ _mariadb_client() {
   mariadb --no-defaults --protocol=socket --socket="$MARIADB_SOCKET" --user=root "$@"
 }
 
+mariadb_make_certs() {
+  local dir="$1"
+  mkdir -p "$dir" || return 1
+  (
+    set -e
+    cd "$dir"
+    umask 077
+    local days=30
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca-key.pem -out ca.pem -days "$days" \
+      -subj "/CN=Upload agent test CA" >/dev/null 2>&1
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout other-ca-key.pem -out other-ca.pem \
+      -days "$days" -subj "/CN=Unrelated test CA" >/dev/null 2>&1
+    openssl req -newkey rsa:2048 -nodes -keyout server-key.pem -out server.csr \
+      -subj "/CN=127.0.0.1" >/dev/null 2>&1
+    printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n' >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial \
+      -out server-cert.pem -days "$days" -extfile server.ext >/dev/null 2>&1
+    chmod 644 ca.pem other-ca.pem server-cert.pem
+  )
+}
+
+_mariadb_tls_options() {
+  [ -n "$MARIADB_TLS_DIR" ] || return 0
+  echo --ssl-ca="$MARIADB_TLS_DIR/ca.pem" --ssl-cert="$MARIADB_TLS_DIR/server-cert.pem" \
+    --ssl-key="$MARIADB_TLS_DIR/server-key.pem"
+}
+
 mariadb_start() {
   local datadir="$1" port="$2" socket="${3:-$1/mariadbd.sock}"
   if [ -z "$datadir" ] || [ -z "$port" ]; then
@@ -77,9 +112,9 @@ mariadb_start() {
   fi
   # shellcheck disable=SC2046
   mariadbd --no-defaults --user=root --datadir="$datadir" \
-    --bind-address=127.0.0.1 --port="$port" --socket="$socket" \
+    --bind-address=127.0.0.1,127.0.0.2 --port="$port" --socket="$socket" \
     --pid-file="$datadir/mariadbd.pid" --log-error="$datadir/mariadbd.err" \
-    $(_mariadb_common_options) \
+    $(_mariadb_common_options) $(_mariadb_tls_options) \
     --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
     --local-infile=ON --max-connections=200 --max-allowed-packet=64M \
     </dev/null >/dev/null 2>&1 &
@@ -105,10 +140,11 @@ mariadb_start() {
 }
 
 mariadb_create_account() {
-  local user="$1" password="$2"
+  local user="$1" password="$2" require=""
+  [ "${3:-}" = "ssl" ] && require=" REQUIRE SSL"
   _mariadb_client <<SQL
-CREATE OR REPLACE USER '$user'@'%' IDENTIFIED BY '$password';
-CREATE OR REPLACE USER '$user'@'localhost' IDENTIFIED BY '$password';
+CREATE OR REPLACE USER '$user'@'%' IDENTIFIED BY '$password'$require;
+CREATE OR REPLACE USER '$user'@'localhost' IDENTIFIED BY '$password'$require;
 GRANT ALL PRIVILEGES ON *.* TO '$user'@'%' WITH GRANT OPTION;
 GRANT ALL PRIVILEGES ON *.* TO '$user'@'localhost' WITH GRANT OPTION;
 SQL

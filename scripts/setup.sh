@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  unixodbc-dev odbc-mariadb tdsodbc
+  unixodbc-dev odbc-mariadb tdsodbc libmariadb-dev openssl
   mariadb-server-core mariadb-client
   libsqlite3-dev sqlite3
   qt6-base-dev libgl-dev libxcb1-dev

@@ -11,6 +11,13 @@
 #   AGENT_TEST_MARIADB_HOST AGENT_TEST_MARIADB_PORT AGENT_TEST_MARIADB_USER
 #   AGENT_TEST_MARIADB_PASSWORD AGENT_TEST_MARIADB_SOCKET
 #
+# The server serves TLS with a certificate for 127.0.0.1 and localhost from
+# a test CA made with openssl at start; a second account logs in only over
+# TLS, and a second, unrelated CA is at hand for refusals:
+#
+#   AGENT_TEST_TLS_CA AGENT_TEST_TLS_OTHER_CA
+#   AGENT_TEST_TLS_USER AGENT_TEST_TLS_PASSWORD   (REQUIRE SSL)
+#
 # and runs the command. The server is stopped and the temporary folder
 # removed when the command ends, fails or is interrupted. The exit status is
 # the command's.
@@ -51,6 +58,12 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+if ! mariadb_make_certs "$workdir/tls"; then
+  echo "test-env: could not make the test certificates (openssl)" >&2
+  exit 1
+fi
+MARIADB_TLS_DIR="$workdir/tls"
+
 # Another run may take the port between the probe and the start: try again.
 started=0
 for attempt in 1 2 3 4 5; do
@@ -72,6 +85,12 @@ if ! mariadb_create_account "$user" "$password"; then
   echo "test-env: could not create the test account" >&2
   exit 1
 fi
+tls_user="agent_tls"
+tls_password="Tls-$$-pw"
+if ! mariadb_create_account "$tls_user" "$tls_password" ssl; then
+  echo "test-env: could not create the TLS-only test account" >&2
+  exit 1
+fi
 odbc_write_private_ini "$workdir/odbc"
 
 export AGENT_TEST_MARIADB_HOST=127.0.0.1
@@ -79,6 +98,10 @@ export AGENT_TEST_MARIADB_PORT="$port"
 export AGENT_TEST_MARIADB_USER="$user"
 export AGENT_TEST_MARIADB_PASSWORD="$password"
 export AGENT_TEST_MARIADB_SOCKET="$MARIADB_SOCKET"
+export AGENT_TEST_TLS_CA="$MARIADB_TLS_DIR/ca.pem"
+export AGENT_TEST_TLS_OTHER_CA="$MARIADB_TLS_DIR/other-ca.pem"
+export AGENT_TEST_TLS_USER="$tls_user"
+export AGENT_TEST_TLS_PASSWORD="$tls_password"
 
 # The command runs in the background so that a signal to this script is
 # handled at once (a foreground child would delay the trap until it ends);

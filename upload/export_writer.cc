@@ -87,6 +87,7 @@ void ExportFile::writeLine(std::span<const std::string> fields) {
 
 void ExportFile::close() {
   if (!file_) return;
+  identity_ = identityOfDescriptor(fileno(file_.get()));
   errno = 0;
   bool flushed = std::fflush(file_.get()) == 0;
   int osError = errno;

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "base/code_page.h"
+#include "db/local_file.h"
 
 namespace agent {
 
@@ -49,6 +50,8 @@ class ExportFile {
   void close();
 
   const std::filesystem::path& path() const { return path_; }
+  // The file as written (device and inode), known once close() succeeded.
+  const FileIdentity& identity() const { return identity_; }
   std::size_t linesWritten() const { return lines_; }
   // Characters written as "?" because the code page cannot hold them.
   std::size_t replacedCharacters() const { return replaced_; }
@@ -66,6 +69,7 @@ class ExportFile {
   std::string line_;  // reused for every line
   std::size_t lines_ = 0;
   std::size_t replaced_ = 0;
+  FileIdentity identity_;
 };
 
 }  // namespace agent

@@ -84,6 +84,8 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   }
   for (auto& out : outputs) {
     out->file.close();
+    // The loads that follow may send this file, and only as it was written.
+    out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
     if (std::size_t replaced = out->file.replacedCharacters(); replaced > 0) {
       out->table->ctx_.journal.warning(out->table->spec_.tableName + ": " +
                                        std::to_string(replaced) +

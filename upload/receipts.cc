@@ -221,6 +221,10 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable
   headerFile.close();
   detailFile.close();
   modeFile.close();
+  // The loads that follow may send these files, and only as they were written.
+  for (const ExportFile* file : {&headerFile, &detailFile, &modeFile}) {
+    ctx.remote.allowLocalFile({file->path(), file->identity()});
+  }
   noteReplacedCharacters(ctx.journal, "rechead", headerFile);
   noteReplacedCharacters(ctx.journal, "recdetl", detailFile);
   noteReplacedCharacters(ctx.journal, "recmode", modeFile);

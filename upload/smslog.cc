@@ -69,6 +69,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
     file.writeLine(fields);
   }
   file.close();
+  ctx.remote.allowLocalFile({table.exportPath(), file.identity()});
   if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
     ctx.journal.warning("smslog: " + std::to_string(replaced) +
                         " character(s) the export code page cannot hold were written as \"?\"");

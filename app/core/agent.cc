@@ -4,6 +4,7 @@
 
 #include "app/core/stage_order.h"
 #include "base/errors.h"
+#include "base/remote_link.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "cycle/cycle.h"
@@ -146,10 +147,26 @@ void Agent::connectRemote() {
   state_->remote.reset();
   state_->remote = std::make_unique<DriverConnection>(config_.drivers);
   try {
+    RemoteLink link = overrideLink(
+        config_.remote, account.tls, account.tlsCa,
+        fmt::format("{}: [{}]", (home_ / kRemoteAccountsFileName).string(), univCode_), home_);
+    if (link.tls == TlsMode::Off) {
+      journal_.warning(fmt::format(
+          "remote link to {} is not encrypted (tls = off): the password and every row cross "
+          "the network readable",
+          account.server));
+    }
     state_->remote->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
-                                                account.password, account.port));
-    journal_.info(
-        fmt::format("remote connection: {} database {}", account.server, state_->remoteDbName));
+                                                account.password, account.port) +
+                         linkKeywords(link));
+    journal_.info(fmt::format("remote connection: {} database {}, tls {}", account.server,
+                              state_->remoteDbName, tlsModeName(link.tls)));
+    if (state_->remote->kind() == DriverTarget::Kind::Odbc) {
+      journal_.warning(
+          "remote driver: LOAD DATA LOCAL is not confined on the ODBC driver (the server may "
+          "ask for any file the agent can read); map the driver to mariadb where MariaDB "
+          "Connector/C is installed");
+    }
   } catch (const AgentError& e) {
     journal_.error("remote connection failed: " + errorText(e));
     messages_.show(e.description(), MessageIcon::Exclamation);

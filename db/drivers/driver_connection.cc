@@ -3,6 +3,7 @@
 #include "db/connection_string.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/error.h"
+#include "db/mariadb_connection.h"
 #include "db/odbc_connection.h"
 
 namespace agent {
@@ -10,9 +11,21 @@ namespace agent {
 void DriverConnection::open(const std::string& connectionString, const std::string& user,
                             const std::string& password) {
   impl_.reset();
+  native_ = nullptr;
   ConnectionString cs(connectionString);
   DriverTarget target = drivers_.resolve(cs.driverName());
-  if (target.kind == DriverTarget::Kind::Embedded) {
+  kind_ = target.kind;
+  if (target.kind == DriverTarget::Kind::MariaDb) {
+#ifdef AGENT_HAVE_MARIADB
+    auto native = MariaDbConnection::open(connectionString, user, password);
+    native_ = native.get();
+    impl_ = std::move(native);
+#else
+    throw DbError("IM003", 0,
+                  "The native MariaDB driver (platform.ini: mariadb) is not built into this "
+                  "program; map the driver to odbc:<registered name>.");
+#endif
+  } else if (target.kind == DriverTarget::Kind::Embedded) {
     std::filesystem::path server = cs.get("Server").value_or("");
     if (server.is_relative()) server = drivers_.home() / server;
     std::string uid = user.empty() ? cs.get("Uid").value_or("") : user;
@@ -40,6 +53,20 @@ void DriverConnection::execute(const std::string& sql) {
 
 std::unique_ptr<Recordset> DriverConnection::query(const std::string& sql, Cursor cursor) {
   return impl().query(sql, cursor);
+}
+
+void DriverConnection::allowLocalFile(const LocalFileGrant& file) {
+  if (impl_) impl_->allowLocalFile(file);
+}
+
+bool DriverConnection::cancel() {
+#ifdef AGENT_HAVE_MARIADB
+  if (native_ == nullptr) return false;
+  native_->cancel();
+  return true;
+#else
+  return false;
+#endif
 }
 
 }  // namespace agent

@@ -14,6 +14,8 @@
 
 namespace agent {
 
+class MariaDbConnection;
+
 class DriverConnection : public Connection {
  public:
   // drivers must outlive the connection.
@@ -32,11 +34,25 @@ class DriverConnection : public Connection {
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
+  void allowLocalFile(const LocalFileGrant& file) override;
+
+  // The driver the last open() chose (Odbc before any).
+  DriverTarget::Kind kind() const { return kind_; }
+  // True when the open connection serves LOAD DATA LOCAL requests itself and
+  // sends only the file allowLocalFile() named (the native driver).
+  bool confinesLocalFiles() const {
+    return impl_ != nullptr && kind_ == DriverTarget::Kind::MariaDb;
+  }
+  // Breaks off the statement running on the native driver from any thread
+  // (see MariaDbConnection::cancel); false on the other drivers.
+  bool cancel();
 
  private:
   Connection& impl();
   const DriverMap& drivers_;
   std::unique_ptr<Connection> impl_;
+  MariaDbConnection* native_ = nullptr;  // impl_ when it is the native driver
+  DriverTarget::Kind kind_ = DriverTarget::Kind::Odbc;
 };
 
 }  // namespace agent

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "base/code_page.h"
+#include "base/remote_link.h"
 #include "config/local_settings.h"
 #include "config/platform_config.h"
 #include "config/profile.h"
 #include "config/remote_accounts.h"
 #include "db/connection_string.h"
 #include "db/error.h"
+
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -138,6 +140,61 @@ TEST(DbError, NumbersFollowTheSqlState) {
   for (const char* s : {"08001", "28000", "HY000", "IM002", "01000"}) {
     EXPECT_EQ(DbError(s, 0, "x").number(), -2147467259) << s;
   }
+}
+
+TEST(RemoteLinkSettings, PlatformDefaultAccountOverrideAndKeywordsRoundTrip) {
+  TempDir home;
+  // Without [remote]: TLS required, the default time-outs.
+  PlatformConfig plain = PlatformConfig::load(home.path());
+  EXPECT_EQ(plain.remote.tls, TlsMode::Required);
+  EXPECT_EQ(plain.remote.connectTimeout, 30);
+  EXPECT_EQ(plain.remote.readTimeout, 600);
+
+  writeFile(home / "platform.ini",
+            "[drivers]\nMySQL ODBC 3.51 Driver = MariaDB\n[remote]\ntls = Verify-Identity\n"
+            "tls_ca = certs/ca.pem\nconnect_timeout = 5\nread_timeout = 70\nwrite_timeout = 80\n");
+  PlatformConfig config = PlatformConfig::load(home.path());
+  EXPECT_EQ(config.drivers.resolve("mysql odbc 3.51 driver").kind, DriverTarget::Kind::MariaDb);
+  EXPECT_EQ(config.remote.tls, TlsMode::VerifyIdentity);
+  EXPECT_EQ(config.remote.tlsCa, home.path() / "certs/ca.pem");
+  EXPECT_EQ(config.remote.writeTimeout, 80);
+
+  // An account's keys win; an unknown mode names the place and key.
+  RemoteLink account = overrideLink(config.remote, "off", "", "f: [P001]", home.path());
+  EXPECT_EQ(account.tls, TlsMode::Off);
+  EXPECT_EQ(account.connectTimeout, 5);
+  try {
+    overrideLink(config.remote, "sometimes", "", "f: [P001]", home.path());
+    ADD_FAILURE() << "an unknown mode was taken";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.description(),
+              "f: [P001] tls = sometimes: expected off, required, verify-ca or "
+              "verify-identity");
+  }
+  EXPECT_THROW(overrideLink(RemoteLink{}, "verify-ca", "", "f: [P001]", home.path()), AgentError);
+  for (const char* bad : {"connect_timeout = 0", "read_timeout = 10s", "tls = tls"}) {
+    writeFile(home / "platform.ini", std::string("[remote]\n") + bad + "\n");
+    EXPECT_THROW(PlatformConfig::load(home.path()), AgentError) << bad;
+  }
+
+  // The keywords both drivers read give back the same link, a CA path
+  // holding ";" and "}" included.
+  RemoteLink link = config.remote;
+  link.tlsCa = "/certs/a;b}c.pem";
+  for (TlsMode mode :
+       {TlsMode::Off, TlsMode::Required, TlsMode::VerifyCa, TlsMode::VerifyIdentity}) {
+    link.tls = mode;
+    ConnectionString cs("DRIVER={MySQL ODBC 3.51 Driver};SERVER=h" + linkKeywords(link));
+    RemoteLink back = linkFromConnectionString(cs);
+    EXPECT_EQ(back.tls, mode) << tlsModeName(mode);
+    EXPECT_EQ(back.tlsCa, link.verified() ? link.tlsCa : std::filesystem::path())
+        << tlsModeName(mode);
+    EXPECT_EQ(back.connectTimeout, 5);
+    EXPECT_EQ(back.readTimeout, 70);
+    EXPECT_EQ(*cs.get("server"), "h");
+  }
+  EXPECT_EQ(*ConnectionString("PWD={a}}b;c};UID=u").get("pwd"), "a}b;c");
+  EXPECT_EQ(*ConnectionString("PWD={a}}b;c};UID=u").get("uid"), "u");
 }
 
 }  // namespace

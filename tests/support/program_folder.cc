@@ -8,8 +8,9 @@ namespace agent::testing {
 ProgramFolder::ProgramFolder(const LocalTestDatabase& local, const RemoteTestDatabase& remote,
                              const std::string& code) {
   write("platform.ini",
-        "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
-        "Driver\n");
+        "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n\n[remote]\n"
+        "tls = verify-identity\ntls_ca = " +
+            remote.server().tlsCa + "\n");
   write("remote-accounts.ini", remote.accountSection(code));
   settings("SQLSRVR", local.serverFolder().string(), local.name(), LocalTestDatabase::kSaPassword);
 }

@@ -28,6 +28,7 @@ class RecordingConnection : public Connection {
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
+  void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
 
  private:
   Connection& inner_;
@@ -49,6 +50,7 @@ class FailingConnection : public Connection {
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
+  void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
 
  private:
   void failIfChosen(const std::string& sql);

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "base/remote_link.h"
 #include "base/text.h"
+#include "db/mariadb_connection.h"
 #include "db/odbc_connection.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,12 +43,23 @@ std::string schemaText() {
 
 }  // namespace
 
+const char* driverName(RemoteDriver driver) {
+  return driver == RemoteDriver::MariaDb ? "MariaDb" : "Odbc";
+}
+
+std::unique_ptr<Connection> openRemote(const std::string& connectionString, RemoteDriver driver) {
+  if (driver == RemoteDriver::Odbc) return openOdbcConnection(connectionString, "", "");
+  return MariaDbConnection::open(connectionString);
+}
+
 RemoteServer RemoteServer::fromEnvironment() {
   RemoteServer server{
-      environment("AGENT_TEST_MARIADB_HOST"), environment("AGENT_TEST_MARIADB_PORT"),
-      environment("AGENT_TEST_MARIADB_USER"), environment("AGENT_TEST_MARIADB_PASSWORD"),
-      environment("AGENT_TEST_MARIADB_SOCKET")};
-  if (server.host.empty() || server.port.empty() || server.user.empty() ||
+      environment("AGENT_TEST_MARIADB_HOST"),   environment("AGENT_TEST_MARIADB_PORT"),
+      environment("AGENT_TEST_MARIADB_USER"),   environment("AGENT_TEST_MARIADB_PASSWORD"),
+      environment("AGENT_TEST_MARIADB_SOCKET"), environment("AGENT_TEST_TLS_CA"),
+      environment("AGENT_TEST_TLS_OTHER_CA"),   environment("AGENT_TEST_TLS_USER"),
+      environment("AGENT_TEST_TLS_PASSWORD")};
+  if (server.host.empty() || server.port.empty() || server.user.empty() || server.tlsCa.empty() ||
       environment("ODBCSYSINI").empty()) {
     ADD_FAILURE() << kUseTestScript
                   << " (the MariaDB test server's AGENT_TEST_MARIADB_* variables are not set)";
@@ -60,10 +73,17 @@ std::string RemoteServer::connectionString(std::string_view database) const {
          ";UID=" + user + ";PWD=" + password + "; OPTION=3;PORT=" + port;
 }
 
+std::string RemoteServer::verifiedConnectionString(std::string_view database) const {
+  RemoteLink link;
+  link.tls = TlsMode::VerifyIdentity;
+  link.tlsCa = tlsCa;
+  return connectionString(database) + linkKeywords(link);
+}
+
 RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema)
     : server_(RemoteServer::fromEnvironment()), name_(databaseName(hint)) {
   {
-    auto admin = openOdbcConnection(server_.connectionString(""), "", "");
+    auto admin = openRemote(server_.verifiedConnectionString(""));
     admin->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET latin1");
   }
   if (withSchema) {
@@ -74,7 +94,7 @@ RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema)
 
 RemoteTestDatabase::~RemoteTestDatabase() {
   try {
-    auto admin = openOdbcConnection(server_.connectionString(""), "", "");
+    auto admin = openRemote(server_.verifiedConnectionString(""));
     admin->execute("DROP DATABASE IF EXISTS `" + name_ + "`");
   } catch (const std::exception& e) {
     ADD_FAILURE() << "cannot drop the test database " << name_ << ": " << e.what();
@@ -87,8 +107,8 @@ std::string RemoteTestDatabase::accountSection(std::string_view code) const {
          "\ndatabase = " + name_ + "\nport = " + server_.port + "\n";
 }
 
-std::unique_ptr<Connection> RemoteTestDatabase::connect() const {
-  return openOdbcConnection(connectionString(), "", "");
+std::unique_ptr<Connection> RemoteTestDatabase::connect(RemoteDriver driver) const {
+  return openRemote(server_.verifiedConnectionString(name_), driver);
 }
 
 void RemoteTestDatabase::execute(const std::string& sql) const {

@@ -13,14 +13,28 @@
 
 namespace agent::testing {
 
+// The two remote drivers; every remote contract test runs on both.
+enum class RemoteDriver { MariaDb, Odbc };
+const char* driverName(RemoteDriver driver);
+
+// Opens connectionString on driver (the native driver by default, as the
+// agent uses it on Linux).
+std::unique_ptr<Connection> openRemote(const std::string& connectionString,
+                                       RemoteDriver driver = RemoteDriver::MariaDb);
+
 // Coordinates of the test server, from AGENT_TEST_MARIADB_HOST, _PORT,
-// _USER, _PASSWORD and _SOCKET.
+// _USER, _PASSWORD and _SOCKET, and its TLS parts from AGENT_TEST_TLS_CA,
+// _OTHER_CA, _USER and _PASSWORD (an account that logs in only over TLS).
 struct RemoteServer {
   std::string host;
   std::string port;
   std::string user;
   std::string password;
   std::string socket;
+  std::string tlsCa;    // the test CA that signed the server's certificate
+  std::string otherCa;  // an unrelated CA
+  std::string tlsUser;  // REQUIRE SSL
+  std::string tlsPassword;
 
   // Records a test failure "run the tests through scripts/test.sh" and throws
   // std::runtime_error with that text when the variables are missing, so
@@ -31,6 +45,9 @@ struct RemoteServer {
   // "DRIVER={MySQL ODBC 3.51 Driver};SERVER=127.0.0.1;DATABASE=<database>;
   // UID=<user>;PWD=<password>; OPTION=3;PORT=<port>" (one line).
   std::string connectionString(std::string_view database) const;
+  // connectionString with the link the tests use: TLS with verify-identity
+  // against the test CA, the default time-outs.
+  std::string verifiedConnectionString(std::string_view database) const;
 };
 
 class RemoteTestDatabase {
@@ -49,11 +66,12 @@ class RemoteTestDatabase {
   // The agent's connection string for this database (see RemoteServer).
   std::string connectionString() const { return server_.connectionString(name_); }
   // A [code] section of remote-accounts.ini pointing at this database,
-  // with its port key.
+  // with its port key (the link comes from platform.ini's [remote]).
   std::string accountSection(std::string_view code) const;
 
-  // A fresh ODBC connection to this database, for checking rows.
-  std::unique_ptr<Connection> connect() const;
+  // A fresh connection to this database over the verified TLS link, for
+  // checking rows.
+  std::unique_ptr<Connection> connect(RemoteDriver driver = RemoteDriver::MariaDb) const;
   // Runs one statement on a fresh connection.
   void execute(const std::string& sql) const;
   // The first column of the first row of a query as text ("" for NULL or no

@@ -1,21 +1,36 @@
-// The ODBC driver against the throwaway MariaDB server through the MariaDB
-// ODBC driver registered as "MySQL ODBC 3.51 Driver": values and their
-// types, reading many rows, error numbers, LOAD DATA LOCAL INFILE and the
-// default database. (DriverConnection's driver map and its closed-connection
-// error are proven by the cycle tests.)
+// Both remote drivers against the throwaway MariaDB server, over TLS
+// verified against the test CA: the native driver on MariaDB Connector/C and
+// the MariaDB ODBC driver registered as "MySQL ODBC 3.51 Driver". The same
+// cases run on each: values and their types, reading many rows, error
+// numbers, LOAD DATA LOCAL INFILE and the default database.
+// (DriverConnection's driver map and its closed-connection error are proven
+// by the cycle tests.)
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <string>
 
 #include "db/error.h"
-#include "db/odbc_connection.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
 namespace {
 
+using testing::RemoteDriver;
 using testing::RemoteTestDatabase;
+
+class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {};
+
+// The grant the export writer gives for a file it has just written.
+LocalFileGrant grantFor(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY);
+  FileIdentity identity = identityOfDescriptor(fd);
+  ::close(fd);
+  return {path, identity};
+}
 
 // Runs f and returns the DbError it throws; fails the test when it throws
 // none.
@@ -30,9 +45,9 @@ DbError dbErrorOf(F&& f) {
   return DbError("", 0, "");
 }
 
-TEST(OdbcConnection, ValuesKeepTheirTypesAndExactText) {
-  RemoteTestDatabase db("odbc_values", /*withSchema=*/false);
-  auto connection = db.connect();
+TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
+  RemoteTestDatabase db("remote_values", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
   connection->execute(
       "create table v (k int primary key, amount decimal(12,2), big bigint, ratio double, "
       "paid date, stamp datetime, at time, addr varchar(50), note text) default charset latin1");
@@ -72,9 +87,9 @@ TEST(OdbcConnection, ValuesKeepTheirTypesAndExactText) {
   EXPECT_EQ(db.scalar("select hex(note) from v where k = 1"), "636166E9");
 }
 
-TEST(OdbcConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
-  RemoteTestDatabase db("odbc_empty", /*withSchema=*/false);
-  auto connection = db.connect();
+TEST_P(RemoteConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
+  RemoteTestDatabase db("remote_empty", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
   connection->execute("select 1 union select 2");  // the rows are dropped; the next one runs
   connection->execute("create table e (k int)");
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
@@ -85,9 +100,9 @@ TEST(OdbcConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
   }
 }
 
-TEST(OdbcConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
-  RemoteTestDatabase db("odbc_large", /*withSchema=*/false);
-  auto connection = db.connect();
+TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
+  RemoteTestDatabase db("remote_large", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
   const int kRows = 50000;
   connection->execute("create table big (k int primary key, name varchar(40))");
   connection->execute("insert into big select seq, concat('name-', seq) from seq_1_to_" +
@@ -112,9 +127,9 @@ TEST(OdbcConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
   EXPECT_EQ(db.scalar("select count(*) from big"), "0");
 }
 
-TEST(OdbcConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
-  RemoteTestDatabase db("odbc_errors", /*withSchema=*/false);
-  auto connection = db.connect();
+TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
+  RemoteTestDatabase db("remote_errors", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
 
   DbError missing = dbErrorOf([&] { connection->execute("select * from nosuchtable"); });
   EXPECT_EQ(missing.sqlstate(), "42S02");
@@ -135,24 +150,25 @@ TEST(OdbcConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
   EXPECT_EQ(duplicate.sqlstate().substr(0, 2), "23");
   EXPECT_EQ(duplicate.number(), error_number::kIntegrityViolation);
 
-  std::string wrongPassword = db.connectionString();
+  std::string wrongPassword = db.server().verifiedConnectionString(db.name());
   wrongPassword.replace(wrongPassword.find(";PWD=") + 5, db.server().password.size(), "wrong");
-  DbError login = dbErrorOf([&] { openOdbcConnection(wrongPassword, "", ""); });
+  DbError login = dbErrorOf([&] { testing::openRemote(wrongPassword, GetParam()); });
   EXPECT_EQ(login.sqlstate(), "28000");
   EXPECT_EQ(login.nativeCode(), 1045);
   EXPECT_EQ(login.number(), error_number::kGenericFailure);
   EXPECT_NE(login.description().find("Access denied"), std::string::npos) << login.description();
 }
 
-TEST(OdbcConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
-  RemoteTestDatabase db("odbc_load");
-  testing::TempDir dir("odbc_load");
+TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
+  RemoteTestDatabase db("remote_load");
+  testing::TempDir dir("remote_load");
   // Windows-1252 bytes and CR LF line ends, as the export files are written.
   testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
   const std::string load = "LOAD DATA local INFILE '" + (dir / "UPMASCAT.csv").string() +
                            "' INTO TABLE mascat FIELDS TERMINATED BY '|' "
                            "(fcatcode, fcatdesc, fdeleted)";
-  auto connection = db.connect();
+  auto connection = db.connect(GetParam());
+  connection->allowLocalFile(grantFor(dir / "UPMASCAT.csv"));
   connection->execute(load);
   // A second load skips the rows whose key exists, without an error.
   connection->execute(load);
@@ -163,10 +179,10 @@ TEST(OdbcConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
   EXPECT_EQ(db.scalar("select fdeleted from mascat where fcatcode = 'GEN'"), "F");
 }
 
-TEST(OdbcConnection, DefaultDatabaseCanBeChanged) {
-  RemoteTestDatabase first("odbc_catalog_a", /*withSchema=*/false);
-  RemoteTestDatabase second("odbc_catalog_b", /*withSchema=*/false);
-  auto connection = first.connect();
+TEST_P(RemoteConnection, DefaultDatabaseCanBeChanged) {
+  RemoteTestDatabase first("remote_catalog_a", /*withSchema=*/false);
+  RemoteTestDatabase second("remote_catalog_b", /*withSchema=*/false);
+  auto connection = first.connect(GetParam());
   connection->setDefaultDatabase(second.name());
   auto rows = connection->query("select database()");
   EXPECT_EQ(rows->field(std::size_t{0}).textValue(), second.name());
@@ -175,6 +191,10 @@ TEST(OdbcConnection, DefaultDatabaseCanBeChanged) {
   DbError missing = dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); });
   EXPECT_EQ(missing.nativeCode(), 1049);
 }
+
+INSTANTIATE_TEST_SUITE_P(BothDrivers, RemoteConnection,
+                         ::testing::Values(RemoteDriver::MariaDb, RemoteDriver::Odbc),
+                         [](const auto& info) { return testing::driverName(info.param); });
 
 }  // namespace
 }  // namespace agent

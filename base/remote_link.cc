@@ -1,0 +1,56 @@
+#include "base/remote_link.h"
+
+#include "base/text.h"
+
+namespace agent {
+namespace {
+
+struct TlsName {
+  TlsMode mode;
+  const char* name;
+};
+constexpr TlsName kTlsNames[] = {{TlsMode::Off, "off"},
+                                 {TlsMode::Required, "required"},
+                                 {TlsMode::VerifyCa, "verify-ca"},
+                                 {TlsMode::VerifyIdentity, "verify-identity"}};
+
+}  // namespace
+
+std::optional<TlsMode> parseTlsMode(std::string_view text) {
+  std::string t = trim(text);
+  for (const TlsName& n : kTlsNames) {
+    if (equalsIgnoreCase(t, n.name)) return n.mode;
+  }
+  return std::nullopt;
+}
+
+const char* tlsModeName(TlsMode mode) {
+  for (const TlsName& n : kTlsNames) {
+    if (n.mode == mode) return n.name;
+  }
+  return "?";
+}
+
+std::string braceQuoted(std::string_view value) {
+  std::string quoted = "{";
+  for (char c : value) {
+    quoted += c;
+    if (c == '}') quoted += '}';
+  }
+  return quoted + "}";
+}
+
+std::string linkKeywords(const RemoteLink& link) {
+  std::string s;
+  if (link.tls != TlsMode::Off) {
+    s += ";FORCETLS=1";
+    if (link.verified() && !link.tlsCa.empty()) s += ";SSLCA=" + braceQuoted(link.tlsCa.string());
+    if (link.tls == TlsMode::VerifyIdentity) s += ";SSLVERIFY=1";
+  }
+  s += ";CONN_TIMEOUT=" + std::to_string(link.connectTimeout);
+  s += ";READ_TIMEOUT=" + std::to_string(link.readTimeout);
+  s += ";WRITE_TIMEOUT=" + std::to_string(link.writeTimeout);
+  return s;
+}
+
+}  // namespace agent

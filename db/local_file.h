@@ -1,0 +1,32 @@
+// The one file a remote server may read through LOAD DATA LOCAL INFILE:
+// the export file a stage has just written, named by its folder and file
+// name and identified by the device and inode it was written as. A driver
+// that serves local-file requests itself sends that file and nothing else.
+#ifndef AGENT_DB_LOCAL_FILE_H_
+#define AGENT_DB_LOCAL_FILE_H_
+
+#include <compare>
+#include <cstdint>
+#include <filesystem>
+
+namespace agent {
+
+// Which file an open descriptor refers to (device and inode on POSIX).
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool known() const { return device != 0 || inode != 0; }
+  auto operator<=>(const FileIdentity&) const = default;
+};
+
+// The identity of the open file fd; an unknown identity when fstat fails.
+FileIdentity identityOfDescriptor(int fd);
+
+struct LocalFileGrant {
+  std::filesystem::path path;  // the exact path the load statement names
+  FileIdentity identity;       // recorded while the file was open for writing
+};
+
+}  // namespace agent
+
+#endif  // AGENT_DB_LOCAL_FILE_H_

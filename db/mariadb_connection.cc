@@ -1,0 +1,591 @@
+// The native remote driver on MariaDB Connector/C. Text protocol only: every
+// value arrives as the server's text, which gives numbers their exact
+// decimal text as the ODBC driver reads them, and is turned into a Value by
+// the column's type.
+#include "db/mariadb_connection.h"
+
+#include <errmsg.h>
+#include <fcntl.h>
+#include <mysql.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "base/remote_link.h"
+#include "base/text.h"
+#include "db/connection_string.h"
+#include "db/error.h"
+
+namespace agent {
+namespace {
+
+// The library's global state is set up once, before the first handle, as
+// mysql_init would otherwise do without a lock.
+void initLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
+}
+
+DbError errorOf(MYSQL* mysql) {
+  const char* state = mysql_sqlstate(mysql);
+  return DbError(state != nullptr && *state != '\0' ? state : "HY000",
+                 static_cast<long>(mysql_errno(mysql)), mysql_error(mysql));
+}
+
+// Authentication methods by what the server could learn from them. The
+// challenge-response methods never let the server (or anyone on the link)
+// read the password; the others hand it over readable (in clear, or under a
+// public key the server itself chose), so they are allowed only with
+// verify-identity: the one mode in which the library refuses a server that
+// offers no TLS before it authenticates (with required and verify-ca it
+// would go on in plain text, which open() then refuses, too late for a
+// password sent in clear).
+constexpr const char* kChallengeAuth = "mysql_native_password,client_ed25519";
+constexpr const char* kReadableAuth = ",caching_sha2_password,sha256_password,mysql_clear_password";
+
+// ---- values ----------------------------------------------------------------
+
+enum class ColumnKind { Exact, Bits, Float, Date, Time, Timestamp, Text };
+
+ColumnKind kindOf(enum_field_types type) {
+  switch (type) {
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_YEAR:
+      return ColumnKind::Exact;
+    case MYSQL_TYPE_BIT:
+      return ColumnKind::Bits;
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+      return ColumnKind::Float;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+      return ColumnKind::Date;
+    case MYSQL_TYPE_TIME:
+      return ColumnKind::Time;
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+      return ColumnKind::Timestamp;
+    default:
+      return ColumnKind::Text;
+  }
+}
+
+// Reads up to digits decimal digits at text[*i]; -1 when there are none.
+int number(std::string_view text, std::size_t* i, int digits = 9) {
+  int value = 0, got = 0;
+  bool negative = *i < text.size() && text[*i] == '-';
+  if (negative) ++*i;
+  while (*i < text.size() && got < digits && text[*i] >= '0' && text[*i] <= '9') {
+    value = value * 10 + (text[(*i)++] - '0');
+    ++got;
+  }
+  if (got == 0) return -1;
+  return negative ? -value : value;
+}
+
+void skip(std::string_view text, std::size_t* i) {
+  if (*i < text.size()) ++*i;
+}
+
+// "hh:mm:ss[.ffffff]" from text[*i].
+void readTimeOfDay(std::string_view text, std::size_t* i, DateTime* dt) {
+  dt->hour = number(text, i);
+  skip(text, i);
+  dt->minute = number(text, i);
+  skip(text, i);
+  dt->second = number(text, i);
+  if (*i < text.size() && text[*i] == '.') {
+    ++*i;
+    std::size_t start = *i;
+    int fraction = number(text, i, 3);
+    for (std::size_t n = *i - start; n < 3; ++n) fraction *= 10;
+    dt->millisecond = fraction < 0 ? 0 : fraction;
+  }
+}
+
+// "yyyy-mm-dd" from text[*i]; false for the zero date, which the ODBC
+// driver reads as NULL as well.
+bool readDate(std::string_view text, std::size_t* i, DateTime* dt) {
+  dt->year = number(text, i);
+  skip(text, i);
+  dt->month = number(text, i);
+  skip(text, i);
+  dt->day = number(text, i);
+  return dt->year > 0 || dt->month > 0 || dt->day > 0;
+}
+
+Value toValue(ColumnKind kind, const char* data, unsigned long length) {
+  if (data == nullptr) return Value::null();
+  std::string_view text(data, length);
+  switch (kind) {
+    case ColumnKind::Exact: {
+      std::string exact(text);
+      return Value::number(std::strtod(exact.c_str(), nullptr), exact);
+    }
+    case ColumnKind::Bits: {
+      unsigned long long bits = 0;
+      for (char c : text) bits = (bits << 8) | static_cast<unsigned char>(c);
+      return Value::number(static_cast<double>(bits), std::to_string(bits));
+    }
+    case ColumnKind::Float:
+      return Value::number(std::strtod(std::string(text).c_str(), nullptr));
+    case ColumnKind::Date: {
+      DateTime dt;
+      std::size_t i = 0;
+      if (!readDate(text, &i, &dt)) return Value::null();
+      return Value::dateTime(dt);
+    }
+    case ColumnKind::Time: {
+      // A time of day alone sits on the zero date of the platform.
+      DateTime dt{1899, 12, 30};
+      std::size_t i = 0;
+      readTimeOfDay(text, &i, &dt);
+      return Value::dateTime(dt);
+    }
+    case ColumnKind::Timestamp: {
+      DateTime dt;
+      std::size_t i = 0;
+      if (!readDate(text, &i, &dt)) return Value::null();
+      skip(text, &i);
+      readTimeOfDay(text, &i, &dt);
+      return Value::dateTime(dt);
+    }
+    case ColumnKind::Text:
+      return Value::text(std::string(text));
+  }
+  return Value::null();
+}
+
+// The file names a LOAD DATA LOCAL INFILE statement gives, read from its
+// quoted literal both with and without backslash escapes (the connection's
+// SQL mode decides which the server applied); empty when sql is no such
+// statement.
+std::vector<std::string> namedLocalFiles(std::string_view sql) {
+  std::string upper = toUpperAscii(sql.substr(0, std::min<std::size_t>(sql.size(), 200)));
+  std::size_t start = upper.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos || upper.compare(start, 4, "LOAD") != 0) return {};
+  std::size_t infile = upper.find("INFILE");
+  std::size_t local = upper.find("LOCAL");
+  if (infile == std::string::npos || local == std::string::npos || local > infile) return {};
+  std::size_t q = sql.find_first_not_of(" \t\r\n", infile + 6);
+  if (q == std::string::npos || (sql[q] != '\'' && sql[q] != '"')) return {};
+  const char quote = sql[q];
+  std::vector<std::string> names;
+  for (bool backslashEscapes : {true, false}) {
+    std::string name;
+    bool closed = false;
+    for (std::size_t i = q + 1; i < sql.size(); ++i) {
+      char c = sql[i];
+      if (backslashEscapes && c == '\\' && i + 1 < sql.size()) {
+        name += sql[++i];
+      } else if (c == quote && i + 1 < sql.size() && sql[i + 1] == quote) {
+        name += quote;
+        ++i;
+      } else if (c == quote) {
+        closed = true;
+        break;
+      } else {
+        name += c;
+      }
+    }
+    if (closed) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
+// ---- the connection's state ------------------------------------------------
+
+struct MariaDbConnection::Impl {
+  MYSQL* mysql = nullptr;
+  std::string runningSql;  // the statement being run, for the file handler
+  std::vector<LocalFileGrant> grants;
+
+  // cancel() may come from another thread while a statement blocks.
+  std::mutex socketMutex;
+  int socket = -1;
+  bool cancelled = false;
+
+  ~Impl() {
+    {
+      std::lock_guard<std::mutex> lock(socketMutex);
+      socket = -1;
+    }
+    if (mysql != nullptr) mysql_close(mysql);
+  }
+
+  [[noreturn]] void fail() {
+    DbError e = errorOf(mysql);
+    bool wasCancelled;
+    {
+      std::lock_guard<std::mutex> lock(socketMutex);
+      wasCancelled = cancelled;
+    }
+    if (wasCancelled) {
+      throw DbError(e.sqlstate(), e.nativeCode(), "cancelled: " + e.description());
+    }
+    throw e;
+  }
+
+  void send(const std::string& sql) {
+    runningSql = sql;
+    int rc = mysql_real_query(mysql, sql.data(), static_cast<unsigned long>(sql.size()));
+    runningSql.clear();
+    if (rc != 0) fail();
+  }
+
+  // Reads past every further result of the last statement (a procedure's
+  // status, a multi-statement's rest); an error in one of them is thrown.
+  void drainResults() {
+    for (;;) {
+      int status = mysql_next_result(mysql);
+      if (status < 0) return;
+      if (status > 0) fail();
+      if (MYSQL_RES* r = mysql_store_result(mysql)) {
+        mysql_free_result(r);
+      } else if (mysql_field_count(mysql) != 0) {
+        fail();
+      }
+    }
+  }
+};
+
+// ---- LOAD DATA LOCAL -------------------------------------------------------
+
+namespace {
+
+// One local-file request of the server: the file opened for it, or why it
+// was refused.
+struct LocalRead {
+  int fd = -1;
+  std::string refusal;
+};
+
+LocalRead* refuse(LocalRead* read, const std::string& requested, const std::string& why) {
+  read->refusal = "the server asked for the local file \"" + requested + "\"; refused: " + why;
+  return read;
+}
+
+// Opens the granted file for a request, or says why not. The file must be
+// the one the statement names and the one that was written: the same path,
+// the last component no link, the same device and inode, a regular file.
+LocalRead* openRequested(MariaDbConnection::Impl& impl, const char* filename) {
+  auto* read = new LocalRead;
+  std::string requested = filename != nullptr ? filename : "";
+  std::vector<std::string> named = namedLocalFiles(impl.runningSql);
+  if (named.empty()) return refuse(read, requested, "the running statement loads no local file");
+  if (std::find(named.begin(), named.end(), requested) == named.end()) {
+    return refuse(read, requested, "the running statement names " + named.front());
+  }
+  auto granted = std::find_if(impl.grants.begin(), impl.grants.end(), [&](const LocalFileGrant& g) {
+    return g.path.string() == requested;
+  });
+  if (granted == impl.grants.end()) {
+    return refuse(read, requested, "it is no export file this cycle wrote");
+  }
+  const LocalFileGrant& grant = *granted;
+  const std::string folder = grant.path.parent_path().string();
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0)
+    return refuse(read, requested, "cannot open its folder: " + std::string(strerror(errno)));
+  int fd =
+      ::openat(dir, grant.path.filename().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  int openError = errno;
+  ::close(dir);
+  if (fd < 0) {
+    return refuse(read, requested,
+                  openError == ELOOP ? "it is a symbolic link"
+                                     : "cannot open it: " + std::string(strerror(openError)));
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return refuse(read, requested, "it is not a regular file");
+  }
+  FileIdentity identity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+  if (!grant.identity.known() || identity != grant.identity) {
+    ::close(fd);
+    return refuse(read, requested, "it is not the file this cycle wrote (replaced since)");
+  }
+  // Reads block again: the descriptor is a regular file.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  read->fd = fd;
+  return read;
+}
+
+int localInit(void** state, const char* filename, void* userdata) {
+  LocalRead* read = openRequested(*static_cast<MariaDbConnection::Impl*>(userdata), filename);
+  *state = read;
+  return read->fd < 0 ? 1 : 0;
+}
+
+int localRead(void* state, char* buffer, unsigned int length) {
+  auto* read = static_cast<LocalRead*>(state);
+  for (;;) {
+    ssize_t n = ::read(read->fd, buffer, length);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EINTR) continue;
+    read->refusal = std::string("reading the export file failed: ") + strerror(errno);
+    return -1;
+  }
+}
+
+void localEnd(void* state) {
+  auto* read = static_cast<LocalRead*>(state);
+  if (read == nullptr) return;
+  if (read->fd >= 0) ::close(read->fd);
+  delete read;
+}
+
+int localError(void* state, char* message, unsigned int length) {
+  auto* read = static_cast<LocalRead*>(state);
+  const std::string& text = read != nullptr ? read->refusal : std::string("no local file");
+  std::snprintf(message, length, "%s", text.c_str());
+  return CR_UNKNOWN_ERROR;
+}
+
+// ---- recordsets ------------------------------------------------------------
+
+struct Column {
+  std::string name;
+  ColumnKind kind;
+};
+
+std::vector<Column> describe(MYSQL_RES* result) {
+  std::vector<Column> columns;
+  unsigned int count = mysql_num_fields(result);
+  MYSQL_FIELD* fields = mysql_fetch_fields(result);
+  columns.reserve(count);
+  for (unsigned int i = 0; i < count; ++i) {
+    columns.push_back(
+        Column{std::string(fields[i].name, fields[i].name_length), kindOf(fields[i].type)});
+  }
+  return columns;
+}
+
+// A result read row by row from the server (Forward, mysql_use_result) or
+// read whole at open (Static, mysql_store_result, then let go).
+class MariaDbRecordset : public Recordset {
+ public:
+  MariaDbRecordset(MariaDbConnection::Impl& impl, MYSQL_RES* result, Cursor cursor)
+      : impl_(impl), result_(result) {
+    if (result_ == nullptr) {
+      impl_.drainResults();
+      return;
+    }
+    columns_ = describe(result_);
+    if (cursor == Cursor::Static) {
+      while (fetch()) rows_.push_back(std::move(current_));
+      staticRows_ = true;
+      bof_ = eof_ = rows_.empty();
+      if (!rows_.empty()) current_ = rows_.front();
+    } else {
+      bof_ = eof_ = !fetch();
+    }
+  }
+
+  ~MariaDbRecordset() override {
+    if (result_ == nullptr) return;
+    // Reads past the rows not fetched, so the connection is free again.
+    mysql_free_result(result_);
+    try {
+      impl_.drainResults();
+    } catch (const DbError&) {
+      // The next statement reports the connection's state.
+    }
+  }
+
+  bool eof() const override { return eof_; }
+  bool bof() const override { return bof_; }
+
+  void moveNext() override {
+    if (eof_) return;
+    if (staticRows_) {
+      if (++position_ < rows_.size()) {
+        current_ = rows_[position_];
+      } else {
+        eof_ = true;
+      }
+      return;
+    }
+    eof_ = !fetch();
+  }
+
+  std::size_t fieldCount() const override { return columns_.size(); }
+  const std::string& fieldName(std::size_t index) const override { return columns_[index].name; }
+  const Value& field(std::size_t index) const override { return current_[index]; }
+  using Recordset::field;
+
+ private:
+  // The next row into current_; false at the end, when the result is let
+  // go (an error while reading is thrown).
+  bool fetch() {
+    if (result_ == nullptr) return false;
+    MYSQL_ROW row = mysql_fetch_row(result_);
+    if (row == nullptr) {
+      bool failed = mysql_errno(impl_.mysql) != 0;
+      if (failed) {
+        DbError e = errorOf(impl_.mysql);
+        mysql_free_result(result_);
+        result_ = nullptr;
+        throw e;
+      }
+      mysql_free_result(result_);
+      result_ = nullptr;
+      impl_.drainResults();
+      return false;
+    }
+    unsigned long* lengths = mysql_fetch_lengths(result_);
+    current_.resize(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      current_[i] = toValue(columns_[i].kind, row[i], lengths[i]);
+    }
+    return true;
+  }
+
+  MariaDbConnection::Impl& impl_;
+  MYSQL_RES* result_;
+  std::vector<Column> columns_;
+  std::vector<Value> current_;
+  std::vector<std::vector<Value>> rows_;  // Cursor::Static only
+  std::size_t position_ = 0;
+  bool staticRows_ = false;
+  bool bof_ = true;
+  bool eof_ = true;
+};
+
+void setOption(MYSQL* mysql, mysql_option option, const void* value, const char* what) {
+  if (mysql_optionsv(mysql, option, value) != 0) {
+    throw DbError("HY000", 0, std::string("MariaDB Connector/C refused the option ") + what);
+  }
+}
+
+}  // namespace
+
+// ---- the connection --------------------------------------------------------
+
+std::unique_ptr<MariaDbConnection> MariaDbConnection::open(const std::string& connectionString,
+                                                           const std::string& user,
+                                                           const std::string& password) {
+  initLibrary();
+  ConnectionString cs(connectionString);
+  RemoteLink link = linkFromConnectionString(cs);
+  auto impl = std::make_unique<Impl>();
+  impl->mysql = mysql_init(nullptr);
+  if (impl->mysql == nullptr) throw DbError("HY001", 0, "Cannot allocate a MariaDB connection.");
+  MYSQL* mysql = impl->mysql;
+
+  unsigned int connectTimeout = static_cast<unsigned int>(link.connectTimeout);
+  unsigned int readTimeout = static_cast<unsigned int>(link.readTimeout);
+  unsigned int writeTimeout = static_cast<unsigned int>(link.writeTimeout);
+  setOption(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout, "MYSQL_OPT_CONNECT_TIMEOUT");
+  setOption(mysql, MYSQL_OPT_READ_TIMEOUT, &readTimeout, "MYSQL_OPT_READ_TIMEOUT");
+  setOption(mysql, MYSQL_OPT_WRITE_TIMEOUT, &writeTimeout, "MYSQL_OPT_WRITE_TIMEOUT");
+  setOption(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4", "MYSQL_SET_CHARSET_NAME");
+  unsigned int localInfile = 1;
+  setOption(mysql, MYSQL_OPT_LOCAL_INFILE, &localInfile, "MYSQL_OPT_LOCAL_INFILE");
+  mysql_set_local_infile_handler(mysql, localInit, localRead, localEnd, localError, impl.get());
+
+  if (link.tls != TlsMode::Off) {
+    my_bool on = 1;
+    setOption(mysql, MYSQL_OPT_SSL_ENFORCE, &on, "MYSQL_OPT_SSL_ENFORCE");
+    if (link.verified() && !link.tlsCa.empty()) {
+      setOption(mysql, MYSQL_OPT_SSL_CA, link.tlsCa.c_str(), "MYSQL_OPT_SSL_CA");
+    }
+    if (link.tls == TlsMode::VerifyIdentity) {
+      setOption(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on, "MYSQL_OPT_SSL_VERIFY_SERVER_CERT");
+    }
+  }
+  std::string allowedAuth = kChallengeAuth;
+  if (link.tls == TlsMode::VerifyIdentity) allowedAuth += kReadableAuth;
+  setOption(mysql, MARIADB_OPT_RESTRICTED_AUTH, allowedAuth.c_str(), "MARIADB_OPT_RESTRICTED_AUTH");
+
+  std::string host = trim(cs.get("SERVER").value_or(""));
+  std::string database = trim(cs.get("DATABASE").value_or(""));
+  std::string uid = !user.empty() ? user : cs.get("UID").value_or(cs.get("USER").value_or(""));
+  std::string pwd =
+      !password.empty() ? password : cs.get("PWD").value_or(cs.get("PASSWORD").value_or(""));
+  unsigned int port = 0;
+  if (std::string p = trim(cs.get("PORT").value_or("")); !p.empty()) {
+    port = static_cast<unsigned int>(std::strtoul(p.c_str(), nullptr, 10));
+  }
+  if (mysql_real_connect(mysql, host.empty() ? nullptr : host.c_str(), uid.c_str(), pwd.c_str(),
+                         database.empty() ? nullptr : database.c_str(), port, nullptr,
+                         CLIENT_MULTI_RESULTS) == nullptr) {
+    throw errorOf(mysql);
+  }
+  // A server (or whoever is in the middle) that offers no TLS is not always
+  // refused by the library itself: no statement goes over such a link.
+  if (link.tls != TlsMode::Off && mysql_get_ssl_cipher(mysql) == nullptr) {
+    throw DbError("08001", CR_SSL_CONNECTION_ERROR,
+                  std::string("TLS is required (tls = ") + tlsModeName(link.tls) +
+                      ") but the server at " + host + " did not start it; link closed");
+  }
+  impl->socket = static_cast<int>(mysql_get_socket(mysql));
+  return std::unique_ptr<MariaDbConnection>(new MariaDbConnection(std::move(impl)));
+}
+
+MariaDbConnection::MariaDbConnection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+MariaDbConnection::~MariaDbConnection() = default;
+
+void MariaDbConnection::setDefaultDatabase(const std::string& name) {
+  if (mysql_select_db(impl_->mysql, name.c_str()) != 0) impl_->fail();
+}
+
+// Every result the statement produces is read past and discarded, so that
+// an error in a later result is not lost.
+void MariaDbConnection::execute(const std::string& sql) {
+  impl_->send(sql);
+  if (MYSQL_RES* result = mysql_store_result(impl_->mysql)) {
+    mysql_free_result(result);
+  } else if (mysql_field_count(impl_->mysql) != 0) {
+    impl_->fail();
+  }
+  impl_->drainResults();
+}
+
+std::unique_ptr<Recordset> MariaDbConnection::query(const std::string& sql, Cursor cursor) {
+  impl_->send(sql);
+  MYSQL_RES* result =
+      cursor == Cursor::Forward ? mysql_use_result(impl_->mysql) : mysql_store_result(impl_->mysql);
+  if (result == nullptr && mysql_field_count(impl_->mysql) != 0) impl_->fail();
+  return std::make_unique<MariaDbRecordset>(*impl_, result, cursor);
+}
+
+void MariaDbConnection::allowLocalFile(const LocalFileGrant& file) {
+  std::erase_if(impl_->grants, [&](const LocalFileGrant& g) { return g.path == file.path; });
+  impl_->grants.push_back(file);
+}
+
+void MariaDbConnection::cancel() {
+  std::lock_guard<std::mutex> lock(impl_->socketMutex);
+  impl_->cancelled = true;
+  if (impl_->socket >= 0) ::shutdown(impl_->socket, SHUT_RDWR);
+}
+
+std::string MariaDbConnection::tlsVersion() const {
+  const char* version = nullptr;
+  if (mysql_get_ssl_cipher(impl_->mysql) == nullptr) return "";
+  if (mariadb_get_infov(impl_->mysql, MARIADB_CONNECTION_TLS_VERSION, &version) != 0 ||
+      version == nullptr) {
+    return "";
+  }
+  return version;
+}
+
+}  // namespace agent

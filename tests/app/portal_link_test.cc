@@ -1,0 +1,121 @@
+// A whole cycle against a hostile portal server: it answers the agent's
+// first LOAD DATA LOCAL INFILE with a request for remote-accounts.ini, the
+// file holding the portal password. The agent must send nothing of it and
+// end the cycle with a journal line naming the file asked for. Also the
+// journal's warnings about the link: a plain link at every cycle, and the
+// ODBC driver's unconfined LOAD DATA LOCAL.
+#include <gtest/gtest.h>
+
+#include "app/core/agent.h"
+#include "config/remote_accounts.h"
+#include "tests/support/hostile_portal.h"
+#include "tests/support/local_database.h"
+#include "tests/support/program_folder.h"
+#include "tests/support/remote_server.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+using testing::HostilePortal;
+using testing::LocalTestDatabase;
+using testing::RemoteTestDatabase;
+
+constexpr const char* kPortalPassword = "Portal-Secret-9";
+
+class FixedClock : public Clock {
+ public:
+  DateTime now() const override { return {2024, 3, 5, 14, 7, 9}; }
+};
+
+class PortalLinkTest : public ::testing::Test {
+ protected:
+  PortalLinkTest()
+      : local_("portal_link", /*withSchema=*/false),
+        remote_("portal_link"),
+        home_(local_, remote_, "P001") {
+    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
+    local_.execute("insert into control values ('P001', NULL)");
+    local_.execute("create table mascat (fcatcode varchar(10), fcatdesc varchar(60))");
+    local_.execute("insert into mascat values ('GEN', 'General')");
+  }
+
+  // Points the institution's account at the hostile server, on a plain
+  // link (a server without TLS gets nothing else).
+  void useHostilePortal(const HostilePortal& portal) {
+    home_.write(kRemoteAccountsFileName,
+                "[P001]\nuser = portal_user\npassword = " + std::string(kPortalPassword) +
+                    "\nserver = 127.0.0.1\ndatabase = portal\nport = " +
+                    std::to_string(portal.port()) + "\ntls = off\n");
+  }
+
+  bool runCategories() {
+    if (!agent_) {
+      agent_ = std::make_unique<Agent>(home_.path(), messages_, journal_, clock_);
+      agent_->ensureCsvFolder();
+      agent_->connectLocal();
+    }
+    static const Stage stages[] = {{"categories", uploadCategories}};
+    return agent_->runCycle(stages);
+  }
+  std::size_t linesWith(const std::string& text) {
+    return testing::journalLinesWith(journal_, text);
+  }
+
+  LocalTestDatabase local_;
+  RemoteTestDatabase remote_;
+  testing::ProgramFolder home_;
+  RecordedMessages messages_;
+  Journal journal_;
+  FixedClock clock_;
+  std::unique_ptr<Agent> agent_;
+};
+
+TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
+  const std::string accounts = (home_.path() / kRemoteAccountsFileName).string();
+  HostilePortal portal(HostilePortal::Mode::AskForAnotherFile, accounts);
+  useHostilePortal(portal);
+
+  EXPECT_FALSE(runCategories());
+  ASSERT_EQ(portal.filesAskedFor().size(), 1u);
+  EXPECT_EQ(portal.fileBytes(), "");
+  EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
+  EXPECT_EQ(linesWith("cycle end: stamped"), 0u);
+  EXPECT_EQ(linesWith("the server asked for the local file \"" + accounts + "\""), 1u);
+  EXPECT_EQ(linesWith("not encrypted (tls = off)"), 1u);
+
+  // The control: a server asking for the file the statement names gets the
+  // export file, and the cycle completes.
+  EXPECT_TRUE(runCategories());
+  ASSERT_EQ(portal.filesAskedFor().size(), 3u);  // the staging load and the insert load
+  EXPECT_NE(portal.fileBytes().find("GEN|General|F\r\n"), std::string::npos);
+  EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
+  EXPECT_EQ(linesWith("not encrypted (tls = off)"), 2u);  // at every cycle
+}
+
+TEST_F(PortalLinkTest, OdbcDriverIsWarnedOfAtEveryCycle) {
+  // The native driver over the verified link: no warning.
+  EXPECT_TRUE(runCategories());
+  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
+  EXPECT_EQ(linesWith("not confined"), 0u);
+  EXPECT_EQ(linesWith("tls verify-identity"), 1u);
+
+  home_.write("platform.ini",
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
+              "Driver\n\n[remote]\ntls = verify-identity\ntls_ca = " +
+                  remote_.server().tlsCa + "\n");
+  agent_.reset();
+  EXPECT_TRUE(runCategories());
+  EXPECT_TRUE(runCategories());
+  EXPECT_EQ(linesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
+}
+
+TEST_F(PortalLinkTest, UnknownTlsModeFailsTheConnectionNamingTheKey) {
+  home_.write(kRemoteAccountsFileName, remote_.accountSection("P001") + "tls = maybe\n");
+  EXPECT_FALSE(runCategories());
+  EXPECT_EQ(linesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
+            1u);
+}
+
+}  // namespace
+}  // namespace agent

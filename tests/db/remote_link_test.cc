@@ -1,0 +1,247 @@
+// The link to the portal on real parts: the test server serves TLS with a
+// certificate from a test CA for 127.0.0.1 and localhost (it listens on
+// 127.0.0.2 as well, a name the certificate does not carry), and has an
+// account that logs in only over TLS. The hostile portal server plays a
+// server that asks for the password in clear. Also: the native driver's
+// confinement of LOAD DATA LOCAL to the granted export file, its time-outs
+// and its cancel().
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "base/remote_link.h"
+#include "db/connection_string.h"
+#include "db/error.h"
+#include "db/mariadb_connection.h"
+#include "tests/support/hostile_portal.h"
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using testing::HostilePortal;
+using testing::RemoteDriver;
+using testing::RemoteServer;
+using testing::RemoteTestDatabase;
+
+std::string linkString(const std::string& host, const std::string& port, const std::string& user,
+                       const std::string& password, TlsMode tls, const std::string& ca,
+                       int connectTimeout = 30) {
+  RemoteLink link;
+  link.tls = tls;
+  link.tlsCa = ca;
+  link.connectTimeout = connectTimeout;
+  return "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + host + ";UID=" + user +
+         ";PWD=" + braceQuoted(password) + "; OPTION=3;PORT=" + port + linkKeywords(link);
+}
+
+// The connection's failure text, or "" when it connected.
+std::string connectFailure(const std::string& connectionString, RemoteDriver driver) {
+  try {
+    testing::openRemote(connectionString, driver);
+  } catch (const DbError& e) {
+    return e.description().empty() ? "(no text)" : e.description();
+  }
+  return "";
+}
+
+std::string cipherOf(Connection& connection) {
+  auto rows = connection.query("show session status like 'Ssl_cipher'", Cursor::Static);
+  return rows->eof() ? "" : displayText(rows->field(1));
+}
+
+class RemoteLinkTest : public ::testing::TestWithParam<RemoteDriver> {
+ protected:
+  RemoteServer server_ = RemoteServer::fromEnvironment();
+};
+
+TEST_P(RemoteLinkTest, VerifiedLinkIsEncryptedAndRefusesAnotherCaOrHostName) {
+  const RemoteServer& s = server_;
+  auto connection = testing::openRemote(
+      linkString(s.host, s.port, s.user, s.password, TlsMode::VerifyIdentity, s.tlsCa), GetParam());
+  EXPECT_FALSE(cipherOf(*connection).empty());
+
+  // A certificate from another CA: refused whether the name is checked or not.
+  for (TlsMode mode : {TlsMode::VerifyCa, TlsMode::VerifyIdentity}) {
+    EXPECT_NE(
+        connectFailure(linkString(s.host, s.port, s.user, s.password, mode, s.otherCa), GetParam()),
+        "")
+        << tlsModeName(mode);
+  }
+  // 127.0.0.2 reaches the same server, but the certificate does not name
+  // it: the CA check alone passes, the identity check refuses.
+  EXPECT_EQ(connectFailure(
+                linkString("127.0.0.2", s.port, s.user, s.password, TlsMode::VerifyCa, s.tlsCa),
+                GetParam()),
+            "");
+  EXPECT_NE(connectFailure(linkString("127.0.0.2", s.port, s.user, s.password,
+                                      TlsMode::VerifyIdentity, s.tlsCa),
+                           GetParam()),
+            "");
+}
+
+TEST_P(RemoteLinkTest, AccountThatRequiresTlsIsRefusedOnAPlainLink) {
+  const RemoteServer& s = server_;
+  std::string plain = connectFailure(
+      linkString(s.host, s.port, s.tlsUser, s.tlsPassword, TlsMode::Off, ""), GetParam());
+  EXPECT_NE(plain.find("Access denied"), std::string::npos) << plain;
+  auto connection = testing::openRemote(
+      linkString(s.host, s.port, s.tlsUser, s.tlsPassword, TlsMode::Required, ""), GetParam());
+  EXPECT_FALSE(cipherOf(*connection).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDrivers, RemoteLinkTest,
+                         ::testing::Values(RemoteDriver::MariaDb, RemoteDriver::Odbc),
+                         [](const auto& info) { return testing::driverName(info.param); });
+
+TEST(NativeRemoteLink, NeverSendsThePasswordReadableWithoutAVerifiedLink) {
+  const std::string secret = "Clear-Secret-4711";
+  const std::string ca = RemoteServer::fromEnvironment().tlsCa;
+  // A server that offers no TLS and then asks to switch to the clear-text
+  // method: on every link the native driver sends no password, and a link
+  // that requires TLS is not made.
+  HostilePortal portal(HostilePortal::Mode::ClearPasswordSwitch);
+  const std::string port = std::to_string(portal.port());
+  for (TlsMode mode :
+       {TlsMode::Off, TlsMode::Required, TlsMode::VerifyCa, TlsMode::VerifyIdentity}) {
+    std::string failure =
+        connectFailure(linkString("127.0.0.1", port, "u", secret, mode, ca), RemoteDriver::MariaDb);
+    EXPECT_NE(failure, "") << tlsModeName(mode);
+  }
+  EXPECT_EQ(portal.received().find(secret), std::string::npos);
+  // A server without TLS that accepts the challenge response: a link that
+  // requires TLS is closed before any statement.
+  HostilePortal plainServer(HostilePortal::Mode::AskForNamedFile);
+  for (TlsMode mode : {TlsMode::Required, TlsMode::VerifyCa, TlsMode::VerifyIdentity}) {
+    std::string failure = connectFailure(
+        linkString("127.0.0.1", std::to_string(plainServer.port()), "u", secret, mode, ca),
+        RemoteDriver::MariaDb);
+    EXPECT_NE(failure.find("TLS"), std::string::npos) << tlsModeName(mode) << ": " << failure;
+  }
+  EXPECT_TRUE(plainServer.statements().empty());
+  // The ODBC driver, which has no such restriction, shows what the server
+  // would otherwise get.
+  connectFailure(linkString("127.0.0.1", port, "u", secret, TlsMode::Off, ""), RemoteDriver::Odbc);
+  EXPECT_NE(portal.received().find(secret), std::string::npos)
+      << "the ODBC driver refused too: the control case no longer shows the risk";
+}
+
+TEST(NativeRemoteLink, ConnectTimeOutEndsASilentServer) {
+  // A listening socket that never speaks: the TCP connect succeeds, the
+  // server's greeting never comes.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  auto started = std::chrono::steady_clock::now();
+  std::string failure = connectFailure(
+      linkString("127.0.0.1", std::to_string(ntohs(address.sin_port)), "u", "p", TlsMode::Off, "",
+                 /*connectTimeout=*/1),
+      RemoteDriver::MariaDb);
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ::close(listener);
+  EXPECT_NE(failure, "");
+  EXPECT_LT(seconds, 10.0) << failure;
+}
+
+TEST(NativeRemoteLink, CancelBreaksOffARunningStatement) {
+  RemoteTestDatabase db("link_cancel", /*withSchema=*/false);
+  auto connection = MariaDbConnection::open(db.server().verifiedConnectionString(db.name()));
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    connection->cancel();
+  });
+  auto started = std::chrono::steady_clock::now();
+  std::string failure;
+  try {
+    connection->execute("select sleep(60)");
+  } catch (const DbError& e) {
+    failure = e.description();
+  }
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  canceller.join();
+  EXPECT_EQ(failure.rfind("cancelled", 0), 0u) << failure;
+  EXPECT_LT(seconds, 10.0);
+}
+
+// ---- LOAD DATA LOCAL on the native driver ----------------------------------
+
+class LocalFileTest : public ::testing::Test {
+ protected:
+  LocalFileTest() : db_("link_local_file"), dir_("link_local_file") {
+    testing::writeFile(secret_, "SEC|secret-from-another-file|F\r\n");
+    testing::writeFile(export_, "GEN|General|F\r\n");
+    connection_ = MariaDbConnection::open(db_.server().verifiedConnectionString(db_.name()));
+  }
+
+  LocalFileGrant grant() const {
+    int fd = ::open(export_.c_str(), O_RDONLY);
+    FileIdentity identity = identityOfDescriptor(fd);
+    ::close(fd);
+    return {export_, identity};
+  }
+  std::string load() const {
+    return "LOAD DATA local INFILE '" + export_.string() +
+           "' INTO TABLE mascat FIELDS TERMINATED BY '|' LINES TERMINATED BY '\\r\\n' "
+           "(fcatcode, fcatdesc, fdeleted)";
+  }
+  // The failure of the load, or "" when it succeeded.
+  std::string loadFailure() {
+    try {
+      connection_->execute(load());
+    } catch (const DbError& e) {
+      return e.description();
+    }
+    return "";
+  }
+  std::string rows() { return db_.scalar("select group_concat(fcatcode) from mascat"); }
+
+  RemoteTestDatabase db_;
+  testing::TempDir dir_;
+  std::filesystem::path export_ = dir_ / "UPMASCAT.csv";
+  std::filesystem::path secret_ = dir_ / "secret.ini";
+  std::unique_ptr<MariaDbConnection> connection_;
+};
+
+TEST_F(LocalFileTest, OnlyTheGrantedFileAsWrittenIsSent) {
+  // Nothing granted yet: refused, naming the file.
+  std::string failure = loadFailure();
+  EXPECT_NE(failure.find("\"" + export_.string() + "\""), std::string::npos) << failure;
+  EXPECT_EQ(rows(), "");
+
+  // Granted, then replaced by a link to another file: refused.
+  LocalFileGrant written = grant();
+  connection_->allowLocalFile(written);
+  std::filesystem::remove(export_);
+  std::filesystem::create_symlink(secret_, export_);
+  failure = loadFailure();
+  EXPECT_NE(failure.find("symbolic link"), std::string::npos) << failure;
+  EXPECT_EQ(rows(), "");
+
+  // Replaced by another regular file moved in under the same name: refused.
+  // (made while the link still exists, so it cannot reuse the inode).
+  std::filesystem::copy_file(secret_, dir_ / "other.csv");
+  std::filesystem::rename(dir_ / "other.csv", export_);
+  failure = loadFailure();
+  EXPECT_NE(failure.find("not the file this cycle wrote"), std::string::npos) << failure;
+  EXPECT_EQ(rows(), "");
+
+  // The file as granted: sent.
+  connection_->allowLocalFile(grant());
+  EXPECT_EQ(loadFailure(), "");
+  EXPECT_EQ(rows(), "SEC");
+}
+
+}  // namespace
+}  // namespace agent
