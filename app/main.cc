@@ -8,10 +8,12 @@
 #include <CLI/CLI.hpp>
 
 #include "app/core/agent.h"
+#include "app/core/exit_status.h"
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
 #include "base/code_page.h"
 #include "base/errors.h"
+#include "config/instance_lock.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
 #include "cycle/clock.h"
@@ -42,7 +44,19 @@ int scramblePassword() {
     return 0;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
-    return 2;
+    return agent::exit_status::kProgramEnded;
+  }
+}
+
+// The journal of a program folder whose platform.ini cannot be used: the
+// default log folder, so that the reason reaches the journal as well as
+// standard error.
+void journalConfigError(const std::filesystem::path& folder, const std::string& text) {
+  try {
+    agent::Journal journal(folder / "log" / "agent.log");
+    journal.error("platform.ini: " + text);
+  } catch (const agent::AgentError&) {
+    // No journal either: standard error has the line.
   }
 }
 
@@ -59,14 +73,44 @@ int main(int argc, char** argv) {
   app.add_flag("--headless", headless, "run the 50-minute schedule without a window");
   app.add_flag("--scramble-password", scramble,
                "read a password from standard input and print its PASSWORD value");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help ends with status 0; a mistyped option with the usage status.
+    return app.exit(e) == 0 ? agent::exit_status::kSuccess : agent::exit_status::kUsage;
+  }
 
   if (scramble) return scramblePassword();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
+  // A mistyped folder must not become a new, empty program folder: check
+  // before anything (lock file, log folder, CSV) is made in it.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    std::cerr << "upload-agent: the program folder " << folder.string()
+              << " does not exist or is not a folder; nothing was created\n";
+    return agent::exit_status::kUsage;
+  }
+  agent::InstanceLock lock(folder);
+  if (lock.outcome() == agent::InstanceLock::Outcome::HeldByOther) {
+    std::cerr << "upload-agent: another upload-agent is already running on " << folder.string()
+              << " (it holds " << lock.path().string() << "); this one ends\n";
+    return agent::exit_status::kAnotherInstance;
+  }
+  if (lock.outcome() == agent::InstanceLock::Outcome::Failed) {
+    std::cerr << "upload-agent: cannot lock " << lock.path().string() << ": " << lock.error()
+              << "\n";
+    return agent::exit_status::kProgramEnded;
+  }
   try {
     agent::SystemClock clock;
-    agent::PlatformConfig config = agent::PlatformConfig::load(folder);
+    agent::PlatformConfig config;
+    try {
+      config = agent::PlatformConfig::load(folder);
+    } catch (const agent::AgentError& e) {
+      journalConfigError(folder, e.description());
+      throw;
+    }
 #ifdef AGENT_TRAY
     const bool tray = !once && !headless;
     if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
@@ -88,5 +132,5 @@ int main(int argc, char** argv) {
   } catch (const agent::ProgramEnd& e) {
     std::cerr << "upload-agent: " << e.message() << "\n";
   }
-  return 2;
+  return agent::exit_status::kProgramEnded;
 }

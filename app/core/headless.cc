@@ -3,6 +3,7 @@
 #include <iostream>
 #include <thread>
 
+#include "app/core/exit_status.h"
 #include "app/core/schedule.h"
 #include "base/errors.h"
 
@@ -18,10 +19,10 @@ int runOnce(Agent& agent, MessageSink& messages) {
   try {
     agent.ensureCsvFolder();
     agent.connectLocal();
-    return agent.runCycle() ? 0 : 1;
+    return agent.runCycle() ? exit_status::kSuccess : exit_status::kCycleEndedEarly;
   } catch (const ProgramEnd& end) {
     messages.show(end.message(), MessageIcon::Exclamation);
-    return 2;
+    return exit_status::kProgramEnded;
   }
 }
 
@@ -36,10 +37,10 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
       std::this_thread::sleep_for(tickInterval);
       if (schedule.tick()) agent.runCycle();
     }
-    return 0;
+    return exit_status::kSuccess;
   } catch (const ProgramEnd& end) {
     messages.show(end.message(), MessageIcon::Exclamation);
-    return 2;
+    return exit_status::kProgramEnded;
   }
 }
 
