@@ -1,9 +1,11 @@
 // upload-agent: the program entry. With a desktop it lives in the tray;
 // without one it runs the same schedule headless, or exactly one cycle.
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
@@ -32,6 +34,47 @@ std::atomic<bool> stopRequested{false};
 void requestStop(int) {
   stopRequested = true;
 }
+
+// How long a stop may take before the program ends regardless: a statement
+// that ignores its cancel (a frozen server, a driver without cancel) must
+// not hold the program. The local database undoes any transaction left open
+// when the process ends, so a payment is never half-booked.
+constexpr std::chrono::milliseconds kStopDeadline{4500};
+
+// Passes a SIGINT or SIGTERM on to the agent from a thread of its own (a
+// signal handler may only set a flag), and ends the process when the cycle
+// has not ended by kStopDeadline.
+class StopWatcher {
+ public:
+  StopWatcher(agent::Agent& agent, agent::Journal& journal)
+      : thread_([this, &agent, &journal] { watch(agent, journal); }) {}
+  ~StopWatcher() {
+    done_ = true;
+    thread_.join();
+  }
+  StopWatcher(const StopWatcher&) = delete;
+  StopWatcher& operator=(const StopWatcher&) = delete;
+
+ private:
+  void watch(agent::Agent& agent, agent::Journal& journal) {
+    using namespace std::chrono_literals;
+    while (!done_ && !stopRequested) std::this_thread::sleep_for(20ms);
+    if (done_) return;
+    journal.info("stop requested: ending the cycle");
+    agent.requestStop();
+    const auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
+    while (!done_ && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    if (done_) return;
+    journal.error("stop requested: the running statement did not end within 4.5 s; the program "
+                  "ends now and the local database rolls back what was not committed");
+    std::_Exit(agent::exit_status::kCycleEndedEarly);
+  }
+
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
 
 // Reads a password from standard input and writes the value for PASSWORD in
 // the settings file's encoding (Windows-1252).
@@ -122,9 +165,10 @@ int main(int argc, char** argv) {
 #endif
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
-    if (once) return agent::runOnce(agent, messages);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
+    StopWatcher watcher(agent, journal);
+    if (once) return agent::runOnce(agent, messages);
     return agent::runHeadless(agent, messages, clock, stopRequested,
                               agent::scheduleIntervalSeconds(journal));
   } catch (const agent::AgentError& e) {

@@ -17,6 +17,7 @@ struct LocalSettings {
   std::string serverName;  // SERVERNAME
   std::string password;    // PASSWORD, still scrambled
   std::string dbName;      // DBNAME
+  bool readAsUtf8 = false; // the file started with the UTF-8 byte-order mark
 };
 
 // Reads the four keys of section APATH, in the order DBASEPATH, SERVERNAME,

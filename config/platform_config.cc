@@ -1,5 +1,7 @@
 #include "config/platform_config.h"
 
+#include <charconv>
+
 #include "base/errors.h"
 #include "base/text.h"
 #include "config/profile.h"
@@ -15,6 +17,23 @@ DriverTarget DriverMap::resolve(const std::string& driverName) const {
   if (it != targets_.end()) return it->second;
   return DriverTarget{DriverTarget::Kind::Odbc, driverName};
 }
+
+namespace {
+
+// A [remote] time-out: a whole number of seconds from 1 to a day.
+int seconds(const Profile& ini, const std::filesystem::path& file, const char* key, int fallback) {
+  const std::string text = trim(ini.get("remote", key, std::to_string(fallback)));
+  int value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 86400) {
+    throw AgentError(error_number::kGenericFailure,
+                     file.string() + ": [remote] " + key + " = " + text +
+                         ": expected a whole number of seconds from 1 to 86400");
+  }
+  return value;
+}
+
+}  // namespace
 
 PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   const std::filesystem::path file = home / "platform.ini";
@@ -49,6 +68,11 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     throw AgentError(error_number::kGenericFailure, file.string() + ": [export] code_page = " +
                                                         page + ": expected windows-1252 or utf-8");
   }
+  RemoteSettings& remote = config.remote;
+  remote.connectTimeout = seconds(ini, file, "connect_timeout", remote.connectTimeout);
+  remote.readTimeout = seconds(ini, file, "read_timeout", remote.readTimeout);
+  remote.writeTimeout = seconds(ini, file, "write_timeout", remote.writeTimeout);
+
   std::filesystem::path log = ini.get("log", "folder", "log");
   config.logFolder = log.is_absolute() ? log : home / log;
   return config;

@@ -38,8 +38,18 @@ class DriverMap {
   std::map<std::string, DriverTarget> targets_;  // keyed by upper-case name
 };
 
+// The [remote] section: how long the remote connection may wait, in
+// seconds. A frozen or unreachable server then ends the cycle instead of
+// hanging it; the reads and writes allow for the load of a large table.
+struct RemoteSettings {
+  int connectTimeout = 30;
+  int readTimeout = 600;
+  int writeTimeout = 600;
+};
+
 struct PlatformConfig {
   DriverMap drivers;
+  RemoteSettings remote;
   RegionalSettings regional;
   CodePage exportCodePage = CodePage::Windows1252;
   std::filesystem::path logFolder;  // absolute; default <home>/log

@@ -10,6 +10,9 @@ namespace agent {
 
 namespace {
 
+constexpr const char* kStartStamp = "start stamp";
+constexpr const char* kEndStamp = "end stamp";
+
 void runStage(CycleContext& ctx, const Stage& stage) {
   if (!stageApplies(stage, ctx.univCode)) {
     ctx.journal.info(fmt::format("stage {}: not for institution \"{}\"", stage.name, ctx.univCode));
@@ -21,13 +24,32 @@ void runStage(CycleContext& ctx, const Stage& stage) {
   ctx.journal.info(fmt::format("stage {}: {} rows, {:.2f} s", stage.name, rows, seconds.count()));
 }
 
-void runSteps(CycleContext& ctx, StageList stages) {
+// stage: where the cycle is, for the handler's journal line.
+void runSteps(CycleContext& ctx, StageList stages, const char*& stage) {
+  stage = kStartStamp;
   ctx.remote.execute("update control set flastupdstarttime = '" +
                      cycleStamp(ctx.clock.now(), ctx.config.regional) +
                      "', flastupdendtime = null");
-  for (const Stage& stage : stages) runStage(ctx, stage);
+  for (const Stage& s : stages) {
+    stage = s.name;
+    runStage(ctx, s);
+  }
+  stage = kEndStamp;
   ctx.remote.execute("update control set flastupdendtime = '" +
                      cycleStamp(ctx.clock.now(), ctx.config.regional) + "'");
+}
+
+// "stage studfee, remote statement \"LOAD DATA local INFILE\"": where the
+// cycle ended, without any of the statement's values.
+std::string wherePart(const char* stage, const StatementWatch* watch) {
+  std::string where = fmt::format("stage {}", stage);
+  if (watch != nullptr && !watch->failedSide.empty()) {
+    const std::string& database =
+        watch->failedSide == "local" ? watch->localDatabase : watch->remoteDatabase;
+    where += fmt::format(", {} statement \"{}\"", watch->failedSide, watch->failedStatement);
+    if (!database.empty()) where += fmt::format(" in database {}", database);
+  }
+  return where;
 }
 
 }  // namespace
@@ -36,27 +58,38 @@ std::string cycleStamp(const DateTime& dt, const RegionalSettings& regional) {
   return formatDateTime(dt, "dd/MM/yyyy hh:mm:ss tt", regional);
 }
 
-bool runUploadCycle(CycleContext& ctx, StageList stages) {
+bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) {
+  const char* stage = kStartStamp;
+  if (watch != nullptr) watch->clearFailure();
   try {
-    runSteps(ctx, stages);
+    runSteps(ctx, stages, stage);
     ctx.journal.info("cycle end: stamped");
     return true;
+  } catch (const StopRequested&) {
+    ctx.journal.warning(fmt::format("cycle stopped on request in stage {}", stage));
   } catch (const CycleAbort& abort) {
-    ctx.journal.error(std::string("cycle ended: ") + abort.what());
+    ctx.journal.error(fmt::format("cycle ended in stage {}: {}", stage, abort.what()));
   } catch (const AgentError& e) {
-    if (e.number() == error_number::kGenericFailure) {
+    if (watch != nullptr && watch->stopRequested()) {
+      // The stop cancelled the running statement: that is why it failed.
+      ctx.journal.warning(fmt::format("cycle stopped on request in {} (cancelled: {})",
+                                      wherePart(stage, watch), e.description()));
+    } else if (e.number() == error_number::kGenericFailure) {
       // The generic failure ends the cycle without a message; the journal
       // still says why.
-      ctx.journal.error(fmt::format("cycle ended silently: {} {}", e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended silently in {}: {} {}", wherePart(stage, watch),
+                                    e.description(), e.number()));
     } else {
-      ctx.journal.error(fmt::format("cycle ended: {} {}", e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended in {}: {} {}", wherePart(stage, watch),
+                                    e.description(), e.number()));
       ctx.messages.show(e.description() + " " + std::to_string(e.number()),
                         MessageIcon::Exclamation);
     }
   } catch (const std::exception& e) {
     // Anything that is not an agent error (out of memory, a library fault)
     // is still reported, never allowed to end the program.
-    ctx.journal.error(std::string("cycle ended: unexpected error: ") + e.what());
+    ctx.journal.error(
+        fmt::format("cycle ended in stage {}: unexpected error: {}", stage, e.what()));
     ctx.messages.show(std::string(e.what()) + " 51", MessageIcon::Exclamation);
   }
   return false;

@@ -63,6 +63,13 @@ class Connection {
   // Opens a query. Throws as execute() does.
   virtual std::unique_ptr<Recordset> query(const std::string& sql,
                                            Cursor cursor = Cursor::Forward) = 0;
+
+  // Asks the driver to stop the statement now running on this connection,
+  // which then fails with the driver's error. Safe to call from another
+  // thread while a statement runs, and harmless when none does. A driver
+  // that cannot stop a statement does nothing; the statement then ends by
+  // itself or by its time-out.
+  virtual void cancel() {}
 };
 
 }  // namespace agent

@@ -20,6 +20,7 @@ struct Agent::State {
   // The last cycle's remote connection, left open until the next cycle.
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
+  std::string localDbName;
 };
 
 namespace {
@@ -30,6 +31,13 @@ PlatformConfig loadPlatformConfig(const std::filesystem::path& home) {
   } catch (const AgentError& e) {
     throw ProgramEnd(e.description());
   }
+}
+
+// The remote time-outs as keywords of the MariaDB ODBC driver; the ODBC
+// driver also sets the login time-out from CONN_TIMEOUT.
+std::string timeoutKeywords(const RemoteSettings& remote) {
+  return fmt::format(";CONN_TIMEOUT={};READ_TIMEOUT={};WRITE_TIMEOUT={}", remote.connectTimeout,
+                     remote.readTimeout, remote.writeTimeout);
 }
 
 std::string errorText(const AgentError& e) {
@@ -68,12 +76,21 @@ void Agent::activate() {
   runCycle();
 }
 
+void Agent::replaceLocal(std::unique_ptr<DriverConnection> conn) {
+  std::lock_guard<std::mutex> lock(connections_);
+  state_->local = std::move(conn);
+}
+
 void Agent::connectLocal() {
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
   if (!settings) {
     journal_.error("settings file missing: " + iniPath.string());
     throw ProgramEnd("DB Path Not Identified");
+  }
+  if (settings->readAsUtf8) {
+    journal_.warning("settings file " + iniPath.string() +
+                     " starts with a UTF-8 byte-order mark; read as UTF-8");
   }
   try {
     std::string password = unscramblePassword(settings->password);
@@ -84,7 +101,7 @@ void Agent::connectLocal() {
     if (settings->dbType == "ORACLE") {
       auto conn = std::make_unique<DriverConnection>(config_.drivers);
       conn->open(oracleConnectionString(settings->serverName), "qbt", "qbt");
-      state_->local = std::move(conn);
+      replaceLocal(std::move(conn));
       journal_.info("local connection: Oracle " + settings->serverName);
       return;
     }
@@ -97,11 +114,12 @@ void Agent::connectLocal() {
     }
     // The old connection closes before the new one opens; until the new
     // one is ready the program holds an unopened connection.
-    state_->local = std::make_unique<DriverConnection>(config_.drivers);
+    replaceLocal(std::make_unique<DriverConnection>(config_.drivers));
     auto conn = std::make_unique<DriverConnection>(config_.drivers);
     conn->open(sqlServerConnectionString(settings->serverName, password));
     std::string dbName = localDatabaseName(settings->dbName, home_);
     conn->setDefaultDatabase(dbName);
+    state_->localDbName = dbName;
     conn->execute("SET QUOTED_IDENTIFIER OFF");
     conn->execute("SET DATEFORMAT DMY");
     {
@@ -111,7 +129,7 @@ void Agent::connectLocal() {
         univCode_ = code.isNull() ? "" : code.isText() ? code.textValue() : code.exactNumber();
       }
     }
-    state_->local = std::move(conn);
+    replaceLocal(std::move(conn));
     journal_.info(fmt::format("local connection: {} database {}, institution \"{}\"",
                               settings->serverName, dbName, univCode_));
   } catch (const AgentError& e) {
@@ -125,12 +143,24 @@ bool Agent::runCycle() {
 }
 
 bool Agent::runCycle(StageList stages) {
+  if (stop_.load()) return false;
   journal_.info(fmt::format("cycle start, institution \"{}\"", univCode_));
   connectRemote();
-  RecoveringConnection local(*state_->local, *state_->local, journal_);
-  RecoveringConnection remote(*state_->remote, *state_->local, journal_);
+  StatementWatch watch;
+  watch.stop = &stop_;
+  watch.localDatabase = state_->localDbName;
+  watch.remoteDatabase = state_->remoteDbName;
+  RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
+  RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
-  return runUploadCycle(ctx, stages);
+  return runUploadCycle(ctx, stages, &watch);
+}
+
+void Agent::requestStop() {
+  stop_.store(true);
+  std::lock_guard<std::mutex> lock(connections_);
+  if (state_->remote) state_->remote->cancel();
+  if (state_->local) state_->local->cancel();
 }
 
 void Agent::connectRemote() {
@@ -141,17 +171,30 @@ void Agent::connectRemote() {
   if (std::optional<RemoteAccount> found = accounts.find(univCode_)) {
     account = *found;
     state_->remoteDbName = found->database;
+  } else {
+    // The connection below then fails on an empty server name; say first
+    // what is really missing.
+    journal_.error(fmt::format("no remote account for institution \"{}\" in {}", univCode_,
+                               (home_ / kRemoteAccountsFileName).string()));
   }
   // The previous cycle's connection is let go before the new one opens.
-  state_->remote.reset();
-  state_->remote = std::make_unique<DriverConnection>(config_.drivers);
+  {
+    std::lock_guard<std::mutex> lock(connections_);
+    state_->remote = std::make_unique<DriverConnection>(config_.drivers);
+  }
+  auto fresh = std::make_unique<DriverConnection>(config_.drivers);
   try {
-    state_->remote->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
-                                                account.password, account.port));
+    fresh->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
+                                       account.password, account.port) +
+                timeoutKeywords(config_.remote));
     journal_.info(
         fmt::format("remote connection: {} database {}", account.server, state_->remoteDbName));
+    std::lock_guard<std::mutex> lock(connections_);
+    state_->remote = std::move(fresh);
   } catch (const AgentError& e) {
-    journal_.error("remote connection failed: " + errorText(e));
+    journal_.error(fmt::format("remote connection to {} database {} failed (connect time-out {} s): {}",
+                               account.server, state_->remoteDbName,
+                               config_.remote.connectTimeout, errorText(e)));
     messages_.show(e.description(), MessageIcon::Exclamation);
   }
 }

@@ -32,6 +32,10 @@ class DriverConnection : public Connection {
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
+  // Forwards to the open driver. Must not run concurrently with open().
+  void cancel() override {
+    if (impl_) impl_->cancel();
+  }
 
  private:
   Connection& impl();
