@@ -1,5 +1,6 @@
 // upload-agent: the program entry. With a desktop it lives in the tray;
 // without one it runs the same schedule headless, or exactly one cycle.
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -61,18 +62,24 @@ class StopWatcher {
     while (!done_ && !stopRequested) std::this_thread::sleep_for(20ms);
     if (done_) return;
     journal.info("stop requested: ending the cycle");
-    agent.requestStop();
+    // The cancel may itself wait on the driver: it runs on a thread of its
+    // own so that the deadline holds regardless.
+    std::thread([this, &agent] {
+      agent.requestStop();
+      cancelled_ = true;
+    }).detach();
     const auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
-    while (!done_ && std::chrono::steady_clock::now() < deadline) {
+    while (!(done_ && cancelled_) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(20ms);
     }
-    if (done_) return;
+    if (done_ && cancelled_) return;
     journal.error("stop requested: the running statement did not end within 4.5 s; the program "
                   "ends now and the local database rolls back what was not committed");
     std::_Exit(agent::exit_status::kCycleEndedEarly);
   }
 
   std::atomic<bool> done_{false};
+  std::atomic<bool> cancelled_{false};
   std::thread thread_;
 };
 

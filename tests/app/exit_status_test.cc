@@ -8,6 +8,7 @@
 #include <chrono>
 
 #include "app/core/exit_status.h"
+#include "base/errors.h"
 #include "config/instance_lock.h"
 #include "config/platform_config.h"
 #include "cycle/statement_watch.h"

@@ -7,13 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "app/core/exit_status.h"
 #include "base/code_page.h"
 #include "config/local_settings.h"
 #include "db/odbc_connection.h"
+#include "payments/sql_literal.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/local_database.h"
 #include "tests/support/private_server.h"

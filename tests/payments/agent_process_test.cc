@@ -14,6 +14,7 @@
 #include "app/core/exit_status.h"
 #include "base/code_page.h"
 #include "config/local_settings.h"
+#include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/agent_process.h"
 
