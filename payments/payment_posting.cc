@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -171,30 +172,36 @@ void markTaken(CycleContext& ctx, const std::string& recNo, const std::string& o
   }
 }
 
-// The payments of one run that are in paygate but pending on the portal
-// and have no receipt to mark them with.
-struct Unmarkable {
-  std::vector<std::string> orderIds;
+// What one run of the stage remembers across its payments.
+struct PostingRun {
+  // Order ids marked in this run: a second pending row of the same order
+  // id (the mark covers every row of it) needs no repair.
+  std::set<std::string> marked;
+  // Order ids in paygate, pending on the portal, with no receipt to mark
+  // them with.
+  std::vector<std::string> unmarkable;
 };
 
 // A pending payment whose order id is in paygate was booked by an earlier
 // cycle whose mark was lost (a failed update, a killed agent or server):
 // the portal gets the mark the booking would have written.
-void repairLostMark(CycleContext& ctx, const GatewayPayment& p, Unmarkable& unmarkable) {
+void repairLostMark(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
+  if (run.marked.count(p.orderId) != 0) return;
   const std::string recNo = bookingReceipt(ctx.local, p.orderId);
   if (recNo.empty()) {
-    unmarkable.orderIds.push_back(p.orderId);
+    run.unmarkable.push_back(p.orderId);
     return;
   }
   markTaken(ctx, recNo, p.orderId);
+  run.marked.insert(p.orderId);
   ctx.journal.info("gateway payment with order id '" + p.orderId + "' was booked as receipt " +
                    recNo + " but not marked taken on the portal; marked now");
 }
 
 // Books one payment; false when it is passed over.
-bool postPayment(CycleContext& ctx, const GatewayPayment& p, Unmarkable& unmarkable) {
+bool postPayment(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
   if (alreadyBooked(ctx.local, p.orderId)) {
-    repairLostMark(ctx, p, unmarkable);
+    repairLostMark(ctx, p, run);
     return false;
   }
   std::optional<LocalStudent> student = findStudent(ctx.local, p.admNo);
@@ -211,6 +218,7 @@ bool postPayment(CycleContext& ctx, const GatewayPayment& p, Unmarkable& unmarka
     return false;
   }
   markTaken(ctx, recNo, p.orderId);
+  run.marked.insert(p.orderId);
   return true;
 }
 
@@ -220,17 +228,17 @@ std::size_t postGatewayPayments(CycleContext& ctx) {
   // Read whole: local and remote statements run while the rows are walked.
   auto pending = ctx.remote.query(kPendingPayments, Cursor::Static);
   std::size_t booked = 0;
-  Unmarkable unmarkable;
+  PostingRun run;
   for (; !pending->eof(); pending->moveNext()) {
     std::optional<GatewayPayment> payment = readPayment(*pending, ctx.journal);
-    if (payment && postPayment(ctx, *payment, unmarkable)) ++booked;
+    if (payment && postPayment(ctx, *payment, run)) ++booked;
   }
-  if (!unmarkable.orderIds.empty()) {
+  if (!run.unmarkable.empty()) {
     // One line a cycle, however many: it repeats every cycle until someone
     // puts the receipt or the paygate row right.
     std::string ids;
-    for (const std::string& id : unmarkable.orderIds) ids += (ids.empty() ? "'" : ", '") + id + "'";
-    ctx.journal.warning(std::to_string(unmarkable.orderIds.size()) +
+    for (const std::string& id : run.unmarkable) ids += (ids.empty() ? "'" : ", '") + id + "'";
+    ctx.journal.warning(std::to_string(run.unmarkable.size()) +
                         " pending gateway payment(s) are in paygate but no local receipt holds "
                         "their order id (" +
                         ids + "); left pending on the portal");

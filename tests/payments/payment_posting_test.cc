@@ -126,6 +126,8 @@ TEST_F(PaymentPosting, SameOrderIdTwiceIsBookedOnceAndMarksBothRows) {
   EXPECT_EQ(pendingOnPortal(), 0);
   EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where frecno = '000001'"),
             "2");
+  // The second row was marked with the first: no repair of a lost mark.
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "marked now"), 0u);
 }
 
 TEST_F(PaymentPosting, PaymentsThatCannotBeBookedStayPendingAndTheRestGoOn) {
