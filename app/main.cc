@@ -73,8 +73,9 @@ class StopWatcher {
       std::this_thread::sleep_for(20ms);
     }
     if (done_ && cancelled_) return;
-    journal.error("stop requested: the running statement did not end within 4.5 s; the program "
-                  "ends now and the local database rolls back what was not committed");
+    journal.error(
+        "stop requested: the running statement did not end within 4.5 s; the program "
+        "ends now and the local database rolls back what was not committed");
     std::_Exit(agent::exit_status::kCycleEndedEarly);
   }
 

@@ -20,8 +20,7 @@ RemoteAccounts RemoteAccounts::load(const std::filesystem::path& file,
   }
   if (warnings != nullptr) {
     if (ini.readAsUtf8()) {
-      warnings->push_back(file.string() +
-                          ": starts with a UTF-8 byte-order mark; read as UTF-8");
+      warnings->push_back(file.string() + ": starts with a UTF-8 byte-order mark; read as UTF-8");
     }
     for (const std::string& section : ini.sections()) {
       bool known = false;

@@ -52,6 +52,16 @@ std::string wherePart(const char* stage, const StatementWatch* watch) {
   return where;
 }
 
+// The driver reports a remote read time-out as a lost connection (2013):
+// say which time-out that may have been.
+std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const StatementWatch* watch) {
+  const auto* db = dynamic_cast<const DbError*>(&e);
+  if (db == nullptr || db->nativeCode() != 2013) return "";
+  if (watch != nullptr && watch->failedSide != "remote") return "";
+  return fmt::format(" (the server went away, or did not answer within the read time-out of {} s)",
+                     ctx.config.remote.readTimeout);
+}
+
 }  // namespace
 
 std::string cycleStamp(const DateTime& dt, const RegionalSettings& regional) {
@@ -77,11 +87,11 @@ bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) 
     } else if (e.number() == error_number::kGenericFailure) {
       // The generic failure ends the cycle without a message; the journal
       // still says why.
-      ctx.journal.error(fmt::format("cycle ended silently in {}: {} {}", wherePart(stage, watch),
-                                    e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended silently in {}: {} {}{}", wherePart(stage, watch),
+                                    e.description(), e.number(), timeOutNote(e, ctx, watch)));
     } else {
-      ctx.journal.error(fmt::format("cycle ended in {}: {} {}", wherePart(stage, watch),
-                                    e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended in {}: {} {}{}", wherePart(stage, watch),
+                                    e.description(), e.number(), timeOutNote(e, ctx, watch)));
       ctx.messages.show(e.description() + " " + std::to_string(e.number()),
                         MessageIcon::Exclamation);
     }

@@ -7,7 +7,8 @@ std::string statementHead(const std::string& sql) {
   std::string head;
   std::size_t i = 0;
   for (int words = 0; words < kMaxWords; ++words) {
-    while (i < sql.size() && (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) {
+    while (i < sql.size() &&
+           (sql[i] == ' ' || sql[i] == '\t' || sql[i] == '\r' || sql[i] == '\n')) {
       ++i;
     }
     std::size_t end = i;

@@ -168,14 +168,17 @@ void Agent::connectRemote() {
   RemoteAccounts accounts = RemoteAccounts::load(home_ / kRemoteAccountsFileName, &warnings);
   for (const std::string& w : warnings) journal_.warning(w);
   RemoteAccount account;
-  if (std::optional<RemoteAccount> found = accounts.find(univCode_)) {
+  std::optional<RemoteAccount> found = accounts.find(univCode_);
+  if (found && !found->server.empty()) {
     account = *found;
     state_->remoteDbName = found->database;
   } else {
     // The connection below then fails on an empty server name; say first
     // what is really missing.
-    journal_.error(fmt::format("no remote account for institution \"{}\" in {}", univCode_,
-                               (home_ / kRemoteAccountsFileName).string()));
+    journal_.error(fmt::format(
+        "no remote account for institution \"{}\" in {} (no section [{}], or no server in it)",
+        univCode_, (home_ / kRemoteAccountsFileName).string(), univCode_));
+    if (found) account = *found;
   }
   // The previous cycle's connection is let go before the new one opens.
   {
@@ -192,9 +195,9 @@ void Agent::connectRemote() {
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);
   } catch (const AgentError& e) {
-    journal_.error(fmt::format("remote connection to {} database {} failed (connect time-out {} s): {}",
-                               account.server, state_->remoteDbName,
-                               config_.remote.connectTimeout, errorText(e)));
+    journal_.error(fmt::format(
+        "remote connection to {} database {} failed (connect time-out {} s): {}", account.server,
+        state_->remoteDbName, config_.remote.connectTimeout, errorText(e)));
     messages_.show(e.description(), MessageIcon::Exclamation);
   }
 }

@@ -45,8 +45,7 @@ TEST(ExitStatus, StartUpRefusalsEachHaveTheirStatusAndSayWhy) {
     InstanceLock held(dir.path());
     ASSERT_EQ(held.outcome(), InstanceLock::Outcome::Held);
     EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kAnotherInstance);
-    EXPECT_NE(output.find("another upload-agent is already running"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("another upload-agent is already running"), std::string::npos) << output;
     EXPECT_EQ(run(dir.path(), {"--headless"}, &output), exit_status::kAnotherInstance);
   }
 

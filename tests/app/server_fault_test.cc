@@ -33,10 +33,10 @@ constexpr int kTimeout = 3;  // connect, read and write time-out of these tests,
 
 // The tables every cycle mirrors, compared row for row; smslog is left out
 // (its rows are sent once and then marked locally).
-constexpr const char* kMirrored[] = {
-    "college", "degree", "subject",  "mascat",  "mashead", "masroute",     "student",
-    "masuser", "result", "studsub",  "studfee", "rechead", "recdetl",      "recmode",
-    "masemp",  "hosthead", "hostroomtype", "hostrooms"};
+constexpr const char* kMirrored[] = {"college",  "degree",       "subject",  "mascat",  "mashead",
+                                     "masroute", "student",      "masuser",  "result",  "studsub",
+                                     "studfee",  "rechead",      "recdetl",  "recmode", "masemp",
+                                     "hosthead", "hostroomtype", "hostrooms"};
 
 class ServerFaultTest : public ::testing::Test {
  protected:
@@ -47,12 +47,12 @@ class ServerFaultTest : public ::testing::Test {
                            std::to_string(kTimeout) +
                            "\nread_timeout = " + std::to_string(kTimeout) +
                            "\nwrite_timeout = " + std::to_string(kTimeout) + "\n");
-    testing::writeFile(home_ / kSettingsFileName,
-                       "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" +
-                           local_.serverFolder().string() + "\r\nPASSWORD=" +
-                           utf8ToWindows1252(
-                               scramblePassword(testing::LocalTestDatabase::kSaPassword)) +
-                           "\r\nDBNAME=" + local_.name() + "\r\n");
+    testing::writeFile(
+        home_ / kSettingsFileName,
+        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
+            "\r\nPASSWORD=" +
+            utf8ToWindows1252(scramblePassword(testing::LocalTestDatabase::kSaPassword)) +
+            "\r\nDBNAME=" + local_.name() + "\r\n");
     useDatabase("agent_fault");
   }
 
@@ -61,18 +61,17 @@ class ServerFaultTest : public ::testing::Test {
     auto root = openOdbcConnection(server_.server().connectionString(""), "", "");
     root->execute("create database if not exists " + database);
     root->setDefaultDatabase(database);
-    testing::runMySqlScript(*root,
-                            testing::readFile(std::string(AGENT_SOURCE_DIR) + "/schema/remote.sql"));
+    testing::runMySqlScript(
+        *root, testing::readFile(std::string(AGENT_SOURCE_DIR) + "/schema/remote.sql"));
     testing::writeFile(home_ / "remote-accounts.ini", server_.accountSection("P001", database));
   }
 
   // Demo rows for the institution P001 in the local database.
   void demoData(int students) {
-    const std::string command = std::string(AGENT_BINARY_DIR) + "/bin/demo-data --home '" +
-                                home_.path().string() + "' --connect '" +
-                                local_.connectionString() + "' --database " + local_.name() +
-                                " --institution P001 --students " + std::to_string(students) +
-                                " > /dev/null";
+    const std::string command =
+        std::string(AGENT_BINARY_DIR) + "/bin/demo-data --home '" + home_.path().string() +
+        "' --connect '" + local_.connectionString() + "' --database " + local_.name() +
+        " --institution P001 --students " + std::to_string(students) + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
 

@@ -18,14 +18,12 @@ namespace {
 std::filesystem::path outputPath() {
   static std::atomic<int> counter{0};
   return std::filesystem::temp_directory_path() /
-         ("agent-process-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-          ".out");
+         ("agent-process-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".out");
 }
 
 }  // namespace
 
-AgentProcess::AgentProcess(const std::filesystem::path& home,
-                           const std::vector<std::string>& args)
+AgentProcess::AgentProcess(const std::filesystem::path& home, const std::vector<std::string>& args)
     : outputFile_(outputPath()) {
   const std::string program = std::string(AGENT_BINARY_DIR) + "/bin/upload-agent";
   std::vector<std::string> argv = {program, "--home", home.string()};

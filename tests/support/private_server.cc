@@ -1,8 +1,8 @@
 #include "tests/support/private_server.h"
 
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -59,8 +59,8 @@ void PrivateServer::start() {
   const std::string command =
       "bash -c 'source \"$1\"; mariadb_start \"$2\" \"$3\" \"$2.sock\" || exit 1; "
       "mariadb_create_account \"$4\" \"$5\" || exit 1; echo $MARIADB_PID > \"$2.pid\"' _ '" +
-      std::string(AGENT_SOURCE_DIR) + "/scripts/mariadb.sh' '" + data + "' " + server_.port +
-      " '" + server_.user + "' '" + server_.password + "' 2>&1";
+      std::string(AGENT_SOURCE_DIR) + "/scripts/mariadb.sh' '" + data + "' " + server_.port + " '" +
+      server_.user + "' '" + server_.password + "' 2>&1";
   std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run scripts/mariadb.sh");
