@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "app/core/agent.h"
@@ -236,6 +237,8 @@ TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
   const Seconds took = std::chrono::steady_clock::now() - started;
   stopper.join();
   EXPECT_LT(took.count(), 5.0);
+  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
+              took.count());
   EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
   EXPECT_EQ(journalLinesWith("stage after"), 0u);
   EXPECT_TRUE(messages_.texts.empty());
@@ -257,6 +260,7 @@ TEST_F(CycleTest, ReadTimeOutEndsTheCycleWithALineNamingTheStatement) {
   EXPECT_FALSE(agent().runCycle(stages));
   const Seconds took = std::chrono::steady_clock::now() - started;
   EXPECT_GE(took.count(), 1.5);
+  std::printf("[ figure ] read time-out 2 s: cycle ended after %.2f s\n", took.count());
   EXPECT_LT(took.count(), 15.0);  // the driver may try a read more than once
   EXPECT_EQ(journalLinesWith("in stage waiting, remote statement \"select sleep\" in database " +
                              remote_.name()),

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <thread>
 
@@ -53,7 +54,9 @@ class AgentProcessTest : public ::testing::Test {
     }
     world.office.db().execute("COMMIT");
     for (int i = 0; i < count; ++i) {
-      world.capture("S" + std::to_string(1000 + i), 1200, "ORD-" + std::to_string(i), i);
+      world.portal().addPayment(
+          {"S" + std::to_string(1000 + i), 1200, DateTime{2024, 3, 5, 8 + i / 60, i % 60},
+           "ORD-" + std::to_string(i), "TXN-" + std::to_string(i), "UPI", "captured"});
     }
   }
 
@@ -91,10 +94,14 @@ TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
   constexpr int kPayments = 120;
   pendingPayments(kPayments);
 
+  const auto started = std::chrono::steady_clock::now();
   AgentProcess first(home(), {"--once"});
   AgentProcess second(home(), {"--once"});
   std::optional<int> a = first.wait(300s);
   std::optional<int> b = second.wait(300s);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  std::printf("[ figure ] two agents on %d payments: both ended after %.2f s\n", kPayments,
+              took.count());
   ASSERT_TRUE(a && b) << first.output() << second.output();
 
   // One of them ran the cycle; the other ended at once and said why.
@@ -135,6 +142,8 @@ TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNo
   // without its header.
   const long booked = world.office.count("rechead");
   EXPECT_LT(booked, kPayments);
+  std::printf("[ figure ] SIGTERM in the payment stage: ended after %.2f s, %ld of %d booked\n",
+              took.count(), booked, kPayments);
   EXPECT_EQ(world.office.count("paygate"), booked);
   EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
 
