@@ -55,21 +55,37 @@ PrivateServer::~PrivateServer() {
 }
 
 void PrivateServer::start() {
-  const std::string data = (dir_ / "data").string();
+  // A bootstrap can fail on a busy machine (and the port can be taken
+  // between the probe and the start): try again in a fresh data folder.
+  std::string failures;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (data_.empty() || attempt > 1) {
+      data_ = (dir_ / ("data" + std::to_string(attempt))).string();
+      if (attempt > 1) server_.port = std::to_string(freePort());
+    }
+    std::string output;
+    if (startOnce(&output)) return;
+    failures += output;
+    data_.clear();
+  }
+  throw std::runtime_error("private server did not start: " + failures);
+}
+
+bool PrivateServer::startOnce(std::string* output) {
+  const std::string& data = data_;
   const std::string command =
       "bash -c 'source \"$1\"; mariadb_start \"$2\" \"$3\" \"$2.sock\" || exit 1; "
       "mariadb_create_account \"$4\" \"$5\" || exit 1; echo $MARIADB_PID > \"$2.pid\"' _ '" +
       std::string(AGENT_SOURCE_DIR) + "/scripts/mariadb.sh' '" + data + "' " + server_.port + " '" +
       server_.user + "' '" + server_.password + "' 2>&1";
-  std::string output;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run scripts/mariadb.sh");
   char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
-  if (::pclose(pipe) != 0) throw std::runtime_error("private server did not start: " + output);
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) *output += buffer;
+  if (::pclose(pipe) != 0) return false;
   std::ifstream pidFile(data + ".pid");
   pidFile >> pid_;
-  if (pid_ <= 0) throw std::runtime_error("private server: no process id: " + output);
+  return pid_ > 0;
 }
 
 std::string PrivateServer::accountSection(const std::string& code,
@@ -95,7 +111,8 @@ void PrivateServer::kill() {
 }
 
 void PrivateServer::restart() {
-  start();
+  std::string output;
+  if (!startOnce(&output)) throw std::runtime_error("private server did not restart: " + output);
 }
 
 }  // namespace agent::testing

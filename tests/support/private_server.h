@@ -38,7 +38,11 @@ class PrivateServer {
 
  private:
   void start();
+  // Starts on data_ and server_.port; false (with the script's output)
+  // when the server does not come up.
+  bool startOnce(std::string* output);
   TempDir dir_;
+  std::string data_;
   RemoteServer server_;
   pid_t pid_ = -1;
 };
