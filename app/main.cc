@@ -1,19 +1,24 @@
 // upload-agent: the program entry. With a desktop it lives in the tray;
 // without one it runs the same schedule headless, or exactly one cycle.
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 
 #include "app/core/agent.h"
 #include "app/core/config_check.h"
+#include "app/core/exit_status.h"
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
 #include "base/code_page.h"
 #include "base/errors.h"
+#include "config/instance_lock.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
 #include "cycle/clock.h"
@@ -33,6 +38,54 @@ void requestStop(int) {
   stopRequested = true;
 }
 
+// How long a stop may take before the program ends regardless: a statement
+// that ignores its cancel (a frozen server, a driver without cancel) must
+// not hold the program. The local database undoes any transaction left open
+// when the process ends, so a payment is never half-booked.
+constexpr std::chrono::milliseconds kStopDeadline{4500};
+
+// Passes a SIGINT or SIGTERM on to the agent from a thread of its own (a
+// signal handler may only set a flag), and ends the process when the cycle
+// has not ended by kStopDeadline.
+class StopWatcher {
+ public:
+  StopWatcher(agent::Agent& agent, agent::Journal& journal)
+      : thread_([this, &agent, &journal] { watch(agent, journal); }) {}
+  ~StopWatcher() {
+    done_ = true;
+    thread_.join();
+  }
+  StopWatcher(const StopWatcher&) = delete;
+  StopWatcher& operator=(const StopWatcher&) = delete;
+
+ private:
+  void watch(agent::Agent& agent, agent::Journal& journal) {
+    using namespace std::chrono_literals;
+    while (!done_ && !stopRequested) std::this_thread::sleep_for(20ms);
+    if (done_) return;
+    journal.info("stop requested: ending the cycle");
+    // The cancel may itself wait on the driver: it runs on a thread of its
+    // own so that the deadline holds regardless.
+    std::thread([this, &agent] {
+      agent.requestStop();
+      cancelled_ = true;
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
+    while (!(done_ && cancelled_) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(20ms);
+    }
+    if (done_ && cancelled_) return;
+    journal.error(
+        "stop requested: the running statement did not end within 4.5 s; the program "
+        "ends now and the local database rolls back what was not committed");
+    std::_Exit(agent::exit_status::kCycleEndedEarly);
+  }
+
+  std::atomic<bool> done_{false};
+  std::atomic<bool> cancelled_{false};
+  std::thread thread_;
+};
+
 // Reads a password from standard input and writes the value for PASSWORD in
 // the settings file's encoding (Windows-1252).
 int scramblePassword() {
@@ -44,7 +97,19 @@ int scramblePassword() {
     return 0;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
-    return 2;
+    return agent::exit_status::kProgramEnded;
+  }
+}
+
+// The journal of a program folder whose platform.ini cannot be used: the
+// default log folder, so that the reason reaches the journal as well as
+// standard error.
+void journalConfigError(const std::filesystem::path& folder, const std::string& text) {
+  try {
+    agent::Journal journal(folder / "log" / "agent.log");
+    journal.error("platform.ini: " + text);
+  } catch (const agent::AgentError&) {
+    // No journal either: standard error has the line.
   }
 }
 
@@ -66,16 +131,47 @@ int main(int argc, char** argv) {
                "could run");
   app.add_flag("--status", status,
                "print whether the agent runs, its next cycle and the last cycles");
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help ends with status 0; a mistyped option with the usage status.
+    return app.exit(e) == 0 ? agent::exit_status::kSuccess : agent::exit_status::kUsage;
+  }
 
   if (scramble) return scramblePassword();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
+  // A mistyped folder must not become a new, empty program folder: check
+  // before anything (lock file, log folder, CSV) is made in it.
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) {
+    std::cerr << "upload-agent: the program folder " << folder.string()
+              << " does not exist or is not a folder; nothing was created\n";
+    return agent::exit_status::kUsage;
+  }
+  // Neither takes the lock: --status asks about the agent that holds it.
   if (check) return agent::printCheck(agent::checkConfiguration(folder), std::cout);
   if (status) return agent::printStatus(folder, std::cout);
+  agent::InstanceLock lock(folder);
+  if (lock.outcome() == agent::InstanceLock::Outcome::HeldByOther) {
+    std::cerr << "upload-agent: another upload-agent is already running on " << folder.string()
+              << " (it holds " << lock.path().string() << "); this one ends\n";
+    return agent::exit_status::kAnotherInstance;
+  }
+  if (lock.outcome() == agent::InstanceLock::Outcome::Failed) {
+    std::cerr << "upload-agent: cannot lock " << lock.path().string() << ": " << lock.error()
+              << "\n";
+    return agent::exit_status::kProgramEnded;
+  }
   try {
     agent::SystemClock clock;
-    agent::PlatformConfig config = agent::PlatformConfig::load(folder);
+    agent::PlatformConfig config;
+    try {
+      config = agent::PlatformConfig::load(folder);
+    } catch (const agent::AgentError& e) {
+      journalConfigError(folder, e.description());
+      throw;
+    }
 #ifdef AGENT_TRAY
     const bool tray = !once && !headless;
     if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
@@ -87,9 +183,10 @@ int main(int argc, char** argv) {
 #endif
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
-    if (once) return agent::runOnce(agent, messages);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
+    StopWatcher watcher(agent, journal);
+    if (once) return agent::runOnce(agent, messages);
     return agent::runHeadless(agent, messages, clock, stopRequested,
                               agent::scheduleIntervalSeconds(journal));
   } catch (const agent::AgentError& e) {
@@ -97,5 +194,5 @@ int main(int argc, char** argv) {
   } catch (const agent::ProgramEnd& e) {
     std::cerr << "upload-agent: " << e.message() << "\n";
   }
-  return 2;
+  return agent::exit_status::kProgramEnded;
 }

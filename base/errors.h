@@ -8,6 +8,9 @@
 //   CycleAbort  a stage has already told the user why the cycle must end
 //               ("Duplicate Rec. No. found"): the cycle ends without the end
 //               stamp and without a further message.
+//   StopRequested  the program was asked to stop (a signal, Exit): the
+//               cycle ends at once, says in the journal which stage it
+//               stopped, and shows no message.
 //   ProgramEnd  the program must end with a message: no settings file, no
 //               database type, a local connection error at start, a CSV
 //               folder that cannot be made. The entry point (window or
@@ -53,6 +56,11 @@ class AgentError : public std::runtime_error {
 class CycleAbort : public std::runtime_error {
  public:
   explicit CycleAbort(const std::string& reason) : std::runtime_error(reason) {}
+};
+
+class StopRequested : public std::runtime_error {
+ public:
+  StopRequested() : std::runtime_error("stop requested") {}
 };
 
 class ProgramEnd : public std::runtime_error {

@@ -16,6 +16,7 @@ std::optional<LocalSettings> readLocalSettings(const std::filesystem::path& iniP
   s.serverName = ini.get("APATH", "SERVERNAME");
   s.password = ini.get("APATH", "PASSWORD");
   s.dbName = ini.get("APATH", "DBNAME");
+  s.readAsUtf8 = ini.readAsUtf8();
   return s;
 }
 

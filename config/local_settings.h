@@ -13,10 +13,11 @@ namespace agent {
 inline constexpr const char* kSettingsFileName = "Ostrel.INI";
 
 struct LocalSettings {
-  std::string dbType;      // DBASEPATH, blanks removed
-  std::string serverName;  // SERVERNAME
-  std::string password;    // PASSWORD, still scrambled
-  std::string dbName;      // DBNAME
+  std::string dbType;       // DBASEPATH, blanks removed
+  std::string serverName;   // SERVERNAME
+  std::string password;     // PASSWORD, still scrambled
+  std::string dbName;       // DBNAME
+  bool readAsUtf8 = false;  // the file started with the UTF-8 byte-order mark
 };
 
 // Reads the four keys of section APATH, in the order DBASEPATH, SERVERNAME,

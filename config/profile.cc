@@ -18,7 +18,9 @@ Profile Profile::load(const std::filesystem::path& path) {
 
 Profile Profile::parse(const std::string& bytes) {
   Profile profile;
-  std::string text = windows1252ToUtf8(bytes);
+  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+  profile.utf8_ = std::string_view(bytes).starts_with(kUtf8Bom);
+  std::string text = profile.utf8_ ? bytes.substr(kUtf8Bom.size()) : windows1252ToUtf8(bytes);
   std::istringstream lines(text);
   std::string line;
   Section* current = nullptr;

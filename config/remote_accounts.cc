@@ -21,6 +21,9 @@ RemoteAccounts RemoteAccounts::load(const std::filesystem::path& file,
     row.tlsCa = ini.get(row.code, "tls_ca");
   }
   if (warnings != nullptr) {
+    if (ini.readAsUtf8()) {
+      warnings->push_back(file.string() + ": starts with a UTF-8 byte-order mark; read as UTF-8");
+    }
     for (const std::string& section : ini.sections()) {
       bool known = false;
       for (const char* code : kInstitutionCodes) known = known || equalsIgnoreCase(section, code);

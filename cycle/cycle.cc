@@ -11,6 +11,9 @@ namespace agent {
 
 namespace {
 
+constexpr const char* kStartStamp = "start stamp";
+constexpr const char* kEndStamp = "end stamp";
+
 void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   if (!stageApplies(stage, ctx.univCode)) {
     ctx.journal.info(fmt::format("stage {}: not for institution \"{}\"", stage.name, ctx.univCode));
@@ -23,10 +26,39 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   summary.addStage(stage.name, rows);
 }
 
-void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary) {
+// stage: where the cycle is, for the handler's journal line.
+void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
+  stage = kStartStamp;
   ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
-  for (const Stage& stage : stages) runStage(ctx, stage, summary);
+  for (const Stage& s : stages) {
+    stage = s.name;
+    runStage(ctx, s, summary);
+  }
+  stage = kEndStamp;
   ctx.remote.execute(endStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
+}
+
+// "stage studfee, remote statement \"LOAD DATA local INFILE\"": where the
+// cycle ended, without any of the statement's values.
+std::string wherePart(const char* stage, const StatementWatch* watch) {
+  std::string where = fmt::format("stage {}", stage);
+  if (watch != nullptr && !watch->failedSide.empty()) {
+    const std::string& database =
+        watch->failedSide == "local" ? watch->localDatabase : watch->remoteDatabase;
+    where += fmt::format(", {} statement \"{}\"", watch->failedSide, watch->failedStatement);
+    if (!database.empty()) where += fmt::format(" in database {}", database);
+  }
+  return where;
+}
+
+// The driver reports a remote read time-out as a lost connection (2013):
+// say which time-out that may have been.
+std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const StatementWatch* watch) {
+  const auto* db = dynamic_cast<const DbError*>(&e);
+  if (db == nullptr || db->nativeCode() != 2013) return "";
+  if (watch != nullptr && watch->failedSide != "remote") return "";
+  return fmt::format(" (the server went away, or did not answer within the read time-out of {} s)",
+                     ctx.config.remote.readTimeout);
 }
 
 }  // namespace
@@ -36,27 +68,39 @@ std::string cycleStamp(const DateTime& dt, const RegionalSettings& regional) {
 }
 
 // The cycle inside its error handler; true when the end stamp was written.
-static bool runStamped(CycleContext& ctx, StageList stages, CycleSummary& summary) {
+static bool runStamped(CycleContext& ctx, StageList stages, CycleSummary& summary,
+                       StatementWatch* watch) {
+  const char* stage = kStartStamp;
+  if (watch != nullptr) watch->clearFailure();
   try {
-    runSteps(ctx, stages, summary);
+    runSteps(ctx, stages, summary, stage);
     ctx.journal.info("cycle end: stamped");
     return true;
+  } catch (const StopRequested&) {
+    ctx.journal.warning(fmt::format("cycle stopped on request in stage {}", stage));
   } catch (const CycleAbort& abort) {
-    ctx.journal.error(std::string("cycle ended: ") + abort.what());
+    ctx.journal.error(fmt::format("cycle ended in stage {}: {}", stage, abort.what()));
   } catch (const AgentError& e) {
-    if (e.number() == error_number::kGenericFailure) {
+    if (watch != nullptr && watch->stopRequested()) {
+      // The stop cancelled the running statement: that is why it failed.
+      ctx.journal.warning(fmt::format("cycle stopped on request in {} (cancelled: {})",
+                                      wherePart(stage, watch), e.description()));
+    } else if (e.number() == error_number::kGenericFailure) {
       // The generic failure ends the cycle without a message; the journal
       // still says why.
-      ctx.journal.error(fmt::format("cycle ended silently: {} {}", e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended silently in {}: {} {}{}", wherePart(stage, watch),
+                                    e.description(), e.number(), timeOutNote(e, ctx, watch)));
     } else {
-      ctx.journal.error(fmt::format("cycle ended: {} {}", e.description(), e.number()));
+      ctx.journal.error(fmt::format("cycle ended in {}: {} {}{}", wherePart(stage, watch),
+                                    e.description(), e.number(), timeOutNote(e, ctx, watch)));
       ctx.messages.show(e.description() + " " + std::to_string(e.number()),
                         MessageIcon::Exclamation);
     }
   } catch (const std::exception& e) {
     // Anything that is not an agent error (out of memory, a library fault)
     // is still reported, never allowed to end the program.
-    ctx.journal.error(std::string("cycle ended: unexpected error: ") + e.what());
+    ctx.journal.error(
+        fmt::format("cycle ended in stage {}: unexpected error: {}", stage, e.what()));
     ctx.messages.show(std::string(e.what()) + " 51", MessageIcon::Exclamation);
   }
   return false;
@@ -70,9 +114,9 @@ std::string endStampStatement(const std::string& stamp) {
   return "update control set flastupdendtime = '" + stamp + "'";
 }
 
-bool runUploadCycle(CycleContext& ctx, StageList stages) {
+bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) {
   CycleSummary summary(ctx.journal);
-  bool stamped = runStamped(ctx, stages, summary);
+  bool stamped = runStamped(ctx, stages, summary, watch);
   ctx.journal.info(summary.line(stamped));
   return stamped;
 }

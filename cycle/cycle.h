@@ -10,6 +10,7 @@
 #include "base/regional.h"
 #include "cycle/cycle_context.h"
 #include "cycle/stage.h"
+#include "cycle/statement_watch.h"
 
 namespace agent {
 
@@ -24,8 +25,12 @@ std::string endStampStatement(const std::string& stamp);
 
 // Runs the cycle's statements and stages on ctx (whose connections already
 // recover from leftover objects). Never throws an AgentError; returns true
-// when the end stamp was written.
-bool runUploadCycle(CycleContext& ctx, StageList stages);
+// when the end stamp was written. The journal line of a cycle that ends
+// early names the stage and, when watch is the one ctx's connections note
+// into, the side and the first words of the failed statement. A stop asked
+// for through watch ends the cycle before the next stage or statement,
+// with a journal line and no message.
+bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch = nullptr);
 
 }  // namespace agent
 

@@ -37,23 +37,47 @@ bool RecoveringConnection::dropLeftover(const AgentError& error) {
   return true;
 }
 
+void RecoveringConnection::checkStop(const std::string& sql) const {
+  if (watch_ == nullptr || !watch_->stopRequested()) return;
+  if (statementHead(sql).starts_with("ROLLBACK")) return;
+  throw StopRequested();
+}
+
+void RecoveringConnection::noteFailure(const std::string& sql) {
+  if (watch_ == nullptr) return;
+  watch_->failedSide = side_;
+  watch_->failedStatement = statementHead(sql);
+}
+
 void RecoveringConnection::execute(const std::string& sql) {
+  checkStop(sql);
   try {
+    try {
+      target_.execute(sql);
+      return;
+    } catch (const AgentError& e) {
+      if (!dropLeftover(e)) throw;
+    }
     target_.execute(sql);
-    return;
-  } catch (const AgentError& e) {
-    if (!dropLeftover(e)) throw;
+  } catch (const AgentError&) {
+    noteFailure(sql);
+    throw;
   }
-  target_.execute(sql);
 }
 
 std::unique_ptr<Recordset> RecoveringConnection::query(const std::string& sql, Cursor cursor) {
+  checkStop(sql);
   try {
+    try {
+      return target_.query(sql, cursor);
+    } catch (const AgentError& e) {
+      if (!dropLeftover(e)) throw;
+    }
     return target_.query(sql, cursor);
-  } catch (const AgentError& e) {
-    if (!dropLeftover(e)) throw;
+  } catch (const AgentError&) {
+    noteFailure(sql);
+    throw;
   }
-  return target_.query(sql, cursor);
 }
 
 }  // namespace agent

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cycle/journal.h"
+#include "cycle/statement_watch.h"
 #include "db/connection.h"
 #include "db/error.h"
 
@@ -30,10 +31,15 @@ std::optional<LeftoverObject> leftoverNamedIn(const std::string& description);
 // leftover object (other than the generic failure, which ends the cycle
 // silently) drops the object on local and runs the statement again once.
 // An error of the drop itself propagates. target and local must outlive it.
+// With a watch, a statement sent after a stop was asked for throws
+// StopRequested instead (ROLLBACK excepted, so that a payment's
+// transaction is always undone whole), and a failing statement is noted
+// there under side ("local" or "remote"), as is the watch.
 class RecoveringConnection : public Connection {
  public:
-  RecoveringConnection(Connection& target, Connection& local, Journal& journal)
-      : target_(target), local_(local), journal_(journal) {}
+  RecoveringConnection(Connection& target, Connection& local, Journal& journal,
+                       StatementWatch* watch = nullptr, const char* side = "")
+      : target_(target), local_(local), journal_(journal), watch_(watch), side_(side) {}
 
   bool isOpen() const override { return target_.isOpen(); }
   void setDefaultDatabase(const std::string& name) override { target_.setDefaultDatabase(name); }
@@ -41,13 +47,19 @@ class RecoveringConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
+  void cancel() override { target_.cancel(); }
 
  private:
   // Drops the object the error names; false when it names none.
   bool dropLeftover(const AgentError& error);
+  // Throws StopRequested when a stop was asked for and sql may be held back.
+  void checkStop(const std::string& sql) const;
+  void noteFailure(const std::string& sql);
   Connection& target_;
   Connection& local_;
   Journal& journal_;
+  StatementWatch* watch_;
+  const char* side_;
 };
 
 }  // namespace agent

@@ -72,6 +72,12 @@ class Connection {
   // was granted, as it was written; the others cannot confine the requests
   // and ignore this (decorators pass it on).
   virtual void allowLocalFile(const LocalFileGrant& file) { (void)file; }
+  // Asks the driver to stop the statement now running on this connection,
+  // which then fails with the driver's error. Safe to call from another
+  // thread while a statement runs, and harmless when none does. A driver
+  // that cannot stop a statement does nothing; the statement then ends by
+  // itself or by its time-out.
+  virtual void cancel() {}
 };
 
 }  // namespace agent

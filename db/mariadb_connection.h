@@ -43,7 +43,7 @@ class MariaDbConnection : public Connection {
   // Breaks off whatever runs on the connection, from any thread: the socket
   // is shut down, so a blocked read or write returns at once and the
   // statement fails ("cancelled"). The connection is unusable afterwards.
-  void cancel();
+  void cancel() override;
   // The TLS version in use ("TLSv1.3"), or "" on a plain link.
   std::string tlsVersion() const;
 

@@ -10,11 +10,13 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/code_page.h"
+#include "db/connection_string.h"
 #include "db/error.h"
 
 namespace agent {
@@ -255,11 +257,48 @@ class RowReader {
 
 // ---- statements and recordsets ---------------------------------------------
 
-// Runs sql on a new statement handle of dbc.
-std::unique_ptr<Handle> executeStatement(const Handle& dbc, const std::string& sql) {
+// The statement handle a connection is executing, for a cancel from
+// another thread: set while a call on it runs, cleared under the same
+// mutex before the handle can be freed.
+class ExecutingSlot {
+ public:
+  void cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (statement_ != SQL_NULL_HSTMT) SQLCancel(statement_);
+  }
+
+  class Guard {
+   public:
+    Guard(ExecutingSlot& slot, SQLHSTMT statement) : slot_(slot) {
+      std::lock_guard<std::mutex> lock(slot_.mutex_);
+      slot_.statement_ = statement;
+    }
+    ~Guard() {
+      std::lock_guard<std::mutex> lock(slot_.mutex_);
+      slot_.statement_ = SQL_NULL_HSTMT;
+    }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    ExecutingSlot& slot_;
+  };
+
+ private:
+  std::mutex mutex_;
+  SQLHSTMT statement_ = SQL_NULL_HSTMT;
+};
+
+// Runs sql on a new statement handle of dbc; slot names it while it runs.
+std::unique_ptr<Handle> executeStatement(const Handle& dbc, const std::string& sql,
+                                         ExecutingSlot& slot) {
   auto statement = std::make_unique<Handle>(SQL_HANDLE_STMT, dbc.get());
   std::u16string text = toUtf16(sql);
-  SQLRETURN rc = SQLExecDirectW(statement->get(), wide(text), static_cast<SQLINTEGER>(text.size()));
+  SQLRETURN rc;
+  {
+    ExecutingSlot::Guard executing(slot, statement->get());
+    rc = SQLExecDirectW(statement->get(), wide(text), static_cast<SQLINTEGER>(text.size()));
+  }
   if (rc != SQL_NO_DATA) statement->check(rc, "SQLExecDirect");
   return statement;
 }
@@ -381,6 +420,7 @@ class OdbcConnection : public Connection {
  public:
   OdbcConnection(const std::string& connectionString)
       : environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE), dbc_(makeDbc(environment_)) {
+    setLoginTimeout(connectionString);
     std::u16string text = toUtf16(connectionString);
     SQLSMALLINT outLength = 0;
     dbc_->check(
@@ -407,7 +447,8 @@ class OdbcConnection : public Connection {
   // Every result the statement produces is read past and discarded, so that
   // an error in a later result is not lost.
   void execute(const std::string& sql) override {
-    std::unique_ptr<Handle> statement = executeStatement(*dbc_, sql);
+    std::unique_ptr<Handle> statement = executeStatement(*dbc_, sql, executing_);
+    ExecutingSlot::Guard executing(executing_, statement->get());
     for (;;) {
       SQLRETURN rc = SQLMoreResults(statement->get());
       if (rc == SQL_NO_DATA) break;
@@ -416,10 +457,27 @@ class OdbcConnection : public Connection {
   }
 
   std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return std::make_unique<OdbcRecordset>(executeStatement(*dbc_, sql), cursor);
+    return std::make_unique<OdbcRecordset>(executeStatement(*dbc_, sql, executing_), cursor);
   }
 
+  // SQLCancel on the executing statement. The MariaDB driver stops it with
+  // KILL QUERY on a connection of its own; the statement then fails.
+  void cancel() override { executing_.cancel(); }
+
  private:
+  // CONN_TIMEOUT (seconds) of the connection string also as the ODBC login
+  // time-out, for drivers that know the attribute but not the keyword. A
+  // driver that refuses it keeps its own default.
+  void setLoginTimeout(const std::string& connectionString) {
+    std::optional<std::string> text = ConnectionString(connectionString).get("CONN_TIMEOUT");
+    if (!text) return;
+    SQLUINTEGER seconds = 0;
+    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+    if (ec != std::errc() || end != text->data() + text->size() || seconds == 0) return;
+    SQLSetConnectAttrW(dbc_->get(), SQL_ATTR_LOGIN_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+  }
+
   static std::unique_ptr<Handle> makeDbc(const Handle& environment) {
     environment.check(SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
                                     reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
@@ -432,6 +490,7 @@ class OdbcConnection : public Connection {
   Handle environment_;
   std::unique_ptr<Handle> dbc_;
   bool connected_ = false;
+  ExecutingSlot executing_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,13 +112,31 @@ std::vector<FeeBalance> readBalances(Connection& local, const std::string& admNo
   return balances;
 }
 
+// The receipt that booked a payment: the gateway receipt header whose
+// remarks hold the order id; empty when there is none.
+std::string bookingReceipt(Connection& local, const std::string& orderId) {
+  auto rs = local.query("select frecno from rechead where fremarks = " + localLiteral(orderId) +
+                            " and faccno = 'PAYG' order by frecno",
+                        Cursor::Static);
+  return rs->eof() ? std::string() : valueText(rs->field("frecno"));
+}
+
 // Receipt lines, header and payment log of one payment, all or nothing.
-void writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPayment& p,
+// False (nothing written) when paygate holds the order id by the time the
+// transaction has begun: another program on the same database booked it
+// since the first look.
+bool writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPayment& p,
                   const LocalStudent& s, const std::vector<ReceiptLine>& lines) {
   const std::string recNoLit = localLiteral(recNo);
   const std::string amount = amountText(p.paidAmount);
   const std::string payDate = "convert(datetime," + localLiteral(p.payDate) + ")";
   LocalTransaction transaction(ctx.local, ctx.journal);
+  if (alreadyBooked(ctx.local, p.orderId)) {
+    ctx.journal.warning("gateway payment with order id '" + p.orderId +
+                        "' was booked by another program meanwhile; receipt number " + recNo +
+                        " is left unused");
+    return false;
+  }
   for (const ReceiptLine& line : lines) {
     ctx.local.execute("insert into recdetl(frecno, fheadcode, famount) values(" + recNoLit + ", " +
                       localLiteral(line.headCode) + ", " + amountText(line.amount) + ")");
@@ -135,6 +154,7 @@ void writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPaym
       localLiteral(p.admNo) + ", " + localLiteral(p.orderId) + ", " + payDate + ", " + amount +
       ", " + localLiteral(p.paymentMode) + ", " + localLiteral(p.transactionId) + ")");
   transaction.commit();
+  return true;
 }
 
 }  // namespace
@@ -148,23 +168,52 @@ namespace {
 
 // Marks the payment taken on the portal. The local receipt is committed by
 // then, so a failure here leaves a booked payment that the portal still
-// shows as pending: the journal names it for an administrator.
+// shows as pending; the next cycle finds its paygate row and marks it.
 void markTaken(CycleContext& ctx, const std::string& recNo, const std::string& orderId) {
   try {
     ctx.remote.execute(markTakenStatement(recNo, orderId));
   } catch (const std::exception& e) {
     ctx.journal.error("gateway payment with order id '" + orderId + "' is booked as receipt " +
                       recNo + " but could not be marked taken on the portal (" + e.what() +
-                      "); mark it by hand");
+                      "); the next cycle marks it");
     throw;
   }
 }
 
+// What one run of the stage remembers across its payments.
+struct PostingRun {
+  // Order ids marked in this run: a second pending row of the same order
+  // id (the mark covers every row of it) needs no repair.
+  std::set<std::string> marked;
+  // Order ids in paygate, pending on the portal, with no receipt to mark
+  // them with.
+  std::vector<std::string> unmarkable;
+};
+
+// A pending payment whose order id is in paygate was booked by an earlier
+// cycle whose mark was lost (a failed update, a killed agent or server):
+// the portal gets the mark the booking would have written.
+void repairLostMark(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
+  if (run.marked.count(p.orderId) != 0) return;
+  const std::string recNo = bookingReceipt(ctx.local, p.orderId);
+  if (recNo.empty()) {
+    run.unmarkable.push_back(p.orderId);
+    return;
+  }
+  markTaken(ctx, recNo, p.orderId);
+  run.marked.insert(p.orderId);
+  ctx.journal.info("gateway payment with order id '" + p.orderId + "' was booked as receipt " +
+                   recNo + " but not marked taken on the portal; marked now");
+}
+
 // Books one payment; false when it is passed over.
-bool postPayment(CycleContext& ctx, const GatewayPayment& p) {
+bool postPayment(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
+  if (alreadyBooked(ctx.local, p.orderId)) {
+    repairLostMark(ctx, p, run);
+    return false;
+  }
   std::optional<LocalStudent> student = findStudent(ctx.local, p.admNo);
   if (!student) return false;
-  if (alreadyBooked(ctx.local, p.orderId)) return false;
   createBalanceViews(ctx.local, student->degree, p.admNo);
   std::vector<FeeBalance> balances = readBalances(ctx.local, p.admNo);
   if (balances.empty()) return false;
@@ -173,8 +222,11 @@ bool postPayment(CycleContext& ctx, const GatewayPayment& p) {
     ctx.messages.show(kDuplicateReceiptNumberMessage, MessageIcon::Exclamation);
     throw CycleAbort(kDuplicateReceiptNumberMessage);
   }
-  writeReceipt(ctx, recNo, p, *student, allocatePayment(p.paidAmount, balances));
+  if (!writeReceipt(ctx, recNo, p, *student, allocatePayment(p.paidAmount, balances))) {
+    return false;
+  }
   markTaken(ctx, recNo, p.orderId);
+  run.marked.insert(p.orderId);
   return true;
 }
 
@@ -184,9 +236,20 @@ std::size_t postGatewayPayments(CycleContext& ctx) {
   // Read whole: local and remote statements run while the rows are walked.
   auto pending = ctx.remote.query(kPendingPayments, Cursor::Static);
   std::size_t booked = 0;
+  PostingRun run;
   for (; !pending->eof(); pending->moveNext()) {
     std::optional<GatewayPayment> payment = readPayment(*pending, ctx.journal);
-    if (payment && postPayment(ctx, *payment)) ++booked;
+    if (payment && postPayment(ctx, *payment, run)) ++booked;
+  }
+  if (!run.unmarkable.empty()) {
+    // One line a cycle, however many: it repeats every cycle until someone
+    // puts the receipt or the paygate row right.
+    std::string ids;
+    for (const std::string& id : run.unmarkable) ids += (ids.empty() ? "'" : ", '") + id + "'";
+    ctx.journal.warning(std::to_string(run.unmarkable.size()) +
+                        " pending gateway payment(s) are in paygate but no local receipt holds "
+                        "their order id (" +
+                        ids + "); left pending on the portal");
   }
   return booked;
 }

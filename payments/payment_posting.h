@@ -16,12 +16,15 @@ inline constexpr const char* kDuplicateReceiptNumberMessage = "Duplicate Rec. No
 
 // Books the pending payments of rzp_paymentgateway in fdate order and
 // returns how many were booked. A payment is passed over (and stays
-// pending) when its student is unknown locally, its order id is already in
-// paygate, the student has no balance rows, or its amount or date is NULL
-// (with a journal warning). The local writes of one payment are one local
-// transaction, committed before the remote mark; a failure rolls them back
-// and is thrown on. When no receipt number can be issued, shows
-// kDuplicateReceiptNumberMessage and throws CycleAbort.
+// pending) when its student is unknown locally, the student has no balance
+// rows, or its amount or date is NULL (with a journal warning). A pending
+// payment whose order id is already in paygate lost its mark: it is marked
+// taken with the receipt that booked it (one warning a cycle for those
+// without such a receipt). paygate is looked at again inside the local
+// transaction, so that no other writer's booking is doubled. The local writes of one payment are
+// one local transaction, committed before the remote mark; a failure rolls them back and is thrown
+// on. When no receipt number can be issued, shows kDuplicateReceiptNumberMessage and throws
+// CycleAbort.
 std::size_t postGatewayPayments(CycleContext& ctx);
 
 // The remote statement that marks a booked payment taken: its receipt

@@ -115,7 +115,7 @@ mariadb_start() {
     --bind-address=127.0.0.1,127.0.0.2 --port="$port" --socket="$socket" \
     --pid-file="$datadir/mariadbd.pid" --log-error="$datadir/mariadbd.err" \
     $(_mariadb_common_options) $(_mariadb_tls_options) \
-    --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 \
+    --innodb-flush-log-at-trx-commit=1 --innodb-doublewrite=0 \
     --local-infile=ON --max-connections=200 --max-allowed-packet=64M \
     </dev/null >/dev/null 2>&1 &
   MARIADB_PID=$!

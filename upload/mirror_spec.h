@@ -44,8 +44,10 @@ struct ExportField {
 enum class StagingVariant {
   // drop, then a plain "create table": starts empty, stays after the run
   DropBefore,
-  // "create table if not exists", drop after: a table left by an
-  // interrupted run is reused with its rows
+  // "create table if not exists", drop after. A table left by an
+  // interrupted run would be reused with its rows, and its stale rows would
+  // win the merge (the staging load skips keys it holds): so the staging
+  // drop is sent before the create as well
   DropAfter,
   // drop, "create table if not exists", drop after
   DropBoth,

@@ -37,8 +37,10 @@ std::string MirrorTable::insertLoad() const {
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
+  // Every variant starts from an empty staging table: nothing left by an
+  // interrupted cycle is merged.
   std::vector<std::string> statements;
-  if (spec_.variant != StagingVariant::DropAfter) statements.push_back(stagingDrop());
+  statements.push_back(stagingDrop());
   statements.push_back(stagingCreate());
   statements.push_back(stagingLoad());
   statements.push_back(mergeUpdate());

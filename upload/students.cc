@@ -131,8 +131,11 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     rows = MirrorTable::exportRows(*source, {&students, &logins});
   }
 
-  // Both staging drops come after both insert loads.
+  // Both staging drops come after both insert loads; both tables are also
+  // dropped first, so that rows left by an interrupted cycle are not merged.
   students.sendRemote({
+      students.stagingDrop(),
+      logins.stagingDrop(),
       students.stagingCreate(),
       kSetSqlMode,
       students.stagingLoad(),

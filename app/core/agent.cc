@@ -21,6 +21,7 @@ struct Agent::State {
   // The last cycle's remote connection, left open until the next cycle.
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
+  std::string localDbName;
 };
 
 namespace {
@@ -69,12 +70,21 @@ void Agent::activate() {
   runCycle();
 }
 
+void Agent::replaceLocal(std::unique_ptr<DriverConnection> conn) {
+  std::lock_guard<std::mutex> lock(connections_);
+  state_->local = std::move(conn);
+}
+
 void Agent::connectLocal() {
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
   if (!settings) {
     journal_.error("settings file missing: " + iniPath.string());
     throw ProgramEnd("DB Path Not Identified");
+  }
+  if (settings->readAsUtf8) {
+    journal_.warning("settings file " + iniPath.string() +
+                     " starts with a UTF-8 byte-order mark; read as UTF-8");
   }
   try {
     std::string password = unscramblePassword(settings->password);
@@ -85,7 +95,7 @@ void Agent::connectLocal() {
     if (settings->dbType == "ORACLE") {
       auto conn = std::make_unique<DriverConnection>(config_.drivers);
       conn->open(oracleConnectionString(settings->serverName), "qbt", "qbt");
-      state_->local = std::move(conn);
+      replaceLocal(std::move(conn));
       journal_.info("local connection: Oracle " + settings->serverName);
       return;
     }
@@ -98,11 +108,12 @@ void Agent::connectLocal() {
     }
     // The old connection closes before the new one opens; until the new
     // one is ready the program holds an unopened connection.
-    state_->local = std::make_unique<DriverConnection>(config_.drivers);
+    replaceLocal(std::make_unique<DriverConnection>(config_.drivers));
     auto conn = std::make_unique<DriverConnection>(config_.drivers);
     conn->open(sqlServerConnectionString(settings->serverName, password));
     std::string dbName = localDatabaseName(settings->dbName, home_);
     conn->setDefaultDatabase(dbName);
+    state_->localDbName = dbName;
     conn->execute("SET QUOTED_IDENTIFIER OFF");
     conn->execute("SET DATEFORMAT DMY");
     {
@@ -112,7 +123,7 @@ void Agent::connectLocal() {
         univCode_ = code.isNull() ? "" : code.isText() ? code.textValue() : code.exactNumber();
       }
     }
-    state_->local = std::move(conn);
+    replaceLocal(std::move(conn));
     journal_.info(fmt::format("local connection: {} database {}, institution \"{}\"",
                               settings->serverName, dbName, univCode_));
   } catch (const AgentError& e) {
@@ -126,12 +137,24 @@ bool Agent::runCycle() {
 }
 
 bool Agent::runCycle(StageList stages) {
+  if (stop_.load()) return false;
   journal_.info(fmt::format("cycle start, institution \"{}\"", univCode_));
   connectRemote();
-  RecoveringConnection local(*state_->local, *state_->local, journal_);
-  RecoveringConnection remote(*state_->remote, *state_->local, journal_);
+  StatementWatch watch;
+  watch.stop = &stop_;
+  watch.localDatabase = state_->localDbName;
+  watch.remoteDatabase = state_->remoteDbName;
+  RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
+  RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
-  return runUploadCycle(ctx, stages);
+  return runUploadCycle(ctx, stages, &watch);
+}
+
+void Agent::requestStop() {
+  stop_.store(true);
+  std::lock_guard<std::mutex> lock(connections_);
+  if (state_->remote) state_->remote->cancel();
+  if (state_->local) state_->local->cancel();
 }
 
 void Agent::connectRemote() {
@@ -139,13 +162,24 @@ void Agent::connectRemote() {
   RemoteAccounts accounts = RemoteAccounts::load(home_ / kRemoteAccountsFileName, &warnings);
   for (const std::string& w : warnings) journal_.warning(w);
   RemoteAccount account;
-  if (std::optional<RemoteAccount> found = accounts.find(univCode_)) {
+  std::optional<RemoteAccount> found = accounts.find(univCode_);
+  if (found && !found->server.empty()) {
     account = *found;
     state_->remoteDbName = found->database;
+  } else {
+    // The connection below then fails on an empty server name; say first
+    // what is really missing.
+    journal_.error(fmt::format(
+        "no remote account for institution \"{}\" in {} (no section [{}], or no server in it)",
+        univCode_, (home_ / kRemoteAccountsFileName).string(), univCode_));
+    if (found) account = *found;
   }
   // The previous cycle's connection is let go before the new one opens.
-  state_->remote.reset();
-  state_->remote = std::make_unique<DriverConnection>(config_.drivers);
+  {
+    std::lock_guard<std::mutex> lock(connections_);
+    state_->remote = std::make_unique<DriverConnection>(config_.drivers);
+  }
+  auto fresh = std::make_unique<DriverConnection>(config_.drivers);
   try {
     RemoteLink link = overrideLink(
         config_.remote, account.tls, account.tlsCa,
@@ -156,19 +190,23 @@ void Agent::connectRemote() {
           "the network readable",
           account.server));
     }
-    state_->remote->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
-                                                account.password, account.port) +
-                         linkKeywords(link));
+    fresh->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
+                                       account.password, account.port) +
+                linkKeywords(link));
     journal_.info(fmt::format("remote connection: {} database {}, tls {}", account.server,
                               state_->remoteDbName, tlsModeName(link.tls)));
-    if (state_->remote->kind() == DriverTarget::Kind::Odbc) {
+    if (fresh->kind() == DriverTarget::Kind::Odbc) {
       journal_.warning(
           "remote driver: LOAD DATA LOCAL is not confined on the ODBC driver (the server may "
           "ask for any file the agent can read); map the driver to mariadb where MariaDB "
           "Connector/C is installed");
     }
+    std::lock_guard<std::mutex> lock(connections_);
+    state_->remote = std::move(fresh);
   } catch (const AgentError& e) {
-    journal_.error("remote connection failed: " + errorText(e));
+    journal_.error(fmt::format(
+        "remote connection to {} database {} failed (connect time-out {} s): {}", account.server,
+        state_->remoteDbName, config_.remote.connectTimeout, errorText(e)));
     messages_.show(e.description(), MessageIcon::Exclamation);
   }
 }

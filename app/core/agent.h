@@ -6,8 +6,10 @@
 #ifndef AGENT_APP_CORE_AGENT_H_
 #define AGENT_APP_CORE_AGENT_H_
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "config/platform_config.h"
@@ -45,6 +47,14 @@ class Agent {
   bool runCycle();
   bool runCycle(StageList stages);
 
+  // Asks the running cycle to end now: the statement running on either
+  // connection is cancelled, no further statement is sent (a payment's
+  // rollback excepted), and the journal names the stage stopped. Safe from
+  // any thread; the cycle's thread returns from runCycle soon after. Later
+  // cycles do not start.
+  void requestStop();
+  bool stopRequested() const { return stop_.load(); }
+
   const std::filesystem::path& home() const { return home_; }
   const PlatformConfig& config() const { return config_; }
   const std::string& univCode() const { return univCode_; }
@@ -54,6 +64,7 @@ class Agent {
   // Chooses the remote account and opens a fresh remote connection; a
   // failure is shown and leaves the connection unopened.
   void connectRemote();
+  void replaceLocal(std::unique_ptr<DriverConnection> conn);
 
   struct State;
   std::filesystem::path home_;
@@ -63,6 +74,10 @@ class Agent {
   const Clock& clock_;
   std::string univCode_;
   std::unique_ptr<State> state_;
+  std::atomic<bool> stop_{false};
+  // Guards the connection objects against replacement while requestStop
+  // cancels on them from another thread.
+  std::mutex connections_;
 };
 
 }  // namespace agent

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/core/agent_state.h"
+#include "app/core/exit_status.h"
 #include "app/core/schedule.h"
 #include "base/errors.h"
 
@@ -19,10 +20,10 @@ int runOnce(Agent& agent, MessageSink& messages) {
   try {
     agent.ensureCsvFolder();
     agent.connectLocal();
-    return agent.runCycle() ? 0 : 1;
+    return agent.runCycle() ? exit_status::kSuccess : exit_status::kCycleEndedEarly;
   } catch (const ProgramEnd& end) {
     messages.show(end.message(), MessageIcon::Exclamation);
-    return 2;
+    return exit_status::kProgramEnded;
   }
 }
 
@@ -47,10 +48,10 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
         noteNextCycle();
       }
     }
-    return 0;
+    return exit_status::kSuccess;
   } catch (const ProgramEnd& end) {
     messages.show(end.message(), MessageIcon::Exclamation);
-    return 2;
+    return exit_status::kProgramEnded;
   }
 }
 

@@ -11,15 +11,12 @@ namespace agent {
 void DriverConnection::open(const std::string& connectionString, const std::string& user,
                             const std::string& password) {
   impl_.reset();
-  native_ = nullptr;
   ConnectionString cs(connectionString);
   DriverTarget target = drivers_.resolve(cs.driverName());
   kind_ = target.kind;
   if (target.kind == DriverTarget::Kind::MariaDb) {
 #ifdef AGENT_HAVE_MARIADB
-    auto native = MariaDbConnection::open(connectionString, user, password);
-    native_ = native.get();
-    impl_ = std::move(native);
+    impl_ = MariaDbConnection::open(connectionString, user, password);
 #else
     throw DbError("IM003", 0,
                   "The native MariaDB driver (platform.ini: mariadb) is not built into this "
@@ -57,16 +54,6 @@ std::unique_ptr<Recordset> DriverConnection::query(const std::string& sql, Curso
 
 void DriverConnection::allowLocalFile(const LocalFileGrant& file) {
   if (impl_) impl_->allowLocalFile(file);
-}
-
-bool DriverConnection::cancel() {
-#ifdef AGENT_HAVE_MARIADB
-  if (native_ == nullptr) return false;
-  native_->cancel();
-  return true;
-#else
-  return false;
-#endif
 }
 
 }  // namespace agent

@@ -14,7 +14,6 @@
 
 namespace agent {
 
-class MariaDbConnection;
 
 class DriverConnection : public Connection {
  public:
@@ -43,15 +42,15 @@ class DriverConnection : public Connection {
   bool confinesLocalFiles() const {
     return impl_ != nullptr && kind_ == DriverTarget::Kind::MariaDb;
   }
-  // Breaks off the statement running on the native driver from any thread
-  // (see MariaDbConnection::cancel); false on the other drivers.
-  bool cancel();
+  // Forwards to the open driver. Must not run concurrently with open().
+  void cancel() override {
+    if (impl_) impl_->cancel();
+  }
 
  private:
   Connection& impl();
   const DriverMap& drivers_;
   std::unique_ptr<Connection> impl_;
-  MariaDbConnection* native_ = nullptr;  // impl_ when it is the native driver
   DriverTarget::Kind kind_ = DriverTarget::Kind::Odbc;
 };
 

@@ -4,7 +4,12 @@
 // recovery from leftover local objects across cycles.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 #include "app/core/agent.h"
+#include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "db/error.h"
@@ -56,6 +61,11 @@ class CycleTest : public ::testing::Test {
   std::size_t journalLinesWith(const std::string& text) {
     return testing::journalLinesWith(journal_, text);
   }
+  std::string journalText() {
+    std::string all;
+    for (const std::string& line : journal_.recentLines()) all += line + "\n";
+    return all;
+  }
 
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
@@ -87,6 +97,13 @@ std::size_t readsLocalControl(CycleContext& ctx) {
   ctx.local.query("select * from control");
   return 0;
 }
+// A remote statement that runs far longer than any test may wait.
+std::size_t waitsRemotely(CycleContext& ctx) {
+  ctx.remote.execute("select sleep(60)");
+  return 0;
+}
+
+using Seconds = std::chrono::duration<double>;
 
 TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
   // A second activation reads the same settings file and logs in again: the
@@ -162,7 +179,8 @@ TEST_F(CycleTest, GenericFailureEndsTheCycleSilentlyButNotInTheLog) {
   std::vector<Stage> stages = {{"receipts", failsGenerically}};
   EXPECT_FALSE(agent().runCycle(stages));
   EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_EQ(journalLinesWith("cycle ended silently: [ma-3.1.15] Lost connection"), 1u);
+  EXPECT_EQ(journalLinesWith("cycle ended silently in stage receipts: [ma-3.1.15] Lost connection"),
+            1u);
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
 }
 
@@ -174,6 +192,12 @@ TEST_F(CycleTest, FailedRemoteConnectGivesItsMessageThenTheStampsMessage) {
   EXPECT_FALSE(messages_.texts[0].empty());
   EXPECT_EQ(messages_.texts[1], "Operation is not allowed when the object is closed. -2146824584");
   EXPECT_EQ(remoteStamps(), "NULL / NULL");
+  // The journal says what is missing, and where the cycle ended.
+  EXPECT_EQ(journalLinesWith("no remote account for institution \"P001\" in"), 1u);
+  EXPECT_EQ(journalLinesWith("remote-accounts.ini"), 1u);
+  EXPECT_EQ(journalLinesWith("cycle ended in stage start stamp, remote statement \"update control "
+                             "set flastupdstarttime\""),
+            1u);
 }
 
 TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
@@ -196,6 +220,73 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   // A wrong password ends the program with the driver's number and text.
   home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "wrong");
   EXPECT_THROW(agent().connectLocal(), ProgramEnd);
+}
+
+// A stop asked for from another thread (as the signal watcher does) while
+// a remote statement runs: the statement is cancelled, no later stage or
+// statement runs, the journal names the stage, and no later cycle starts.
+TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
+  agent().connectLocal();
+  std::vector<Stage> stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
+  const auto started = std::chrono::steady_clock::now();
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    agent_->requestStop();
+  });
+  EXPECT_FALSE(agent().runCycle(stages));
+  const Seconds took = std::chrono::steady_clock::now() - started;
+  stopper.join();
+  EXPECT_LT(took.count(), 5.0);
+  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
+              took.count());
+  EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
+  EXPECT_EQ(journalLinesWith("stage after"), 0u);
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+  EXPECT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("cycle start"), 1u);
+}
+
+// [remote] read_timeout of platform.ini reaches the driver: a statement
+// that outlasts it fails, and the journal line names the stage, the side,
+// the statement's first words and the database.
+TEST_F(CycleTest, ReadTimeOutEndsTheCycleWithALineNamingTheStatement) {
+  home_.write("platform.ini",
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
+              "Driver\n[remote]\nread_timeout = 2\n");
+  agent().connectLocal();
+  std::vector<Stage> stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(agent().runCycle(stages));
+  const Seconds took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took.count(), 1.5);
+  std::printf("[ figure ] read time-out 2 s: cycle ended after %.2f s\n", took.count());
+  EXPECT_LT(took.count(), 15.0);  // the driver may try a read more than once
+  EXPECT_EQ(journalLinesWith("in stage waiting, remote statement \"select sleep\" in database " +
+                             remote_.name()),
+            1u)
+      << journalText();
+  EXPECT_EQ(journalLinesWith("within the read time-out of 2 s"), 1u) << journalText();
+  EXPECT_EQ(journalLinesWith("stage after"), 0u);
+  // The next cycle starts afresh on a new connection.
+  std::vector<Stage> none;
+  EXPECT_TRUE(agent().runCycle(none));
+}
+
+// Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
+// the journal says so.
+TEST_F(CycleTest, SettingsFilesWithAUtf8MarkAreReadAndNoted) {
+  const std::string bom = "\xEF\xBB\xBF";
+  home_.write(kSettingsFileName,
+              bom + "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
+                  "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
+                  "\r\nDBNAME=" + local_.name() + "\r\n");
+  home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
+  agent().connectLocal();
+  EXPECT_EQ(agent().univCode(), "P001");
+  std::vector<Stage> none;
+  EXPECT_TRUE(agent().runCycle(none));
+  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark; read as UTF-8"), 2u);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "db/error.h"
 #include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/recording_connection.h"
 
 namespace agent {
@@ -125,6 +126,8 @@ TEST_F(PaymentPosting, SameOrderIdTwiceIsBookedOnceAndMarksBothRows) {
   EXPECT_EQ(pendingOnPortal(), 0);
   EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where frecno = '000001'"),
             "2");
+  // The second row was marked with the first: no repair of a lost mark.
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "marked now"), 0u);
 }
 
 TEST_F(PaymentPosting, PaymentsThatCannotBeBookedStayPendingAndTheRestGoOn) {
@@ -191,9 +194,99 @@ TEST_F(PaymentPosting, FailedPortalMarkKeepsTheReceiptAndNamesItInTheJournal) {
     named |= line.find("ORD-M") != std::string::npos && line.find("000001") != std::string::npos;
   }
   EXPECT_TRUE(named);
-  // From now on the paygate row passes it over.
+  // The next run books nothing new and gives the portal the lost mark.
   EXPECT_EQ(post(), 0u);
   EXPECT_EQ(world.office.count("rechead"), 1);
+  EXPECT_EQ(portalRecNo("ORD-M"), "000001");
+  EXPECT_EQ(pendingOnPortal(), 0);
+}
+
+// The fault as it happens: the portal row is locked by another session
+// (the portal itself, mid-update) longer than the agent's lock wait.
+TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt) {
+  studentWithTwoHeads("S1");
+  studentWithTwoHeads("S2");
+  world.capture("S1", 700, "ORD-L", 0);
+  world.capture("S2", 300, "ORD-AFTER", 1);
+  world.remote().execute("SET SESSION innodb_lock_wait_timeout = 1");
+  {
+    std::unique_ptr<Connection> portal = world.remoteDatabase().connect();
+    portal->execute("START TRANSACTION");
+    portal->query("select * from rzp_paymentgateway where forderid = 'ORD-L' for update",
+                  Cursor::Static);
+    EXPECT_THROW(post(), AgentError);
+    portal->execute("ROLLBACK");
+  }
+  EXPECT_EQ(world.office.count("paygate"), 1);
+  EXPECT_EQ(pendingOnPortal(), 2);
+
+  EXPECT_EQ(post(), 1u);  // ORD-AFTER, which the failed run never reached
+
+  EXPECT_EQ(portalRecNo("ORD-L"), "000001");
+  EXPECT_EQ(portalRecNo("ORD-AFTER"), "000002");
+  EXPECT_EQ(world.office.count("rechead"), 2);
+  EXPECT_EQ(pendingOnPortal(), 0);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-L' was booked as receipt 000001"), 1u);
+}
+
+// A paygate row without the receipt that booked it (removed by hand): the
+// portal row cannot be marked with a number, so it stays pending and one
+// warning a run names it.
+TEST_F(PaymentPosting, PaygateRowWithoutItsReceiptStaysPendingWithOneWarningPerRun) {
+  studentWithTwoHeads("S1");
+  world.local().execute(
+      "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-G1', 100)");
+  world.local().execute(
+      "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-G2', 100)");
+  world.capture("S1", 100, "ORD-G1", 0);
+  world.capture("S1", 100, "ORD-G2", 1);
+
+  EXPECT_EQ(post(), 0u);
+  EXPECT_EQ(post(), 0u);
+
+  EXPECT_EQ(pendingOnPortal(), 2);
+  EXPECT_EQ(world.office.count("rechead"), 0);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "no local receipt holds"), 2u);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-G1', 'ORD-G2'"), 2u);
+}
+
+// Another writer of the local database books the payment between the
+// stage's first look at paygate and its transaction: the transaction looks
+// again and writes nothing.
+class BookedMeanwhile : public Connection {
+ public:
+  explicit BookedMeanwhile(Connection& inner) : inner_(inner) {}
+  bool isOpen() const override { return inner_.isOpen(); }
+  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
+  void execute(const std::string& sql) override {
+    if (sql == "BEGIN TRAN" && !done_) {
+      inner_.execute("insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-R', 100)");
+      done_ = true;
+    }
+    inner_.execute(sql);
+  }
+  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
+    return inner_.query(sql, cursor);
+  }
+
+ private:
+  Connection& inner_;
+  bool done_ = false;
+};
+
+TEST_F(PaymentPosting, PaymentBookedByAnotherWriterMeanwhileIsNotBookedAgain) {
+  studentWithTwoHeads("S1");
+  world.capture("S1", 100, "ORD-R", 0);
+  BookedMeanwhile other(world.local());
+  {
+    StageRun run(world, other, world.remote());
+    EXPECT_EQ(postGatewayPayments(run.context()), 0u);
+  }
+  EXPECT_EQ(world.office.count("paygate"), 1);
+  EXPECT_EQ(world.office.count("rechead"), 0);
+  EXPECT_EQ(world.office.count("recdetl"), 0);
+  EXPECT_EQ(pendingOnPortal(), 1);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "booked by another program meanwhile"), 1u);
 }
 
 TEST_F(PaymentPosting, NoReceiptNumberEndsTheCycleWithTheDuplicateMessage) {

@@ -135,14 +135,37 @@ TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
             "S1|BSC|X|TUI|1000.00|0.00|1000.00|2024-06-30|2020|2|<null>");
 
   const std::vector<std::string>& sent = remoteStatements();
-  ASSERT_EQ(sent.size(), 7u);
-  EXPECT_EQ(sent[0], "create table if not exists tmpstudfee like studfee");
-  EXPECT_NE(sent[1].find("INTO TABLE tmpstudfee"), std::string::npos);
-  EXPECT_NE(sent[2].find("x1.fdeleted = 'M'"), std::string::npos);
-  EXPECT_EQ(sent[3], "delete from studfee where ifnull(fdeleted,'') <> 'M'");
-  EXPECT_EQ(sent[4], "update studfee set fdeleted = null");
-  EXPECT_NE(sent[5].find("INTO TABLE studfee "), std::string::npos);
-  EXPECT_EQ(sent[6], "drop table if exists tmpstudfee");
+  ASSERT_EQ(sent.size(), 8u);
+  EXPECT_EQ(sent[0], "drop table if exists tmpstudfee");
+  EXPECT_EQ(sent[1], "create table if not exists tmpstudfee like studfee");
+  EXPECT_NE(sent[2].find("INTO TABLE tmpstudfee"), std::string::npos);
+  EXPECT_NE(sent[3].find("x1.fdeleted = 'M'"), std::string::npos);
+  EXPECT_EQ(sent[4], "delete from studfee where ifnull(fdeleted,'') <> 'M'");
+  EXPECT_EQ(sent[5], "update studfee set fdeleted = null");
+  EXPECT_NE(sent[6].find("INTO TABLE studfee "), std::string::npos);
+  EXPECT_EQ(sent[7], "drop table if exists tmpstudfee");
+}
+
+// An interrupted cycle left tmpstudfee with last cycle's rows: the next
+// cycle writes the current balances, not the stale ones.
+TEST_F(FeeBalancesTest, LeftoverStagingRowsAreNotMerged) {
+  student("S1");
+  fee("S1", "TUI", "1000");
+  receipt("R1", "S1", "TUI", "250", "NULL");
+  remoteDb_.execute(
+      "insert into studfee (fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal) values "
+      "('S1', 'BSC', '1', 'TUI', 1000, 0, 1000)");
+  remoteDb_.execute("create table tmpstudfee like studfee");
+  remoteDb_.execute(
+      "insert into tmpstudfee (fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal) values "
+      "('S1', 'BSC', '1', 'TUI', 1000, 0, 1000)");
+
+  EXPECT_EQ(uploadFeeBalances(ctx_), 1u);
+
+  EXPECT_EQ(remoteRows("select ffee, fpaid, fbal from studfee"), "1000.00|250.00|750.00");
+  EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
+                   "database() and table_name = 'tmpstudfee'"),
+            "0");
 }
 
 TEST_F(FeeBalancesTest, EmptyResultDeletesNothingAndKeepsTheOldFile) {

@@ -50,7 +50,9 @@ TEST_F(MastersStageTest, EachStagingVariantSendsItsStatementsInOrder) {
       "college.fadd4 = tmpcollege.fadd4, college.fattsession = tmpcollege.fattsession where "
       "college.fcollcode = tmpcollege.fcollcode",
       load("UPCOLLEGE.csv", "college", college),
-      // DropAfter
+      // DropAfter, with a drop before as well: nothing of an interrupted
+      // run is merged
+      "drop table if exists tmpdegree",
       "create table if not exists tmpdegree like degree",
       load("UPDEGREE.csv", "tmpdegree", degree),
       "update degree, tmpdegree set degree.fdescpn = tmpdegree.fdescpn, degree.fexamname = "
@@ -138,7 +140,7 @@ TEST_F(MastersStageTest, AnEmptyTableSendsNothingAndKeepsTheOldFile) {
   EXPECT_EQ(exportFile("UPMASHEAD.csv"), "OLD|Old head|F\r\n");
 }
 
-TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsReused) {
+TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsNotMerged) {
   remoteDb_.execute("insert into masroute values ('R1', 'Remote name', 'F')");
   local("insert into masroute (frtcode, frtname) values ('R1', 'First run')");
 
@@ -150,14 +152,15 @@ TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsReused) {
   EXPECT_THROW(uploadRoutes(failingCtx), AgentError);
   EXPECT_EQ(remote("select frtname from tmpmasroute where frtcode = 'R1'"), "First run");
 
-  // The next run keeps the old staging row for R1: the merge copies it.
+  // The next run starts from an empty staging table: the current value
+  // of R1 is merged, not the stale one left behind.
   local("update masroute set frtname = 'Second run' where frtcode = 'R1'");
   local("insert into masroute (frtcode, frtname) values ('R2', 'New route')");
   recorded_.clear();
   uploadRoutes(ctx_);
-  EXPECT_EQ(remoteStatements().front(), "create table if not exists tmpmasroute like masroute");
+  EXPECT_EQ(remoteStatements().front(), "drop table if exists tmpmasroute");
   EXPECT_EQ(remoteRows("select * from masroute order by frtcode"),
-            "R1|First run|F\nR2|New route|F");
+            "R1|Second run|F\nR2|New route|F");
   EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
                    "database() and table_name = 'tmpmasroute'"),
             "0");

@@ -64,21 +64,23 @@ TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast)
   const std::string student = exportPath("UPSTUDENT.csv").string();
   const std::string login = exportPath("UPMASUSER.csv").string();
   const std::vector<std::string>& sent = remoteStatements();
-  ASSERT_EQ(sent.size(), 11u);
-  EXPECT_EQ(sent[0], "create table if not exists tmpstudent like student");
-  EXPECT_EQ(sent[1], "SET sql_mode='NO_BACKSLASH_ESCAPES'");
-  EXPECT_EQ(sent[2], loadStatement(student, "tmpstudent", studentColumns));
-  EXPECT_TRUE(sent[3].starts_with("update student x1, tmpstudent x2 set x1.fname = x2.fname, "));
-  EXPECT_TRUE(sent[3].ends_with("x1.fdeleted = x2.fdeleted where x1.fadmno = x2.fadmno"));
-  EXPECT_EQ(sent[4], loadStatement(student, "student", studentColumns));
-  EXPECT_EQ(sent[5], "create table if not exists tmpmasuser like masuser");
-  EXPECT_EQ(sent[6], loadStatement(login, "tmpmasuser", loginColumns));
-  EXPECT_EQ(sent[7],
+  ASSERT_EQ(sent.size(), 13u);
+  EXPECT_EQ(sent[0], "drop table if exists tmpstudent");
+  EXPECT_EQ(sent[1], "drop table if exists tmpmasuser");
+  EXPECT_EQ(sent[2], "create table if not exists tmpstudent like student");
+  EXPECT_EQ(sent[3], "SET sql_mode='NO_BACKSLASH_ESCAPES'");
+  EXPECT_EQ(sent[4], loadStatement(student, "tmpstudent", studentColumns));
+  EXPECT_TRUE(sent[5].starts_with("update student x1, tmpstudent x2 set x1.fname = x2.fname, "));
+  EXPECT_TRUE(sent[5].ends_with("x1.fdeleted = x2.fdeleted where x1.fadmno = x2.fadmno"));
+  EXPECT_EQ(sent[6], loadStatement(student, "student", studentColumns));
+  EXPECT_EQ(sent[7], "create table if not exists tmpmasuser like masuser");
+  EXPECT_EQ(sent[8], loadStatement(login, "tmpmasuser", loginColumns));
+  EXPECT_EQ(sent[9],
             "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
             "x2.fusername");
-  EXPECT_EQ(sent[8], loadStatement(login, "masuser", loginColumns));
-  EXPECT_EQ(sent[9], "drop table if exists tmpstudent");
-  EXPECT_EQ(sent[10], "drop table if exists tmpmasuser");
+  EXPECT_EQ(sent[10], loadStatement(login, "masuser", loginColumns));
+  EXPECT_EQ(sent[11], "drop table if exists tmpstudent");
+  EXPECT_EQ(sent[12], "drop table if exists tmpmasuser");
   EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES");
 }
 

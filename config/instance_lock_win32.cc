@@ -1,0 +1,59 @@
+// The instance lock on Windows: LockFileEx on the first byte of the file,
+// exclusive and without waiting. The lock goes with the handle, and the
+// system closes the handle when the process ends.
+#include "config/instance_lock.h"
+
+#include <windows.h>
+
+namespace agent {
+
+struct InstanceLock::Platform {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  ~Platform() {
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+};
+
+namespace {
+
+std::string systemMessage(DWORD code) {
+  char* text = nullptr;
+  DWORD n = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  std::string message =
+      n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+}  // namespace
+
+InstanceLock::InstanceLock(const std::filesystem::path& home)
+    : path_(home / kInstanceLockFileName), platform_(std::make_unique<Platform>()) {
+  // Shared read and write: a second agent must be able to open the file to
+  // find the lock taken, rather than fail with a sharing violation.
+  platform_->file =
+      CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (platform_->file == INVALID_HANDLE_VALUE) {
+    error_ = systemMessage(GetLastError());
+    return;
+  }
+  OVERLAPPED at{};  // offset 0
+  if (LockFileEx(platform_->file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &at)) {
+    outcome_ = Outcome::Held;
+  } else if (DWORD code = GetLastError(); code == ERROR_LOCK_VIOLATION) {
+    outcome_ = Outcome::HeldByOther;
+  } else {
+    error_ = systemMessage(code);
+  }
+}
+
+InstanceLock::~InstanceLock() = default;
+
+}  // namespace agent

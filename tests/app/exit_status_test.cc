@@ -1,0 +1,111 @@
+// The program's exit statuses and start-up refusals, on the built program:
+// a mistyped option, a --home that is no folder (nothing is created), a
+// folder whose lock another agent holds, an unusable platform.ini (its
+// error reaches the journal) and a folder without a settings file. Success
+// and a cycle ended early are run by the fault tests.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "app/core/exit_status.h"
+#include "base/errors.h"
+#include "config/instance_lock.h"
+#include "config/platform_config.h"
+#include "cycle/statement_watch.h"
+#include "tests/support/agent_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AgentProcess;
+
+int run(const std::filesystem::path& home, const std::vector<std::string>& args,
+        std::string* output = nullptr) {
+  AgentProcess agent(home, args);
+  std::optional<int> status = agent.wait(60s);
+  if (output != nullptr) *output = agent.output();
+  return status.value_or(-1);
+}
+
+TEST(ExitStatus, StartUpRefusalsEachHaveTheirStatusAndSayWhy) {
+  testing::TempDir dir("exit-status");
+  std::string output;
+
+  EXPECT_EQ(run(dir.path(), {"--onse"}, &output), exit_status::kUsage);
+  EXPECT_NE(output.find("--onse"), std::string::npos) << output;
+
+  const std::filesystem::path missing = dir / "no-such-folder";
+  EXPECT_EQ(run(missing, {"--once"}, &output), exit_status::kUsage);
+  EXPECT_NE(output.find("does not exist"), std::string::npos) << output;
+  EXPECT_FALSE(std::filesystem::exists(missing));
+
+  {
+    InstanceLock held(dir.path());
+    ASSERT_EQ(held.outcome(), InstanceLock::Outcome::Held);
+    EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kAnotherInstance);
+    EXPECT_NE(output.find("another upload-agent is already running"), std::string::npos) << output;
+    EXPECT_EQ(run(dir.path(), {"--headless"}, &output), exit_status::kAnotherInstance);
+  }
+
+  // The lock is free again; no settings file ends the program.
+  EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kProgramEnded);
+  EXPECT_NE(output.find("DB Path Not Identified"), std::string::npos) << output;
+
+  testing::writeFile(dir / "platform.ini", "[remote]\nread_timeout = soon\n");
+  EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kProgramEnded);
+  const std::string journal = testing::readFile(dir / "log" / "agent.log");
+  EXPECT_NE(journal.find("[remote] read_timeout = soon"), std::string::npos) << journal;
+}
+
+TEST(InstanceLock, IsHeldByOneObjectOfAProcessAndFreedWithIt) {
+  testing::TempDir dir("instance-lock");
+  {
+    InstanceLock first(dir.path());
+    EXPECT_EQ(first.outcome(), InstanceLock::Outcome::Held);
+    EXPECT_TRUE(std::filesystem::exists(dir / kInstanceLockFileName));
+  }
+  InstanceLock again(dir.path());
+  EXPECT_EQ(again.outcome(), InstanceLock::Outcome::Held);
+  InstanceLock inFolderThatIsNot(dir / "missing");
+  EXPECT_EQ(inFolderThatIsNot.outcome(), InstanceLock::Outcome::Failed);
+  EXPECT_FALSE(inFolderThatIsNot.error().empty());
+}
+
+TEST(RemoteSettings, TimeOutsHaveDefaultsAndRefuseWhatIsNoNumberOfSeconds) {
+  testing::TempDir dir("remote-settings");
+  PlatformConfig defaults = PlatformConfig::load(dir.path());
+  EXPECT_EQ(defaults.remote.connectTimeout, 30);
+  EXPECT_EQ(defaults.remote.readTimeout, 600);
+  EXPECT_EQ(defaults.remote.writeTimeout, 600);
+  testing::writeFile(dir / "platform.ini",
+                     "[remote]\nconnect_timeout = 5\nread_timeout=1200\nwrite_timeout = 90\n");
+  PlatformConfig set = PlatformConfig::load(dir.path());
+  EXPECT_EQ(set.remote.connectTimeout, 5);
+  EXPECT_EQ(set.remote.readTimeout, 1200);
+  EXPECT_EQ(set.remote.writeTimeout, 90);
+  for (const char* bad : {"0", "-3", "10s", "", "86401"}) {
+    testing::writeFile(dir / "platform.ini", std::string("[remote]\nwrite_timeout = ") + bad);
+    EXPECT_THROW(PlatformConfig::load(dir.path()), AgentError) << bad;
+  }
+}
+
+TEST(StatementHead, NamesTheStatementButNoneOfItsValues) {
+  EXPECT_EQ(statementHead("insert into paygate(fadmno, forderid) values('S1', 'ORD-1')"),
+            "insert into paygate");
+  EXPECT_EQ(statementHead("update rzp_paymentgateway set frecno = '000001' where forderid = 'X'"),
+            "update rzp_paymentgateway set frecno");
+  EXPECT_EQ(statementHead("select * from paygate where forderid = 'ORD'"),
+            "select * from paygate where");
+  EXPECT_EQ(statementHead("LOAD DATA local INFILE '/home/x/CSV/UPSTUDENT.csv' INTO TABLE"),
+            "LOAD DATA local INFILE");
+  EXPECT_EQ(statementHead("select fdegree from student where fadmno='S1'"),
+            "select fdegree from student where");
+  EXPECT_EQ(statementHead("  drop table if exists tmpstudfee"), "drop table if exists tmpstudfee");
+  EXPECT_EQ(statementHead("select sleep(60)"), "select sleep");
+  EXPECT_EQ(statementHead("'quoted first'"), "");
+}
+
+}  // namespace
+}  // namespace agent
