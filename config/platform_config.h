@@ -43,6 +43,10 @@ struct PlatformConfig {
   RegionalSettings regional;
   CodePage exportCodePage = CodePage::Windows1252;
   std::filesystem::path logFolder;  // absolute; default <home>/log
+  // [upload] changes_only: send only the lines that changed since the last
+  // cycle; full_every_hours: merge every table in full at least this often.
+  bool changesOnly = false;
+  int fullEveryHours = 24;
 
   // Reads <home>/platform.ini; a missing file gives the defaults. Throws
   // AgentError naming the file and key for a value it cannot use.

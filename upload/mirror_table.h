@@ -3,8 +3,15 @@
 // the remote server load that file twice: into the staging table, from
 // which the merge update brings existing rows up to date, and into the
 // target, which adds the rows whose key it does not hold yet. Nothing is
-// deleted remotely. An empty source query leaves the old export file and
-// sends nothing.
+// deleted remotely unless the table sets a sweep. An empty source query
+// leaves the old export file and sends nothing.
+//
+// With change detection on (CycleContext::changes), a table whose merge
+// update names its key writes only the lines that differ from those last
+// merged (upload/change_state.h) and sends the same statements over that
+// smaller file; a sweep becomes a delete by key of the keys that
+// disappeared. The table is merged in full when the state cannot vouch for
+// the remote table (see run()).
 #ifndef AGENT_UPLOAD_MIRROR_TABLE_H_
 #define AGENT_UPLOAD_MIRROR_TABLE_H_
 
@@ -12,6 +19,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,13 +35,28 @@ class MirrorTable {
   MirrorTable(CycleContext& ctx, const MirrorSpec& spec);
 
   // Statements of the table's own, sent in order between the merge update
-  // and the insert load (a sweep of rows the file no longer holds, say).
+  // and the insert load.
   void setStatementsAfterMerge(std::vector<std::string> statements);
 
+  // A mark-and-sweep around the merge: the merge update marks every row it
+  // matched, sweep deletes the unmarked rows (those the file no longer
+  // holds) and clearMarks clears the marks; both run between the merge
+  // update and the insert load, after any statements set above.
+  struct Sweep {
+    std::string sweep;
+    std::string clearMarks;
+  };
+  void setSweep(Sweep sweep);
+
   // The whole procedure: source query, export file, remote statements.
-  // Returns the rows exported (0: nothing written or sent). Throws the
-  // first AgentError of any step; statements already sent stay done and
-  // the export file is closed.
+  // Returns the rows written to the export file (0: nothing written or
+  // sent). Throws the first AgentError of any step; statements already
+  // sent stay done and the export file is closed.
+  //
+  // With change detection on, the table is merged in full when the state
+  // store knows nothing of it, when its last run did not finish, when its
+  // last full merge is older than the configured hours, or when the remote
+  // table's row count (one count per run) is not what the state expects.
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
@@ -58,8 +81,20 @@ class MirrorTable {
   CycleContext& ctx_;
   const MirrorSpec& spec_;
   std::filesystem::path exportPath_;
+  std::size_t runFull();
+  std::size_t runChangesOnly(const std::vector<std::size_t>& keyFields);
+  long long remoteRowCount() const;
+  std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
+                                        const std::vector<std::size_t>& keyFields) const;
+
   std::vector<std::string> afterMerge_;
+  std::optional<Sweep> sweep_;
 };
+
+// The export fields (indices into the column list) that the merge update
+// of spec joins on, in the order its where clause names them: the remote
+// key. nullopt when the merge update names no key this way.
+std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec);
 
 // A source query without rows: ADO's EOF and BOF together.
 inline bool hasNoRows(const Recordset& rows) {

@@ -9,6 +9,7 @@
 #include "cycle/cycle.h"
 #include "cycle/leftover_recovery.h"
 #include "db/error.h"
+#include "upload/change_state.h"
 
 namespace agent {
 
@@ -20,6 +21,8 @@ struct Agent::State {
   // The last cycle's remote connection, left open until the next cycle.
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
+  // Change detection's state store, opened by the first cycle that uses it.
+  std::unique_ptr<ChangeState> changes;
 };
 
 namespace {
@@ -130,6 +133,15 @@ bool Agent::runCycle(StageList stages) {
   RecoveringConnection local(*state_->local, *state_->local, journal_);
   RecoveringConnection remote(*state_->remote, *state_->local, journal_);
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
+  if (config_.changesOnly && !state_->changes) {
+    try {
+      state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);
+    } catch (const AgentError& e) {
+      // Without its state every table is merged in full, which is always right.
+      journal_.warning("change detection off for this cycle: " + e.description());
+    }
+  }
+  ctx.changes = state_->changes.get();
   return runUploadCycle(ctx, stages);
 }
 
