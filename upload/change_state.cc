@@ -90,7 +90,6 @@ void ChangeState::bindRemote(const std::string& identity) {
 }
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {
-  endStaleRun();
   tsql::StatementHandle s =
       prepare("SELECT last_full, expected, finished, marks_left FROM mirror WHERE tbl = ?1");
   bindText(s.get(), 1, name);
@@ -105,36 +104,46 @@ std::optional<ChangeState::TableState> ChangeState::table(const std::string& nam
 
 void ChangeState::endStaleRun() {
   // A run that failed before commit() leaves its transaction open.
+  runs_.clear();
   if (!sqlite3_get_autocommit(db_.get())) exec("ROLLBACK");
 }
 
+ChangeState::Run& ChangeState::run(const std::string& name) {
+  auto found = runs_.find(name);
+  if (found == runs_.end()) fail("no run of " + name + " under way");
+  return found->second;
+}
+
 void ChangeState::markStarted(const std::string& name) {
-  endStaleRun();
+  // Called before any run of the pass begins, so that it commits at once.
   tsql::StatementHandle s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot mark " + name + " started");
 }
 
 void ChangeState::begin(const std::string& name, bool full) {
-  endStaleRun();
-  table_ = name;
-  full_ = full;
-  exec(
-      "DROP TABLE IF EXISTS temp.pending;"
-      "CREATE TEMP TABLE pending (key TEXT PRIMARY KEY, raw TEXT NOT NULL, digest INTEGER NOT "
-      "NULL, changed INTEGER NOT NULL) WITHOUT ROWID");
-  addPending_ = prepare("INSERT OR IGNORE INTO temp.pending VALUES (?1, ?2, ?3, ?4)");
-  findLine_ = prepare("SELECT digest FROM line WHERE tbl = ?1 AND key = ?2");
-  bindText(findLine_.get(), 1, table_);
-  // One transaction for the run's pending rows (the temporary table only).
-  exec("BEGIN");
+  if (runs_.empty()) endStaleRun();
+  Run& r = runs_[name];
+  r.full = full;
+  r.pending = "temp.pending_" + name;  // table names are the program's own identifiers
+  std::string create = "DROP TABLE IF EXISTS " + r.pending + "; CREATE TABLE " + r.pending +
+                       " (key TEXT PRIMARY KEY, raw TEXT NOT NULL, digest INTEGER NOT NULL, "
+                       "changed INTEGER NOT NULL) WITHOUT ROWID";
+  exec(create.c_str());
+  r.addPending =
+      prepare(("INSERT OR IGNORE INTO " + r.pending + " VALUES (?1, ?2, ?3, ?4)").c_str());
+  r.findLine = prepare("SELECT digest FROM line WHERE tbl = ?1 AND key = ?2");
+  bindText(r.findLine.get(), 1, name);
+  // One transaction for the runs' pending rows (temporary tables only).
+  if (sqlite3_get_autocommit(db_.get())) exec("BEGIN");
 }
 
-ChangeState::Offer ChangeState::offer(std::string_view key, std::string_view rawKey,
-                                      std::uint64_t digest) {
+ChangeState::Offer ChangeState::offer(const std::string& name, std::string_view key,
+                                      std::string_view rawKey, std::uint64_t digest) {
+  Run& r = run(name);
   bool changed = true, known = false;
-  if (!full_) {
-    sqlite3_stmt* f = findLine_.get();
+  if (!r.full) {
+    sqlite3_stmt* f = r.findLine.get();
     bindText(f, 2, key);
     if (sqlite3_step(f) == SQLITE_ROW) {
       known = true;
@@ -142,65 +151,62 @@ ChangeState::Offer ChangeState::offer(std::string_view key, std::string_view raw
     }
     sqlite3_reset(f);
   }
-  sqlite3_stmt* a = addPending_.get();
+  sqlite3_stmt* a = r.addPending.get();
   bindText(a, 1, key);
   bindText(a, 2, rawKey);
   sqlite3_bind_int64(a, 3, static_cast<sqlite3_int64>(digest));
   sqlite3_bind_int(a, 4, changed ? 1 : 0);
   int rc = sqlite3_step(a);
   sqlite3_reset(a);
-  if (rc != SQLITE_DONE) fail("cannot note a line of " + table_);
+  if (rc != SQLITE_DONE) fail("cannot note a line of " + name);
   // The remote load keeps the first line of a key; so does the state.
   if (sqlite3_changes(db_.get()) == 0) return Offer::RepeatedKey;
   if (!changed) return Offer::Unchanged;
   return known ? Offer::SendChanged : Offer::SendNew;
 }
 
-std::vector<std::string> ChangeState::vanishedKeys() {
-  tsql::StatementHandle s =
-      prepare("SELECT raw FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM temp.pending)");
-  bindText(s.get(), 1, table_);
+std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
+  Run& r = run(name);
+  tsql::StatementHandle s = prepare(
+      ("SELECT raw FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM " + r.pending + ")")
+          .c_str());
+  bindText(s.get(), 1, name);
   std::vector<std::string> keys;
   while (sqlite3_step(s.get()) == SQLITE_ROW) keys.push_back(columnText(s.get(), 0));
   return keys;
 }
 
-void ChangeState::commit(const TableState& state, bool dropVanished) {
-  addPending_.reset();
-  findLine_.reset();
-  const char* apply;
-  if (full_) {
-    apply =
-        "DELETE FROM line WHERE tbl = ?1;"
-        "INSERT INTO line SELECT ?1, key, raw, digest FROM temp.pending";
-  } else if (dropVanished) {
-    apply =
-        "DELETE FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM temp.pending);"
-        "INSERT OR REPLACE INTO line SELECT ?1, key, raw, digest FROM temp.pending WHERE changed";
+void ChangeState::commit(const std::string& name, const TableState& state, bool dropVanished) {
+  Run& r = run(name);
+  r.addPending.reset();
+  r.findLine.reset();
+  const std::string& p = r.pending;
+  std::vector<std::string> apply;
+  if (r.full) {
+    apply = {"DELETE FROM line WHERE tbl = ?1",
+             "INSERT INTO line SELECT ?1, key, raw, digest FROM " + p};
   } else {
-    apply =
-        "INSERT OR REPLACE INTO line SELECT ?1, key, raw, digest FROM temp.pending WHERE changed";
+    if (dropVanished) {
+      apply.push_back("DELETE FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM " + p + ")");
+    }
+    apply.push_back("INSERT OR REPLACE INTO line SELECT ?1, key, raw, digest FROM " + p +
+                    " WHERE changed");
   }
-  // Each statement of apply binds the table; run them one by one.
-  const char* next = apply;
-  while (*next) {
-    sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db_.get(), next, -1, &raw, &tail) != SQLITE_OK) fail(next);
-    tsql::StatementHandle s(raw);
-    next = tail;
-    if (!raw) continue;
-    bindText(raw, 1, table_);
-    if (sqlite3_step(raw) != SQLITE_DONE) fail("cannot store the lines of " + table_);
+  apply.push_back("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, 1, ?4)");
+  for (const std::string& sql : apply) {
+    tsql::StatementHandle s = prepare(sql.c_str());
+    bindText(s.get(), 1, name);
+    if (sql.find("mirror") != std::string::npos) {
+      sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);
+      sqlite3_bind_int64(s.get(), 3, state.expectedRows);
+      sqlite3_bind_int(s.get(), 4, state.marksLeft ? 1 : 0);
+    }
+    if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the state of " + name);
   }
-  tsql::StatementHandle m = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, 1, ?4)");
-  bindText(m.get(), 1, table_);
-  sqlite3_bind_int64(m.get(), 2, state.lastFullSeconds);
-  sqlite3_bind_int64(m.get(), 3, state.expectedRows);
-  sqlite3_bind_int(m.get(), 4, state.marksLeft ? 1 : 0);
-  if (sqlite3_step(m.get()) != SQLITE_DONE) fail("cannot store the state of " + table_);
-  m.reset();
-  exec("COMMIT; DROP TABLE IF EXISTS temp.pending");
+  std::string drop = "DROP TABLE IF EXISTS " + p;
+  runs_.erase(name);
+  if (runs_.empty()) exec("COMMIT");
+  exec(drop.c_str());
 }
 
 }  // namespace agent

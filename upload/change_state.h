@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,7 +35,8 @@ class ChangeState {
   // naming the file when it cannot be opened or made.
   explicit ChangeState(const std::filesystem::path& file);
 
-  // Ties the store to the remote database identity names. A store that
+  // Ties the store to the remote database identity names, at the start of
+  // a cycle (a run the last cycle left open is dropped). A store that
   // belongs to another remote database (or none yet) is emptied: every
   // table is then merged in full.
   void bindRemote(const std::string& identity);
@@ -48,22 +50,26 @@ class ChangeState {
   // The table's state; nullopt when the store knows nothing of it.
   std::optional<TableState> table(const std::string& name);
 
-  // Records that a run of the table is under way (committed at once), so
-  // that a cycle that ends before commit() leaves the table unfinished.
+  // Records that a run of the table is under way (committed at once, so
+  // called before begin()), so that a cycle that ends before commit()
+  // leaves the table unfinished.
   void markStarted(const std::string& name);
 
   // One run's lines: begin, then offer every line of the export in file
-  // order; offer() says whether the line must be sent.
+  // order; offer() says whether the line must be sent. Several tables may
+  // run at once (one pass writing several files); their pending lines
+  // share one transaction, which the last commit() ends.
   void begin(const std::string& name, bool full);
   enum class Offer { SendNew, SendChanged, Unchanged, RepeatedKey };
-  Offer offer(std::string_view key, std::string_view rawKey, std::uint64_t digest);
+  Offer offer(const std::string& name, std::string_view key, std::string_view rawKey,
+              std::uint64_t digest);
   // Keys the store holds for the table that this run did not offer, as
   // their raw key texts.
-  std::vector<std::string> vanishedKeys();
+  std::vector<std::string> vanishedKeys(const std::string& name);
   // Makes this run's lines the table's state. dropVanished removes the
   // keys vanishedKeys() gave (the remote rows were deleted); a full run
   // replaces the table's keys with the offered ones.
-  void commit(const TableState& state, bool dropVanished);
+  void commit(const std::string& name, const TableState& state, bool dropVanished);
 
  private:
   void endStaleRun();
@@ -71,12 +77,17 @@ class ChangeState {
   tsql::StatementHandle prepare(const char* sql);
   [[noreturn]] void fail(const std::string& what) const;
 
+  struct Run {
+    bool full = false;
+    std::string pending;  // its temporary table
+    tsql::StatementHandle addPending;
+    tsql::StatementHandle findLine;
+  };
+  Run& run(const std::string& name);
+
   std::filesystem::path file_;
   tsql::DatabaseHandle db_;
-  std::string table_;  // the table of the run under way
-  bool full_ = false;
-  tsql::StatementHandle addPending_;
-  tsql::StatementHandle findLine_;
+  std::map<std::string, Run> runs_;  // the runs under way, by table
 };
 
 // The 64-bit FNV-1a digest of a line's fields (each followed by a unit

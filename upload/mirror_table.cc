@@ -68,12 +68,16 @@ void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
 }
 
 std::size_t MirrorTable::run() {
-  if (ctx_.changes != nullptr) {
-    if (std::optional<std::vector<std::size_t>> key = mergeKeyFields(spec_)) {
-      return runChangesOnly(*key);
-    }
+  if (!prepareChanges()) return runFull();
+  {
+    std::unique_ptr<Recordset> source = openSource();
+    if (hasNoRows(*source)) return 0;
+    beginChanges({this});
+    exportRows(*source, {this});
   }
-  return runFull();
+  sendRemote(runStatements());
+  finishChanges();
+  return changes_->sent;
 }
 
 std::size_t MirrorTable::runFull() {
@@ -249,110 +253,122 @@ std::vector<std::string> MirrorTable::deletesByKey(
   return statements;
 }
 
-std::size_t MirrorTable::runChangesOnly(const std::vector<std::size_t>& keyFields) {
-  ChangeState& state = *ctx_.changes;
+bool MirrorTable::prepareChanges() {
+  changes_.reset();
+  if (ctx_.changes == nullptr) return false;
+  std::optional<std::vector<std::size_t>> key = mergeKeyFields(spec_);
+  if (!key) return false;
+  Changes& c = changes_.emplace();
+  c.keyFields = std::move(*key);
+  c.now = unixSeconds(ctx_.clock.now());
+  c.known = ctx_.changes->table(spec_.tableName);
+  if (!c.known) {
+    c.fullBecause = "no state of it";
+  } else if (!c.known->finished) {
+    c.fullBecause = "its last run did not finish";
+  } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
+             c.now < c.known->lastFullSeconds) {
+    c.fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
+  } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
+    c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
+                                c.known->expectedRows);
+  }
+  c.full = !c.fullBecause.empty();
+  return true;
+}
+
+void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
+  for (MirrorTable* t : tables) {
+    if (t->changes_) t->ctx_.changes->markStarted(t->spec_.tableName);
+  }
+  for (MirrorTable* t : tables) {
+    if (t->changes_) t->ctx_.changes->begin(t->spec_.tableName, t->changes_->full);
+  }
+}
+
+bool MirrorTable::offerLine(std::span<const std::string> fields) {
+  if (!changes_) return true;
+  Changes& c = *changes_;
+  ++c.read;
+  c.raw.clear();
+  for (std::size_t i = 0; i < c.keyFields.size(); ++i) {
+    if (i > 0) c.raw += '\x1F';
+    c.raw += fields[c.keyFields[i]];
+  }
+  ChangeState::Offer offer =
+      ctx_.changes->offer(spec_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
+  if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
+  // A full merge writes every line, repeated keys too, as it always did.
+  bool send =
+      c.full || offer == ChangeState::Offer::SendNew || offer == ChangeState::Offer::SendChanged;
+  if (send) ++c.sent;
+  return send;
+}
+
+bool MirrorTable::sendsFile() const {
+  return !changes_ || changes_->full || changes_->sent > 0;
+}
+
+std::vector<std::string> MirrorTable::runStatements() {
+  if (!changes_ || changes_->full) return remoteStatements();
+  Changes& c = *changes_;
+  std::vector<std::string> statements;
+  if (c.sent > 0) {
+    if (spec_.variant != StagingVariant::DropAfter) statements.push_back(stagingDrop());
+    statements.push_back(stagingCreate());
+    statements.push_back(stagingLoad());
+    statements.push_back(mergeUpdate());
+    statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+  }
+  if (sweep_) {
+    c.vanished = ctx_.changes->vanishedKeys(spec_.tableName);
+    std::vector<std::string> deletes = deletesByKey(c.vanished, c.keyFields);
+    statements.insert(statements.end(), deletes.begin(), deletes.end());
+    // The full cycle's clear changes rows whenever there are marks: those
+    // of this merge, or of rows the last run inserted.
+    if (c.sent > 0 || c.known->marksLeft) statements.push_back(sweep_->clearMarks);
+  }
+  if (c.sent > 0) {
+    statements.push_back(insertLoad());
+    if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  }
+  return statements;
+}
+
+void MirrorTable::finishChanges() {
+  if (!changes_) return;
+  Changes& c = *changes_;
   const std::string& table = spec_.tableName;
-  std::int64_t now = unixSeconds(ctx_.clock.now());
-  std::optional<ChangeState::TableState> known = state.table(table);
-  std::string fullBecause;
-  long long remoteRows = -1;
-  if (!known) {
-    fullBecause = "no state of it";
-  } else if (!known->finished) {
-    fullBecause = "its last run did not finish";
-  } else if (now - known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
-             now < known->lastFullSeconds) {
-    fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
-  } else if (remoteRows = remoteRowCount(); remoteRows != known->expectedRows) {
-    fullBecause =
-        fmt::format("the remote table holds {} rows, {} expected", remoteRows, known->expectedRows);
-  }
-  bool full = !fullBecause.empty();
-
-  std::size_t read = 0, sent = 0, newKeys = 0;
-  {
-    std::unique_ptr<Recordset> source = openSource();
-    if (hasNoRows(*source)) return 0;
-    state.markStarted(table);
-    state.begin(table, full);
-    ExportRow row(spec_, *source, ctx_.config.regional);
-    ExportFile file(exportPath_, ctx_.config.exportCodePage);
-    std::string raw;
-    for (; !source->eof(); source->moveNext(), ++read) {
-      std::span<const std::string> fields = row.build();
-      raw.clear();
-      for (std::size_t i = 0; i < keyFields.size(); ++i) {
-        if (i > 0) raw += '\x1F';
-        raw += fields[keyFields[i]];
-      }
-      ChangeState::Offer offer = state.offer(comparedKey(raw), raw, lineDigest(fields));
-      // A full merge writes every line, repeated keys too, as it always did.
-      if (full || offer == ChangeState::Offer::SendNew ||
-          offer == ChangeState::Offer::SendChanged) {
-        file.writeLine(fields);
-        ++sent;
-      }
-      if (offer == ChangeState::Offer::SendNew) ++newKeys;
-    }
-    file.close();
-    if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-      ctx_.journal.warning(table + ": " + std::to_string(replaced) +
-                           " character(s) the export code page cannot hold were written as \"?\"");
-    }
-  }
-
-  std::vector<std::string> vanished;
-  if (!full && sweep_) vanished = state.vanishedKeys();
   ChangeState::TableState next;
-  if (full) {
-    sendRemote(remoteStatements());
-    next.lastFullSeconds = now;
+  if (c.full) {
+    next.lastFullSeconds = c.now;
     next.expectedRows = remoteRowCount();
     // Rows the insert load added carry the file's mark until a clear.
     next.marksLeft = sweep_.has_value();
   } else {
-    std::vector<std::string> statements;
-    if (sent > 0) {
-      if (spec_.variant != StagingVariant::DropAfter) statements.push_back(stagingDrop());
-      statements.push_back(stagingCreate());
-      statements.push_back(stagingLoad());
-      statements.push_back(mergeUpdate());
-      statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
-    }
-    if (sweep_) {
-      std::vector<std::string> deletes = deletesByKey(vanished, keyFields);
-      statements.insert(statements.end(), deletes.begin(), deletes.end());
-      if (sent > 0 || known->marksLeft) statements.push_back(sweep_->clearMarks);
-    }
-    if (sent > 0) {
-      statements.push_back(insertLoad());
-      if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
-    }
-    sendRemote(statements);
-    next.lastFullSeconds = known->lastFullSeconds;
-    next.expectedRows =
-        remoteRows + static_cast<long long>(newKeys) - static_cast<long long>(vanished.size());
-    next.marksLeft = sweep_.has_value() && newKeys > 0;
+    next.lastFullSeconds = c.known->lastFullSeconds;
+    next.expectedRows = c.remoteRows + static_cast<long long>(c.newKeys) -
+                        static_cast<long long>(c.vanished.size());
+    next.marksLeft = sweep_.has_value() && c.newKeys > 0;
   }
-  state.commit(next, !vanished.empty());
-  if (full) {
-    ctx_.journal.info(fmt::format("{}: full merge ({}), {} rows sent", table, fullBecause, sent));
+  ctx_.changes->commit(table, next, !c.vanished.empty());
+  if (c.full) {
+    ctx_.journal.info(
+        fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));
   } else {
-    ctx_.journal.info(fmt::format("{}: changes only, {} of {} rows sent, {} deleted", table, sent,
-                                  read, vanished.size()));
+    ctx_.journal.info(fmt::format("{}: changes only, {} of {} rows sent, {} deleted", table, c.sent,
+                                  c.read, c.vanished.size()));
   }
-  return sent;
 }
 
-std::size_t MirrorTable::exportRows(Recordset& rows,
-                                    std::initializer_list<const MirrorTable*> tables) {
+std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables) {
   struct Output {
-    const MirrorTable* table;
+    MirrorTable* table;
     ExportRow row;
     ExportFile file;
   };
   std::vector<std::unique_ptr<Output>> outputs;
-  for (const MirrorTable* table : tables) {
+  for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
     outputs.push_back(std::unique_ptr<Output>(
         new Output{table, ExportRow(table->spec_, rows, regional),
@@ -360,7 +376,10 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   }
   std::size_t written = 0;
   for (; !rows.eof(); rows.moveNext()) {
-    for (auto& out : outputs) out->file.writeLine(out->row.build());
+    for (auto& out : outputs) {
+      std::span<const std::string> fields = out->row.build();
+      if (out->table->offerLine(fields)) out->file.writeLine(fields);
+    }
     ++written;
   }
   for (auto& out : outputs) {

@@ -16,15 +16,18 @@
 #define AGENT_UPLOAD_MIRROR_TABLE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
+#include "upload/change_state.h"
 #include "upload/mirror_spec.h"
 
 namespace agent {
@@ -72,23 +75,58 @@ class MirrorTable {
   void sendRemote(const std::vector<std::string>& statements) const;
 
   // Writes every row of rows, from the current one to the end, as one line
-  // of each table's export file (files made anew, closed on every path).
-  // Returns the rows written. The journal notes per table the characters
-  // its code page could not hold.
-  static std::size_t exportRows(Recordset& rows, std::initializer_list<const MirrorTable*> tables);
+  // of each table's export file (files made anew, closed on every path;
+  // with change detection, only the lines offerLine() lets through).
+  // Returns the rows read. The journal notes per table the characters its
+  // code page could not hold.
+  static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables);
+
+  // Change detection, for stages that write several files in one pass.
+  // prepareChanges() decides whether this run is full or changes-only; it
+  // returns false when change detection is off or the merge update names no
+  // key, and the table then runs in full exactly as without it (the calls
+  // below change nothing).
+  bool prepareChanges();
+  // Once the source holds rows: marks the tables' runs started, then
+  // begins them.
+  static void beginChanges(std::initializer_list<MirrorTable*> tables);
+  // Whether the line with these fields goes into the export file.
+  bool offerLine(std::span<const std::string> fields);
+  // Whether this run sends the table's file (a full run, or any line sent).
+  bool sendsFile() const;
+  // The remote statements of this run: remoteStatements() for a full run;
+  // otherwise the same over the smaller file, with deletes by key in place
+  // of a sweep, or nothing when nothing changed.
+  std::vector<std::string> runStatements();
+  // After the statements succeeded: commits the table's state and notes
+  // the merge in the journal.
+  void finishChanges();
 
  private:
   CycleContext& ctx_;
   const MirrorSpec& spec_;
   std::filesystem::path exportPath_;
   std::size_t runFull();
-  std::size_t runChangesOnly(const std::vector<std::size_t>& keyFields);
   long long remoteRowCount() const;
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;
 
   std::vector<std::string> afterMerge_;
   std::optional<Sweep> sweep_;
+
+  // The change-detection run under way (prepareChanges() to finishChanges()).
+  struct Changes {
+    std::vector<std::size_t> keyFields;
+    bool full = false;
+    std::string fullBecause;
+    long long remoteRows = -1;
+    std::optional<ChangeState::TableState> known;
+    std::int64_t now = 0;
+    std::size_t read = 0, sent = 0, newKeys = 0;
+    std::vector<std::string> vanished;
+    std::string raw;  // the key of the line being offered
+  };
+  std::optional<Changes> changes_;
 };
 
 // The export fields (indices into the column list) that the merge update
