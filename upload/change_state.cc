@@ -43,6 +43,8 @@ ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
   exec("PRAGMA journal_mode=WAL");
   exec("PRAGMA synchronous=NORMAL");
   exec("PRAGMA temp_store=FILE");
+  exec("PRAGMA cache_size=-16000");
+  exec("PRAGMA temp.cache_size=-16000");
   exec(kSchema);
 }
 
