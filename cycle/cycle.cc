@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include "db/error.h"
-#include "upload/change_state.h"
 
 namespace agent {
 
@@ -22,16 +21,7 @@ void runStage(CycleContext& ctx, const Stage& stage) {
   ctx.journal.info(fmt::format("stage {}: {} rows, {:.2f} s", stage.name, rows, seconds.count()));
 }
 
-// The remote database the change state must belong to: server, port and
-// database as the server itself names them.
-std::string remoteIdentity(Connection& remote) {
-  std::unique_ptr<Recordset> rs = remote.query(
-      "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
-  return rs->eof() ? std::string() : rs->field(0).textValue();
-}
-
 void runSteps(CycleContext& ctx, StageList stages) {
-  if (ctx.changes) ctx.changes->bindRemote(remoteIdentity(ctx.remote));
   ctx.remote.execute("update control set flastupdstarttime = '" +
                      cycleStamp(ctx.clock.now(), ctx.config.regional) +
                      "', flastupdendtime = null");

@@ -58,10 +58,10 @@ void ChangeState::exec(const char* sql) {
   if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail(sql);
 }
 
-tsql::StatementHandle ChangeState::prepare(const char* sql) {
+ChangeState::Statement ChangeState::prepare(const char* sql) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db_.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) fail(sql);
-  return tsql::StatementHandle(stmt);
+  return Statement(stmt);
 }
 
 namespace {
@@ -79,12 +79,12 @@ std::string columnText(sqlite3_stmt* s, int i) {
 
 void ChangeState::bindRemote(const std::string& identity) {
   endStaleRun();
-  tsql::StatementHandle find = prepare("SELECT identity FROM remote");
+  Statement find = prepare("SELECT identity FROM remote");
   bool same = sqlite3_step(find.get()) == SQLITE_ROW && columnText(find.get(), 0) == identity;
   find.reset();
   if (same) return;
   exec("BEGIN; DELETE FROM line; DELETE FROM mirror; DELETE FROM remote");
-  tsql::StatementHandle add = prepare("INSERT INTO remote VALUES (?1)");
+  Statement add = prepare("INSERT INTO remote VALUES (?1)");
   bindText(add.get(), 1, identity);
   if (sqlite3_step(add.get()) != SQLITE_DONE) fail("cannot record the remote database");
   add.reset();
@@ -92,7 +92,7 @@ void ChangeState::bindRemote(const std::string& identity) {
 }
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {
-  tsql::StatementHandle s =
+  Statement s =
       prepare("SELECT last_full, expected, finished, marks_left FROM mirror WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
@@ -118,7 +118,7 @@ ChangeState::Run& ChangeState::run(const std::string& name) {
 
 void ChangeState::markStarted(const std::string& name) {
   // Called before any run of the pass begins, so that it commits at once.
-  tsql::StatementHandle s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
+  Statement s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot mark " + name + " started");
 }
@@ -169,7 +169,7 @@ ChangeState::Offer ChangeState::offer(const std::string& name, std::string_view 
 
 std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
   Run& r = run(name);
-  tsql::StatementHandle s = prepare(
+  Statement s = prepare(
       ("SELECT raw FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM " + r.pending + ")")
           .c_str());
   bindText(s.get(), 1, name);
@@ -196,7 +196,7 @@ void ChangeState::commit(const std::string& name, const TableState& state, bool 
   }
   apply.push_back("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, 1, ?4)");
   for (const std::string& sql : apply) {
-    tsql::StatementHandle s = prepare(sql.c_str());
+    Statement s = prepare(sql.c_str());
     bindText(s.get(), 1, name);
     if (sql.find("mirror") != std::string::npos) {
       sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);

@@ -13,20 +13,30 @@
 #ifndef AGENT_UPLOAD_CHANGE_STATE_H_
 #define AGENT_UPLOAD_CHANGE_STATE_H_
 
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "db/embedded/sqlite_handle.h"
-
 namespace agent {
 
 class ChangeState {
+  struct CloseDatabase {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+  };
+  struct Finalize {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+  };
+  using Database = std::unique_ptr<sqlite3, CloseDatabase>;
+  using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
+
  public:
   // The store's file name inside the program folder.
   static constexpr const char* kFileName = "upload-state.sqlite";
@@ -74,19 +84,19 @@ class ChangeState {
  private:
   void endStaleRun();
   void exec(const char* sql);
-  tsql::StatementHandle prepare(const char* sql);
+  Statement prepare(const char* sql);
   [[noreturn]] void fail(const std::string& what) const;
 
   struct Run {
     bool full = false;
     std::string pending;  // its temporary table
-    tsql::StatementHandle addPending;
-    tsql::StatementHandle findLine;
+    Statement addPending;
+    Statement findLine;
   };
   Run& run(const std::string& name);
 
   std::filesystem::path file_;
-  tsql::DatabaseHandle db_;
+  Database db_;
   std::map<std::string, Run> runs_;  // the runs under way, by table
 };
 

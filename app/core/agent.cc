@@ -141,7 +141,19 @@ bool Agent::runCycle(StageList stages) {
       journal_.warning("change detection off for this cycle: " + e.description());
     }
   }
-  ctx.changes = state_->changes.get();
+  if (state_->changes) {
+    try {
+      // The state belongs to one remote database: server, port and database
+      // as the server itself names them.
+      std::unique_ptr<Recordset> rs = remote.query(
+          "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
+      state_->changes->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
+      ctx.changes = state_->changes.get();
+    } catch (const AgentError& e) {
+      // No remote connection: the cycle fails at its first statement anyway.
+      journal_.warning("change detection off for this cycle: " + e.description());
+    }
+  }
   return runUploadCycle(ctx, stages);
 }
 
