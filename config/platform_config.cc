@@ -1,6 +1,7 @@
 #include "config/platform_config.h"
 
 #include <charconv>
+#include <cstdlib>
 
 #include "base/errors.h"
 #include "base/text.h"
@@ -98,6 +99,23 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     throw AgentError(error_number::kGenericFailure, file.string() + ": [export] code_page = " +
                                                         page + ": expected windows-1252 or utf-8");
   }
+  std::string changes = ini.get("upload", "changes_only", "no");
+  if (equalsIgnoreCase(changes, "yes") || equalsIgnoreCase(changes, "true") || changes == "1") {
+    config.changesOnly = true;
+  } else if (!(equalsIgnoreCase(changes, "no") || equalsIgnoreCase(changes, "false") ||
+               changes == "0")) {
+    throw AgentError(error_number::kGenericFailure, file.string() + ": [upload] changes_only = " +
+                                                        changes + ": expected yes or no");
+  }
+  std::string hours = ini.get("upload", "full_every_hours", "24");
+  char* end = nullptr;
+  long h = std::strtol(hours.c_str(), &end, 10);
+  if (hours.empty() || *end != '\0' || h < 1 || h > 24 * 365) {
+    throw AgentError(error_number::kGenericFailure,
+                     file.string() + ": [upload] full_every_hours = " + hours +
+                         ": expected a number of hours from 1 to 8760");
+  }
+  config.fullEveryHours = static_cast<int>(h);
   std::filesystem::path log = ini.get("log", "folder", "log");
   config.logFolder = log.is_absolute() ? log : home / log;
 

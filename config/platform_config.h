@@ -51,6 +51,10 @@ struct PlatformConfig {
   // read_timeout, write_timeout. An account of remote-accounts.ini may
   // override tls and tls_ca.
   RemoteLink remote;
+  // [upload] changes_only: send only the lines that changed since the last
+  // cycle; full_every_hours: merge every table in full at least this often.
+  bool changesOnly = false;
+  int fullEveryHours = 24;
 
   // Reads <home>/platform.ini; a missing file gives the defaults. Throws
   // AgentError naming the file and key for a value it cannot use.

@@ -17,6 +17,8 @@
 
 namespace agent {
 
+class ChangeState;
+
 struct CycleContext {
   // Both connections recover from leftover local objects: an error naming
   // one drops it on the local connection and runs the statement once more.
@@ -28,6 +30,8 @@ struct CycleContext {
   MessageSink& messages;
   Journal& journal;
   const Clock& clock;
+  // The state of change detection; null when every table is merged in full.
+  ChangeState* changes = nullptr;
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

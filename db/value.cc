@@ -28,6 +28,32 @@ Value Value::dateTime(const DateTime& dt) {
   return v;
 }
 
+void Value::setNull() {
+  type_ = Type::Null;
+  text_.clear();  // keeps the storage
+  number_ = 0;
+  dateTime_ = DateTime();
+}
+
+void Value::setText(std::string_view s) {
+  setNull();
+  type_ = Type::Text;
+  text_.assign(s.data(), s.size());
+}
+
+void Value::setNumber(double d, std::string_view exact) {
+  setNull();
+  type_ = Type::Number;
+  number_ = d;
+  text_.assign(exact.data(), exact.size());
+}
+
+void Value::setDateTime(const DateTime& dt) {
+  setNull();
+  type_ = Type::DateTime;
+  dateTime_ = dt;
+}
+
 bool Value::operator==(const Value& other) const {
   if (type_ != other.type_) return false;
   switch (type_) {

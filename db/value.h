@@ -5,6 +5,7 @@
 #define AGENT_DB_VALUE_H_
 
 #include <string>
+#include <string_view>
 
 #include "base/date_time.h"
 
@@ -21,6 +22,14 @@ class Value {
   // number was computed rather than read.
   static Value number(double d, std::string exact = {});
   static Value dateTime(const DateTime& dt);
+
+  // Replace the held value in place, as assigning a new Value would. A
+  // reader that fills the same Value row after row keeps the text's storage
+  // instead of allocating it anew.
+  void setNull();
+  void setText(std::string_view s);
+  void setNumber(double d, std::string_view exact = {});
+  void setDateTime(const DateTime& dt);
 
   Type type() const { return type_; }
   bool isNull() const { return type_ == Type::Null; }

@@ -84,7 +84,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
 
   MirrorTable studfee(ctx, studfeeSpec());
-  studfee.setStatementsAfterMerge({kSweep, kClearMarks});
+  studfee.setSweep({kSweep, kClearMarks});
   return studfee.run();
 }
 

@@ -1,6 +1,13 @@
 // The table mirror procedure.
 #include "upload/mirror_table.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "upload/change_state.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
@@ -12,6 +19,10 @@ MirrorTable::MirrorTable(CycleContext& ctx, const MirrorSpec& spec)
 
 void MirrorTable::setStatementsAfterMerge(std::vector<std::string> statements) {
   afterMerge_ = std::move(statements);
+}
+
+void MirrorTable::setSweep(Sweep sweep) {
+  sweep_ = std::move(sweep);
 }
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
@@ -45,6 +56,10 @@ std::vector<std::string> MirrorTable::remoteStatements() const {
   statements.push_back(stagingLoad());
   statements.push_back(mergeUpdate());
   statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+  if (sweep_) {
+    statements.push_back(sweep_->sweep);
+    statements.push_back(sweep_->clearMarks);
+  }
   statements.push_back(insertLoad());
   if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   return statements;
@@ -55,6 +70,19 @@ void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
 }
 
 std::size_t MirrorTable::run() {
+  if (!prepareChanges()) return runFull();
+  {
+    std::unique_ptr<Recordset> source = openSource();
+    if (hasNoRows(*source)) return 0;
+    beginChanges({this});
+    exportRows(*source, {this});
+  }
+  sendRemote(runStatements());
+  finishChanges();
+  return changes_->sent;
+}
+
+std::size_t MirrorTable::runFull() {
   std::size_t rows;
   {
     std::unique_ptr<Recordset> source = openSource();
@@ -65,15 +93,284 @@ std::size_t MirrorTable::run() {
   return rows;
 }
 
-std::size_t MirrorTable::exportRows(Recordset& rows,
-                                    std::initializer_list<const MirrorTable*> tables) {
+namespace {
+
+std::int64_t unixSeconds(const DateTime& dt) {
+  using namespace std::chrono;
+  sys_days day = year(dt.year) / month(dt.month) / dt.day;
+  return duration_cast<seconds>(day.time_since_epoch()).count() + dt.hour * 3600 + dt.minute * 60 +
+         dt.second;
+}
+
+// The key as the remote table compares it: its collation ignores the case
+// of letters and trailing blanks.
+std::string comparedKey(std::string_view raw) {
+  std::string key;
+  key.reserve(raw.size());
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = raw.find('\x1F', start);
+    std::string_view part = raw.substr(start, end == std::string_view::npos ? end : end - start);
+    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+    for (char c : part) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    if (end == std::string_view::npos) break;
+    key += '\x1F';
+    start = end + 1;
+  }
+  return key;
+}
+
+// A SQL string literal that reads the same under every SQL mode: quotes
+// doubled, and a backslash written as the mode needs it.
+std::string keyLiteral(std::string_view text, bool backslashEscapes) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "''";
+    else if (c == '\\' && backslashEscapes)
+      out += "\\\\";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec) {
+  // "update <target> [a], tmp<target> [b] set ... where a.k1 = b.k1 and ..."
+  std::string_view merge = spec.mergeUpdate;
+  auto trim = [](std::string_view v) {
+    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
+    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+    return v;
+  };
+  std::size_t setAt = merge.find(" set ");
+  std::size_t whereAt = merge.rfind(" where ");
+  if (merge.substr(0, 7) != "update " || setAt == std::string_view::npos ||
+      whereAt == std::string_view::npos || whereAt < setAt) {
+    return std::nullopt;
+  }
+  std::string_view tables = merge.substr(7, setAt - 7);
+  std::size_t comma = tables.find(',');
+  if (comma == std::string_view::npos) return std::nullopt;
+  // A table's alias, or its name when it has none.
+  auto alias = [&trim](std::string_view named, std::string_view table) -> std::string_view {
+    named = trim(named);
+    if (named.substr(0, table.size()) != table) return {};
+    std::string_view rest = trim(named.substr(table.size()));
+    return rest.empty() ? table : rest;
+  };
+  std::string staging = spec.stagingTable();
+  std::string target = std::string(alias(tables.substr(0, comma), spec.tableName));
+  std::string source = std::string(alias(tables.substr(comma + 1), staging));
+  if (target.empty() || source.empty()) return std::nullopt;
+
+  std::vector<std::string> columns;
+  for (std::size_t start = 0;;) {
+    std::size_t end = spec.columnList.find(", ", start);
+    columns.push_back(spec.columnList.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  std::vector<std::size_t> fields;
+  std::string_view rest = merge.substr(whereAt + 7);
+  for (;;) {
+    std::size_t andAt = rest.find(" and ");
+    std::string_view term = rest.substr(0, andAt);
+    std::size_t eq = term.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    std::string_view left = trim(term.substr(0, eq)), right = trim(term.substr(eq + 1));
+    if (left.substr(0, target.size() + 1) != target + "." ||
+        right.substr(0, source.size() + 1) != source + "." ||
+        left.substr(target.size() + 1) != right.substr(source.size() + 1)) {
+      return std::nullopt;
+    }
+    auto found = std::find(columns.begin(), columns.end(), left.substr(target.size() + 1));
+    if (found == columns.end()) return std::nullopt;
+    std::size_t index = static_cast<std::size_t>(found - columns.begin());
+    if (index >= spec.fields.size() || spec.fields[index].kind == ExportField::Kind::Constant) {
+      return std::nullopt;
+    }
+    fields.push_back(index);
+    if (andAt == std::string_view::npos) break;
+    rest = rest.substr(andAt + 5);
+  }
+  return fields;
+}
+
+long long MirrorTable::remoteRowCount() const {
+  std::unique_ptr<Recordset> rs =
+      ctx_.remote.query("select count(*) from " + spec_.tableName, Cursor::Forward);
+  if (rs->eof()) return -1;
+  const Value& v = rs->field(0);
+  return v.isNumber() ? static_cast<long long>(v.numberValue()) : std::atoll(v.textValue().c_str());
+}
+
+std::vector<std::string> MirrorTable::deletesByKey(
+    const std::vector<std::string>& rawKeys, const std::vector<std::size_t>& keyFields) const {
+  std::vector<std::string> statements;
+  if (rawKeys.empty()) return statements;
+  // Literals depend on whether the session reads backslashes as escapes
+  // (the student stage turns that off for the rest of the cycle).
+  bool backslashEscapes = true;
+  {
+    std::unique_ptr<Recordset> mode =
+        ctx_.remote.query("select @@session.sql_mode", Cursor::Forward);
+    if (!mode->eof()) {
+      backslashEscapes =
+          mode->field(0).textValue().find("NO_BACKSLASH_ESCAPES") == std::string::npos;
+    }
+  }
+  std::vector<std::string> names;
+  for (std::size_t f : keyFields) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < f; ++i) start = spec_.columnList.find(", ", start) + 2;
+    names.push_back(spec_.columnList.substr(start, spec_.columnList.find(", ", start) - start));
+  }
+  std::string head = "delete from " + spec_.tableName + " where (";
+  for (std::size_t i = 0; i < names.size(); ++i) head += (i > 0 ? ", " : "") + names[i];
+  head += ") in (";
+  constexpr std::size_t kKeysPerStatement = 500;
+  std::string sql;
+  std::size_t inStatement = 0;
+  for (const std::string& raw : rawKeys) {
+    sql += inStatement == 0 ? head : std::string(", ");
+    sql += "(";
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < keyFields.size(); ++i) {
+      std::size_t end = raw.find('\x1F', start);
+      if (i > 0) sql += ", ";
+      sql += keyLiteral(std::string_view(raw).substr(start, end - start), backslashEscapes);
+      start = end + 1;
+    }
+    sql += ")";
+    if (++inStatement == kKeysPerStatement) {
+      statements.push_back(sql + ")");
+      sql.clear();
+      inStatement = 0;
+    }
+  }
+  if (inStatement > 0) statements.push_back(sql + ")");
+  return statements;
+}
+
+bool MirrorTable::prepareChanges() {
+  changes_.reset();
+  if (ctx_.changes == nullptr) return false;
+  std::optional<std::vector<std::size_t>> key = mergeKeyFields(spec_);
+  if (!key) return false;
+  Changes& c = changes_.emplace();
+  c.keyFields = std::move(*key);
+  c.now = unixSeconds(ctx_.clock.now());
+  c.known = ctx_.changes->table(spec_.tableName);
+  if (!c.known) {
+    c.fullBecause = "no state of it";
+  } else if (!c.known->finished) {
+    c.fullBecause = "its last run did not finish";
+  } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
+             c.now < c.known->lastFullSeconds) {
+    c.fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
+  } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
+    c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
+                                c.known->expectedRows);
+  }
+  c.full = !c.fullBecause.empty();
+  return true;
+}
+
+void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
+  for (MirrorTable* t : tables) {
+    if (t->changes_) t->ctx_.changes->markStarted(t->spec_.tableName);
+  }
+  for (MirrorTable* t : tables) {
+    if (t->changes_) t->ctx_.changes->begin(t->spec_.tableName, t->changes_->full);
+  }
+}
+
+bool MirrorTable::offerLine(std::span<const std::string> fields) {
+  if (!changes_) return true;
+  Changes& c = *changes_;
+  ++c.read;
+  c.raw.clear();
+  for (std::size_t i = 0; i < c.keyFields.size(); ++i) {
+    if (i > 0) c.raw += '\x1F';
+    c.raw += fields[c.keyFields[i]];
+  }
+  ChangeState::Offer offer =
+      ctx_.changes->offer(spec_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
+  if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
+  // A full merge writes every line, repeated keys too, as it always did.
+  bool send =
+      c.full || offer == ChangeState::Offer::SendNew || offer == ChangeState::Offer::SendChanged;
+  if (send) ++c.sent;
+  return send;
+}
+
+bool MirrorTable::sendsFile() const {
+  return !changes_ || changes_->full || changes_->sent > 0;
+}
+
+std::vector<std::string> MirrorTable::runStatements() {
+  if (!changes_ || changes_->full) return remoteStatements();
+  Changes& c = *changes_;
+  std::vector<std::string> statements;
+  if (c.sent > 0) {
+    statements.push_back(stagingDrop());
+    statements.push_back(stagingCreate());
+    statements.push_back(stagingLoad());
+    statements.push_back(mergeUpdate());
+    statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+  }
+  if (sweep_) {
+    c.vanished = ctx_.changes->vanishedKeys(spec_.tableName);
+    std::vector<std::string> deletes = deletesByKey(c.vanished, c.keyFields);
+    statements.insert(statements.end(), deletes.begin(), deletes.end());
+    // The full cycle's clear changes rows whenever there are marks: those
+    // of this merge, or of rows the last run inserted.
+    if (c.sent > 0 || c.known->marksLeft) statements.push_back(sweep_->clearMarks);
+  }
+  if (c.sent > 0) {
+    statements.push_back(insertLoad());
+    if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  }
+  return statements;
+}
+
+void MirrorTable::finishChanges() {
+  if (!changes_) return;
+  Changes& c = *changes_;
+  const std::string& table = spec_.tableName;
+  ChangeState::TableState next;
+  if (c.full) {
+    next.lastFullSeconds = c.now;
+    next.expectedRows = remoteRowCount();
+    // Rows the insert load added carry the file's mark until a clear.
+    next.marksLeft = sweep_.has_value();
+  } else {
+    next.lastFullSeconds = c.known->lastFullSeconds;
+    next.expectedRows = c.remoteRows + static_cast<long long>(c.newKeys) -
+                        static_cast<long long>(c.vanished.size());
+    next.marksLeft = sweep_.has_value() && c.newKeys > 0;
+  }
+  ctx_.changes->commit(table, next, !c.vanished.empty());
+  if (c.full) {
+    ctx_.journal.info(
+        fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));
+  } else {
+    ctx_.journal.info(fmt::format("{}: changes only, {} of {} rows sent, {} deleted", table, c.sent,
+                                  c.read, c.vanished.size()));
+  }
+}
+
+std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables) {
   struct Output {
-    const MirrorTable* table;
+    MirrorTable* table;
     ExportRow row;
     ExportFile file;
   };
   std::vector<std::unique_ptr<Output>> outputs;
-  for (const MirrorTable* table : tables) {
+  for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
     outputs.push_back(std::unique_ptr<Output>(
         new Output{table, ExportRow(table->spec_, rows, regional),
@@ -81,7 +378,10 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   }
   std::size_t written = 0;
   for (; !rows.eof(); rows.moveNext()) {
-    for (auto& out : outputs) out->file.writeLine(out->row.build());
+    for (auto& out : outputs) {
+      std::span<const std::string> fields = out->row.build();
+      if (out->table->offerLine(fields)) out->file.writeLine(fields);
+    }
     ++written;
   }
   for (auto& out : outputs) {

@@ -3,20 +3,31 @@
 // the remote server load that file twice: into the staging table, from
 // which the merge update brings existing rows up to date, and into the
 // target, which adds the rows whose key it does not hold yet. Nothing is
-// deleted remotely. An empty source query leaves the old export file and
-// sends nothing.
+// deleted remotely unless the table sets a sweep. An empty source query
+// leaves the old export file and sends nothing.
+//
+// With change detection on (CycleContext::changes), a table whose merge
+// update names its key writes only the lines that differ from those last
+// merged (upload/change_state.h) and sends the same statements over that
+// smaller file; a sweep becomes a delete by key of the keys that
+// disappeared. The table is merged in full when the state cannot vouch for
+// the remote table (see run()).
 #ifndef AGENT_UPLOAD_MIRROR_TABLE_H_
 #define AGENT_UPLOAD_MIRROR_TABLE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
+#include "upload/change_state.h"
 #include "upload/mirror_spec.h"
 
 namespace agent {
@@ -27,13 +38,28 @@ class MirrorTable {
   MirrorTable(CycleContext& ctx, const MirrorSpec& spec);
 
   // Statements of the table's own, sent in order between the merge update
-  // and the insert load (a sweep of rows the file no longer holds, say).
+  // and the insert load.
   void setStatementsAfterMerge(std::vector<std::string> statements);
 
+  // A mark-and-sweep around the merge: the merge update marks every row it
+  // matched, sweep deletes the unmarked rows (those the file no longer
+  // holds) and clearMarks clears the marks; both run between the merge
+  // update and the insert load, after any statements set above.
+  struct Sweep {
+    std::string sweep;
+    std::string clearMarks;
+  };
+  void setSweep(Sweep sweep);
+
   // The whole procedure: source query, export file, remote statements.
-  // Returns the rows exported (0: nothing written or sent). Throws the
-  // first AgentError of any step; statements already sent stay done and
-  // the export file is closed.
+  // Returns the rows written to the export file (0: nothing written or
+  // sent). Throws the first AgentError of any step; statements already
+  // sent stay done and the export file is closed.
+  //
+  // With change detection on, the table is merged in full when the state
+  // store knows nothing of it, when its last run did not finish, when its
+  // last full merge is older than the configured hours, or when the remote
+  // table's row count (one count per run) is not what the state expects.
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
@@ -49,17 +75,64 @@ class MirrorTable {
   void sendRemote(const std::vector<std::string>& statements) const;
 
   // Writes every row of rows, from the current one to the end, as one line
-  // of each table's export file (files made anew, closed on every path).
-  // Returns the rows written. The journal notes per table the characters
-  // its code page could not hold.
-  static std::size_t exportRows(Recordset& rows, std::initializer_list<const MirrorTable*> tables);
+  // of each table's export file (files made anew, closed on every path;
+  // with change detection, only the lines offerLine() lets through).
+  // Returns the rows read. The journal notes per table the characters its
+  // code page could not hold.
+  static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables);
+
+  // Change detection, for stages that write several files in one pass.
+  // prepareChanges() decides whether this run is full or changes-only; it
+  // returns false when change detection is off or the merge update names no
+  // key, and the table then runs in full exactly as without it (the calls
+  // below change nothing).
+  bool prepareChanges();
+  // Once the source holds rows: marks the tables' runs started, then
+  // begins them.
+  static void beginChanges(std::initializer_list<MirrorTable*> tables);
+  // Whether the line with these fields goes into the export file.
+  bool offerLine(std::span<const std::string> fields);
+  // Whether this run sends the table's file (a full run, or any line sent).
+  bool sendsFile() const;
+  // The remote statements of this run: remoteStatements() for a full run;
+  // otherwise the same over the smaller file, with deletes by key in place
+  // of a sweep, or nothing when nothing changed.
+  std::vector<std::string> runStatements();
+  // After the statements succeeded: commits the table's state and notes
+  // the merge in the journal.
+  void finishChanges();
 
  private:
   CycleContext& ctx_;
   const MirrorSpec& spec_;
   std::filesystem::path exportPath_;
+  std::size_t runFull();
+  long long remoteRowCount() const;
+  std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
+                                        const std::vector<std::size_t>& keyFields) const;
+
   std::vector<std::string> afterMerge_;
+  std::optional<Sweep> sweep_;
+
+  // The change-detection run under way (prepareChanges() to finishChanges()).
+  struct Changes {
+    std::vector<std::size_t> keyFields;
+    bool full = false;
+    std::string fullBecause;
+    long long remoteRows = -1;
+    std::optional<ChangeState::TableState> known;
+    std::int64_t now = 0;
+    std::size_t read = 0, sent = 0, newKeys = 0;
+    std::vector<std::string> vanished;
+    std::string raw;  // the key of the line being offered
+  };
+  std::optional<Changes> changes_;
 };
+
+// The export fields (indices into the column list) that the merge update
+// of spec joins on, in the order its where clause names them: the remote
+// key. nullopt when the merge update names no key this way.
+std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec);
 
 // A source query without rows: ADO's EOF and BOF together.
 inline bool hasNoRows(const Recordset& rows) {

@@ -193,8 +193,8 @@ void noteReplacedCharacters(Journal& journal, const std::string& table, const Ex
 
 // The one pass: a receipt's header and mode lines are written when its
 // first line is read. Returns the receipt lines written.
-std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable& header,
-                           const MirrorSpec& headerSpec, const MirrorTable& detail,
+std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& header,
+                           const MirrorSpec& headerSpec, MirrorTable& detail,
                            const MirrorTable& modes) {
   const RegionalSettings& regional = ctx.config.regional;
   const CodePage codePage = ctx.config.exportCodePage;
@@ -210,13 +210,15 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable
   for (; !rows.eof(); rows.moveNext(), ++lines) {
     std::string recNo = plainText(rows.field(recNoColumn), regional);
     if (recNo != previousRecNo) {
-      headerFile.writeLine(headerRow.build());
+      std::span<const std::string> fields = headerRow.build();
+      if (header.offerLine(fields)) headerFile.writeLine(fields);
       for (const ModeEntry& entry : receiptModes(rows, recNo, regional, ctx.journal)) {
         modeFile.writeLine(modeLine(recNo, entry, regional));
       }
       previousRecNo = recNo;
     }
-    detailFile.writeLine(detailRow.build());
+    std::span<const std::string> fields = detailRow.build();
+    if (detail.offerLine(fields)) detailFile.writeLine(fields);
   }
   headerFile.close();
   detailFile.close();
@@ -245,16 +247,23 @@ std::size_t uploadReceipts(CycleContext& ctx) {
   MirrorTable header(ctx, headerSpec);
   MirrorTable detail(ctx, findMirrorSpec(specs(), "recdetl"));
   MirrorTable modes(ctx, findMirrorSpec(specs(), "recmode"));
+  // Headers and lines may go changes-only; the mode rows are always sent
+  // whole (the portal only ever gains them).
+  header.prepareChanges();
+  detail.prepareChanges();
 
   std::size_t lines;
   {
     std::unique_ptr<Recordset> rows = header.openSource();
     if (hasNoRows(*rows)) return 0;
+    MirrorTable::beginChanges({&header, &detail});
     lines = exportReceipts(ctx, *rows, header, headerSpec, detail, modes);
   }
 
-  header.sendRemote(header.remoteStatements());
-  detail.sendRemote(detail.remoteStatements());
+  header.sendRemote(header.runStatements());
+  header.finishChanges();
+  detail.sendRemote(detail.runStatements());
+  detail.finishChanges();
   modes.sendRemote({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
                     modes.mergeUpdate(), kAddNewModes});
   return lines;

@@ -123,31 +123,41 @@ std::span<const MirrorSpec> studentAndLoginSpecs() {
 std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   MirrorTable students(ctx, findMirrorSpec(specs(), "student"));
   MirrorTable logins(ctx, findMirrorSpec(specs(), "masuser"));
+  students.prepareChanges();
+  logins.prepareChanges();
 
   std::size_t rows;
   {
     std::unique_ptr<Recordset> source = students.openSource();
     if (hasNoRows(*source)) return 0;
+    MirrorTable::beginChanges({&students, &logins});
     rows = MirrorTable::exportRows(*source, {&students, &logins});
   }
 
-  // Both staging drops come after both insert loads; both tables are also
-  // dropped first, so that rows left by an interrupted cycle are not merged.
-  students.sendRemote({
-      students.stagingDrop(),
-      logins.stagingDrop(),
-      students.stagingCreate(),
-      kSetSqlMode,
-      students.stagingLoad(),
-      students.mergeUpdate(),
-      students.insertLoad(),
-      logins.stagingCreate(),
-      logins.stagingLoad(),
-      logins.mergeUpdate(),
-      logins.insertLoad(),
-      students.stagingDrop(),
-      logins.stagingDrop(),
-  });
+  // Both staging drops come after both insert loads; each table's staging
+  // table is also dropped first, so that rows left by an interrupted cycle
+  // are not merged. With change detection
+  // a table whose file holds nothing new sends none of its statements; the
+  // SQL mode, which holds for the rest of the cycle, is always set.
+  bool sendStudents = students.sendsFile(), sendLogins = logins.sendsFile();
+  std::vector<std::string> statements;
+  if (sendStudents) statements.push_back(students.stagingDrop());
+  if (sendLogins) statements.push_back(logins.stagingDrop());
+  if (sendStudents) statements.push_back(students.stagingCreate());
+  statements.push_back(kSetSqlMode);
+  if (sendStudents) {
+    statements.insert(statements.end(),
+                      {students.stagingLoad(), students.mergeUpdate(), students.insertLoad()});
+  }
+  if (sendLogins) {
+    statements.insert(statements.end(), {logins.stagingCreate(), logins.stagingLoad(),
+                                         logins.mergeUpdate(), logins.insertLoad()});
+  }
+  if (sendStudents) statements.push_back(students.stagingDrop());
+  if (sendLogins) statements.push_back(logins.stagingDrop());
+  students.sendRemote(statements);
+  students.finishChanges();
+  logins.finishChanges();
   return rows;
 }
 

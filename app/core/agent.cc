@@ -10,6 +10,7 @@
 #include "cycle/cycle.h"
 #include "cycle/leftover_recovery.h"
 #include "db/error.h"
+#include "upload/change_state.h"
 
 namespace agent {
 
@@ -22,6 +23,8 @@ struct Agent::State {
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
   std::string localDbName;
+  // Change detection's state store, opened by the first cycle that uses it.
+  std::unique_ptr<ChangeState> changes;
 };
 
 namespace {
@@ -147,6 +150,27 @@ bool Agent::runCycle(StageList stages) {
   RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
   RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
+  if (config_.changesOnly && !state_->changes) {
+    try {
+      state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);
+    } catch (const AgentError& e) {
+      // Without its state every table is merged in full, which is always right.
+      journal_.warning("change detection off for this cycle: " + e.description());
+    }
+  }
+  if (state_->changes) {
+    try {
+      // The state belongs to one remote database: server, port and database
+      // as the server itself names them.
+      std::unique_ptr<Recordset> rs = remote.query(
+          "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
+      state_->changes->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
+      ctx.changes = state_->changes.get();
+    } catch (const AgentError& e) {
+      // No remote connection: the cycle fails at its first statement anyway.
+      journal_.warning("change detection off for this cycle: " + e.description());
+    }
+  }
   return runUploadCycle(ctx, stages, &watch);
 }
 

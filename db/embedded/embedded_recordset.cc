@@ -1,6 +1,8 @@
 #include "db/embedded/embedded_recordset.h"
 
+#include <charconv>
 #include <cstdlib>
+#include <string_view>
 
 #include "db/embedded/date_conversion.h"
 #include "db/embedded/sqlite_errors.h"
@@ -17,25 +19,31 @@ AgentError noCurrentRecordError() {
                     "operation requires a current record.");
 }
 
-std::string columnText(sqlite3_stmt* s, int i) {
+std::string_view columnText(sqlite3_stmt* s, int i) {
   const unsigned char* t = sqlite3_column_text(s, i);
-  return std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i));
+  return std::string_view(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i));
 }
 
-Value byStorage(sqlite3_stmt* s, int i) {
-  switch (sqlite3_column_type(s, i)) {
+// The value by its storage class alone (storage is sqlite3_column_type).
+void readByStorage(sqlite3_stmt* s, int i, int storage, Value& out) {
+  switch (storage) {
     case SQLITE_INTEGER: {
       long long v = sqlite3_column_int64(s, i);
-      return Value::number(static_cast<double>(v), std::to_string(v));
+      char buf[24];
+      auto end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+      out.setNumber(static_cast<double>(v), std::string_view(buf, end - buf));
+      return;
     }
     case SQLITE_FLOAT: {
       double d = sqlite3_column_double(s, i);
-      return Value::number(d, floatText(d));
+      out.setNumber(d, floatText(d));
+      return;
     }
     case SQLITE_NULL:
-      return Value::null();
+      out.setNull();
+      return;
     default:
-      return Value::text(columnText(s, i));
+      out.setText(columnText(s, i));
   }
 }
 
@@ -68,8 +76,9 @@ class StreamingRecordset : public Recordset {
     sqlite3_stmt* s = statement_.get();
     int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) {
+      // The row's Values are refilled in place, keeping their text storage.
       for (std::size_t i = 0; i < columns_.size(); ++i) {
-        row_[i] = readValue(s, static_cast<int>(i), columns_[i].type);
+        readValue(s, static_cast<int>(i), columns_[i].type, row_[i]);
       }
       return;
     }
@@ -112,31 +121,39 @@ class StaticRecordset : public Recordset {
 
 }  // namespace
 
-Value readValue(sqlite3_stmt* s, int i, const SqlType& type) {
+void readValue(sqlite3_stmt* s, int i, const SqlType& type, Value& out) {
   int storage = sqlite3_column_type(s, i);
-  if (storage == SQLITE_NULL) return Value::null();
+  if (storage == SQLITE_NULL) return out.setNull();
   switch (type.kind) {
     case SqlType::Kind::Text:
-      return Value::text(columnText(s, i));
+      return out.setText(columnText(s, i));
     case SqlType::Kind::DateTime:
       if (storage == SQLITE_TEXT) {
-        if (auto dt = parseStorageText(columnText(s, i))) return Value::dateTime(*dt);
+        if (auto dt = parseStorageText(columnText(s, i))) return out.setDateTime(*dt);
       }
-      return byStorage(s, i);
+      return readByStorage(s, i, storage, out);
     case SqlType::Kind::Numeric: {
-      if (storage == SQLITE_TEXT || storage == SQLITE_BLOB) return byStorage(s, i);
+      if (storage == SQLITE_TEXT || storage == SQLITE_BLOB) {
+        return readByStorage(s, i, storage, out);
+      }
       double d = roundToScale(sqlite3_column_double(s, i), type.scale);
-      return Value::number(d, fixedText(d, type.scale));
+      return out.setNumber(d, fixedText(d, type.scale));
     }
     case SqlType::Kind::Float:
       if (storage == SQLITE_INTEGER || storage == SQLITE_FLOAT) {
         double d = sqlite3_column_double(s, i);
-        return Value::number(d, floatText(d));
+        return out.setNumber(d, floatText(d));
       }
-      return byStorage(s, i);
+      return readByStorage(s, i, storage, out);
     default:
-      return byStorage(s, i);
+      return readByStorage(s, i, storage, out);
   }
+}
+
+Value readValue(sqlite3_stmt* s, int i, const SqlType& type) {
+  Value v;
+  readValue(s, i, type, v);
+  return v;
 }
 
 std::unique_ptr<Recordset> makeRecordset(StatementHandle statement,
@@ -153,7 +170,7 @@ std::unique_ptr<Recordset> makeRecordset(StatementHandle statement,
     if (rc != SQLITE_ROW) throw sqliteFailure(sqlite3_db_handle(s), rc, *session);
     std::vector<Value> row(columns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
-      row[i] = readValue(s, static_cast<int>(i), columns[i].type);
+      readValue(s, static_cast<int>(i), columns[i].type, row[i]);
     }
     rows.push_back(std::move(row));
   }

@@ -28,6 +28,8 @@ std::unique_ptr<Recordset> makeEmptyRecordset();
 
 // A stored value read as a column of the given T-SQL type.
 Value readValue(sqlite3_stmt* statement, int column, const SqlType& type);
+// The same into out, reusing its text storage.
+void readValue(sqlite3_stmt* statement, int column, const SqlType& type, Value& out);
 
 }  // namespace agent::tsql
 

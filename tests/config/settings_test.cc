@@ -68,6 +68,22 @@ TEST(LocalSettings, ReadsTheFourKeysFromTheSettingsFile) {
   EXPECT_EQ(s->dbName, "");
 }
 
+TEST(PlatformConfig, ChangeDetectionIsOffUnlessAskedForAndItsHoursAreChecked) {
+  TempDir home;
+  PlatformConfig defaults = PlatformConfig::load(home.path());
+  EXPECT_FALSE(defaults.changesOnly);
+  EXPECT_EQ(defaults.fullEveryHours, 24);
+  writeFile(home / "platform.ini", "[upload]\nchanges_only = YES\nfull_every_hours = 6\n");
+  PlatformConfig on = PlatformConfig::load(home.path());
+  EXPECT_TRUE(on.changesOnly);
+  EXPECT_EQ(on.fullEveryHours, 6);
+  for (const char* bad : {"changes_only = maybe", "full_every_hours = 0", "full_every_hours = 6h",
+                          "full_every_hours ="}) {
+    writeFile(home / "platform.ini", std::string("[upload]\n") + bad + "\n");
+    EXPECT_THROW(PlatformConfig::load(home.path()), AgentError) << bad;
+  }
+}
+
 TEST(LocalSettings, DatabaseNameRules) {
   TempDir home;
   EXPECT_EQ(localDatabaseName("[College]", home.path()), "College]");

@@ -196,6 +196,36 @@ TEST_F(EmbeddedEngineTest, TypesSurviveSelectIntoAndSums) {
   EXPECT_EQ(nativeErrorOf(db(), "insert into fee (code) values ('ABCDEFG')"), 8152);
 }
 
+// A forward recordset refills one row of values in place: a field that was
+// text, a number or a date on one row must not keep any of it on the next.
+TEST_F(EmbeddedEngineTest, ForwardRowsCarryNothingOverFromTheRowBefore) {
+  db().execute("create table mix (k int, v varchar(60), amount numeric(12,2), due datetime)");
+  db().execute(
+      "insert into mix values (1, 'a text longer than the short-string buffer', -0.004, "
+      "'20240305 10:30'), (2, NULL, NULL, NULL), (3, '', 12.5, '19000101')");
+  auto rs = db().query("select * from mix order by k", Cursor::Forward);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(rs->field("v").textValue(), "a text longer than the short-string buffer");
+  EXPECT_EQ(rs->field("amount").exactNumber(), "0.00");  // no "-0.00"
+  EXPECT_EQ(rs->field("due").dateTimeValue(), (DateTime{2024, 3, 5, 10, 30, 0, 0}));
+  rs->moveNext();
+  for (const char* name : {"v", "amount", "due"}) {
+    const Value& v = rs->field(name);
+    EXPECT_TRUE(v.isNull()) << name;
+    EXPECT_EQ(v.textValue(), "") << name;
+    EXPECT_EQ(v.numberValue(), 0) << name;
+    EXPECT_EQ(v, Value::null()) << name;
+  }
+  rs->moveNext();
+  EXPECT_TRUE(rs->field("v").isText());
+  EXPECT_EQ(rs->field("v").textValue(), "");
+  EXPECT_EQ(rs->field("amount").exactNumber(), "12.50");
+  EXPECT_TRUE(rs->field("due").dateTimeValue().isMidnight());
+  EXPECT_EQ(rs->field("k").exactNumber(), "3");
+  rs->moveNext();
+  EXPECT_TRUE(rs->eof());
+}
+
 TEST_F(EmbeddedEngineTest, TemporaryTablesBelongToTheirConnection) {
   db().execute("create table base (k int)");
   db().execute("insert into base values (1), (2)");
