@@ -12,8 +12,9 @@ Journal::Journal() = default;
 Journal::Journal(const std::filesystem::path& logFile) {
   try {
     std::filesystem::create_directories(logFile.parent_path());
+    // The native name (UTF-16 on Windows, where spdlog takes wide names).
     auto sink =
-        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.string(), 1024 * 1024, 5);
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.native(), 1024 * 1024, 5);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
     file_->flush_on(spdlog::level::trace);
