@@ -1,6 +1,5 @@
 // upload-agent: the program entry. With a desktop it lives in the tray;
 // without one it runs the same schedule headless, or exactly one cycle.
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
@@ -21,17 +20,14 @@
 #include "db/error.h"
 
 #if defined(AGENT_HAVE_GUI) && __has_include("app/qt/tray_agent.h")
+#include "app/core/stop_requests.h"
 #include "app/qt/tray_agent.h"
+#include "base/arguments.h"
+#include "base/file_names.h"
 #define AGENT_TRAY 1
 #endif
 
 namespace {
-
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) {
-  stopRequested = true;
-}
 
 // Reads a password from standard input and writes the value for PASSWORD in
 // the settings file's encoding (Windows-1252).
@@ -50,7 +46,10 @@ int scramblePassword() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int rawArgc, char** rawArgv) {
+  agent::Utf8Arguments arguments(rawArgc, rawArgv);
+  int argc = arguments.argc();
+  char** argv = arguments.argv();
   CLI::App app{"Upload agent: keeps the portal's database in step with the local one."};
   std::string home;
   bool once = false, headless = false, scramble = false, check = false, status = false;
@@ -80,17 +79,18 @@ int main(int argc, char** argv) {
     const bool tray = !once && !headless;
     if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
 #endif
+    // Before the journal and the agent, so that a console close waits until
+    // they have been cleaned up.
+    agent::StopRequests stop;
     agent::Journal journal(config.logFolder / "agent.log");
-    journal.info("upload-agent starting in " + folder.string());
+    journal.info("upload-agent starting in " + agent::pathText(folder));
 #ifdef AGENT_TRAY
     if (tray) journal.warning("no display: running without a window, as --headless");
 #endif
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
     if (once) return agent::runOnce(agent, messages);
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-    return agent::runHeadless(agent, messages, clock, stopRequested,
+    return agent::runHeadless(agent, messages, clock, stop.requested(),
                               agent::scheduleIntervalSeconds(journal));
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "base/text.h"
 #include "config/profile.h"
 
@@ -78,7 +79,7 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     } else {
       throw AgentError(
           error_number::kGenericFailure,
-          file.string() + ": [drivers] " + name + " = " + value +
+          pathText(file) + ": [drivers] " + name + " = " + value +
               ": expected \"embedded\", \"mariadb\" or \"odbc:<registered driver name>\"");
     }
   }
@@ -95,10 +96,10 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   } else if (equalsIgnoreCase(page, "windows-1252") || equalsIgnoreCase(page, "cp1252")) {
     config.exportCodePage = CodePage::Windows1252;
   } else {
-    throw AgentError(error_number::kGenericFailure, file.string() + ": [export] code_page = " +
+    throw AgentError(error_number::kGenericFailure, pathText(file) + ": [export] code_page = " +
                                                         page + ": expected windows-1252 or utf-8");
   }
-  std::filesystem::path log = ini.get("log", "folder", "log");
+  std::filesystem::path log = pathFromText(ini.get("log", "folder", "log"));
   config.logFolder = log.is_absolute() ? log : home / log;
 
   RemoteLink defaults;

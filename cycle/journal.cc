@@ -3,6 +3,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "base/file_names.h"
 #include "db/error.h"
 
 namespace agent {
@@ -20,7 +21,7 @@ Journal::Journal(const std::filesystem::path& logFile) {
     file_->flush_on(spdlog::level::trace);
   } catch (const std::exception& e) {
     throw AgentError(error_number::kFileError,
-                     "Cannot open the log " + logFile.string() + ": " + e.what());
+                     "Cannot open the log " + pathText(logFile) + ": " + e.what());
   }
 }
 

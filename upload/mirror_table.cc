@@ -1,6 +1,7 @@
 // The table mirror procedure.
 #include "upload/mirror_table.h"
 
+#include "base/file_names.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
@@ -29,11 +30,11 @@ std::string MirrorTable::stagingCreate() const {
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(exportPath_.string(), spec_.stagingTable(), spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), spec_.stagingTable(), spec_.columnList);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(exportPath_.string(), spec_.tableName, spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), spec_.tableName, spec_.columnList);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
