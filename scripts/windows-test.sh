@@ -19,8 +19,9 @@ ROOT=$PWD
 OUT="$(cd "${1:-build-windows}" && pwd)"
 LINUX_BUILD="${AGENT_LINUX_BUILD:-$ROOT/build}"
 
-# Debian's wine64 keeps its loader beside its libraries, not on PATH.
-WINE="$(dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)"
+# Debian's wine64 keeps its loader beside its libraries, not on PATH;
+# AGENT_WINE names another loader.
+WINE="${AGENT_WINE:-$(dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)}"
 export WINEPREFIX="$OUT/wine-prefix"
 export WINEDEBUG=-all
 # No Mono or Gecko installers: the programs need neither.
