@@ -11,8 +11,11 @@
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
+#include "app/core/stop_requests.h"
+#include "base/arguments.h"
 #include "base/code_page.h"
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
 #include "cycle/clock.h"
@@ -20,10 +23,7 @@
 #include "db/error.h"
 
 #if defined(AGENT_HAVE_GUI) && __has_include("app/qt/tray_agent.h")
-#include "app/core/stop_requests.h"
 #include "app/qt/tray_agent.h"
-#include "base/arguments.h"
-#include "base/file_names.h"
 #define AGENT_TRAY 1
 #endif
 

@@ -31,7 +31,9 @@ std::string wineUnixName(const std::wstring& windowsName) {
   using UnixName = char*(CDECL*)(const wchar_t*);
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   if (kernel32 == nullptr) return {};
-  auto unixName = reinterpret_cast<UnixName>(GetProcAddress(kernel32, "wine_get_unix_file_name"));
+  // Through void*: GetProcAddress returns a generic function pointer.
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "wine_get_unix_file_name")));
   if (unixName == nullptr) return {};
   struct HeapFreer {
     void operator()(char* p) const { HeapFree(GetProcessHeap(), 0, p); }

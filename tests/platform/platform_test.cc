@@ -20,6 +20,7 @@
 #include "base/file_names.h"
 #include "config/program_folder.h"
 #include "tests/support/temp_dir.h"
+#include "upload/load_statement.h"
 
 namespace agent {
 namespace {
@@ -59,8 +60,8 @@ TEST(FileNamesTest, Utf8FolderNamesReachTheFileSystemUnchanged) {
 // Wine's own mapping back from a Unix name, to check the one handed out.
 std::filesystem::path wineDosName(const std::string& unixName) {
   using DosName = wchar_t*(CDECL*)(const char*);
-  auto dosName = reinterpret_cast<DosName>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name"));
+  auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
   if (dosName == nullptr) return {};
   wchar_t* name = dosName(unixName.c_str());
   if (name == nullptr) return {};
@@ -104,6 +105,16 @@ TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
   EXPECT_TRUE(std::filesystem::equivalent(pathFromText(name), file)) << name;
 #endif
   std::filesystem::current_path(std::filesystem::temp_directory_path());
+}
+
+// The statement's string literal reads back as the Windows name: every "\"
+// and "'" doubled.
+TEST(FileNamesTest, WindowsExportNameInTheLoadStatementReadsBackUnchanged) {
+  const std::string sql =
+      loadStatement(R"(C:\Apps\Upload's\CSV\UPCOLLEGE.csv)", "college", "fcollcode,fcollname");
+  EXPECT_TRUE(sql.starts_with(
+      R"(LOAD DATA local INFILE 'C:\\Apps\\Upload''s\\CSV\\UPCOLLEGE.csv' INTO TABLE college )"))
+      << sql;
 }
 
 TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
