@@ -7,7 +7,8 @@
 #      (scripts/test-env.sh), on a program folder with the embedded engine;
 #      the end stamp must be written and every remote table must hold the
 #      same rows as after the Linux program's cycle on a copy of the same
-#      program folder.
+#      program folder; then upload-agent.exe --headless, which must stop
+#      cleanly (status 0) at Ctrl+C.
 #
 #   scripts/windows-test.sh [build-windows]
 #
@@ -101,6 +102,33 @@ if [ "${2:-}" = "--cycle" ]; then
   [ "$differing" -eq 0 ] || fail "the Windows cycle left other rows than the Linux one"
   rows=$(cat "$work"/*.windows | wc -l)
   echo "windows-test: upload-agent.exe --once stamped its end; $(echo "$tables" | wc -w) remote tables ($rows rows) as after the Linux cycle"
+
+  # --headless until Ctrl+C: Wine hands SIGINT to the console control
+  # handler, which lets the schedule return (status 0) instead of the process
+  # being ended in the middle of a cycle.
+  log="$work/windows/log/agent.log"
+  before=$(grep -c 'cycle end' "$log")
+  "$WINE" "$OUT/bin/upload-agent.exe" --home "$(windows_name "$work/windows")" --headless \
+    >"$work/headless.out" 2>&1 &
+  agent=$!
+  for _ in $(seq 120); do
+    [ "$(grep -c 'cycle end' "$log")" -gt "$before" ] && break
+    kill -0 "$agent" 2>/dev/null || break
+    sleep 0.5
+  done
+  [ "$(grep -c 'cycle end' "$log")" -gt "$before" ] ||
+    { kill -KILL "$agent" 2>/dev/null; fail "upload-agent.exe --headless ran no cycle"; }
+  kill -INT "$agent"
+  for _ in $(seq 40); do kill -0 "$agent" 2>/dev/null || break; sleep 0.5; done
+  if kill -0 "$agent" 2>/dev/null; then
+    kill -KILL "$agent"
+    fail "upload-agent.exe --headless did not stop at Ctrl+C"
+  fi
+  status=0
+  wait "$agent" || status=$?
+  [ "$status" -eq 0 ] || fail "upload-agent.exe --headless ended with status $status at Ctrl+C"
+  echo "windows-test: upload-agent.exe --headless stopped at Ctrl+C with status 0"
+
   "${client[@]}" -e "DROP DATABASE $linux_db; DROP DATABASE $windows_db"
   exit 0
 fi
