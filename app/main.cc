@@ -90,8 +90,10 @@ int main(int rawArgc, char** rawArgv) {
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
     if (once) return agent::runOnce(agent, messages);
-    return agent::runHeadless(agent, messages, clock, stop.requested(),
-                              agent::scheduleIntervalSeconds(journal));
+    const int status = agent::runHeadless(agent, messages, clock, stop.requested(),
+                                          agent::scheduleIntervalSeconds(journal));
+    if (stop.requested()) journal.info("upload-agent stopped on request");
+    return status;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
   } catch (const agent::ProgramEnd& e) {

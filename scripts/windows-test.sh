@@ -127,6 +127,8 @@ if [ "${2:-}" = "--cycle" ]; then
   status=0
   wait "$agent" || status=$?
   [ "$status" -eq 0 ] || fail "upload-agent.exe --headless ended with status $status at Ctrl+C"
+  grep -q 'upload-agent stopped on request' "$log" ||
+    fail "upload-agent.exe --headless ended at Ctrl+C without finishing its schedule"
   echo "windows-test: upload-agent.exe --headless stopped at Ctrl+C with status 0"
 
   "${client[@]}" -e "DROP DATABASE $linux_db; DROP DATABASE $windows_db"
