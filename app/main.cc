@@ -90,10 +90,10 @@ int main(int rawArgc, char** rawArgv) {
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
     if (once) return agent::runOnce(agent, messages);
-    const int status = agent::runHeadless(agent, messages, clock, stop.requested(),
-                                          agent::scheduleIntervalSeconds(journal));
+    const int exitStatus = agent::runHeadless(agent, messages, clock, stop.requested(),
+                                              agent::scheduleIntervalSeconds(journal));
     if (stop.requested()) journal.info("upload-agent stopped on request");
-    return status;
+    return exitStatus;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
   } catch (const agent::ProgramEnd& e) {
