@@ -2,7 +2,6 @@
 // without one it runs the same schedule headless, or exactly one cycle.
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
@@ -16,8 +15,11 @@
 #include "app/core/headless.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
+#include "app/core/stop_requests.h"
+#include "base/arguments.h"
 #include "base/code_page.h"
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "config/instance_lock.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
@@ -32,25 +34,20 @@
 
 namespace {
 
-std::atomic<bool> stopRequested{false};
-
-void requestStop(int) {
-  stopRequested = true;
-}
-
 // How long a stop may take before the program ends regardless: a statement
 // that ignores its cancel (a frozen server, a driver without cancel) must
 // not hold the program. The local database undoes any transaction left open
 // when the process ends, so a payment is never half-booked.
 constexpr std::chrono::milliseconds kStopDeadline{4500};
 
-// Passes a SIGINT or SIGTERM on to the agent from a thread of its own (a
-// signal handler may only set a flag), and ends the process when the cycle
-// has not ended by kStopDeadline.
+// Passes a stop request (SIGINT, SIGTERM; on Windows Ctrl+C, console close,
+// log-off) on to the agent from a thread of its own (a handler may only set
+// a flag), and ends the process when the cycle has not ended by
+// kStopDeadline.
 class StopWatcher {
  public:
-  StopWatcher(agent::Agent& agent, agent::Journal& journal)
-      : thread_([this, &agent, &journal] { watch(agent, journal); }) {}
+  StopWatcher(const std::atomic<bool>& requested, agent::Agent& agent, agent::Journal& journal)
+      : requested_(requested), thread_([this, &agent, &journal] { watch(agent, journal); }) {}
   ~StopWatcher() {
     done_ = true;
     thread_.join();
@@ -61,7 +58,7 @@ class StopWatcher {
  private:
   void watch(agent::Agent& agent, agent::Journal& journal) {
     using namespace std::chrono_literals;
-    while (!done_ && !stopRequested) std::this_thread::sleep_for(20ms);
+    while (!done_ && !requested_) std::this_thread::sleep_for(20ms);
     if (done_) return;
     journal.info("stop requested: ending the cycle");
     // The cancel may itself wait on the driver: it runs on a thread of its
@@ -81,6 +78,7 @@ class StopWatcher {
     std::_Exit(agent::exit_status::kCycleEndedEarly);
   }
 
+  const std::atomic<bool>& requested_;
   std::atomic<bool> done_{false};
   std::atomic<bool> cancelled_{false};
   std::thread thread_;
@@ -115,7 +113,10 @@ void journalConfigError(const std::filesystem::path& folder, const std::string& 
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int rawArgc, char** rawArgv) {
+  agent::Utf8Arguments arguments(rawArgc, rawArgv);
+  int argc = arguments.argc();
+  char** argv = arguments.argv();
   CLI::App app{"Upload agent: keeps the portal's database in step with the local one."};
   std::string home;
   bool once = false, headless = false, scramble = false, check = false, status = false;
@@ -176,19 +177,22 @@ int main(int argc, char** argv) {
     const bool tray = !once && !headless;
     if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
 #endif
+    // Before the journal and the agent, so that a console close waits until
+    // they have been cleaned up.
+    agent::StopRequests stop;
     agent::Journal journal(config.logFolder / "agent.log");
-    journal.info("upload-agent starting in " + folder.string());
+    journal.info("upload-agent starting in " + agent::pathText(folder));
 #ifdef AGENT_TRAY
     if (tray) journal.warning("no display: running without a window, as --headless");
 #endif
     agent::LoggedMessages messages(journal);
     agent::Agent agent(folder, messages, journal, clock);
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-    StopWatcher watcher(agent, journal);
+    StopWatcher watcher(stop.requested(), agent, journal);
     if (once) return agent::runOnce(agent, messages);
-    return agent::runHeadless(agent, messages, clock, stopRequested,
-                              agent::scheduleIntervalSeconds(journal));
+    const int exitStatus = agent::runHeadless(agent, messages, clock, stop.requested(),
+                                              agent::scheduleIntervalSeconds(journal));
+    if (stop.requested()) journal.info("upload-agent stopped on request");
+    return exitStatus;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";
   } catch (const agent::ProgramEnd& e) {

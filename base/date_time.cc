@@ -3,18 +3,15 @@
 #include <chrono>
 #include <ctime>
 
+#include "base/local_time.h"
+
 namespace agent {
 
 DateTime localDateTimeNow() {
   using namespace std::chrono;
   auto now = system_clock::now();
   std::time_t seconds = system_clock::to_time_t(now);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = localCalendarTime(seconds);
   DateTime dt;
   dt.year = local.tm_year + 1900;
   dt.month = local.tm_mon + 1;

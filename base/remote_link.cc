@@ -1,5 +1,6 @@
 #include "base/remote_link.h"
 
+#include "base/file_names.h"
 #include "base/text.h"
 
 namespace agent {
@@ -44,7 +45,10 @@ std::string linkKeywords(const RemoteLink& link) {
   std::string s;
   if (link.tls != TlsMode::Off) {
     s += ";FORCETLS=1";
-    if (link.verified() && !link.tlsCa.empty()) s += ";SSLCA=" + braceQuoted(link.tlsCa.string());
+    // The driver opens the CA file itself: under Wine it is a Linux library.
+    if (link.verified() && !link.tlsCa.empty()) {
+      s += ";SSLCA=" + braceQuoted(remoteDriverFileName(link.tlsCa));
+    }
     if (link.tls == TlsMode::VerifyIdentity) s += ";SSLVERIFY=1";
   }
   s += ";CONN_TIMEOUT=" + std::to_string(link.connectTimeout);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "base/text.h"
 #include "config/profile.h"
 
@@ -79,7 +80,7 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     } else {
       throw AgentError(
           error_number::kGenericFailure,
-          file.string() + ": [drivers] " + name + " = " + value +
+          pathText(file) + ": [drivers] " + name + " = " + value +
               ": expected \"embedded\", \"mariadb\" or \"odbc:<registered driver name>\"");
     }
   }
@@ -96,7 +97,7 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   } else if (equalsIgnoreCase(page, "windows-1252") || equalsIgnoreCase(page, "cp1252")) {
     config.exportCodePage = CodePage::Windows1252;
   } else {
-    throw AgentError(error_number::kGenericFailure, file.string() + ": [export] code_page = " +
+    throw AgentError(error_number::kGenericFailure, pathText(file) + ": [export] code_page = " +
                                                         page + ": expected windows-1252 or utf-8");
   }
   std::string changes = ini.get("upload", "changes_only", "no");
@@ -104,7 +105,7 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
     config.changesOnly = true;
   } else if (!(equalsIgnoreCase(changes, "no") || equalsIgnoreCase(changes, "false") ||
                changes == "0")) {
-    throw AgentError(error_number::kGenericFailure, file.string() + ": [upload] changes_only = " +
+    throw AgentError(error_number::kGenericFailure, pathText(file) + ": [upload] changes_only = " +
                                                         changes + ": expected yes or no");
   }
   std::string hours = ini.get("upload", "full_every_hours", "24");
@@ -112,11 +113,11 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   long h = std::strtol(hours.c_str(), &end, 10);
   if (hours.empty() || *end != '\0' || h < 1 || h > 24 * 365) {
     throw AgentError(error_number::kGenericFailure,
-                     file.string() + ": [upload] full_every_hours = " + hours +
+                     pathText(file) + ": [upload] full_every_hours = " + hours +
                          ": expected a number of hours from 1 to 8760");
   }
   config.fullEveryHours = static_cast<int>(h);
-  std::filesystem::path log = ini.get("log", "folder", "log");
+  std::filesystem::path log = pathFromText(ini.get("log", "folder", "log"));
   config.logFolder = log.is_absolute() ? log : home / log;
 
   RemoteLink defaults;

@@ -1,5 +1,6 @@
 #include "config/remote_accounts.h"
 
+#include "base/file_names.h"
 #include "base/text.h"
 #include "config/profile.h"
 
@@ -28,7 +29,7 @@ RemoteAccounts RemoteAccounts::load(const std::filesystem::path& file,
       bool known = false;
       for (const char* code : kInstitutionCodes) known = known || equalsIgnoreCase(section, code);
       if (!known) {
-        warnings->push_back(file.string() + ": section [" + section +
+        warnings->push_back(pathText(file) + ": section [" + section +
                             "] is no institution code of the account table; ignored");
       }
     }

@@ -3,6 +3,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include "base/file_names.h"
 #include "db/error.h"
 
 namespace agent {
@@ -12,14 +13,15 @@ Journal::Journal() = default;
 Journal::Journal(const std::filesystem::path& logFile) {
   try {
     std::filesystem::create_directories(logFile.parent_path());
+    // The native name (UTF-16 on Windows, where spdlog takes wide names).
     auto sink =
-        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.string(), 1024 * 1024, 5);
+        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.native(), 1024 * 1024, 5);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
     file_->flush_on(spdlog::level::trace);
   } catch (const std::exception& e) {
     throw AgentError(error_number::kFileError,
-                     "Cannot open the log " + logFile.string() + ": " + e.what());
+                     "Cannot open the log " + pathText(logFile) + ": " + e.what());
   }
 }
 

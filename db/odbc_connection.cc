@@ -4,6 +4,10 @@
 // Values by their SQL type.
 #include "db/odbc_connection.h"
 
+// Windows' ODBC headers use the Windows types without including them.
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>

@@ -25,6 +25,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/arguments.h"
+#include "base/file_names.h"
 #include "base/text.h"
 #include "config/platform_config.h"
 #include "config/program_folder.h"
@@ -79,7 +81,7 @@ void printRows(Recordset& rows, std::ostream& out) {
 }
 
 std::string readScript(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(pathFromText(path), std::ios::binary);
   if (!in) throw AgentError(error_number::kFileError, "Cannot read the script file " + path + ".");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -88,8 +90,9 @@ std::string readScript(const std::string& path) {
 // read from the current folder rather than the program folder.
 std::string serverValue(const std::string& server) {
   std::error_code ec;
-  if (std::filesystem::is_directory(server, ec)) {
-    return std::filesystem::absolute(server).lexically_normal().string();
+  std::filesystem::path folder = pathFromText(server);
+  if (std::filesystem::is_directory(folder, ec)) {
+    return pathText(std::filesystem::absolute(folder).lexically_normal());
   }
   return server;
 }
@@ -130,7 +133,10 @@ int run(const Options& options, const char* argv0) {
 }  // namespace
 }  // namespace agent
 
-int main(int argc, char** argv) {
+int main(int rawArgc, char** rawArgv) {
+  agent::Utf8Arguments arguments(rawArgc, rawArgv);
+  int argc = arguments.argc();
+  char** argv = arguments.argv();
   agent::Options options;
   CLI::App app{"agent-sql: run SQL on the upload agent's local or remote connections"};
   app.add_option("-S,--server", options.server, "server folder (embedded engine) or server name");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "base/file_names.h"
 #include "db/error.h"
 
 namespace agent {
@@ -55,10 +56,10 @@ ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportForm
   std::filesystem::remove(path_, ec);
   if (ec) {
     throw AgentError(error_number::kFileError,
-                     "Cannot delete the export file " + path_.string() + ": " + ec.message());
+                     "Cannot delete the export file " + pathText(path_) + ": " + ec.message());
   }
   errno = 0;
-  file_.reset(std::fopen(path_.string().c_str(), "wb"));
+  file_.reset(openFile(path_, "wb"));
   if (!file_) fail("open", errno);
   std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
 }
@@ -99,7 +100,7 @@ void ExportFile::close() {
 void ExportFile::fail(const char* what, int osError) const {
   std::string reason = osError != 0 ? std::generic_category().message(osError) : "unknown error";
   throw AgentError(error_number::kFileError, std::string("Cannot ") + what + " the export file " +
-                                                 path_.string() + ": " + reason);
+                                                 pathText(path_) + ": " + reason);
 }
 
 }  // namespace agent

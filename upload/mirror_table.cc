@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "base/file_names.h"
 #include "upload/change_state.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -40,11 +41,11 @@ std::string MirrorTable::stagingCreate() const {
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(exportPath_.string(), spec_.stagingTable(), spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), spec_.stagingTable(), spec_.columnList);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(exportPath_.string(), spec_.tableName, spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), spec_.tableName, spec_.columnList);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_names.h"
 #include "upload/clean_string.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -95,8 +96,8 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   }
 
   const MirrorSpec& spec = smslogSpec();
-  ctx.remote.execute(
-      loadStatement(table.exportPath().string(), spec.tableName, spec.columnList, kSmsFormat));
+  ctx.remote.execute(loadStatement(remoteDriverFileName(table.exportPath()), spec.tableName,
+                                   spec.columnList, kSmsFormat));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

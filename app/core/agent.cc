@@ -4,6 +4,7 @@
 
 #include "app/core/stage_order.h"
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "base/remote_link.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
@@ -61,7 +62,7 @@ void Agent::ensureCsvFolder() {
   if (!std::filesystem::create_directory(csv, ec) || ec) {
     // A file named CSV in the way, or no right to write the program folder.
     AgentError e(error_number::kFileError,
-                 fmt::format("Path/File access error: {} ({})", csv.string(),
+                 fmt::format("Path/File access error: {} ({})", pathText(csv),
                              ec ? ec.message() : "a file of that name is in the way"));
     journal_.error(errorText(e));
     throw ProgramEnd(errorText(e));
@@ -82,7 +83,7 @@ void Agent::connectLocal() {
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
   if (!settings) {
-    journal_.error("settings file missing: " + iniPath.string());
+    journal_.error("settings file missing: " + pathText(iniPath));
     throw ProgramEnd("DB Path Not Identified");
   }
   if (settings->readAsUtf8) {
@@ -92,7 +93,7 @@ void Agent::connectLocal() {
   try {
     std::string password = unscramblePassword(settings->password);
     if (settings->dbType.empty()) {
-      journal_.error("settings file " + iniPath.string() + ": DBASEPATH is empty");
+      journal_.error("settings file " + pathText(iniPath) + ": DBASEPATH is empty");
       throw ProgramEnd("Database type not specified!!");
     }
     if (settings->dbType == "ORACLE") {

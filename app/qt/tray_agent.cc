@@ -14,6 +14,7 @@
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
 #include "base/errors.h"
+#include "base/file_names.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
 #include "cycle/journal.h"
@@ -44,7 +45,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
 
   QtMessageSink messages;
   std::unique_ptr<Journal> journal = openJournal(home);
-  journal->info("upload-agent starting in " + home.string() + " with its window");
+  journal->info("upload-agent starting in " + pathText(home) + " with its window");
   SystemClock clock;
 
   std::optional<Agent> agent;

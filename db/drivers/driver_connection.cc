@@ -1,5 +1,6 @@
 #include "db/drivers/driver_connection.h"
 
+#include "base/file_names.h"
 #include "db/connection_string.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/error.h"
@@ -23,7 +24,7 @@ void DriverConnection::open(const std::string& connectionString, const std::stri
                   "program; map the driver to odbc:<registered name>.");
 #endif
   } else if (target.kind == DriverTarget::Kind::Embedded) {
-    std::filesystem::path server = cs.get("Server").value_or("");
+    std::filesystem::path server = pathFromText(cs.get("Server").value_or(""));
     if (server.is_relative()) server = drivers_.home() / server;
     std::string uid = user.empty() ? cs.get("Uid").value_or("") : user;
     std::string pwd = password.empty() ? cs.get("Pwd").value_or("") : password;

@@ -1,20 +1,36 @@
 // Temporary folders and whole-file helpers for tests.
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace agent::testing {
+
+namespace {
+
+// Tells this process's folders from those of test programs running beside
+// it, without a platform call for the process id.
+const std::string& processTag() {
+  static const std::string tag = [] {
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", random(), random());
+    return std::string(text);
+  }();
+  return tag;
+}
+
+}  // namespace
 
 TempDir::TempDir(std::string_view hint) {
   static std::atomic<unsigned> counter{0};
   const auto base = std::filesystem::temp_directory_path();
   for (;;) {
-    auto candidate = base / ("agent-" + std::string(hint) + "-" + std::to_string(::getpid()) + "-" +
+    auto candidate = base / ("agent-" + std::string(hint) + "-" + processTag() + "-" +
                              std::to_string(counter++));
     if (std::filesystem::create_directories(candidate)) {
       path_ = candidate;

@@ -12,7 +12,7 @@ namespace agent::testing {
 
 class TempDir {
  public:
-  // Creates <system temp>/agent-<hint>-<pid>-<n>. Throws
+  // Creates <system temp>/agent-<hint>-<process tag>-<n>. Throws
   // std::filesystem::filesystem_error when the folder cannot be made.
   explicit TempDir(std::string_view hint = "test");
   ~TempDir();

@@ -1,0 +1,36 @@
+// Stop requests on POSIX systems: SIGINT (Ctrl+C) and SIGTERM.
+#ifndef _WIN32
+
+#include <csignal>
+
+#include "app/core/stop_requests.h"
+
+namespace agent {
+
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+void requestStop(int) {
+  stopRequested = true;
+}
+
+}  // namespace
+
+StopRequests::StopRequests() {
+  std::signal(SIGINT, requestStop);
+  std::signal(SIGTERM, requestStop);
+}
+
+StopRequests::~StopRequests() {
+  std::signal(SIGINT, SIG_DFL);
+  std::signal(SIGTERM, SIG_DFL);
+}
+
+const std::atomic<bool>& StopRequests::requested() const {
+  return stopRequested;
+}
+
+}  // namespace agent
+
+#endif  // !_WIN32

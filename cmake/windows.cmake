@@ -1,0 +1,66 @@
+# The Windows build's third-party parts, as the targets the Linux build gets
+# from find_package: SQLite from its amalgamation (made by
+# scripts/windows.sh), spdlog, fmt and CLI11 header-only from a folder that
+# holds only their header folders, GoogleTest from its source, and the
+# system's odbc32. Included from the top-level CMakeLists.txt when WIN32.
+set(AGENT_WINDOWS_SQLITE "" CACHE PATH "folder holding sqlite3.c and sqlite3.h")
+set(AGENT_WINDOWS_HEADERS "" CACHE PATH "folder holding only the spdlog, fmt and CLI header folders")
+set(AGENT_WINDOWS_GTEST /usr/src/googletest CACHE PATH "GoogleTest source")
+foreach(required AGENT_WINDOWS_SQLITE AGENT_WINDOWS_HEADERS)
+  if(NOT ${required})
+    message(FATAL_ERROR "${required} is not set: build for Windows with scripts/windows.sh")
+  endif()
+endforeach()
+
+# Wide Win32 API everywhere; no min/max macros over std::min/std::max.
+add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
+
+# GCC 12 warns falsely about std::string's own copies at -O2 (its bug 105329).
+add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
+
+enable_language(C)
+add_library(agent_sqlite3 STATIC ${AGENT_WINDOWS_SQLITE}/sqlite3.c)
+target_include_directories(agent_sqlite3 SYSTEM PUBLIC ${AGENT_WINDOWS_SQLITE})
+target_compile_definitions(agent_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION
+                                                 SQLITE_ENABLE_MATH_FUNCTIONS)
+set_source_files_properties(${AGENT_WINDOWS_SQLITE}/sqlite3.c PROPERTIES COMPILE_OPTIONS "-w")
+add_library(SQLite::SQLite3 ALIAS agent_sqlite3)
+
+add_library(fmt::fmt INTERFACE IMPORTED)
+target_include_directories(fmt::fmt SYSTEM INTERFACE ${AGENT_WINDOWS_HEADERS})
+target_compile_definitions(fmt::fmt INTERFACE FMT_HEADER_ONLY)
+add_library(spdlog::spdlog INTERFACE IMPORTED)
+# Wide file names: the journal lives in the program folder, whose name may
+# hold any character.
+target_compile_definitions(spdlog::spdlog INTERFACE SPDLOG_FMT_EXTERNAL SPDLOG_WCHAR_FILENAMES)
+target_link_libraries(spdlog::spdlog INTERFACE fmt::fmt)
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${AGENT_WINDOWS_HEADERS})
+
+add_library(PkgConfig::ODBC INTERFACE IMPORTED)
+target_link_libraries(PkgConfig::ODBC INTERFACE odbc32)
+
+set(Threads_FOUND TRUE)
+
+# The unit tests that need no server, as one Windows program; the server's
+# side is tested by running upload-agent.exe --once (scripts/windows.sh --test).
+function(agent_windows_tests)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${AGENT_WINDOWS_GTEST} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  set(dir ${CMAKE_SOURCE_DIR}/tests)
+  add_executable(windows_unit_tests
+    ${dir}/support/temp_dir.cc ${dir}/support/local_database.cc
+    ${dir}/db/embedded_test_util.cc
+    ${dir}/db/embedded_conversion_test.cc ${dir}/db/embedded_engine_test.cc
+    ${dir}/db/embedded_statements_test.cc ${dir}/config/settings_test.cc
+    ${dir}/upload/clean_string_test.cc ${dir}/upload/export_writer_test.cc
+    ${dir}/upload/value_text_test.cc
+    ${dir}/payments/payment_allocation_test.cc ${dir}/payments/text_forms_test.cc
+    ${dir}/app/gates_test.cc ${dir}/app/schedule_test.cc)
+  file(GLOB platform_tests CONFIGURE_DEPENDS ${dir}/platform/*.cc)
+  target_sources(windows_unit_tests PRIVATE ${platform_tests})
+  target_include_directories(windows_unit_tests PRIVATE ${CMAKE_SOURCE_DIR})
+  target_compile_definitions(windows_unit_tests PRIVATE AGENT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                                                        AGENT_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  target_link_libraries(windows_unit_tests PRIVATE agent_core GTest::gmock GTest::gtest_main)
+endfunction()

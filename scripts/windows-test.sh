@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# Tests the Windows programs under Wine (called by scripts/windows.sh --test):
+#
+#   1. windows_unit_tests.exe: the unit tests that need no server;
+#   2. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
+#      the MariaDB ODBC driver, against a throwaway MariaDB server
+#      (scripts/test-env.sh), on a program folder with the embedded engine;
+#      the end stamp must be written and every remote table must hold the
+#      same rows as after the Linux program's cycle on a copy of the same
+#      program folder; then upload-agent.exe --headless, which must stop
+#      cleanly (status 0) at Ctrl+C.
+#
+#   scripts/windows-test.sh [build-windows]
+#
+# When Wine cannot start, it says so and fails: the Windows tests never pass
+# without having run.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+OUT="$(cd "${1:-build-windows}" && pwd)"
+LINUX_BUILD="${AGENT_LINUX_BUILD:-$ROOT/build}"
+
+# Debian's wine64 keeps its loader beside its libraries, not on PATH;
+# AGENT_WINE names another loader.
+WINE="${AGENT_WINE:-$(dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)}"
+export WINEPREFIX="$OUT/wine-prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko installers: the programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+fail() {
+  echo "windows-test: FAIL: $*" >&2
+  exit 1
+}
+
+wine_run() {
+  "$WINE" "$@"
+}
+
+# A Windows name for a Unix path: Wine maps the Unix root to drive Z:.
+windows_name() {
+  local p="$1"
+  echo "Z:${p//\//\\}"
+}
+
+# ---- the cycle against the test server (run inside scripts/test-env.sh) -----
+if [ "${2:-}" = "--cycle" ]; then
+  source scripts/demo-lib.sh
+  work="$(mktemp -d "${TMPDIR:-/tmp}/agent-windows-cycle.XXXXXX")"
+  trap 'rm -rf "$work"' EXIT
+  host="$AGENT_TEST_MARIADB_HOST" port="$AGENT_TEST_MARIADB_PORT"
+  user="$AGENT_TEST_MARIADB_USER" password="$AGENT_TEST_MARIADB_PASSWORD"
+  linux_db="win_cycle_linux_$$" windows_db="win_cycle_windows_$$"
+  client=(mariadb --no-defaults --protocol=tcp -h "$host" -P "$port" -u "$user" "-p$password")
+
+  # One program folder and its portal database, made by the Linux tools;
+  # the Windows program gets a copy of the folder before any cycle and a
+  # portal database made the same way.
+  demo_prepare "$LINUX_BUILD" "$work/linux" "$host" "$port" "$user" "$password" "$linux_db" \
+    >"$work/prepare.log" 2>&1 || { cat "$work/prepare.log"; fail "could not prepare the program folder"; }
+  cp -a "$work/linux" "$work/windows"
+  "${client[@]}" -e "CREATE DATABASE $windows_db" && "${client[@]}" "$windows_db" <schema/remote.sql ||
+    fail "could not make the portal database $windows_db"
+  sed -i "s/^database = .*/database = $windows_db/" "$work/windows/remote-accounts.ini"
+  linux_connection="$DEMO_REMOTE_CONNECTION"
+  for db in "$linux_db" "$windows_db"; do
+    DEMO_REMOTE_CONNECTION="${linux_connection/DATABASE=$linux_db/DATABASE=$db}"
+    demo_payments "$LINUX_BUILD" >/dev/null || fail "could not write the portal payments"
+  done
+
+  "$LINUX_BUILD/bin/upload-agent" --home "$work/linux" --once >"$work/linux.out" 2>&1 ||
+    { cat "$work/linux.out"; fail "the Linux program's cycle failed"; }
+  status=0
+  wine_run "$OUT/bin/upload-agent.exe" --home "$(windows_name "$work/windows")" --once \
+    >"$work/windows.out" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$work/windows.out"
+    tail -n 30 "$work/windows/log/agent.log" 2>/dev/null
+    fail "upload-agent.exe --once ended with status $status"
+  fi
+
+  ended="$("${client[@]}" -N "$windows_db" -e "select count(*) from control where flastupdendtime is not null and flastupdendtime <> ''")"
+  [ "$ended" = "1" ] || fail "the Windows cycle did not write its end stamp"
+
+  # Every table, every column; the moments a cycle stamps (its start and end,
+  # a payment's download time) differ between the two runs, so of those only
+  # whether they are set is compared.
+  moments="'control.flastupdstarttime','control.flastupdendtime','rzp_paymentgateway.fdownloaddate'"
+  tables="$("${client[@]}" -N "$linux_db" -e "show tables")"
+  differing=0
+  for t in $tables; do
+    columns="$("${client[@]}" -N -e "select group_concat(if(concat(table_name,'.',column_name) in ($moments), concat('(\`',column_name,'\` is null)'), concat('\`',column_name,'\`')) order by ordinal_position) from information_schema.columns where table_schema='$linux_db' and table_name='$t'")"
+    query="select $columns from \`$t\` order by $columns"
+    "${client[@]}" -N "$linux_db" -e "$query" >"$work/$t.linux"
+    "${client[@]}" -N "$windows_db" -e "$query" >"$work/$t.windows" 2>&1
+    if ! cmp -s "$work/$t.linux" "$work/$t.windows"; then
+      echo "windows-test: table $t differs (Linux < > Windows):" >&2
+      diff "$work/$t.linux" "$work/$t.windows" | head -n 10 >&2
+      differing=1
+    fi
+  done
+  [ "$differing" -eq 0 ] || fail "the Windows cycle left other rows than the Linux one"
+  rows=$(cat "$work"/*.windows | wc -l)
+  echo "windows-test: upload-agent.exe --once stamped its end; $(echo "$tables" | wc -w) remote tables ($rows rows) as after the Linux cycle"
+
+  # --headless until Ctrl+C: Wine hands SIGINT to the console control
+  # handler, which lets the schedule return (status 0) instead of the process
+  # being ended in the middle of a cycle.
+  log="$work/windows/log/agent.log"
+  before=$(grep -c 'cycle end' "$log")
+  "$WINE" "$OUT/bin/upload-agent.exe" --home "$(windows_name "$work/windows")" --headless \
+    >"$work/headless.out" 2>&1 &
+  agent=$!
+  for _ in $(seq 120); do
+    [ "$(grep -c 'cycle end' "$log")" -gt "$before" ] && break
+    kill -0 "$agent" 2>/dev/null || break
+    sleep 0.5
+  done
+  [ "$(grep -c 'cycle end' "$log")" -gt "$before" ] ||
+    { kill -KILL "$agent" 2>/dev/null; fail "upload-agent.exe --headless ran no cycle"; }
+  kill -INT "$agent"
+  for _ in $(seq 40); do kill -0 "$agent" 2>/dev/null || break; sleep 0.5; done
+  if kill -0 "$agent" 2>/dev/null; then
+    kill -KILL "$agent"
+    fail "upload-agent.exe --headless did not stop at Ctrl+C"
+  fi
+  status=0
+  wait "$agent" || status=$?
+  [ "$status" -eq 0 ] || fail "upload-agent.exe --headless ended with status $status at Ctrl+C"
+  grep -q 'upload-agent stopped on request' "$log" ||
+    fail "upload-agent.exe --headless ended at Ctrl+C without finishing its schedule"
+  echo "windows-test: upload-agent.exe --headless stopped at Ctrl+C with status 0"
+
+  "${client[@]}" -e "DROP DATABASE $linux_db; DROP DATABASE $windows_db"
+  exit 0
+fi
+
+# ---- Wine ------------------------------------------------------------------
+[ -n "$WINE" ] && [ -x "$WINE" ] || fail "Wine cannot start: no wine64 loader (Debian package wine64)"
+if ! wine_run wineboot --init >"$OUT/wineboot.log" 2>&1; then
+  tail -n 5 "$OUT/wineboot.log" >&2
+  fail "Wine cannot start (wineboot failed, prefix $WINEPREFIX)"
+fi
+
+# ---- 1. unit tests -----------------------------------------------------------
+echo "windows-test: windows_unit_tests.exe under Wine"
+wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 || fail "windows_unit_tests.exe"
+
+# ---- 2. one cycle ------------------------------------------------------------
+if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
+  cmake -S . -B "$LINUX_BUILD" -G Ninja >/dev/null || fail "could not configure the Linux build"
+fi
+for tool in upload-agent agent-sql demo-data portal-sim; do
+  if [ ! -x "$LINUX_BUILD/bin/$tool" ]; then
+    echo "windows-test: building the Linux $tool for the comparison"
+    cmake --build "$LINUX_BUILD" --target "$tool" >/dev/null || fail "could not build the Linux $tool"
+  fi
+done
+echo "windows-test: upload-agent.exe --once under Wine against a throwaway MariaDB"
+scripts/test-env.sh "$0" "$OUT" --cycle || fail "the Windows cycle test"
+echo "windows-test: passed"

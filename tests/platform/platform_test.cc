@@ -1,0 +1,165 @@
+// The platform files: UTF-8 names reaching the file system, the name handed
+// to the remote driver, the executable's folder, environment variables and
+// the headless program's stop requests. The same tests run on Linux and, in
+// the Windows build, under Wine.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <cstdlib>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/core/stop_requests.h"
+#include "base/code_page.h"
+#include "base/environment.h"
+#include "base/file_names.h"
+#include "config/program_folder.h"
+#include "tests/support/temp_dir.h"
+#include "upload/load_statement.h"
+
+namespace agent {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+
+// A folder name no 8-bit code page holds whole.
+constexpr const char* kWideFolder = "Prüfung Ωμέγα 試験";
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+TEST(FileNamesTest, Utf8FolderNamesReachTheFileSystemUnchanged) {
+  TempDir dir("names");
+  const std::filesystem::path folder = dir / pathFromText(kWideFolder);
+  ASSERT_TRUE(std::filesystem::create_directories(folder));
+  EXPECT_EQ(pathText(folder.filename()), kWideFolder);
+
+  const std::filesystem::path file = folder / pathFromText("UPCOLLEGE.csv");
+  {
+    std::unique_ptr<std::FILE, FileCloser> out(openFile(file, "wb"));
+    ASSERT_NE(out, nullptr);
+    ASSERT_GE(std::fputs("P001|x\r\n", out.get()), 0);
+  }
+  // Found again by listing the folder, under the same UTF-8 name.
+  bool listed = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    listed |= pathText(entry.path().filename()) == kWideFolder;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(readFile(file), "P001|x\r\n");
+}
+
+#ifdef _WIN32
+// Wine's own mapping back from a Unix name, to check the one handed out.
+std::filesystem::path wineDosName(const std::string& unixName) {
+  using DosName = wchar_t*(CDECL*)(const char*);
+  auto dosName = reinterpret_cast<DosName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dosName == nullptr) return {};
+  wchar_t* name = dosName(unixName.c_str());
+  if (name == nullptr) return {};
+  std::filesystem::path result(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool underWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#endif
+
+TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
+  TempDir dir("remote");
+  const std::filesystem::path folder = dir / pathFromText(kWideFolder) / "CSV";
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path file = folder / "UPMASCAT.csv";
+  testing::writeFile(file, "x\r\n");
+  // A name with ".." parts and a relative start, as a program folder given
+  // on the command line may be.
+  std::filesystem::current_path(dir.path());
+  const std::filesystem::path relative =
+      pathFromText(kWideFolder) / "CSV" / ".." / "CSV" / "UPMASCAT.csv";
+
+  const std::string name = remoteDriverFileName(relative);
+  EXPECT_EQ(name.find(".."), std::string::npos) << name;
+#ifdef _WIN32
+  if (underWine()) {
+    // The Linux driver opens exactly this name: a Unix one.
+    ASSERT_EQ(name.front(), '/') << name;
+    EXPECT_TRUE(std::filesystem::equivalent(wineDosName(name), file)) << name;
+  } else {
+    // A Windows name with backslashes only (the load statement doubles them).
+    EXPECT_EQ(name.find('/'), std::string::npos) << name;
+    EXPECT_TRUE(std::filesystem::equivalent(pathFromText(name), file)) << name;
+  }
+#else
+  ASSERT_EQ(name.front(), '/') << name;
+  EXPECT_TRUE(std::filesystem::equivalent(pathFromText(name), file)) << name;
+#endif
+  std::filesystem::current_path(std::filesystem::temp_directory_path());
+}
+
+// The statement's string literal reads back as the Windows name: every "\"
+// and "'" doubled.
+TEST(FileNamesTest, WindowsExportNameInTheLoadStatementReadsBackUnchanged) {
+  const std::string sql =
+      loadStatement(R"(C:\Apps\Upload's\CSV\UPCOLLEGE.csv)", "college", "fcollcode,fcollname");
+  EXPECT_TRUE(sql.starts_with(
+      R"(LOAD DATA local INFILE 'C:\\Apps\\Upload''s\\CSV\\UPCOLLEGE.csv' INTO TABLE college )"))
+      << sql;
+}
+
+TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
+  const std::filesystem::path self = executablePath("no-such-program");
+  EXPECT_TRUE(self.is_absolute());
+  EXPECT_TRUE(std::filesystem::is_regular_file(self)) << pathText(self);
+  EXPECT_EQ(pathText(self.stem()).find("no-such-program"), std::string::npos);
+
+  TempDir dir("home");
+  std::filesystem::current_path(dir.path());
+  const std::filesystem::path home = programFolder(kWideFolder, "no-such-program");
+  EXPECT_TRUE(home.is_absolute());
+  EXPECT_EQ(pathText(home.filename()), kWideFolder);
+  EXPECT_EQ(home.parent_path(), std::filesystem::current_path());
+  std::filesystem::current_path(std::filesystem::temp_directory_path());
+}
+
+TEST(EnvironmentTest, VariablesReadAsUtf8AndUnsetIsNotEmpty) {
+  const std::string value = std::string("C:\\Programme\\") + kWideFolder;
+#ifdef _WIN32
+  std::u16string wide = utf8ToUtf16(value);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_TEST",
+                                      reinterpret_cast<const wchar_t*>(wide.c_str())));
+  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_EMPTY", L""));
+  SetEnvironmentVariableW(L"AGENT_PLATFORM_UNSET", nullptr);
+#else
+  ASSERT_EQ(setenv("AGENT_PLATFORM_TEST", value.c_str(), 1), 0);
+  ASSERT_EQ(setenv("AGENT_PLATFORM_EMPTY", "", 1), 0);
+  unsetenv("AGENT_PLATFORM_UNSET");
+#endif
+  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_TEST"), value);
+  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_EMPTY"), std::string());
+  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_UNSET"), std::nullopt);
+}
+
+#ifndef _WIN32
+// Ctrl+C reaches the flag the schedule watches instead of ending the
+// process in the middle of a cycle.
+TEST(StopRequestsTest, InterruptAsksTheScheduleToStop) {
+  StopRequests stop;
+  EXPECT_FALSE(stop.requested().load());
+  std::raise(SIGINT);
+  EXPECT_TRUE(stop.requested().load());
+}
+#endif
+
+}  // namespace
+}  // namespace agent
