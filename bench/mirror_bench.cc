@@ -31,6 +31,7 @@
 #include "db/odbc_connection.h"
 #include "upload/mirror_spec.h"
 #include "upload/mirror_table.h"
+#include "tests/support/doubles.h"
 
 namespace agent {
 namespace {
@@ -143,7 +144,7 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   local.open("Driver={SQL Server};Server=" + (home / "server").string(), "sa", kSaPassword);
   local.setDefaultDatabase(kLocalDatabase);
   auto remote = openOdbcConnection(server.connectionString(database), "", "");
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   CycleContext ctx{local, *remote, home, config, "P028", messages, journal, clock};
@@ -229,7 +230,7 @@ void benchRows(long rows) {
 
   // The statements MirrorTable sent, for the client.
   PlatformConfig config;
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};

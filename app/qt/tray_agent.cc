@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "app/core/agent.h"
-#include "app/qt/agent_calls.h"
+#include "app/core/agent_calls.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
 #include "base/errors.h"

@@ -8,6 +8,7 @@
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "db/error.h"
+#include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/remote_server.h"
@@ -60,7 +61,7 @@ class CycleTest : public ::testing::Test {
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
   testing::ProgramFolder home_;
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   Journal journal_;
   FixedClock clock_;
   std::unique_ptr<Agent> agent_;

@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/doubles.h"
+
 namespace agent {
 namespace {
 
-class SetClock : public Clock {
- public:
-  DateTime now() const override { return now_; }
-  void set(const DateTime& t) { now_ = t; }
-  void advance(long long seconds) { now_ = addSeconds(now_, seconds); }
-
- private:
-  DateTime now_{2024, 3, 1, 9, 0, 0};
-};
+using testing::SetClock;
 
 constexpr long long kMinute = 60;
 
