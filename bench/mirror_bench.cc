@@ -29,9 +29,9 @@
 #include "db/drivers/driver_connection.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/odbc_connection.h"
-#include "upload/mirror_spec.h"
-#include "upload/mirror_table.h"
 #include "tests/support/doubles.h"
+#include "upload/mirror_description.h"
+#include "upload/mirror_table.h"
 
 namespace agent {
 namespace {
@@ -149,8 +149,8 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   SystemClock clock;
   CycleContext ctx{local, *remote, home, config, "P028", messages, journal, clock};
 
-  const MirrorSpec& spec = findMirrorSpec(resultSpecs(), "studsub");
-  MirrorTable table(ctx, spec);
+  const MirrorDescription& description = findMirrorDescription(resultDescriptions(), "studsub");
+  MirrorTable table(ctx, description);
   auto start = Clock::now();
   std::size_t rows;
   {
@@ -234,7 +234,7 @@ void benchRows(long rows) {
   Journal journal;
   SystemClock clock;
   CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
-  MirrorTable table(ctx, findMirrorSpec(resultSpecs(), "studsub"));
+  MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
   resetRemote(*remote, rows);
   double client = clientSeconds(table.remoteStatements(), database, home / "client.sql");
 

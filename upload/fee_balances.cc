@@ -6,7 +6,7 @@
 // cycle's file. The temporary tables stay with the local connection; the
 // next cycle meets them, and the connection's leftover recovery drops them.
 #include "cycle/gates.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -51,9 +51,9 @@ constexpr const char* kFineRows =
 constexpr const char* kSweep = "delete from studfee where ifnull(fdeleted,'') <> 'M'";
 constexpr const char* kClearMarks = "update studfee set fdeleted = null";
 
-const MirrorSpec& studfeeSpec() {
+const MirrorDescription& studfeeDescription() {
   // The merge leaves fexamno, fyear and fexamtype of an existing row alone.
-  static const MirrorSpec kSpec = {
+  static const MirrorDescription kDescription = {
       "SELECT * FROM #TMPUPBAL ORDER BY FADMNO, FEXAMNO, FHEADCODE",
       "UPSTUDFEE.csv",
       "studfee",
@@ -66,7 +66,7 @@ const MirrorSpec& studfeeSpec() {
       "x2.fbal, x1.flastdate = x2.flastdate, x1.fdeleted = 'M' where x1.fdegree = x2.fdegree and "
       "x1.fadmno = x2.fadmno and x1.fheadcode = x2.fheadcode",
       StagingVariant::DropAfter};
-  return kSpec;
+  return kDescription;
 }
 
 }  // namespace
@@ -78,7 +78,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   // The institutions whose gateway payments the agent books get no fines.
   if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
 
-  MirrorTable studfee(ctx, studfeeSpec());
+  MirrorTable studfee(ctx, studfeeDescription());
   studfee.setStatementsAfterMerge({kSweep, kClearMarks});
   return studfee.run();
 }

@@ -1,7 +1,7 @@
 // The academic master tables: colleges, degrees with their examinations,
 // subjects, student categories, fee heads and routes. Merge updates never
 // set fdeleted, so a row cancelled on the portal stays cancelled.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -12,8 +12,8 @@ namespace {
 using F = ExportField;
 constexpr Conversion kTrimmed = Conversion::Trimmed;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       {"select * from college order by fcollcode",
        "UPCOLLEGE.csv",
        "college",
@@ -84,17 +84,17 @@ const std::vector<MirrorSpec>& specs() {
        "x2.frtcode",
        StagingVariant::DropAfter},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorSpec(specs(), table)).run();
+  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> masterTableSpecs() {
-  return specs();
+std::span<const MirrorDescription> masterTableDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadColleges(CycleContext& ctx) {

@@ -7,44 +7,47 @@
 
 namespace agent {
 
-MirrorTable::MirrorTable(CycleContext& ctx, const MirrorSpec& spec)
-    : ctx_(ctx), spec_(spec), exportPath_(ctx.csvFolder() / spec.exportFileName) {}
+MirrorTable::MirrorTable(CycleContext& ctx, const MirrorDescription& description)
+    : ctx_(ctx),
+      description_(description),
+      exportPath_(ctx.csvFolder() / description.exportFileName) {}
 
 void MirrorTable::setStatementsAfterMerge(std::vector<std::string> statements) {
   afterMerge_ = std::move(statements);
 }
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
-  return ctx_.local.query(spec_.sourceQuery, Cursor::Forward);
+  return ctx_.local.query(description_.sourceQuery, Cursor::Forward);
 }
 
 std::string MirrorTable::stagingDrop() const {
-  return "drop table if exists " + spec_.stagingTable();
+  return "drop table if exists " + description_.stagingTable();
 }
 
 std::string MirrorTable::stagingCreate() const {
-  const char* create =
-      spec_.variant == StagingVariant::DropBefore ? "create table " : "create table if not exists ";
-  return create + spec_.stagingTable() + " like " + spec_.tableName;
+  const char* create = description_.variant == StagingVariant::DropBefore
+                           ? "create table "
+                           : "create table if not exists ";
+  return create + description_.stagingTable() + " like " + description_.tableName;
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(exportPath_.string(), spec_.stagingTable(), spec_.columnList);
+  return loadStatement(exportPath_.string(), description_.stagingTable(), description_.columnList);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(exportPath_.string(), spec_.tableName, spec_.columnList);
+  return loadStatement(exportPath_.string(), description_.tableName, description_.columnList);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
   std::vector<std::string> statements;
-  if (spec_.variant != StagingVariant::DropAfter) statements.push_back(stagingDrop());
+  if (description_.variant != StagingVariant::DropAfter) statements.push_back(stagingDrop());
   statements.push_back(stagingCreate());
   statements.push_back(stagingLoad());
   statements.push_back(mergeUpdate());
   statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
   statements.push_back(insertLoad());
-  if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   return statements;
 }
 
@@ -74,7 +77,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   for (const MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
     outputs.push_back(std::unique_ptr<Output>(
-        new Output{table, ExportRow(table->spec_, rows, regional),
+        new Output{table, ExportRow(table->description_, rows, regional),
                    ExportFile(table->exportPath_, table->ctx_.config.exportCodePage)}));
   }
   std::size_t written = 0;
@@ -85,7 +88,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   for (auto& out : outputs) {
     out->file.close();
     if (std::size_t replaced = out->file.replacedCharacters(); replaced > 0) {
-      out->table->ctx_.journal.warning(out->table->spec_.tableName + ": " +
+      out->table->ctx_.journal.warning(out->table->description_.tableName + ": " +
                                        std::to_string(replaced) +
                                        " character(s) the export code page cannot hold were "
                                        "written as \"?\"");

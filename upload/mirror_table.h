@@ -17,14 +17,14 @@
 
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 
 namespace agent {
 
 class MirrorTable {
  public:
-  // ctx and spec must outlive this object.
-  MirrorTable(CycleContext& ctx, const MirrorSpec& spec);
+  // ctx and description must outlive this object.
+  MirrorTable(CycleContext& ctx, const MirrorDescription& description);
 
   // Statements of the table's own, sent in order between the merge update
   // and the insert load (a sweep of rows the file no longer holds, say).
@@ -42,7 +42,7 @@ class MirrorTable {
   std::string stagingDrop() const;
   std::string stagingCreate() const;
   std::string stagingLoad() const;
-  const std::string& mergeUpdate() const { return spec_.mergeUpdate; }
+  const std::string& mergeUpdate() const { return description_.mergeUpdate; }
   std::string insertLoad() const;
   // The statements run() sends after the export, in order.
   std::vector<std::string> remoteStatements() const;
@@ -56,7 +56,7 @@ class MirrorTable {
 
  private:
   CycleContext& ctx_;
-  const MirrorSpec& spec_;
+  const MirrorDescription& description_;
   std::filesystem::path exportPath_;
   std::vector<std::string> afterMerge_;
 };

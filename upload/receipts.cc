@@ -13,7 +13,7 @@
 #include "base/text.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 #include "upload/value_text.h"
@@ -45,8 +45,8 @@ constexpr const char* kAddNewModes =
 // file is written, not a column of the receipt.
 constexpr std::size_t kHeaderYearField = 8;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       // A cancellation reaches rechead only; fadmno of an existing receipt
       // is kept.
       {kReceiptSource,
@@ -84,7 +84,7 @@ const std::vector<MirrorSpec>& specs() {
        "x1.fpaytype = x2.fpaytype",
        StagingVariant::DropBoth},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 // One payment mode column group of a receipt header.
@@ -193,12 +193,12 @@ void noteReplacedCharacters(Journal& journal, const std::string& table, const Ex
 // The one pass: a receipt's header and mode lines are written when its
 // first line is read. Returns the receipt lines written.
 std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable& header,
-                           const MirrorSpec& headerSpec, const MirrorTable& detail,
+                           const MirrorDescription& headerDescription, const MirrorTable& detail,
                            const MirrorTable& modes) {
   const RegionalSettings& regional = ctx.config.regional;
   const CodePage codePage = ctx.config.exportCodePage;
-  ExportRow headerRow(headerSpec, rows, regional);
-  ExportRow detailRow(findMirrorSpec(specs(), "recdetl"), rows, regional);
+  ExportRow headerRow(headerDescription, rows, regional);
+  ExportRow detailRow(findMirrorDescription(descriptions(), "recdetl"), rows, regional);
   ExportFile headerFile(header.exportPath(), codePage);
   ExportFile detailFile(detail.exportPath(), codePage);
   ExportFile modeFile(modes.exportPath(), codePage);
@@ -231,17 +231,17 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable
 std::size_t uploadReceipts(CycleContext& ctx) {
   ctx.local.execute(kReceiptRows);
 
-  MirrorSpec headerSpec = findMirrorSpec(specs(), "rechead");
-  headerSpec.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
-  MirrorTable header(ctx, headerSpec);
-  MirrorTable detail(ctx, findMirrorSpec(specs(), "recdetl"));
-  MirrorTable modes(ctx, findMirrorSpec(specs(), "recmode"));
+  MirrorDescription headerDescription = findMirrorDescription(descriptions(), "rechead");
+  headerDescription.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
+  MirrorTable header(ctx, headerDescription);
+  MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
+  MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
 
   std::size_t lines;
   {
     std::unique_ptr<Recordset> rows = header.openSource();
     if (hasNoRows(*rows)) return 0;
-    lines = exportReceipts(ctx, *rows, header, headerSpec, detail, modes);
+    lines = exportReceipts(ctx, *rows, header, headerDescription, detail, modes);
   }
 
   header.sendRemote(header.remoteStatements());

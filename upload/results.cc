@@ -1,7 +1,7 @@
 // Results and subject marks. Only results of an examination that the local
 // degree table still holds are published; every subject mark is. Merge
 // updates leave fdeleted as the remote row has it.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -11,8 +11,8 @@ namespace {
 
 using F = ExportField;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       {"select result.* from result, degree where result.fdegree = degree.fdegree and "
        "result.fexamno = degree.fexamno and result.fyear = degree.fyear and result.fexamtype = "
        "degree.fexamtype order by result.fcollcode, result.fdegree, result.fexamno, "
@@ -44,17 +44,17 @@ const std::vector<MirrorSpec>& specs() {
        "x1.fadmno = x2.fadmno",
        StagingVariant::DropAfter},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorSpec(specs(), table)).run();
+  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> resultSpecs() {
-  return specs();
+std::span<const MirrorDescription> resultDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadResults(CycleContext& ctx) {

@@ -14,7 +14,7 @@
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -40,8 +40,8 @@ constexpr std::size_t kMessageField = 3;
 constexpr std::size_t kDegreeField = 8;
 constexpr const char* kNoDegree = ".";
 
-const MirrorSpec& smslogSpec() {
-  static const MirrorSpec kSpec = {
+const MirrorDescription& smslogDescription() {
+  static const MirrorDescription kDescription = {
       "select * from #tmpsmslog order by fdate, fmobileno",
       "UPSMS.csv",
       "smslog",
@@ -52,12 +52,12 @@ const MirrorSpec& smslogSpec() {
        F::source("fadmno"), F::source("fdegree"), F::source("fmobileno"), F::fixed("F")},
       "",
       StagingVariant::DropAfter};
-  return kSpec;
+  return kDescription;
 }
 
 // Writes every row of rows as one enclosed line of the export file.
 std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
-  ExportRow row(smslogSpec(), rows, ctx.config.regional);
+  ExportRow row(smslogDescription(), rows, ctx.config.regional);
   ExportFile file(table.exportPath(), ctx.config.exportCodePage, kSmsFormat);
   std::vector<std::string> fields;
   for (; !rows.eof(); rows.moveNext()) {
@@ -80,7 +80,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
 std::size_t uploadSmsLog(CycleContext& ctx) {
   ctx.local.execute(kDueMessages);
 
-  MirrorTable table(ctx, smslogSpec());
+  MirrorTable table(ctx, smslogDescription());
   std::size_t rows;
   {
     std::unique_ptr<Recordset> source = table.openSource();
@@ -88,9 +88,9 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
     rows = exportMessages(ctx, *source, table);
   }
 
-  const MirrorSpec& spec = smslogSpec();
-  ctx.remote.execute(
-      loadStatement(table.exportPath().string(), spec.tableName, spec.columnList, kSmsFormat));
+  const MirrorDescription& description = smslogDescription();
+  ctx.remote.execute(loadStatement(table.exportPath().string(), description.tableName,
+                                   description.columnList, kSmsFormat));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

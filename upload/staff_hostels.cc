@@ -1,7 +1,7 @@
 // The staff and hostel tables: employees, hostels, room types (published as
 // hostroomtype) and rooms. An existing employee keeps the fdesignation it
 // was first loaded with; no merge update sets fdeleted.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -11,8 +11,8 @@ namespace {
 
 using F = ExportField;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       {"select * from masemp order by fempcode",
        "UPMASEMP.csv",
        "masemp",
@@ -54,17 +54,17 @@ const std::vector<MirrorSpec>& specs() {
        "x.forder = y.forder where x.fhostcode = y.fhostcode and x.froomno = y.froomno",
        StagingVariant::DropBoth},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorSpec(specs(), table)).run();
+  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> staffAndHostelSpecs() {
-  return specs();
+std::span<const MirrorDescription> staffAndHostelDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadEmployees(CycleContext& ctx) {

@@ -4,7 +4,7 @@
 // existing login only takes fdeleted, so a password changed on the portal
 // is kept and the initial password reaches new logins only. The stage sets
 // the remote connection's SQL mode for the rest of the cycle.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -23,8 +23,8 @@ constexpr const char* kStudentQuery =
 
 constexpr const char* kSetSqlMode = "SET sql_mode='NO_BACKSLASH_ESCAPES'";
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       {kStudentQuery,
        "UPSTUDENT.csv",
        "student",
@@ -111,18 +111,18 @@ const std::vector<MirrorSpec>& specs() {
        "x2.fusername",
        StagingVariant::DropAfter},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> studentAndLoginSpecs() {
-  return specs();
+std::span<const MirrorDescription> studentAndLoginDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
-  MirrorTable students(ctx, findMirrorSpec(specs(), "student"));
-  MirrorTable logins(ctx, findMirrorSpec(specs(), "masuser"));
+  MirrorTable students(ctx, findMirrorDescription(descriptions(), "student"));
+  MirrorTable logins(ctx, findMirrorDescription(descriptions(), "masuser"));
 
   std::size_t rows;
   {
