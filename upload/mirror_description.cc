@@ -1,7 +1,9 @@
 // Looking up a table's description.
 #include "upload/mirror_description.h"
 
-#include <stdexcept>
+#include <string>
+
+#include "base/errors.h"
 
 namespace agent {
 
@@ -10,7 +12,9 @@ const MirrorDescription& findMirrorDescription(std::span<const MirrorDescription
   for (const MirrorDescription& description : descriptions) {
     if (description.tableName == table) return description;
   }
-  throw std::out_of_range("no mirror description for table " + std::string(table));
+  // A programming error, reported as any failure of the cycle is.
+  throw AgentError(error_number::kInvalidArgument,
+                   "no mirror description for table " + std::string(table));
 }
 
 }  // namespace agent

@@ -1,9 +1,9 @@
-// MirrorDescription: the description of one mirrored table — where its rows come
-// from, the export file they are written to, the remote table they are
-// merged into and how. Every table stage is a MirrorDescription run through
-// MirrorTable (upload/mirror_table.h); the descriptions are fixed data,
-// one table of them per group of tables (masters, staff and hostels,
-// students, results, fee balances, receipts).
+// MirrorDescription: one mirrored table — where its rows come from, the
+// export file they are written to, the remote table they are merged into
+// and how. Every table stage runs a MirrorDescription through MirrorTable
+// (upload/mirror_table.h); the descriptions are fixed data, one list per
+// group of tables (masters, staff and hostels, students, results, fee
+// balances, receipts), each field named at each entry.
 #ifndef AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
 #define AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
 
@@ -30,13 +30,25 @@ struct ExportField {
   std::string constant;  // Constant: the text
 
   static ExportField source(std::string column, Conversion conversion = Conversion::Plain) {
-    return {Kind::Source, std::move(column), {}, conversion, {}};
+    return {.kind = Kind::Source,
+            .column = std::move(column),
+            .second = {},
+            .conversion = conversion,
+            .constant = {}};
   }
   static ExportField joined(std::string first, std::string second) {
-    return {Kind::Joined, std::move(first), std::move(second), Conversion::Plain, {}};
+    return {.kind = Kind::Joined,
+            .column = std::move(first),
+            .second = std::move(second),
+            .conversion = Conversion::Plain,
+            .constant = {}};
   }
   static ExportField fixed(std::string text) {
-    return {Kind::Constant, {}, {}, Conversion::Plain, std::move(text)};
+    return {.kind = Kind::Constant,
+            .column = {},
+            .second = {},
+            .conversion = Conversion::Plain,
+            .constant = std::move(text)};
   }
 };
 
@@ -63,8 +75,9 @@ struct MirrorDescription {
   std::string stagingTable() const { return "tmp" + tableName; }
 };
 
-// The description in descriptions whose tableName is table. Throws std::out_of_range
-// naming the table when there is none (a programming error).
+// The description in descriptions whose tableName is table. Throws
+// AgentError (invalid argument) naming the table when there is none: a
+// programming error, which the cycle reports as it reports any failure.
 const MirrorDescription& findMirrorDescription(std::span<const MirrorDescription> descriptions,
                                                std::string_view table);
 

@@ -49,40 +49,45 @@ const std::vector<MirrorDescription>& descriptions() {
   static const std::vector<MirrorDescription> kDescriptions = {
       // A cancellation reaches rechead only; fadmno of an existing receipt
       // is kept.
-      {kReceiptSource,
-       "UPRECHEAD.csv",
-       "rechead",
-       "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
-       "fexamtype, fdeleted",
-       {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
-        F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"), F::source("FDISCOUNT"),
-        F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"), F::source("FDELETED")},
-       "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
-       "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
-       "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
-       "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
-       StagingVariant::DropAfter},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECHEAD.csv",
+       .tableName = "rechead",
+       .columnList =
+           "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
+           "fexamtype, fdeleted",
+       .fields = {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
+                  F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"),
+                  F::source("FDISCOUNT"), F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"),
+                  F::source("FDELETED")},
+       .mergeUpdate =
+           "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
+           "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
+           "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
+           "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
+       .variant = StagingVariant::DropAfter},
 
-      {kReceiptSource,
-       "UPRECDETL.csv",
-       "recdetl",
-       "frecno, fheadcode, famount, fdeleted",
-       {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
-       "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where x1.frecno = x2.frecno "
-       "and x1.fheadcode = x2.fheadcode",
-       StagingVariant::DropAfter},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECDETL.csv",
+       .tableName = "recdetl",
+       .columnList = "frecno, fheadcode, famount, fdeleted",
+       .fields = {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
+       .mergeUpdate = "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where "
+                      "x1.frecno = x2.frecno "
+                      "and x1.fheadcode = x2.fheadcode",
+       .variant = StagingVariant::DropAfter},
 
       // Lines come from each receipt's mode list, not from source columns.
       // The "merge update" marks the staged rows the portal already holds;
       // the staging table is dropped at the start of the next run.
-      {kReceiptSource,
-       "UPRECMODE.csv",
-       "recmode",
-       "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
-       {},
-       "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
-       "x1.fpaytype = x2.fpaytype",
-       StagingVariant::DropBoth},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECMODE.csv",
+       .tableName = "recmode",
+       .columnList = "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
+       .fields = {},
+       .mergeUpdate =
+           "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
+           "x1.fpaytype = x2.fpaytype",
+       .variant = StagingVariant::DropBoth},
   };
   return kDescriptions;
 }

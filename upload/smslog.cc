@@ -42,16 +42,19 @@ constexpr const char* kNoDegree = ".";
 
 const MirrorDescription& smslogDescription() {
   static const MirrorDescription kDescription = {
-      "select * from #tmpsmslog order by fdate, fmobileno",
-      "UPSMS.csv",
-      "smslog",
-      "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, fmobile, "
-      "fdeleted",
-      {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
-       F::source("fmessage"), F::source("fstatus"), F::source("fguid"), F::source("fscreentype"),
-       F::source("fadmno"), F::source("fdegree"), F::source("fmobileno"), F::fixed("F")},
-      "",
-      StagingVariant::DropAfter};
+      .sourceQuery = "select * from #tmpsmslog order by fdate, fmobileno",
+      .exportFileName = "UPSMS.csv",
+      .tableName = "smslog",
+      .columnList =
+          "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, "
+          "fmobile, "
+          "fdeleted",
+      .fields = {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
+                 F::source("fmessage"), F::source("fstatus"), F::source("fguid"),
+                 F::source("fscreentype"), F::source("fadmno"), F::source("fdegree"),
+                 F::source("fmobileno"), F::fixed("F")},
+      .mergeUpdate = "",
+      .variant = StagingVariant::DropAfter};
   return kDescription;
 }
 
