@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
+#include <optional>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -64,20 +66,30 @@ int main(int argc, char** argv) {
   if (scramble) return scramblePassword();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
+  // platform.ini is read here, once, and handed to whichever front-end runs.
+  std::optional<agent::PlatformConfig> config;
+  std::string configError;
+  try {
+    config = agent::PlatformConfig::load(folder);
+  } catch (const agent::AgentError& e) {
+    configError = e.description();
+  }
   try {
     agent::SystemClock clock;
-    agent::PlatformConfig config = agent::PlatformConfig::load(folder);
 #ifdef AGENT_TRAY
     const bool tray = !once && !headless;
-    if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
+    if (tray && agent::displayUsable()) {
+      return agent::runTrayAgent(argc, argv, folder, config ? &*config : nullptr, configError);
+    }
 #endif
-    agent::Journal journal(config.logFolder / "agent.log");
+    if (!config) throw agent::ProgramEnd(configError);
+    agent::Journal journal(config->logFolder / "agent.log");
     journal.info("upload-agent starting in " + folder.string());
 #ifdef AGENT_TRAY
     if (tray) journal.warning("no display: running without a window, as --headless");
 #endif
     agent::LoggedMessages messages(journal);
-    agent::Agent agent(folder, messages, journal, clock);
+    agent::Agent agent(folder, *config, messages, journal, clock);
     if (once) return agent::runOnce(agent, messages);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);

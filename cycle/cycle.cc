@@ -57,7 +57,8 @@ bool runUploadCycle(CycleContext& ctx, StageList stages) {
     // Anything that is not an agent error (out of memory, a library fault)
     // is still reported, never allowed to end the program.
     ctx.journal.error(std::string("cycle ended: unexpected error: ") + e.what());
-    ctx.messages.show(std::string(e.what()) + " 51", MessageIcon::Exclamation);
+    ctx.messages.show(std::string(e.what()) + " " + std::to_string(error_number::kInternalError),
+                      MessageIcon::Exclamation);
   }
   return false;
 }
