@@ -12,7 +12,9 @@ namespace {
 using F = ExportField;
 constexpr Conversion kTrimmed = Conversion::Trimmed;
 
-const std::vector<MirrorDescription>& descriptions() {
+}  // namespace
+
+std::span<const MirrorDescription> masterTableDescriptions() {
   static const std::vector<MirrorDescription> kDescriptions = {
       {.sourceQuery = "select * from college order by fcollcode",
        .exportFileName = "UPCOLLEGE.csv",
@@ -99,33 +101,23 @@ const std::vector<MirrorDescription>& descriptions() {
   return kDescriptions;
 }
 
-std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
-}
-
-}  // namespace
-
-std::span<const MirrorDescription> masterTableDescriptions() {
-  return descriptions();
-}
-
 std::size_t uploadColleges(CycleContext& ctx) {
-  return mirror(ctx, "college");
+  return mirrorTable(ctx, masterTableDescriptions(), "college");
 }
 std::size_t uploadDegrees(CycleContext& ctx) {
-  return mirror(ctx, "degree");
+  return mirrorTable(ctx, masterTableDescriptions(), "degree");
 }
 std::size_t uploadSubjects(CycleContext& ctx) {
-  return mirror(ctx, "subject");
+  return mirrorTable(ctx, masterTableDescriptions(), "subject");
 }
 std::size_t uploadCategories(CycleContext& ctx) {
-  return mirror(ctx, "mascat");
+  return mirrorTable(ctx, masterTableDescriptions(), "mascat");
 }
 std::size_t uploadFeeHeads(CycleContext& ctx) {
-  return mirror(ctx, "mashead");
+  return mirrorTable(ctx, masterTableDescriptions(), "mashead");
 }
 std::size_t uploadRoutes(CycleContext& ctx) {
-  return mirror(ctx, "masroute");
+  return mirrorTable(ctx, masterTableDescriptions(), "masroute");
 }
 
 }  // namespace agent

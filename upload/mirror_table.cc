@@ -87,14 +87,21 @@ std::size_t MirrorTable::exportRows(Recordset& rows,
   }
   for (auto& out : outputs) {
     out->file.close();
-    if (std::size_t replaced = out->file.replacedCharacters(); replaced > 0) {
-      out->table->ctx_.journal.warning(out->table->description_.tableName + ": " +
-                                       std::to_string(replaced) +
-                                       " character(s) the export code page cannot hold were "
-                                       "written as \"?\"");
-    }
+    noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
   }
   return written;
+}
+
+std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
+                        std::string_view table) {
+  return MirrorTable(ctx, findMirrorDescription(group, table)).run();
+}
+
+void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file) {
+  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
+    journal.warning(std::string(table) + ": " + std::to_string(replaced) +
+                    " character(s) the export code page cannot hold were written as \"?\"");
+  }
 }
 
 }  // namespace agent

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cycle/cycle_context.h"
@@ -20,6 +22,8 @@
 #include "upload/mirror_description.h"
 
 namespace agent {
+
+class ExportFile;
 
 class MirrorTable {
  public:
@@ -65,6 +69,15 @@ class MirrorTable {
 inline bool hasNoRows(const Recordset& rows) {
   return rows.eof() && rows.bof();
 }
+
+// The whole procedure for the table of group that is named table (a stage
+// of a plain table mirror). Returns the rows exported.
+std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
+                        std::string_view table);
+
+// Journals the characters file's code page could not hold, as a warning
+// naming table; nothing when there were none.
+void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file);
 
 }  // namespace agent
 

@@ -188,13 +188,6 @@ std::vector<std::string> modeLine(const std::string& recNo, const ModeEntry& ent
           "F"};
 }
 
-void noteReplacedCharacters(Journal& journal, const std::string& table, const ExportFile& file) {
-  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-    journal.warning(table + ": " + std::to_string(replaced) +
-                    " character(s) the export code page cannot hold were written as \"?\"");
-  }
-}
-
 // The one pass: a receipt's header and mode lines are written when its
 // first line is read. Returns the receipt lines written.
 std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, const MirrorTable& header,

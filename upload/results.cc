@@ -11,7 +11,9 @@ namespace {
 
 using F = ExportField;
 
-const std::vector<MirrorDescription>& descriptions() {
+}  // namespace
+
+std::span<const MirrorDescription> resultDescriptions() {
   static const std::vector<MirrorDescription> kDescriptions = {
       {.sourceQuery =
            "select result.* from result, degree where result.fdegree = degree.fdegree and "
@@ -54,21 +56,11 @@ const std::vector<MirrorDescription>& descriptions() {
   return kDescriptions;
 }
 
-std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
-}
-
-}  // namespace
-
-std::span<const MirrorDescription> resultDescriptions() {
-  return descriptions();
-}
-
 std::size_t uploadResults(CycleContext& ctx) {
-  return mirror(ctx, "result");
+  return mirrorTable(ctx, resultDescriptions(), "result");
 }
 std::size_t uploadSubjectMarks(CycleContext& ctx) {
-  return mirror(ctx, "studsub");
+  return mirrorTable(ctx, resultDescriptions(), "studsub");
 }
 
 }  // namespace agent

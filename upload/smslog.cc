@@ -71,10 +71,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
     file.writeLine(fields);
   }
   file.close();
-  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-    ctx.journal.warning("smslog: " + std::to_string(replaced) +
-                        " character(s) the export code page cannot hold were written as \"?\"");
-  }
+  noteReplacedCharacters(ctx.journal, "smslog", file);
   return file.linesWritten();
 }
 

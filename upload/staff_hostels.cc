@@ -11,7 +11,9 @@ namespace {
 
 using F = ExportField;
 
-const std::vector<MirrorDescription>& descriptions() {
+}  // namespace
+
+std::span<const MirrorDescription> staffAndHostelDescriptions() {
   static const std::vector<MirrorDescription> kDescriptions = {
       {.sourceQuery = "select * from masemp order by fempcode",
        .exportFileName = "UPMASEMP.csv",
@@ -62,27 +64,17 @@ const std::vector<MirrorDescription>& descriptions() {
   return kDescriptions;
 }
 
-std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorDescription(descriptions(), table)).run();
-}
-
-}  // namespace
-
-std::span<const MirrorDescription> staffAndHostelDescriptions() {
-  return descriptions();
-}
-
 std::size_t uploadEmployees(CycleContext& ctx) {
-  return mirror(ctx, "masemp");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "masemp");
 }
 std::size_t uploadHostels(CycleContext& ctx) {
-  return mirror(ctx, "hosthead");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hosthead");
 }
 std::size_t uploadRoomTypes(CycleContext& ctx) {
-  return mirror(ctx, "hostroomtype");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hostroomtype");
 }
 std::size_t uploadRooms(CycleContext& ctx) {
-  return mirror(ctx, "hostrooms");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hostrooms");
 }
 
 }  // namespace agent
