@@ -82,10 +82,9 @@ const MirrorDescription& findMirrorDescription(std::span<const MirrorDescription
                                                std::string_view table);
 
 // The descriptions of each group of tables, in cycle order.
-std::span<const MirrorDescription> masterTableDescriptions();      // college ... masroute
-std::span<const MirrorDescription> staffAndHostelDescriptions();   // masemp ... hostrooms
-std::span<const MirrorDescription> studentAndLoginDescriptions();  // student, masuser
-std::span<const MirrorDescription> resultDescriptions();           // result, studsub
+std::span<const MirrorDescription> masterTableDescriptions();     // college ... masroute
+std::span<const MirrorDescription> staffAndHostelDescriptions();  // masemp ... hostrooms
+std::span<const MirrorDescription> resultDescriptions();          // result, studsub
 
 }  // namespace agent
 

@@ -124,10 +124,6 @@ const std::vector<MirrorDescription>& descriptions() {
 
 }  // namespace
 
-std::span<const MirrorDescription> studentAndLoginDescriptions() {
-  return descriptions();
-}
-
 std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   MirrorTable students(ctx, findMirrorDescription(descriptions(), "student"));
   MirrorTable logins(ctx, findMirrorDescription(descriptions(), "masuser"));
