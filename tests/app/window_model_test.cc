@@ -257,7 +257,7 @@ TEST_F(WindowModelTest, EventsDuringACycleAreDroppedAndExitWaitsForTheCycle) {
   EXPECT_EQ(view.endings, std::vector<int>{0});
   EXPECT_TRUE(view.trayTip.empty());
   EXPECT_EQ(view.timerMs, 0);
-  EXPECT_TRUE(view.status.empty()) << "an ended program stamps no status line";
+  EXPECT_EQ(view.status, "Idle") << "an ended program stamps no date after the cycle";
 }
 
 TEST_F(WindowModelTest, ErrorsThatEscapeACycleAreShownInsideTheGuard) {
