@@ -6,6 +6,8 @@
 #include <iostream>
 #include <iterator>
 #include <thread>
+#include <optional>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
@@ -164,29 +166,34 @@ int main(int rawArgc, char** rawArgv) {
               << "\n";
     return agent::exit_status::kProgramEnded;
   }
+  // platform.ini is read here, once, and handed to whichever front-end runs.
+  std::optional<agent::PlatformConfig> config;
+  std::string configError;
+  try {
+    config = agent::PlatformConfig::load(folder);
+  } catch (const agent::AgentError& e) {
+    configError = e.description();
+    journalConfigError(folder, configError);
+  }
   try {
     agent::SystemClock clock;
-    agent::PlatformConfig config;
-    try {
-      config = agent::PlatformConfig::load(folder);
-    } catch (const agent::AgentError& e) {
-      journalConfigError(folder, e.description());
-      throw;
-    }
 #ifdef AGENT_TRAY
     const bool tray = !once && !headless;
-    if (tray && agent::displayUsable()) return agent::runTrayAgent(argc, argv, folder);
+    if (tray && agent::displayUsable()) {
+      return agent::runTrayAgent(argc, argv, folder, config ? &*config : nullptr, configError);
+    }
 #endif
+    if (!config) throw agent::ProgramEnd(configError);
     // Before the journal and the agent, so that a console close waits until
     // they have been cleaned up.
     agent::StopRequests stop;
-    agent::Journal journal(config.logFolder / "agent.log");
+    agent::Journal journal(config->logFolder / "agent.log");
     journal.info("upload-agent starting in " + agent::pathText(folder));
 #ifdef AGENT_TRAY
     if (tray) journal.warning("no display: running without a window, as --headless");
 #endif
     agent::LoggedMessages messages(journal);
-    agent::Agent agent(folder, messages, journal, clock);
+    agent::Agent agent(folder, *config, messages, journal, clock);
     StopWatcher watcher(stop.requested(), agent, journal);
     if (once) return agent::runOnce(agent, messages);
     const int exitStatus = agent::runHeadless(agent, messages, clock, stop.requested(),

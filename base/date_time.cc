@@ -24,4 +24,12 @@ DateTime localDateTimeNow() {
   return dt;
 }
 
+bool isValidDate(int year, int month, int day) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  int last = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  return day <= last;
+}
+
 }  // namespace agent

@@ -21,6 +21,10 @@ struct DateTime {
   auto operator<=>(const DateTime&) const = default;
 };
 
+// Whether year-month-day names a day of the Gregorian calendar in years 1
+// to 9999 (29 February only in leap years).
+bool isValidDate(int year, int month, int day);
+
 // The machine's local date and time now, to the millisecond.
 DateTime localDateTimeNow();
 

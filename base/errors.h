@@ -37,7 +37,8 @@ constexpr long kItemNotFound = -2146825023;        // field name not in the reco
 constexpr long kInvalidArgument = 5;               // invalid procedure call or argument
 constexpr long kOverflow = 6;
 constexpr long kTypeMismatch = 13;
-constexpr long kFileError = 75;  // path/file access error
+constexpr long kFileError = 75;      // path/file access error
+constexpr long kInternalError = 51;  // a failure that is no agent error (a library fault)
 }  // namespace error_number
 
 class AgentError : public std::runtime_error {

@@ -163,11 +163,7 @@ std::optional<DateTime> parseGeneralDate(const std::string& text, const Regional
     if (pm && dt.hour < 12) dt.hour += 12;
     if (am && dt.hour == 12) dt.hour = 0;
   }
-  static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (dt.month < 1 || dt.month > 12 || dt.day < 1 || dt.day > kDays[dt.month - 1])
-    return std::nullopt;
-  bool leap = (dt.year % 4 == 0 && dt.year % 100 != 0) || dt.year % 400 == 0;
-  if (dt.month == 2 && dt.day == 29 && !leap) return std::nullopt;
+  if (!isValidDate(dt.year, dt.month, dt.day)) return std::nullopt;
   if (dt.hour > 23 || dt.minute > 59 || dt.second > 59) return std::nullopt;
   return dt;
 }

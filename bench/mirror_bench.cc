@@ -29,7 +29,8 @@
 #include "db/drivers/driver_connection.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/odbc_connection.h"
-#include "upload/mirror_spec.h"
+#include "tests/support/doubles.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 
 namespace agent {
@@ -143,13 +144,13 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   local.open("Driver={SQL Server};Server=" + (home / "server").string(), "sa", kSaPassword);
   local.setDefaultDatabase(kLocalDatabase);
   auto remote = openOdbcConnection(server.connectionString(database), "", "");
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   CycleContext ctx{local, *remote, home, config, "P028", messages, journal, clock};
 
-  const MirrorSpec& spec = findMirrorSpec(resultSpecs(), "studsub");
-  MirrorTable table(ctx, spec);
+  const MirrorDescription& description = findMirrorDescription(resultDescriptions(), "studsub");
+  MirrorTable table(ctx, description);
   auto start = Clock::now();
   std::size_t rows;
   {
@@ -229,11 +230,11 @@ void benchRows(long rows) {
 
   // The statements MirrorTable sent, for the client.
   PlatformConfig config;
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
-  MirrorTable table(ctx, findMirrorSpec(resultSpecs(), "studsub"));
+  MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
   resetRemote(*remote, rows);
   double client = clientSeconds(table.remoteStatements(), database, home / "client.sql");
 

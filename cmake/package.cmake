@@ -2,21 +2,24 @@
 # upload-agent_<version>_<arch>.deb with the programs, the schema files,
 # example settings and the service unit upload-agent@.service.
 #
-# The install rules for the programs, the schema and the examples stand
-# here only while the project has none of its own (AGENT_INSTALL_RULES set
-# by them turns these off); the unit's rule is the package's own.
+# The package lays the files out as a Debian system does (programs in
+# /usr/bin, the program folders under /var/lib/upload-agent), unlike a plain
+# `cmake --install`, which lays out one program folder. So its rules are a
+# component of their own, left out of a plain install, and the only one
+# CPack installs.
 include(GNUInstallDirs)
 
-if(NOT AGENT_INSTALL_RULES)
-  install(TARGETS upload-agent agent-sql RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_SOURCE_DIR}/schema/local.sql ${CMAKE_SOURCE_DIR}/schema/remote.sql
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/upload-agent/schema)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/upload-agent/examples)
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/upload-agent)
-endif()
+set(pkg COMPONENT package EXCLUDE_FROM_ALL)
+install(TARGETS upload-agent agent-sql RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${pkg})
+install(FILES ${CMAKE_SOURCE_DIR}/schema/local.sql ${CMAKE_SOURCE_DIR}/schema/remote.sql
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/upload-agent/schema ${pkg})
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/upload-agent/examples ${pkg})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/upload-agent
+        ${pkg})
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/upload-agent@.service
-        DESTINATION lib/systemd/system)
+        DESTINATION lib/systemd/system ${pkg})
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};package;/")
 
 set(CPACK_PACKAGE_NAME upload-agent)
 set(CPACK_PACKAGE_VENDOR "upload agent")

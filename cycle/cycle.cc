@@ -101,7 +101,8 @@ static bool runStamped(CycleContext& ctx, StageList stages, CycleSummary& summar
     // is still reported, never allowed to end the program.
     ctx.journal.error(
         fmt::format("cycle ended in stage {}: unexpected error: {}", stage, e.what()));
-    ctx.messages.show(std::string(e.what()) + " 51", MessageIcon::Exclamation);
+    ctx.messages.show(std::string(e.what()) + " " + std::to_string(error_number::kInternalError),
+                      MessageIcon::Exclamation);
   }
   return false;
 }

@@ -1,11 +1,9 @@
 // Where the agent's message boxes go: the window shows them modally, the
-// headless runner writes them to the journal and standard error, tests
-// record them.
+// headless runner writes them to the journal and standard error.
 #ifndef AGENT_CYCLE_MESSAGE_SINK_H_
 #define AGENT_CYCLE_MESSAGE_SINK_H_
 
 #include <string>
-#include <vector>
 
 namespace agent {
 
@@ -17,13 +15,6 @@ class MessageSink {
   // Returns when the user has answered the message (at once when nobody
   // can answer it).
   virtual void show(const std::string& text, MessageIcon icon) = 0;
-};
-
-// Keeps every message; for tests.
-class RecordedMessages : public MessageSink {
- public:
-  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
-  std::vector<std::string> texts;
 };
 
 }  // namespace agent

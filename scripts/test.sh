@@ -1,16 +1,40 @@
 #!/usr/bin/env bash
 # Sets everything up (Debian packages, build) and runs the whole test suite
-# next to one throwaway MariaDB server, which is stopped when the run ends;
-# then the Windows build and its tests under Wine (scripts/windows.sh --test).
+# next to one throwaway MariaDB server, which is stopped when the run ends.
+# Then the unit tests that need no server run once more, built with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan (set
+# SKIP_SANITIZE=1 to leave that out), and last the Windows build and its
+# tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 status=0
 scripts/test-env.sh ctest --test-dir build --output-on-failure -j "$(nproc)" "$@" || status=$?
-# The whole suite includes the Windows programs, built with MinGW-w64 and
-# tested under Wine; a run of chosen tests (ctest arguments) leaves them out.
-if [ $# -eq 0 ]; then
+# A run of chosen tests (ctest arguments) leaves out the sanitizer and
+# Windows runs.
+[ $# -eq 0 ] || exit "$status"
+
+if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  # The suites that run on their own: settings, the embedded engine, the
+  # schedule and window model, the journal, export texts and payment maths.
+  NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|DbError'
+  NO_SERVER_SUITES+='|ProgramFolder|EngineCollation|EngineDateText|EngineNumberText'
+  NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
+  NO_SERVER_SUITES+='|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'
+  NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers|DateText'
+  NO_SERVER_SUITES+='|NextSerial|RemoteLiteral|ValueReading)\.'
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
+  cmake --build build-asan --parallel "$(nproc)" \
+    --target config_tests db_tests app_tests payments_tests upload_tests
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+  ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
+fi
+
+# The Windows programs, built with MinGW-w64 and tested under Wine.
+if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
   scripts/windows.sh --test || status=1
 fi
 exit "$status"

@@ -32,6 +32,7 @@
 #include "config/program_folder.h"
 #include "db/drivers/driver_connection.h"
 #include "db/error.h"
+#include "db/script_batches.h"
 
 namespace agent {
 namespace {
@@ -46,28 +47,6 @@ struct Options {
   std::vector<std::string> inputFiles;
   std::string home;
 };
-
-// The batches of a script: the text between lines that hold only GO.
-// Batches holding only blanks are left out.
-std::vector<std::string> splitBatches(std::string_view script) {
-  if (script.starts_with("\xEF\xBB\xBF")) script.remove_prefix(3);  // UTF-8 byte-order mark
-  std::vector<std::string> batches;
-  std::string current;
-  auto finish = [&] {
-    if (!trim(current, " \t\r\n").empty()) batches.push_back(current);
-    current.clear();
-  };
-  for (const std::string& line : split(script, '\n')) {
-    if (equalsIgnoreCase(trim(line, " \t\r"), "GO")) {
-      finish();
-    } else {
-      current += line;
-      current += '\n';
-    }
-  }
-  finish();
-  return batches;
-}
 
 void printRows(Recordset& rows, std::ostream& out) {
   const std::size_t columns = rows.fieldCount();

@@ -13,10 +13,10 @@ std::size_t columnIndex(const Recordset& rows, const std::string& name) {
 
 }  // namespace
 
-ExportRow::ExportRow(const MirrorSpec& spec, const Recordset& rows,
+ExportRow::ExportRow(const MirrorDescription& description, const Recordset& rows,
                      const RegionalSettings& regional)
-    : rows_(rows), regional_(regional), texts_(spec.fields.size()) {
-  for (const ExportField& field : spec.fields) {
+    : rows_(rows), regional_(regional), texts_(description.fields.size()) {
+  for (const ExportField& field : description.fields) {
     Binding binding{&field};
     if (field.kind != ExportField::Kind::Constant) binding.column = columnIndex(rows, field.column);
     if (field.kind == ExportField::Kind::Joined) binding.second = columnIndex(rows, field.second);

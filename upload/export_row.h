@@ -1,5 +1,5 @@
 // ExportRow turns the current row of a source recordset into the texts of
-// one export line, following a MirrorSpec's export fields.
+// one export line, following a MirrorDescription's export fields.
 #ifndef AGENT_UPLOAD_EXPORT_ROW_H_
 #define AGENT_UPLOAD_EXPORT_ROW_H_
 
@@ -9,16 +9,17 @@
 
 #include "base/regional.h"
 #include "db/connection.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 
 namespace agent {
 
 class ExportRow {
  public:
-  // Looks up every source column of spec in rows once. Throws AgentError
+  // Looks up every source column of description in rows once. Throws AgentError
   // (kItemNotFound) naming a column the query does not return. rows and
   // regional must outlive this object.
-  ExportRow(const MirrorSpec& spec, const Recordset& rows, const RegionalSettings& regional);
+  ExportRow(const MirrorDescription& description, const Recordset& rows,
+            const RegionalSettings& regional);
 
   // The field texts of the current row (valid until the next call).
   std::span<const std::string> build();

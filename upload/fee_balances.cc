@@ -7,7 +7,7 @@
 // next cycle meets them, and the connection's leftover recovery drops them.
 #include "cycle/gates.h"
 #include "upload/mirror_catalog.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -52,28 +52,32 @@ constexpr const char* kFineRows =
 constexpr const char* kSweep = "delete from studfee where ifnull(fdeleted,'') <> 'M'";
 constexpr const char* kClearMarks = "update studfee set fdeleted = null";
 
-const MirrorSpec& studfeeSpec() {
+const MirrorDescription& studfeeDescription() {
   // The merge leaves fexamno, fyear and fexamtype of an existing row alone.
-  static const MirrorSpec kSpec = {
-      "SELECT * FROM #TMPUPBAL ORDER BY FADMNO, FEXAMNO, FHEADCODE",
-      "UPSTUDFEE.csv",
-      "studfee",
-      "fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, flastdate, fyear, fexamtype, "
-      "fdeleted",
-      {F::source("FADMNO"), F::source("FDEGREE"), F::source("FEXAMNO"), F::source("FHEADCODE"),
-       F::source("FFEE"), F::source("FPAID"), F::source("FBAL"),
-       F::source("FLASTDATE", Conversion::Date), F::source("FYEAR"), F::fixed("1"), F::fixed("F")},
-      "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fpaid = x2.fpaid, x1.fbal = "
-      "x2.fbal, x1.flastdate = x2.flastdate, x1.fdeleted = 'M' where x1.fdegree = x2.fdegree and "
-      "x1.fadmno = x2.fadmno and x1.fheadcode = x2.fheadcode",
-      StagingVariant::DropAfter};
-  return kSpec;
+  static const MirrorDescription kDescription = {
+      .sourceQuery = "SELECT * FROM #TMPUPBAL ORDER BY FADMNO, FEXAMNO, FHEADCODE",
+      .exportFileName = "UPSTUDFEE.csv",
+      .tableName = "studfee",
+      .columnList =
+          "fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, flastdate, fyear, fexamtype, "
+          "fdeleted",
+      .fields = {F::source("FADMNO"), F::source("FDEGREE"), F::source("FEXAMNO"),
+                 F::source("FHEADCODE"), F::source("FFEE"), F::source("FPAID"), F::source("FBAL"),
+                 F::source("FLASTDATE", Conversion::Date), F::source("FYEAR"), F::fixed("1"),
+                 F::fixed("F")},
+      .mergeUpdate =
+          "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fpaid = x2.fpaid, x1.fbal = "
+          "x2.fbal, x1.flastdate = x2.flastdate, x1.fdeleted = 'M' where x1.fdegree = x2.fdegree "
+          "and "
+          "x1.fadmno = x2.fadmno and x1.fheadcode = x2.fheadcode",
+      .variant = StagingVariant::DropAfter};
+  return kDescription;
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> feeBalanceSpecs() {
-  return {&studfeeSpec(), 1};
+std::span<const MirrorDescription> feeBalanceDescriptions() {
+  return {&studfeeDescription(), 1};
 }
 
 std::size_t uploadFeeBalances(CycleContext& ctx) {
@@ -83,7 +87,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   // The institutions whose gateway payments the agent books get no fines.
   if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
 
-  MirrorTable studfee(ctx, studfeeSpec());
+  MirrorTable studfee(ctx, studfeeDescription());
   studfee.setSweep({kSweep, kClearMarks});
   return studfee.run();
 }

@@ -2,12 +2,12 @@
 
 namespace agent {
 
-std::vector<const MirrorSpec*> allMirrorSpecs() {
-  std::vector<const MirrorSpec*> all;
-  for (std::span<const MirrorSpec> group :
-       {masterTableSpecs(), studentAndLoginSpecs(), resultSpecs(), feeBalanceSpecs(),
-        receiptSpecs(), staffAndHostelSpecs(), smsLogSpecs()}) {
-    for (const MirrorSpec& spec : group) all.push_back(&spec);
+std::vector<const MirrorDescription*> allMirrorDescriptions() {
+  std::vector<const MirrorDescription*> all;
+  for (std::span<const MirrorDescription> group :
+       {masterTableDescriptions(), studentAndLoginDescriptions(), resultDescriptions(), feeBalanceDescriptions(),
+        receiptDescriptions(), staffAndHostelDescriptions(), smsLogDescriptions()}) {
+    for (const MirrorDescription& description : group) all.push_back(&description);
   }
   return all;
 }

@@ -7,18 +7,19 @@
 #include <span>
 #include <vector>
 
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 
 namespace agent {
 
-// The descriptions the fee balance, receipt and text message stages hold
-// (the other groups are in mirror_spec.h).
-std::span<const MirrorSpec> feeBalanceSpecs();  // studfee
-std::span<const MirrorSpec> receiptSpecs();     // rechead, recdetl, recmode
-std::span<const MirrorSpec> smsLogSpecs();      // smslog
+// The descriptions the student, fee balance, receipt and text message
+// stages hold (the other groups are in mirror_description.h).
+std::span<const MirrorDescription> studentAndLoginDescriptions();  // student, masuser
+std::span<const MirrorDescription> feeBalanceDescriptions();  // studfee
+std::span<const MirrorDescription> receiptDescriptions();     // rechead, recdetl, recmode
+std::span<const MirrorDescription> smsLogDescriptions();      // smslog
 
 // All of them, in cycle order.
-std::vector<const MirrorSpec*> allMirrorSpecs();
+std::vector<const MirrorDescription*> allMirrorDescriptions();
 
 }  // namespace agent
 

@@ -15,8 +15,10 @@
 
 namespace agent {
 
-MirrorTable::MirrorTable(CycleContext& ctx, const MirrorSpec& spec)
-    : ctx_(ctx), spec_(spec), exportPath_(ctx.csvFolder() / spec.exportFileName) {}
+MirrorTable::MirrorTable(CycleContext& ctx, const MirrorDescription& description)
+    : ctx_(ctx),
+      description_(description),
+      exportPath_(ctx.csvFolder() / description.exportFileName) {}
 
 void MirrorTable::setStatementsAfterMerge(std::vector<std::string> statements) {
   afterMerge_ = std::move(statements);
@@ -27,25 +29,26 @@ void MirrorTable::setSweep(Sweep sweep) {
 }
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
-  return ctx_.local.query(spec_.sourceQuery, Cursor::Forward);
+  return ctx_.local.query(description_.sourceQuery, Cursor::Forward);
 }
 
 std::string MirrorTable::stagingDrop() const {
-  return "drop table if exists " + spec_.stagingTable();
+  return "drop table if exists " + description_.stagingTable();
 }
 
 std::string MirrorTable::stagingCreate() const {
-  const char* create =
-      spec_.variant == StagingVariant::DropBefore ? "create table " : "create table if not exists ";
-  return create + spec_.stagingTable() + " like " + spec_.tableName;
+  const char* create = description_.variant == StagingVariant::DropBefore
+                           ? "create table "
+                           : "create table if not exists ";
+  return create + description_.stagingTable() + " like " + description_.tableName;
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), spec_.stagingTable(), spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), description_.stagingTable(), description_.columnList);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), spec_.tableName, spec_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), description_.tableName, description_.columnList);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
@@ -62,7 +65,7 @@ std::vector<std::string> MirrorTable::remoteStatements() const {
     statements.push_back(sweep_->clearMarks);
   }
   statements.push_back(insertLoad());
-  if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   return statements;
 }
 
@@ -138,9 +141,9 @@ std::string keyLiteral(std::string_view text, bool backslashEscapes) {
 
 }  // namespace
 
-std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec) {
+std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description) {
   // "update <target> [a], tmp<target> [b] set ... where a.k1 = b.k1 and ..."
-  std::string_view merge = spec.mergeUpdate;
+  std::string_view merge = description.mergeUpdate;
   auto trim = [](std::string_view v) {
     while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
     while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
@@ -162,15 +165,15 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec) {
     std::string_view rest = trim(named.substr(table.size()));
     return rest.empty() ? table : rest;
   };
-  std::string staging = spec.stagingTable();
-  std::string target = std::string(alias(tables.substr(0, comma), spec.tableName));
+  std::string staging = description.stagingTable();
+  std::string target = std::string(alias(tables.substr(0, comma), description.tableName));
   std::string source = std::string(alias(tables.substr(comma + 1), staging));
   if (target.empty() || source.empty()) return std::nullopt;
 
   std::vector<std::string> columns;
   for (std::size_t start = 0;;) {
-    std::size_t end = spec.columnList.find(", ", start);
-    columns.push_back(spec.columnList.substr(start, end - start));
+    std::size_t end = description.columnList.find(", ", start);
+    columns.push_back(description.columnList.substr(start, end - start));
     if (end == std::string::npos) break;
     start = end + 2;
   }
@@ -190,7 +193,7 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec) {
     auto found = std::find(columns.begin(), columns.end(), left.substr(target.size() + 1));
     if (found == columns.end()) return std::nullopt;
     std::size_t index = static_cast<std::size_t>(found - columns.begin());
-    if (index >= spec.fields.size() || spec.fields[index].kind == ExportField::Kind::Constant) {
+    if (index >= description.fields.size() || description.fields[index].kind == ExportField::Kind::Constant) {
       return std::nullopt;
     }
     fields.push_back(index);
@@ -202,7 +205,7 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec) {
 
 long long MirrorTable::remoteRowCount() const {
   std::unique_ptr<Recordset> rs =
-      ctx_.remote.query("select count(*) from " + spec_.tableName, Cursor::Forward);
+      ctx_.remote.query("select count(*) from " + description_.tableName, Cursor::Forward);
   if (rs->eof()) return -1;
   const Value& v = rs->field(0);
   return v.isNumber() ? static_cast<long long>(v.numberValue()) : std::atoll(v.textValue().c_str());
@@ -226,10 +229,10 @@ std::vector<std::string> MirrorTable::deletesByKey(
   std::vector<std::string> names;
   for (std::size_t f : keyFields) {
     std::size_t start = 0;
-    for (std::size_t i = 0; i < f; ++i) start = spec_.columnList.find(", ", start) + 2;
-    names.push_back(spec_.columnList.substr(start, spec_.columnList.find(", ", start) - start));
+    for (std::size_t i = 0; i < f; ++i) start = description_.columnList.find(", ", start) + 2;
+    names.push_back(description_.columnList.substr(start, description_.columnList.find(", ", start) - start));
   }
-  std::string head = "delete from " + spec_.tableName + " where (";
+  std::string head = "delete from " + description_.tableName + " where (";
   for (std::size_t i = 0; i < names.size(); ++i) head += (i > 0 ? ", " : "") + names[i];
   head += ") in (";
   constexpr std::size_t kKeysPerStatement = 500;
@@ -259,12 +262,12 @@ std::vector<std::string> MirrorTable::deletesByKey(
 bool MirrorTable::prepareChanges() {
   changes_.reset();
   if (ctx_.changes == nullptr) return false;
-  std::optional<std::vector<std::size_t>> key = mergeKeyFields(spec_);
+  std::optional<std::vector<std::size_t>> key = mergeKeyFields(description_);
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);
   c.now = unixSeconds(ctx_.clock.now());
-  c.known = ctx_.changes->table(spec_.tableName);
+  c.known = ctx_.changes->table(description_.tableName);
   if (!c.known) {
     c.fullBecause = "no state of it";
   } else if (!c.known->finished) {
@@ -282,10 +285,10 @@ bool MirrorTable::prepareChanges() {
 
 void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
   for (MirrorTable* t : tables) {
-    if (t->changes_) t->ctx_.changes->markStarted(t->spec_.tableName);
+    if (t->changes_) t->ctx_.changes->markStarted(t->description_.tableName);
   }
   for (MirrorTable* t : tables) {
-    if (t->changes_) t->ctx_.changes->begin(t->spec_.tableName, t->changes_->full);
+    if (t->changes_) t->ctx_.changes->begin(t->description_.tableName, t->changes_->full);
   }
 }
 
@@ -299,7 +302,7 @@ bool MirrorTable::offerLine(std::span<const std::string> fields) {
     c.raw += fields[c.keyFields[i]];
   }
   ChangeState::Offer offer =
-      ctx_.changes->offer(spec_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
+      ctx_.changes->offer(description_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
   if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
   // A full merge writes every line, repeated keys too, as it always did.
   bool send =
@@ -324,7 +327,7 @@ std::vector<std::string> MirrorTable::runStatements() {
     statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
   }
   if (sweep_) {
-    c.vanished = ctx_.changes->vanishedKeys(spec_.tableName);
+    c.vanished = ctx_.changes->vanishedKeys(description_.tableName);
     std::vector<std::string> deletes = deletesByKey(c.vanished, c.keyFields);
     statements.insert(statements.end(), deletes.begin(), deletes.end());
     // The full cycle's clear changes rows whenever there are marks: those
@@ -333,7 +336,7 @@ std::vector<std::string> MirrorTable::runStatements() {
   }
   if (c.sent > 0) {
     statements.push_back(insertLoad());
-    if (spec_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+    if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   }
   return statements;
 }
@@ -341,7 +344,7 @@ std::vector<std::string> MirrorTable::runStatements() {
 void MirrorTable::finishChanges() {
   if (!changes_) return;
   Changes& c = *changes_;
-  const std::string& table = spec_.tableName;
+  const std::string& table = description_.tableName;
   ChangeState::TableState next;
   if (c.full) {
     next.lastFullSeconds = c.now;
@@ -374,7 +377,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
   for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
     outputs.push_back(std::unique_ptr<Output>(
-        new Output{table, ExportRow(table->spec_, rows, regional),
+        new Output{table, ExportRow(table->description_, rows, regional),
                    ExportFile(table->exportPath_, table->ctx_.config.exportCodePage)}));
   }
   std::size_t written = 0;
@@ -389,14 +392,21 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
     out->file.close();
     // The loads that follow may send this file, and only as it was written.
     out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
-    if (std::size_t replaced = out->file.replacedCharacters(); replaced > 0) {
-      out->table->ctx_.journal.warning(out->table->spec_.tableName + ": " +
-                                       std::to_string(replaced) +
-                                       " character(s) the export code page cannot hold were "
-                                       "written as \"?\"");
-    }
+    noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
   }
   return written;
+}
+
+std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
+                        std::string_view table) {
+  return MirrorTable(ctx, findMirrorDescription(group, table)).run();
+}
+
+void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file) {
+  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
+    journal.warning(std::string(table) + ": " + std::to_string(replaced) +
+                    " character(s) the export code page cannot hold were written as \"?\"");
+  }
 }
 
 }  // namespace agent

@@ -23,19 +23,22 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
 #include "upload/change_state.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 
 namespace agent {
 
+class ExportFile;
+
 class MirrorTable {
  public:
-  // ctx and spec must outlive this object.
-  MirrorTable(CycleContext& ctx, const MirrorSpec& spec);
+  // ctx and description must outlive this object.
+  MirrorTable(CycleContext& ctx, const MirrorDescription& description);
 
   // Statements of the table's own, sent in order between the merge update
   // and the insert load.
@@ -68,7 +71,7 @@ class MirrorTable {
   std::string stagingDrop() const;
   std::string stagingCreate() const;
   std::string stagingLoad() const;
-  const std::string& mergeUpdate() const { return spec_.mergeUpdate; }
+  const std::string& mergeUpdate() const { return description_.mergeUpdate; }
   std::string insertLoad() const;
   // The statements run() sends after the export, in order.
   std::vector<std::string> remoteStatements() const;
@@ -104,7 +107,7 @@ class MirrorTable {
 
  private:
   CycleContext& ctx_;
-  const MirrorSpec& spec_;
+  const MirrorDescription& description_;
   std::filesystem::path exportPath_;
   std::size_t runFull();
   long long remoteRowCount() const;
@@ -130,14 +133,23 @@ class MirrorTable {
 };
 
 // The export fields (indices into the column list) that the merge update
-// of spec joins on, in the order its where clause names them: the remote
+// of description joins on, in the order its where clause names them: the remote
 // key. nullopt when the merge update names no key this way.
-std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorSpec& spec);
+std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description);
 
 // A source query without rows: ADO's EOF and BOF together.
 inline bool hasNoRows(const Recordset& rows) {
   return rows.eof() && rows.bof();
 }
+
+// The whole procedure for the table of group that is named table (a stage
+// of a plain table mirror). Returns the rows exported.
+std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
+                        std::string_view table);
+
+// Journals the characters file's code page could not hold, as a warning
+// naming table; nothing when there were none.
+void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file);
 
 }  // namespace agent
 

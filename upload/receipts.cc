@@ -14,7 +14,7 @@
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/mirror_catalog.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 #include "upload/value_text.h"
@@ -46,46 +46,51 @@ constexpr const char* kAddNewModes =
 // file is written, not a column of the receipt.
 constexpr std::size_t kHeaderYearField = 8;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
       // A cancellation reaches rechead only; fadmno of an existing receipt
       // is kept.
-      {kReceiptSource,
-       "UPRECHEAD.csv",
-       "rechead",
-       "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
-       "fexamtype, fdeleted",
-       {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
-        F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"), F::source("FDISCOUNT"),
-        F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"), F::source("FDELETED")},
-       "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
-       "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
-       "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
-       "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
-       StagingVariant::DropAfter},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECHEAD.csv",
+       .tableName = "rechead",
+       .columnList =
+           "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
+           "fexamtype, fdeleted",
+       .fields = {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
+                  F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"),
+                  F::source("FDISCOUNT"), F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"),
+                  F::source("FDELETED")},
+       .mergeUpdate =
+           "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
+           "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
+           "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
+           "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
+       .variant = StagingVariant::DropAfter},
 
-      {kReceiptSource,
-       "UPRECDETL.csv",
-       "recdetl",
-       "frecno, fheadcode, famount, fdeleted",
-       {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
-       "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where x1.frecno = x2.frecno "
-       "and x1.fheadcode = x2.fheadcode",
-       StagingVariant::DropAfter},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECDETL.csv",
+       .tableName = "recdetl",
+       .columnList = "frecno, fheadcode, famount, fdeleted",
+       .fields = {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
+       .mergeUpdate = "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where "
+                      "x1.frecno = x2.frecno "
+                      "and x1.fheadcode = x2.fheadcode",
+       .variant = StagingVariant::DropAfter},
 
       // Lines come from each receipt's mode list, not from source columns.
       // The "merge update" marks the staged rows the portal already holds;
       // the staging table is dropped at the start of the next run.
-      {kReceiptSource,
-       "UPRECMODE.csv",
-       "recmode",
-       "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
-       {},
-       "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
-       "x1.fpaytype = x2.fpaytype",
-       StagingVariant::DropBoth},
+      {.sourceQuery = kReceiptSource,
+       .exportFileName = "UPRECMODE.csv",
+       .tableName = "recmode",
+       .columnList = "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
+       .fields = {},
+       .mergeUpdate =
+           "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
+           "x1.fpaytype = x2.fpaytype",
+       .variant = StagingVariant::DropBoth},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 // One payment mode column group of a receipt header.
@@ -184,22 +189,15 @@ std::vector<std::string> modeLine(const std::string& recNo, const ModeEntry& ent
           "F"};
 }
 
-void noteReplacedCharacters(Journal& journal, const std::string& table, const ExportFile& file) {
-  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-    journal.warning(table + ": " + std::to_string(replaced) +
-                    " character(s) the export code page cannot hold were written as \"?\"");
-  }
-}
-
 // The one pass: a receipt's header and mode lines are written when its
 // first line is read. Returns the receipt lines written.
 std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& header,
-                           const MirrorSpec& headerSpec, MirrorTable& detail,
+                           const MirrorDescription& headerDescription, MirrorTable& detail,
                            const MirrorTable& modes) {
   const RegionalSettings& regional = ctx.config.regional;
   const CodePage codePage = ctx.config.exportCodePage;
-  ExportRow headerRow(headerSpec, rows, regional);
-  ExportRow detailRow(findMirrorSpec(specs(), "recdetl"), rows, regional);
+  ExportRow headerRow(headerDescription, rows, regional);
+  ExportRow detailRow(findMirrorDescription(descriptions(), "recdetl"), rows, regional);
   ExportFile headerFile(header.exportPath(), codePage);
   ExportFile detailFile(detail.exportPath(), codePage);
   ExportFile modeFile(modes.exportPath(), codePage);
@@ -235,18 +233,18 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
 
 }  // namespace
 
-std::span<const MirrorSpec> receiptSpecs() {
-  return specs();
+std::span<const MirrorDescription> receiptDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadReceipts(CycleContext& ctx) {
   ctx.local.execute(kReceiptRows);
 
-  MirrorSpec headerSpec = findMirrorSpec(specs(), "rechead");
-  headerSpec.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
-  MirrorTable header(ctx, headerSpec);
-  MirrorTable detail(ctx, findMirrorSpec(specs(), "recdetl"));
-  MirrorTable modes(ctx, findMirrorSpec(specs(), "recmode"));
+  MirrorDescription headerDescription = findMirrorDescription(descriptions(), "rechead");
+  headerDescription.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
+  MirrorTable header(ctx, headerDescription);
+  MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
+  MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
   // Headers and lines may go changes-only; the mode rows are always sent
   // whole (the portal only ever gains them).
   header.prepareChanges();
@@ -257,7 +255,7 @@ std::size_t uploadReceipts(CycleContext& ctx) {
     std::unique_ptr<Recordset> rows = header.openSource();
     if (hasNoRows(*rows)) return 0;
     MirrorTable::beginChanges({&header, &detail});
-    lines = exportReceipts(ctx, *rows, header, headerSpec, detail, modes);
+    lines = exportReceipts(ctx, *rows, header, headerDescription, detail, modes);
   }
 
   header.sendRemote(header.runStatements());

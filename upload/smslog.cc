@@ -16,7 +16,7 @@
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
 #include "upload/mirror_catalog.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -42,24 +42,27 @@ constexpr std::size_t kMessageField = 3;
 constexpr std::size_t kDegreeField = 8;
 constexpr const char* kNoDegree = ".";
 
-const MirrorSpec& smslogSpec() {
-  static const MirrorSpec kSpec = {
-      "select * from #tmpsmslog order by fdate, fmobileno",
-      "UPSMS.csv",
-      "smslog",
-      "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, fmobile, "
-      "fdeleted",
-      {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
-       F::source("fmessage"), F::source("fstatus"), F::source("fguid"), F::source("fscreentype"),
-       F::source("fadmno"), F::source("fdegree"), F::source("fmobileno"), F::fixed("F")},
-      "",
-      StagingVariant::DropAfter};
-  return kSpec;
+const MirrorDescription& smslogDescription() {
+  static const MirrorDescription kDescription = {
+      .sourceQuery = "select * from #tmpsmslog order by fdate, fmobileno",
+      .exportFileName = "UPSMS.csv",
+      .tableName = "smslog",
+      .columnList =
+          "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, "
+          "fmobile, "
+          "fdeleted",
+      .fields = {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
+                 F::source("fmessage"), F::source("fstatus"), F::source("fguid"),
+                 F::source("fscreentype"), F::source("fadmno"), F::source("fdegree"),
+                 F::source("fmobileno"), F::fixed("F")},
+      .mergeUpdate = "",
+      .variant = StagingVariant::DropAfter};
+  return kDescription;
 }
 
 // Writes every row of rows as one enclosed line of the export file.
 std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
-  ExportRow row(smslogSpec(), rows, ctx.config.regional);
+  ExportRow row(smslogDescription(), rows, ctx.config.regional);
   ExportFile file(table.exportPath(), ctx.config.exportCodePage, kSmsFormat);
   std::vector<std::string> fields;
   for (; !rows.eof(); rows.moveNext()) {
@@ -71,23 +74,20 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
   }
   file.close();
   ctx.remote.allowLocalFile({table.exportPath(), file.identity()});
-  if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-    ctx.journal.warning("smslog: " + std::to_string(replaced) +
-                        " character(s) the export code page cannot hold were written as \"?\"");
-  }
+  noteReplacedCharacters(ctx.journal, "smslog", file);
   return file.linesWritten();
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> smsLogSpecs() {
-  return {&smslogSpec(), 1};
+std::span<const MirrorDescription> smsLogDescriptions() {
+  return {&smslogDescription(), 1};
 }
 
 std::size_t uploadSmsLog(CycleContext& ctx) {
   ctx.local.execute(kDueMessages);
 
-  MirrorTable table(ctx, smslogSpec());
+  MirrorTable table(ctx, smslogDescription());
   std::size_t rows;
   {
     std::unique_ptr<Recordset> source = table.openSource();
@@ -95,9 +95,9 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
     rows = exportMessages(ctx, *source, table);
   }
 
-  const MirrorSpec& spec = smslogSpec();
-  ctx.remote.execute(loadStatement(remoteDriverFileName(table.exportPath()), spec.tableName,
-                                   spec.columnList, kSmsFormat));
+  const MirrorDescription& description = smslogDescription();
+  ctx.remote.execute(loadStatement(remoteDriverFileName(table.exportPath()), description.tableName,
+                                   description.columnList, kSmsFormat));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

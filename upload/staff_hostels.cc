@@ -1,7 +1,7 @@
 // The staff and hostel tables: employees, hostels, room types (published as
 // hostroomtype) and rooms. An existing employee keeps the fdesignation it
 // was first loaded with; no merge update sets fdeleted.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -11,73 +11,70 @@ namespace {
 
 using F = ExportField;
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
-      {"select * from masemp order by fempcode",
-       "UPMASEMP.csv",
-       "masemp",
-       "fempcode, fempname, fmobile, femail, fdesignation, fdeleted",
-       {F::source("fempcode"), F::source("fempname"), F::source("fmobile"), F::source("femail"),
-        F::source("fdegncode"), F::fixed("F")},
-       "update masemp x, tmpmasemp y set x.fempname = y.fempname, x.fmobile = y.fmobile, "
-       "x.femail = y.femail where x.fempcode = y.fempcode",
-       StagingVariant::DropBoth},
-
-      {"select * from hosthead order by fhostcode",
-       "uphosthead.csv",
-       "hosthead",
-       "fhostcode, fhostname, ffloors, frooms, forder, fdeleted",
-       {F::source("fhostcode"), F::source("fhostname"), F::source("ffloors"), F::source("frooms"),
-        F::source("forder"), F::fixed("F")},
-       "update hosthead x, tmphosthead y set x.fhostname = y.fhostname, x.ffloors = y.ffloors, "
-       "x.frooms = y.frooms, x.forder = y.forder where x.fhostcode = y.fhostcode",
-       StagingVariant::DropBoth},
-
-      {"select * from roomtype order by froomtype",
-       "uproomtype.csv",
-       "hostroomtype",
-       "froomtype, fdescpn, forder, fdeleted",
-       {F::source("froomtype"), F::source("fdescpn"), F::source("forder"), F::fixed("F")},
-       "update hostroomtype x, tmphostroomtype y set x.fdescpn = y.fdescpn, x.forder = y.forder "
-       "where x.froomtype = y.froomtype",
-       StagingVariant::DropBoth},
-
-      {"select * from hostrooms order by fhostcode, froomno",
-       "uphostrooms.csv",
-       "hostrooms",
-       "fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder, fdeleted",
-       {F::source("fhostcode"), F::source("froomno"), F::source("froomdesc"), F::source("ffloorno"),
-        F::source("froomtype"), F::source("fcapacity"), F::source("ffee"), F::source("forder"),
-        F::fixed("F")},
-       "update hostrooms x, tmphostrooms y set x.froomdesc = y.froomdesc, x.ffloorno = "
-       "y.ffloorno, x.froomtype = y.froomtype, x.fcapacity = y.fcapacity, x.ffee = y.ffee, "
-       "x.forder = y.forder where x.fhostcode = y.fhostcode and x.froomno = y.froomno",
-       StagingVariant::DropBoth},
-  };
-  return kSpecs;
-}
-
-std::size_t mirror(CycleContext& ctx, std::string_view table) {
-  return MirrorTable(ctx, findMirrorSpec(specs(), table)).run();
-}
-
 }  // namespace
 
-std::span<const MirrorSpec> staffAndHostelSpecs() {
-  return specs();
+std::span<const MirrorDescription> staffAndHostelDescriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
+      {.sourceQuery = "select * from masemp order by fempcode",
+       .exportFileName = "UPMASEMP.csv",
+       .tableName = "masemp",
+       .columnList = "fempcode, fempname, fmobile, femail, fdesignation, fdeleted",
+       .fields = {F::source("fempcode"), F::source("fempname"), F::source("fmobile"),
+                  F::source("femail"), F::source("fdegncode"), F::fixed("F")},
+       .mergeUpdate =
+           "update masemp x, tmpmasemp y set x.fempname = y.fempname, x.fmobile = y.fmobile, "
+           "x.femail = y.femail where x.fempcode = y.fempcode",
+       .variant = StagingVariant::DropBoth},
+
+      {.sourceQuery = "select * from hosthead order by fhostcode",
+       .exportFileName = "uphosthead.csv",
+       .tableName = "hosthead",
+       .columnList = "fhostcode, fhostname, ffloors, frooms, forder, fdeleted",
+       .fields = {F::source("fhostcode"), F::source("fhostname"), F::source("ffloors"),
+                  F::source("frooms"), F::source("forder"), F::fixed("F")},
+       .mergeUpdate =
+           "update hosthead x, tmphosthead y set x.fhostname = y.fhostname, x.ffloors = y.ffloors, "
+           "x.frooms = y.frooms, x.forder = y.forder where x.fhostcode = y.fhostcode",
+       .variant = StagingVariant::DropBoth},
+
+      {.sourceQuery = "select * from roomtype order by froomtype",
+       .exportFileName = "uproomtype.csv",
+       .tableName = "hostroomtype",
+       .columnList = "froomtype, fdescpn, forder, fdeleted",
+       .fields = {F::source("froomtype"), F::source("fdescpn"), F::source("forder"), F::fixed("F")},
+       .mergeUpdate = "update hostroomtype x, tmphostroomtype y set x.fdescpn = y.fdescpn, "
+                      "x.forder = y.forder "
+                      "where x.froomtype = y.froomtype",
+       .variant = StagingVariant::DropBoth},
+
+      {.sourceQuery = "select * from hostrooms order by fhostcode, froomno",
+       .exportFileName = "uphostrooms.csv",
+       .tableName = "hostrooms",
+       .columnList =
+           "fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder, fdeleted",
+       .fields = {F::source("fhostcode"), F::source("froomno"), F::source("froomdesc"),
+                  F::source("ffloorno"), F::source("froomtype"), F::source("fcapacity"),
+                  F::source("ffee"), F::source("forder"), F::fixed("F")},
+       .mergeUpdate =
+           "update hostrooms x, tmphostrooms y set x.froomdesc = y.froomdesc, x.ffloorno = "
+           "y.ffloorno, x.froomtype = y.froomtype, x.fcapacity = y.fcapacity, x.ffee = y.ffee, "
+           "x.forder = y.forder where x.fhostcode = y.fhostcode and x.froomno = y.froomno",
+       .variant = StagingVariant::DropBoth},
+  };
+  return kDescriptions;
 }
 
 std::size_t uploadEmployees(CycleContext& ctx) {
-  return mirror(ctx, "masemp");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "masemp");
 }
 std::size_t uploadHostels(CycleContext& ctx) {
-  return mirror(ctx, "hosthead");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hosthead");
 }
 std::size_t uploadRoomTypes(CycleContext& ctx) {
-  return mirror(ctx, "hostroomtype");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hostroomtype");
 }
 std::size_t uploadRooms(CycleContext& ctx) {
-  return mirror(ctx, "hostrooms");
+  return mirrorTable(ctx, staffAndHostelDescriptions(), "hostrooms");
 }
 
 }  // namespace agent

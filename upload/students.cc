@@ -4,7 +4,8 @@
 // existing login only takes fdeleted, so a password changed on the portal
 // is kept and the initial password reaches new logins only. The stage sets
 // the remote connection's SQL mode for the rest of the cycle.
-#include "upload/mirror_spec.h"
+#include "upload/mirror_catalog.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 #include "upload/table_stages.h"
 
@@ -23,106 +24,114 @@ constexpr const char* kStudentQuery =
 
 constexpr const char* kSetSqlMode = "SET sql_mode='NO_BACKSLASH_ESCAPES'";
 
-const std::vector<MirrorSpec>& specs() {
-  static const std::vector<MirrorSpec> kSpecs = {
-      {kStudentQuery,
-       "UPSTUDENT.csv",
-       "student",
-       "fadmno, fdegree, fexamno, fname, ffather, fmother, fdob, fmobile, femail, fgender, "
-       "fbloodgrp, fcatcode, frtcode, fsection, factive, fyear, fregno, faddr1, faddr2, faddr3, "
-       "faddr4, fpincode, faddp1, faddp2, faddp3, faddp4, fpincodep, fcollcode, fdoa, fhostcode, "
-       "fhostjoindate, fmesscode, fcombcode, fmobilep, femailp, fhostblock, fhostroomno, "
-       "freligion, fcaste, f1stlang, f2ndlang, fseattype, fseatstate, fplacecode, fdropplace, "
-       "fdeleted",
-       {F::source("fadmno"),
-        F::source("fdegree"),
-        F::source("fexamno"),
-        F::source("fname"),
-        F::source("ffather"),
-        F::source("fmother"),
-        F::source("fdob", kDate),
-        F::source("fmobile"),
-        F::source("femail"),
-        F::source("fsex"),
-        F::source("fbgroup"),
-        F::source("fcatcode"),
-        F::source("frtcode"),
-        F::source("fsection"),
-        F::source("factive"),
-        F::source("fyear"),
-        F::source("fregno"),
-        F::source("faddr1", kComma),
-        F::source("faddr2", kComma),
-        F::source("faddr3", kComma),
-        F::source("faddr4", kComma),
-        F::source("fpincode", kComma),
-        F::source("faddp1", kComma),
-        F::source("faddp2", kComma),
-        F::source("faddp3", kComma),
-        F::source("faddp4", kComma),
-        F::source("fpincodep", kComma),
-        F::source("fcollcode", kComma),
-        F::source("fdoa", kDate),
-        F::source("fhostcode", kComma),
-        F::source("fhostjoindate", kDate),
-        F::source("fmesscode", kComma),
-        F::source("fcombcode", kComma),
-        F::source("fmobilep", kComma),
-        F::source("femailp", kComma),
-        F::source("fhostblock", kComma),
-        F::source("fhostroomno", kComma),
-        F::source("freligion", kComma),
-        F::source("fcaste", kComma),
-        F::source("f1stlang", kComma),
-        F::source("f2ndlang", kComma),
-        F::source("fseattype", kComma),
-        F::source("fseatstate", kComma),
-        F::source("fplacecode", kComma),
-        F::source("fdropplace", kComma),
-        F::source("fdeleted")},
-       "update student x1, tmpstudent x2 set x1.fname = x2.fname, x1.ffather = x2.ffather, "
-       "x1.fmother = x2.fmother, x1.fdob = x2.fdob, x1.fregno = x2.fregno, x1.faddr1 = "
-       "x2.faddr1, x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, "
-       "x1.fmobile = x2.fmobile, x1.femail = x2.femail, x1.fgender = x2.fgender, x1.fbloodgrp = "
-       "x2.fbloodgrp, x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fcatcode = "
-       "x2.fcatcode, x1.frtcode = x2.frtcode, x1.fsection = x2.fsection, x1.factive = "
-       "x2.factive, x1.fyear = x2.fyear, x1.fregno = x2.fregno, x1.faddr1 = x2.faddr1, "
-       "x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, x1.fpincode = "
-       "x2.fpincode, x1.faddp1 = x2.faddp1, x1.faddp2 = x2.faddp2, x1.faddp3 = x2.faddp3, "
-       "x1.faddp4 = x2.faddp4, x1.fcollcode = x2.fcollcode, x1.fdoa = x2.fdoa, x1.fhostcode = "
-       "x2.fhostcode, x1.fhostjoindate = x2.fhostjoindate, x1.fmesscode = x2.fmesscode, "
-       "x1.fcombcode = x2.fcombcode, x1.fmobilep = x2.fmobilep, x1.femailp = x2.femailp, "
-       "x1.fhostblock = x2.fhostblock, x1.fhostroomno = x2.fhostroomno, x1.freligion = "
-       "x2.freligion, x1.fcaste = x2.fcaste, x1.f1stlang = x2.f1stlang, x1.f2ndlang = "
-       "x2.f2ndlang, x1.fseattype = x2.fseattype, x1.fseatstate = x2.fseatstate, x1.fpincodep = "
-       "x2.fpincodep, x1.fplacecode = x2.fplacecode, x1.fdropplace = x2.fdropplace, x1.fdeleted "
-       "= x2.fdeleted where x1.fadmno = x2.fadmno",
-       StagingVariant::DropAfter},
+const std::vector<MirrorDescription>& descriptions() {
+  static const std::vector<MirrorDescription> kDescriptions = {
+      {.sourceQuery = kStudentQuery,
+       .exportFileName = "UPSTUDENT.csv",
+       .tableName = "student",
+       .columnList =
+           "fadmno, fdegree, fexamno, fname, ffather, fmother, fdob, fmobile, femail, fgender, "
+           "fbloodgrp, fcatcode, frtcode, fsection, factive, fyear, fregno, faddr1, faddr2, "
+           "faddr3, "
+           "faddr4, fpincode, faddp1, faddp2, faddp3, faddp4, fpincodep, fcollcode, fdoa, "
+           "fhostcode, "
+           "fhostjoindate, fmesscode, fcombcode, fmobilep, femailp, fhostblock, fhostroomno, "
+           "freligion, fcaste, f1stlang, f2ndlang, fseattype, fseatstate, fplacecode, fdropplace, "
+           "fdeleted",
+       .fields = {F::source("fadmno"),
+                  F::source("fdegree"),
+                  F::source("fexamno"),
+                  F::source("fname"),
+                  F::source("ffather"),
+                  F::source("fmother"),
+                  F::source("fdob", kDate),
+                  F::source("fmobile"),
+                  F::source("femail"),
+                  F::source("fsex"),
+                  F::source("fbgroup"),
+                  F::source("fcatcode"),
+                  F::source("frtcode"),
+                  F::source("fsection"),
+                  F::source("factive"),
+                  F::source("fyear"),
+                  F::source("fregno"),
+                  F::source("faddr1", kComma),
+                  F::source("faddr2", kComma),
+                  F::source("faddr3", kComma),
+                  F::source("faddr4", kComma),
+                  F::source("fpincode", kComma),
+                  F::source("faddp1", kComma),
+                  F::source("faddp2", kComma),
+                  F::source("faddp3", kComma),
+                  F::source("faddp4", kComma),
+                  F::source("fpincodep", kComma),
+                  F::source("fcollcode", kComma),
+                  F::source("fdoa", kDate),
+                  F::source("fhostcode", kComma),
+                  F::source("fhostjoindate", kDate),
+                  F::source("fmesscode", kComma),
+                  F::source("fcombcode", kComma),
+                  F::source("fmobilep", kComma),
+                  F::source("femailp", kComma),
+                  F::source("fhostblock", kComma),
+                  F::source("fhostroomno", kComma),
+                  F::source("freligion", kComma),
+                  F::source("fcaste", kComma),
+                  F::source("f1stlang", kComma),
+                  F::source("f2ndlang", kComma),
+                  F::source("fseattype", kComma),
+                  F::source("fseatstate", kComma),
+                  F::source("fplacecode", kComma),
+                  F::source("fdropplace", kComma),
+                  F::source("fdeleted")},
+       .mergeUpdate =
+           "update student x1, tmpstudent x2 set x1.fname = x2.fname, x1.ffather = x2.ffather, "
+           "x1.fmother = x2.fmother, x1.fdob = x2.fdob, x1.fregno = x2.fregno, x1.faddr1 = "
+           "x2.faddr1, x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, "
+           "x1.fmobile = x2.fmobile, x1.femail = x2.femail, x1.fgender = x2.fgender, x1.fbloodgrp "
+           "= "
+           "x2.fbloodgrp, x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fcatcode = "
+           "x2.fcatcode, x1.frtcode = x2.frtcode, x1.fsection = x2.fsection, x1.factive = "
+           "x2.factive, x1.fyear = x2.fyear, x1.fregno = x2.fregno, x1.faddr1 = x2.faddr1, "
+           "x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, x1.fpincode = "
+           "x2.fpincode, x1.faddp1 = x2.faddp1, x1.faddp2 = x2.faddp2, x1.faddp3 = x2.faddp3, "
+           "x1.faddp4 = x2.faddp4, x1.fcollcode = x2.fcollcode, x1.fdoa = x2.fdoa, x1.fhostcode = "
+           "x2.fhostcode, x1.fhostjoindate = x2.fhostjoindate, x1.fmesscode = x2.fmesscode, "
+           "x1.fcombcode = x2.fcombcode, x1.fmobilep = x2.fmobilep, x1.femailp = x2.femailp, "
+           "x1.fhostblock = x2.fhostblock, x1.fhostroomno = x2.fhostroomno, x1.freligion = "
+           "x2.freligion, x1.fcaste = x2.fcaste, x1.f1stlang = x2.f1stlang, x1.f2ndlang = "
+           "x2.f2ndlang, x1.fseattype = x2.fseattype, x1.fseatstate = x2.fseatstate, x1.fpincodep "
+           "= "
+           "x2.fpincodep, x1.fplacecode = x2.fplacecode, x1.fdropplace = x2.fdropplace, "
+           "x1.fdeleted "
+           "= x2.fdeleted where x1.fadmno = x2.fadmno",
+       .variant = StagingVariant::DropAfter},
 
       // Every student login: user name the admission number, the initial
       // password newuser, user type and group S.
-      {kStudentQuery,
-       "UPMASUSER.csv",
-       "masuser",
-       "fusername, fpasswd, fusertype, fusergrp, fdeleted",
-       {F::source("fadmno"), F::fixed("newuser"), F::fixed("S"), F::fixed("S"),
-        F::source("fdeleted")},
-       "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
-       "x2.fusername",
-       StagingVariant::DropAfter},
+      {.sourceQuery = kStudentQuery,
+       .exportFileName = "UPMASUSER.csv",
+       .tableName = "masuser",
+       .columnList = "fusername, fpasswd, fusertype, fusergrp, fdeleted",
+       .fields = {F::source("fadmno"), F::fixed("newuser"), F::fixed("S"), F::fixed("S"),
+                  F::source("fdeleted")},
+       .mergeUpdate =
+           "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
+           "x2.fusername",
+       .variant = StagingVariant::DropAfter},
   };
-  return kSpecs;
+  return kDescriptions;
 }
 
 }  // namespace
 
-std::span<const MirrorSpec> studentAndLoginSpecs() {
-  return specs();
+std::span<const MirrorDescription> studentAndLoginDescriptions() {
+  return descriptions();
 }
 
 std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
-  MirrorTable students(ctx, findMirrorSpec(specs(), "student"));
-  MirrorTable logins(ctx, findMirrorSpec(specs(), "masuser"));
+  MirrorTable students(ctx, findMirrorDescription(descriptions(), "student"));
+  MirrorTable logins(ctx, findMirrorDescription(descriptions(), "masuser"));
   students.prepareChanges();
   logins.prepareChanges();
 

@@ -1,5 +1,5 @@
 // The stage procedures of the plain table mirrors, in cycle order. Each
-// runs its group's MirrorSpec through MirrorTable and returns the rows it
+// runs its group's MirrorDescription through MirrorTable and returns the rows it
 // exported.
 #ifndef AGENT_UPLOAD_TABLE_STAGES_H_
 #define AGENT_UPLOAD_TABLE_STAGES_H_

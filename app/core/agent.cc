@@ -44,14 +44,18 @@ std::string errorText(const AgentError& e) {
 
 }  // namespace
 
-Agent::Agent(std::filesystem::path home, MessageSink& messages, Journal& journal,
-             const Clock& clock)
+Agent::Agent(std::filesystem::path home, PlatformConfig config, MessageSink& messages,
+             Journal& journal, const Clock& clock)
     : home_(std::move(home)),
-      config_(loadPlatformConfig(home_)),
+      config_(std::move(config)),
       messages_(messages),
       journal_(journal),
       clock_(clock),
       state_(std::make_unique<State>(config_.drivers)) {}
+
+Agent::Agent(std::filesystem::path home, MessageSink& messages, Journal& journal,
+             const Clock& clock)
+    : Agent(home, loadPlatformConfig(home), messages, journal, clock) {}
 
 Agent::~Agent() = default;
 

@@ -23,8 +23,12 @@ namespace agent {
 
 class Agent {
  public:
-  // home: the program folder. Reads platform.ini there (throws ProgramEnd
-  // when it is unusable). messages, journal and clock must outlive it.
+  // home: the program folder; config: its platform.ini, read once by the
+  // program's entry. messages, journal and clock must outlive it.
+  Agent(std::filesystem::path home, PlatformConfig config, MessageSink& messages, Journal& journal,
+        const Clock& clock);
+  // As above, reading platform.ini itself (throws ProgramEnd when it is
+  // unusable).
   Agent(std::filesystem::path home, MessageSink& messages, Journal& journal, const Clock& clock);
   ~Agent();
   Agent(const Agent&) = delete;

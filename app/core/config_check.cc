@@ -525,9 +525,9 @@ std::vector<RemoteColumns> remoteColumnsWritten() {
   std::vector<RemoteColumns> all;
   addColumns(all, columnsOfUpdate(startStampStatement("")));
   addColumns(all, columnsOfUpdate(endStampStatement("")));
-  for (const MirrorSpec* spec : allMirrorSpecs()) {
-    RemoteColumns table{spec->tableName, {}, StageGate::Always};
-    for (const std::string& c : splitOutside(spec->columnList, ','))
+  for (const MirrorDescription* description : allMirrorDescriptions()) {
+    RemoteColumns table{description->tableName, {}, StageGate::Always};
+    for (const std::string& c : splitOutside(description->columnList, ','))
       table.columns.push_back(lower(c));
     addColumns(all, std::move(table));
   }

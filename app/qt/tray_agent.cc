@@ -9,8 +9,8 @@
 #include <optional>
 
 #include "app/core/agent.h"
+#include "app/core/agent_calls.h"
 #include "app/core/agent_state.h"
-#include "app/qt/agent_calls.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
 #include "base/errors.h"
@@ -25,43 +25,36 @@ namespace {
 
 constexpr char kLogFileName[] = "agent.log";
 
-// The journal in the configured log folder; in memory when the settings
-// cannot be read (the agent then reports why).
-std::unique_ptr<Journal> openJournal(const std::filesystem::path& home) {
-  try {
-    return std::make_unique<Journal>(PlatformConfig::load(home).logFolder / kLogFileName);
-  } catch (const std::exception&) {
-    return std::make_unique<Journal>();
-  }
-}
-
 }  // namespace
 
-int runTrayAgent(int argc, char** argv, const std::filesystem::path& home) {
+int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
+                 const PlatformConfig* config, const std::string& configError) {
   QApplication app(argc, argv);
   // The window hides into the tray, and message boxes close while it is
   // hidden: the program ends only through the window's own end.
   QApplication::setQuitOnLastWindowClosed(false);
 
   QtMessageSink messages;
-  std::unique_ptr<Journal> journal = openJournal(home);
+  // The journal in the configured log folder; in memory when the settings
+  // are unusable (the program then says why).
+  std::unique_ptr<Journal> journal =
+      config != nullptr ? std::make_unique<Journal>(config->logFolder / kLogFileName)
+                        : std::make_unique<Journal>();
   journal->info("upload-agent starting in " + pathText(home) + " with its window");
   SystemClock clock;
 
-  std::optional<Agent> agent;
-  try {
-    agent.emplace(home, messages, *journal, clock);
-  } catch (const std::exception& error) {
-    journal->error(error.what());
-    messages.show(error.what(), MessageIcon::Exclamation);
+  if (config == nullptr) {
+    journal->error(configError);
+    messages.show(configError, MessageIcon::Exclamation);
     return 1;
   }
-  AgentCallsOf calls(*agent);
+  Agent agent(home, *config, messages, *journal, clock);
+  AgentCallsOf calls(agent);
 
   ServiceWindow::Options options;
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
   options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
-  ServiceWindow window(calls, messages, *journal, clock, agent->config().regional, options);
+  ServiceWindow window(calls, messages, *journal, clock, agent.config().regional, options);
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
   if (window.hasEnded()) return window.exitStatus();

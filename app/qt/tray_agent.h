@@ -4,6 +4,9 @@
 #define AGENT_APP_QT_TRAY_AGENT_H_
 
 #include <filesystem>
+#include <string>
+
+#include "config/platform_config.h"
 
 namespace agent {
 
@@ -17,7 +20,9 @@ bool displayUsable();
 // Runs the tray agent until "&Exit", a closed window or an end with a
 // message; returns the program's exit status (0 after "&Exit" or a closed
 // window, 1 after an end with a message). home: the program folder (the
-// settings file, platform.ini, the CSV folder, the log folder). argc and
+// settings file, the CSV folder); config: its platform.ini as the entry
+// read it, or null when it is unusable, configError then saying why (the
+// program shows that and ends with status 1). argc and
 // argv go to QApplication and must stay valid until it returns. Call only
 // when displayUsable() is true. Writes the journal to
 // <log folder>/agent.log, including the tray icon's place on the
@@ -26,7 +31,8 @@ bool displayUsable();
 // no notification area. For demonstrations only, a positive number of
 // seconds in UPLOAD_AGENT_INTERVAL_SECONDS replaces the 50-minute interval
 // (the journal says so).
-int runTrayAgent(int argc, char** argv, const std::filesystem::path& home);
+int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
+                 const PlatformConfig* config, const std::string& configError);
 
 }  // namespace agent
 

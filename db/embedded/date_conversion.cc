@@ -178,14 +178,6 @@ std::optional<DateOrder> dateOrderFromName(std::string_view name) {
   return std::nullopt;
 }
 
-bool isValidDate(int year, int month, int day) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  int last = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-  return day <= last;
-}
-
 DateParse parseDateText(std::string_view text, DateOrder order) {
   std::string_view s = trimView(text, " \t\r\n");
   DateParse malformed;

@@ -44,7 +44,6 @@ std::optional<DateTime> parseStorageText(std::string_view text);
 // Days since 1 January 1900 (negative before it), for DATEDIFF and DATEADD.
 long long dayNumber(int year, int month, int day);
 DateTime fromDayNumber(long long days);
-bool isValidDate(int year, int month, int day);
 
 // The canonical name of a datepart word as DATEDIFF, DATEADD and DATEPART
 // take it (D, DD, DAY give "DAY"; YY, YYYY, YEAR give "YEAR"...), or the

@@ -122,10 +122,6 @@ DbError lockTimeoutError() {
   return DbError("HYT00", 1222, "Lock request time out period exceeded.");
 }
 
-DbError noDatabaseError() {
-  return DbError("42000", 911, "No database is selected for this connection.");
-}
-
 DbError serverNotFoundError(const std::string& folder) {
   return DbError("08001", 17,
                  "SQL Server does not exist or access denied. (no server.ini in '" + folder + "')");

@@ -35,7 +35,6 @@ DbError viewColumnNameError(int column);                                        
 DbError duplicateKeyError(const std::string& table);                               // 2627
 DbError nullNotAllowedError(const std::string& column, const std::string& table);  // 515
 DbError lockTimeoutError();                                                        // 1222
-DbError noDatabaseError();  // statement before a database
 DbError serverNotFoundError(const std::string& folder);
 // Any other failure SQLite reports, with its text.
 DbError engineError(const std::string& text);

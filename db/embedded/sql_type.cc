@@ -137,24 +137,4 @@ SqlType commonType(const SqlType& a, const SqlType& b) {
   return a.kind > b.kind ? a : b;
 }
 
-char kindCode(SqlType::Kind kind) {
-  switch (kind) {
-    case SqlType::Kind::Text:
-      return 't';
-    case SqlType::Kind::Bit:
-      return 'b';
-    case SqlType::Kind::Int:
-      return 'i';
-    case SqlType::Kind::Numeric:
-      return 'n';
-    case SqlType::Kind::Float:
-      return 'f';
-    case SqlType::Kind::DateTime:
-      return 'd';
-    case SqlType::Kind::Unknown:
-      break;
-  }
-  return 'u';
-}
-
 }  // namespace agent::tsql

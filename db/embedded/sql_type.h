@@ -53,10 +53,6 @@ struct SqlType {
 // the kind of higher precedence; numerics keep the larger scale.
 SqlType commonType(const SqlType& a, const SqlType& b);
 
-// The one-letter code a runtime conversion function receives for a kind:
-// 't' text, 'b' bit, 'i' int, 'n' numeric, 'f' float, 'd' datetime, 'u'.
-char kindCode(SqlType::Kind kind);
-
 }  // namespace agent::tsql
 
 #endif  // AGENT_DB_EMBEDDED_SQL_TYPE_H_

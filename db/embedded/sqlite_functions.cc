@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/code_page.h"
 #include "db/embedded/engine_errors.h"
 #include "db/embedded/value_conversion.h"
 
@@ -192,12 +193,6 @@ void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
-std::size_t utf8Length(const std::string& s) {
-  std::size_t n = 0;
-  for (unsigned char c : s) n += (c & 0xC0) != 0x80;
-  return n;
-}
-
 // The byte offset of the character at index chars.
 std::size_t utf8Offset(const std::string& s, std::size_t chars) {
   std::size_t n = 0;
@@ -239,7 +234,7 @@ void toText(sqlite3_context* ctx, int, sqlite3_value** argv) {
         break;
     }
     if (target.length > 0) {
-      std::size_t length = utf8Length(text);
+      std::size_t length = characterCount(text);
       std::size_t limit = static_cast<std::size_t>(target.length);
       bool number =
           sqlite3_value_type(v) == SQLITE_INTEGER || sqlite3_value_type(v) == SQLITE_FLOAT;

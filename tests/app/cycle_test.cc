@@ -7,12 +7,14 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <stdexcept>
 
 #include "app/core/agent.h"
 #include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "db/error.h"
+#include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/remote_server.h"
@@ -70,7 +72,7 @@ class CycleTest : public ::testing::Test {
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
   testing::ProgramFolder home_;
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   Journal journal_;
   FixedClock clock_;
   std::unique_ptr<Agent> agent_;
@@ -78,14 +80,6 @@ class CycleTest : public ::testing::Test {
 
 // Stages used by the tests: each does what a real stage does at the point
 // that matters (creates a temporary table, fails, reads remotely).
-std::size_t createsReceiptTable(CycleContext& ctx) {
-  ctx.local.execute("select fcollcode, fcollname into #TMPUPRECEIPT from college");
-  return 1;
-}
-std::size_t createsBothTables(CycleContext& ctx) {
-  ctx.local.execute("select fcollcode into #TMPUPREC from college");
-  return createsReceiptTable(ctx);
-}
 std::size_t readsMissingBalance(CycleContext& ctx) {
   ctx.local.query("select * from #TMPUPBAL");
   return 0;
@@ -123,25 +117,6 @@ TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
   EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
   EXPECT_TRUE(messages_.texts.empty());
   EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
-}
-
-TEST_F(CycleTest, SecondCycleDropsEachLeftoverTemporaryTableOnceAndCompletes) {
-  agent().connectLocal();
-  std::vector<Stage> stages = {{"receipts", createsBothTables}};
-  EXPECT_TRUE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("leftover "), 0u);
-  // The next cycle meets both tables: the error naming #TMPUPREC drops that
-  // table; the one naming #TMPUPRECEIPT drops that table, never #TMPUPREC.
-  EXPECT_TRUE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("leftover #TMPUPREC: drop table #TMPUPREC"), 1u);
-  EXPECT_EQ(journalLinesWith("leftover #TMPUPRECEIPT: drop table #TMPUPRECEIPT"), 1u);
-  EXPECT_TRUE(messages_.texts.empty());
-
-  // Only the receipt table is met now: the other one stays as it was.
-  std::vector<Stage> receiptOnly = {{"receipts", createsReceiptTable}};
-  EXPECT_TRUE(agent().runCycle(receiptOnly));
-  EXPECT_EQ(journalLinesWith("leftover #TMPUPRECEIPT:"), 2u);
-  EXPECT_EQ(journalLinesWith("leftover #TMPUPREC:"), 1u);
 }
 
 TEST_F(CycleTest, FailingDropEndsTheCycleNotTheProgram) {
@@ -182,6 +157,36 @@ TEST_F(CycleTest, GenericFailureEndsTheCycleSilentlyButNotInTheLog) {
   EXPECT_EQ(journalLinesWith("cycle ended silently in stage receipts: [ma-3.1.15] Lost connection"),
             1u);
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+}
+
+// The other two ways a cycle ends early: a stage that has told the user
+// already (an abort: no further message) and a failure that is no agent
+// error (reported with number 51). Neither ends the program or stamps the
+// cycle's end, and the next cycle runs as usual.
+TEST_F(CycleTest, AbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
+  agent().connectLocal();
+  std::vector<Stage> aborting = {{"receipts", [](CycleContext& ctx) -> std::size_t {
+                                    ctx.messages.show("Duplicate Rec. No. found",
+                                                      MessageIcon::Exclamation);
+                                    throw CycleAbort("duplicate receipt number R7");
+                                  }}};
+  EXPECT_FALSE(agent().runCycle(aborting));
+  EXPECT_EQ(messages_.texts, std::vector<std::string>{"Duplicate Rec. No. found"});
+  EXPECT_EQ(journalLinesWith("cycle ended: duplicate receipt number R7"), 1u);
+  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+
+  messages_.texts.clear();
+  std::vector<Stage> faulty = {{"masters", [](CycleContext&) -> std::size_t {
+                                  throw std::length_error("basic_string::_M_create");
+                                }}};
+  EXPECT_FALSE(agent().runCycle(faulty));
+  EXPECT_EQ(messages_.texts, std::vector<std::string>{"basic_string::_M_create 51"});
+  EXPECT_EQ(journalLinesWith("cycle ended: unexpected error: basic_string::_M_create"), 1u);
+  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+
+  messages_.texts.clear();
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
+  EXPECT_TRUE(messages_.texts.empty());
 }
 
 TEST_F(CycleTest, FailedRemoteConnectGivesItsMessageThenTheStampsMessage) {

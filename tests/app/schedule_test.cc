@@ -4,18 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/doubles.h"
+
 namespace agent {
 namespace {
 
-class SetClock : public Clock {
- public:
-  DateTime now() const override { return now_; }
-  void set(const DateTime& t) { now_ = t; }
-  void advance(long long seconds) { now_ = addSeconds(now_, seconds); }
-
- private:
-  DateTime now_{2024, 3, 1, 9, 0, 0};
-};
+using testing::SetClock;
 
 constexpr long long kMinute = 60;
 
@@ -60,6 +57,32 @@ TEST(Schedule, CycleLongerThanIntervalIsFollowedAtTheFirstTickAfterIt) {
   clock.advance(70 * kMinute);  // the cycle; ticks meanwhile are lost
   EXPECT_TRUE(schedule.tick());
   EXPECT_EQ(schedule.nextRunTime(), addSeconds(clock.now(), 50 * kMinute));
+}
+
+// A demonstration may shorten the interval through
+// UPLOAD_AGENT_INTERVAL_SECONDS; anything but a positive number keeps the
+// 50 minutes, and the journal says when it is shortened.
+TEST(Schedule, IntervalFromTheEnvironmentOnlyWhenPositive) {
+  constexpr const char* kName = "UPLOAD_AGENT_INTERVAL_SECONDS";
+  struct Case {
+    const char* value;
+    long long seconds;
+  } cases[] = {
+      {nullptr, 50 * kMinute}, {"", 50 * kMinute}, {"0", 50 * kMinute}, {"-30", 50 * kMinute},
+      {"abc", 50 * kMinute},   {"20", 20},         {"90s", 90}};
+  for (const Case& c : cases) {
+    if (c.value != nullptr) {
+      setenv(kName, c.value, 1);
+    } else {
+      unsetenv(kName);
+    }
+    Journal journal;
+    EXPECT_EQ(scheduleIntervalSeconds(journal), c.seconds) << (c.value ? c.value : "(unset)");
+    const bool said = !journal.recentLines().empty() &&
+                      journal.recentLines().back().find(kName) != std::string::npos;
+    EXPECT_EQ(said, c.seconds != 50 * kMinute) << (c.value ? c.value : "(unset)");
+  }
+  unsetenv(kName);
 }
 
 }  // namespace

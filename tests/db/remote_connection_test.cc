@@ -87,6 +87,33 @@ TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
   EXPECT_EQ(db.scalar("select hex(note) from v where k = 1"), "636166E9");
 }
 
+// A text longer than one 4,096-unit read buffer arrives in pieces; a
+// character of two UTF-16 units may straddle the pieces' border.
+TEST_P(RemoteConnection, TextLongerThanOneReadBufferArrivesWhole) {
+  RemoteTestDatabase db("odbc_long", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
+  connection->execute(
+      "create table t (k int primary key, body mediumtext) default charset utf8mb4");
+  const std::string clef = "\xF0\x9D\x84\x9E";  // U+1D11E: two UTF-16 units
+  const std::string border = std::string(4094, 'a') + clef + "tail";
+  const std::string long_ = std::string(20000, 'x') + "\xC3\xA9" + std::string(20000, 'y');
+  const std::string exact = std::string(4095, 'b');
+  // Written by the server itself, so that only the reading is under test.
+  connection->execute(
+      "insert into t values (1, concat(repeat('a', 4094), convert(x'F09D849E' using utf8mb4), "
+      "'tail')), (2, concat(repeat('x', 20000), convert(x'C3A9' using utf8mb4), "
+      "repeat('y', 20000))), (3, repeat('b', 4095))");
+  auto rows = connection->query("select body from t order by k");
+  for (const std::string* text : {&border, &long_, &exact}) {
+    ASSERT_FALSE(rows->eof());
+    const Value& body = rows->field("body");
+    ASSERT_TRUE(body.isText());
+    EXPECT_EQ(body.textValue().size(), text->size());
+    EXPECT_TRUE(body.textValue() == *text) << body.textValue().substr(4090, 12);
+    rows->moveNext();
+  }
+}
+
 TEST_P(RemoteConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
   RemoteTestDatabase db("remote_empty", /*withSchema=*/false);
   auto connection = db.connect(GetParam());

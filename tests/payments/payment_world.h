@@ -16,6 +16,7 @@
 #include "cycle/leftover_recovery.h"
 #include "cycle/message_sink.h"
 #include "db/connection.h"
+#include "tests/support/doubles.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 #include "tools/portal_sim/portal_writer.h"
@@ -93,7 +94,7 @@ class PaymentWorld {
 
   std::string univCode;
   LocalOffice office;
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   PlatformConfig config;

@@ -26,13 +26,6 @@ TEST(DateText, IsDayMonthYearWithTheTimeOnlyWhereItMatters) {
   EXPECT_EQ(dayMonthYearTime(DateTime{2024, 12, 31}), "31/12/2024");
 }
 
-TEST(AmountText, IsPlainDecimalWithAPoint) {
-  EXPECT_EQ(amountText(1500), "1500");
-  EXPECT_EQ(amountText(1234.5), "1234.5");
-  EXPECT_EQ(amountText(0), "0");
-  EXPECT_EQ(amountText(1234567.25), "1234567.25");
-}
-
 TEST(ValueReading, FollowsTheLeadingNumberAndDateRules) {
   EXPECT_EQ(leadingNumber("000123"), 123);
   EXPECT_EQ(leadingNumber("  12abc"), 12);

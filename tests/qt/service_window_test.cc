@@ -1,8 +1,10 @@
-// The window's event handling with calls standing in for the agent's: the
-// start-up order, the first activation, the tray codes and the menu, the
-// timed cycle and the pause box, and what happens to events that arrive
-// while a cycle holds a message box open.
+// The Qt window's wiring to its model, with calls standing in for the
+// agent's: the widgets start-up shows, the first activation, the tray icon's
+// clicks and the menu, the timer, and events that arrive through a real
+// nested event loop while a cycle holds a message box open. The decisions
+// themselves are tested on the model (tests/app/window_model_test.cc).
 #include "app/qt/service_window.h"
+#include "tests/support/doubles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +19,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
-#include "app/qt/tray_codes.h"
 #include "tests/qt/window_fixture.h"
 
 namespace agent {
@@ -54,12 +56,12 @@ class WindowTest : public ::testing::Test {
 
   // Makes the next tick due.
   void passNextRunTime(const ServiceWindow& window) {
-    while (clock.now() <= window.schedule()->nextRunTime()) clock.advance(60);
+    while (clock.now() <= window.model().schedule()->nextRunTime()) clock.advance(60);
   }
 
   SetClock clock;
   ScriptedCalls calls;
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   RegionalSettings regional;
   std::vector<int> endings;
@@ -70,7 +72,7 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
   EXPECT_EQ(window.windowTitle(), "Services . . .");
   EXPECT_EQ(window.chk()->text(), "&Pause");
   window.load();
-  EXPECT_EQ(window.schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
+  EXPECT_EQ(window.model().schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
   EXPECT_TRUE(window.timer1()->isActive());
   EXPECT_EQ(window.timer1()->interval(), 500);
   EXPECT_TRUE(window.isVisible());
@@ -128,39 +130,18 @@ TEST_F(WindowTest, TrayCodesRestoreOrOpenTheMenuAndOthersAreIgnoredAndTheMenuAct
   EXPECT_TRUE(window->chk()->isChecked());
   window->mPause()->trigger();
   EXPECT_TRUE(window->chk()->isChecked()) << "nothing unticks it";
-}
-
-TEST_F(WindowTest, DueTickRunsACycleAndStampsTheStatusLine) {
-  auto window = startedWindow();
-  clock.advance(kFiftyMinutes);
-  window->tick();
-  EXPECT_EQ(calls.cycles, 0) << "due only after NextRunTime has passed";
-  clock.advance(1);
-  calls.onCycle = [&] { clock.advance(90); };
-  window->tick();
-  EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(window->lbsb()->text().toStdString(),
-            "Idle - " + formatGeneralDate(clock.now(), regional))
-      << "the date and time after the cycle";
-  window->tick();
-  EXPECT_EQ(calls.cycles, 1);
-}
-
-TEST_F(WindowTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
-  auto window = startedWindow();
-  window->chk()->setChecked(true);
-  passNextRunTime(*window);
-  window->tick();
-  EXPECT_EQ(window->lbsb()->text(), "Idle");
-  EXPECT_EQ(calls.cycles, 0);
-  EXPECT_EQ(window->schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
-
+  EXPECT_TRUE(window->model().paused());
   window->chk()->setChecked(false);
-  window->tick();
-  EXPECT_EQ(calls.cycles, 0) << "unticking starts no cycle";
+  EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
+}
+
+TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
+  auto window = startedWindow();
   passNextRunTime(*window);
-  window->tick();
-  EXPECT_EQ(calls.cycles, 1);
+  ASSERT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 1; }))
+      << "Timer1 never ran the due cycle";
+  EXPECT_EQ(window->lbsb()->text().toStdString(),
+            "Idle - " + formatGeneralDate(clock.now(), regional));
 }
 
 TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
@@ -170,7 +151,7 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   bool bodyRan = false;
   testing::whenModalBoxOpens([&](QWidget*) {
     bodyRan = true;
-    EXPECT_TRUE(window->inCycle());
+    EXPECT_TRUE(window->model().inCycle());
     clock.advance(2 * 3600);  // the cycle outlasts its interval
     window->tick();
     runEventLoopFor(700);  // Timer1 ticks inside the box's event loop
@@ -179,7 +160,6 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
     window->dispatchTrayCode(tray_code::kRightButtonUp);
     window->mPopRestore()->trigger();
     window->mPause()->trigger();
-    window->activateAgent();
     QApplication::processEvents();
     EXPECT_EQ(calls.cycles, 1) << "no cycle inside a cycle";
     EXPECT_EQ(calls.activations, 1);
@@ -191,7 +171,7 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   window->tick();
   ASSERT_TRUE(bodyRan);
   EXPECT_EQ(calls.cycles, 1);
-  EXPECT_FALSE(window->inCycle());
+  EXPECT_FALSE(window->model().inCycle());
 
   // The schedule as the cycle's own tick left it: long past, so the first
   // tick after the cycle runs the next one.

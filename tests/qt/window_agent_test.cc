@@ -10,6 +10,7 @@
 #include "app/core/agent.h"
 #include "app/qt/service_window.h"
 #include "tests/qt/window_fixture.h"
+#include "tests/support/doubles.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -31,7 +32,7 @@ class WindowWithAgentTest : public ::testing::Test {
 
   testing::SetClock clock;
   testing::TempDir home{"tray-home"};
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   RegionalSettings regional;
   Agent agent{home.path(), messages, journal, clock};

@@ -15,20 +15,6 @@ void ensureApplication() {
   ASSERT_NE(QApplication::instance(), nullptr) << "gui tests run from gui_test_main.cc";
 }
 
-void ScriptedCalls::ensureCsvFolder() {
-  ++csvFolderCalls;
-}
-
-void ScriptedCalls::activate() {
-  ++activations;
-  if (onActivate) onActivate();
-}
-
-void ScriptedCalls::runCycle() {
-  ++cycles;
-  if (onCycle) onCycle();
-}
-
 void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
   auto* poll = new QTimer(QApplication::instance());
   poll->setInterval(10);

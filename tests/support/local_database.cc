@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "db/embedded/embedded_engine.h"
+#include "db/script_batches.h"
 
 namespace agent::testing {
 
@@ -35,20 +36,7 @@ std::string LocalTestDatabase::connectionString() const {
 }
 
 void runTSqlScript(Connection& connection, std::string_view script) {
-  std::string batch;
-  auto flush = [&] {
-    if (!trim(batch, " \t\r\n").empty()) connection.execute(batch);
-    batch.clear();
-  };
-  for (const std::string& line : split(script, '\n')) {
-    if (equalsIgnoreCase(trim(line, " \t\r"), "GO")) {
-      flush();
-    } else {
-      batch += line;
-      batch += '\n';
-    }
-  }
-  flush();
+  for (const std::string& batch : splitBatches(script)) connection.execute(batch);
 }
 
 }  // namespace agent::testing

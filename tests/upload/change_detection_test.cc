@@ -21,7 +21,7 @@
 #include "app/core/stage_order.h"
 #include "tests/support/program_folder.h"
 #include "upload/change_state.h"
-#include "upload/mirror_spec.h"
+#include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 
 namespace agent {
@@ -306,33 +306,33 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
 // Every table whose merge joins on a key joins on the portal's primary key:
 // the state's keys are then the rows the portal holds.
 TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
-  std::vector<std::span<const MirrorSpec>> groups = {masterTableSpecs(), staffAndHostelSpecs(),
-                                                     studentAndLoginSpecs(), resultSpecs()};
+  std::vector<std::span<const MirrorDescription>> groups = {masterTableDescriptions(), staffAndHostelDescriptions(),
+                                                     studentAndLoginDescriptions(), resultDescriptions()};
   std::size_t keyed = 0;
   RemoteTestDatabase remote("mergekey");
   std::unique_ptr<Connection> c = remote.connect();
-  for (std::span<const MirrorSpec> group : groups) {
-    for (const MirrorSpec& spec : group) {
-      std::optional<std::vector<std::size_t>> key = mergeKeyFields(spec);
+  for (std::span<const MirrorDescription> group : groups) {
+    for (const MirrorDescription& description : group) {
+      std::optional<std::vector<std::size_t>> key = mergeKeyFields(description);
       if (!key) continue;
       ++keyed;
       std::string names;
       std::size_t start = 0;
       std::vector<std::string> columns;
       for (;;) {
-        std::size_t end = spec.columnList.find(", ", start);
-        columns.push_back(spec.columnList.substr(start, end - start));
+        std::size_t end = description.columnList.find(", ", start);
+        columns.push_back(description.columnList.substr(start, end - start));
         if (end == std::string::npos) break;
         start = end + 2;
       }
       for (std::size_t f : *key) names += (names.empty() ? "" : ", ") + columns[f];
       std::string primary;
-      for (auto rs = c->query("show keys from " + spec.tableName + " where key_name = 'PRIMARY'",
+      for (auto rs = c->query("show keys from " + description.tableName + " where key_name = 'PRIMARY'",
                               Cursor::Static);
            !rs->eof(); rs->moveNext()) {
         primary += (primary.empty() ? "" : ", ") + rs->field("Column_name").textValue();
       }
-      EXPECT_EQ(names, primary) << spec.tableName;
+      EXPECT_EQ(names, primary) << description.tableName;
     }
   }
   EXPECT_GE(keyed, 14u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/agent.h"
+#include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
 #include "upload/table_stages.h"
 
@@ -27,7 +28,7 @@ class ConsecutiveCyclesTest : public ::testing::Test {
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
   testing::ProgramFolder home_;
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   Journal journal_;
   SystemClock clock_;
 };

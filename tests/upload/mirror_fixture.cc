@@ -14,23 +14,12 @@ std::string currentTestName() {
   return info ? info->name() : "mirror";
 }
 
+// A remote cell as the tests write it: the value's display text, "<null>"
+// for NULL, dates without their (midnight) time as the DATE columns hold
+// them.
 std::string cellText(const Value& value) {
-  switch (value.type()) {
-    case Value::Type::Null:
-      return "<null>";
-    case Value::Type::Text:
-      return value.textValue();
-    case Value::Type::Number:
-      return value.exactNumber().empty() ? std::to_string(value.numberValue())
-                                         : value.exactNumber();
-    case Value::Type::DateTime: {
-      const DateTime& d = value.dateTimeValue();
-      char text[32];
-      std::snprintf(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
-      return text;
-    }
-  }
-  return "";
+  std::string text = displayText(value, "<null>");
+  return value.isDateTime() ? text.substr(0, 10) : text;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "config/platform_config.h"
 #include "cycle/cycle_context.h"
+#include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
 #include "tests/support/recording_connection.h"
 #include "tests/support/remote_server.h"
@@ -48,7 +49,7 @@ class MirrorFixture : public ::testing::Test {
   LocalTestDatabase localDb_;
   TempDir home_;
   PlatformConfig config_;
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   Journal journal_;
   SystemClock clock_;
   CycleContext ctx_;

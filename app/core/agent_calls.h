@@ -2,8 +2,8 @@
 // the activation, run one timed cycle. The window drives these calls and
 // nothing else, so its event handling can be exercised with a cycle that
 // stands in for a real one (for example one that opens a message box).
-#ifndef AGENT_APP_QT_AGENT_CALLS_H_
-#define AGENT_APP_QT_AGENT_CALLS_H_
+#ifndef AGENT_APP_CORE_AGENT_CALLS_H_
+#define AGENT_APP_CORE_AGENT_CALLS_H_
 
 namespace agent {
 
@@ -35,4 +35,4 @@ class AgentCallsOf final : public AgentCalls {
 
 }  // namespace agent
 
-#endif  // AGENT_APP_QT_AGENT_CALLS_H_
+#endif  // AGENT_APP_CORE_AGENT_CALLS_H_

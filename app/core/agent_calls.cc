@@ -1,5 +1,5 @@
 // The window's calls answered by the real agent.
-#include "app/qt/agent_calls.h"
+#include "app/core/agent_calls.h"
 
 #include "app/core/agent.h"
 

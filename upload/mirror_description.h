@@ -1,11 +1,11 @@
-// MirrorSpec: the description of one mirrored table — where its rows come
-// from, the export file they are written to, the remote table they are
-// merged into and how. Every table stage is a MirrorSpec run through
-// MirrorTable (upload/mirror_table.h); the specifications are fixed data,
-// one table of them per group of tables (masters, staff and hostels,
-// students, results, fee balances, receipts).
-#ifndef AGENT_UPLOAD_MIRROR_SPEC_H_
-#define AGENT_UPLOAD_MIRROR_SPEC_H_
+// MirrorDescription: one mirrored table — where its rows come from, the
+// export file they are written to, the remote table they are merged into
+// and how. Every table stage runs a MirrorDescription through MirrorTable
+// (upload/mirror_table.h); the descriptions are fixed data, one list per
+// group of tables (masters, staff and hostels, students, results, fee
+// balances, receipts), each field named at each entry.
+#ifndef AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
+#define AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
 
 #include <span>
 #include <string>
@@ -30,13 +30,25 @@ struct ExportField {
   std::string constant;  // Constant: the text
 
   static ExportField source(std::string column, Conversion conversion = Conversion::Plain) {
-    return {Kind::Source, std::move(column), {}, conversion, {}};
+    return {.kind = Kind::Source,
+            .column = std::move(column),
+            .second = {},
+            .conversion = conversion,
+            .constant = {}};
   }
   static ExportField joined(std::string first, std::string second) {
-    return {Kind::Joined, std::move(first), std::move(second), Conversion::Plain, {}};
+    return {.kind = Kind::Joined,
+            .column = std::move(first),
+            .second = std::move(second),
+            .conversion = Conversion::Plain,
+            .constant = {}};
   }
   static ExportField fixed(std::string text) {
-    return {Kind::Constant, {}, {}, Conversion::Plain, std::move(text)};
+    return {.kind = Kind::Constant,
+            .column = {},
+            .second = {},
+            .conversion = Conversion::Plain,
+            .constant = std::move(text)};
   }
 };
 
@@ -53,7 +65,7 @@ enum class StagingVariant {
   DropBoth,
 };
 
-struct MirrorSpec {
+struct MirrorDescription {
   std::string sourceQuery;          // run on the local connection; its order is the file's
   std::string exportFileName;       // inside the CSV folder, spelled as given
   std::string tableName;            // the remote target; staging is "tmp" + tableName
@@ -65,16 +77,17 @@ struct MirrorSpec {
   std::string stagingTable() const { return "tmp" + tableName; }
 };
 
-// The spec in specs whose tableName is table. Throws std::out_of_range
-// naming the table when there is none (a programming error).
-const MirrorSpec& findMirrorSpec(std::span<const MirrorSpec> specs, std::string_view table);
+// The description in descriptions whose tableName is table. Throws
+// AgentError (invalid argument) naming the table when there is none: a
+// programming error, which the cycle reports as it reports any failure.
+const MirrorDescription& findMirrorDescription(std::span<const MirrorDescription> descriptions,
+                                               std::string_view table);
 
-// The specifications of each group of tables, in cycle order.
-std::span<const MirrorSpec> masterTableSpecs();      // college ... masroute
-std::span<const MirrorSpec> staffAndHostelSpecs();   // masemp ... hostrooms
-std::span<const MirrorSpec> studentAndLoginSpecs();  // student, masuser
-std::span<const MirrorSpec> resultSpecs();           // result, studsub
+// The descriptions of each group of tables, in cycle order.
+std::span<const MirrorDescription> masterTableDescriptions();     // college ... masroute
+std::span<const MirrorDescription> staffAndHostelDescriptions();  // masemp ... hostrooms
+std::span<const MirrorDescription> resultDescriptions();          // result, studsub
 
 }  // namespace agent
 
-#endif  // AGENT_UPLOAD_MIRROR_SPEC_H_
+#endif  // AGENT_UPLOAD_MIRROR_DESCRIPTION_H_

@@ -1,10 +1,8 @@
 // The tray icon's notification codes (the mouse message a click on the icon
-// delivers), how Qt's activation reasons map onto them, and the one table
-// that says what the window does for each code.
-#ifndef AGENT_APP_QT_TRAY_CODES_H_
-#define AGENT_APP_QT_TRAY_CODES_H_
-
-#include <QSystemTrayIcon>
+// delivers) and the one table that says what the window does for each code.
+// A front-end translates its toolkit's clicks into these codes.
+#ifndef AGENT_APP_CORE_TRAY_CODES_H_
+#define AGENT_APP_CORE_TRAY_CODES_H_
 
 namespace agent {
 
@@ -23,13 +21,9 @@ enum class TrayAction {
   ShowMenu,  // foreground, then the pop-up menu at the pointer
 };
 
-// The code a Qt activation stands for: Trigger 514, DoubleClick 515,
-// Context 517, MiddleClick 520, anything else 0.
-int trayCodeFor(QSystemTrayIcon::ActivationReason reason);
-
 // The action for a code; codes outside the table are ignored.
 TrayAction trayActionFor(int code);
 
 }  // namespace agent
 
-#endif  // AGENT_APP_QT_TRAY_CODES_H_
+#endif  // AGENT_APP_CORE_TRAY_CODES_H_

@@ -1,5 +1,5 @@
-// The tray notification codes and their action table.
-#include "app/qt/tray_codes.h"
+// The tray notification codes' action table.
+#include "app/core/tray_codes.h"
 
 namespace agent {
 
@@ -18,22 +18,6 @@ constexpr TrayRule kTrayRules[] = {
 };
 
 }  // namespace
-
-int trayCodeFor(QSystemTrayIcon::ActivationReason reason) {
-  switch (reason) {
-    case QSystemTrayIcon::Trigger:
-      return tray_code::kLeftButtonUp;
-    case QSystemTrayIcon::DoubleClick:
-      return tray_code::kLeftButtonDblClk;
-    case QSystemTrayIcon::Context:
-      return tray_code::kRightButtonUp;
-    case QSystemTrayIcon::MiddleClick:
-      return tray_code::kMiddleButtonUp;
-    case QSystemTrayIcon::Unknown:
-      break;
-  }
-  return tray_code::kNone;
-}
 
 TrayAction trayActionFor(int code) {
   for (const TrayRule& rule : kTrayRules) {

@@ -1,0 +1,182 @@
+// The window's behaviour: start-up, the first activation, the timer tick,
+// the tray icon's codes and the menu items, each guarded against running
+// inside a cycle.
+#include "app/core/window_model.h"
+
+#include <exception>
+
+#include "app/core/tray_codes.h"
+#include "base/errors.h"
+
+namespace agent {
+
+WindowModel::WindowModel(WindowView& view, AgentCalls& agent, Journal& journal, const Clock& clock,
+                         const RegionalSettings& regional, Options options)
+    : view_(view),
+      agent_(agent),
+      journal_(journal),
+      clock_(clock),
+      regional_(regional),
+      options_(options) {}
+
+void WindowModel::load() {
+  schedule_.emplace(clock_, options_.cycleIntervalSeconds);
+  view_.startTickTimer(kTimerIntervalMs);
+  view_.showWindow();
+  view_.addTrayIcon(kTrayTip);
+  if (!options_.trayAvailable) {
+    journal_.warning(
+        "no notification area on this desktop: the window minimises to the task bar "
+        "instead of hiding, so that it can be restored");
+  }
+  try {
+    agent_.ensureCsvFolder();
+  } catch (const ProgramEnd& end) {
+    endWithMessage(end.message());
+  }
+}
+
+void WindowModel::firstActivation() {
+  if (!awaitsActivation()) return;
+  activationDone_ = true;
+  if (inCycle_) return;  // dropped, as a tick during a cycle is
+  view_.minimiseWindow();
+  hideWhenMinimised();  // before the cycle, which handles no events
+  runAsCycle("activation", [this] { agent_.activate(); });
+}
+
+void WindowModel::tick() {
+  if (inCycle_ || hasEnded() || !schedule_) return;
+  if (!schedule_->tick()) return;
+  setStatusLine("Idle");
+  if (paused_) return;  // the schedule has moved on all the same
+
+  // Pending events run once; a tick among them finds the schedule moved on.
+  view_.processPendingEvents();
+  if (hasEnded() || inCycle_) return;
+  if (!runAsCycle("timed cycle", [this] { agent_.runCycle(); })) return;
+  setStatusLine("Idle - " + formatGeneralDate(clock_.now(), regional_));
+}
+
+void WindowModel::trayCode(int code) {
+  if (inCycle_ || hasEnded()) return;
+  switch (trayActionFor(code)) {
+    case TrayAction::Restore:
+      restore();
+      break;
+    case TrayAction::ShowMenu:
+      view_.bringToForeground();
+      view_.popupMenu();
+      break;
+    case TrayAction::Ignore:
+      break;
+  }
+}
+
+void WindowModel::pauseItem() {
+  if (inCycle_ || hasEnded()) return;
+  paused_ = true;
+  view_.setPauseTicked(true);
+}
+
+void WindowModel::restoreItem() {
+  if (inCycle_ || hasEnded()) return;
+  restore();
+}
+
+void WindowModel::exitItem() {
+  if (hasEnded()) return;
+  if (inCycle_) {
+    exitRequested_ = true;  // the cycle's end ends the program
+    return;
+  }
+  endProgram(0);
+}
+
+void WindowModel::windowMinimised() {
+  hideWhenMinimised();
+}
+
+bool WindowModel::closeRequested() {
+  if (hasEnded()) return true;
+  if (inCycle_) {
+    exitRequested_ = true;
+    return false;
+  }
+  endProgram(0);
+  return true;
+}
+
+bool WindowModel::beginCycle() {
+  if (inCycle_ || hasEnded()) return false;
+  inCycle_ = true;
+  return true;
+}
+
+bool WindowModel::finishCycle(const std::string& escapedError, bool programEnds) {
+  // The message box runs while the cycle still counts as running, so the
+  // events its event loop delivers are dropped as well.
+  if (!escapedError.empty()) {
+    journal_.error(escapedError);
+    view_.messageBox(escapedError, MessageIcon::Exclamation);
+  }
+  inCycle_ = false;
+  if (programEnds) {
+    endProgram(1);
+    return false;
+  }
+  // A cycle handles its own errors; one that escaped has been reported and
+  // the timer goes on.
+  if (exitRequested_) {
+    endProgram(0);
+    return false;
+  }
+  return true;
+}
+
+template <typename Call>
+bool WindowModel::runAsCycle(const char* what, Call call) {
+  if (!beginCycle()) return false;
+  try {
+    call();
+  } catch (const ProgramEnd& end) {
+    return finishCycle(end.message(), /*programEnds=*/true);
+  } catch (const std::exception& error) {
+    return finishCycle(std::string(what) + " failed: " + error.what(), /*programEnds=*/false);
+  }
+  return finishCycle("", /*programEnds=*/false);
+}
+
+void WindowModel::restore() {
+  view_.showWindow();
+  view_.bringToForeground();
+  journal_.info("window restored");
+}
+
+void WindowModel::setStatusLine(const std::string& text) {
+  view_.setStatusText(text);
+  journal_.info("status line: " + text);
+}
+
+void WindowModel::hideWhenMinimised() {
+  if (options_.trayAvailable && !hasEnded() && view_.isMinimised()) view_.hideWindow();
+}
+
+void WindowModel::endWithMessage(const std::string& text) {
+  journal_.error(text);
+  view_.messageBox(text, MessageIcon::Exclamation);
+  endProgram(1);
+}
+
+void WindowModel::endProgram(int status) {
+  if (hasEnded()) return;
+  exitStatus_ = status;
+  view_.stopTickTimer();
+  view_.removeTrayIcon();
+  view_.closeMenu();
+  view_.closeWindow();
+  journal_.info(status == 0 ? "the agent ends" : "the agent ends after a message");
+  view_.onProgramEnd(status);
+}
+
+}  // namespace agent

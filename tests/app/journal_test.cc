@@ -1,0 +1,49 @@
+// The journal's file: it rotates at 1 MiB keeping five files, and a file
+// that cannot be opened is an error the caller can report.
+#include "cycle/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "base/errors.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Journal, RotatesAtOneMebibyteAndKeepsFiveFiles) {
+  testing::TempDir dir("journal");
+  const fs::path log = dir / "logs" / "agent.log";  // the folder is made
+  {
+    Journal journal(log);
+    const std::string line(1000, 'x');
+    for (int i = 0; i < 7 * 1100; ++i) journal.info(line);  // about 7.5 MiB
+    EXPECT_EQ(journal.recentLines().size(), Journal::kKeptLines);
+  }
+  EXPECT_TRUE(fs::exists(log));
+  for (int i = 1; i <= 5; ++i) {
+    const fs::path rotated = dir / "logs" / ("agent." + std::to_string(i) + ".log");
+    ASSERT_TRUE(fs::exists(rotated)) << rotated;
+    EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
+  }
+  EXPECT_FALSE(fs::exists(dir / "logs" / "agent.6.log"));
+}
+
+TEST(Journal, FileThatCannotBeOpenedIsAnAgentError) {
+  testing::TempDir dir("journal");
+  testing::writeFile(dir / "logs", "a file where the log folder should be");
+  try {
+    Journal journal(dir / "logs" / "agent.log");
+    FAIL() << "the journal opened below a file";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kFileError);
+    EXPECT_NE(e.description().find("agent.log"), std::string::npos) << e.description();
+  }
+}
+
+}  // namespace
+}  // namespace agent

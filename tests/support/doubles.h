@@ -1,0 +1,60 @@
+// Stand-ins the tests give the agent's front-ends: a clock the test sets,
+// message boxes that are recorded instead of shown, and the window's calls
+// to the agent counted and scripted.
+#ifndef AGENT_TESTS_SUPPORT_DOUBLES_H_
+#define AGENT_TESTS_SUPPORT_DOUBLES_H_
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/core/agent_calls.h"
+#include "cycle/clock.h"
+#include "cycle/message_sink.h"
+
+namespace agent::testing {
+
+class SetClock : public Clock {
+ public:
+  DateTime now() const override { return now_; }
+  void set(const DateTime& t) { now_ = t; }
+  void advance(long long seconds) { now_ = addSeconds(now_, seconds); }
+
+ private:
+  DateTime now_{2024, 3, 1, 9, 0, 0};
+};
+
+// Keeps every message instead of showing it.
+class RecordedMessages : public MessageSink {
+ public:
+  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
+  std::vector<std::string> texts;
+};
+
+// Counts the window's calls; each runs the given body (none by default).
+class ScriptedCalls : public AgentCalls {
+ public:
+  void ensureCsvFolder() override {
+    ++csvFolderCalls;
+    if (onCsvFolder) onCsvFolder();
+  }
+  void activate() override {
+    ++activations;
+    if (onActivate) onActivate();
+  }
+  void runCycle() override {
+    ++cycles;
+    if (onCycle) onCycle();
+  }
+
+  int csvFolderCalls = 0;
+  int activations = 0;
+  int cycles = 0;
+  std::function<void()> onCsvFolder;
+  std::function<void()> onActivate;
+  std::function<void()> onCycle;
+};
+
+}  // namespace agent::testing
+
+#endif  // AGENT_TESTS_SUPPORT_DOUBLES_H_
