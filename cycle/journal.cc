@@ -3,23 +3,51 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <system_error>
+
+#include "base/private_file.h"
 #include "db/error.h"
 
 namespace agent {
 
+namespace {
+
+// Every log file (the journal, and each new one after a rotation) exists
+// owner-only before the sink opens it for appending; a journal left wider
+// by an older version is narrowed, a link in its place refused.
+void prepareLogFile(const std::filesystem::path& file) {
+  try {
+    std::fclose(createPrivateFile(file).stream);
+  } catch (const std::system_error& e) {
+    if (e.code() != std::errc::file_exists) throw;
+    narrowToOwner(file);
+  }
+}
+
+}  // namespace
+
 Journal::Journal() = default;
 
 Journal::Journal(const std::filesystem::path& logFile) {
+  FolderAccess folder = FolderAccess::OwnerOnly;
   try {
-    std::filesystem::create_directories(logFile.parent_path());
-    auto sink =
-        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.string(), 1024 * 1024, 5);
+    // The journal names students, payments and server replies: the folder
+    // and its files are the owner's alone.
+    folder = makeOwnerOnlyFolder(logFile.parent_path());
+    spdlog::file_event_handlers handlers;
+    handlers.before_open = [](const spdlog::filename_t& name) { prepareLogFile(name); };
+    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+        logFile.string(), 1024 * 1024, 5, false, handlers);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
     file_->flush_on(spdlog::level::trace);
   } catch (const std::exception& e) {
     throw AgentError(error_number::kFileError,
                      "Cannot open the log " + logFile.string() + ": " + e.what());
+  }
+  if (folder == FolderAccess::Narrowed) {
+    warning("log folder " + logFile.parent_path().string() +
+            " was open to other users; narrowed to the owner");
   }
 }
 

@@ -25,6 +25,11 @@ DEMO_REMOTE_CONNECTION=""          # set by demo_prepare
 demo_prepare() {
   local build="$1" home="$2" host="$3" port="$4" user="$5" password="$6" remote_db="$7"
   local sql=("$build/bin/agent-sql" --home "$home")
+  # The settings files hold passwords: whatever this shell's umask, they are
+  # made readable by their owner alone.
+  local saved_umask
+  saved_umask="$(umask)"
+  umask 077
   mkdir -p "$home"
   rm -rf "${home:?}/CSV" "$home/log" "$home/$DEMO_LOCAL_SERVER"
   mkdir -p "$home/$DEMO_LOCAL_SERVER"
@@ -71,6 +76,7 @@ server = $host
 database = $remote_db
 port = $port
 INI
+  umask "$saved_umask"
   DEMO_REMOTE_CONNECTION="DRIVER={MySQL ODBC 3.51 Driver};SERVER=$host;DATABASE=$remote_db;UID=$user;PWD=$password; OPTION=3;PORT=$port"
 }
 

@@ -57,9 +57,13 @@ ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportForm
     throw AgentError(error_number::kFileError,
                      "Cannot delete the export file " + path_.string() + ": " + ec.message());
   }
-  errno = 0;
-  file_.reset(std::fopen(path_.string().c_str(), "wb"));
-  if (!file_) fail("open", errno);
+  try {
+    CreatedFile created = createPrivateFile(path_);
+    file_.reset(created.stream);
+    identity_ = created.identity;
+  } catch (const std::system_error& e) {
+    fail("create", e.code().value());
+  }
   std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
 }
 
