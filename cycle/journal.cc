@@ -1,8 +1,10 @@
 #include "cycle/journal.h"
 
+#include <fmt/format.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <string_view>
 #include <system_error>
 
 #include "base/private_file.h"
@@ -22,6 +24,39 @@ void prepareLogFile(const std::filesystem::path& file) {
     if (e.code() != std::errc::file_exists) throw;
     narrowToOwner(file);
   }
+}
+
+// line with every control character written as an escape: LF as \n, CR as
+// \r, the other C0 characters and DEL as \xNN, and the Unicode line breaks
+// (U+0085, U+2028, U+2029) as \uNNNN. Lines carry text from outside (portal
+// values, server messages, file contents); escaped, none of it can end a
+// line early and put a forged event on the next one.
+std::string oneLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += fmt::format("\\x{:02X}", c);
+    } else if (c == 0xC2 && i + 1 < line.size() &&
+               static_cast<unsigned char>(line[i + 1]) == 0x85) {
+      out += "\\u0085";
+      ++i;
+    } else if (c == 0xE2 && line.substr(i + 1, 2) == "\x80\xA8") {
+      out += "\\u2028";
+      i += 2;
+    } else if (c == 0xE2 && line.substr(i + 1, 2) == "\x80\xA9") {
+      out += "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -64,7 +99,7 @@ void Journal::error(const std::string& line) {
 }
 
 void Journal::write(const char* level, const std::string& line) {
-  std::string text = std::string(level) + line;
+  std::string text = std::string(level) + oneLine(line);
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) file_->info(text);
   recent_.push_back(std::move(text));
