@@ -71,4 +71,11 @@ std::string replaceAll(std::string_view s, std::string_view from, std::string_vi
   return out;
 }
 
+bool hasControlCharacter(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 }  // namespace agent

@@ -18,6 +18,8 @@ std::string trim(std::string_view s, std::string_view blanks = " \t");
 std::vector<std::string> split(std::string_view s, char separator);
 // Every occurrence of from replaced by to.
 std::string replaceAll(std::string_view s, std::string_view from, std::string_view to);
+// True when s holds a C0 control character (NUL, LF, CR, ...) or DEL.
+bool hasControlCharacter(std::string_view s);
 
 }  // namespace agent
 
