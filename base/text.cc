@@ -78,4 +78,13 @@ bool hasControlCharacter(std::string_view s) {
   return false;
 }
 
+std::string braceQuoted(std::string_view value) {
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
 }  // namespace agent

@@ -20,9 +20,20 @@ ConnectionString::ConnectionString(std::string_view text) : text_(text) {
     while (v < text_.size() && text_[v] == ' ') ++v;
     std::size_t end;
     if (v < text_.size() && text_[v] == '{') {
-      std::size_t close = text_.find('}', v);
-      end = close == std::string::npos ? text_.size() : close + 1;
-      part.value = text_.substr(v + 1, (close == std::string::npos ? text_.size() : close) - v - 1);
+      // A braced value ends at the first "}" that is not doubled; "}}"
+      // stands for one "}".
+      std::size_t j = v + 1;
+      for (; j < text_.size(); ++j) {
+        if (text_[j] != '}') {
+          part.value += text_[j];
+        } else if (j + 1 < text_.size() && text_[j + 1] == '}') {
+          part.value += '}';
+          ++j;
+        } else {
+          break;
+        }
+      }
+      end = j < text_.size() ? j + 1 : text_.size();
       std::size_t next = text_.find(';', end);
       i = next == std::string::npos ? text_.size() : next + 1;
     } else {
@@ -53,8 +64,7 @@ std::string ConnectionString::driverName() const {
 std::string ConnectionString::withDriver(std::string_view name) const {
   for (const Part& p : parts_) {
     if (equalsIgnoreCase(p.key, "Driver")) {
-      return text_.substr(0, p.valueBegin) + "{" + std::string(name) + "}" +
-             text_.substr(p.valueEnd);
+      return text_.substr(0, p.valueBegin) + braceQuoted(name) + text_.substr(p.valueEnd);
     }
   }
   return text_;

@@ -1,6 +1,7 @@
 // Reading and rewriting "key=value;key=value" connection strings as ODBC and
 // OLE DB write them: keys case-insensitive, blanks around keys and values
-// ignored, a value in braces may hold ";".
+// ignored, a value in braces may hold ";" and "=", and "}}" in it stands
+// for "}".
 #ifndef AGENT_DB_CONNECTION_STRING_H_
 #define AGENT_DB_CONNECTION_STRING_H_
 
