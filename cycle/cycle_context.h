@@ -28,6 +28,11 @@ struct CycleContext {
   MessageSink& messages;
   Journal& journal;
   const Clock& clock;
+  // Whether the remote connection's SQL mode has backslash escapes on: true
+  // for a fresh connection (the server's default mode), false once the
+  // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
+  // path for it.
+  bool remoteBackslashEscapes = true;
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

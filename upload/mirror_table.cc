@@ -29,11 +29,13 @@ std::string MirrorTable::stagingCreate() const {
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(exportPath_.string(), spec_.stagingTable(), spec_.columnList);
+  return loadStatement(exportPath_.string(), spec_.stagingTable(), spec_.columnList, {},
+                       ctx_.remoteBackslashEscapes);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(exportPath_.string(), spec_.tableName, spec_.columnList);
+  return loadStatement(exportPath_.string(), spec_.tableName, spec_.columnList, {},
+                       ctx_.remoteBackslashEscapes);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {

@@ -89,8 +89,8 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   }
 
   const MirrorSpec& spec = smslogSpec();
-  ctx.remote.execute(
-      loadStatement(table.exportPath().string(), spec.tableName, spec.columnList, kSmsFormat));
+  ctx.remote.execute(loadStatement(table.exportPath().string(), spec.tableName, spec.columnList,
+                                   kSmsFormat, ctx.remoteBackslashEscapes));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

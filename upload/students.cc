@@ -131,10 +131,11 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     rows = MirrorTable::exportRows(*source, {&students, &logins});
   }
 
-  // Both staging drops come after both insert loads.
+  // Both staging drops come after both insert loads. The load statements
+  // are built once the mode is set, so their paths are written for it.
+  students.sendRemote({students.stagingCreate(), kSetSqlMode});
+  ctx.remoteBackslashEscapes = false;
   students.sendRemote({
-      students.stagingCreate(),
-      kSetSqlMode,
       students.stagingLoad(),
       students.mergeUpdate(),
       students.insertLoad(),
