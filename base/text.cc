@@ -71,4 +71,20 @@ std::string replaceAll(std::string_view s, std::string_view from, std::string_vi
   return out;
 }
 
+bool hasControlCharacter(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+std::string braceQuoted(std::string_view value) {
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
 }  // namespace agent

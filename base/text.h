@@ -18,6 +18,12 @@ std::string trim(std::string_view s, std::string_view blanks = " \t");
 std::vector<std::string> split(std::string_view s, char separator);
 // Every occurrence of from replaced by to.
 std::string replaceAll(std::string_view s, std::string_view from, std::string_view to);
+// value as a connection-string value by the ODBC rules: between braces,
+// each "}" doubled ("a;b}" -> "{a;b}}}"), so no value can end its part or
+// add a key.
+std::string braceQuoted(std::string_view value);
+// True when s holds a C0 control character (NUL, LF, CR, ...) or DEL.
+bool hasControlCharacter(std::string_view s);
 
 }  // namespace agent
 

@@ -56,11 +56,14 @@ std::string scramblePassword(const std::string& plain) {
 }
 
 std::string sqlServerConnectionString(const std::string& serverName, const std::string& password) {
-  return "Driver={SQL Server};Server=" + serverName + ";Uid=SA;Pwd=" + trim(password, " ") + ";";
+  // The values come from the settings file: quoted, so that none adds a key.
+  return "Driver={SQL Server};Server=" + braceQuoted(serverName) +
+         ";Uid=SA;Pwd=" + braceQuoted(trim(password, " ")) + ";";
 }
 
 std::string oracleConnectionString(const std::string& serverName) {
-  return "Provider=msdaora.1.0; data source = " + serverName + "; user id = qbt;pwd =qbt";
+  return "Provider=msdaora.1.0; data source = " + braceQuoted(serverName) +
+         "; user id = qbt;pwd =qbt";
 }
 
 std::string localDatabaseName(const std::string& dbName,

@@ -35,9 +35,10 @@ std::string unscramblePassword(const std::string& stored);
 // Windows-1252 or would pass code 255.
 std::string scramblePassword(const std::string& plain);
 
-// "Driver={SQL Server};Server=<server>;Uid=SA;Pwd=<password trimmed>;"
+// "Driver={SQL Server};Server={<server>};Uid=SA;Pwd={<password trimmed>};"
+// (values brace-quoted, see braceQuoted)
 std::string sqlServerConnectionString(const std::string& serverName, const std::string& password);
-// "Provider=msdaora.1.0; data source = <server>; user id = qbt;pwd =qbt"
+// "Provider=msdaora.1.0; data source = {<server>}; user id = qbt;pwd =qbt"
 std::string oracleConnectionString(const std::string& serverName);
 
 // The database the local connection works in: DBNAME trimmed without any

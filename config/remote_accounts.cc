@@ -47,9 +47,12 @@ std::optional<RemoteAccount> RemoteAccounts::find(const std::string& univCode) c
 std::string remoteConnectionString(const std::string& server, const std::string& database,
                                    const std::string& user, const std::string& password,
                                    const std::string& port) {
-  std::string s = "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + server + ";DATABASE=" + database +
-                  ";UID=" + user + ";PWD=" + password + "; OPTION=3";
-  if (!port.empty()) s += ";PORT=" + port;
+  // Every value comes from remote-accounts.ini: quoted, so that a value such
+  // as "127.0.0.1;DRIVER=/path/lib.so" stays one server name.
+  std::string s = "DRIVER={MySQL ODBC 3.51 Driver};SERVER=" + braceQuoted(server) +
+                  ";DATABASE=" + braceQuoted(database) + ";UID=" + braceQuoted(user) +
+                  ";PWD=" + braceQuoted(password) + "; OPTION=3";
+  if (!port.empty()) s += ";PORT=" + braceQuoted(port);
   return s;
 }
 

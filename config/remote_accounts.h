@@ -46,8 +46,9 @@ class RemoteAccounts {
   std::array<RemoteAccount, kInstitutionCodes.size()> rows_;
 };
 
-// "DRIVER={MySQL ODBC 3.51 Driver};SERVER=<server>;DATABASE=<database>;UID=<user>;
-// PWD=<password>; OPTION=3", then ";PORT=<port>" when a port is given.
+// "DRIVER={MySQL ODBC 3.51 Driver};SERVER={<server>};DATABASE={<database>};
+// UID={<user>};PWD={<password>}; OPTION=3", then ";PORT={<port>}" when a port
+// is given; every value brace-quoted (braceQuoted).
 std::string remoteConnectionString(const std::string& server, const std::string& database,
                                    const std::string& user, const std::string& password,
                                    const std::string& port = "");

@@ -32,6 +32,11 @@ struct CycleContext {
   const Clock& clock;
   // The state of change detection; null when every table is merged in full.
   ChangeState* changes = nullptr;
+  // Whether the remote connection's SQL mode has backslash escapes on: true
+  // for a fresh connection (the server's default mode), false once the
+  // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
+  // path for it.
+  bool remoteBackslashEscapes = true;
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

@@ -1,27 +1,89 @@
 #include "cycle/journal.h"
 
+#include <fmt/format.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <string_view>
+#include <system_error>
+
 #include "base/file_names.h"
+#include "base/private_file.h"
 #include "db/error.h"
 
 namespace agent {
 
+namespace {
+
+// Every log file (the journal, and each new one after a rotation) exists
+// owner-only before the sink opens it for appending; a journal left wider
+// by an older version is narrowed, a link in its place refused.
+void prepareLogFile(const std::filesystem::path& file) {
+  try {
+    std::fclose(createPrivateFile(file).stream);
+  } catch (const std::system_error& e) {
+    if (e.code() != std::errc::file_exists) throw;
+    narrowToOwner(file);
+  }
+}
+
+// line with every control character written as an escape: LF as \n, CR as
+// \r, the other C0 characters and DEL as \xNN, and the Unicode line breaks
+// (U+0085, U+2028, U+2029) as \uNNNN. Lines carry text from outside (portal
+// values, server messages, file contents); escaped, none of it can end a
+// line early and put a forged event on the next one.
+std::string oneLine(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += fmt::format("\\x{:02X}", c);
+    } else if (c == 0xC2 && i + 1 < line.size() &&
+               static_cast<unsigned char>(line[i + 1]) == 0x85) {
+      out += "\\u0085";
+      ++i;
+    } else if (c == 0xE2 && line.substr(i + 1, 2) == "\x80\xA8") {
+      out += "\\u2028";
+      i += 2;
+    } else if (c == 0xE2 && line.substr(i + 1, 2) == "\x80\xA9") {
+      out += "\\u2029";
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 Journal::Journal() = default;
 
 Journal::Journal(const std::filesystem::path& logFile) {
+  FolderAccess folder = FolderAccess::OwnerOnly;
   try {
-    std::filesystem::create_directories(logFile.parent_path());
-    // The native name (UTF-16 on Windows, where spdlog takes wide names).
-    auto sink =
-        std::make_shared<spdlog::sinks::rotating_file_sink_mt>(logFile.native(), 1024 * 1024, 5);
+    // The journal names students, payments and server replies: the folder
+    // and its files are the owner's alone.
+    folder = makeOwnerOnlyFolder(logFile.parent_path());
+    spdlog::file_event_handlers handlers;
+    handlers.before_open = [](const spdlog::filename_t& name) { prepareLogFile(name); };
+    auto sink = std::make_shared<spdlog::sinks::rotating_file_sink_mt>(
+        logFile.native(), 1024 * 1024, 5, false, handlers);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
     file_->flush_on(spdlog::level::trace);
   } catch (const std::exception& e) {
     throw AgentError(error_number::kFileError,
                      "Cannot open the log " + pathText(logFile) + ": " + e.what());
+  }
+  if (folder == FolderAccess::Narrowed) {
+    warning("log folder " + pathText(logFile.parent_path()) +
+            " was open to other users; narrowed to the owner");
   }
 }
 
@@ -51,7 +113,7 @@ std::size_t Journal::errorCount() const {
 }
 
 void Journal::write(const char* level, const std::string& line) {
-  std::string text = std::string(level) + line;
+  std::string text = std::string(level) + oneLine(line);
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) file_->info(text);
   recent_.push_back(std::move(text));

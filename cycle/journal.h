@@ -28,6 +28,9 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
+  // Each call writes exactly one line: control characters of line (portal
+  // values, server messages, file contents may hold them) are written as
+  // escapes (\n, \r, \xNN; \u0085, \u2028, \u2029).
   void info(const std::string& line);
   void warning(const std::string& line);
   void error(const std::string& line);

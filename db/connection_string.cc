@@ -84,8 +84,7 @@ std::string ConnectionString::driverName() const {
 std::string ConnectionString::withDriver(std::string_view name) const {
   for (const Part& p : parts_) {
     if (equalsIgnoreCase(p.key, "Driver")) {
-      return text_.substr(0, p.valueBegin) + "{" + std::string(name) + "}" +
-             text_.substr(p.valueEnd);
+      return text_.substr(0, p.valueBegin) + braceQuoted(name) + text_.substr(p.valueEnd);
     }
   }
   return text_;

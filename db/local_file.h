@@ -9,16 +9,11 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "base/private_file.h"
+
 namespace agent {
 
 // Which file an open descriptor refers to (device and inode on POSIX).
-struct FileIdentity {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  bool known() const { return device != 0 || inode != 0; }
-  auto operator<=>(const FileIdentity&) const = default;
-};
-
 // The identity of the open file fd; an unknown identity when fstat fails.
 FileIdentity identityOfDescriptor(int fd);
 

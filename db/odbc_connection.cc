@@ -12,6 +12,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <mutex>
@@ -21,6 +22,7 @@
 
 #include "base/code_page.h"
 #include "db/connection_string.h"
+#include "base/text.h"
 #include "db/error.h"
 
 namespace agent {
@@ -159,11 +161,17 @@ struct Column {
   ColumnKind kind;
 };
 
+// How a driver hands text over whole. Drivers in general give it as wide
+// characters; the MariaDB and MySQL drivers cut a wide text at its first
+// NUL (a portal order id "ORD\0X" arrives as "ORD"), but give the whole
+// value, NULs included, as the connection's UTF-8 bytes.
+enum class TextFetch { Wide, Utf8Bytes };
+
 // Reads the current row of a statement column by column (SQLGetData).
 class RowReader {
  public:
-  RowReader(const Handle& statement, const std::vector<Column>& columns)
-      : statement_(statement), columns_(columns) {}
+  RowReader(const Handle& statement, const std::vector<Column>& columns, TextFetch textFetch)
+      : statement_(statement), columns_(columns), textFetch_(textFetch) {}
 
   void read(std::vector<Value>& row) {
     row.resize(columns_.size());
@@ -186,7 +194,7 @@ class RowReader {
       case ColumnKind::Timestamp:
         return readTimestamp(number);
       case ColumnKind::Text:
-        return readText(number);
+        return textFetch_ == TextFetch::Utf8Bytes ? readUtf8Text(number) : readText(number);
     }
     return Value::null();
   }
@@ -255,8 +263,32 @@ class RowReader {
     return Value::text(toUtf8(reinterpret_cast<const SQLWCHAR*>(text.data()), text.size()));
   }
 
+  // Text of any length as the connection's UTF-8 bytes, read in pieces;
+  // the length comes from the indicator, never from a terminating NUL.
+  Value readUtf8Text(SQLUSMALLINT number) {
+    std::string text;
+    char buffer[8192];
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc =
+          SQLGetData(statement_.get(), number, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+      if (rc == SQL_NO_DATA) break;
+      statement_.check(rc, "SQLGetData");
+      if (indicator == SQL_NULL_DATA) return Value::null();
+      const std::size_t capacity = sizeof buffer - 1;
+      std::size_t got =
+          (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > capacity)
+              ? capacity
+              : static_cast<std::size_t>(indicator);
+      text.append(buffer, got);
+      if (rc == SQL_SUCCESS) break;  // SQL_SUCCESS_WITH_INFO: truncated, more to come
+    }
+    return Value::text(std::move(text));
+  }
+
   const Handle& statement_;
   const std::vector<Column>& columns_;
+  TextFetch textFetch_;
 };
 
 // ---- statements and recordsets ---------------------------------------------
@@ -329,8 +361,10 @@ std::vector<Column> describeColumns(const Handle& statement) {
 // open (Cursor::Static, after which the statement handle is released).
 class OdbcRecordset : public Recordset {
  public:
-  OdbcRecordset(std::unique_ptr<Handle> statement, Cursor cursor)
-      : statement_(std::move(statement)), columns_(describeColumns(*statement_)) {
+  OdbcRecordset(std::unique_ptr<Handle> statement, Cursor cursor, TextFetch textFetch)
+      : statement_(std::move(statement)),
+        columns_(describeColumns(*statement_)),
+        textFetch_(textFetch) {
     if (columns_.empty()) {
       statement_.reset();
       return;
@@ -378,12 +412,13 @@ class OdbcRecordset : public Recordset {
       return false;
     }
     statement_->check(rc, "SQLFetch");
-    RowReader(*statement_, columns_).read(current_);
+    RowReader(*statement_, columns_, textFetch_).read(current_);
     return true;
   }
 
   std::unique_ptr<Handle> statement_;
   std::vector<Column> columns_;
+  TextFetch textFetch_;
   std::vector<Value> current_;
   std::vector<std::vector<Value>> rows_;  // Cursor::Static only
   std::size_t position_ = 0;
@@ -432,6 +467,7 @@ class OdbcConnection : public Connection {
                           nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
         "SQLDriverConnect");
     connected_ = true;
+    textFetch_ = textFetchOf(*dbc_);
   }
 
   ~OdbcConnection() override {
@@ -461,7 +497,8 @@ class OdbcConnection : public Connection {
   }
 
   std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return std::make_unique<OdbcRecordset>(executeStatement(*dbc_, sql, executing_), cursor);
+    return std::make_unique<OdbcRecordset>(executeStatement(*dbc_, sql, executing_), cursor,
+                                           textFetch_);
   }
 
   // SQLCancel on the executing statement. The MariaDB driver stops it with
@@ -489,12 +526,28 @@ class OdbcConnection : public Connection {
     return std::make_unique<Handle>(SQL_HANDLE_DBC, environment.get());
   }
 
+  // UTF-8 bytes from a MariaDB or MySQL server: connected through the wide
+  // API without a CHARSET keyword, their driver gives SQL_C_CHAR text in
+  // the connection's utf8mb4.
+  static TextFetch textFetchOf(const Handle& dbc) {
+    SQLWCHAR name[64] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(dbc.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
+      return TextFetch::Wide;
+    }
+    std::string dbms = toUtf8(name, std::min<std::size_t>(length / sizeof(SQLWCHAR), 63));
+    return equalsIgnoreCase(dbms, "MariaDB") || equalsIgnoreCase(dbms, "MySQL")
+               ? TextFetch::Utf8Bytes
+               : TextFetch::Wide;
+  }
+
   // Declaration order is destruction order in reverse: the connection is
   // disconnected and freed before its environment.
   Handle environment_;
   std::unique_ptr<Handle> dbc_;
   bool connected_ = false;
   ExecutingSlot executing_;
+  TextFetch textFetch_ = TextFetch::Wide;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "payments/local_transaction.h"
 #include "payments/payment_allocation.h"
 #include "payments/receipt_numbers.h"
@@ -38,10 +39,19 @@ struct LocalStudent {
 };
 
 // The payment of the current row, or nullopt (with a journal warning) when
-// its amount or date is NULL: such a row cannot be booked and stays pending.
+// it cannot be booked and stays pending: its amount or date is NULL, or its
+// order id or transaction id holds a control character. Such an id could
+// reach the local database cut at a NUL, and the payment would be booked
+// under an id the portal does not know and never marked taken.
 std::optional<GatewayPayment> readPayment(const Recordset& row, Journal& journal) {
   GatewayPayment p;
   p.orderId = valueText(row.field("forderid"));
+  p.transactionId = valueText(row.field("ftransactionid"));
+  if (hasControlCharacter(p.orderId) || hasControlCharacter(p.transactionId)) {
+    journal.warning("gateway payment with order id '" + p.orderId + "' and transaction id '" +
+                    p.transactionId + "' holds a control character in an id; left pending");
+    return std::nullopt;
+  }
   std::optional<double> amount = numberOf(row.field("famtpaidtoinst"));
   std::optional<DateTime> date = dateTimeOf(row.field("fdate"));
   if (!amount || !date) {
@@ -52,7 +62,6 @@ std::optional<GatewayPayment> readPayment(const Recordset& row, Journal& journal
   p.admNo = valueText(row.field("fadmno"));
   p.paidAmount = *amount;
   p.payDate = dayMonthYear(*date);
-  p.transactionId = valueText(row.field("ftransactionid"));
   p.paymentMode = valueText(row.field("fmodeofpayment"));
   return p;
 }

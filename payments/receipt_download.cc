@@ -1,5 +1,6 @@
 #include "payments/receipt_download.h"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -63,11 +64,29 @@ void warnLeftOut(CycleContext& ctx, const std::string& what, const std::string& 
                       "' has a NULL amount or date; left out");
 }
 
+// False, with a journal warning, when one of the identifier fields of the
+// row (receipt number, instrument number) holds a control character: the
+// row is left out rather than booked under an id cut at a NUL or one that
+// matches no portal row.
+bool identifiersUsable(CycleContext& ctx, const std::string& what, const Recordset& row,
+                       std::initializer_list<std::string_view> fields) {
+  for (std::string_view field : fields) {
+    const std::string text = valueText(row.field(field));
+    if (hasControlCharacter(text)) {
+      ctx.journal.warning("portal " + what + " with " + std::string(field) + " '" + text +
+                          "' holds a control character in an id; left out");
+      return false;
+    }
+  }
+  return true;
+}
+
 std::size_t copyHeaders(CycleContext& ctx) {
   std::size_t inserted = 0;
   auto rows = ctx.remote.query(kPortalHeaders, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
+    if (!identifiersUsable(ctx, "header", row, {"frecno"})) continue;
     const std::string recNo = textLiteral(row, "frecno");
     if (found(ctx.local, "select * from rechead where frecno = " + recNo)) continue;
     std::optional<std::string> recDate = dateExpression(row, "frecdate");
@@ -96,6 +115,7 @@ std::size_t copyLines(CycleContext& ctx) {
   auto rows = ctx.remote.query(kPortalLines, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
+    if (!identifiersUsable(ctx, "line", row, {"frecno"})) continue;
     const std::string recNo = textLiteral(row, "frecno");
     const std::string headCode = textLiteral(row, "fheadcode");
     if (found(ctx.local,
@@ -118,6 +138,7 @@ void applyPaymentModes(CycleContext& ctx) {
   auto rows = ctx.remote.query(kPortalModes, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
+    if (!identifiersUsable(ctx, "payment mode", row, {"frecno", "finstrno"})) continue;
     const std::string recNo = textLiteral(row, "frecno");
     std::optional<std::string> amount = amountOf(row, "famount");
     std::optional<std::string> instrumentDate = dateExpression(row, "finstrdate");

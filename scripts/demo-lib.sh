@@ -28,6 +28,11 @@ DEMO_TLS_CA="${DEMO_TLS_CA:-${AGENT_TEST_TLS_CA:-}}"  # the portal server's CA c
 demo_prepare() {
   local build="$1" home="$2" host="$3" port="$4" user="$5" password="$6" remote_db="$7"
   local sql=("$build/bin/agent-sql" --home "$home")
+  # The settings files hold passwords: whatever this shell's umask, they are
+  # made readable by their owner alone.
+  local saved_umask
+  saved_umask="$(umask)"
+  umask 077
   mkdir -p "$home"
   rm -rf "${home:?}/CSV" "$home/log" "$home/$DEMO_LOCAL_SERVER"
   mkdir -p "$home/$DEMO_LOCAL_SERVER"
@@ -84,6 +89,7 @@ server = $host
 database = $remote_db
 port = $port
 INI
+  umask "$saved_umask"
   DEMO_REMOTE_CONNECTION="DRIVER={MySQL ODBC 3.51 Driver};SERVER=$host;DATABASE=$remote_db;UID=$user;PWD=$password; OPTION=3;PORT=$port"
 }
 

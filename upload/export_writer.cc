@@ -58,9 +58,13 @@ ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportForm
     throw AgentError(error_number::kFileError,
                      "Cannot delete the export file " + pathText(path_) + ": " + ec.message());
   }
-  errno = 0;
-  file_.reset(openFile(path_, "wb"));
-  if (!file_) fail("open", errno);
+  try {
+    CreatedFile created = createPrivateFile(path_);
+    file_.reset(created.stream);
+    identity_ = created.identity;
+  } catch (const std::system_error& e) {
+    fail("create", e.code().value());
+  }
   std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
 }
 
@@ -88,7 +92,6 @@ void ExportFile::writeLine(std::span<const std::string> fields) {
 
 void ExportFile::close() {
   if (!file_) return;
-  identity_ = identityOfDescriptor(fileno(file_.get()));
   errno = 0;
   bool flushed = std::fflush(file_.get()) == 0;
   int osError = errno;

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "base/code_page.h"
+#include "base/private_file.h"
 #include "db/local_file.h"
 
 namespace agent {
@@ -34,8 +35,11 @@ std::string escapeExportField(std::string_view field, const ExportFormat& format
 
 class ExportFile {
  public:
-  // Deletes the file at path when it exists and creates it empty. Throws
-  // AgentError(kFileError) naming the path and the system's reason.
+  // Deletes the file at path when it exists (a link is deleted, not its
+  // target) and creates it empty, readable by the owner alone; when
+  // anything stands at path again by then (a link planted after the
+  // delete), it is refused, never followed. Throws AgentError(kFileError)
+  // naming the path and the system's reason.
   ExportFile(std::filesystem::path path, CodePage codePage, ExportFormat format = {});
   // Closes the file if close() was not called (or failed); never throws.
   ~ExportFile();
@@ -50,7 +54,8 @@ class ExportFile {
   void close();
 
   const std::filesystem::path& path() const { return path_; }
-  // The file as written (device and inode), known once close() succeeded.
+  // The file this object created; a file found at path later is another
+  // one unless its identity is this.
   const FileIdentity& identity() const { return identity_; }
   std::size_t linesWritten() const { return lines_; }
   // Characters written as "?" because the code page cannot hold them.
@@ -65,6 +70,7 @@ class ExportFile {
   std::filesystem::path path_;
   CodePage codePage_;
   ExportFormat format_;
+  FileIdentity identity_;
   std::unique_ptr<std::FILE, Closer> file_;
   std::string line_;  // reused for every line
   std::size_t lines_ = 0;

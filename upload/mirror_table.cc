@@ -44,11 +44,13 @@ std::string MirrorTable::stagingCreate() const {
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), description_.stagingTable(), description_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), description_.stagingTable(),
+                       description_.columnList, {}, ctx_.remoteBackslashEscapes);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), description_.tableName, description_.columnList);
+  return loadStatement(remoteDriverFileName(exportPath_), description_.tableName,
+                       description_.columnList, {}, ctx_.remoteBackslashEscapes);
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {

@@ -97,7 +97,7 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
 
   const MirrorDescription& description = smslogDescription();
   ctx.remote.execute(loadStatement(remoteDriverFileName(table.exportPath()), description.tableName,
-                                   description.columnList, kSmsFormat));
+                                   description.columnList, kSmsFormat, ctx.remoteBackslashEscapes));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

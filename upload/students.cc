@@ -154,6 +154,11 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   if (sendLogins) statements.push_back(logins.stagingDrop());
   if (sendStudents) statements.push_back(students.stagingCreate());
   statements.push_back(kSetSqlMode);
+  students.sendRemote(statements);
+  statements.clear();
+  // The load statements are built once the mode is set, so their paths are
+  // written for it.
+  ctx.remoteBackslashEscapes = false;
   if (sendStudents) {
     statements.insert(statements.end(),
                       {students.stagingLoad(), students.mergeUpdate(), students.insertLoad()});

@@ -6,6 +6,7 @@
 #include "base/errors.h"
 #include "base/file_names.h"
 #include "base/remote_link.h"
+#include "base/private_file.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "cycle/cycle.h"
@@ -60,16 +61,23 @@ Agent::Agent(std::filesystem::path home, MessageSink& messages, Journal& journal
 Agent::~Agent() = default;
 
 void Agent::ensureCsvFolder() {
+  // The export files hold personal data and initial passwords: the folder
+  // is the owner's alone, and a folder that others could reach is narrowed.
   const std::filesystem::path csv = home_ / "CSV";
-  std::error_code ec;
-  if (std::filesystem::is_directory(csv, ec)) return;
-  if (!std::filesystem::create_directory(csv, ec) || ec) {
+  try {
+    if (makeOwnerOnlyFolder(csv) == FolderAccess::Narrowed) {
+      journal_.warning("CSV folder " + csv.string() +
+                       " was open to other users; narrowed to the owner");
+    }
+  } catch (const std::system_error& e) {
     // A file named CSV in the way, or no right to write the program folder.
-    AgentError e(error_number::kFileError,
-                 fmt::format("Path/File access error: {} ({})", pathText(csv),
-                             ec ? ec.message() : "a file of that name is in the way"));
-    journal_.error(errorText(e));
-    throw ProgramEnd(errorText(e));
+    AgentError error(
+        error_number::kFileError,
+        fmt::format("Path/File access error: {} ({})", pathText(csv),
+                    e.code() == std::errc::not_a_directory ? "a file of that name is in the way"
+                                                           : e.code().message()));
+    journal_.error(errorText(error));
+    throw ProgramEnd(errorText(error));
   }
 }
 

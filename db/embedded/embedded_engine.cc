@@ -243,7 +243,10 @@ void createEmbeddedServer(const std::filesystem::path& serverFolder,
   }
   std::ofstream out(serverFolder / kServerFile, std::ios::binary | std::ios::trunc);
   out << "[server]\r\nsa_password = " << saPassword << "\r\n";
-  if (!out) {
+  out.close();
+  // The file holds the SA password in clear: the owner's alone.
+  fs::permissions(serverFolder / kServerFile, fs::perms::owner_read | fs::perms::owner_write, ec);
+  if (!out || ec) {
     throw AgentError(error_number::kFileError,
                      "Cannot write " + utf8Path(serverFolder / kServerFile));
   }

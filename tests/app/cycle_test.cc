@@ -13,6 +13,7 @@
 #include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
+#include "config/remote_accounts.h"
 #include "db/error.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
@@ -117,6 +118,23 @@ TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
   EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
   EXPECT_TRUE(messages_.texts.empty());
   EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
+}
+
+TEST_F(CycleTest, ADriverInjectedThroughRemoteAccountsIsNeverLoaded) {
+  // A file that is no library: loading it would fail with the driver
+  // manager's "Can't open lib"; kept one server name, it names no host.
+  const std::string library = (home_.path() / "platform.ini").string();
+  home_.write(
+      kRemoteAccountsFileName,
+      "[P001]\nuser = u\npassword = p\nserver = 127.0.0.1;DRIVER=" + library + "\ndatabase = d\n");
+  agent().connectLocal();
+  EXPECT_FALSE(agent().runCycle({}));
+  ASSERT_FALSE(messages_.texts.empty());
+  for (const std::string& line : journal_.recentLines()) {
+    EXPECT_EQ(line.find("Can't open lib"), std::string::npos) << line;
+  }
+  EXPECT_EQ(journalLinesWith("remote connection failed"), 1u);
+  EXPECT_EQ(remoteStamps(), "NULL / NULL");
 }
 
 TEST_F(CycleTest, FailingDropEndsTheCycleNotTheProgram) {

@@ -95,6 +95,19 @@ TEST(LocalSettings, DatabaseNameRules) {
   EXPECT_EQ(localDatabaseName("Y", home.path()), "ORBA_KLT");
 }
 
+TEST(ConnectionStrings, AreComposedExactly) {
+  EXPECT_EQ(sqlServerConnectionString("OFFICE", " secret "),
+            "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={secret};");
+  EXPECT_EQ(sqlServerConnectionString("OFFICE", ""),
+            "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={};");
+  EXPECT_EQ(oracleConnectionString("ORCL"),
+            "Provider=msdaora.1.0; data source = {ORCL}; user id = qbt;pwd =qbt");
+  // Without a port: RemoteAccounts' test reads the exact string.
+  EXPECT_EQ(remoteConnectionString("h", "d", "u", "p", "3307"),
+            "DRIVER={MySQL ODBC 3.51 Driver};SERVER={h};DATABASE={d};UID={u};PWD={p}; "
+            "OPTION=3;PORT={3307}");
+}
+
 TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
   ConnectionString cs("Driver={SQL Server};Server=C:\\Data;Uid=SA;Pwd=a;b;");
   EXPECT_EQ(cs.driverName(), "SQL Server");
@@ -115,6 +128,59 @@ TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
   EXPECT_THROW(PlatformConfig::load(home.path()), AgentError);
 }
 
+TEST(ConnectionStrings, InjectedSettingsValuesStayOneValueAndReadBackExactly) {
+  // Values an attacker could write into remote-accounts.ini or Ostrel.INI.
+  const std::string server = "127.0.0.1;DRIVER=/tmp/evil.so";
+  const std::string password = "p}w;d{=x}}";
+  ConnectionString remote(remoteConnectionString(server, "db;OPTION=0", "u", password, "3306"));
+  EXPECT_EQ(remote.driverName(), "MySQL ODBC 3.51 Driver");
+  EXPECT_EQ(*remote.get("SERVER"), server);
+  EXPECT_EQ(*remote.get("DATABASE"), "db;OPTION=0");
+  EXPECT_EQ(*remote.get("PWD"), password);
+  EXPECT_EQ(*remote.get("OPTION"), "3");
+  ConnectionString local(sqlServerConnectionString("OFFICE;Driver={X}", password));
+  EXPECT_EQ(local.driverName(), "SQL Server");
+  EXPECT_EQ(*local.get("Server"), "OFFICE;Driver={X}");
+  EXPECT_EQ(*local.get("Pwd"), password);
+  EXPECT_EQ(*ConnectionString(oracleConnectionString("X; provider=evil")).get("data source"),
+            "X; provider=evil");
+  EXPECT_EQ(ConnectionString("Driver={a}}b};Server={}").withDriver("c}"), "Driver={c}}};Server={}");
+}
+
+TEST(PlatformSettings, OdbcTakesADriverNameOnlyAndSeparatorsOneHarmlessCharacter) {
+  TempDir home;
+  for (const char* value : {"odbc:/tmp/evil.so", "odbc:C:\\evil.dll", "odbc:lib.so;X=1", "odbc:{x}",
+                            "odbc:a=b", "odbc:", "/tmp/evil.so"}) {
+    writeFile(home / "platform.ini", std::string("[drivers]\nMySQL ODBC 3.51 Driver = ") + value);
+    try {
+      PlatformConfig::load(home.path());
+      ADD_FAILURE() << value << " was taken";
+    } catch (const AgentError& e) {
+      EXPECT_NE(e.description().find("MySQL ODBC 3.51 Driver"), std::string::npos);
+    }
+  }
+  for (const char* value : {"'", "\"", "\\", "a", "7", "--", "", "`"}) {
+    writeFile(home / "platform.ini", std::string("[regional]\ndate_separator = ") + value);
+    try {
+      PlatformConfig::load(home.path());
+      ADD_FAILURE() << "date separator " << value << " was taken";
+    } catch (const AgentError& e) {
+      EXPECT_NE(e.description().find("date_separator"), std::string::npos) << e.description();
+    }
+  }
+  writeFile(home / "platform.ini", "[regional]\ntime_separator = x\n");
+  EXPECT_THROW(PlatformConfig::load(home.path()), AgentError);
+  writeFile(home / "platform.ini", "[regional]\ndecimal_separator = 0\n");
+  EXPECT_THROW(PlatformConfig::load(home.path()), AgentError);
+  writeFile(home / "platform.ini",
+            "[regional]\ndate_separator = -\ntime_separator = .\ndecimal_separator = ,\n"
+            "[drivers]\nMySQL ODBC 3.51 Driver = odbc:MariaDB ODBC 3.1 Driver\n");
+  PlatformConfig config = PlatformConfig::load(home.path());
+  EXPECT_EQ(config.regional.dateSeparator, "-");
+  EXPECT_EQ(config.regional.decimalSeparator, ",");
+  EXPECT_EQ(config.drivers.resolve("MySQL ODBC 3.51 Driver").odbcName, "MariaDB ODBC 3.1 Driver");
+}
+
 TEST(RemoteAccounts, LooksUpTheExactCodeOnly) {
   TempDir home;
   writeFile(home / kRemoteAccountsFileName,
@@ -125,8 +191,8 @@ TEST(RemoteAccounts, LooksUpTheExactCodeOnly) {
   auto row = accounts.find("P001");
   ASSERT_TRUE(row);
   EXPECT_EQ(remoteConnectionString(row->server, row->database, row->user, row->password),
-            "DRIVER={MySQL ODBC 3.51 Driver};SERVER=portal.example.org;"
-            "DATABASE=hostacct_qora_abc;UID=hostacct_abcu;PWD=secret; OPTION=3");
+            "DRIVER={MySQL ODBC 3.51 Driver};SERVER={portal.example.org};"
+            "DATABASE={hostacct_qora_abc};UID={hostacct_abcu};PWD={secret}; OPTION=3");
   EXPECT_FALSE(accounts.find("p001"));
   EXPECT_FALSE(accounts.find("P01"));
   EXPECT_FALSE(accounts.find(""));

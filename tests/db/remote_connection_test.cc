@@ -114,6 +114,24 @@ TEST_P(RemoteConnection, TextLongerThanOneReadBufferArrivesWhole) {
   }
 }
 
+TEST_P(RemoteConnection, TextHoldingNulAndControlCharactersArrivesWholeInAnyLength) {
+  RemoteTestDatabase db("odbc_nul", /*withSchema=*/false);
+  auto connection = db.connect(GetParam());
+  connection->execute("create table t (k int primary key, id varchar(40), note mediumtext)");
+  // ORD, NUL, Z, LF, caf\xC3\xA9 ; and 20000 bytes with a NUL in the middle.
+  connection->execute(
+      "insert into t values (1, _utf8mb4 X'4F5244005A0A636166C3A9', NULL), (2, NULL, "
+      "concat(repeat('a', 10000), char(0 using utf8mb4), repeat('\xC3\xA9', 5000)))");
+  auto rows = connection->query("select id, note from t order by k", Cursor::Static);
+  EXPECT_EQ(rows->field("id"), Value::text(std::string("ORD\0Z\ncaf\xC3\xA9", 11)));
+  rows->moveNext();
+  const Value& note = rows->field("note");
+  ASSERT_TRUE(note.isText());
+  EXPECT_EQ(note.textValue().size(), 20001u);
+  EXPECT_EQ(note.textValue().substr(9999, 4), std::string("a\0\xC3\xA9", 4));
+  EXPECT_TRUE(note.textValue().ends_with("\xC3\xA9\xC3\xA9"));
+}
+
 TEST_P(RemoteConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
   RemoteTestDatabase db("remote_empty", /*withSchema=*/false);
   auto connection = db.connect(GetParam());

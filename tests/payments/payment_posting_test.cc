@@ -152,6 +152,45 @@ TEST_F(PaymentPosting, PaymentsThatCannotBeBookedStayPendingAndTheRestGoOn) {
   EXPECT_EQ(world.office.scalar("select frecno from control"), "000001");
 }
 
+TEST_F(PaymentPosting, AnIdHoldingAControlCharacterLeavesThePaymentPendingUnderOneJournalLine) {
+  studentWithTwoHeads("S1");
+  // A NUL would cut the id; a line feed would write a forged journal line.
+  const std::string withNul("ORD-NUL\0-TAIL", 13);
+  const std::string withLineFeed = "ORD-LF\nINFO cycle end: stamped";
+  world.capture("S1", 100, withNul, 0);
+  world.capture("S1", 100, withLineFeed, 1);
+  world.portal().addPayment(
+      {"S1", 100, DateTime{2024, 3, 5, 10, 40}, "ORD-TXN", "pay\x1b[2J", "UPI", "captured"});
+  world.capture("S1", 100, "ORD-OK", 3);
+
+  EXPECT_EQ(post(), 1u);
+
+  // The ids arrive whole through the driver: nothing is booked under the
+  // text before the NUL, and the rows stay pending on the portal.
+  EXPECT_EQ(world.office.count("paygate"), 1);
+  EXPECT_EQ(world.office.count("paygate", "forderid like 'ORD-NUL%'"), 0);
+  EXPECT_EQ(world.office.count("rechead"), 1);
+  EXPECT_EQ(portalRecNo("ORD-OK"), "000001");
+  EXPECT_EQ(pendingOnPortal(), 3);
+  EXPECT_EQ(world.remoteScalar("select length(forderid) from rzp_paymentgateway where forderid "
+                               "like 'ORD-NUL%'"),
+            "13");
+
+  std::vector<std::string> warnings;
+  for (const std::string& line : world.journal.recentLines()) {
+    EXPECT_EQ(line.find_first_of(std::string("\n\r\0\x1b", 4)), std::string::npos) << line;
+    if (line.starts_with("WARN ")) warnings.push_back(line);
+  }
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("'ORD-NUL\\x00-TAIL'"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[1].find("'ORD-LF\\nINFO cycle end: stamped'"), std::string::npos)
+      << warnings[1];
+  EXPECT_NE(warnings[2].find("'pay\\x1B[2J'"), std::string::npos) << warnings[2];
+  // The next cycle passes them over again, no receipt number spent.
+  EXPECT_EQ(post(), 0u);
+  EXPECT_EQ(world.office.scalar("select frecno from control"), "000001");
+}
+
 TEST_F(PaymentPosting, FailureAfterTheReceiptLinesLeavesNothingAndThePaymentBooksOnceLater) {
   studentWithTwoHeads("S1");
   world.capture("S1", 1200, "ORD-1", 0);

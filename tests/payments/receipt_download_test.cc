@@ -58,6 +58,29 @@ TEST_F(ReceiptDownload, CopiesHeaderLinesAndCardFieldsOnceAndASecondCycleChanges
   EXPECT_EQ(head("R1", "ftotal, fcardno"), "1500|PAY-77");
 }
 
+TEST_F(ReceiptDownload, AReceiptOrInstrumentNumberHoldingAControlCharacterIsLeftOut) {
+  world.portal().addStudent("S1", "Ravi", "BSC");
+  PortalReceipt cut = receipt(std::string("R9\0X", 4));
+  cut.lines = {{"TUITION", 1000}};
+  world.portal().addReceipt(cut);
+  world.portal().addReceipt(receipt("R9"));  // what a cut id would collide with
+  PortalReceipt forged = receipt("R2");
+  forged.modes = {{"PAY-1\nINFO cycle end: stamped", 1500, DateTime{2024, 3, 6}}};
+  world.portal().addReceipt(forged);
+
+  EXPECT_EQ(download(), 2u);
+
+  EXPECT_EQ(world.office.count("rechead"), 2);
+  EXPECT_EQ(world.office.count("recdetl"), 0);
+  EXPECT_EQ(head("R9", "ftotal, fcardno"), "1500|R9");
+  EXPECT_EQ(head("R2", "fcardno"), "R2");  // the mode row was left out
+  const std::string warnings = testing::journalLines(world.journal, "WARN");
+  EXPECT_NE(warnings.find("header with frecno 'R9\\x00X'"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("line with frecno 'R9\\x00X'"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("finstrno 'PAY-1\\nINFO cycle end: stamped'"), std::string::npos)
+      << warnings;
+}
+
 TEST_F(ReceiptDownload, CancelledReceiptsAreLeftAndOtherFlagsAreCopied) {
   world.portal().addStudent("S1", "Ravi", "BSC");
   PortalReceipt cancelled = receipt("R-T");

@@ -23,7 +23,10 @@ void ProgramFolder::settings(const std::string& type, const std::string& server,
 }
 
 void ProgramFolder::write(const std::string& name, const std::string& bytes) {
+  // Settings files hold passwords: the owner's alone, as an installer makes them.
   writeFile(dir_.path() / name, bytes);
+  std::filesystem::permissions(
+      dir_.path() / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 std::size_t journalLinesWith(const Journal& journal, const std::string& text) {

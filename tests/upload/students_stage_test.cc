@@ -84,6 +84,23 @@ TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast)
   EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES");
 }
 
+TEST_F(StudentsStageTest, AProgramFolderWithABackslashInItsPathLoadsBeforeAndAfterTheModeSwitch) {
+  ctx_.programFolder = home_.path() / "Office\\Upload's";
+  std::filesystem::create_directories(ctx_.csvFolder());
+  insertLocal("college (fcollcode, fcollname)", {"'C01', 'First'"});
+  addStudent("A001");
+
+  EXPECT_EQ(uploadColleges(ctx_), 1u);  // backslash escapes on
+  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
+  EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES");
+  local("update college set fcollname = 'Renamed'");
+  EXPECT_EQ(uploadColleges(ctx_), 1u);  // and off
+
+  EXPECT_EQ(remoteRows("select fcollcode, fcollname from college"), "C01|Renamed");
+  EXPECT_EQ(remoteRows("select fadmno from student"), "A001");
+  EXPECT_EQ(remoteRows("select fusername from masuser"), "A001");
+}
+
 TEST_F(StudentsStageTest, OnlyStudentsWithADegreeAndAnAdmissionDateArePublished) {
   addStudent("A001");
   addStudent("A002", "'XX'");

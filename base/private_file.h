@@ -1,0 +1,68 @@
+// Files and folders that only the agent's own account may read: the export
+// files (student personal data, initial passwords) and the journal. Other
+// local users must neither read them nor swap them for links between the
+// moment the agent deletes a file and the moment it writes it again.
+//
+// The calls of the operating system stand in one platform file each
+// (private_file_posix.cc, private_file_win32.cc); this header is the whole
+// contract.
+#ifndef AGENT_BASE_PRIVATE_FILE_H_
+#define AGENT_BASE_PRIVATE_FILE_H_
+
+#include <compare>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+namespace agent {
+
+// What tells one file from another on its volume, whatever its name: device
+// and inode on POSIX, volume serial number and file index on Windows. The
+// remote driver's local-infile handler compares the file it is asked for
+// with the identity of the file the cycle wrote.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;  // the file index on Windows
+  bool known() const { return device != 0 || inode != 0; }
+  auto operator<=>(const FileIdentity&) const = default;
+};
+
+// A file just created for writing, and which file it is.
+struct CreatedFile {
+  std::FILE* stream = nullptr;  // binary, owned by the caller (fclose)
+  FileIdentity identity;
+};
+
+// Creates path for writing, readable and writable by the owner alone (0600
+// on POSIX), only when nothing stands at path: an existing file, a link
+// (even one that leads nowhere) or anything else is refused, never
+// followed. Throws std::system_error naming the system's reason.
+CreatedFile createPrivateFile(const std::filesystem::path& path);
+
+// The identity of what stands at path without following a link (a link's
+// own identity), or nullopt when nothing does.
+std::optional<FileIdentity> identityAt(const std::filesystem::path& path);
+
+// How an owner-only folder was found.
+enum class FolderAccess {
+  Created,    // it was missing and is made owner-only
+  OwnerOnly,  // it was there and no one else had access
+  Narrowed,   // it was there with access for others, now taken away
+};
+
+// Makes folder (and missing parents) when it does not exist and takes away
+// every access of other users (0700 on POSIX). On Windows the folder keeps
+// the access of its parent (see docs/security.md) and is reported
+// OwnerOnly. Throws std::system_error when the folder cannot be made or
+// changed, or a file stands in its place.
+FolderAccess makeOwnerOnlyFolder(const std::filesystem::path& folder);
+
+// Takes away every access of other users from the existing file at path
+// (0600 on POSIX; nothing on Windows), without following a link. Returns
+// true when there was such access. Throws std::system_error.
+bool narrowToOwner(const std::filesystem::path& file);
+
+}  // namespace agent
+
+#endif  // AGENT_BASE_PRIVATE_FILE_H_

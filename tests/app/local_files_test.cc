@@ -1,0 +1,158 @@
+// Files only the agent can read: the CSV folder, the export files, the log
+// folder and the journal get owner-only modes whatever the umask, a folder
+// found open to others is narrowed with a journal line, and a link planted
+// where an export file is written is never followed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+#include "app/core/agent.h"
+#include "base/private_file.h"
+#include "cycle/clock.h"
+#include "cycle/journal.h"
+#include "cycle/message_sink.h"
+#include "db/error.h"
+#include "tests/support/program_folder.h"
+#include "tests/support/temp_dir.h"
+#include "upload/export_writer.h"
+
+namespace agent {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+// The permission bits of what stands at path, a link itself when it is one.
+unsigned modeOf(const fs::path& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return 0xFFFF;
+  return st.st_mode & 07777;
+}
+
+// The usual umask of a desktop session, which leaves new files readable by
+// everyone; the previous one is restored at the end of the test.
+class Umask022 {
+ public:
+  Umask022() : saved_(::umask(022)) {}
+  ~Umask022() { ::umask(saved_); }
+
+ private:
+  mode_t saved_;
+};
+
+class LocalFilesTest : public ::testing::Test {
+ protected:
+  Umask022 umask_;
+  TempDir home_{"files"};
+  RecordedMessages messages_;
+  SystemClock clock_;
+};
+
+TEST_F(LocalFilesTest, CsvFolderExportFileLogFolderAndJournalAreTheOwnersAlone) {
+  Journal journal(home_ / "log" / "agent.log");
+  journal.info("cycle start");
+  Agent agent(home_.path(), messages_, journal, clock_);
+  agent.ensureCsvFolder();
+  ExportFile file(home_ / "CSV" / "UPMASCAT.csv", CodePage::Utf8);
+  file.writeLine(std::vector<std::string>{"C01", "First"});
+  file.close();
+
+  EXPECT_EQ(modeOf(home_ / "CSV"), 0700u);
+  EXPECT_EQ(modeOf(home_ / "CSV" / "UPMASCAT.csv"), 0600u);
+  EXPECT_EQ(modeOf(home_ / "log"), 0700u);
+  EXPECT_EQ(modeOf(home_ / "log" / "agent.log"), 0600u);
+  EXPECT_EQ(readFile(home_ / "CSV" / "UPMASCAT.csv"), "C01|First\r\n");
+  EXPECT_EQ(file.identity(), identityAt(home_ / "CSV" / "UPMASCAT.csv"));
+}
+
+TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
+  fs::create_directories(home_ / "log");
+  fs::create_directories(home_ / "CSV");
+  ::chmod((home_ / "log").c_str(), 0755);
+  ::chmod((home_ / "CSV").c_str(), 0777);
+  writeFile(home_ / "log" / "agent.log", "2024-01-01 00:00:00 INFO an older line\n");
+  ::chmod((home_ / "log" / "agent.log").c_str(), 0644);
+
+  Journal journal(home_ / "log" / "agent.log");
+  Agent agent(home_.path(), messages_, journal, clock_);
+  agent.ensureCsvFolder();
+
+  EXPECT_EQ(modeOf(home_ / "log"), 0700u);
+  EXPECT_EQ(modeOf(home_ / "log" / "agent.log"), 0600u);
+  EXPECT_EQ(modeOf(home_ / "CSV"), 0700u);
+  const std::string log = readFile(home_ / "log" / "agent.log");
+  EXPECT_NE(log.find("an older line"), log.npos);  // appended to, not replaced
+  EXPECT_NE(log.find("log folder " + (home_ / "log").string() + " was open to other users"),
+            log.npos);
+  EXPECT_NE(log.find("CSV folder " + (home_ / "CSV").string() + " was open to other users"),
+            log.npos);
+
+  // An owner-only folder is left as it is, without a line.
+  Journal again(home_ / "log" / "agent.log");
+  Agent(home_.path(), messages_, again, clock_).ensureCsvFolder();
+  EXPECT_TRUE(again.recentLines().empty());
+}
+
+TEST_F(LocalFilesTest, ALinkWhereTheExportFileIsCreatedIsRefusedAndItsTargetLeftUntouched) {
+  fs::create_directories(home_ / "CSV");
+  const fs::path secret = home_ / "Ostrel.INI";
+  writeFile(secret, "[APATH]\r\nPASSWORD=secret\r\n");
+  const fs::path planted = home_ / "CSV" / "UPMASCAT.csv";
+
+  // A link planted between the delete and the create: the create refuses it
+  // whether it leads to a file or nowhere.
+  fs::create_symlink(secret, planted);
+  EXPECT_THROW(createPrivateFile(planted), std::system_error);
+  fs::remove(planted);
+  fs::create_symlink(home_ / "CSV" / "nothing-here", planted);
+  EXPECT_THROW(createPrivateFile(planted), std::system_error);
+  EXPECT_FALSE(fs::exists(home_ / "CSV" / "nothing-here"));
+  fs::remove(planted);
+
+  // A link found there before the export: the link goes, the export file
+  // is a new file of its own, and the file the link led to is untouched.
+  fs::create_symlink(secret, planted);
+  ExportFile file(planted, CodePage::Utf8);
+  file.writeLine(std::vector<std::string>{"C01", "First"});
+  file.close();
+  EXPECT_FALSE(fs::is_symlink(planted));
+  EXPECT_EQ(readFile(planted), "C01|First\r\n");
+  EXPECT_EQ(readFile(secret), "[APATH]\r\nPASSWORD=secret\r\n");
+  EXPECT_NE(identityAt(planted), identityAt(secret));
+  EXPECT_EQ(file.identity(), identityAt(planted));
+}
+
+TEST_F(LocalFilesTest, ALinkInPlaceOfTheJournalIsRefused) {
+  fs::create_directories(home_ / "log");
+  const fs::path secret = home_ / "remote-accounts.ini";
+  writeFile(secret, "[P001]\r\npassword = secret\r\n");
+  ::chmod(secret.c_str(), 0644);
+  fs::create_symlink(secret, home_ / "log" / "agent.log");
+
+  try {
+    Journal journal(home_ / "log" / "agent.log");
+    FAIL() << "the journal opened through a link";
+  } catch (const AgentError& e) {
+    EXPECT_NE(e.description().find("Cannot open the log"), std::string::npos);
+  }
+  EXPECT_EQ(readFile(secret), "[P001]\r\npassword = secret\r\n");
+  EXPECT_EQ(modeOf(secret), 0644u);
+}
+
+TEST_F(LocalFilesTest, TheTestProgramFolderWritesItsSettingsFilesForTheOwnerAlone) {
+  testing::LocalTestDatabase local("files", /*withSchema=*/false);
+  testing::RemoteTestDatabase remote("files");
+  testing::ProgramFolder folder(local, remote, "P001");
+  for (const char* name : {"platform.ini", "remote-accounts.ini", "Ostrel.INI"}) {
+    EXPECT_EQ(modeOf(folder.path() / name), 0600u) << name;
+  }
+  EXPECT_EQ(modeOf(local.serverFolder() / "server.ini"), 0600u);
+}
+
+}  // namespace
+}  // namespace agent
