@@ -32,15 +32,6 @@ const char* tlsModeName(TlsMode mode) {
   return "?";
 }
 
-std::string braceQuoted(std::string_view value) {
-  std::string quoted = "{";
-  for (char c : value) {
-    quoted += c;
-    if (c == '}') quoted += '}';
-  }
-  return quoted + "}";
-}
-
 std::string linkKeywords(const RemoteLink& link) {
   std::string s;
   if (link.tls != TlsMode::Off) {

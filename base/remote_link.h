@@ -44,9 +44,6 @@ struct RemoteLink {
 // READ_TIMEOUT=600;WRITE_TIMEOUT=600". Off writes no TLS keyword.
 std::string linkKeywords(const RemoteLink& link);
 
-// value in braces, "}" doubled, as a connection string must carry any
-// value that comes from a settings file.
-std::string braceQuoted(std::string_view value);
 
 }  // namespace agent
 

@@ -75,7 +75,6 @@ class ExportFile {
   std::string line_;  // reused for every line
   std::size_t lines_ = 0;
   std::size_t replaced_ = 0;
-  FileIdentity identity_;
 };
 
 }  // namespace agent

@@ -66,7 +66,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   std::optional<DateTime> noted;
   QTimer stateTimer;
   QObject::connect(&stateTimer, &QTimer::timeout, [&] {
-    const Schedule* schedule = window.schedule();
+    const Schedule* schedule = window.model().schedule();
     if (!schedule || noted == schedule->nextRunTime()) return;
     noted = schedule->nextRunTime();
     std::string error = state.update(*noted);

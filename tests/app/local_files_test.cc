@@ -15,6 +15,7 @@
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
 #include "db/error.h"
+#include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 #include "upload/export_writer.h"
@@ -49,7 +50,7 @@ class LocalFilesTest : public ::testing::Test {
  protected:
   Umask022 umask_;
   TempDir home_{"files"};
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   SystemClock clock_;
 };
 

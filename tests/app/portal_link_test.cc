@@ -8,6 +8,7 @@
 
 #include "app/core/agent.h"
 #include "config/remote_accounts.h"
+#include "tests/support/doubles.h"
 #include "tests/support/hostile_portal.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
@@ -65,7 +66,7 @@ class PortalLinkTest : public ::testing::Test {
   LocalTestDatabase local_;
   RemoteTestDatabase remote_;
   testing::ProgramFolder home_;
-  RecordedMessages messages_;
+  testing::RecordedMessages messages_;
   Journal journal_;
   FixedClock clock_;
   std::unique_ptr<Agent> agent_;

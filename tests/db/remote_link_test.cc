@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "base/remote_link.h"
+#include "base/text.h"
 #include "db/connection_string.h"
 #include "db/error.h"
 #include "db/mariadb_connection.h"

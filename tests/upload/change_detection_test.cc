@@ -19,8 +19,10 @@
 
 #include "app/core/agent.h"
 #include "app/core/stage_order.h"
+#include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
 #include "upload/change_state.h"
+#include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
 
@@ -53,7 +55,7 @@ struct World {
   LocalTestDatabase local;
   RemoteTestDatabase remote;
   testing::ProgramFolder home;
-  RecordedMessages messages;
+  testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
   std::unique_ptr<Agent> agent;
