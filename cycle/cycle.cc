@@ -55,7 +55,11 @@ std::string wherePart(const char* stage, const StatementWatch* watch) {
 // say which time-out that may have been.
 std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const StatementWatch* watch) {
   const auto* db = dynamic_cast<const DbError*>(&e);
-  if (db == nullptr || db->nativeCode() != 2013) return "";
+  // 2013: lost connection; over TLS the driver may report the socket's
+  // "Connection timed out" instead.
+  const bool timedOut = db != nullptr && (db->nativeCode() == 2013 ||
+                                          db->description().find("timed out") != std::string::npos);
+  if (!timedOut) return "";
   if (watch != nullptr && watch->failedSide != "remote") return "";
   return fmt::format(" (the server went away, or did not answer within the read time-out of {} s)",
                      ctx.config.remote.readTimeout);

@@ -171,6 +171,8 @@ void checkDriver(Checklist& list, const DriverMap& drivers, const std::string& d
   DriverTarget target = drivers.resolve(driverName);
   if (target.kind == DriverTarget::Kind::Embedded) {
     list.ok(subject, "the embedded engine");
+  } else if (target.kind == DriverTarget::Kind::MariaDb) {
+    list.ok(subject, "the native MariaDB driver (MariaDB Connector/C)");
   } else if (odbcDriverRegistered(target.odbcName)) {
     list.ok(subject, "ODBC driver \"" + target.odbcName + "\"");
   } else {

@@ -133,7 +133,7 @@ TEST_F(CycleTest, ADriverInjectedThroughRemoteAccountsIsNeverLoaded) {
   for (const std::string& line : journal_.recentLines()) {
     EXPECT_EQ(line.find("Can't open lib"), std::string::npos) << line;
   }
-  EXPECT_EQ(journalLinesWith("remote connection failed"), 1u);
+  EXPECT_EQ(journalLinesWith("remote connection to 127.0.0.1;DRIVER="), 1u);
   EXPECT_EQ(remoteStamps(), "NULL / NULL");
 }
 
@@ -190,7 +190,7 @@ TEST_F(CycleTest, AbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
                                   }}};
   EXPECT_FALSE(agent().runCycle(aborting));
   EXPECT_EQ(messages_.texts, std::vector<std::string>{"Duplicate Rec. No. found"});
-  EXPECT_EQ(journalLinesWith("cycle ended: duplicate receipt number R7"), 1u);
+  EXPECT_EQ(journalLinesWith("cycle ended in stage receipts: duplicate receipt number R7"), 1u);
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
 
   messages_.texts.clear();
@@ -199,7 +199,9 @@ TEST_F(CycleTest, AbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
                                 }}};
   EXPECT_FALSE(agent().runCycle(faulty));
   EXPECT_EQ(messages_.texts, std::vector<std::string>{"basic_string::_M_create 51"});
-  EXPECT_EQ(journalLinesWith("cycle ended: unexpected error: basic_string::_M_create"), 1u);
+  EXPECT_EQ(
+      journalLinesWith("cycle ended in stage masters: unexpected error: basic_string::_M_create"),
+      1u);
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
 
   messages_.texts.clear();
