@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <iterator>
-#include <thread>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <CLI/CLI.hpp>
 

@@ -44,7 +44,6 @@ struct RemoteLink {
 // READ_TIMEOUT=600;WRITE_TIMEOUT=600". Off writes no TLS keyword.
 std::string linkKeywords(const RemoteLink& link);
 
-
 }  // namespace agent
 
 #endif  // AGENT_BASE_REMOTE_LINK_H_

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "base/code_page.h"
-#include "db/connection_string.h"
 #include "base/text.h"
+#include "db/connection_string.h"
 #include "db/error.h"
 
 namespace agent {

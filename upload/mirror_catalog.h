@@ -14,9 +14,9 @@ namespace agent {
 // The descriptions the student, fee balance, receipt and text message
 // stages hold (the other groups are in mirror_description.h).
 std::span<const MirrorDescription> studentAndLoginDescriptions();  // student, masuser
-std::span<const MirrorDescription> feeBalanceDescriptions();  // studfee
-std::span<const MirrorDescription> receiptDescriptions();     // rechead, recdetl, recmode
-std::span<const MirrorDescription> smsLogDescriptions();      // smslog
+std::span<const MirrorDescription> feeBalanceDescriptions();       // studfee
+std::span<const MirrorDescription> receiptDescriptions();          // rechead, recdetl, recmode
+std::span<const MirrorDescription> smsLogDescriptions();           // smslog
 
 // All of them, in cycle order.
 std::vector<const MirrorDescription*> allMirrorDescriptions();

@@ -195,7 +195,8 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
     auto found = std::find(columns.begin(), columns.end(), left.substr(target.size() + 1));
     if (found == columns.end()) return std::nullopt;
     std::size_t index = static_cast<std::size_t>(found - columns.begin());
-    if (index >= description.fields.size() || description.fields[index].kind == ExportField::Kind::Constant) {
+    if (index >= description.fields.size() ||
+        description.fields[index].kind == ExportField::Kind::Constant) {
       return std::nullopt;
     }
     fields.push_back(index);
@@ -232,7 +233,8 @@ std::vector<std::string> MirrorTable::deletesByKey(
   for (std::size_t f : keyFields) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < f; ++i) start = description_.columnList.find(", ", start) + 2;
-    names.push_back(description_.columnList.substr(start, description_.columnList.find(", ", start) - start));
+    names.push_back(
+        description_.columnList.substr(start, description_.columnList.find(", ", start) - start));
   }
   std::string head = "delete from " + description_.tableName + " where (";
   for (std::size_t i = 0; i < names.size(); ++i) head += (i > 0 ? ", " : "") + names[i];

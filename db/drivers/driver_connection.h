@@ -14,7 +14,6 @@
 
 namespace agent {
 
-
 class DriverConnection : public Connection {
  public:
   // drivers must outlive the connection.

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 #include "app/core/agent.h"
 #include "base/code_page.h"

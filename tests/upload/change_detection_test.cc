@@ -308,8 +308,9 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
 // Every table whose merge joins on a key joins on the portal's primary key:
 // the state's keys are then the rows the portal holds.
 TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
-  std::vector<std::span<const MirrorDescription>> groups = {masterTableDescriptions(), staffAndHostelDescriptions(),
-                                                     studentAndLoginDescriptions(), resultDescriptions()};
+  std::vector<std::span<const MirrorDescription>> groups = {
+      masterTableDescriptions(), staffAndHostelDescriptions(), studentAndLoginDescriptions(),
+      resultDescriptions()};
   std::size_t keyed = 0;
   RemoteTestDatabase remote("mergekey");
   std::unique_ptr<Connection> c = remote.connect();
@@ -329,8 +330,9 @@ TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
       }
       for (std::size_t f : *key) names += (names.empty() ? "" : ", ") + columns[f];
       std::string primary;
-      for (auto rs = c->query("show keys from " + description.tableName + " where key_name = 'PRIMARY'",
-                              Cursor::Static);
+      for (auto rs =
+               c->query("show keys from " + description.tableName + " where key_name = 'PRIMARY'",
+                        Cursor::Static);
            !rs->eof(); rs->moveNext()) {
         primary += (primary.empty() ? "" : ", ") + rs->field("Column_name").textValue();
       }
