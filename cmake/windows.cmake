@@ -56,7 +56,7 @@ function(agent_windows_tests)
     ${dir}/upload/clean_string_test.cc ${dir}/upload/export_writer_test.cc
     ${dir}/upload/value_text_test.cc
     ${dir}/payments/payment_allocation_test.cc ${dir}/payments/text_forms_test.cc
-    ${dir}/app/gates_test.cc ${dir}/app/schedule_test.cc)
+    ${dir}/app/leftovers_test.cc ${dir}/app/schedule_test.cc)
   file(GLOB platform_tests CONFIGURE_DEPENDS ${dir}/platform/*.cc)
   target_sources(windows_unit_tests PRIVATE ${platform_tests})
   target_include_directories(windows_unit_tests PRIVATE ${CMAKE_SOURCE_DIR})
