@@ -59,6 +59,19 @@ if [ "${2:-}" = "--cycle" ]; then
   demo_prepare "$LINUX_BUILD" "$work/linux" "$host" "$port" "$user" "$password" "$linux_db" \
     >"$work/prepare.log" 2>&1 || { cat "$work/prepare.log"; fail "could not prepare the program folder"; }
   cp -a "$work/linux" "$work/windows"
+  # The Windows program has no native driver: it reaches the portal through
+  # ODBC (Wine's odbc32 and the MariaDB ODBC driver), and names the TLS CA by
+  # its Windows name.
+  sed -i -e 's/^MySQL ODBC 3.51 Driver = mariadb\r\?$/MySQL ODBC 3.51 Driver = odbc:MariaDB Unicode/' \
+    "$work/windows/platform.ini"
+  if grep -q '^tls_ca = ' "$work/windows/platform.ini"; then
+    ca="$(sed -n 's/^tls_ca = //p' "$work/windows/platform.ini")"
+    ca_windows="$(windows_name "$ca")"
+    # (awk -v would read the backslashes as escapes; ENVIRON keeps them.)
+    line="tls_ca = $ca_windows" awk '/^tls_ca = /{print ENVIRON["line"]; next} {print}' \
+      "$work/windows/platform.ini" >"$work/platform.ini.windows"
+    cat "$work/platform.ini.windows" >"$work/windows/platform.ini"
+  fi
   "${client[@]}" -e "CREATE DATABASE $windows_db" && "${client[@]}" "$windows_db" <schema/remote.sql ||
     fail "could not make the portal database $windows_db"
   sed -i "s/^database = .*/database = $windows_db/" "$work/windows/remote-accounts.ini"

@@ -63,7 +63,9 @@ ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportForm
     file_.reset(created.stream);
     identity_ = created.identity;
   } catch (const std::system_error& e) {
-    fail("create", e.code().value());
+    // The code's own category: errno on POSIX, the system's error on
+    // Windows.
+    fail("create", e.code().message());
   }
   std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
 }
@@ -101,7 +103,10 @@ void ExportFile::close() {
 }
 
 void ExportFile::fail(const char* what, int osError) const {
-  std::string reason = osError != 0 ? std::generic_category().message(osError) : "unknown error";
+  fail(what, osError != 0 ? std::generic_category().message(osError) : "unknown error");
+}
+
+void ExportFile::fail(const char* what, const std::string& reason) const {
   throw AgentError(error_number::kFileError, std::string("Cannot ") + what + " the export file " +
                                                  pathText(path_) + ": " + reason);
 }

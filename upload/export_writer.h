@@ -66,6 +66,7 @@ class ExportFile {
     void operator()(std::FILE* f) const;
   };
   [[noreturn]] void fail(const char* what, int osError) const;
+  [[noreturn]] void fail(const char* what, const std::string& reason) const;
 
   std::filesystem::path path_;
   CodePage codePage_;

@@ -62,6 +62,20 @@ TEST(Schedule, CycleLongerThanIntervalIsFollowedAtTheFirstTickAfterIt) {
 // A demonstration may shorten the interval through
 // UPLOAD_AGENT_INTERVAL_SECONDS; anything but a positive number keeps the
 // 50 minutes, and the journal says when it is shortened.
+// Sets (or, for nullptr, removes) an environment variable of this process.
+// Windows has no setenv; its _putenv_s removes a variable set to "".
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");
+#else
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
 TEST(Schedule, IntervalFromTheEnvironmentOnlyWhenPositive) {
   constexpr const char* kName = "UPLOAD_AGENT_INTERVAL_SECONDS";
   struct Case {
@@ -71,18 +85,14 @@ TEST(Schedule, IntervalFromTheEnvironmentOnlyWhenPositive) {
       {nullptr, 50 * kMinute}, {"", 50 * kMinute}, {"0", 50 * kMinute}, {"-30", 50 * kMinute},
       {"abc", 50 * kMinute},   {"20", 20},         {"90s", 90}};
   for (const Case& c : cases) {
-    if (c.value != nullptr) {
-      setenv(kName, c.value, 1);
-    } else {
-      unsetenv(kName);
-    }
+    setVariable(kName, c.value);
     Journal journal;
     EXPECT_EQ(scheduleIntervalSeconds(journal), c.seconds) << (c.value ? c.value : "(unset)");
     const bool said = !journal.recentLines().empty() &&
                       journal.recentLines().back().find(kName) != std::string::npos;
     EXPECT_EQ(said, c.seconds != 50 * kMinute) << (c.value ? c.value : "(unset)");
   }
-  unsetenv(kName);
+  setVariable(kName, nullptr);
 }
 
 }  // namespace
