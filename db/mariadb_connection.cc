@@ -21,6 +21,7 @@
 #include "base/text.h"
 #include "db/connection_string.h"
 #include "db/error.h"
+#include "db/fetched_recordset.h"
 
 namespace agent {
 namespace {
@@ -379,66 +380,31 @@ std::vector<Column> describe(MYSQL_RES* result) {
 
 // A result read row by row from the server (Forward, mysql_use_result) or
 // read whole at open (Static, mysql_store_result, then let go).
-class MariaDbRecordset : public Recordset {
+class MariaDbRecordset : public FetchedRecordset {
  public:
   MariaDbRecordset(MariaDbConnection::Impl& impl, MYSQL_RES* result, Cursor cursor)
       : impl_(impl), result_(result) {
     if (result_ == nullptr) {
       impl_.drainResults();
+      start({}, cursor);
       return;
     }
     columns_ = describe(result_);
-    if (cursor == Cursor::Static) {
-      while (fetch()) rows_.push_back(std::move(current_));
-      staticRows_ = true;
-      bof_ = eof_ = rows_.empty();
-      if (!rows_.empty()) current_ = rows_.front();
-    } else {
-      bof_ = eof_ = !fetch();
-    }
+    std::vector<std::string> names;
+    for (const Column& column : columns_) names.push_back(column.name);
+    start(std::move(names), cursor);
   }
 
-  ~MariaDbRecordset() override {
-    if (result_ == nullptr) return;
-    // Reads past the rows not fetched, so the connection is free again.
-    mysql_free_result(result_);
-    try {
-      impl_.drainResults();
-    } catch (const DbError&) {
-      // The next statement reports the connection's state.
-    }
-  }
-
-  bool eof() const override { return eof_; }
-  bool bof() const override { return bof_; }
-
-  void moveNext() override {
-    if (eof_) return;
-    if (staticRows_) {
-      if (++position_ < rows_.size()) {
-        current_ = rows_[position_];
-      } else {
-        eof_ = true;
-      }
-      return;
-    }
-    eof_ = !fetch();
-  }
-
-  std::size_t fieldCount() const override { return columns_.size(); }
-  const std::string& fieldName(std::size_t index) const override { return columns_[index].name; }
-  const Value& field(std::size_t index) const override { return current_[index]; }
-  using Recordset::field;
+  ~MariaDbRecordset() override { releaseResult(); }
 
  private:
-  // The next row into current_; false at the end, when the result is let
-  // go (an error while reading is thrown).
-  bool fetch() {
+  // The next row; false at the end, when the result is let go (an error
+  // while reading is thrown).
+  bool fetchRow(std::vector<Value>& out) override {
     if (result_ == nullptr) return false;
     MYSQL_ROW row = mysql_fetch_row(result_);
     if (row == nullptr) {
-      bool failed = mysql_errno(impl_.mysql) != 0;
-      if (failed) {
+      if (mysql_errno(impl_.mysql) != 0) {
         DbError e = errorOf(impl_.mysql);
         mysql_free_result(result_);
         result_ = nullptr;
@@ -450,22 +416,28 @@ class MariaDbRecordset : public Recordset {
       return false;
     }
     unsigned long* lengths = mysql_fetch_lengths(result_);
-    current_.resize(columns_.size());
+    out.resize(columns_.size());
     for (std::size_t i = 0; i < columns_.size(); ++i) {
-      current_[i] = toValue(columns_[i].kind, row[i], lengths[i]);
+      out[i] = toValue(columns_[i].kind, row[i], lengths[i]);
     }
     return true;
+  }
+
+  // Reads past the rows not fetched, so the connection is free again.
+  void releaseResult() override {
+    if (result_ == nullptr) return;
+    mysql_free_result(result_);
+    result_ = nullptr;
+    try {
+      impl_.drainResults();
+    } catch (const DbError&) {
+      // The next statement reports the connection's state.
+    }
   }
 
   MariaDbConnection::Impl& impl_;
   MYSQL_RES* result_;
   std::vector<Column> columns_;
-  std::vector<Value> current_;
-  std::vector<std::vector<Value>> rows_;  // Cursor::Static only
-  std::size_t position_ = 0;
-  bool staticRows_ = false;
-  bool bof_ = true;
-  bool eof_ = true;
 };
 
 void setOption(MYSQL* mysql, mysql_option option, const void* value, const char* what) {

@@ -24,6 +24,7 @@
 #include "base/text.h"
 #include "db/connection_string.h"
 #include "db/error.h"
+#include "db/fetched_recordset.h"
 
 namespace agent {
 namespace {
@@ -357,54 +358,29 @@ std::vector<Column> describeColumns(const Handle& statement) {
   return columns;
 }
 
+std::vector<std::string> namesOf(const std::vector<Column>& columns) {
+  std::vector<std::string> names;
+  names.reserve(columns.size());
+  for (const Column& column : columns) names.push_back(column.name);
+  return names;
+}
+
 // Reads the statement's result row by row (Cursor::Forward) or wholly at
 // open (Cursor::Static, after which the statement handle is released).
-class OdbcRecordset : public Recordset {
+class OdbcRecordset : public FetchedRecordset {
  public:
   OdbcRecordset(std::unique_ptr<Handle> statement, Cursor cursor, TextFetch textFetch)
       : statement_(std::move(statement)),
         columns_(describeColumns(*statement_)),
         textFetch_(textFetch) {
-    if (columns_.empty()) {
-      statement_.reset();
-      return;
-    }
-    if (cursor == Cursor::Static) {
-      while (fetch()) rows_.push_back(std::move(current_));
-      statement_.reset();
-      bof_ = eof_ = rows_.empty();
-      if (!rows_.empty()) current_ = rows_.front();
-      staticRows_ = true;
-    } else {
-      bof_ = eof_ = !fetch();
-    }
+    if (columns_.empty()) statement_.reset();
+    start(namesOf(columns_), cursor);
   }
-
-  bool eof() const override { return eof_; }
-  bool bof() const override { return bof_; }
-
-  void moveNext() override {
-    if (eof_) return;
-    if (staticRows_) {
-      if (++position_ < rows_.size()) {
-        current_ = rows_[position_];
-      } else {
-        eof_ = true;
-      }
-      return;
-    }
-    eof_ = !fetch();
-  }
-
-  std::size_t fieldCount() const override { return columns_.size(); }
-  const std::string& fieldName(std::size_t index) const override { return columns_[index].name; }
-  const Value& field(std::size_t index) const override { return current_[index]; }
-  using Recordset::field;
 
  private:
-  // Reads the next row of the statement into current_; false at the end,
-  // when the statement handle is released so the connection is free again.
-  bool fetch() {
+  // Reads the next row of the statement; false at the end, when the
+  // statement handle is released so the connection is free again.
+  bool fetchRow(std::vector<Value>& row) override {
     if (!statement_) return false;
     SQLRETURN rc = SQLFetch(statement_->get());
     if (rc == SQL_NO_DATA) {
@@ -412,19 +388,14 @@ class OdbcRecordset : public Recordset {
       return false;
     }
     statement_->check(rc, "SQLFetch");
-    RowReader(*statement_, columns_, textFetch_).read(current_);
+    RowReader(*statement_, columns_, textFetch_).read(row);
     return true;
   }
+  void releaseResult() override { statement_.reset(); }
 
   std::unique_ptr<Handle> statement_;
   std::vector<Column> columns_;
   TextFetch textFetch_;
-  std::vector<Value> current_;
-  std::vector<std::vector<Value>> rows_;  // Cursor::Static only
-  std::size_t position_ = 0;
-  bool staticRows_ = false;
-  bool bof_ = true;
-  bool eof_ = true;
 };
 
 // ---- the connection --------------------------------------------------------

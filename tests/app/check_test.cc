@@ -14,9 +14,7 @@
 #include "app/core/config_check.h"
 #include "cycle/cycle.h"
 #include "payments/payment_posting.h"
-#include "tests/support/local_database.h"
-#include "tests/support/program_folder.h"
-#include "tests/support/remote_server.h"
+#include "tests/support/agent_folder_test.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -42,13 +40,9 @@ std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
   return files;
 }
 
-class CheckTest : public ::testing::Test {
+class CheckTest : public testing::AgentFolderTest {
  protected:
-  CheckTest()
-      : local_("check", /*withSchema=*/false), remote_("check"), home_(local_, remote_, "P001") {
-    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
-    local_.execute("insert into control values ('P001', NULL)");
-  }
+  CheckTest() : AgentFolderTest("check", "P001") {}
 
   std::vector<CheckLine> check() { return checkConfiguration(home_.path()); }
 
@@ -65,10 +59,6 @@ class CheckTest : public ::testing::Test {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::string& l) { return l.find(text) != std::string::npos; });
   }
-
-  LocalTestDatabase local_;
-  RemoteTestDatabase remote_;
-  testing::ProgramFolder home_;
 };
 
 TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {

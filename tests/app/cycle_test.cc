@@ -15,6 +15,7 @@
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "db/error.h"
+#include "tests/support/agent_folder_test.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
@@ -27,18 +28,9 @@ namespace {
 using testing::LocalTestDatabase;
 using testing::RemoteTestDatabase;
 
-class FixedClock : public Clock {
- public:
-  DateTime now() const override { return time; }
-  DateTime time{2024, 3, 5, 14, 7, 9};
-};
-
-class CycleTest : public ::testing::Test {
+class CycleTest : public testing::AgentFolderTest {
  protected:
-  CycleTest()
-      : local_("cycle", /*withSchema=*/false), remote_("cycle"), home_(local_, remote_, "P001") {
-    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
-    local_.execute("insert into control values ('P001', NULL)");
+  CycleTest() : AgentFolderTest("cycle", "P001") {
     local_.execute("create table college (fcollcode varchar(10), fcollname varchar(60))");
     local_.execute("insert into college values ('C01', 'First College')");
   }
@@ -61,21 +53,13 @@ class CycleTest : public ::testing::Test {
     }
     return "<the program goes on>";
   }
-  std::size_t journalLinesWith(const std::string& text) {
-    return testing::journalLinesWith(journal_, text);
-  }
   std::string journalText() {
     std::string all;
     for (const std::string& line : journal_.recentLines()) all += line + "\n";
     return all;
   }
 
-  LocalTestDatabase local_;
-  RemoteTestDatabase remote_;
-  testing::ProgramFolder home_;
-  testing::RecordedMessages messages_;
-  Journal journal_;
-  FixedClock clock_;
+  testing::SetClock clock_;
   std::unique_ptr<Agent> agent_;
 };
 
@@ -106,7 +90,7 @@ TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
   agent().connectLocal();
   agent().connectLocal();
   EXPECT_EQ(agent().univCode(), "P001");
-  clock_.time = {2024, 3, 5, 14, 7, 9};
+  clock_.set({2024, 3, 5, 14, 7, 9});
   std::vector<Stage> stages = {
       {"check start stamp", [](CycleContext& ctx) -> std::size_t {
          auto rs = ctx.remote.query("select flastupdstarttime, flastupdendtime from control");

@@ -8,7 +8,7 @@
 
 #include "app/core/agent.h"
 #include "config/remote_accounts.h"
-#include "tests/support/doubles.h"
+#include "tests/support/agent_folder_test.h"
 #include "tests/support/hostile_portal.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
@@ -24,21 +24,12 @@ using testing::RemoteTestDatabase;
 
 constexpr const char* kPortalPassword = "Portal-Secret-9";
 
-class FixedClock : public Clock {
- public:
-  DateTime now() const override { return {2024, 3, 5, 14, 7, 9}; }
-};
-
-class PortalLinkTest : public ::testing::Test {
+class PortalLinkTest : public testing::AgentFolderTest {
  protected:
-  PortalLinkTest()
-      : local_("portal_link", /*withSchema=*/false),
-        remote_("portal_link"),
-        home_(local_, remote_, "P001") {
-    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
-    local_.execute("insert into control values ('P001', NULL)");
+  PortalLinkTest() : AgentFolderTest("portal_link", "P001") {
     local_.execute("create table mascat (fcatcode varchar(10), fcatdesc varchar(60))");
     local_.execute("insert into mascat values ('GEN', 'General')");
+    clock_.set({2024, 3, 5, 14, 7, 9});
   }
 
   // Points the institution's account at the hostile server, on a plain
@@ -59,16 +50,7 @@ class PortalLinkTest : public ::testing::Test {
     static const Stage stages[] = {{"categories", uploadCategories}};
     return agent_->runCycle(stages);
   }
-  std::size_t linesWith(const std::string& text) {
-    return testing::journalLinesWith(journal_, text);
-  }
-
-  LocalTestDatabase local_;
-  RemoteTestDatabase remote_;
-  testing::ProgramFolder home_;
-  testing::RecordedMessages messages_;
-  Journal journal_;
-  FixedClock clock_;
+  testing::SetClock clock_;
   std::unique_ptr<Agent> agent_;
 };
 
@@ -81,9 +63,9 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   ASSERT_EQ(portal.filesAskedFor().size(), 1u);
   EXPECT_EQ(portal.fileBytes(), "");
   EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
-  EXPECT_EQ(linesWith("cycle end: stamped"), 0u);
-  EXPECT_EQ(linesWith("the server asked for the local file \"" + accounts + "\""), 1u);
-  EXPECT_EQ(linesWith("not encrypted (tls = off)"), 1u);
+  EXPECT_EQ(journalLinesWith("cycle end: stamped"), 0u);
+  EXPECT_EQ(journalLinesWith("the server asked for the local file \"" + accounts + "\""), 1u);
+  EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 1u);
 
   // The control: a server asking for the file the statement names gets the
   // export file, and the cycle completes.
@@ -91,15 +73,15 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   ASSERT_EQ(portal.filesAskedFor().size(), 3u);  // the staging load and the insert load
   EXPECT_NE(portal.fileBytes().find("GEN|General|F\r\n"), std::string::npos);
   EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
-  EXPECT_EQ(linesWith("not encrypted (tls = off)"), 2u);  // at every cycle
+  EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 2u);  // at every cycle
 }
 
 TEST_F(PortalLinkTest, OdbcDriverIsWarnedOfAtEveryCycle) {
   // The native driver over the verified link: no warning.
   EXPECT_TRUE(runCategories());
   EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
-  EXPECT_EQ(linesWith("not confined"), 0u);
-  EXPECT_EQ(linesWith("tls verify-identity"), 1u);
+  EXPECT_EQ(journalLinesWith("not confined"), 0u);
+  EXPECT_EQ(journalLinesWith("tls verify-identity"), 1u);
 
   home_.write("platform.ini",
               "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
@@ -108,14 +90,15 @@ TEST_F(PortalLinkTest, OdbcDriverIsWarnedOfAtEveryCycle) {
   agent_.reset();
   EXPECT_TRUE(runCategories());
   EXPECT_TRUE(runCategories());
-  EXPECT_EQ(linesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
+  EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
 }
 
 TEST_F(PortalLinkTest, UnknownTlsModeFailsTheConnectionNamingTheKey) {
   home_.write(kRemoteAccountsFileName, remote_.accountSection("P001") + "tls = maybe\n");
   EXPECT_FALSE(runCategories());
-  EXPECT_EQ(linesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
-            1u);
+  EXPECT_EQ(
+      journalLinesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
+      1u);
 }
 
 }  // namespace

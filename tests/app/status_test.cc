@@ -11,9 +11,7 @@
 #include "app/core/agent_state.h"
 #include "app/core/headless.h"
 #include "app/core/status.h"
-#include "tests/support/local_database.h"
-#include "tests/support/program_folder.h"
-#include "tests/support/remote_server.h"
+#include "tests/support/agent_folder_test.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -24,31 +22,14 @@ using testing::RemoteTestDatabase;
 using testing::TempDir;
 using testing::writeFile;
 
-class SilentMessages : public MessageSink {
- public:
-  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
-  std::vector<std::string> texts;
-};
-
-class SummaryTest : public ::testing::Test {
+class SummaryTest : public testing::AgentFolderTest {
  protected:
-  SummaryTest()
-      : local_("summary", /*withSchema=*/false),
-        remote_("summary"),
-        home_(local_, remote_, "P001") {
-    local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
-    local_.execute("insert into control values ('P001', NULL)");
-  }
+  SummaryTest() : AgentFolderTest("summary", "P001") {}
   std::string lastLine() {
     std::vector<std::string> lines = journal_.recentLines();
     return lines.empty() ? "" : lines.back();
   }
 
-  LocalTestDatabase local_;
-  RemoteTestDatabase remote_;
-  testing::ProgramFolder home_;
-  SilentMessages messages_;
-  Journal journal_;
   SystemClock clock_;
 };
 

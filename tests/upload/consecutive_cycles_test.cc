@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/agent.h"
-#include "tests/support/doubles.h"
-#include "tests/support/program_folder.h"
+#include "tests/support/agent_folder_test.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -15,21 +14,12 @@ namespace {
 using testing::LocalTestDatabase;
 using testing::RemoteTestDatabase;
 
-class ConsecutiveCyclesTest : public ::testing::Test {
+class ConsecutiveCyclesTest : public testing::AgentFolderTest {
  protected:
-  ConsecutiveCyclesTest() : local_("cycles"), remote_("cycles"), home_(local_, remote_, "P028") {
+  ConsecutiveCyclesTest() : AgentFolderTest("cycles", "P028", /*withSchema=*/true) {
     std::filesystem::create_directories(home_.path() / "CSV");
-    local_.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
-  }
-  std::size_t journalLinesWith(const std::string& text) const {
-    return testing::journalLinesWith(journal_, text);
   }
 
-  LocalTestDatabase local_;
-  RemoteTestDatabase remote_;
-  testing::ProgramFolder home_;
-  testing::RecordedMessages messages_;
-  Journal journal_;
   SystemClock clock_;
 };
 
