@@ -105,32 +105,20 @@ class ServerFaultTest : public ::testing::Test {
 
 TEST_F(ServerFaultTest, FrozenServerEndsTheCycleWithinTheTimeOuts) {
   demoData(300);
-  {
-    // Frozen before the connect: the connect times out.
-    server_.freeze();
-    const auto started = std::chrono::steady_clock::now();
-    AgentProcess agent(home_.path(), {"--once"});
-    std::optional<int> status = agent.wait(60s);
-    const Seconds took = std::chrono::steady_clock::now() - started;
-    server_.resume();
-    ASSERT_TRUE(status) << agent.output();
-    EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
-    EXPECT_LT(took.count(), 4.0 * kTimeout + 5) << journal();
-    EXPECT_NE(journal().find("remote connection to 127.0.0.1 database agent_fault failed"),
-              std::string::npos)
-        << journal();
-    std::printf("[ figure ] frozen before connect: ended after %.1f s\n", took.count());
-  }
-  {
-    // Frozen while the cycle's statements run: the statement times out and
-    // the line names the stage and the statement.
+  // Freezes the server once the journal holds after (before the agent
+  // starts when after is empty),
+  // then checks that the cycle ended early within the time-outs with a
+  // journal line holding expected.
+  auto frozenRun = [this](const std::string& after, const std::string& expected,
+                          const char* figure) {
+    if (after.empty()) server_.freeze();
     AgentProcess agent(home_.path(), {"--once"});
     const auto limit = std::chrono::steady_clock::now() + 60s;
-    while (journal().find("remote connection: 127.0.0.1") == std::string::npos &&
+    while (!after.empty() && journal().find(after) == std::string::npos &&
            std::chrono::steady_clock::now() < limit && !agent.wait(0ms)) {
       std::this_thread::sleep_for(5ms);
     }
-    server_.freeze();
+    if (!after.empty()) server_.freeze();
     const auto started = std::chrono::steady_clock::now();
     std::optional<int> status = agent.wait(60s);
     const Seconds took = std::chrono::steady_clock::now() - started;
@@ -138,9 +126,15 @@ TEST_F(ServerFaultTest, FrozenServerEndsTheCycleWithinTheTimeOuts) {
     ASSERT_TRUE(status) << agent.output();
     EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
     EXPECT_LT(took.count(), 4.0 * kTimeout + 5) << journal();
-    EXPECT_NE(journal().find(", remote statement \""), std::string::npos) << journal();
-    std::printf("[ figure ] frozen mid-cycle: ended after %.1f s\n", took.count());
-  }
+    EXPECT_NE(journal().find(expected), std::string::npos) << journal();
+    std::printf("[ figure ] %s: ended after %.1f s\n", figure, took.count());
+  };
+  // Frozen before the connect: the connect times out.
+  frozenRun("", "remote connection to 127.0.0.1 database agent_fault failed",
+            "frozen before connect");
+  // Frozen while the cycle's statements run: the statement times out and
+  // the line names the stage and the statement.
+  frozenRun("remote connection: 127.0.0.1", ", remote statement \"", "frozen mid-cycle");
   // The next cycle starts afresh and completes.
   AgentProcess next(home_.path(), {"--once"});
   EXPECT_EQ(next.wait(120s), exit_status::kSuccess) << next.output() << journal();
