@@ -73,24 +73,6 @@ TEST(InstanceLock, IsHeldByOneObjectOfAProcessAndFreedWithIt) {
   EXPECT_FALSE(inFolderThatIsNot.error().empty());
 }
 
-TEST(RemoteSettings, TimeOutsHaveDefaultsAndRefuseWhatIsNoNumberOfSeconds) {
-  testing::TempDir dir("remote-settings");
-  PlatformConfig defaults = PlatformConfig::load(dir.path());
-  EXPECT_EQ(defaults.remote.connectTimeout, 30);
-  EXPECT_EQ(defaults.remote.readTimeout, 600);
-  EXPECT_EQ(defaults.remote.writeTimeout, 600);
-  testing::writeFile(dir / "platform.ini",
-                     "[remote]\nconnect_timeout = 5\nread_timeout=1200\nwrite_timeout = 90\n");
-  PlatformConfig set = PlatformConfig::load(dir.path());
-  EXPECT_EQ(set.remote.connectTimeout, 5);
-  EXPECT_EQ(set.remote.readTimeout, 1200);
-  EXPECT_EQ(set.remote.writeTimeout, 90);
-  for (const char* bad : {"0", "-3", "10s", "", "86401"}) {
-    testing::writeFile(dir / "platform.ini", std::string("[remote]\nwrite_timeout = ") + bad);
-    EXPECT_THROW(PlatformConfig::load(dir.path()), AgentError) << bad;
-  }
-}
-
 TEST(StatementHead, NamesTheStatementButNoneOfItsValues) {
   EXPECT_EQ(statementHead("insert into paygate(fadmno, forderid) values('S1', 'ORD-1')"),
             "insert into paygate");

@@ -219,6 +219,7 @@ TEST(RemoteLinkSettings, PlatformDefaultAccountOverrideAndKeywordsRoundTrip) {
   EXPECT_EQ(plain.remote.tls, TlsMode::Required);
   EXPECT_EQ(plain.remote.connectTimeout, 30);
   EXPECT_EQ(plain.remote.readTimeout, 600);
+  EXPECT_EQ(plain.remote.writeTimeout, 600);
 
   writeFile(home / "platform.ini",
             "[drivers]\nMySQL ODBC 3.51 Driver = MariaDB\n[remote]\ntls = Verify-Identity\n"
@@ -242,7 +243,8 @@ TEST(RemoteLinkSettings, PlatformDefaultAccountOverrideAndKeywordsRoundTrip) {
               "verify-identity");
   }
   EXPECT_THROW(overrideLink(RemoteLink{}, "verify-ca", "", "f: [P001]", home.path()), AgentError);
-  for (const char* bad : {"connect_timeout = 0", "read_timeout = 10s", "tls = tls"}) {
+  for (const char* bad : {"connect_timeout = 0", "read_timeout = 10s", "write_timeout = -3",
+                          "write_timeout =", "write_timeout = 86401", "tls = tls"}) {
     writeFile(home / "platform.ini", std::string("[remote]\n") + bad + "\n");
     EXPECT_THROW(PlatformConfig::load(home.path()), AgentError) << bad;
   }
