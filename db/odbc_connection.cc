@@ -529,4 +529,23 @@ std::unique_ptr<Connection> openOdbcConnection(const std::string& connectionStri
   return std::make_unique<OdbcConnection>(withCredentials(connectionString, user, password));
 }
 
+bool odbcDriverRegistered(const std::string& name) {
+  SQLHENV env = SQL_NULL_HENV;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return false;
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  bool found = false;
+  // Wide, as every other ODBC call here: Windows' driver manager under Wine
+  // has no ANSI form of this one.
+  SQLWCHAR desc[512], attrs[2048];
+  SQLSMALLINT descLen = 0, attrsLen = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (!found &&
+         SQL_SUCCEEDED(SQLDriversW(env, direction, desc, 512, &descLen, attrs, 2048, &attrsLen))) {
+    found = equalsIgnoreCase(toUtf8(desc, std::min<SQLSMALLINT>(descLen, 511)), name);
+    direction = SQL_FETCH_NEXT;
+  }
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return found;
+}
+
 }  // namespace agent

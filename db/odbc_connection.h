@@ -17,6 +17,10 @@ std::unique_ptr<Connection> openOdbcConnection(const std::string& connectionStri
                                                const std::string& user,
                                                const std::string& password);
 
+// Whether the ODBC driver manager has a driver registered under name
+// (compared case-insensitively, as the driver manager does).
+bool odbcDriverRegistered(const std::string& name);
+
 }  // namespace agent
 
 #endif  // AGENT_DB_ODBC_CONNECTION_H_

@@ -6,8 +6,6 @@
 #else
 #include <unistd.h>
 #endif
-#include <sql.h>
-#include <sqlext.h>
 
 #include <algorithm>
 #include <map>
@@ -25,6 +23,7 @@
 #include "db/connection_string.h"
 #include "db/drivers/driver_connection.h"
 #include "db/error.h"
+#include "db/odbc_connection.h"
 #include "payments/payment_posting.h"
 #include "upload/mirror_catalog.h"
 
@@ -127,24 +126,6 @@ std::string valueText(const Value& v) {
 
 std::string errorText(const AgentError& e) {
   return fmt::format("error {}: {}", e.number(), e.description());
-}
-
-// Whether the ODBC driver manager has a driver registered under name.
-bool odbcDriverRegistered(const std::string& name) {
-  SQLHENV env = SQL_NULL_HENV;
-  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return false;
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-  bool found = false;
-  SQLCHAR desc[512], attrs[2048];
-  SQLSMALLINT descLen = 0, attrsLen = 0;
-  SQLUSMALLINT direction = SQL_FETCH_FIRST;
-  while (!found && SQL_SUCCEEDED(SQLDriversA(env, direction, desc, sizeof desc, &descLen, attrs,
-                                             sizeof attrs, &attrsLen))) {
-    found = equalsIgnoreCase(reinterpret_cast<const char*>(desc), name);
-    direction = SQL_FETCH_NEXT;
-  }
-  SQLFreeHandle(SQL_HANDLE_ENV, env);
-  return found;
 }
 
 class Checklist {
