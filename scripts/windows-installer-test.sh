@@ -7,9 +7,10 @@
 #      folder (ProgramData\Upload Agent) from the examples, the Start menu
 #      and Startup shortcuts, the Add/Remove Programs entry and
 #      UPLOAD_AGENT_HOME; the installed agent finds its program folder;
-#   2. run again over an office's edited settings, journal and state (an
-#      upgrade): the programs are replaced, the edited settings file is kept,
-#      a deleted one comes back from the example, nothing else is touched;
+#   2. run again over an office's edited settings, journal and state, with
+#      the agent running (an upgrade): the programs are replaced, the edited
+#      settings file is kept, a deleted one comes back from the example,
+#      nothing else is touched;
 #   3. uninstall.exe /S removes the programs, shortcuts and registry entries
 #      and keeps the program folder whole; a reinstall picks it up again.
 #
@@ -139,18 +140,38 @@ echo "cycle end: the office's journal" >"$HOME_UNIX/log/agent.log"
 echo "state" >"$HOME_UNIX/upload-state.sqlite"
 echo "1|2|3" >"$HOME_UNIX/CSV/fees.txt"
 (cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$OUT/office.before"
-# An old program, to be replaced.
+# Older programs, to be replaced: agent-sql.exe a plain file, and
+# upload-agent.exe running (as the tray agent of a logged-on user would),
+# which Windows lets be renamed but not replaced. It runs while its standard
+# input stays open. (Bytes after a program's image do not stop it running.)
 echo "an older agent-sql" >"$PROGRAMS/agent-sql.exe"
+echo "an older agent" >>"$PROGRAMS/upload-agent.exe"
+rm -f "$OUT/hold" && mkfifo "$OUT/hold"
+wine_run "C:\\Program Files\\$PRODUCT\\upload-agent.exe" --scramble-password <"$OUT/hold" \
+  >/dev/null 2>&1 &
+running=$!
+exec 3>"$OUT/hold"
+# Wine names a process by its Windows command line once its image is loaded.
+loaded='^C:.*upload-agent\.exe --scramble-password'
+for _ in $(seq 60); do
+  pgrep -f "$loaded" >/dev/null && break
+  sleep 0.5
+done
+pgrep -f "$loaded" >/dev/null || fail "the older upload-agent.exe did not start"
 
 run_setup "upgrade"
 programs_are_the_built_ones "upgrade"
+kill -0 "$running" 2>/dev/null || fail "the upgrade ended the running agent"
+exec 3>&-
+wait "$running"
+rm -f "$OUT/hold"
 cmp -s "$OUT/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the upgrade overwrote the edited Ostrel.INI"
 (cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$OUT/office.after"
 diff "$OUT/office.before" "$OUT/office.after" >&2 ||
   fail "the upgrade changed the program folder's files"
 cmp -s "$OUT/installer/platform.ini" "$HOME_UNIX/platform.ini" ||
   fail "the upgrade did not bring back the deleted platform.ini"
-echo "windows-installer-test: upgrade replaced the programs, kept the edited settings, journal and state, made the missing platform.ini"
+echo "windows-installer-test: upgrade replaced the programs (one running), kept the edited settings, journal and state, made the missing platform.ini"
 
 # ---- 3. uninstall --------------------------------------------------------------
 # The uninstaller copies itself to the temporary folder, starts the copy and
