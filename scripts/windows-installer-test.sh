@@ -19,7 +19,7 @@
 # Every Wine call is bounded in time; when Wine cannot start, it says so and
 # fails.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 OUT="$(cd "${1:-build-windows}" && pwd)"
 SETUP="$OUT/upload-agent-setup.exe"
 
@@ -28,6 +28,8 @@ WINESERVER="${AGENT_WINESERVER:-$(dpkg -L wine64 2>/dev/null | grep -m1 '/winese
 export WINEPREFIX="$OUT/wine-installer-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+work="$(mktemp -d "${TMPDIR:-/tmp}/agent-windows-installer.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
 
 fail() {
   echo "windows-installer-test: FAIL: $*" >&2
@@ -59,6 +61,7 @@ VERSION="$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$OUT/CPackConf
 
 # ---- Wine --------------------------------------------------------------------
 [ -n "$WINE" ] && [ -x "$WINE" ] || fail "Wine cannot start: no wine64 loader (Debian package wine64)"
+[ -n "$WINESERVER" ] && [ -x "$WINESERVER" ] || fail "Wine cannot start: no wineserver64 (Debian package wine64)"
 rm -rf "$WINEPREFIX"
 if ! wine_run wineboot --init >"$OUT/wineboot-installer.log" 2>&1; then
   tail -n 5 "$OUT/wineboot-installer.log" >&2
@@ -123,51 +126,51 @@ shortcut_text "$STARTUP" | grep -qF -- "--home \"$HOME_WINDOWS\"" ||
 
 # The installed agent, started without --home as from a command prompt,
 # finds its program folder through UPLOAD_AGENT_HOME.
-wine_run "C:\\Program Files\\$PRODUCT\\upload-agent.exe" --status >"$OUT/installed-status.out" 2>&1 ||
-  { cat "$OUT/installed-status.out" >&2; fail "the installed upload-agent.exe --status failed"; }
-tr -d '\r' <"$OUT/installed-status.out" | grep -qxF "program folder: $HOME_WINDOWS" ||
-  { cat "$OUT/installed-status.out" >&2; fail "the installed agent does not find $HOME_WINDOWS"; }
+wine_run "C:\\Program Files\\$PRODUCT\\upload-agent.exe" --status >"$work/installed-status.out" 2>&1 ||
+  { cat "$work/installed-status.out" >&2; fail "the installed upload-agent.exe --status failed"; }
+tr -d '\r' <"$work/installed-status.out" | grep -qxF "program folder: $HOME_WINDOWS" ||
+  { cat "$work/installed-status.out" >&2; fail "the installed agent does not find $HOME_WINDOWS"; }
 echo "windows-installer-test: installed $VERSION: programs, settings from the examples, 5 shortcuts, Add/Remove Programs entry, UPLOAD_AGENT_HOME"
 
 # ---- 2. an upgrade over an office's files -------------------------------------
 # The office's own: an edited settings file, a journal, the change-detection
 # state, an export; a settings file deleted by mistake comes back.
 printf '; edited by the office\r\n' >>"$HOME_UNIX/Ostrel.INI"
-cp "$HOME_UNIX/Ostrel.INI" "$OUT/ostrel.edited"
+cp "$HOME_UNIX/Ostrel.INI" "$work/ostrel.edited"
 rm "$HOME_UNIX/platform.ini"
 mkdir -p "$HOME_UNIX/log" "$HOME_UNIX/CSV"
 echo "cycle end: the office's journal" >"$HOME_UNIX/log/agent.log"
 echo "state" >"$HOME_UNIX/upload-state.sqlite"
 echo "1|2|3" >"$HOME_UNIX/CSV/fees.txt"
-(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$OUT/office.before"
+(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$work/office.before"
 # Older programs, to be replaced: agent-sql.exe a plain file, and
 # upload-agent.exe running (as the tray agent of a logged-on user would),
 # which Windows lets be renamed but not replaced. It runs while its standard
 # input stays open. (Bytes after a program's image do not stop it running.)
 echo "an older agent-sql" >"$PROGRAMS/agent-sql.exe"
 echo "an older agent" >>"$PROGRAMS/upload-agent.exe"
-rm -f "$OUT/hold" && mkfifo "$OUT/hold"
-wine_run "C:\\Program Files\\$PRODUCT\\upload-agent.exe" --scramble-password <"$OUT/hold" \
-  >/dev/null 2>&1 &
+mkfifo "$work/hold"
+timeout 120 "$WINE" "C:\\Program Files\\$PRODUCT\\upload-agent.exe" --scramble-password \
+  <"$work/hold" >/dev/null 2>&1 &
 running=$!
-exec 3>"$OUT/hold"
-# Wine names a process by its Windows command line once its image is loaded.
+exec 3>"$work/hold"
+# Wine names a process by its Windows command line once its image is loaded
+# (only this test's: the children of its timeout).
 loaded='^C:.*upload-agent\.exe --scramble-password'
 for _ in $(seq 60); do
-  pgrep -f "$loaded" >/dev/null && break
+  pgrep -P "$running" -f "$loaded" >/dev/null && break
   sleep 0.5
 done
-pgrep -f "$loaded" >/dev/null || fail "the older upload-agent.exe did not start"
+pgrep -P "$running" -f "$loaded" >/dev/null || fail "the older upload-agent.exe did not start"
 
 run_setup "upgrade"
 programs_are_the_built_ones "upgrade"
 kill -0 "$running" 2>/dev/null || fail "the upgrade ended the running agent"
 exec 3>&-
 wait "$running"
-rm -f "$OUT/hold"
-cmp -s "$OUT/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the upgrade overwrote the edited Ostrel.INI"
-(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$OUT/office.after"
-diff "$OUT/office.before" "$OUT/office.after" >&2 ||
+cmp -s "$work/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the upgrade overwrote the edited Ostrel.INI"
+(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$work/office.after"
+diff "$work/office.before" "$work/office.after" >&2 ||
   fail "the upgrade changed the program folder's files"
 cmp -s "$OUT/installer/platform.ini" "$HOME_UNIX/platform.ini" ||
   fail "the upgrade did not bring back the deleted platform.ini"
@@ -187,15 +190,15 @@ done
 [ -e "$MENU/$PRODUCT" ] && fail "the uninstaller left the Start menu folder"
 wine_run reg query "$UNINSTALL_KEY" >/dev/null 2>&1 && fail "the uninstaller left $UNINSTALL_KEY"
 [ -z "$(reg_value "$ENVIRONMENT_KEY" UPLOAD_AGENT_HOME)" ] || fail "the uninstaller left UPLOAD_AGENT_HOME"
-(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$OUT/office.after"
-diff "$OUT/office.before" "$OUT/office.after" >&2 ||
+(cd "$HOME_UNIX" && find . -type f ! -name platform.ini -exec md5sum {} + | sort -k2) >"$work/office.after"
+diff "$work/office.before" "$work/office.after" >&2 ||
   fail "the uninstaller changed the program folder's files"
 cmp -s "$OUT/installer/platform.ini" "$HOME_UNIX/platform.ini" || fail "the uninstaller changed platform.ini"
 
 # A reinstall finds the office's settings as they were.
 run_setup "reinstall"
 programs_are_the_built_ones "reinstall"
-cmp -s "$OUT/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the reinstall overwrote the edited Ostrel.INI"
+cmp -s "$work/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the reinstall overwrote the edited Ostrel.INI"
 echo "windows-installer-test: uninstall removed programs, shortcuts and registry entries, kept settings, journal and state; a reinstall kept them"
 "$WINESERVER" -k 2>/dev/null
 exit 0
