@@ -8,7 +8,8 @@
 #      the end stamp must be written and every remote table must hold the
 #      same rows as after the Linux program's cycle on a copy of the same
 #      program folder; then upload-agent.exe --headless, which must stop
-#      cleanly (status 0) at Ctrl+C.
+#      cleanly (status 0) at Ctrl+C;
+#   3. the installer, upgrade and uninstaller (scripts/windows-installer-test.sh).
 #
 #   scripts/windows-test.sh [build-windows]
 #
@@ -171,4 +172,8 @@ for tool in upload-agent agent-sql demo-data portal-sim; do
 done
 echo "windows-test: upload-agent.exe --once under Wine against a throwaway MariaDB"
 scripts/test-env.sh "$0" "$OUT" --cycle || fail "the Windows cycle test"
+
+# ---- 3. the installer ----------------------------------------------------------
+echo "windows-test: upload-agent-setup.exe under Wine"
+scripts/windows-installer-test.sh "$OUT" || fail "the Windows installer test"
 echo "windows-test: passed"

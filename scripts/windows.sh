@@ -2,9 +2,12 @@
 # Cross-builds the Windows programs into build-windows/ with MinGW-w64:
 # upload-agent.exe, agent-sql.exe and windows_unit_tests.exe, statically
 # linked. With --test, then runs them under Wine (scripts/windows-test.sh).
+# With --installer or --test, also makes the installer
+# build-windows/upload-agent-setup.exe (NSIS, packaging/windows/).
 #
-#   scripts/windows.sh            build
-#   scripts/windows.sh --test     build, then test under Wine
+#   scripts/windows.sh              build
+#   scripts/windows.sh --installer  build, and make the installer
+#   scripts/windows.sh --test       build and make the installer, then test under Wine
 #
 # Everything comes from Debian packages. SQLite's amalgamation is made once
 # from Debian's sqlite3 source package and kept in build-windows/sqlite/;
@@ -16,13 +19,15 @@ ROOT=$PWD
 OUT="${WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 TEST=0
 [ "${1:-}" = "--test" ] && TEST=1
+INSTALLER=$TEST
+[ "${1:-}" = "--installer" ] && INSTALLER=1
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(g++-mingw-w64-x86-64-posix wine64 tcl dpkg-dev cmake ninja-build libgtest-dev
-          libgmock-dev libspdlog-dev libfmt-dev libcli11-dev)
+          libgmock-dev libspdlog-dev libfmt-dev libcli11-dev nsis)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -89,6 +94,9 @@ cmake -S . -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DAGENT_WINDOWS_SQLITE="$OUT/sqlite" -DAGENT_WINDOWS_HEADERS="$OUT/headers" \
   "${launcher[@]}" >/dev/null
 cmake --build "$OUT" --parallel "${WINDOWS_JOBS:-2}" --target upload-agent agent-sql windows_unit_tests
+if [ "$INSTALLER" -eq 1 ]; then
+  cmake --build "$OUT" --target upload-agent-setup
+fi
 
 if [ "$TEST" -eq 1 ]; then
   exec scripts/windows-test.sh "$OUT"

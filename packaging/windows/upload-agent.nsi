@@ -1,0 +1,182 @@
+; The Windows installer: upload-agent-setup.exe, a 64-bit NSIS installer
+; made by scripts/windows-installer.sh (scripts/windows.sh --installer):
+;
+;   makensis -DVERSION=1.0.0 -DPROGRAMS=<folder of the .exe files>
+;            -DSOURCE=<source tree> -DPLATFORM_INI=<platform.ini for Windows>
+;            -DOUTFILE=<setup .exe> packaging/windows/upload-agent.nsi
+;
+; The programs go to Program Files, which only administrators may change.
+; The agent's program folder (its settings, journal, change-detection state,
+; CSV folder and lock file) is written by the agent itself, which runs at
+; log-on as the office's user, so it lives in ProgramData\Upload Agent, where
+; users may create files; the shortcuts name it with --home and the
+; machine-wide UPLOAD_AGENT_HOME names it for a command prompt. As the Linux
+; package keeps /usr/bin apart from /var/lib/upload-agent.
+;
+; Settings files are made from the examples only where none exists, so an
+; upgrade never overwrites an office's settings; the uninstaller removes the
+; programs, shortcuts and registry entries and leaves the program folder
+; (settings, journal, state) alone.
+
+Unicode true
+Target amd64-unicode
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+
+!include LogicLib.nsh
+!include WinMessages.nsh
+
+!ifndef VERSION
+  !error "makensis needs -DVERSION=<the project's version>"
+!endif
+!ifndef PROGRAMS
+  !error "makensis needs -DPROGRAMS=<folder holding upload-agent.exe and agent-sql.exe>"
+!endif
+!ifndef SOURCE
+  !error "makensis needs -DSOURCE=<the source tree>"
+!endif
+!ifndef PLATFORM_INI
+  !error "makensis needs -DPLATFORM_INI=<platform.ini for Windows>"
+!endif
+!ifndef OUTFILE
+  !define OUTFILE "upload-agent-setup.exe"
+!endif
+
+!define PRODUCT "Upload Agent"
+!define PRODUCT_KEY "Software\${PRODUCT}"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+!define HOME_VARIABLE "UPLOAD_AGENT_HOME"
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+; An amd64 installer runs as a 64-bit process: $PROGRAMFILES64 and the
+; registry's 64-bit view are its own.
+InstallDir "$PROGRAMFILES64\${PRODUCT}"
+; An upgrade goes where the last install went.
+InstallDirRegKey HKLM "${PRODUCT_KEY}" "InstallFolder"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "${PRODUCT}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "${PRODUCT} setup"
+VIAddVersionKey "LegalCopyright" ""
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Var Home  ; the program folder: settings, journal, state
+
+Function .onInit
+  SetShellVarContext all
+  StrCpy $Home "$APPDATA\${PRODUCT}"
+FunctionEnd
+
+Function un.onInit
+  SetShellVarContext all
+  StrCpy $Home "$APPDATA\${PRODUCT}"
+FunctionEnd
+
+; A program that is running (the tray agent of a logged-on user) cannot be
+; overwritten; Windows lets it be renamed, so the new one takes its name and
+; the old image goes at the next restart. The agent keeps running its cycles
+; until it ends.
+!macro PutProgram name
+  ClearErrors
+  Delete "$INSTDIR\${name}"
+  ${If} ${Errors}
+    Delete "$INSTDIR\${name}.old"
+    Rename "$INSTDIR\${name}" "$INSTDIR\${name}.old"
+    Delete /REBOOTOK "$INSTDIR\${name}.old"
+  ${EndIf}
+  File "/oname=$INSTDIR\${name}" "${PROGRAMS}/${name}"
+!macroend
+
+Section "Upload Agent"
+  SetOutPath "$INSTDIR"
+  !insertmacro PutProgram "upload-agent.exe"
+  !insertmacro PutProgram "agent-sql.exe"
+
+  SetOutPath "$INSTDIR\schema"
+  File "${SOURCE}/schema/local.sql" "${SOURCE}/schema/remote.sql"
+  SetOutPath "$INSTDIR\examples"
+  File "${SOURCE}/examples/Ostrel.INI" "${SOURCE}/examples/remote-accounts.ini"
+  File "/oname=platform.ini" "${PLATFORM_INI}"
+
+  ; The program folder and its settings, from the examples where absent.
+  CreateDirectory "$Home"
+  SetOverwrite off
+  File "/oname=$Home\Ostrel.INI" "${SOURCE}/examples/Ostrel.INI"
+  File "/oname=$Home\remote-accounts.ini" "${SOURCE}/examples/remote-accounts.ini"
+  File "/oname=$Home\platform.ini" "${PLATFORM_INI}"
+  SetOverwrite on
+
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; Start menu: the agent, a settings check in a console that stays open,
+  ; the program folder, the uninstaller. Startup: the agent at every log-on.
+  SetOutPath "$Home"
+  CreateDirectory "$SMPROGRAMS\${PRODUCT}"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk" "$INSTDIR\upload-agent.exe" \
+    '--home "$Home"' "$INSTDIR\upload-agent.exe" 0 SW_SHOWNORMAL "" "Start the upload agent"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\Check the settings.lnk" "$SYSDIR\cmd.exe" \
+    '/k ""$INSTDIR\upload-agent.exe" --check --home "$Home""' "$INSTDIR\upload-agent.exe" 0 \
+    SW_SHOWNORMAL "" "Check the settings and both connections"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\Settings and journal.lnk" "$Home"
+  CreateShortCut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\uninstall.exe"
+  CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\upload-agent.exe" '--home "$Home"' \
+    "$INSTDIR\upload-agent.exe" 0 SW_SHOWMINIMIZED "" "The upload agent, started at log-on"
+
+  WriteRegStr HKLM "${PRODUCT_KEY}" "InstallFolder" "$INSTDIR"
+  WriteRegStr HKLM "${PRODUCT_KEY}" "ProgramFolder" "$Home"
+  WriteRegStr HKLM "${PRODUCT_KEY}" "Version" "${VERSION}"
+  WriteRegStr HKLM "${ENVIRONMENT_KEY}" "${HOME_VARIABLE}" "$Home"
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\upload-agent.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  ; A running agent's program goes at the next restart.
+  Delete /REBOOTOK "$INSTDIR\upload-agent.exe"
+  Delete /REBOOTOK "$INSTDIR\agent-sql.exe"
+  Delete "$INSTDIR\upload-agent.exe.old"
+  Delete "$INSTDIR\agent-sql.exe.old"
+  Delete "$INSTDIR\schema\local.sql"
+  Delete "$INSTDIR\schema\remote.sql"
+  RMDir "$INSTDIR\schema"
+  Delete "$INSTDIR\examples\Ostrel.INI"
+  Delete "$INSTDIR\examples\remote-accounts.ini"
+  Delete "$INSTDIR\examples\platform.ini"
+  RMDir "$INSTDIR\examples"
+  Delete "$INSTDIR\uninstall.exe"
+  ; Only when empty: nothing of the office's is removed.
+  RMDir "$INSTDIR"
+
+  Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\Check the settings.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\Settings and journal.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk"
+  RMDir "$SMPROGRAMS\${PRODUCT}"
+  Delete "$SMSTARTUP\${PRODUCT}.lnk"
+
+  ; The program folder ($Home) stays: settings, journal, change-detection
+  ; state and CSV folder are the office's, and a reinstall picks them up.
+  DeleteRegValue HKLM "${ENVIRONMENT_KEY}" "${HOME_VARIABLE}"
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  DeleteRegKey HKLM "${PRODUCT_KEY}"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
