@@ -19,6 +19,7 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WIN
 add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
 
 enable_language(C)
+enable_language(RC)  # the program's icon (app/win32/agent.rc)
 add_library(agent_sqlite3 STATIC ${AGENT_WINDOWS_SQLITE}/sqlite3.c)
 target_include_directories(agent_sqlite3 SYSTEM PUBLIC ${AGENT_WINDOWS_SQLITE})
 target_compile_definitions(agent_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION
@@ -59,8 +60,10 @@ function(agent_windows_tests)
     ${dir}/app/leftovers_test.cc ${dir}/app/schedule_test.cc)
   file(GLOB platform_tests CONFIGURE_DEPENDS ${dir}/platform/*.cc)
   target_sources(windows_unit_tests PRIVATE ${platform_tests})
+  file(GLOB win32_tests CONFIGURE_DEPENDS ${dir}/win32/*.cc)
+  target_sources(windows_unit_tests PRIVATE ${win32_tests})
   target_include_directories(windows_unit_tests PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(windows_unit_tests PRIVATE AGENT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                         AGENT_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  target_link_libraries(windows_unit_tests PRIVATE agent_core GTest::gmock GTest::gtest_main)
+  target_link_libraries(windows_unit_tests PRIVATE agent_win32 GTest::gmock GTest::gtest_main)
 endfunction()
