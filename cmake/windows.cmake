@@ -67,3 +67,24 @@ function(agent_windows_tests)
                                                         AGENT_BINARY_DIR="${CMAKE_BINARY_DIR}")
   target_link_libraries(windows_unit_tests PRIVATE agent_win32 GTest::gmock GTest::gtest_main)
 endfunction()
+
+# The example platform.ini of the Windows program: the Linux example with
+# its [drivers] section replaced by examples/windows/drivers.ini (no native
+# MariaDB driver on Windows: the portal is reached through ODBC). Sets var
+# to the file made in the build folder.
+function(agent_windows_platform_example var)
+  set(source ${CMAKE_SOURCE_DIR}/examples/platform.ini)
+  set(drivers ${CMAKE_SOURCE_DIR}/examples/windows/drivers.ini)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source} ${drivers})
+  file(READ ${source} text)
+  file(READ ${drivers} windows_drivers)
+  string(FIND "${text}" "[drivers]" begin)
+  string(FIND "${text}" "\n[regional]" end)
+  if(begin EQUAL -1 OR end EQUAL -1)
+    message(FATAL_ERROR "examples/platform.ini: no [drivers] section followed by [regional]")
+  endif()
+  string(SUBSTRING "${text}" 0 ${begin} head)
+  string(SUBSTRING "${text}" ${end} -1 tail)
+  file(WRITE ${CMAKE_BINARY_DIR}/examples/platform.ini "${head}${windows_drivers}${tail}")
+  set(${var} ${CMAKE_BINARY_DIR}/examples/platform.ini PARENT_SCOPE)
+endfunction()
