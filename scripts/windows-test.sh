@@ -55,7 +55,7 @@ windows_name() {
 # (the screenshot), and "&Exit" from the icon's menu ends the program with
 # status 0.
 tray_test() {
-  local home="$1" log="$1/log/agent.log" start_line status x y w h mx my mw mh menu=""
+  local home="$1" log="$1/log/agent.log" start_line status x y w h mx my mw mh menu="" window
   echo "windows-test: upload-agent.exe with its tray icon under Xvfb and trayer"
   desktop_start || fail "the tray test cannot start its virtual desktop (Xvfb, trayer)"
   touch "$log"
@@ -92,8 +92,9 @@ tray_test() {
   # A left click on the icon, as a person would.
   xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
   tray_line 'window restored' 10 || tray_fail "a left click on the icon did not restore the window"
-  timeout 10 xdotool search --sync --onlyvisible --name '^Services \. \. \.$' >/dev/null ||
-    tray_fail "the restored window \"Services . . .\" is not mapped"
+  window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Services \. \. \.$' | head -n 1)"
+  [ -n "$window" ] || tray_fail "the restored window \"Services . . .\" is not mapped"
+  xdotool windowmove "$window" 150 110  # off the corner, as a desktop would place it
   xdotool mousemove 20 380  # the pointer away from the window
   sleep 0.5
   desktop_screenshot "$SCREENSHOT"
@@ -117,7 +118,8 @@ tray_test() {
   wait "$tray_agent" || status=$?
   tray_agent=""
   [ "$status" -eq 0 ] || tray_fail "upload-agent.exe ended with status $status at \"&Exit\""
-  tail -n "+$start_line" "$log" | grep -q 'the agent ends$' ||
+  # (The Windows journal's lines end in CR LF.)
+  tail -n "+$start_line" "$log" | tr -d '\r' | grep -q 'the agent ends$' ||
     tray_fail "the journal does not show the end at \"&Exit\""
   desktop_stop
   echo "windows-test: \"&Exit\" ended upload-agent.exe with status 0 after" \
