@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Tests the Windows programs under Wine (called by scripts/windows.sh --test):
 #
-#   1. windows_unit_tests.exe: the unit tests that need no server;
-#   2. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
+#   1. windows_unit_tests.exe: the unit tests that need no server (those of
+#      the Win32 window run with 4, on its display);
+#   2. the zip: its files, and that its programs start;
+#   3. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
 #      the MariaDB ODBC driver, against a throwaway MariaDB server
 #      (scripts/test-env.sh), on a program folder with the embedded engine;
 #      the end stamp must be written and every remote table must hold the
 #      same rows as after the Linux program's cycle on a copy of the same
 #      program folder; then upload-agent.exe --headless, which must stop
-#      cleanly (status 0) at Ctrl+C.
+#      cleanly (status 0) at Ctrl+C;
+#   4. the tray program on a virtual display with a notification area (see
+#      tray_test below); its screenshot goes to build-windows/windows-tray.png
+#      or to AGENT_WINDOWS_SCREENSHOT.
 #
 #   scripts/windows-test.sh [build-windows]
 #
@@ -29,6 +34,8 @@ export WINEDEBUG=-all
 SCREENSHOT="${AGENT_WINDOWS_SCREENSHOT:-$OUT/windows-tray.png}"
 case "$SCREENSHOT" in /*) ;; *) SCREENSHOT="$ROOT/$SCREENSHOT" ;; esac
 export AGENT_WINDOWS_SCREENSHOT="$SCREENSHOT"
+# The unit tests of the Win32 window, run on the tray test's display.
+WINDOW_SUITE='Win32ServiceWindowTest.*'
 # No Mono or Gecko installers: the programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -58,6 +65,10 @@ tray_test() {
   local home="$1" log="$1/log/agent.log" start_line status x y w h mx my mw mh menu="" window
   echo "windows-test: upload-agent.exe with its tray icon under Xvfb and trayer"
   desktop_start || fail "the tray test cannot start its virtual desktop (Xvfb, trayer)"
+  echo "windows-test: the window's unit tests on the virtual display"
+  wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 --gtest_filter="$WINDOW_SUITE" \
+    >"$home/window-tests.out" 2>&1 && grep -q 'PASSED  \] [1-9]' "$home/window-tests.out" ||
+    { cat "$home/window-tests.out"; fail "windows_unit_tests.exe $WINDOW_SUITE"; }
   touch "$log"
   start_line=$(($(wc -l <"$log") + 1))
   # A timed cycle 10 s after the start rather than 50 minutes.
@@ -257,7 +268,9 @@ fi
 
 # ---- 1. unit tests -----------------------------------------------------------
 echo "windows-test: windows_unit_tests.exe under Wine"
-wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 || fail "windows_unit_tests.exe"
+# (The window's own suite needs a display: it runs with the tray test.)
+wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 --gtest_filter="-$WINDOW_SUITE" ||
+  fail "windows_unit_tests.exe"
 
 # ---- 2. the zip -------------------------------------------------------------
 # Exactly the programs, the schema files and the example settings (as

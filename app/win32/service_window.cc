@@ -13,10 +13,8 @@ namespace agent {
 
 namespace {
 
-constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT_PTR kTickTimer = Win32ServiceWindow::kTickTimerId;
 constexpr UINT_PTR kSecondTimer = 2;
-constexpr UINT kPauseBoxId = 1001;
-constexpr UINT kStatusLabelId = 1002;
 constexpr int kClientWidth = 300;
 constexpr int kClientHeight = 100;
 
@@ -87,11 +85,12 @@ void Win32ServiceWindow::createControls() {
   auto font = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
   pauseBox_ = CreateWindowExW(
       0, L"BUTTON", L"&Pause", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 12, 12, 120,
-      20, window_.get(), reinterpret_cast<HMENU>(kPauseBoxId), instance, nullptr);
+      20, window_.get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kPauseBoxId)), instance,
+      nullptr);
   statusLabel_ = CreateWindowExW(
       0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_SUNKEN | SS_LEFTNOWORDWRAP | SS_CENTERIMAGE, 8,
       kClientHeight - 30, kClientWidth - 16, 22, window_.get(),
-      reinterpret_cast<HMENU>(kStatusLabelId), instance, nullptr);
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusLabelId)), instance, nullptr);
   SendMessageW(pauseBox_, WM_SETFONT, font, TRUE);
   SendMessageW(statusLabel_, WM_SETFONT, font, TRUE);
 }

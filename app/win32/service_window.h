@@ -28,6 +28,10 @@ class Win32ServiceWindow : private WindowView {
  public:
   using Options = WindowModel::Options;
   static constexpr wchar_t kClassName[] = L"SERVICEFILE";
+  // The 500 ms timer and the controls, as WM_TIMER and GetDlgItem know them.
+  static constexpr UINT_PTR kTickTimerId = 1;
+  static constexpr int kPauseBoxId = 1001;
+  static constexpr int kStatusLabelId = 1002;
 
   // Every reference must outlive the window. messages shows the window's
   // own message boxes. Creates the (hidden) window; throws ProgramEnd when
