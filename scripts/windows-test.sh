@@ -69,6 +69,7 @@ tray_test() {
   wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 --gtest_filter="$WINDOW_SUITE" \
     >"$home/window-tests.out" 2>&1 && grep -q 'PASSED  \] [1-9]' "$home/window-tests.out" ||
     { cat "$home/window-tests.out"; fail "windows_unit_tests.exe $WINDOW_SUITE"; }
+  echo "windows-test: $(grep -m1 'PASSED  \]' "$home/window-tests.out")"
   touch "$log"
   start_line=$(($(wc -l <"$log") + 1))
   # A timed cycle 10 s after the start rather than 50 minutes.

@@ -129,7 +129,13 @@ LRESULT Win32ServiceWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   if (runUiTaskMessage(message, wParam, lParam)) return 0;
   if (message == taskbarCreated_ && taskbarCreated_ != 0) {
     // Explorer restarted: its new notification area knows no icon.
-    if (trayIcon_ && trayIcon_->addAgain()) journal_.info("tray icon added again");
+    if (trayIcon_ && trayIcon_->added()) {
+      if (trayIcon_->addAgain()) {
+        journal_.info("tray icon added again");
+      } else {
+        journal_.warning("the shell did not take the tray icon again");
+      }
+    }
     return 0;
   }
   switch (message) {

@@ -29,7 +29,10 @@ bool TrayIcon::add(const std::string& tip) {
 
 bool TrayIcon::addAgain() {
   if (!wanted_) return false;
-  shown_ = false;  // the old shell's icon is gone with it
+  // The old shell's icon is gone with it, as a rule; a message sent for
+  // another reason (Windows sends it at a change of resolution too) finds
+  // it still there, and an add of an existing icon fails.
+  Shell_NotifyIconW(NIM_DELETE, &data_);
   return addNow();
 }
 

@@ -28,7 +28,8 @@ class TrayIcon {
   // Returns whether the shell took it.
   bool add(const std::string& tip);
   // Adds the icon again when it was added before: the shell (Explorer) has
-  // restarted and lost it (the "TaskbarCreated" message).
+  // restarted and lost it (the "TaskbarCreated" message). An icon the shell
+  // still holds is replaced. Returns whether the shell took it.
   bool addAgain();
   void remove();
   bool added() const { return wanted_; }

@@ -1,7 +1,8 @@
 // The Win32 window over the window model: the window SERVICEFILE on a real
 // desktop (windows-test.sh runs this suite under Wine on a virtual display),
 // driven by the messages the shell and the user would send it: the tray
-// icon's mouse codes, the 500 ms timer, the Pause box, WM_CLOSE.
+// icon's mouse codes, the 500 ms timer, the Pause box, the menu's items,
+// the shell's restart, WM_CLOSE.
 #include "app/win32/service_window.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "app/win32/popup_menu.h"
 #include "app/win32/tray_icon.h"
 #include "app/win32/wide_text.h"
 #include "tests/support/doubles.h"
@@ -86,13 +88,29 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayAndComesBackAtItsIconsClick) {
   EXPECT_EQ(calls.cycles, 1);
   EXPECT_EQ(labelText(hwnd).rfind("Idle - ", 0), 0u) << labelText(hwnd);
 
-  // The Pause box, clicked: the next due tick runs no cycle.
+  // The Pause box, clicked: the next due tick runs no cycle; clicked again,
+  // the one after runs.
   SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
   EXPECT_TRUE(window.model().paused());
   clock.advance(50 * 60 + 1);
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
   EXPECT_EQ(calls.cycles, 1);
   EXPECT_EQ(labelText(hwnd), "Idle");
+  SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
+  EXPECT_FALSE(window.model().paused());
+
+  // The menu's "&Pause" ticks the box; "&Restore" shows the hidden window.
+  SendMessageW(hwnd, WM_COMMAND, kPauseItem, 0);
+  EXPECT_TRUE(window.model().paused());
+  EXPECT_EQ(SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_GETCHECK, 0, 0),
+            BST_CHECKED);
+  ShowWindow(hwnd, SW_HIDE);
+  SendMessageW(hwnd, WM_COMMAND, kRestoreItem, 0);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+
+  // Explorer restarted: the icon is added again.
+  SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(journalHas("tray icon added again"));
 }
 
 TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
