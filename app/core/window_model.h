@@ -1,8 +1,9 @@
 // The window SERVICEFILE without a toolkit: the start-up order, the 500 ms
 // timer's ticks against the cycle schedule, the pause box, the busy guard,
 // the tray icon's codes, the pop-up menu's items, closing and the status
-// line. A front-end (Qt today) draws the window and forwards its events
-// here; the model answers through the WindowView it was given.
+// line. A front-end (Qt on Linux, Win32 on Windows) draws the window and
+// forwards its events here; the model answers through the WindowView it
+// was given.
 //
 // A cycle runs inside the first activation or inside a timer tick and may
 // open modal message boxes, whose nested event loops deliver events while
