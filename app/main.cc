@@ -29,8 +29,9 @@
 #include "cycle/journal.h"
 #include "db/error.h"
 
-#if defined(AGENT_HAVE_GUI) && __has_include("app/qt/tray_agent.h")
-#include "app/qt/tray_agent.h"
+// The tray front-end linked in: Qt on Linux, Win32 on Windows.
+#if defined(AGENT_HAVE_GUI)
+#include "app/core/tray_agent.h"
 #define AGENT_TRAY 1
 #endif
 

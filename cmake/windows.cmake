@@ -19,6 +19,7 @@ add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WIN
 add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
 
 enable_language(C)
+enable_language(RC)  # the program's icon (app/win32/agent.rc)
 add_library(agent_sqlite3 STATIC ${AGENT_WINDOWS_SQLITE}/sqlite3.c)
 target_include_directories(agent_sqlite3 SYSTEM PUBLIC ${AGENT_WINDOWS_SQLITE})
 target_compile_definitions(agent_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION
@@ -59,8 +60,31 @@ function(agent_windows_tests)
     ${dir}/app/leftovers_test.cc ${dir}/app/schedule_test.cc)
   file(GLOB platform_tests CONFIGURE_DEPENDS ${dir}/platform/*.cc)
   target_sources(windows_unit_tests PRIVATE ${platform_tests})
+  file(GLOB win32_tests CONFIGURE_DEPENDS ${dir}/win32/*.cc)
+  target_sources(windows_unit_tests PRIVATE ${win32_tests})
   target_include_directories(windows_unit_tests PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_definitions(windows_unit_tests PRIVATE AGENT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                         AGENT_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  target_link_libraries(windows_unit_tests PRIVATE agent_core GTest::gmock GTest::gtest_main)
+  target_link_libraries(windows_unit_tests PRIVATE agent_win32 GTest::gmock GTest::gtest_main)
+endfunction()
+
+# The example platform.ini of the Windows program: the Linux example with
+# its [drivers] section replaced by examples/windows/drivers.ini (no native
+# MariaDB driver on Windows: the portal is reached through ODBC). Sets var
+# to the file made in the build folder.
+function(agent_windows_platform_example var)
+  set(source ${CMAKE_SOURCE_DIR}/examples/platform.ini)
+  set(drivers ${CMAKE_SOURCE_DIR}/examples/windows/drivers.ini)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source} ${drivers})
+  file(READ ${source} text)
+  file(READ ${drivers} windows_drivers)
+  string(FIND "${text}" "[drivers]" begin)
+  string(FIND "${text}" "\n[regional]" end)
+  if(begin EQUAL -1 OR end EQUAL -1)
+    message(FATAL_ERROR "examples/platform.ini: no [drivers] section followed by [regional]")
+  endif()
+  string(SUBSTRING "${text}" 0 ${begin} head)
+  string(SUBSTRING "${text}" ${end} -1 tail)
+  file(WRITE ${CMAKE_BINARY_DIR}/examples/platform.ini "${head}${windows_drivers}${tail}")
+  set(${var} ${CMAKE_BINARY_DIR}/examples/platform.ini PARENT_SCOPE)
 endfunction()

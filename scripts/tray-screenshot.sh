@@ -50,6 +50,7 @@ fail() { say "FAILED: $*"; exit 1; }
 
 source scripts/mariadb.sh
 source scripts/demo-lib.sh
+source scripts/desktop-lib.sh
 own_home=""
 if [ ! -f "$HOME_DIR/Ostrel.INI" ] || [ ! -f "$HOME_DIR/remote-accounts.ini" ]; then
   if [ "$CHECK" -eq 1 ] && [ -n "${AGENT_TEST_MARIADB_HOST:-}" ]; then
@@ -86,24 +87,8 @@ if [ -z "$own_home" ]; then
   mariadb_start "$HOME_DIR/remote-data" "$port" >/dev/null
 fi
 
-# A free display number.
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-export DISPLAY="$display"
-Xvfb "$DISPLAY" -screen 0 640x400x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start on $DISPLAY"
-xsetroot -solid '#5b7fa6' 2>/dev/null || true
-
-# The notification area: a panel along the top edge.
-trayer --edge top --align right --widthtype request --height 28 --transparent false \
-  --tint 0x303030 --SetDockType true --SetPartialStrut true >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+desktop_start || fail "no virtual desktop"
+pids+=("${desktop_pids[@]}")
 
 log="$HOME_DIR/log/agent.log"
 mkdir -p "$(dirname "$log")"
@@ -163,8 +148,7 @@ xdotool windowmove "$window_id" 150 110  # off the corner, as a desktop would pl
 xdotool mousemove 20 380  # the pointer away from the window
 sleep 0.5
 
-mkdir -p "$(dirname "$OUT")"
-import -window root "$OUT"
+desktop_screenshot "$OUT"
 say "screenshot of the restored window $window_id: $OUT"
 [ "$CHECK" -eq 1 ] && say "PASS: the icon appeared and a left click restored the window"
 exit 0

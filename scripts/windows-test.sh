@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Tests the Windows programs under Wine (called by scripts/windows.sh --test):
 #
-#   1. windows_unit_tests.exe: the unit tests that need no server;
-#   2. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
+#   1. windows_unit_tests.exe: the unit tests that need no server (those of
+#      the Win32 window run with 4, on its display);
+#   2. the zip: its files, and that its programs start;
+#   3. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
 #      the MariaDB ODBC driver, against a throwaway MariaDB server
 #      (scripts/test-env.sh), on a program folder with the embedded engine;
 #      the end stamp must be written and every remote table must hold the
 #      same rows as after the Linux program's cycle on a copy of the same
 #      program folder; then upload-agent.exe --headless, which must stop
 #      cleanly (status 0) at Ctrl+C;
-#   3. the installer, upgrade and uninstaller (scripts/windows-installer-test.sh).
+#   4. the tray program on a virtual display with a notification area (see
+#      tray_test below); its screenshot goes to build-windows/windows-tray.png
+#      or to AGENT_WINDOWS_SCREENSHOT;
+#   5. the installer, upgrade and uninstaller (scripts/windows-installer-test.sh).
 #
 #   scripts/windows-test.sh [build-windows]
 #
@@ -26,6 +31,12 @@ LINUX_BUILD="${AGENT_LINUX_BUILD:-$ROOT/build}"
 WINE="${AGENT_WINE:-$(dpkg -L wine64 2>/dev/null | grep -m1 '/wine64$' || true)}"
 export WINEPREFIX="$OUT/wine-prefix"
 export WINEDEBUG=-all
+# The tray test's screenshot; docs/windows-tray.png for the README.
+SCREENSHOT="${AGENT_WINDOWS_SCREENSHOT:-$OUT/windows-tray.png}"
+case "$SCREENSHOT" in /*) ;; *) SCREENSHOT="$ROOT/$SCREENSHOT" ;; esac
+export AGENT_WINDOWS_SCREENSHOT="$SCREENSHOT"
+# The unit tests of the Win32 window, run on the tray test's display.
+WINDOW_SUITE='Win32ServiceWindowTest.*'
 # No Mono or Gecko installers: the programs need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -44,11 +55,110 @@ windows_name() {
   echo "Z:${p//\//\\}"
 }
 
+# ---- the tray program on a virtual desktop ----------------------------------
+# upload-agent.exe with its window on Xvfb with trayer as the notification
+# area, on the program folder $1 (which reaches the test server): its icon
+# docks, the first cycle and a timed one run while the window lives in the
+# tray, a left click on the icon brings the window "Services . . ." back
+# (the screenshot), and "&Exit" from the icon's menu ends the program with
+# status 0.
+tray_test() {
+  local home="$1" log="$1/log/agent.log" start_line status x y w h mx my mw mh menu="" window
+  echo "windows-test: upload-agent.exe with its tray icon under Xvfb and trayer"
+  desktop_start || fail "the tray test cannot start its virtual desktop (Xvfb, trayer)"
+  echo "windows-test: the window's unit tests on the virtual display"
+  wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 --gtest_filter="$WINDOW_SUITE" \
+    >"$home/window-tests.out" 2>&1 && grep -q 'PASSED  \] [1-9]' "$home/window-tests.out" ||
+    { cat "$home/window-tests.out"; fail "windows_unit_tests.exe $WINDOW_SUITE"; }
+  echo "windows-test: $(grep -m1 'PASSED  \]' "$home/window-tests.out")"
+  touch "$log"
+  start_line=$(($(wc -l <"$log") + 1))
+  # A timed cycle 10 s after the start rather than 50 minutes.
+  UPLOAD_AGENT_INTERVAL_SECONDS=10 "$WINE" "$OUT/bin/upload-agent.exe" \
+    --home "$(windows_name "$home")" >"$home/tray.out" 2>&1 &
+  tray_agent=$!
+  # Waits up to $2 seconds for a journal line of this run matching $1.
+  tray_line() {
+    for _ in $(seq $(($2 * 10))); do
+      tail -n "+$start_line" "$log" | grep -q -E "$1" && return 0
+      kill -0 "$tray_agent" 2>/dev/null || return 1
+      sleep 0.1
+    done
+    return 1
+  }
+  tray_fail() {
+    tail -n "+$start_line" "$log" >&2
+    cat "$home/tray.out" >&2
+    fail "$*"
+  }
+
+  tray_line 'tray icon added' 30 || tray_fail "upload-agent.exe added no tray icon"
+  for _ in $(seq 100); do desktop_docked_icon >/dev/null && break; sleep 0.2; done
+  read -r x y w h < <(desktop_docked_icon) ||
+    tray_fail "the tray icon did not dock in the notification area"
+  tray_line 'cycle end' 120 || tray_fail "the first cycle did not end"
+  tray_line 'status line: Idle - ' 120 || tray_fail "no timed cycle stamped the status line"
+  if xdotool search --onlyvisible --name '^Services \. \. \.$' >/dev/null 2>&1; then
+    tray_fail "the window is shown before the click: it should live in the tray"
+  fi
+
+  # A left click on the icon, as a person would.
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+  tray_line 'window restored' 10 || tray_fail "a left click on the icon did not restore the window"
+  window="$(timeout 10 xdotool search --sync --onlyvisible --name '^Services \. \. \.$' | head -n 1)"
+  [ -n "$window" ] || tray_fail "the restored window \"Services . . .\" is not mapped"
+  xdotool windowmove "$window" 150 110  # off the corner, as a desktop would place it
+  xdotool mousemove 20 380  # the pointer away from the window
+  sleep 0.5
+  desktop_screenshot "$SCREENSHOT"
+  echo "windows-test: the icon docked and a left click restored the window; screenshot $SCREENSHOT"
+
+  # "&Exit" from the icon's menu: a right click opens it at the pointer.
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 3
+  for _ in $(seq 50); do
+    menu="$(tray_menu_geometry)" && break
+    sleep 0.1
+  done
+  [ -n "$menu" ] || tray_fail "a right click on the icon opened no menu"
+  read -r mx my mw mh <<<"$menu"
+  # Three items of equal height: "&Exit" is the last.
+  xdotool mousemove $((mx + mw / 2)) $((my + mh * 5 / 6)) click 1
+  for _ in $(seq 200); do kill -0 "$tray_agent" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$tray_agent" 2>/dev/null; then
+    tray_fail "upload-agent.exe did not end at \"&Exit\""
+  fi
+  status=0
+  wait "$tray_agent" || status=$?
+  tray_agent=""
+  [ "$status" -eq 0 ] || tray_fail "upload-agent.exe ended with status $status at \"&Exit\""
+  # (The Windows journal's lines end in CR LF.)
+  tail -n "+$start_line" "$log" | tr -d '\r' | grep -q 'the agent ends$' ||
+    tray_fail "the journal does not show the end at \"&Exit\""
+  desktop_stop
+  echo "windows-test: \"&Exit\" ended upload-agent.exe with status 0 after" \
+    "$(tail -n "+$start_line" "$log" | grep -c 'cycle end') cycles"
+}
+
+# "X Y W H" of the open pop-up menu: a mapped window of the program without
+# a name; fails when none is mapped.
+tray_menu_geometry() {
+  local id
+  for id in $(xdotool search --onlyvisible --class 'upload-agent.exe' 2>/dev/null); do
+    [ -z "$(xdotool getwindowname "$id" 2>/dev/null)" ] || continue
+    xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+      /Width:/ {w=$NF} /Height:/ {h=$NF} END {if (w > 20 && h > 20) print x, y, w, h; else exit 1}' &&
+      return 0
+  done
+  return 1
+}
+
 # ---- the cycle against the test server (run inside scripts/test-env.sh) -----
 if [ "${2:-}" = "--cycle" ]; then
   source scripts/demo-lib.sh
+  source scripts/desktop-lib.sh
   work="$(mktemp -d "${TMPDIR:-/tmp}/agent-windows-cycle.XXXXXX")"
-  trap 'rm -rf "$work"' EXIT
+  tray_agent=""
+  trap '[ -z "$tray_agent" ] || kill -KILL "$tray_agent" 2>/dev/null; desktop_stop; rm -rf "$work"' EXIT
   host="$AGENT_TEST_MARIADB_HOST" port="$AGENT_TEST_MARIADB_PORT"
   user="$AGENT_TEST_MARIADB_USER" password="$AGENT_TEST_MARIADB_PASSWORD"
   linux_db="win_cycle_linux_$$" windows_db="win_cycle_windows_$$"
@@ -145,6 +255,8 @@ if [ "${2:-}" = "--cycle" ]; then
     fail "upload-agent.exe --headless ended at Ctrl+C without finishing its schedule"
   echo "windows-test: upload-agent.exe --headless stopped at Ctrl+C with status 0"
 
+  tray_test "$work/windows"
+
   "${client[@]}" -e "DROP DATABASE $linux_db; DROP DATABASE $windows_db"
   exit 0
 fi
@@ -158,9 +270,40 @@ fi
 
 # ---- 1. unit tests -----------------------------------------------------------
 echo "windows-test: windows_unit_tests.exe under Wine"
-wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 || fail "windows_unit_tests.exe"
+# (The window's own suite needs a display: it runs with the tray test.)
+wine_run "$OUT/bin/windows_unit_tests.exe" --gtest_brief=1 --gtest_filter="-$WINDOW_SUITE" ||
+  fail "windows_unit_tests.exe"
 
-# ---- 2. one cycle ------------------------------------------------------------
+# ---- 2. the zip -------------------------------------------------------------
+# Exactly the programs, the schema files and the example settings (as
+# examples/ and as the files to fill in); the zipped program runs.
+echo "windows-test: upload-agent-windows.zip"
+zip_dir="$(mktemp -d "${TMPDIR:-/tmp}/agent-windows-zip.XXXXXX")"
+unzip -q "$OUT/upload-agent-windows.zip" -d "$zip_dir" || fail "cannot unpack upload-agent-windows.zip"
+expected="$(printf '%s\n' upload-agent.exe agent-sql.exe Ostrel.INI platform.ini remote-accounts.ini \
+  examples/Ostrel.INI examples/platform.ini examples/remote-accounts.ini \
+  schema/local.sql schema/remote.sql | sort)"
+held="$(cd "$zip_dir/upload-agent" && find . -type f | sed 's|^\./||' | sort)"
+[ "$held" = "$expected" ] ||
+  fail "upload-agent-windows.zip holds other files than expected:$(diff <(echo "$expected") <(echo "$held") | sed 's/^/ /')"
+for f in Ostrel.INI remote-accounts.ini platform.ini; do
+  example="examples/$f"
+  [ "$f" != platform.ini ] || example="$OUT/examples/platform.ini"
+  cmp -s "$example" "$zip_dir/upload-agent/$f" && cmp -s "$example" "$zip_dir/upload-agent/examples/$f" ||
+    fail "upload-agent-windows.zip: $f is not the example $example"
+done
+# The Windows example reaches the portal through ODBC: it has no native driver.
+zipped_platform="$zip_dir/upload-agent/platform.ini"
+grep -q '^MySQL ODBC 3.51 Driver = odbc:' "$zipped_platform" && ! grep -q '= mariadb' "$zipped_platform" &&
+  grep -q '^\[regional\]' "$zipped_platform" && grep -q '^; ' "$zipped_platform" ||
+  fail "upload-agent-windows.zip: platform.ini is not the commented Windows example"
+for program in upload-agent agent-sql; do
+  wine_run "$zip_dir/upload-agent/$program.exe" --help >"$zip_dir/help.out" 2>&1 ||
+    { cat "$zip_dir/help.out"; fail "upload-agent-windows.zip: $program.exe --help does not run"; }
+done
+rm -rf "$zip_dir"
+
+# ---- 3 and 4. one cycle, the tray --------------------------------------------------
 if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
   cmake -S . -B "$LINUX_BUILD" -G Ninja >/dev/null || fail "could not configure the Linux build"
 fi
@@ -173,7 +316,7 @@ done
 echo "windows-test: upload-agent.exe --once under Wine against a throwaway MariaDB"
 scripts/test-env.sh "$0" "$OUT" --cycle || fail "the Windows cycle test"
 
-# ---- 3. the installer ----------------------------------------------------------
+# ---- 5. the installer ----------------------------------------------------------
 echo "windows-test: upload-agent-setup.exe under Wine"
 scripts/windows-installer-test.sh "$OUT" || fail "the Windows installer test"
 echo "windows-test: passed"

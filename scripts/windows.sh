@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs into build-windows/ with MinGW-w64:
 # upload-agent.exe, agent-sql.exe and windows_unit_tests.exe, statically
-# linked. With --test, then runs them under Wine (scripts/windows-test.sh).
-# With --installer or --test, also makes the installer
-# build-windows/upload-agent-setup.exe (NSIS, packaging/windows/).
+# linked, and build-windows/upload-agent-windows.zip: the two programs with
+# an example program folder (the folder `cmake --install` lays out). With
+# --installer or --test, also makes the installer
+# build-windows/upload-agent-setup.exe (NSIS, packaging/windows/). With
+# --test, then runs them under Wine (scripts/windows-test.sh).
 #
-#   scripts/windows.sh              build
-#   scripts/windows.sh --installer  build, and make the installer
-#   scripts/windows.sh --test       build and make the installer, then test under Wine
+#   scripts/windows.sh              build and zip
+#   scripts/windows.sh --installer  build and zip, and make the installer
+#   scripts/windows.sh --test       build, zip and make the installer, then test under Wine
 #
 # Everything comes from Debian packages. SQLite's amalgamation is made once
 # from Debian's sqlite3 source package and kept in build-windows/sqlite/;
@@ -27,7 +29,8 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(g++-mingw-w64-x86-64-posix wine64 tcl dpkg-dev cmake ninja-build libgtest-dev
-          libgmock-dev libspdlog-dev libfmt-dev libcli11-dev nsis)
+          libgmock-dev libspdlog-dev libfmt-dev libcli11-dev nsis zip unzip
+          xvfb trayer xdotool imagemagick x11-utils)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -97,6 +100,17 @@ cmake --build "$OUT" --parallel "${WINDOWS_JOBS:-2}" --target upload-agent agent
 if [ "$INSTALLER" -eq 1 ]; then
   cmake --build "$OUT" --target upload-agent-setup
 fi
+
+# ---- the zip: the programs and an example program folder -------------------
+# It unpacks to upload-agent/: upload-agent.exe, agent-sql.exe, the schema
+# files, the commented example settings in examples/ and, beside the
+# programs, the settings files to fill in.
+stage="$OUT/zip-stage"
+rm -rf "$stage" "$OUT/upload-agent-windows.zip"
+cmake --install "$OUT" --prefix "$stage/upload-agent" --strip >/dev/null
+(cd "$stage" && zip -q -r -X "$OUT/upload-agent-windows.zip" upload-agent)
+rm -rf "$stage"
+echo "windows: $OUT/upload-agent-windows.zip"
 
 if [ "$TEST" -eq 1 ]; then
   exec scripts/windows-test.sh "$OUT"

@@ -1,8 +1,9 @@
 // The window SERVICEFILE without a toolkit: the start-up order, the 500 ms
 // timer's ticks against the cycle schedule, the pause box, the busy guard,
 // the tray icon's codes, the pop-up menu's items, closing and the status
-// line. A front-end (Qt today) draws the window and forwards its events
-// here; the model answers through the WindowView it was given.
+// line. A front-end (Qt on Linux, Win32 on Windows) draws the window and
+// forwards its events here; the model answers through the WindowView it
+// was given.
 //
 // A cycle runs inside the first activation or inside a timer tick and may
 // open modal message boxes, whose nested event loops deliver events while
@@ -15,6 +16,7 @@
 #ifndef AGENT_APP_CORE_WINDOW_MODEL_H_
 #define AGENT_APP_CORE_WINDOW_MODEL_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,7 +30,7 @@
 namespace agent {
 
 // What the model asks of the window on screen. Every call comes from the
-// user-interface thread.
+// user-interface thread, except postToUi and runOnUiAndWait.
 class WindowView {
  public:
   virtual ~WindowView() = default;
@@ -57,6 +59,11 @@ class WindowView {
   virtual void messageBox(const std::string& text, MessageIcon icon) = 0;
   // Lets the events waiting in the queue run once (a nested event loop).
   virtual void processPendingEvents() = 0;
+  // Runs task on the user-interface thread soon; callable from any thread.
+  virtual void postToUi(std::function<void()> task) = 0;
+  // Runs task on the user-interface thread and returns when it has run;
+  // callable only from another thread (a worker waiting on the window).
+  virtual void runOnUiAndWait(std::function<void()> task) = 0;
   // The program ends with this status; the owner leaves its event loop.
   virtual void onProgramEnd(int status) = 0;
 };

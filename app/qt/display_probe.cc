@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/qt/tray_agent.h"
+#include "app/core/tray_agent.h"
 
 #if defined(AGENT_HAVE_XCB)
 #include <xcb/xcb.h>

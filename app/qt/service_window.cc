@@ -171,6 +171,14 @@ void ServiceWindow::processPendingEvents() {
   QCoreApplication::processEvents();
 }
 
+void ServiceWindow::postToUi(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void ServiceWindow::runOnUiAndWait(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::BlockingQueuedConnection);
+}
+
 void ServiceWindow::onProgramEnd(int status) {
   emit programEnded(status);
 }

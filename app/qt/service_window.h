@@ -84,6 +84,8 @@ class ServiceWindow : public QWidget, private WindowView {
   void closeMenu() override;
   void messageBox(const std::string& text, MessageIcon icon) override;
   void processPendingEvents() override;
+  void postToUi(std::function<void()> task) override;
+  void runOnUiAndWait(std::function<void()> task) override;
   void onProgramEnd(int status) override;
 
   void buildControls();

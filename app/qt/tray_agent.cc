@@ -1,6 +1,6 @@
 // The tray agent's entry: the application object, the journal, the agent
 // and the window, and the ends of the program.
-#include "app/qt/tray_agent.h"
+#include "app/core/tray_agent.h"
 
 #include <QApplication>
 #include <QSystemTrayIcon>

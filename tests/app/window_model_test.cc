@@ -78,7 +78,12 @@ class RecordingView : public WindowView {
   void processPendingEvents() override {
     if (pendingEvents) pendingEvents();
   }
+  // One thread here: a posted task waits in posted until the test runs it.
+  void postToUi(std::function<void()> task) override { posted.push_back(std::move(task)); }
+  void runOnUiAndWait(std::function<void()> task) override { task(); }
   void onProgramEnd(int status) override { endings.push_back(status); }
+
+  std::vector<std::function<void()>> posted;
 
   std::vector<std::string> calls;
   int timerMs = 0;

@@ -1,0 +1,96 @@
+// The tray agent's entry on Windows: the journal, the agent, the window
+// and its message loop, and the ends of the program.
+#include "app/core/tray_agent.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+
+#include "app/core/agent.h"
+#include "app/core/agent_calls.h"
+#include "app/core/agent_state.h"
+#include "app/core/schedule.h"
+#include "app/win32/message_box_sink.h"
+#include "app/win32/service_window.h"
+#include "base/errors.h"
+#include "base/file_names.h"
+#include "config/platform_config.h"
+#include "cycle/clock.h"
+#include "cycle/journal.h"
+
+namespace agent {
+
+namespace {
+
+constexpr char kLogFileName[] = "agent.log";
+
+// The program is a console program, so that --once, --check and --status
+// print and a caller sees their exit status. Started from a shortcut it
+// gets a console of its own, which the tray program has no use for: that
+// one is hidden. A console shared with a command prompt stays.
+void hideOwnConsole() {
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) != 1) return;
+  HWND console = GetConsoleWindow();
+  if (console != nullptr) ShowWindow(console, SW_HIDE);
+}
+
+}  // namespace
+
+bool displayUsable() {
+  // A service's window station has no visible desktop: no one would see
+  // the window or answer its message boxes.
+  USEROBJECTFLAGS flags{};
+  HWINSTA station = GetProcessWindowStation();
+  if (station == nullptr ||
+      !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr)) {
+    return true;  // unknown: a desktop is the rule
+  }
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformConfig* config,
+                 const std::string& configError) {
+  hideOwnConsole();
+  MessageBoxSink messages;
+  // The journal in the configured log folder; in memory when the settings
+  // are unusable (the program then says why).
+  std::unique_ptr<Journal> journal =
+      config != nullptr ? std::make_unique<Journal>(config->logFolder / kLogFileName)
+                        : std::make_unique<Journal>();
+  journal->info("upload-agent starting in " + pathText(home) + " with its window");
+  SystemClock clock;
+
+  if (config == nullptr) {
+    journal->error(configError);
+    messages.show(configError, MessageIcon::Exclamation);
+    return 1;
+  }
+  Agent agent(home, *config, messages, *journal, clock);
+  AgentCallsOf calls(agent);
+
+  Win32ServiceWindow::Options options;
+  // Every Windows desktop has a notification area; when Explorer restarts
+  // the window adds its icon again.
+  options.trayAvailable = true;
+  options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
+  Win32ServiceWindow window(calls, messages, *journal, clock, agent.config().regional, options);
+  window.load();
+  if (window.hasEnded()) return window.exitStatus();
+
+  // For --status: this process and the schedule's next cycle, rewritten
+  // when the schedule moves on (the file is removed when the program ends).
+  AgentStateFile state(home);
+  std::optional<DateTime> noted;
+  window.everySecond([&] {
+    const Schedule* schedule = window.model().schedule();
+    if (!schedule || noted == schedule->nextRunTime()) return;
+    noted = schedule->nextRunTime();
+    std::string error = state.update(*noted);
+    if (!error.empty()) journal->warning(error);
+  });
+  return window.runMessageLoop();
+}
+
+}  // namespace agent

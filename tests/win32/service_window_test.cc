@@ -1,0 +1,149 @@
+// The Win32 window over the window model: the window SERVICEFILE on a real
+// desktop (windows-test.sh runs this suite under Wine on a virtual display),
+// driven by the messages the shell and the user would send it: the tray
+// icon's mouse codes, the 500 ms timer, the Pause box, the menu's items,
+// the shell's restart, WM_CLOSE.
+#include "app/win32/service_window.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "app/win32/popup_menu.h"
+#include "app/win32/tray_icon.h"
+#include "app/win32/wide_text.h"
+#include "tests/support/doubles.h"
+
+namespace agent {
+namespace {
+
+using testing::RecordedMessages;
+using testing::ScriptedCalls;
+using testing::SetClock;
+
+class Win32ServiceWindowTest : public ::testing::Test {
+ protected:
+  // Lets the window's queued messages run until done() or 10 s have passed.
+  static bool pumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && msg.message != WM_QUIT) {
+        PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+    return done();
+  }
+  static std::string labelText(HWND window) {
+    wchar_t text[256] = {};
+    GetDlgItemTextW(window, Win32ServiceWindow::kStatusLabelId, text, 256);
+    return fromWide(text);
+  }
+  bool journalHas(const std::string& part) const {
+    return std::ranges::any_of(journal.recentLines(), [&](const std::string& line) {
+      return line.find(part) != std::string::npos;
+    });
+  }
+
+  SetClock clock;
+  ScriptedCalls calls;
+  RecordedMessages messages;
+  Journal journal;
+  RegionalSettings regional;
+};
+
+TEST_F(Win32ServiceWindowTest, LivesInTheTrayAndComesBackAtItsIconsClick) {
+  Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
+  window.load();
+  HWND hwnd = window.handle();
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(FindWindowW(L"SERVICEFILE", L"Services . . ."), hwnd);
+  EXPECT_TRUE(journalHas("tray icon added")) << "the shell did not take the icon";
+
+  // The first activation: minimised, hidden, the agent's activation once.
+  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
+  pumpUntil([&] { return !IsWindowVisible(hwnd); });
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+
+  // A move over the icon: ignored.
+  SendMessageW(hwnd, kTrayCallbackMessage, 1, WM_MOUSEMOVE);
+  EXPECT_FALSE(IsWindowVisible(hwnd));
+  SendMessageW(hwnd, kTrayCallbackMessage, 1, WM_LBUTTONUP);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+  EXPECT_FALSE(IsIconic(hwnd));
+  EXPECT_TRUE(journalHas("window restored"));
+  EXPECT_EQ(calls.activations, 1) << "restoring from the tray is no activation";
+
+  // The timer once the schedule is due: a cycle and the status line.
+  clock.advance(50 * 60 + 1);
+  SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(labelText(hwnd).rfind("Idle - ", 0), 0u) << labelText(hwnd);
+
+  // The Pause box, clicked: the next due tick runs no cycle; clicked again,
+  // the one after runs.
+  SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
+  EXPECT_TRUE(window.model().paused());
+  clock.advance(50 * 60 + 1);
+  SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(labelText(hwnd), "Idle");
+  SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
+  EXPECT_FALSE(window.model().paused());
+
+  // The menu's "&Pause" ticks the box; "&Restore" shows the hidden window.
+  SendMessageW(hwnd, WM_COMMAND, kPauseItem, 0);
+  EXPECT_TRUE(window.model().paused());
+  EXPECT_EQ(SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_GETCHECK, 0, 0),
+            BST_CHECKED);
+  ShowWindow(hwnd, SW_HIDE);
+  SendMessageW(hwnd, WM_COMMAND, kRestoreItem, 0);
+  EXPECT_TRUE(IsWindowVisible(hwnd));
+
+  // Explorer restarted: the icon is added again.
+  SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(journalHas("tray icon added again"));
+}
+
+TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
+  Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
+  window.load();
+  HWND hwnd = window.handle();
+  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
+
+  // WM_CLOSE arrives while the cycle runs (from its message box's loop).
+  bool stillThereAfterClose = false;
+  calls.onCycle = [&] {
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    stillThereAfterClose = IsWindow(hwnd) && !window.hasEnded();
+  };
+  clock.advance(50 * 60 + 1);
+  SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  EXPECT_TRUE(stillThereAfterClose) << "the window closed in the middle of the cycle";
+  EXPECT_TRUE(window.hasEnded());
+  EXPECT_FALSE(IsWindow(hwnd));
+  // The message loop ends with the program's status.
+  EXPECT_EQ(window.runMessageLoop(), 0);
+}
+
+TEST_F(Win32ServiceWindowTest, WmCloseEndsTheProgramWithStatusZero) {
+  Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
+  window.load();
+  HWND hwnd = window.handle();
+  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
+  PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  EXPECT_EQ(window.runMessageLoop(), 0);
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_TRUE(journalHas("the agent ends"));
+}
+
+}  // namespace
+}  // namespace agent
