@@ -37,7 +37,10 @@ ServiceWindow::ServiceWindow(AgentCalls& agent, MessageSink& messages, Journal& 
   buildControls();
 }
 
-ServiceWindow::~ServiceWindow() = default;
+ServiceWindow::~ServiceWindow() {
+  // While the window is whole: a cycle waiting for it must still be served.
+  model_.shutDown();
+}
 
 void ServiceWindow::buildControls() {
   chk_ = new QCheckBox("&Pause", this);
@@ -169,6 +172,15 @@ void ServiceWindow::messageBox(const std::string& text, MessageIcon icon) {
 
 void ServiceWindow::processPendingEvents() {
   QCoreApplication::processEvents();
+}
+
+void ServiceWindow::postToUi(std::function<void()> task) {
+  // Dropped with the window should it be gone first.
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void ServiceWindow::runOnUiAndWait(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::BlockingQueuedConnection);
 }
 
 void ServiceWindow::onProgramEnd(int status) {
