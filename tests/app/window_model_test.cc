@@ -425,6 +425,16 @@ TEST_F(WindowModelTest, TheStatusLineShowsTheRunningStageAndRowsThenTheIdleStamp
   EXPECT_NE(statusLines[1].find("status line: Idle - "), std::string::npos);
 }
 
+TEST(ProgressText, GroupsTheRowCountInThousands) {
+  EXPECT_EQ(progressText({true, "", 0}), "Cycle running");
+  EXPECT_EQ(progressText({true, "college", 0}), "Uploading college");
+  EXPECT_EQ(progressText({true, "college", 1}), "Uploading college - 1 row");
+  EXPECT_EQ(progressText({true, "studsub", 999}), "Uploading studsub - 999 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1000}), "Uploading studsub - 1,000 rows");
+  EXPECT_EQ(progressText({true, "studsub", 100000}), "Uploading studsub - 100,000 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
+}
+
 // What the desktop's box does: it runs on the window's thread, where the
 // window's events go on being delivered until it is answered.
 class DesktopBoxes : public MessageSink {
