@@ -15,9 +15,6 @@ endforeach()
 # Wide Win32 API everywhere; no min/max macros over std::min/std::max.
 add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601)
 
-# GCC 12 warns falsely about std::string's own copies at -O2 (its bug 105329).
-add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-Wno-restrict>)
-
 enable_language(C)
 enable_language(RC)  # the program's icon (app/win32/agent.rc)
 add_library(agent_sqlite3 STATIC ${AGENT_WINDOWS_SQLITE}/sqlite3.c)

@@ -19,6 +19,7 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
     ctx.journal.info(fmt::format("stage {}: not for institution \"{}\"", stage.name, ctx.univCode));
     return;
   }
+  if (ctx.progress != nullptr) ctx.progress->stageStarted(stage.name);
   auto started = std::chrono::steady_clock::now();
   std::size_t rows = stage.run(ctx);
   std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;

@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
+#include "cycle/cycle_progress.h"
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
 #include "db/connection.h"
@@ -32,6 +33,8 @@ struct CycleContext {
   const Clock& clock;
   // The state of change detection; null when every table is merged in full.
   ChangeState* changes = nullptr;
+  // Where the cycle is, for a window to show; null when nobody watches.
+  CycleProgress* progress = nullptr;
   // Whether the remote connection's SQL mode has backslash escapes on: true
   // for a fresh connection (the server's default mode), false once the
   // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
@@ -40,6 +43,10 @@ struct CycleContext {
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }
+  // One more row read by the running stage.
+  void rowDone() const {
+    if (progress != nullptr) progress->rowDone();
+  }
 };
 
 // One stage of the cycle: its journal name and the procedure that runs it.

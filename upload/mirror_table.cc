@@ -391,6 +391,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
       if (out->table->offerLine(fields)) out->file.writeLine(fields);
     }
     ++written;
+    if (!outputs.empty()) outputs.front()->table->ctx_.rowDone();
   }
   for (auto& out : outputs) {
     out->file.close();

@@ -217,6 +217,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
     }
     std::span<const std::string> fields = detailRow.build();
     if (detail.offerLine(fields)) detailFile.writeLine(fields);
+    ctx.rowDone();
   }
   headerFile.close();
   detailFile.close();

@@ -71,6 +71,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
     fields[kMessageField] = cleanString(fields[kMessageField]);
     if (fields[kDegreeField].empty()) fields[kDegreeField] = kNoDegree;
     file.writeLine(fields);
+    ctx.rowDone();
   }
   file.close();
   ctx.remote.allowLocalFile({table.exportPath(), file.identity()});

@@ -154,6 +154,12 @@ bool Agent::runCycle() {
 
 bool Agent::runCycle(StageList stages) {
   if (stop_.load()) return false;
+  // Marks the cycle's span in the progress record on every way out.
+  struct Running {
+    explicit Running(CycleProgress& p) : progress(p) { progress.cycleStarted(); }
+    ~Running() { progress.cycleEnded(); }
+    CycleProgress& progress;
+  } running(progress_);
   journal_.info(fmt::format("cycle start, institution \"{}\"", univCode_));
   connectRemote();
   StatementWatch watch;
@@ -163,6 +169,7 @@ bool Agent::runCycle(StageList stages) {
   RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
   RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
+  ctx.progress = &progress_;
   if (config_.changesOnly && !state_->changes) {
     try {
       state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);

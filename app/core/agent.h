@@ -14,6 +14,7 @@
 
 #include "config/platform_config.h"
 #include "cycle/clock.h"
+#include "cycle/cycle_progress.h"
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
 #include "cycle/stage.h"
@@ -59,6 +60,9 @@ class Agent {
   void requestStop();
   bool stopRequested() const { return stop_.load(); }
 
+  // Where the running cycle is; readable from any thread.
+  const CycleProgress& progress() const { return progress_; }
+
   const std::filesystem::path& home() const { return home_; }
   const PlatformConfig& config() const { return config_; }
   const std::string& univCode() const { return univCode_; }
@@ -79,6 +83,7 @@ class Agent {
   std::string univCode_;
   std::unique_ptr<State> state_;
   std::atomic<bool> stop_{false};
+  CycleProgress progress_;
   // Guards the connection objects against replacement while requestStop
   // cancels on them from another thread.
   std::mutex connections_;

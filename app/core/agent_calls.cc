@@ -15,4 +15,11 @@ void AgentCallsOf::runCycle() {
   agent_.runCycle();
 }
 
+const CycleProgress& AgentCallsOf::progress() const {
+  return agent_.progress();
+}
+void AgentCallsOf::requestStop() {
+  agent_.requestStop();
+}
+
 }  // namespace agent

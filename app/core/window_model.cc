@@ -1,10 +1,12 @@
 // The window's behaviour: start-up, the first activation, the timer tick,
 // the tray icon's codes and the menu items, each guarded against running
-// inside a cycle.
+// inside a cycle, and the cycle's worker thread.
 #include "app/core/window_model.h"
 
+#include <chrono>
 #include <exception>
 
+#include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "base/errors.h"
 
@@ -18,6 +20,33 @@ WindowModel::WindowModel(WindowView& view, AgentCalls& agent, Journal& journal, 
       clock_(clock),
       regional_(regional),
       options_(options) {}
+
+WindowModel::~WindowModel() {
+  shutDown();
+}
+
+void WindowModel::routeCycleMessages(CycleMessages& messages) {
+  cycleMessages_ = &messages;
+  messages.routeThrough(view_);
+}
+
+void WindowModel::shutDown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (!worker_.started()) return;
+  if (!worker_.bodyReturned()) {
+    journal_.warning("the window closes during a cycle: the cycle is asked to stop");
+    if (cycleMessages_ != nullptr) cycleMessages_->close();
+    agent_.requestStop();
+    // The cycle may wait for the window (a box asked for just before the
+    // close): its request must still run, and now returns at once.
+    while (!worker_.bodyReturned()) {
+      view_.processPendingEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  worker_.join();
+}
 
 void WindowModel::load() {
   schedule_.emplace(clock_, options_.cycleIntervalSeconds);
@@ -41,12 +70,17 @@ void WindowModel::firstActivation() {
   activationDone_ = true;
   if (inCycle_) return;  // dropped, as a tick during a cycle is
   view_.minimiseWindow();
-  hideWhenMinimised();  // before the cycle, which handles no events
-  runAsCycle("activation", [this] { agent_.activate(); });
+  hideWhenMinimised();
+  runAsCycle(
+      "activation", [this] { agent_.activate(); }, AfterCycle::RestoreStatus);
 }
 
 void WindowModel::tick() {
-  if (inCycle_ || hasEnded() || !schedule_) return;
+  if (hasEnded() || !schedule_ || shutDown_) return;
+  if (inCycle_) {
+    showProgress();  // the schedule waits for the cycle's end
+    return;
+  }
   if (!schedule_->tick()) return;
   setStatusLine("Idle");
   if (paused_) return;  // the schedule has moved on all the same
@@ -54,8 +88,8 @@ void WindowModel::tick() {
   // Pending events run once; a tick among them finds the schedule moved on.
   view_.processPendingEvents();
   if (hasEnded() || inCycle_) return;
-  if (!runAsCycle("timed cycle", [this] { agent_.runCycle(); })) return;
-  setStatusLine("Idle - " + formatGeneralDate(clock_.now(), regional_));
+  runAsCycle(
+      "timed cycle", [this] { agent_.runCycle(); }, AfterCycle::StampIdle);
 }
 
 void WindowModel::trayCode(int code) {
@@ -134,17 +168,38 @@ bool WindowModel::finishCycle(const std::string& escapedError, bool programEnds)
   return true;
 }
 
-template <typename Call>
-bool WindowModel::runAsCycle(const char* what, Call call) {
-  if (!beginCycle()) return false;
-  try {
-    call();
-  } catch (const ProgramEnd& end) {
-    return finishCycle(end.message(), /*programEnds=*/true);
-  } catch (const std::exception& error) {
-    return finishCycle(std::string(what) + " failed: " + error.what(), /*programEnds=*/false);
+void WindowModel::runAsCycle(const char* what, std::function<void()> call, AfterCycle after) {
+  if (shutDown_ || !beginCycle()) return;
+  statusBeforeCycle_ = statusText_;
+  showProgress();
+  // The previous worker posted its end as its last step: it has ended or
+  // is about to.
+  worker_.join();
+  worker_.start([this, what, call = std::move(call), after] {
+    CycleEnd end;
+    try {
+      call();
+    } catch (const ProgramEnd& e) {
+      end = {e.message(), true};
+    } catch (const std::exception& e) {
+      end = {std::string(what) + " failed: " + e.what(), false};
+    }
+    // The worker's last step; the model is touched on the window's thread.
+    view_.postToUi([this, end, after] { cycleReturned(end, after); });
+  });
+}
+
+void WindowModel::cycleReturned(const CycleEnd& end, AfterCycle after) {
+  if (shutDown_) {
+    inCycle_ = false;
+    return;
   }
-  return finishCycle("", /*programEnds=*/false);
+  if (!finishCycle(end.escapedError, end.programEnds)) return;
+  if (after == AfterCycle::StampIdle) {
+    setStatusLine("Idle - " + formatGeneralDate(clock_.now(), regional_));
+  } else {
+    showStatus(statusBeforeCycle_);
+  }
 }
 
 void WindowModel::restore() {
@@ -154,8 +209,18 @@ void WindowModel::restore() {
 }
 
 void WindowModel::setStatusLine(const std::string& text) {
-  view_.setStatusText(text);
+  showStatus(text);
   journal_.info("status line: " + text);
+}
+
+void WindowModel::showStatus(const std::string& text) {
+  if (text == statusText_) return;
+  statusText_ = text;
+  view_.setStatusText(text);
+}
+
+void WindowModel::showProgress() {
+  showStatus(progressText(agent_.progress().snapshot()));
 }
 
 void WindowModel::hideWhenMinimised() {

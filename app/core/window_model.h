@@ -5,14 +5,15 @@
 // forwards its events here; the model answers through the WindowView it
 // was given.
 //
-// A cycle runs inside the first activation or inside a timer tick and may
-// open modal message boxes, whose nested event loops deliver events while
-// the cycle is still running. Those events must not start a second cycle or
-// move the window: while a cycle runs, ticks, activations, tray clicks and
-// menu items are dropped, except "&Exit" (and any other way of closing the
-// window), which ends the program as soon as the cycle has finished.
-// beginCycle() and finishCycle() mark the cycle's span, so a front-end that
-// later runs the cycle on a worker thread keeps the same guard.
+// A cycle (the first activation's, or a due tick's) runs on a worker
+// thread, so the window keeps repainting and its status line shows the
+// running stage. The model's state is touched on the window's thread only:
+// the worker's end is posted back to it. The window still behaves as if
+// the cycle held it: while a cycle runs, ticks, activations, tray clicks
+// and menu items are dropped, except "&Exit" (and any other way of closing
+// the window), which ends the program as soon as the cycle has finished.
+// A message box the cycle asks for opens on the window's thread and holds
+// the cycle until it is answered (app/core/cycle_messages.h).
 #ifndef AGENT_APP_CORE_WINDOW_MODEL_H_
 #define AGENT_APP_CORE_WINDOW_MODEL_H_
 
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "app/core/agent_calls.h"
+#include "app/core/cycle_thread.h"
 #include "app/core/schedule.h"
 #include "base/regional.h"
 #include "cycle/clock.h"
@@ -28,6 +30,8 @@
 #include "cycle/message_sink.h"
 
 namespace agent {
+
+class CycleMessages;
 
 // What the model asks of the window on screen. Every call comes from the
 // user-interface thread, except postToUi and runOnUiAndWait.
@@ -86,6 +90,21 @@ class WindowModel {
   // load(), not here.
   WindowModel(WindowView& view, AgentCalls& agent, Journal& journal, const Clock& clock,
               const RegionalSettings& regional, Options options);
+  // Ends as shutDown() does.
+  ~WindowModel();
+  WindowModel(const WindowModel&) = delete;
+  WindowModel& operator=(const WindowModel&) = delete;
+
+  // Boxes that the agent's cycles ask for open through this window from
+  // now on, and no more once the window goes away. Call before load().
+  void routeCycleMessages(CycleMessages& messages);
+
+  // The window goes away (its owner's event loop has ended): a cycle still
+  // running is asked to stop, its boxes no longer open, and this returns
+  // once its thread has ended, letting the window's events run meanwhile.
+  // The front-end calls it while the view is still whole; nothing else of
+  // the model may be called afterwards.
+  void shutDown();
 
   // Start-up, in this order: NextRunTime = now + the interval, the timer
   // starts, the window is shown, the tray icon is added, the CSV folder is
@@ -102,8 +121,10 @@ class WindowModel {
   bool awaitsActivation() const { return schedule_ && !activationDone_ && !hasEnded(); }
 
   // The timer's handler: when the schedule is due, "Idle" on the status
-  // line, then (unless paused) pending events once, a cycle, and "Idle - "
-  // with the date and time. Dropped during a cycle.
+  // line, then (unless paused) pending events once, and a cycle started;
+  // its end puts "Idle - " with the date and time on the status line.
+  // During a cycle the tick leaves the schedule alone and shows the
+  // cycle's stage and rows instead.
   void tick();
 
   // The one handler for the tray icon's notification codes: 514 and 515
@@ -138,6 +159,8 @@ class WindowModel {
   bool beginCycle();
   bool finishCycle(const std::string& escapedError, bool programEnds);
 
+  // True from a cycle's start until its end has been handled on the
+  // window's thread.
   bool inCycle() const { return inCycle_; }
   // True once the program has ended; exitStatus() is then 0 for "&Exit" or
   // a closed window and 1 for an end with a message.
@@ -146,13 +169,27 @@ class WindowModel {
   const Schedule* schedule() const { return schedule_ ? &*schedule_ : nullptr; }
 
  private:
+  // How a cycle's call ended, carried from the worker to the window.
+  struct CycleEnd {
+    std::string escapedError;  // empty when nothing escaped
+    bool programEnds = false;
+  };
+  // After the cycle: the date stamp of a timed cycle, or the status line as
+  // it was before the cycle.
+  enum class AfterCycle { StampIdle, RestoreStatus };
+
   void restore();
+  // A status line text the journal notes (the window's own texts).
   void setStatusLine(const std::string& text);
+  // A text the journal leaves out (the progress of a running cycle).
+  void showStatus(const std::string& text);
+  void showProgress();
   void hideWhenMinimised();
-  // Runs one call of the agent between beginCycle() and finishCycle().
-  // Returns false when the program has ended.
-  template <typename Call>
-  bool runAsCycle(const char* what, Call call);
+  // Starts call on the worker thread between beginCycle() and
+  // finishCycle(); what names it in the message of an error that escapes.
+  void runAsCycle(const char* what, std::function<void()> call, AfterCycle after);
+  // On the window's thread, once the worker's call has returned.
+  void cycleReturned(const CycleEnd& end, AfterCycle after);
   void endWithMessage(const std::string& text);
   void endProgram(int status);
 
@@ -168,7 +205,13 @@ class WindowModel {
   bool paused_ = false;
   bool inCycle_ = false;
   bool exitRequested_ = false;
+  bool shutDown_ = false;
   std::optional<int> exitStatus_;
+  std::string statusText_;  // what the status line shows
+  std::string statusBeforeCycle_;
+  CycleMessages* cycleMessages_ = nullptr;
+  // Last: joined before anything the cycle uses goes away.
+  CycleThread worker_;
 };
 
 }  // namespace agent

@@ -37,7 +37,10 @@ ServiceWindow::ServiceWindow(AgentCalls& agent, MessageSink& messages, Journal& 
   buildControls();
 }
 
-ServiceWindow::~ServiceWindow() = default;
+ServiceWindow::~ServiceWindow() {
+  // While the window is whole: a cycle waiting for it must still be served.
+  model_.shutDown();
+}
 
 void ServiceWindow::buildControls() {
   chk_ = new QCheckBox("&Pause", this);
@@ -172,6 +175,7 @@ void ServiceWindow::processPendingEvents() {
 }
 
 void ServiceWindow::postToUi(std::function<void()> task) {
+  // Dropped with the window should it be gone first.
   QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 

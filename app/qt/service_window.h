@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/core/agent_calls.h"
+#include "app/core/cycle_messages.h"
 #include "app/core/window_model.h"
 #include "base/regional.h"
 #include "cycle/clock.h"
@@ -31,11 +32,15 @@ class ServiceWindow : public QWidget, private WindowView {
   using Options = WindowModel::Options;
 
   // Every reference must outlive the window. messages shows the window's
-  // own message boxes. The schedule starts with load(), not here.
+  // own message boxes. The schedule starts with load(), not here. The
+  // window's destruction waits for a cycle still running (asked to stop).
   ServiceWindow(AgentCalls& agent, MessageSink& messages, Journal& journal, const Clock& clock,
                 const RegionalSettings& regional, Options options);
   ~ServiceWindow() override;
 
+  // Boxes the agent's cycles ask for open on this window's thread (see
+  // WindowModel::routeCycleMessages). Call before load().
+  void routeCycleMessages(CycleMessages& messages) { model_.routeCycleMessages(messages); }
   // Start-up (see WindowModel::load).
   void load() { model_.load(); }
   // The tray icon's notification code, as the shell would deliver it.

@@ -11,6 +11,7 @@
 #include "app/core/agent.h"
 #include "app/core/agent_calls.h"
 #include "app/core/agent_state.h"
+#include "app/core/cycle_messages.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
 #include "base/errors.h"
@@ -34,7 +35,9 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   // hidden: the program ends only through the window's own end.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  QtMessageSink messages;
+  QtMessageSink boxes;
+  // The cycles run on a worker thread; their boxes open on this one.
+  CycleMessages messages(boxes);
   // The journal in the configured log folder; in memory when the settings
   // are unusable (the program then says why).
   std::unique_ptr<Journal> journal =
@@ -45,7 +48,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
 
   if (config == nullptr) {
     journal->error(configError);
-    messages.show(configError, MessageIcon::Exclamation);
+    boxes.show(configError, MessageIcon::Exclamation);
     return 1;
   }
   Agent agent(home, *config, messages, *journal, clock);
@@ -54,7 +57,8 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   ServiceWindow::Options options;
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
   options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
-  ServiceWindow window(calls, messages, *journal, clock, agent.config().regional, options);
+  ServiceWindow window(calls, boxes, *journal, clock, agent.config().regional, options);
+  window.routeCycleMessages(messages);
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
   if (window.hasEnded()) return window.exitStatus();

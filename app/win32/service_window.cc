@@ -71,6 +71,8 @@ Win32ServiceWindow::Win32ServiceWindow(AgentCalls& agent, MessageSink& messages,
 }
 
 Win32ServiceWindow::~Win32ServiceWindow() {
+  // While the window is whole: a cycle waiting for it must still be served.
+  model_.shutDown();
   trayIcon_.reset();  // the icon leaves the notification area first
   if (window_) {
     // The procedure no longer reaches this object while the window goes.

@@ -42,6 +42,9 @@ class Win32ServiceWindow : private WindowView {
   Win32ServiceWindow(const Win32ServiceWindow&) = delete;
   Win32ServiceWindow& operator=(const Win32ServiceWindow&) = delete;
 
+  // The boxes the cycle asks for open on this window's thread (see
+  // WindowModel::routeCycleMessages). Call before load().
+  void routeCycleMessages(CycleMessages& messages) { model_.routeCycleMessages(messages); }
   // Start-up (see WindowModel::load).
   void load() { model_.load(); }
   // Runs every second from the message loop (between events, never inside

@@ -10,6 +10,7 @@
 #include "app/core/agent.h"
 #include "app/core/agent_calls.h"
 #include "app/core/agent_state.h"
+#include "app/core/cycle_messages.h"
 #include "app/core/schedule.h"
 #include "app/win32/message_box_sink.h"
 #include "app/win32/service_window.h"
@@ -53,7 +54,9 @@ bool displayUsable() {
 int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformConfig* config,
                  const std::string& configError) {
   hideOwnConsole();
-  MessageBoxSink messages;
+  MessageBoxSink boxes;
+  // The cycles run on a worker thread; their boxes open on this one.
+  CycleMessages messages(boxes);
   // The journal in the configured log folder; in memory when the settings
   // are unusable (the program then says why).
   std::unique_ptr<Journal> journal =
@@ -64,7 +67,7 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
 
   if (config == nullptr) {
     journal->error(configError);
-    messages.show(configError, MessageIcon::Exclamation);
+    boxes.show(configError, MessageIcon::Exclamation);
     return 1;
   }
   Agent agent(home, *config, messages, *journal, clock);
@@ -75,7 +78,8 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   // the window adds its icon again.
   options.trayAvailable = true;
   options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
-  Win32ServiceWindow window(calls, messages, *journal, clock, agent.config().regional, options);
+  Win32ServiceWindow window(calls, boxes, *journal, clock, agent.config().regional, options);
+  window.routeCycleMessages(messages);
   window.load();
   if (window.hasEnded()) return window.exitStatus();
 

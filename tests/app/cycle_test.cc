@@ -21,6 +21,7 @@
 #include "tests/support/program_folder.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
+#include "upload/table_stages.h"
 
 namespace agent {
 namespace {
@@ -254,6 +255,46 @@ TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
   EXPECT_FALSE(agent().runCycle(stages));
   EXPECT_EQ(journalLinesWith("cycle start"), 1u);
+}
+
+// What a window shows while the cycle runs: the stage under way with the
+// rows it has read, and after the cycle the record of its last stage.
+const CycleProgress* watchedProgress = nullptr;
+CycleProgress::Snapshot seenInStage;
+std::size_t looksAtProgress(CycleContext&) {
+  seenInStage = watchedProgress->snapshot();
+  return 0;
+}
+
+TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
+  local_.execute("drop table college");
+  local_.execute(
+      "create table college (fcollcode varchar(10), fcollname varchar(60), fadd1 varchar(60), "
+      "fadd2 varchar(60), fadd3 varchar(60), fadd4 varchar(60), fattsession varchar(10))");
+  for (const char* code : {"C01", "C02", "C03"}) {
+    local_.execute(std::string("insert into college (fcollcode, fcollname) values ('") + code +
+                   "', 'College')");
+  }
+  agent().ensureCsvFolder();
+  agent().connectLocal();
+  watchedProgress = &agent().progress();
+  std::vector<Stage> stages = {{"look", looksAtProgress}, {"college", uploadColleges}};
+  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  EXPECT_TRUE(seenInStage.running);
+  EXPECT_EQ(seenInStage.stage, "look");
+  EXPECT_EQ(seenInStage.rows, 0u);
+  CycleProgress::Snapshot after = agent().progress().snapshot();
+  EXPECT_FALSE(after.running) << "the cycle's end is marked";
+  EXPECT_EQ(after.stage, "college");
+  EXPECT_EQ(after.rows, 3u);
+  EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
+  EXPECT_EQ(remote_.scalar("select count(*) from college"), "3");
+
+  // A new cycle starts its record afresh.
+  std::vector<Stage> justLook = {{"look", looksAtProgress}};
+  EXPECT_TRUE(agent().runCycle(justLook));
+  EXPECT_EQ(seenInStage.stage, "look");
+  EXPECT_EQ(seenInStage.rows, 0u);
 }
 
 // [remote] read_timeout of platform.ini reaches the driver: a statement

@@ -1,18 +1,27 @@
 // The window's decisions without a toolkit: the start-up order, the first
 // activation, the schedule's ticks and the pause box, the tray codes and the
-// menu, the busy guard while a cycle runs, the ends of the program and the
-// status line. The view records what the model asks of the window.
+// menu, the busy guard while a cycle runs on its worker thread, the ends of
+// the program and the status line. The view records what the model asks of
+// the window; its "event loop" is the test's own thread, which runs what
+// the worker posts to it.
 #include "app/core/window_model.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "base/errors.h"
 #include "tests/support/doubles.h"
@@ -24,6 +33,67 @@ using testing::ScriptedCalls;
 using testing::SetClock;
 
 constexpr long long kFiftyMinutes = 50 * 60;
+constexpr auto kPatience = std::chrono::seconds(5);
+
+// The tasks posted to the window's thread, run when the test says so.
+class UiQueue {
+ public:
+  void post(std::function<void()> task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+    posted_.notify_all();
+  }
+  // Runs the tasks waiting now; returns how many.
+  int runWaiting() {
+    std::deque<std::function<void()>> now;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      now.swap(tasks_);
+    }
+    for (auto& task : now) task();
+    return static_cast<int>(now.size());
+  }
+  // Waits until a task is posted; false after kPatience.
+  bool waitForTask() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return posted_.wait_for(lock, kPatience, [&] { return !tasks_.empty(); });
+  }
+  // Runs tasks as they come until done() holds; false after kPatience.
+  bool runUntil(const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!done()) {
+      if (runWaiting() > 0) continue;
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!posted_.wait_until(lock, deadline, [&] { return !tasks_.empty(); })) return done();
+    }
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable posted_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+// A gate a worker waits at until the test's thread opens it (bounded, so a
+// fault fails the test instead of hanging it).
+class Gate {
+ public:
+  void open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+  bool waitOpen() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return opened_.wait_for(lock, kPatience, [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
 
 // A window that exists only as the list of calls made on it, and as the
 // state those calls leave.
@@ -76,14 +146,19 @@ class RecordingView : public WindowView {
     if (onMessage) onMessage();
   }
   void processPendingEvents() override {
+    ui->runWaiting();
     if (pendingEvents) pendingEvents();
   }
-  // One thread here: a posted task waits in posted until the test runs it.
-  void postToUi(std::function<void()> task) override { posted.push_back(std::move(task)); }
-  void runOnUiAndWait(std::function<void()> task) override { task(); }
+  void postToUi(std::function<void()> task) override { ui->post(std::move(task)); }
+  void runOnUiAndWait(std::function<void()> task) override {
+    std::promise<void> ran;
+    ui->post([&] {
+      task();
+      ran.set_value();
+    });
+    ran.get_future().wait();
+  }
   void onProgramEnd(int status) override { endings.push_back(status); }
-
-  std::vector<std::function<void()>> posted;
 
   std::vector<std::string> calls;
   int timerMs = 0;
@@ -97,6 +172,7 @@ class RecordingView : public WindowView {
   std::vector<int> endings;
   std::function<void()> onMessage;      // runs inside the modal box
   std::function<void()> pendingEvents;  // the events one tick lets run
+  std::unique_ptr<UiQueue> ui = std::make_unique<UiQueue>();
 };
 
 class WindowModelTest : public ::testing::Test {
@@ -106,7 +182,13 @@ class WindowModelTest : public ::testing::Test {
                                            WindowModel::Options{trayAvailable});
     model_->load();
     model_->firstActivation();
+    cycleEnds();
     return *model_;
+  }
+  // The window's thread runs what the worker posts until the cycle's end
+  // has been handled.
+  void cycleEnds() {
+    ASSERT_TRUE(view.ui->runUntil([&] { return !model_->inCycle(); })) << "the cycle never ended";
   }
   void passNextRunTime() {
     while (clock.now() <= model_->schedule()->nextRunTime()) clock.advance(60);
@@ -139,6 +221,7 @@ TEST_F(WindowModelTest, StartUpOrderThenTheFirstActivationHidesAndActivatesOnce)
   model.firstActivation();
   EXPECT_TRUE(view.minimised);
   EXPECT_FALSE(view.visible) << "hidden before the activation's cycle";
+  ASSERT_TRUE(view.ui->runUntil([&] { return !model.inCycle(); }));
   EXPECT_EQ(calls.activations, 1);
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
   EXPECT_TRUE(view.status.empty());
@@ -170,6 +253,7 @@ TEST_F(WindowModelTest, DueTickRunsACycleAndStampsTheStatusLine) {
   clock.advance(1);
   calls.onCycle = [&] { clock.advance(90); };
   model.tick();
+  cycleEnds();
   EXPECT_EQ(calls.cycles, 1);
   EXPECT_EQ(view.status, "Idle - " + formatGeneralDate(clock.now(), regional))
       << "the date and time after the cycle";
@@ -189,9 +273,10 @@ TEST_F(WindowModelTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
 
   model.setPaused(false);
   model.tick();
-  EXPECT_EQ(calls.cycles, 0) << "unticking starts no cycle";
+  EXPECT_FALSE(model.inCycle()) << "unticking starts no cycle";
   passNextRunTime();
   model.tick();
+  cycleEnds();
   EXPECT_EQ(calls.cycles, 1);
 }
 
@@ -200,6 +285,7 @@ TEST_F(WindowModelTest, PendingEventsOfADueTickStartNoSecondCycle) {
   view.pendingEvents = [&] { model.tick(); };  // a queued tick runs inside the first
   passNextRunTime();
   model.tick();
+  cycleEnds();
   EXPECT_EQ(calls.cycles, 1);
 }
 
@@ -232,37 +318,213 @@ TEST_F(WindowModelTest, TrayCodesRestoreOrOpenTheMenuAndTheMenuActs) {
   EXPECT_TRUE(journalHas("window restored"));
 }
 
-TEST_F(WindowModelTest, EventsDuringACycleAreDroppedAndExitWaitsForTheCycle) {
+TEST_F(WindowModelTest, EventsDuringACycleAreDroppedWhileTheWindowRunsAndExitWaitsForIt) {
   WindowModel& model = started();
-  bool inside = false;
+  Gate entered, release;
   calls.onCycle = [&] {
-    inside = true;
-    EXPECT_TRUE(model.inCycle());
-    clock.advance(2 * 3600);  // the cycle outlasts its interval
-    model.tick();
-    model.trayCode(tray_code::kLeftButtonDblClk);
-    model.trayCode(tray_code::kRightButtonUp);
-    model.restoreItem();
-    model.pauseItem();
-    model.firstActivation();
-    EXPECT_FALSE(model.beginCycle()) << "no cycle inside a cycle";
-    EXPECT_EQ(calls.cycles, 1);
-    EXPECT_FALSE(view.visible);
-    EXPECT_FALSE(view.menuOpen);
-    EXPECT_FALSE(model.paused());
-    model.exitItem();
-    EXPECT_FALSE(model.closeRequested()) << "the window stays until the cycle returns";
-    EXPECT_FALSE(model.hasEnded());
+    entered.open();
+    EXPECT_TRUE(release.waitOpen()) << "the test never let the cycle go on";
   };
   passNextRunTime();
   model.tick();
-  ASSERT_TRUE(inside);
+  ASSERT_TRUE(entered.waitOpen());
+  // The window's thread is free: every event is handled, and dropped.
+  EXPECT_TRUE(model.inCycle());
+  const DateTime nextRun = model.schedule()->nextRunTime();
+  clock.advance(2 * 3600);  // the cycle outlasts its interval
+  model.tick();
+  model.trayCode(tray_code::kLeftButtonDblClk);
+  model.trayCode(tray_code::kRightButtonUp);
+  model.restoreItem();
+  model.pauseItem();
+  EXPECT_FALSE(model.beginCycle()) << "no cycle inside a cycle";
+  EXPECT_EQ(model.schedule()->nextRunTime(), nextRun) << "a tick during a cycle is lost";
+  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_FALSE(view.visible);
+  EXPECT_FALSE(view.menuOpen);
+  EXPECT_FALSE(model.paused());
+  EXPECT_FALSE(view.pauseTicked);
+  model.exitItem();
+  EXPECT_FALSE(model.closeRequested()) << "the window stays until the cycle returns";
+  EXPECT_FALSE(model.hasEnded());
+  EXPECT_TRUE(view.endings.empty());
+  EXPECT_FALSE(view.trayTip.empty());
+
+  release.open();
+  cycleEnds();
   EXPECT_TRUE(model.hasEnded());
   EXPECT_EQ(model.exitStatus(), 0);
   EXPECT_EQ(view.endings, std::vector<int>{0});
   EXPECT_TRUE(view.trayTip.empty());
   EXPECT_EQ(view.timerMs, 0);
-  EXPECT_EQ(view.status, "Idle") << "an ended program stamps no date after the cycle";
+  EXPECT_FALSE(journalHas("status line: Idle - ")) << "an ended program stamps no date";
+}
+
+TEST_F(WindowModelTest, TheActivationsCycleAlsoRunsOnTheWorkerAndDropsTheFirstDueTick) {
+  WindowModel model(view, calls, journal, clock, regional, {});
+  Gate entered, release;
+  std::thread::id activationThread;
+  calls.onActivate = [&] {
+    activationThread = std::this_thread::get_id();
+    entered.open();
+    EXPECT_TRUE(release.waitOpen());
+  };
+  model.load();
+  model.firstActivation();
+  ASSERT_TRUE(entered.waitOpen());
+  EXPECT_NE(activationThread, std::this_thread::get_id());
+  clock.advance(kFiftyMinutes + 1);
+  model.tick();
+  EXPECT_EQ(calls.cycles, 0);
+  model.trayCode(tray_code::kLeftButtonUp);
+  EXPECT_FALSE(view.visible) << "no restore during the activation's cycle";
+  release.open();
+  ASSERT_TRUE(view.ui->runUntil([&] { return !model.inCycle(); }));
+  EXPECT_EQ(view.status, "") << "the first cycle leaves the status line as it was";
+  model.tick();
+  ASSERT_TRUE(view.ui->runUntil([&] { return !model.inCycle(); }));
+  EXPECT_EQ(calls.cycles, 1) << "the first tick after it runs the overdue cycle";
+}
+
+TEST_F(WindowModelTest, TheStatusLineShowsTheRunningStageAndRowsThenTheIdleStamp) {
+  WindowModel& model = started();
+  Gate entered, moreRows, enteredAgain, release;
+  calls.onCycle = [&] {
+    CycleProgress& p = calls.progressRecord;
+    p.cycleStarted();
+    entered.open();
+    EXPECT_TRUE(moreRows.waitOpen());
+    p.stageStarted("studsub");
+    for (int i = 0; i < 12000; ++i) p.rowDone();
+    enteredAgain.open();
+    EXPECT_TRUE(release.waitOpen());
+    p.stageStarted("staff");
+    p.rowDone();
+    p.cycleEnded();
+  };
+  passNextRunTime();
+  model.tick();
+  ASSERT_TRUE(entered.waitOpen());
+  model.tick();
+  EXPECT_EQ(view.status, "Cycle running");
+  moreRows.open();
+  ASSERT_TRUE(enteredAgain.waitOpen());
+  EXPECT_EQ(view.status, "Cycle running") << "the line moves with the timer only";
+  model.tick();
+  EXPECT_EQ(view.status, "Uploading studsub - 12,000 rows");
+  release.open();
+  cycleEnds();
+  EXPECT_EQ(view.status, "Idle - " + formatGeneralDate(clock.now(), regional));
+
+  std::vector<std::string> statusLines;
+  for (const std::string& line : journal.recentLines()) {
+    if (line.find("status line: ") != std::string::npos) statusLines.push_back(line);
+  }
+  ASSERT_EQ(statusLines.size(), 2u) << "the journal keeps the window's own texts only";
+  EXPECT_NE(statusLines[0].find("status line: Idle"), std::string::npos);
+  EXPECT_NE(statusLines[1].find("status line: Idle - "), std::string::npos);
+}
+
+TEST(ProgressText, GroupsTheRowCountInThousands) {
+  EXPECT_EQ(progressText({true, "", 0}), "Cycle running");
+  EXPECT_EQ(progressText({true, "college", 0}), "Uploading college");
+  EXPECT_EQ(progressText({true, "college", 1}), "Uploading college - 1 row");
+  EXPECT_EQ(progressText({true, "studsub", 999}), "Uploading studsub - 999 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1000}), "Uploading studsub - 1,000 rows");
+  EXPECT_EQ(progressText({true, "studsub", 100000}), "Uploading studsub - 100,000 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
+}
+
+// What the desktop's box does: it runs on the window's thread, where the
+// window's events go on being delivered until it is answered.
+class DesktopBoxes : public MessageSink {
+ public:
+  void show(const std::string& text, MessageIcon) override {
+    threads.push_back(std::this_thread::get_id());
+    texts.push_back(text);
+    if (whileOpen) whileOpen();
+  }
+  std::vector<std::thread::id> threads;
+  std::vector<std::string> texts;
+  std::function<void()> whileOpen;
+};
+
+TEST_F(WindowModelTest, ABoxFromTheCycleOpensOnTheWindowsThreadAndHoldsTheCycleUntilAnswered) {
+  DesktopBoxes boxes;
+  CycleMessages messages(boxes);
+  model_ =
+      std::make_unique<WindowModel>(view, calls, journal, clock, regional, WindowModel::Options{});
+  model_->routeCycleMessages(messages);
+  model_->load();
+  model_->firstActivation();
+  cycleEnds();
+  WindowModel& model = *model_;
+
+  std::atomic<bool> answered{false};
+  calls.onCycle = [&] {
+    messages.show("Can't connect to server 2003", MessageIcon::Exclamation);
+    answered.store(true);
+  };
+  bool boxRan = false;
+  boxes.whileOpen = [&] {
+    boxRan = true;
+    // The box is open for a while: the cycle waits and events are dropped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(answered.load()) << "the cycle went on before the box was answered";
+    passNextRunTime();
+    model.tick();
+    model.trayCode(tray_code::kLeftButtonUp);
+    EXPECT_FALSE(view.visible);
+    EXPECT_EQ(calls.cycles, 1);
+    EXPECT_TRUE(model.inCycle());
+  };
+  passNextRunTime();
+  model.tick();
+  cycleEnds();
+  ASSERT_TRUE(boxRan);
+  EXPECT_TRUE(answered.load());
+  EXPECT_EQ(boxes.texts, std::vector<std::string>{"Can't connect to server 2003"});
+  EXPECT_EQ(boxes.threads, std::vector<std::thread::id>{std::this_thread::get_id()});
+  EXPECT_FALSE(model.hasEnded());
+
+  // A box asked for on the window's own thread opens there at once.
+  boxes.whileOpen = nullptr;
+  messages.show("direct", MessageIcon::None);
+  EXPECT_EQ(boxes.texts.back(), "direct");
+  model_.reset();  // before the boxes it routes through
+}
+
+TEST_F(WindowModelTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpeningIt) {
+  DesktopBoxes boxes;
+  CycleMessages messages(boxes);
+  model_ =
+      std::make_unique<WindowModel>(view, calls, journal, clock, regional, WindowModel::Options{});
+  model_->routeCycleMessages(messages);
+  model_->load();
+  model_->firstActivation();
+  cycleEnds();
+
+  Gate entered;
+  std::atomic<bool> returned{false};
+  calls.onCycle = [&] {
+    entered.open();
+    messages.show("Lost connection to server 2013", MessageIcon::Exclamation);
+    returned.store(true);
+  };
+  passNextRunTime();
+  model_->tick();
+  ASSERT_TRUE(entered.waitOpen());
+  // The box's request waits in the window's queue when the window goes.
+  ASSERT_TRUE(view.ui->waitForTask());
+  auto shutDown = std::async(std::launch::async, [&] { model_.reset(); });
+  if (shutDown.wait_for(kPatience) != std::future_status::ready) {
+    view.ui->runUntil([&] { return returned.load(); });  // lets both threads end
+    FAIL() << "the window waited for a cycle that waited for the window";
+  }
+  EXPECT_TRUE(returned.load()) << "the worker was joined";
+  EXPECT_TRUE(calls.stopRequested.load());
+  EXPECT_TRUE(boxes.texts.empty()) << "no box opens while the window goes away";
+  EXPECT_TRUE(journalHas("the window closes during a cycle"));
 }
 
 TEST_F(WindowModelTest, ErrorsThatEscapeACycleAreShownInsideTheGuard) {
@@ -276,6 +538,7 @@ TEST_F(WindowModelTest, ErrorsThatEscapeACycleAreShownInsideTheGuard) {
   };
   passNextRunTime();
   model.tick();
+  cycleEnds();
   EXPECT_EQ(view.messages, std::vector<std::string>{"timed cycle failed: disk full"});
   EXPECT_EQ(cyclesInsideTheBox, 1);
   EXPECT_FALSE(model.hasEnded()) << "the timer goes on";
@@ -284,6 +547,7 @@ TEST_F(WindowModelTest, ErrorsThatEscapeACycleAreShownInsideTheGuard) {
   calls.onCycle = [] { throw ProgramEnd("DB Path Not Identified"); };
   passNextRunTime();
   model.tick();
+  cycleEnds();
   EXPECT_TRUE(model.hasEnded());
   EXPECT_EQ(model.exitStatus(), 1);
   EXPECT_EQ(view.messages.back(), "DB Path Not Identified");

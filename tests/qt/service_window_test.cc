@@ -1,6 +1,7 @@
 // The Qt window's wiring to its model, with calls standing in for the
 // agent's: the widgets start-up shows, the first activation, the tray icon's
-// clicks and the menu, the timer, and events that arrive through a real
+// clicks and the menu, the timer, the cycle on its worker thread with the
+// status line showing its progress, and events that arrive through a real
 // nested event loop while a cycle holds a message box open. The decisions
 // themselves are tested on the model (tests/app/window_model_test.cc).
 #include "app/qt/service_window.h"
@@ -17,8 +18,11 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 
+#include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
 #include "tests/qt/window_fixture.h"
@@ -48,10 +52,19 @@ class WindowTest : public ::testing::Test {
                                                   ServiceWindow::Options{trayAvailable});
     QObject::connect(window.get(), &ServiceWindow::programEnded,
                      [this](int status) { endings.push_back(status); });
+    window->routeCycleMessages(cycleMessages);
     window->load();
-    EXPECT_TRUE(testing::processEventsUntil([&] { return calls.activations == 1; }))
+    EXPECT_TRUE(testing::processEventsUntil([&] { return activationEnded(*window); }))
         << "the shown window was never activated";
     return window;
+  }
+
+  static bool activationEnded(const ServiceWindow& window) {
+    return !window.model().awaitsActivation() && !window.model().inCycle();
+  }
+  // Lets the event loop run until the cycle's end has been handled.
+  static bool cycleEnds(const ServiceWindow& window) {
+    return testing::processEventsUntil([&] { return !window.model().inCycle(); });
   }
 
   // Makes the next tick due.
@@ -65,6 +78,9 @@ class WindowTest : public ::testing::Test {
   Journal journal;
   RegionalSettings regional;
   std::vector<int> endings;
+  // The boxes a cycle asks for, opened on the window's thread.
+  QtMessageSink boxes;
+  CycleMessages cycleMessages{boxes};
 };
 
 TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
@@ -82,7 +98,8 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
   EXPECT_EQ(calls.activations, 0) << "the activation comes from the event loop";
   EXPECT_TRUE(window.lbsb()->text().isEmpty());
 
-  ASSERT_TRUE(testing::processEventsUntil([&] { return calls.activations == 1; }));
+  ASSERT_TRUE(testing::processEventsUntil([&] { return activationEnded(window); }));
+  EXPECT_EQ(calls.activations, 1);
   EXPECT_TRUE(window.isHidden());
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
@@ -138,16 +155,46 @@ TEST_F(WindowTest, TrayCodesRestoreOrOpenTheMenuAndOthersAreIgnoredAndTheMenuAct
 TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
   auto window = startedWindow();
   passNextRunTime(*window);
-  ASSERT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 1; }))
-      << "Timer1 never ran the due cycle";
+  ASSERT_TRUE(testing::processEventsUntil([&] {
+    return window->lbsb()->text().startsWith("Idle - ");
+  })) << "Timer1 never ran the due cycle";
+  EXPECT_EQ(calls.cycles, 1);
   EXPECT_EQ(window->lbsb()->text().toStdString(),
             "Idle - " + formatGeneralDate(clock.now(), regional));
 }
 
+TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) {
+  auto window = startedWindow();
+  std::atomic<bool> release{false};
+  std::thread::id cycleThread;
+  calls.onCycle = [&] {
+    cycleThread = std::this_thread::get_id();
+    calls.progressRecord.cycleStarted();
+    calls.progressRecord.stageStarted("studsub");
+    for (int i = 0; i < 12000; ++i) calls.progressRecord.rowDone();
+    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    calls.progressRecord.cycleEnded();
+  };
+  passNextRunTime(*window);
+  window->tick();
+  ASSERT_TRUE(window->model().inCycle());
+  // Timer1 goes on ticking in the window's own event loop.
+  EXPECT_TRUE(testing::processEventsUntil([&] {
+    return window->lbsb()->text() == "Uploading studsub - 12,000 rows";
+  })) << window->lbsb()->text().toStdString();
+  window->close();
+  QApplication::processEvents();
+  EXPECT_FALSE(window->hasEnded()) << "closing waits for the cycle";
+  release.store(true);
+  ASSERT_TRUE(cycleEnds(*window));
+  EXPECT_NE(cycleThread, std::this_thread::get_id());
+  EXPECT_TRUE(window->hasEnded());
+  EXPECT_EQ(endings, std::vector<int>{0});
+}
+
 TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   auto window = startedWindow();
-  QtMessageSink boxes;
-  calls.onCycle = [&] { boxes.show("a cycle's message", MessageIcon::Exclamation); };
+  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool bodyRan = false;
   testing::whenModalBoxOpens([&](QWidget*) {
     bodyRan = true;
@@ -166,23 +213,24 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
     EXPECT_TRUE(window->isHidden());
     EXPECT_FALSE(window->mPopupSys()->isVisible());
     EXPECT_FALSE(window->chk()->isChecked());
+    EXPECT_EQ(window->lbsb()->text(), "Cycle running") << "the timer shows the cycle";
   });
   passNextRunTime(*window);
   window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
   ASSERT_TRUE(bodyRan);
   EXPECT_EQ(calls.cycles, 1);
-  EXPECT_FALSE(window->model().inCycle());
 
   // The schedule as the cycle's own tick left it: long past, so the first
   // tick after the cycle runs the next one.
   calls.onCycle = nullptr;
   window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
   EXPECT_EQ(calls.cycles, 2);
 }
 
 TEST_F(WindowTest, TickDuringTheActivationsCycleIsLost) {
-  QtMessageSink boxes;
-  calls.onActivate = [&] { boxes.show("the first cycle's message", MessageIcon::None); };
+  calls.onActivate = [&] { cycleMessages.show("the first cycle's message", MessageIcon::None); };
   testing::whenModalBoxOpens([&](QWidget*) {
     clock.advance(kFiftyMinutes + 1);
     runEventLoopFor(700);
@@ -195,8 +243,7 @@ TEST_F(WindowTest, TickDuringTheActivationsCycleIsLost) {
 
 TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
   auto window = startedWindow();
-  QtMessageSink boxes;
-  calls.onCycle = [&] { boxes.show("a cycle's message", MessageIcon::Exclamation); };
+  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   testing::whenModalBoxOpens([&](QWidget*) {
     window->mPopExit()->trigger();
     window->close();
@@ -207,6 +254,7 @@ TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
   });
   passNextRunTime(*window);
   window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
   EXPECT_TRUE(window->hasEnded());
   EXPECT_EQ(window->exitStatus(), 0);
   EXPECT_EQ(endings, std::vector<int>{0});

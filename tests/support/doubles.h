@@ -4,12 +4,14 @@
 #ifndef AGENT_TESTS_SUPPORT_DOUBLES_H_
 #define AGENT_TESTS_SUPPORT_DOUBLES_H_
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/core/agent_calls.h"
 #include "cycle/clock.h"
+#include "cycle/cycle_progress.h"
 #include "cycle/message_sink.h"
 
 namespace agent::testing {
@@ -32,6 +34,8 @@ class RecordedMessages : public MessageSink {
 };
 
 // Counts the window's calls; each runs the given body (none by default).
+// The window runs activate() and runCycle() on its worker thread: a body
+// that the test's own thread reads from must synchronise with it.
 class ScriptedCalls : public AgentCalls {
  public:
   void ensureCsvFolder() override {
@@ -46,13 +50,19 @@ class ScriptedCalls : public AgentCalls {
     ++cycles;
     if (onCycle) onCycle();
   }
+  const CycleProgress& progress() const override { return progressRecord; }
+  void requestStop() override { stopRequested.store(true); }
 
-  int csvFolderCalls = 0;
-  int activations = 0;
-  int cycles = 0;
+  // Counted on the worker, read by the test's thread.
+  std::atomic<int> csvFolderCalls{0};
+  std::atomic<int> activations{0};
+  std::atomic<int> cycles{0};
   std::function<void()> onCsvFolder;
   std::function<void()> onActivate;
   std::function<void()> onCycle;
+  // What a body reports as its stage and rows.
+  CycleProgress progressRecord;
+  std::atomic<bool> stopRequested{false};
 };
 
 }  // namespace agent::testing

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -82,11 +83,14 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayAndComesBackAtItsIconsClick) {
   EXPECT_TRUE(journalHas("window restored"));
   EXPECT_EQ(calls.activations, 1) << "restoring from the tray is no activation";
 
-  // The timer once the schedule is due: a cycle and the status line.
+  // The timer once the schedule is due: a cycle on the worker, then the
+  // status line.
+  ASSERT_TRUE(pumpUntil([&] { return !window.model().inCycle(); }));
   clock.advance(50 * 60 + 1);
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  ASSERT_TRUE(pumpUntil([&] { return labelText(hwnd).rfind("Idle - ", 0) == 0; }))
+      << labelText(hwnd);
   EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(labelText(hwnd).rfind("Idle - ", 0), 0u) << labelText(hwnd);
 
   // The Pause box, clicked: the next due tick runs no cycle; clicked again,
   // the one after runs.
@@ -119,16 +123,20 @@ TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
   HWND hwnd = window.handle();
   ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
 
-  // WM_CLOSE arrives while the cycle runs (from its message box's loop).
-  bool stillThereAfterClose = false;
+  ASSERT_TRUE(pumpUntil([&] { return !window.model().inCycle(); }));
+
+  // WM_CLOSE arrives while the cycle runs on its worker; the window's
+  // thread handles it and goes on serving the window.
+  std::atomic<bool> stillThereAfterClose{false};
   calls.onCycle = [&] {
     SendMessageW(hwnd, WM_CLOSE, 0, 0);
-    stillThereAfterClose = IsWindow(hwnd) && !window.hasEnded();
+    stillThereAfterClose = IsWindow(hwnd);
   };
   clock.advance(50 * 60 + 1);
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  ASSERT_TRUE(pumpUntil([&] { return window.hasEnded(); }));
   EXPECT_TRUE(stillThereAfterClose) << "the window closed in the middle of the cycle";
-  EXPECT_TRUE(window.hasEnded());
+  EXPECT_EQ(calls.cycles, 1);
   EXPECT_FALSE(IsWindow(hwnd));
   // The message loop ends with the program's status.
   EXPECT_EQ(window.runMessageLoop(), 0);
