@@ -133,4 +133,11 @@ std::string AgentStateFile::update(const DateTime& nextCycle) {
   return error;
 }
 
+void AgentStateFile::follow(const Schedule& schedule, Journal& journal) {
+  if (noted_ == schedule.nextRunTime()) return;
+  noted_ = schedule.nextRunTime();
+  std::string error = update(*noted_);
+  if (!error.empty()) journal.warning(error);
+}
+
 }  // namespace agent

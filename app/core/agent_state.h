@@ -9,7 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "app/core/schedule.h"
 #include "base/date_time.h"
+#include "cycle/journal.h"
 
 namespace agent {
 
@@ -47,10 +49,14 @@ class AgentStateFile {
   // Replaces the file with this process's id and nextCycle. Returns an
   // error text, empty on success.
   std::string update(const DateTime& nextCycle);
+  // Keeps the file in step with schedule: rewrites it when the next cycle
+  // has moved since the last call. A failed write goes to journal.
+  void follow(const Schedule& schedule, Journal& journal);
 
  private:
   std::filesystem::path path_;
   bool written_ = false;
+  std::optional<DateTime> noted_;
 };
 
 }  // namespace agent

@@ -34,18 +34,14 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
     Schedule schedule(clock, intervalSeconds);
     // For --status: this process and its next cycle, after every cycle.
     AgentStateFile state(agent.home());
-    auto noteNextCycle = [&] {
-      std::string error = state.update(schedule.nextRunTime());
-      if (!error.empty()) agent.journal().warning(error);
-    };
     agent.ensureCsvFolder();
     agent.activate();
-    noteNextCycle();
+    state.follow(schedule, agent.journal());
     while (!stop.load()) {
       std::this_thread::sleep_for(tickInterval);
       if (schedule.tick()) {
         agent.runCycle();
-        noteNextCycle();
+        state.follow(schedule, agent.journal());
       }
     }
     return exit_status::kSuccess;

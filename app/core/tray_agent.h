@@ -1,14 +1,17 @@
 // The agent on a desktop: the window SERVICEFILE with its tray icon, menu
-// and timer, around the agent of one program folder. Declared here, defined
-// by the front-end the program links: app/qt (Linux) or app/win32 (Windows).
+// and timer, around the agent of one program folder. Declared here; the
+// entry is defined by the front-end the program links: app/qt (Linux) or
+// app/win32 (Windows).
 // AGENT_HAVE_GUI says that one is linked.
 #ifndef AGENT_APP_CORE_TRAY_AGENT_H_
 #define AGENT_APP_CORE_TRAY_AGENT_H_
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "config/platform_config.h"
+#include "cycle/journal.h"
 
 namespace agent {
 
@@ -36,6 +39,12 @@ bool displayUsable();
 // says so).
 int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
                  const PlatformConfig* config, const std::string& configError);
+
+// For either front-end (defined in app/core): the journal of the tray
+// agent, <log folder>/agent.log, with its start line; in memory when
+// config is null (the settings are unusable and the program says why).
+std::unique_ptr<Journal> openTrayJournal(const std::filesystem::path& home,
+                                         const PlatformConfig* config);
 
 }  // namespace agent
 

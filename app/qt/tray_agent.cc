@@ -6,7 +6,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <exception>
-#include <optional>
 
 #include "app/core/agent.h"
 #include "app/core/agent_calls.h"
@@ -15,18 +14,11 @@
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
 #include "base/errors.h"
-#include "base/file_names.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
 #include "cycle/journal.h"
 
 namespace agent {
-
-namespace {
-
-constexpr char kLogFileName[] = "agent.log";
-
-}  // namespace
 
 int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
                  const PlatformConfig* config, const std::string& configError) {
@@ -38,12 +30,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   QtMessageSink boxes;
   // The cycles run on a worker thread; their boxes open on this one.
   CycleMessages messages(boxes);
-  // The journal in the configured log folder; in memory when the settings
-  // are unusable (the program then says why).
-  std::unique_ptr<Journal> journal =
-      config != nullptr ? std::make_unique<Journal>(config->logFolder / kLogFileName)
-                        : std::make_unique<Journal>();
-  journal->info("upload-agent starting in " + pathText(home) + " with its window");
+  std::unique_ptr<Journal> journal = openTrayJournal(home, config);
   SystemClock clock;
 
   if (config == nullptr) {
@@ -67,14 +54,9 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   // when the schedule moves on (checked between events, so never during a
   // cycle; the file is removed when the program ends).
   AgentStateFile state(home);
-  std::optional<DateTime> noted;
   QTimer stateTimer;
   QObject::connect(&stateTimer, &QTimer::timeout, [&] {
-    const Schedule* schedule = window.model().schedule();
-    if (!schedule || noted == schedule->nextRunTime()) return;
-    noted = schedule->nextRunTime();
-    std::string error = state.update(*noted);
-    if (!error.empty()) journal->warning(error);
+    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, *journal);
   });
   stateTimer.start(1000);
   return app.exec();

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <optional>
 
 #include "app/core/agent.h"
 #include "app/core/agent_calls.h"
@@ -15,7 +14,6 @@
 #include "app/win32/message_box_sink.h"
 #include "app/win32/service_window.h"
 #include "base/errors.h"
-#include "base/file_names.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
 #include "cycle/journal.h"
@@ -23,8 +21,6 @@
 namespace agent {
 
 namespace {
-
-constexpr char kLogFileName[] = "agent.log";
 
 // The program is a console program, so that --once, --check and --status
 // print and a caller sees their exit status. Started from a shortcut it
@@ -57,12 +53,7 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   MessageBoxSink boxes;
   // The cycles run on a worker thread; their boxes open on this one.
   CycleMessages messages(boxes);
-  // The journal in the configured log folder; in memory when the settings
-  // are unusable (the program then says why).
-  std::unique_ptr<Journal> journal =
-      config != nullptr ? std::make_unique<Journal>(config->logFolder / kLogFileName)
-                        : std::make_unique<Journal>();
-  journal->info("upload-agent starting in " + pathText(home) + " with its window");
+  std::unique_ptr<Journal> journal = openTrayJournal(home, config);
   SystemClock clock;
 
   if (config == nullptr) {
@@ -86,13 +77,8 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   // For --status: this process and the schedule's next cycle, rewritten
   // when the schedule moves on (the file is removed when the program ends).
   AgentStateFile state(home);
-  std::optional<DateTime> noted;
   window.everySecond([&] {
-    const Schedule* schedule = window.model().schedule();
-    if (!schedule || noted == schedule->nextRunTime()) return;
-    noted = schedule->nextRunTime();
-    std::string error = state.update(*noted);
-    if (!error.empty()) journal->warning(error);
+    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, *journal);
   });
   return window.runMessageLoop();
 }
