@@ -227,6 +227,17 @@ if [ "${2:-}" = "--cycle" ]; then
   rows=$(cat "$work"/*.windows | wc -l)
   echo "windows-test: upload-agent.exe --once stamped its end; $(echo "$tables" | wc -w) remote tables ($rows rows) as after the Linux cycle"
 
+  # --check on the same folder: every line OK, status 0; it reads the driver
+  # list through Wine's odbc32 as well.
+  status=0
+  wine_run "$OUT/bin/upload-agent.exe" --home "$(windows_name "$work/windows")" --check \
+    >"$work/check.out" 2>&1 || status=$?
+  if [ "$status" -ne 0 ] || grep -q '^FAILED' "$work/check.out"; then
+    cat "$work/check.out"
+    fail "upload-agent.exe --check ended with status $status on a folder whose cycle ran"
+  fi
+  echo "windows-test: upload-agent.exe --check passed ($(grep -c '^OK' "$work/check.out") checks OK)"
+
   # --headless until Ctrl+C: Wine hands SIGINT to the console control
   # handler, which lets the schedule return (status 0) instead of the process
   # being ended in the middle of a cycle.
