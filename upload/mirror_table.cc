@@ -108,24 +108,6 @@ std::int64_t unixSeconds(const DateTime& dt) {
          dt.second;
 }
 
-// The key as the remote table compares it: its collation ignores the case
-// of letters and trailing blanks.
-std::string comparedKey(std::string_view raw) {
-  std::string key;
-  key.reserve(raw.size());
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = raw.find('\x1F', start);
-    std::string_view part = raw.substr(start, end == std::string_view::npos ? end : end - start);
-    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
-    for (char c : part) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (end == std::string_view::npos) break;
-    key += '\x1F';
-    start = end + 1;
-  }
-  return key;
-}
-
 // A SQL string literal that reads the same under every SQL mode: quotes
 // doubled, and a backslash written as the mode needs it.
 std::string keyLiteral(std::string_view text, bool backslashEscapes) {
@@ -206,6 +188,26 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
   return fields;
 }
 
+MirrorTable::Stamp MirrorTable::remoteStamp() const {
+  // InnoDB keeps per table the time of the last transaction that changed
+  // it (to the second; NULL after a server restart or once the table left
+  // the dictionary cache). A stamp read when the server's clock has moved
+  // past it is settled: any later change gives a later time.
+  std::unique_ptr<Recordset> rs = ctx_.remote.query(
+      "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
+      "ifnull(update_time < now(), 0) from information_schema.tables where table_schema = "
+      "database() and table_name = '" +
+          description_.tableName + "'",
+      Cursor::Forward);
+  Stamp stamp;
+  if (rs->eof()) return stamp;
+  stamp.time = rs->field(0).textValue();
+  const Value& settled = rs->field(1);
+  stamp.settled = !stamp.time.empty() &&
+                  (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
+  return stamp;
+}
+
 long long MirrorTable::remoteRowCount() const {
   std::unique_ptr<Recordset> rs =
       ctx_.remote.query("select count(*) from " + description_.tableName, Cursor::Forward);
@@ -279,9 +281,26 @@ bool MirrorTable::prepareChanges() {
   } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
              c.now < c.known->lastFullSeconds) {
     c.fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
-  } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
-    c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
-                                c.known->expectedRows);
+  } else {
+    // The remote table must still hold what the state expects. Counting
+    // its rows reads every one of them (InnoDB keeps no row count), so the
+    // count is skipped when the table's settled last-change stamp is the
+    // one recorded after this agent's last change or check: nothing has
+    // changed the table since. Without a stamp (a restarted server, a
+    // table no one changed since it was opened, a time not yet settled) or
+    // with another one, the rows are counted.
+    Stamp stamp = remoteStamp();
+    if (!c.known->remoteStamp.empty() && stamp.settled && stamp.time == c.known->remoteStamp) {
+      c.remoteRows = c.known->expectedRows;
+      c.checkedStamp = stamp.time;
+      c.countSkipped = true;
+    } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
+      c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
+                                  c.known->expectedRows);
+    } else if (stamp.settled) {
+      // Read before the count: a change after it gives another stamp.
+      c.checkedStamp = stamp.time;
+    }
   }
   c.full = !c.fullBecause.empty();
   return true;
@@ -292,7 +311,9 @@ void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
     if (t->changes_) t->ctx_.changes->markStarted(t->description_.tableName);
   }
   for (MirrorTable* t : tables) {
-    if (t->changes_) t->ctx_.changes->begin(t->description_.tableName, t->changes_->full);
+    if (t->changes_) {
+      t->ctx_.changes->begin(t->description_.tableName, t->changes_->full, t->sweep_.has_value());
+    }
   }
 }
 
@@ -306,7 +327,7 @@ bool MirrorTable::offerLine(std::span<const std::string> fields) {
     c.raw += fields[c.keyFields[i]];
   }
   ChangeState::Offer offer =
-      ctx_.changes->offer(description_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
+      ctx_.changes->offer(description_.tableName, keyHash(c.raw), c.raw, lineDigest(fields));
   if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
   // A full merge writes every line, repeated keys too, as it always did.
   bool send =
@@ -342,6 +363,7 @@ std::vector<std::string> MirrorTable::runStatements() {
     statements.push_back(insertLoad());
     if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   }
+  c.sendsStatements = !statements.empty();
   return statements;
 }
 
@@ -350,6 +372,14 @@ void MirrorTable::finishChanges() {
   Changes& c = *changes_;
   const std::string& table = description_.tableName;
   ChangeState::TableState next;
+  // After statements of this run the stamp is read again; only a settled
+  // one vouches (a change later in the same second would give the same).
+  if (c.full || c.sendsStatements) {
+    Stamp stamp = remoteStamp();
+    if (stamp.settled) next.remoteStamp = stamp.time;
+  } else {
+    next.remoteStamp = c.checkedStamp;
+  }
   if (c.full) {
     next.lastFullSeconds = c.now;
     next.expectedRows = remoteRowCount();
@@ -366,8 +396,9 @@ void MirrorTable::finishChanges() {
     ctx_.journal.info(
         fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));
   } else {
-    ctx_.journal.info(fmt::format("{}: changes only, {} of {} rows sent, {} deleted", table, c.sent,
-                                  c.read, c.vanished.size()));
+    ctx_.journal.info(fmt::format(
+        "{}: changes only, {} of {} rows sent, {} deleted{}", table, c.sent, c.read,
+        c.vanished.size(), c.countSkipped ? " (remote table unchanged since the last run)" : ""));
   }
 }
 

@@ -62,7 +62,8 @@ class MirrorTable {
   // With change detection on, the table is merged in full when the state
   // store knows nothing of it, when its last run did not finish, when its
   // last full merge is older than the configured hours, or when the remote
-  // table's row count (one count per run) is not what the state expects.
+  // table's row count is not what the state expects (counted unless the
+  // table's last-change stamp shows nothing changed it since).
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
@@ -111,6 +112,11 @@ class MirrorTable {
   std::filesystem::path exportPath_;
   std::size_t runFull();
   long long remoteRowCount() const;
+  struct Stamp {
+    std::string time;      // the remote table's last-change time; empty: none
+    bool settled = false;  // the server's clock had moved past it
+  };
+  Stamp remoteStamp() const;
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;
 
@@ -127,7 +133,10 @@ class MirrorTable {
     std::int64_t now = 0;
     std::size_t read = 0, sent = 0, newKeys = 0;
     std::vector<std::string> vanished;
-    std::string raw;  // the key of the line being offered
+    std::string raw;           // the key of the line being offered
+    std::string checkedStamp;  // a settled stamp the check before the run vouched for
+    bool sendsStatements = false;
+    bool countSkipped = false;  // the stamp vouched for the remote row count
   };
   std::optional<Changes> changes_;
 };
