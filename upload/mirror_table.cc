@@ -28,8 +28,18 @@ void MirrorTable::setSweep(Sweep sweep) {
   sweep_ = std::move(sweep);
 }
 
+void MirrorTable::setChangeKey(std::vector<std::size_t> fields) {
+  changeKey_ = std::move(fields);
+}
+
+void MirrorTable::setOwnStatements(std::vector<std::string> statements) {
+  ownStatements_ = std::move(statements);
+}
+
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
-  return ctx_.local.query(description_.sourceQuery, Cursor::Forward);
+  bool changesOnly = changes_ && !changes_->full && !description_.changesSourceQuery.empty();
+  return ctx_.local.query(changesOnly ? description_.changesSourceQuery : description_.sourceQuery,
+                          Cursor::Forward);
 }
 
 std::string MirrorTable::stagingDrop() const {
@@ -54,6 +64,7 @@ std::string MirrorTable::insertLoad() const {
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
+  if (ownStatements_) return *ownStatements_;
   // Every variant starts from an empty staging table: nothing left by an
   // interrupted cycle is merged.
   std::vector<std::string> statements;
@@ -268,7 +279,8 @@ std::vector<std::string> MirrorTable::deletesByKey(
 bool MirrorTable::prepareChanges() {
   changes_.reset();
   if (ctx_.changes == nullptr) return false;
-  std::optional<std::vector<std::size_t>> key = mergeKeyFields(description_);
+  std::optional<std::vector<std::size_t>> key =
+      changeKey_ ? changeKey_ : mergeKeyFields(description_);
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);
@@ -344,6 +356,11 @@ std::vector<std::string> MirrorTable::runStatements() {
   if (!changes_ || changes_->full) return remoteStatements();
   Changes& c = *changes_;
   std::vector<std::string> statements;
+  if (ownStatements_) {
+    if (c.sent > 0) statements = *ownStatements_;
+    c.sendsStatements = !statements.empty();
+    return statements;
+  }
   if (c.sent > 0) {
     statements.push_back(stagingDrop());
     statements.push_back(stagingCreate());

@@ -54,6 +54,14 @@ class MirrorTable {
   };
   void setSweep(Sweep sweep);
 
+  // A table whose merge update does not join on its key (one that only
+  // gains rows) names the export fields of its remote key here, for change
+  // detection, and its whole statement list (sent after the export in place
+  // of the ordinary ones). A changes-only run sends that list only when it
+  // wrote a line; such a table never deletes remotely.
+  void setChangeKey(std::vector<std::size_t> fields);
+  void setOwnStatements(std::vector<std::string> statements);
+
   // The whole procedure: source query, export file, remote statements.
   // Returns the rows written to the export file (0: nothing written or
   // sent). Throws the first AgentError of any step; statements already
@@ -67,6 +75,8 @@ class MirrorTable {
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
+  // openSource() runs the source query (in a changes-only run, the
+  // description's changes source query when it has one).
   std::unique_ptr<Recordset> openSource() const;
   const std::filesystem::path& exportPath() const { return exportPath_; }
   std::string stagingDrop() const;
@@ -121,6 +131,8 @@ class MirrorTable {
                                         const std::vector<std::size_t>& keyFields) const;
 
   std::vector<std::string> afterMerge_;
+  std::optional<std::vector<std::size_t>> changeKey_;
+  std::optional<std::vector<std::string>> ownStatements_;
   std::optional<Sweep> sweep_;
 
   // The change-detection run under way (prepareChanges() to finishChanges()).
