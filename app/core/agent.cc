@@ -13,6 +13,7 @@
 #include "cycle/leftover_recovery.h"
 #include "db/error.h"
 #include "upload/change_state.h"
+#include "upload/mirror_table.h"
 
 namespace agent {
 
@@ -184,7 +185,9 @@ bool Agent::runCycle(StageList stages) {
       journal_.warning("change detection off for this cycle: " + e.description());
     }
   }
-  return runUploadCycle(ctx, stages, &watch);
+  bool stamped = runUploadCycle(ctx, stages, &watch);
+  settleRemoteStamps(ctx);
+  return stamped;
 }
 
 void Agent::requestStop() {
