@@ -185,25 +185,6 @@ std::optional<ChangeState::TableState> ChangeState::table(const std::string& nam
   return state;
 }
 
-std::vector<std::pair<std::string, std::string>> ChangeState::pendingStamps() {
-  Statement s = prepare("SELECT tbl, stamp FROM mirror WHERE substr(stamp, 1, 1) = ?1");
-  bindText(s.get(), 1, std::string_view(&kPendingStamp, 1));
-  std::vector<std::pair<std::string, std::string>> pending;
-  while (sqlite3_step(s.get()) == SQLITE_ROW) {
-    pending.emplace_back(columnText(s.get(), 0), columnText(s.get(), 1));
-  }
-  return pending;
-}
-
-void ChangeState::settleStamp(const std::string& name, const std::string& pending,
-                              const std::string& stamp) {
-  Statement s = prepare("UPDATE mirror SET stamp = ?3 WHERE tbl = ?1 AND stamp = ?2");
-  bindText(s.get(), 1, name);
-  bindText(s.get(), 2, pending);
-  bindText(s.get(), 3, stamp);
-  if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the stamp of " + name);
-}
-
 void ChangeState::endStaleRun() {
   // A run that failed before commit() leaves its lines in memory only.
   runs_.clear();

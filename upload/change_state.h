@@ -30,7 +30,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
-#include <utility>
 #include <vector>
 
 namespace agent {
@@ -67,19 +66,9 @@ class ChangeState {
     bool marksLeft = false;            // the last run inserted rows that carry file marks
     // The remote table's last-change time as the server reported it once
     // nothing could change the table within that second any more; empty
-    // when none vouches for the table. kPendingStamp and a time: the time
-    // read right after this agent's statements, in their second, to be
-    // settled at the end of the cycle (settleStamp()).
+    // when none vouches for the table.
     std::string remoteStamp;
   };
-  static constexpr char kPendingStamp = '?';
-
-  // The tables whose stamp waits to be settled, with that stamp.
-  std::vector<std::pair<std::string, std::string>> pendingStamps();
-  // Replaces the table's stamp when it is still pending (a run since may
-  // have recorded another).
-  void settleStamp(const std::string& name, const std::string& pending, const std::string& stamp);
-
   // The table's state; nullopt when the store knows nothing of it.
   std::optional<TableState> table(const std::string& name);
 

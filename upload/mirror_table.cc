@@ -199,75 +199,24 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
   return fields;
 }
 
-namespace {
-
-struct RemoteStamp {
-  std::string table;
-  std::string time;      // the table's last-change time; empty: none
-  bool settled = false;  // the server's clock had moved past it
-};
-
-// InnoDB keeps per table the time of the last transaction that changed it
-// (to the second; NULL after a server restart or once the table left the
-// dictionary cache). A stamp read when the server's clock has moved past
-// it is settled: any later change gives a later time.
-std::vector<RemoteStamp> readRemoteStamps(Connection& remote,
-                                          const std::vector<std::string>& tables) {
-  std::string names;
-  for (const std::string& t : tables) names += (names.empty() ? "'" : ", '") + t + "'";
-  std::unique_ptr<Recordset> rs = remote.query(
-      "select table_name, ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
-      "ifnull(update_time < now(), 0) from information_schema.tables where table_schema = "
-      "database() and table_name in (" +
-          names + ")",
-      Cursor::Forward);
-  std::vector<RemoteStamp> stamps;
-  for (; !rs->eof(); rs->moveNext()) {
-    RemoteStamp stamp;
-    stamp.table = rs->field(0).textValue();
-    stamp.time = rs->field(1).textValue();
-    const Value& settled = rs->field(2);
-    stamp.settled = !stamp.time.empty() &&
-                    (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
-    stamps.push_back(std::move(stamp));
-  }
-  return stamps;
-}
-
-}  // namespace
-
 MirrorTable::Stamp MirrorTable::remoteStamp() const {
-  // Table names are the program's own identifiers.
+  // InnoDB keeps per table the time of the last transaction that changed
+  // it (to the second; NULL after a server restart or once the table left
+  // the dictionary cache). A stamp read when the server's clock has moved
+  // past it is settled: any later change gives a later time.
+  std::unique_ptr<Recordset> rs = ctx_.remote.query(
+      "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
+      "ifnull(update_time < now(), 0) from information_schema.tables where table_schema = "
+      "database() and table_name = '" +
+          description_.tableName + "'",
+      Cursor::Forward);
   Stamp stamp;
-  for (const RemoteStamp& s : readRemoteStamps(ctx_.remote, {description_.tableName})) {
-    if (s.table == description_.tableName) stamp = {s.time, s.settled};
-  }
+  if (rs->eof()) return stamp;
+  stamp.time = rs->field(0).textValue();
+  const Value& settled = rs->field(1);
+  stamp.settled = !stamp.time.empty() &&
+                  (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
   return stamp;
-}
-
-void settleRemoteStamps(CycleContext& ctx) {
-  if (ctx.changes == nullptr) return;
-  try {
-    std::vector<std::pair<std::string, std::string>> pending = ctx.changes->pendingStamps();
-    if (pending.empty()) return;
-    std::vector<std::string> tables;
-    for (const auto& p : pending) tables.push_back(p.first);
-    std::vector<RemoteStamp> stamps = readRemoteStamps(ctx.remote, tables);
-    for (const auto& [table, was] : pending) {
-      std::string settled;
-      for (const RemoteStamp& s : stamps) {
-        // Unmoved since the read right after the statements: no change
-        // came in a later second. One later in that same second cannot be
-        // told apart; the full merge every full_every_hours bounds it.
-        if (s.table == table && s.settled && ChangeState::kPendingStamp + s.time == was) {
-          settled = s.time;
-        }
-      }
-      ctx.changes->settleStamp(table, was, settled);
-    }
-  } catch (const AgentError& e) {
-    ctx.journal.warning("upload state: stamps not settled: " + e.description());
-  }
 }
 
 long long MirrorTable::remoteRowCount() const {
@@ -444,11 +393,7 @@ void MirrorTable::finishChanges() {
   // one vouches (a change later in the same second would give the same).
   if (c.full || c.sendsStatements) {
     Stamp stamp = remoteStamp();
-    if (stamp.settled) {
-      next.remoteStamp = stamp.time;
-    } else if (!stamp.time.empty()) {
-      next.remoteStamp = ChangeState::kPendingStamp + stamp.time;
-    }
+    if (stamp.settled) next.remoteStamp = stamp.time;
   } else {
     next.remoteStamp = c.checkedStamp;
   }

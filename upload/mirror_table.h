@@ -163,13 +163,6 @@ inline bool hasNoRows(const Recordset& rows) {
   return rows.eof() && rows.bof();
 }
 
-// At the end of a cycle: settles the last-change stamps that tables read
-// right after their statements, in the same second (see
-// MirrorTable::prepareChanges()). A table whose stamp has not moved since
-// is vouched for by it once the server's clock has passed it; any other is
-// counted next time. Never throws: a stamp left pending only costs a count.
-void settleRemoteStamps(CycleContext& ctx);
-
 // The whole procedure for the table of group that is named table (a stage
 // of a plain table mirror). Returns the rows exported.
 std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,

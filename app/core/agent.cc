@@ -13,7 +13,6 @@
 #include "cycle/leftover_recovery.h"
 #include "db/error.h"
 #include "upload/change_state.h"
-#include "upload/mirror_table.h"
 
 namespace agent {
 
@@ -185,9 +184,7 @@ bool Agent::runCycle(StageList stages) {
       journal_.warning("change detection off for this cycle: " + e.description());
     }
   }
-  bool stamped = runUploadCycle(ctx, stages, &watch);
-  settleRemoteStamps(ctx);
-  return stamped;
+  return runUploadCycle(ctx, stages, &watch);
 }
 
 void Agent::requestStop() {
