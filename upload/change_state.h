@@ -65,8 +65,9 @@ class ChangeState {
     bool finished = false;             // the last run's statements all succeeded
     bool marksLeft = false;            // the last run inserted rows that carry file marks
     // The remote table's last-change time as the server reported it once
-    // nothing could change the table within that second any more; empty
-    // when none vouches for the table.
+    // nothing could change the table within that second any more, or as
+    // read right after this agent's statements in their second (marked by
+    // the caller); empty when none vouches for the table.
     std::string remoteStamp;
   };
   // The table's state; nullopt when the store knows nothing of it.

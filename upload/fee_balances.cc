@@ -90,7 +90,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
 
   MirrorTable studfee(ctx, studfeeDescription());
-  studfee.setSweep({kSweep, kClearMarks});
+  studfee.setSweep({kSweep, kClearMarks, "fdeleted"});
   return studfee.run();
 }
 

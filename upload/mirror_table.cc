@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -199,6 +200,13 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
   return fields;
 }
 
+namespace {
+
+// The rows from which a full run waits for a settled stamp.
+constexpr std::size_t kWaitForStampRows = 10000;
+
+}  // namespace
+
 MirrorTable::Stamp MirrorTable::remoteStamp() const {
   // InnoDB keeps per table the time of the last transaction that changed
   // it (to the second; NULL after a server restart or once the table left
@@ -206,7 +214,8 @@ MirrorTable::Stamp MirrorTable::remoteStamp() const {
   // past it is settled: any later change gives a later time.
   std::unique_ptr<Recordset> rs = ctx_.remote.query(
       "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
-      "ifnull(update_time < now(), 0) from information_schema.tables where table_schema = "
+      "ifnull(update_time < now(), 0), microsecond(now(6)) div 1000 from "
+      "information_schema.tables where table_schema = "
       "database() and table_name = '" +
           description_.tableName + "'",
       Cursor::Forward);
@@ -216,15 +225,28 @@ MirrorTable::Stamp MirrorTable::remoteStamp() const {
   const Value& settled = rs->field(1);
   stamp.settled = !stamp.time.empty() &&
                   (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
+  const Value& ms = rs->field(2);
+  stamp.millisecond = std::clamp(
+      static_cast<int>(ms.isNumber() ? ms.numberValue() : std::atoi(ms.textValue().c_str())), 0,
+      999);
   return stamp;
 }
 
-long long MirrorTable::remoteRowCount() const {
-  std::unique_ptr<Recordset> rs =
-      ctx_.remote.query("select count(*) from " + description_.tableName, Cursor::Forward);
-  if (rs->eof()) return -1;
-  const Value& v = rs->field(0);
-  return v.isNumber() ? static_cast<long long>(v.numberValue()) : std::atoll(v.textValue().c_str());
+MirrorTable::RemoteCount MirrorTable::remoteRowCount() const {
+  // A table with file marks counts its marked rows in the same pass: a
+  // clear is only needed when there are any.
+  std::string sql = "select count(*), " + (sweep_ ? "count(" + sweep_->markColumn + ")" : "0") +
+                    " from " + description_.tableName;
+  std::unique_ptr<Recordset> rs = ctx_.remote.query(sql, Cursor::Forward);
+  RemoteCount count;
+  if (rs->eof()) return count;
+  auto number = [](const Value& v) {
+    return v.isNumber() ? static_cast<long long>(v.numberValue())
+                        : std::atoll(v.textValue().c_str());
+  };
+  count.rows = number(rs->field(0));
+  count.marked = number(rs->field(1));
+  return count;
 }
 
 std::vector<std::string> MirrorTable::deletesByKey(
@@ -296,22 +318,30 @@ bool MirrorTable::prepareChanges() {
   } else {
     // The remote table must still hold what the state expects. Counting
     // its rows reads every one of them (InnoDB keeps no row count), so the
-    // count is skipped when the table's settled last-change stamp is the
-    // one recorded after this agent's last change or check: nothing has
-    // changed the table since. Without a stamp (a restarted server, a
-    // table no one changed since it was opened, a time not yet settled) or
-    // with another one, the rows are counted.
+    // count is skipped while the table's last-change stamp is the one
+    // recorded with the last count that matched and the server's clock had
+    // moved past it when it was read: a change after that read gives
+    // another stamp; one before it was in the count. A stamp read in the
+    // second it names vouches for nothing (a later change in that second
+    // gives the same one). Without a stamp (a restarted server, a table
+    // no one changed since it was opened) or with another one, the rows
+    // are counted.
     Stamp stamp = remoteStamp();
-    if (!c.known->remoteStamp.empty() && stamp.settled && stamp.time == c.known->remoteStamp) {
+    const std::string& known = c.known->remoteStamp;
+    if (stamp.settled && !known.empty() && known == stamp.time) {
       c.remoteRows = c.known->expectedRows;
+      c.marksPresent = c.known->marksLeft;
       c.checkedStamp = stamp.time;
       c.countSkipped = true;
-    } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
-      c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
+    } else if (RemoteCount count = remoteRowCount(); count.rows != c.known->expectedRows) {
+      c.remoteRows = count.rows;
+      c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", count.rows,
                                   c.known->expectedRows);
-    } else if (stamp.settled) {
+    } else {
+      c.remoteRows = count.rows;
+      c.marksPresent = count.marked != 0;
       // Read before the count: a change after it gives another stamp.
-      c.checkedStamp = stamp.time;
+      if (stamp.settled) c.checkedStamp = stamp.time;
     }
   }
   c.full = !c.fullBecause.empty();
@@ -374,7 +404,7 @@ std::vector<std::string> MirrorTable::runStatements() {
     statements.insert(statements.end(), deletes.begin(), deletes.end());
     // The full cycle's clear changes rows whenever there are marks: those
     // of this merge, or of rows the last run inserted.
-    if (c.sent > 0 || c.known->marksLeft) statements.push_back(sweep_->clearMarks);
+    if (c.sent > 0 || c.marksPresent) statements.push_back(sweep_->clearMarks);
   }
   if (c.sent > 0) {
     statements.push_back(insertLoad());
@@ -389,17 +419,25 @@ void MirrorTable::finishChanges() {
   Changes& c = *changes_;
   const std::string& table = description_.tableName;
   ChangeState::TableState next;
-  // After statements of this run the stamp is read again; only a settled
-  // one vouches (a change later in the same second would give the same).
-  if (c.full || c.sendsStatements) {
+  if (c.full) {
+    // A full run counts the remote rows after its statements; a stamp read
+    // just before that count vouches for it when settled, so a large table
+    // waits for the server's clock to leave the second of its statements
+    // (under a second) rather than be counted again next cycle.
     Stamp stamp = remoteStamp();
+    if (!stamp.settled && !stamp.time.empty() && c.read >= kWaitForStampRows) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 - stamp.millisecond));
+      stamp = remoteStamp();
+    }
     if (stamp.settled) next.remoteStamp = stamp.time;
-  } else {
+  } else if (!c.sendsStatements) {
     next.remoteStamp = c.checkedStamp;
   }
+  // A changes-only run that sent statements records no stamp: its expected
+  // row count is computed, not counted, so the next run counts.
   if (c.full) {
     next.lastFullSeconds = c.now;
-    next.expectedRows = remoteRowCount();
+    next.expectedRows = remoteRowCount().rows;
     // Rows the insert load added carry the file's mark until a clear.
     next.marksLeft = sweep_.has_value();
   } else {

@@ -51,6 +51,7 @@ class MirrorTable {
   struct Sweep {
     std::string sweep;
     std::string clearMarks;
+    std::string markColumn;  // NULL in a row that carries no mark
   };
   void setSweep(Sweep sweep);
 
@@ -121,10 +122,15 @@ class MirrorTable {
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;
   std::size_t runFull();
-  long long remoteRowCount() const;
+  struct RemoteCount {
+    long long rows = -1;
+    long long marked = 0;  // rows whose mark column is not NULL (tables with a sweep)
+  };
+  RemoteCount remoteRowCount() const;
   struct Stamp {
     std::string time;      // the remote table's last-change time; empty: none
     bool settled = false;  // the server's clock had moved past it
+    int millisecond = 0;   // of the server's clock when read
   };
   Stamp remoteStamp() const;
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
@@ -148,6 +154,7 @@ class MirrorTable {
     std::string raw;           // the key of the line being offered
     std::string checkedStamp;  // a settled stamp the check before the run vouched for
     bool sendsStatements = false;
+    bool marksPresent = false;  // the remote table holds marked rows
     bool countSkipped = false;  // the stamp vouched for the remote row count
   };
   std::optional<Changes> changes_;

@@ -324,7 +324,8 @@ TEST_F(ChangeDetectionTest, APortalDeletionAfterASettledStampIsCounted) {
        "('C01', 'BSC', '1', 'ENG', 'S01', 50), ('C01', 'BSC', '1', 'MAT', 'S01', 60)"});
   StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
-  // The stamp of the full merge's second settles once the clock moves on.
+  // The stamp of the full merge's second settles once the clock moves on;
+  // the next cycle counts the rows and records it, the one after trusts it.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   ASSERT_TRUE(changes_.cycle(all));
   ASSERT_TRUE(changes_.cycle(all));
