@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "db/error.h"
 
@@ -11,22 +12,29 @@ namespace {
 
 // The layout's number (PRAGMA user_version); a store of another number is
 // emptied on opening.
-constexpr int kLayout = 2;
+constexpr int kLayout = 3;
 
-// lines: per table, entries holds its (key hash, digest) pairs sorted by
-// key hash, 16 bytes each in the machine's byte order; raws, for the tables
-// that keep raw keys, records of [key hash, 8 bytes][length, 4 bytes][text]
-// in no order. A rowid table, so that a blob is read and written in place.
+// lines: per table and kind one blob. Kind "entries": the table's (key
+// hash, digest) pairs sorted by key hash, 16 bytes each in the machine's
+// byte order; kind "raws", for the tables that keep raw keys: records of
+// [key hash, 8 bytes][length, 4 bytes][text] in no order. A rowid table
+// with the blob last, so that a blob is read and written in place: SQLite
+// then stores a zero blob without making it in memory, and a row is
+// replaced by a delete and an insert, which never reads the old blob.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS remote (identity TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS mirror (tbl TEXT PRIMARY KEY, last_full INTEGER NOT NULL, "
     "expected INTEGER NOT NULL, finished INTEGER NOT NULL, marks_left INTEGER NOT NULL, "
     "stamp TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS lines (tbl TEXT NOT NULL UNIQUE, entries BLOB, raws BLOB);";
+    "CREATE TABLE IF NOT EXISTS lines (tbl TEXT NOT NULL, kind TEXT NOT NULL, data BLOB NOT NULL, "
+    "UNIQUE (tbl, kind));";
 
 constexpr const char* kDropAll =
     "DROP TABLE IF EXISTS remote; DROP TABLE IF EXISTS mirror; DROP TABLE IF EXISTS line; "
     "DROP TABLE IF EXISTS lines;";
+
+// Lines per chunk of a full run (1 MiB).
+constexpr std::size_t kChunkLines = 65536;
 
 constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
 constexpr std::uint64_t kFnvPrime = 1099511628211ull;
@@ -205,11 +213,11 @@ void ChangeState::markStarted(const std::string& name) {
 
 std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) {
   std::vector<Entry> lines;
-  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND entries IS NOT NULL");
+  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'entries'");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return lines;
   sqlite3_blob* raw = nullptr;
-  if (sqlite3_blob_open(db_.get(), "main", "lines", "entries", sqlite3_column_int64(s.get(), 0), 0,
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
                         &raw) != SQLITE_OK) {
     sqlite3_blob_close(raw);
     fail("cannot read the lines of " + name);
@@ -228,11 +236,11 @@ std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) 
 std::string ChangeState::loadRaws(const std::string& name, bool* present) {
   std::string raws;
   *present = false;
-  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND raws IS NOT NULL");
+  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'raws'");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return raws;
   sqlite3_blob* raw = nullptr;
-  if (sqlite3_blob_open(db_.get(), "main", "lines", "raws", sqlite3_column_int64(s.get(), 0), 0,
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
                         &raw) != SQLITE_OK) {
     sqlite3_blob_close(raw);
     fail("cannot read the keys of " + name);
@@ -247,33 +255,63 @@ std::string ChangeState::loadRaws(const std::string& name, bool* present) {
   return raws;
 }
 
-void ChangeState::storeBlob(const std::string& name, const char* column, const void* data,
-                            std::size_t bytes) {
+void ChangeState::storeBlob(const std::string& name, const char* kind, std::size_t bytes,
+                            const std::function<void(const Write&)>& fill) {
   // A zero blob of the size, then filled in place: SQLite makes no record
   // buffer of its own for it.
   if (bytes > 0x7FFFFFFF) fail("the lines of " + name + " exceed 2 GB");
-  std::string sql = std::string("INSERT INTO lines (tbl, ") + column +
-                    ") VALUES (?1, zeroblob(?2)) ON CONFLICT (tbl) DO UPDATE SET " + column +
-                    " = excluded." + column;
-  Statement s = prepare(sql.c_str());
+  Statement drop = prepare("DELETE FROM lines WHERE tbl = ?1 AND kind = ?2");
+  bindText(drop.get(), 1, name);
+  bindText(drop.get(), 2, kind);
+  if (sqlite3_step(drop.get()) != SQLITE_DONE) fail("cannot store the lines of " + name);
+  Statement s = prepare("INSERT INTO lines (tbl, kind, data) VALUES (?1, ?2, zeroblob(?3))");
   bindText(s.get(), 1, name);
-  sqlite3_bind_int64(s.get(), 2, static_cast<sqlite3_int64>(bytes));
+  bindText(s.get(), 2, kind);
+  sqlite3_bind_int64(s.get(), 3, static_cast<sqlite3_int64>(bytes));
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the lines of " + name);
-  s.reset();
-  Statement find = prepare("SELECT rowid FROM lines WHERE tbl = ?1");
-  bindText(find.get(), 1, name);
-  if (sqlite3_step(find.get()) != SQLITE_ROW) fail("cannot store the lines of " + name);
+  sqlite3_int64 row = sqlite3_last_insert_rowid(db_.get());
   if (bytes == 0) return;
   sqlite3_blob* raw = nullptr;
-  if (sqlite3_blob_open(db_.get(), "main", "lines", column, sqlite3_column_int64(find.get(), 0), 1,
-                        &raw) != SQLITE_OK) {
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", row, 1, &raw) != SQLITE_OK) {
     sqlite3_blob_close(raw);
     fail("cannot store the lines of " + name);
   }
   Blob blob(raw);
-  if (sqlite3_blob_write(raw, data, static_cast<int>(bytes), 0) != SQLITE_OK) {
-    fail("cannot store the lines of " + name);
-  }
+  std::size_t offset = 0;
+  fill([&](const void* data, std::size_t size) {
+    if (size == 0) return;
+    if (offset + size > bytes || sqlite3_blob_write(raw, data, static_cast<int>(size),
+                                                    static_cast<int>(offset)) != SQLITE_OK) {
+      fail("cannot store the lines of " + name);
+    }
+    offset += size;
+  });
+  if (offset != bytes) fail("cannot store the lines of " + name);
+}
+
+void ChangeState::storeBlob(const std::string& name, const char* kind, const void* data,
+                            std::size_t bytes) {
+  storeBlob(name, kind, bytes, [&](const Write& write) { write(data, bytes); });
+}
+
+void ChangeState::storeEntries(const std::string& name,
+                               const std::function<void(const Emit&)>& each) {
+  // Two passes over the lines, in key order: the blob's size first, then
+  // its bytes through a small buffer; no second array of the lines.
+  std::size_t count = 0;
+  each([&count](const Entry&) { ++count; });
+  storeBlob(name, "entries", count * sizeof(Entry), [&](const Write& write) {
+    std::vector<Entry> buffer;
+    buffer.reserve(4096);
+    each([&](const Entry& e) {
+      buffer.push_back(e);
+      if (buffer.size() == buffer.capacity()) {
+        write(buffer.data(), buffer.size() * sizeof(Entry));
+        buffer.clear();
+      }
+    });
+    write(buffer.data(), buffer.size() * sizeof(Entry));
+  });
 }
 
 void ChangeState::begin(const std::string& name, bool full, bool keepRawKeys) {
@@ -293,7 +331,12 @@ ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key
   Run& r = run(name);
   if (r.full) {
     // Repeated keys are sorted out at commit(); a full run sends every line.
-    r.lines.push_back({key, digest});
+    // Fixed-size chunks: the array never doubles (a copy and a half of it
+    // at the moment it grows).
+    if (r.chunks.empty() || r.chunks.back().size() == kChunkLines) {
+      r.chunks.emplace_back().reserve(kChunkLines);
+    }
+    r.chunks.back().push_back({key, digest});
     if (r.keepRaw) appendRaw(r.raws, key, rawKey);
     return Offer::SendNew;
   }
@@ -342,36 +385,54 @@ std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
 void ChangeState::commit(const std::string& name, const TableState& state, bool dropVanished) {
   Run& r = run(name);
   exec("BEGIN IMMEDIATE");
+  auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
   if (r.full) {
-    std::sort(r.lines.begin(), r.lines.end(),
-              [](const Entry& a, const Entry& b) { return a.key < b.key; });
-    // A key offered twice keeps one line's digest: should it not be the
-    // first one's, the next run sends that line once more.
-    r.lines.erase(std::unique(r.lines.begin(), r.lines.end(),
-                              [](const Entry& a, const Entry& b) { return a.key == b.key; }),
-                  r.lines.end());
-    storeBlob(name, "entries", r.lines.data(), r.lines.size() * sizeof(Entry));
+    for (std::vector<Entry>& chunk : r.chunks) std::sort(chunk.begin(), chunk.end(), byKey);
+    // A merge of the sorted chunks. A key offered twice keeps one line's
+    // digest: should it not be the first one's, the next run sends that
+    // line once more.
+    storeEntries(name, [&r](const Emit& emit) {
+      std::vector<std::size_t> at(r.chunks.size(), 0);
+      auto later = [&](std::size_t a, std::size_t b) {
+        return r.chunks[a][at[a]].key > r.chunks[b][at[b]].key;
+      };
+      std::vector<std::size_t> heap;
+      for (std::size_t i = 0; i < r.chunks.size(); ++i) {
+        if (!r.chunks[i].empty()) heap.push_back(i);
+      }
+      std::make_heap(heap.begin(), heap.end(), later);
+      bool any = false;
+      std::uint64_t last = 0;
+      while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        std::size_t c = heap.back();
+        const Entry& e = r.chunks[c][at[c]];
+        if (!any || e.key != last) emit(e);
+        any = true;
+        last = e.key;
+        if (++at[c] < r.chunks[c].size()) {
+          std::push_heap(heap.begin(), heap.end(), later);
+        } else {
+          heap.pop_back();
+        }
+      }
+    });
+    r.chunks.clear();
     if (r.keepRaw) storeBlob(name, "raws", r.raws.data(), r.raws.size());
   } else {
     bool dropping = dropVanished && !r.vanished.empty();
-    if (dropping) {
-      std::size_t kept = 0;
-      for (std::size_t i = 0; i < r.lines.size(); ++i) {
-        if (r.seen[i]) r.lines[kept++] = r.lines[i];
-      }
-      r.lines.resize(kept);
-    }
-    if (!r.added.empty()) {
-      std::sort(r.added.begin(), r.added.end(),
-                [](const Entry& a, const Entry& b) { return a.key < b.key; });
-      std::size_t old = r.lines.size();
-      r.lines.insert(r.lines.end(), r.added.begin(), r.added.end());
-      std::inplace_merge(r.lines.begin(), r.lines.begin() + static_cast<std::ptrdiff_t>(old),
-                         r.lines.end(),
-                         [](const Entry& a, const Entry& b) { return a.key < b.key; });
-    }
+    std::sort(r.added.begin(), r.added.end(), byKey);
     if (r.changed || dropping || !r.added.empty()) {
-      storeBlob(name, "entries", r.lines.data(), r.lines.size() * sizeof(Entry));
+      // The stored lines (less the vanished ones) merged with the added.
+      storeEntries(name, [&r, dropping](const Emit& emit) {
+        std::size_t a = 0;
+        for (std::size_t i = 0; i < r.lines.size(); ++i) {
+          if (dropping && !r.seen[i]) continue;
+          while (a < r.added.size() && r.added[a].key < r.lines[i].key) emit(r.added[a++]);
+          emit(r.lines[i]);
+        }
+        while (a < r.added.size()) emit(r.added[a++]);
+      });
     }
     if (r.keepRaw && (dropping || !r.added.empty())) {
       bool present = false;

@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -104,11 +105,12 @@ class ChangeState {
   struct Run {
     bool full = false;
     bool keepRaw = false;
-    bool changed = false;            // a digest differs from the stored one
-    bool rawMissing = false;         // a vanished key had no raw text stored
-    std::vector<Entry> lines;        // full: the offered lines; else the stored ones
-    std::vector<std::uint8_t> seen;  // changes-only: offered, by index in lines
-    std::vector<Entry> added;        // changes-only: keys the store did not hold
+    bool changed = false;                    // a digest differs from the stored one
+    bool rawMissing = false;                 // a vanished key had no raw text stored
+    std::vector<std::vector<Entry>> chunks;  // full: the offered lines
+    std::vector<Entry> lines;                // changes-only: the stored lines
+    std::vector<std::uint8_t> seen;          // changes-only: offered, by index in lines
+    std::vector<Entry> added;                // changes-only: keys the store did not hold
     std::unordered_set<std::uint64_t> addedKeys;
     std::string raws;                     // raw key records of the offered (full) or added keys
     std::vector<std::uint64_t> vanished;  // sorted, once vanishedKeys() ran
@@ -122,7 +124,13 @@ class ChangeState {
   // The table's stored lines blob or raw key records; empty when none.
   std::vector<Entry> loadLines(const std::string& name);
   std::string loadRaws(const std::string& name, bool* present);
-  void storeBlob(const std::string& name, const char* column, const void* data, std::size_t bytes);
+  using Write = std::function<void(const void* data, std::size_t bytes)>;
+  using Emit = std::function<void(const Entry&)>;
+  void storeBlob(const std::string& name, const char* kind, std::size_t bytes,
+                 const std::function<void(const Write&)>& fill);
+  void storeBlob(const std::string& name, const char* kind, const void* data, std::size_t bytes);
+  // Stores the entries each() emits, in key order (it is called twice).
+  void storeEntries(const std::string& name, const std::function<void(const Emit&)>& each);
 
   std::filesystem::path file_;
   Database db_;
