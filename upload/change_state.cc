@@ -385,6 +385,21 @@ std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
 void ChangeState::commit(const std::string& name, const TableState& state, bool dropVanished) {
   Run& r = run(name);
   exec("BEGIN IMMEDIATE");
+  try {
+    store(name, r, state, dropVanished);
+    exec("COMMIT");
+  } catch (const AgentError&) {
+    // The table keeps its old state (merged in full next time, as its run
+    // stays unfinished); the store stays usable for the other tables.
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    runs_.erase(name);
+    throw;
+  }
+  runs_.erase(name);
+}
+
+void ChangeState::store(const std::string& name, Run& r, const TableState& state,
+                        bool dropVanished) {
   auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
   if (r.full) {
     for (std::vector<Entry>& chunk : r.chunks) std::sort(chunk.begin(), chunk.end(), byKey);
@@ -454,9 +469,6 @@ void ChangeState::commit(const std::string& name, const TableState& state, bool 
   sqlite3_bind_int(s.get(), 5, state.marksLeft ? 1 : 0);
   bindText(s.get(), 6, state.remoteStamp);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the state of " + name);
-  s.reset();
-  exec("COMMIT");
-  runs_.erase(name);
 }
 
 }  // namespace agent

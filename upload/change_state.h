@@ -121,6 +121,8 @@ class ChangeState {
   Statement prepare(const char* sql);
   [[noreturn]] void fail(const std::string& what) const;
   Run& run(const std::string& name);
+  // commit()'s work inside its transaction.
+  void store(const std::string& name, Run& r, const TableState& state, bool dropVanished);
   // The table's stored lines blob or raw key records; empty when none.
   std::vector<Entry> loadLines(const std::string& name);
   std::string loadRaws(const std::string& name, bool* present);
