@@ -1,34 +1,109 @@
 #include "upload/change_state.h"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
 #include "db/error.h"
 
 namespace agent {
 
 namespace {
 
-// line: per table and key (as the remote compares it) the raw key texts
-// and the digest of the line last merged. pending (a temporary table of
-// the connection) gathers the run under way: its first line per key, and
-// whether that line differs from the stored one.
+// The layout's number (PRAGMA user_version); a store of another number is
+// emptied on opening.
+constexpr int kLayout = 3;
+
+// lines: per table and kind one blob. Kind "entries": the table's (key
+// hash, digest) pairs sorted by key hash, 16 bytes each in the machine's
+// byte order; kind "raws", for the tables that keep raw keys: records of
+// [key hash, 8 bytes][length, 4 bytes][text] in no order. A rowid table
+// with the blob last, so that a blob is read and written in place: SQLite
+// then stores a zero blob without making it in memory, and a row is
+// replaced by a delete and an insert, which never reads the old blob.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS remote (identity TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS mirror (tbl TEXT PRIMARY KEY, last_full INTEGER NOT NULL, "
-    "expected INTEGER NOT NULL, finished INTEGER NOT NULL, marks_left INTEGER NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS line (tbl TEXT NOT NULL, key TEXT NOT NULL, raw TEXT NOT NULL, "
-    "digest INTEGER NOT NULL, PRIMARY KEY (tbl, key)) WITHOUT ROWID;";
+    "expected INTEGER NOT NULL, finished INTEGER NOT NULL, marks_left INTEGER NOT NULL, "
+    "stamp TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS lines (tbl TEXT NOT NULL, kind TEXT NOT NULL, data BLOB NOT NULL, "
+    "UNIQUE (tbl, kind));";
+
+constexpr const char* kDropAll =
+    "DROP TABLE IF EXISTS remote; DROP TABLE IF EXISTS mirror; DROP TABLE IF EXISTS line; "
+    "DROP TABLE IF EXISTS lines;";
+
+// Lines per chunk of a full run (1 MiB).
+constexpr std::size_t kChunkLines = 65536;
+
+constexpr std::uint64_t kFnvOffset = 14695981039346656037ull;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
+
+void appendRaw(std::string& raws, std::uint64_t key, std::string_view text) {
+  char head[12];
+  auto length = static_cast<std::uint32_t>(text.size());
+  std::memcpy(head, &key, 8);
+  std::memcpy(head + 8, &length, 4);
+  raws.append(head, sizeof head);
+  raws.append(text);
+}
+
+// Calls f(key, text) for every record of raws; false when a record is cut.
+template <typename F>
+bool forEachRaw(std::string_view raws, F f) {
+  while (!raws.empty()) {
+    if (raws.size() < 12) return false;
+    std::uint64_t key;
+    std::uint32_t length;
+    std::memcpy(&key, raws.data(), 8);
+    std::memcpy(&length, raws.data() + 8, 4);
+    if (raws.size() - 12 < length) return false;
+    f(key, raws.substr(12, length));
+    raws.remove_prefix(12 + length);
+  }
+  return true;
+}
+
+bool holds(const std::vector<std::uint64_t>& sorted, std::uint64_t key) {
+  return std::binary_search(sorted.begin(), sorted.end(), key);
+}
 
 }  // namespace
 
 std::uint64_t lineDigest(std::span<const std::string> fields) {
-  std::uint64_t h = 14695981039346656037ull;
+  std::uint64_t h = kFnvOffset;
   auto mix = [&h](unsigned char c) {
     h ^= c;
-    h *= 1099511628211ull;
+    h *= kFnvPrime;
   };
   for (const std::string& field : fields) {
     for (char c : field) mix(static_cast<unsigned char>(c));
     mix(0x1F);
   }
+  return h;
+}
+
+std::uint64_t keyHash(std::string_view raw) {
+  std::uint64_t h = kFnvOffset;
+  auto mix = [&h](unsigned char c) {
+    h ^= c;
+    h *= kFnvPrime;
+  };
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = raw.find('\x1F', start);
+    std::string_view part = raw.substr(start, end == std::string_view::npos ? end : end - start);
+    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+    for (char c : part) mix(static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c));
+    if (end == std::string_view::npos) break;
+    mix(0x1F);
+    start = end + 1;
+  }
+  // A final mix spreads FNV's weak high bits over the word, which the
+  // sorted array's order and the odds of a shared hash rely on.
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
   return h;
 }
 
@@ -42,10 +117,18 @@ ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
   sqlite3_busy_timeout(raw, 5000);
   exec("PRAGMA journal_mode=WAL");
   exec("PRAGMA synchronous=NORMAL");
-  exec("PRAGMA temp_store=FILE");
-  exec("PRAGMA cache_size=-16000");
-  exec("PRAGMA temp.cache_size=-16000");
-  exec(kSchema);
+  // Blobs go through incremental I/O; a small page cache is enough.
+  exec("PRAGMA cache_size=-512");
+  Statement version = prepare("PRAGMA user_version");
+  int layout = sqlite3_step(version.get()) == SQLITE_ROW ? sqlite3_column_int(version.get(), 0) : 0;
+  version.reset();
+  if (layout != kLayout) {
+    exec("BEGIN");
+    exec(kDropAll);
+    exec(kSchema);
+    exec(("PRAGMA user_version=" + std::to_string(kLayout)).c_str());
+    exec("COMMIT");
+  }
 }
 
 void ChangeState::fail(const std::string& what) const {
@@ -75,6 +158,11 @@ std::string columnText(sqlite3_stmt* s, int i) {
   return t ? std::string(reinterpret_cast<const char*>(t), sqlite3_column_bytes(s, i)) : "";
 }
 
+struct CloseBlob {
+  void operator()(sqlite3_blob* b) const { sqlite3_blob_close(b); }
+};
+using Blob = std::unique_ptr<sqlite3_blob, CloseBlob>;
+
 }  // namespace
 
 void ChangeState::bindRemote(const std::string& identity) {
@@ -83,7 +171,7 @@ void ChangeState::bindRemote(const std::string& identity) {
   bool same = sqlite3_step(find.get()) == SQLITE_ROW && columnText(find.get(), 0) == identity;
   find.reset();
   if (same) return;
-  exec("BEGIN; DELETE FROM line; DELETE FROM mirror; DELETE FROM remote");
+  exec("BEGIN; DELETE FROM lines; DELETE FROM mirror; DELETE FROM remote");
   Statement add = prepare("INSERT INTO remote VALUES (?1)");
   bindText(add.get(), 1, identity);
   if (sqlite3_step(add.get()) != SQLITE_DONE) fail("cannot record the remote database");
@@ -93,7 +181,7 @@ void ChangeState::bindRemote(const std::string& identity) {
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {
   Statement s =
-      prepare("SELECT last_full, expected, finished, marks_left FROM mirror WHERE tbl = ?1");
+      prepare("SELECT last_full, expected, finished, marks_left, stamp FROM mirror WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
   TableState state;
@@ -101,11 +189,12 @@ std::optional<ChangeState::TableState> ChangeState::table(const std::string& nam
   state.expectedRows = sqlite3_column_int64(s.get(), 1);
   state.finished = sqlite3_column_int(s.get(), 2) != 0;
   state.marksLeft = sqlite3_column_int(s.get(), 3) != 0;
+  state.remoteStamp = columnText(s.get(), 4);
   return state;
 }
 
 void ChangeState::endStaleRun() {
-  // A run that failed before commit() leaves its transaction open.
+  // A run that failed before commit() leaves its lines in memory only.
   runs_.clear();
   if (!sqlite3_get_autocommit(db_.get())) exec("ROLLBACK");
 }
@@ -117,98 +206,269 @@ ChangeState::Run& ChangeState::run(const std::string& name) {
 }
 
 void ChangeState::markStarted(const std::string& name) {
-  // Called before any run of the pass begins, so that it commits at once.
   Statement s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot mark " + name + " started");
 }
 
-void ChangeState::begin(const std::string& name, bool full) {
-  if (runs_.empty()) endStaleRun();
-  Run& r = runs_[name];
-  r.full = full;
-  r.pending = "temp.pending_" + name;  // table names are the program's own identifiers
-  std::string create = "DROP TABLE IF EXISTS " + r.pending + "; CREATE TABLE " + r.pending +
-                       " (key TEXT PRIMARY KEY, raw TEXT NOT NULL, digest INTEGER NOT NULL, "
-                       "changed INTEGER NOT NULL) WITHOUT ROWID";
-  exec(create.c_str());
-  r.addPending =
-      prepare(("INSERT OR IGNORE INTO " + r.pending + " VALUES (?1, ?2, ?3, ?4)").c_str());
-  r.findLine = prepare("SELECT digest FROM line WHERE tbl = ?1 AND key = ?2");
-  bindText(r.findLine.get(), 1, name);
-  // One transaction for the runs' pending rows (temporary tables only).
-  if (sqlite3_get_autocommit(db_.get())) exec("BEGIN");
+std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) {
+  std::vector<Entry> lines;
+  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'entries'");
+  bindText(s.get(), 1, name);
+  if (sqlite3_step(s.get()) != SQLITE_ROW) return lines;
+  sqlite3_blob* raw = nullptr;
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
+                        &raw) != SQLITE_OK) {
+    sqlite3_blob_close(raw);
+    fail("cannot read the lines of " + name);
+  }
+  Blob blob(raw);
+  int bytes = sqlite3_blob_bytes(raw);
+  if (bytes % sizeof(Entry) != 0) fail("the lines of " + name + " are cut");
+  // Read straight into the array: the store never holds a second copy.
+  lines.resize(static_cast<std::size_t>(bytes) / sizeof(Entry));
+  if (bytes > 0 && sqlite3_blob_read(raw, lines.data(), bytes, 0) != SQLITE_OK) {
+    fail("cannot read the lines of " + name);
+  }
+  return lines;
 }
 
-ChangeState::Offer ChangeState::offer(const std::string& name, std::string_view key,
+std::string ChangeState::loadRaws(const std::string& name, bool* present) {
+  std::string raws;
+  *present = false;
+  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'raws'");
+  bindText(s.get(), 1, name);
+  if (sqlite3_step(s.get()) != SQLITE_ROW) return raws;
+  sqlite3_blob* raw = nullptr;
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
+                        &raw) != SQLITE_OK) {
+    sqlite3_blob_close(raw);
+    fail("cannot read the keys of " + name);
+  }
+  Blob blob(raw);
+  raws.resize(static_cast<std::size_t>(sqlite3_blob_bytes(raw)));
+  if (!raws.empty() &&
+      sqlite3_blob_read(raw, raws.data(), static_cast<int>(raws.size()), 0) != SQLITE_OK) {
+    fail("cannot read the keys of " + name);
+  }
+  *present = true;
+  return raws;
+}
+
+void ChangeState::storeBlob(const std::string& name, const char* kind, std::size_t bytes,
+                            const std::function<void(const Write&)>& fill) {
+  // A zero blob of the size, then filled in place: SQLite makes no record
+  // buffer of its own for it.
+  if (bytes > 0x7FFFFFFF) fail("the lines of " + name + " exceed 2 GB");
+  Statement drop = prepare("DELETE FROM lines WHERE tbl = ?1 AND kind = ?2");
+  bindText(drop.get(), 1, name);
+  bindText(drop.get(), 2, kind);
+  if (sqlite3_step(drop.get()) != SQLITE_DONE) fail("cannot store the lines of " + name);
+  Statement s = prepare("INSERT INTO lines (tbl, kind, data) VALUES (?1, ?2, zeroblob(?3))");
+  bindText(s.get(), 1, name);
+  bindText(s.get(), 2, kind);
+  sqlite3_bind_int64(s.get(), 3, static_cast<sqlite3_int64>(bytes));
+  if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the lines of " + name);
+  sqlite3_int64 row = sqlite3_last_insert_rowid(db_.get());
+  if (bytes == 0) return;
+  sqlite3_blob* raw = nullptr;
+  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", row, 1, &raw) != SQLITE_OK) {
+    sqlite3_blob_close(raw);
+    fail("cannot store the lines of " + name);
+  }
+  Blob blob(raw);
+  std::size_t offset = 0;
+  fill([&](const void* data, std::size_t size) {
+    if (size == 0) return;
+    if (offset + size > bytes || sqlite3_blob_write(raw, data, static_cast<int>(size),
+                                                    static_cast<int>(offset)) != SQLITE_OK) {
+      fail("cannot store the lines of " + name);
+    }
+    offset += size;
+  });
+  if (offset != bytes) fail("cannot store the lines of " + name);
+}
+
+void ChangeState::storeBlob(const std::string& name, const char* kind, const void* data,
+                            std::size_t bytes) {
+  storeBlob(name, kind, bytes, [&](const Write& write) { write(data, bytes); });
+}
+
+void ChangeState::storeEntries(const std::string& name,
+                               const std::function<void(const Emit&)>& each) {
+  // Two passes over the lines, in key order: the blob's size first, then
+  // its bytes through a small buffer; no second array of the lines.
+  std::size_t count = 0;
+  each([&count](const Entry&) { ++count; });
+  storeBlob(name, "entries", count * sizeof(Entry), [&](const Write& write) {
+    std::vector<Entry> buffer;
+    buffer.reserve(4096);
+    each([&](const Entry& e) {
+      buffer.push_back(e);
+      if (buffer.size() == buffer.capacity()) {
+        write(buffer.data(), buffer.size() * sizeof(Entry));
+        buffer.clear();
+      }
+    });
+    write(buffer.data(), buffer.size() * sizeof(Entry));
+  });
+}
+
+void ChangeState::begin(const std::string& name, bool full, bool keepRawKeys) {
+  if (runs_.empty()) endStaleRun();
+  Run& r = runs_[name];
+  r = Run();
+  r.full = full;
+  r.keepRaw = keepRawKeys;
+  if (!full) {
+    r.lines = loadLines(name);
+    r.seen.assign(r.lines.size(), 0);
+  }
+}
+
+ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key,
                                       std::string_view rawKey, std::uint64_t digest) {
   Run& r = run(name);
-  bool changed = true, known = false;
-  if (!r.full) {
-    sqlite3_stmt* f = r.findLine.get();
-    bindText(f, 2, key);
-    if (sqlite3_step(f) == SQLITE_ROW) {
-      known = true;
-      changed = static_cast<std::uint64_t>(sqlite3_column_int64(f, 0)) != digest;
+  if (r.full) {
+    // Repeated keys are sorted out at commit(); a full run sends every line.
+    // Fixed-size chunks: the array never doubles (a copy and a half of it
+    // at the moment it grows).
+    if (r.chunks.empty() || r.chunks.back().size() == kChunkLines) {
+      r.chunks.emplace_back().reserve(kChunkLines);
     }
-    sqlite3_reset(f);
+    r.chunks.back().push_back({key, digest});
+    if (r.keepRaw) appendRaw(r.raws, key, rawKey);
+    return Offer::SendNew;
   }
-  sqlite3_stmt* a = r.addPending.get();
-  bindText(a, 1, key);
-  bindText(a, 2, rawKey);
-  sqlite3_bind_int64(a, 3, static_cast<sqlite3_int64>(digest));
-  sqlite3_bind_int(a, 4, changed ? 1 : 0);
-  int rc = sqlite3_step(a);
-  sqlite3_reset(a);
-  if (rc != SQLITE_DONE) fail("cannot note a line of " + name);
-  // The remote load keeps the first line of a key; so does the state.
-  if (sqlite3_changes(db_.get()) == 0) return Offer::RepeatedKey;
-  if (!changed) return Offer::Unchanged;
-  return known ? Offer::SendChanged : Offer::SendNew;
+  auto at = std::lower_bound(r.lines.begin(), r.lines.end(), key,
+                             [](const Entry& e, std::uint64_t k) { return e.key < k; });
+  if (at != r.lines.end() && at->key == key) {
+    // The remote load keeps the first line of a key; so does the state.
+    std::uint8_t& seen = r.seen[static_cast<std::size_t>(at - r.lines.begin())];
+    if (seen) return Offer::RepeatedKey;
+    seen = 1;
+    if (at->digest == digest) return Offer::Unchanged;
+    at->digest = digest;
+    r.changed = true;
+    return Offer::SendChanged;
+  }
+  if (!r.addedKeys.insert(key).second) return Offer::RepeatedKey;
+  r.added.push_back({key, digest});
+  if (r.keepRaw) appendRaw(r.raws, key, rawKey);
+  return Offer::SendNew;
 }
 
 std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
   Run& r = run(name);
-  Statement s = prepare(
-      ("SELECT raw FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM " + r.pending + ")")
-          .c_str());
-  bindText(s.get(), 1, name);
   std::vector<std::string> keys;
-  while (sqlite3_step(s.get()) == SQLITE_ROW) keys.push_back(columnText(s.get(), 0));
+  if (r.full) return keys;
+  r.vanished.clear();
+  for (std::size_t i = 0; i < r.lines.size(); ++i) {
+    if (!r.seen[i]) r.vanished.push_back(r.lines[i].key);
+  }
+  if (r.vanished.empty()) return keys;
+  bool present = false;
+  std::string raws = loadRaws(name, &present);
+  std::vector<std::uint64_t> found;
+  bool whole = forEachRaw(raws, [&](std::uint64_t key, std::string_view text) {
+    if (holds(r.vanished, key) && !holds(found, key)) {
+      keys.emplace_back(text);
+      found.insert(std::upper_bound(found.begin(), found.end(), key), key);
+    }
+  });
+  // A key without its text cannot be deleted remotely: the table is then
+  // merged in full next time (commit() leaves it unfinished).
+  r.rawMissing = !present || !whole || found.size() != r.vanished.size();
   return keys;
 }
 
 void ChangeState::commit(const std::string& name, const TableState& state, bool dropVanished) {
   Run& r = run(name);
-  r.addPending.reset();
-  r.findLine.reset();
-  const std::string& p = r.pending;
-  std::vector<std::string> apply;
-  if (r.full) {
-    apply = {"DELETE FROM line WHERE tbl = ?1",
-             "INSERT INTO line SELECT ?1, key, raw, digest FROM " + p};
-  } else {
-    if (dropVanished) {
-      apply.push_back("DELETE FROM line WHERE tbl = ?1 AND key NOT IN (SELECT key FROM " + p + ")");
-    }
-    apply.push_back("INSERT OR REPLACE INTO line SELECT ?1, key, raw, digest FROM " + p +
-                    " WHERE changed");
+  exec("BEGIN IMMEDIATE");
+  try {
+    store(name, r, state, dropVanished);
+    exec("COMMIT");
+  } catch (const AgentError&) {
+    // The table keeps its old state (merged in full next time, as its run
+    // stays unfinished); the store stays usable for the other tables.
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    runs_.erase(name);
+    throw;
   }
-  apply.push_back("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, 1, ?4)");
-  for (const std::string& sql : apply) {
-    Statement s = prepare(sql.c_str());
-    bindText(s.get(), 1, name);
-    if (sql.find("mirror") != std::string::npos) {
-      sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);
-      sqlite3_bind_int64(s.get(), 3, state.expectedRows);
-      sqlite3_bind_int(s.get(), 4, state.marksLeft ? 1 : 0);
-    }
-    if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the state of " + name);
-  }
-  std::string drop = "DROP TABLE IF EXISTS " + p;
   runs_.erase(name);
-  if (runs_.empty()) exec("COMMIT");
-  exec(drop.c_str());
+}
+
+void ChangeState::store(const std::string& name, Run& r, const TableState& state,
+                        bool dropVanished) {
+  auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
+  if (r.full) {
+    for (std::vector<Entry>& chunk : r.chunks) std::sort(chunk.begin(), chunk.end(), byKey);
+    // A merge of the sorted chunks. A key offered twice keeps one line's
+    // digest: should it not be the first one's, the next run sends that
+    // line once more.
+    storeEntries(name, [&r](const Emit& emit) {
+      std::vector<std::size_t> at(r.chunks.size(), 0);
+      auto later = [&](std::size_t a, std::size_t b) {
+        return r.chunks[a][at[a]].key > r.chunks[b][at[b]].key;
+      };
+      std::vector<std::size_t> heap;
+      for (std::size_t i = 0; i < r.chunks.size(); ++i) {
+        if (!r.chunks[i].empty()) heap.push_back(i);
+      }
+      std::make_heap(heap.begin(), heap.end(), later);
+      bool any = false;
+      std::uint64_t last = 0;
+      while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        std::size_t c = heap.back();
+        const Entry& e = r.chunks[c][at[c]];
+        if (!any || e.key != last) emit(e);
+        any = true;
+        last = e.key;
+        if (++at[c] < r.chunks[c].size()) {
+          std::push_heap(heap.begin(), heap.end(), later);
+        } else {
+          heap.pop_back();
+        }
+      }
+    });
+    r.chunks.clear();
+    if (r.keepRaw) storeBlob(name, "raws", r.raws.data(), r.raws.size());
+  } else {
+    bool dropping = dropVanished && !r.vanished.empty();
+    std::sort(r.added.begin(), r.added.end(), byKey);
+    if (r.changed || dropping || !r.added.empty()) {
+      // The stored lines (less the vanished ones) merged with the added.
+      storeEntries(name, [&r, dropping](const Emit& emit) {
+        std::size_t a = 0;
+        for (std::size_t i = 0; i < r.lines.size(); ++i) {
+          if (dropping && !r.seen[i]) continue;
+          while (a < r.added.size() && r.added[a].key < r.lines[i].key) emit(r.added[a++]);
+          emit(r.lines[i]);
+        }
+        while (a < r.added.size()) emit(r.added[a++]);
+      });
+    }
+    if (r.keepRaw && (dropping || !r.added.empty())) {
+      bool present = false;
+      std::string old = loadRaws(name, &present);
+      std::string kept;
+      kept.reserve(old.size() + r.raws.size());
+      forEachRaw(old, [&](std::uint64_t key, std::string_view text) {
+        if (!dropping || !holds(r.vanished, key)) appendRaw(kept, key, text);
+      });
+      kept += r.raws;
+      storeBlob(name, "raws", kept.data(), kept.size());
+    }
+  }
+  Statement s = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  bindText(s.get(), 1, name);
+  sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);
+  sqlite3_bind_int64(s.get(), 3, state.expectedRows);
+  sqlite3_bind_int(s.get(), 4, r.rawMissing ? 0 : 1);
+  sqlite3_bind_int(s.get(), 5, state.marksLeft ? 1 : 0);
+  bindText(s.get(), 6, state.remoteStamp);
+  if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the state of " + name);
 }
 
 }  // namespace agent

@@ -3,8 +3,14 @@
 // last merged — kept in a SQLite file in the program folder so that a cycle
 // can send only the lines that changed. Also per table: when it was last
 // merged in full, how many rows the remote table should hold, whether the
-// last run of the table finished, and whether rows the last run inserted
-// still carry their file marks.
+// last run of the table finished, whether rows the last run inserted still
+// carry their file marks, and the remote table's last-change stamp that
+// vouches for it (see MirrorTable::prepareChanges()).
+//
+// A table's lines are one sorted array of (key hash, digest) pairs, 16
+// bytes a line, stored as one blob: a run loads it, looks each exported
+// line up by binary search and writes it back in one pass. Raw key texts,
+// which a delete by key needs, are kept only for the tables that ask.
 //
 // A table's new digests are gathered while its export is written and
 // become the state only by commit(), which the caller makes after the
@@ -17,12 +23,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace agent {
@@ -42,7 +50,8 @@ class ChangeState {
   static constexpr const char* kFileName = "upload-state.sqlite";
 
   // Opens or creates the store at file. Throws AgentError(kFileError)
-  // naming the file when it cannot be opened or made.
+  // naming the file when it cannot be opened or made. A store of an older
+  // layout is emptied (every table is then merged in full once).
   explicit ChangeState(const std::filesystem::path& file);
 
   // Ties the store to the remote database identity names, at the start of
@@ -56,6 +65,11 @@ class ChangeState {
     std::int64_t expectedRows = 0;     // remote rows after the last run
     bool finished = false;             // the last run's statements all succeeded
     bool marksLeft = false;            // the last run inserted rows that carry file marks
+    // The remote table's last-change time as the server reported it once
+    // nothing could change the table within that second any more, or as
+    // read right after this agent's statements in their second (marked by
+    // the caller); empty when none vouches for the table.
+    std::string remoteStamp;
   };
   // The table's state; nullopt when the store knows nothing of it.
   std::optional<TableState> table(const std::string& name);
@@ -67,33 +81,58 @@ class ChangeState {
 
   // One run's lines: begin, then offer every line of the export in file
   // order; offer() says whether the line must be sent. Several tables may
-  // run at once (one pass writing several files); their pending lines
-  // share one transaction, which the last commit() ends.
-  void begin(const std::string& name, bool full);
+  // run at once (one pass writing several files). keepRawKeys: the table
+  // deletes remotely by key, so its raw key texts are kept.
+  void begin(const std::string& name, bool full, bool keepRawKeys);
   enum class Offer { SendNew, SendChanged, Unchanged, RepeatedKey };
-  Offer offer(const std::string& name, std::string_view key, std::string_view rawKey,
+  // keyHash: keyHash() of the key as the remote compares it; rawKey: its
+  // text as exported. A full run answers SendNew for every line.
+  Offer offer(const std::string& name, std::uint64_t keyHash, std::string_view rawKey,
               std::uint64_t digest);
   // Keys the store holds for the table that this run did not offer, as
-  // their raw key texts.
+  // their raw key texts (a changes-only run of a table that keeps them).
   std::vector<std::string> vanishedKeys(const std::string& name);
   // Makes this run's lines the table's state. dropVanished removes the
   // keys vanishedKeys() gave (the remote rows were deleted); a full run
-  // replaces the table's keys with the offered ones.
+  // replaces the table's keys with the offered ones. Commits at once.
   void commit(const std::string& name, const TableState& state, bool dropVanished);
 
  private:
+  struct Entry {
+    std::uint64_t key;
+    std::uint64_t digest;
+  };
+  struct Run {
+    bool full = false;
+    bool keepRaw = false;
+    bool changed = false;                    // a digest differs from the stored one
+    bool rawMissing = false;                 // a vanished key had no raw text stored
+    std::vector<std::vector<Entry>> chunks;  // full: the offered lines
+    std::vector<Entry> lines;                // changes-only: the stored lines
+    std::vector<std::uint8_t> seen;          // changes-only: offered, by index in lines
+    std::vector<Entry> added;                // changes-only: keys the store did not hold
+    std::unordered_set<std::uint64_t> addedKeys;
+    std::string raws;                     // raw key records of the offered (full) or added keys
+    std::vector<std::uint64_t> vanished;  // sorted, once vanishedKeys() ran
+  };
+
   void endStaleRun();
   void exec(const char* sql);
   Statement prepare(const char* sql);
   [[noreturn]] void fail(const std::string& what) const;
-
-  struct Run {
-    bool full = false;
-    std::string pending;  // its temporary table
-    Statement addPending;
-    Statement findLine;
-  };
   Run& run(const std::string& name);
+  // commit()'s work inside its transaction.
+  void store(const std::string& name, Run& r, const TableState& state, bool dropVanished);
+  // The table's stored lines blob or raw key records; empty when none.
+  std::vector<Entry> loadLines(const std::string& name);
+  std::string loadRaws(const std::string& name, bool* present);
+  using Write = std::function<void(const void* data, std::size_t bytes)>;
+  using Emit = std::function<void(const Entry&)>;
+  void storeBlob(const std::string& name, const char* kind, std::size_t bytes,
+                 const std::function<void(const Write&)>& fill);
+  void storeBlob(const std::string& name, const char* kind, const void* data, std::size_t bytes);
+  // Stores the entries each() emits, in key order (it is called twice).
+  void storeEntries(const std::string& name, const std::function<void(const Emit&)>& each);
 
   std::filesystem::path file_;
   Database db_;
@@ -103,6 +142,13 @@ class ChangeState {
 // The 64-bit FNV-1a digest of a line's fields (each followed by a unit
 // separator, so that field boundaries count).
 std::uint64_t lineDigest(std::span<const std::string> fields);
+
+// A 64-bit hash of a key as the remote compares it: raw is the key's
+// fields joined by unit separators; letters compare without case and each
+// field without trailing blanks (the remote collation). Two distinct keys
+// share a hash with odds of about n²/2^65 for n keys (1 in 37 million at
+// 1,000,000): the second is then taken for a repeated key.
+std::uint64_t keyHash(std::string_view raw);
 
 }  // namespace agent
 

@@ -50,7 +50,9 @@ constexpr const char* kFineRows =
 // Between the merge update (which marks every matched row 'M') and the
 // insert load: remove the rows the file no longer holds, clear the marks.
 constexpr const char* kSweep = "delete from studfee where ifnull(fdeleted,'') <> 'M'";
-constexpr const char* kClearMarks = "update studfee set fdeleted = null";
+// Only marked rows: the same result as clearing every row, without
+// writing the rows that carry no mark.
+constexpr const char* kClearMarks = "update studfee set fdeleted = null where fdeleted is not null";
 
 const MirrorDescription& studfeeDescription() {
   // The merge leaves fexamno, fyear and fexamtype of an existing row alone.
@@ -88,7 +90,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
 
   MirrorTable studfee(ctx, studfeeDescription());
-  studfee.setSweep({kSweep, kClearMarks});
+  studfee.setSweep({kSweep, kClearMarks, "fdeleted"});
   return studfee.run();
 }
 

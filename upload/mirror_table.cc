@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include <fmt/format.h>
 
@@ -28,8 +29,18 @@ void MirrorTable::setSweep(Sweep sweep) {
   sweep_ = std::move(sweep);
 }
 
+void MirrorTable::setChangeKey(std::vector<std::size_t> fields) {
+  changeKey_ = std::move(fields);
+}
+
+void MirrorTable::setOwnStatements(std::vector<std::string> statements) {
+  ownStatements_ = std::move(statements);
+}
+
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
-  return ctx_.local.query(description_.sourceQuery, Cursor::Forward);
+  bool changesOnly = changes_ && !changes_->full && !description_.changesSourceQuery.empty();
+  return ctx_.local.query(changesOnly ? description_.changesSourceQuery : description_.sourceQuery,
+                          Cursor::Forward);
 }
 
 std::string MirrorTable::stagingDrop() const {
@@ -54,6 +65,7 @@ std::string MirrorTable::insertLoad() const {
 }
 
 std::vector<std::string> MirrorTable::remoteStatements() const {
+  if (ownStatements_) return *ownStatements_;
   // Every variant starts from an empty staging table: nothing left by an
   // interrupted cycle is merged.
   std::vector<std::string> statements;
@@ -106,24 +118,6 @@ std::int64_t unixSeconds(const DateTime& dt) {
   sys_days day = year(dt.year) / month(dt.month) / dt.day;
   return duration_cast<seconds>(day.time_since_epoch()).count() + dt.hour * 3600 + dt.minute * 60 +
          dt.second;
-}
-
-// The key as the remote table compares it: its collation ignores the case
-// of letters and trailing blanks.
-std::string comparedKey(std::string_view raw) {
-  std::string key;
-  key.reserve(raw.size());
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = raw.find('\x1F', start);
-    std::string_view part = raw.substr(start, end == std::string_view::npos ? end : end - start);
-    while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
-    for (char c : part) key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (end == std::string_view::npos) break;
-    key += '\x1F';
-    start = end + 1;
-  }
-  return key;
 }
 
 // A SQL string literal that reads the same under every SQL mode: quotes
@@ -206,12 +200,53 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
   return fields;
 }
 
-long long MirrorTable::remoteRowCount() const {
-  std::unique_ptr<Recordset> rs =
-      ctx_.remote.query("select count(*) from " + description_.tableName, Cursor::Forward);
-  if (rs->eof()) return -1;
-  const Value& v = rs->field(0);
-  return v.isNumber() ? static_cast<long long>(v.numberValue()) : std::atoll(v.textValue().c_str());
+namespace {
+
+// The rows from which a full run waits for a settled stamp.
+constexpr std::size_t kWaitForStampRows = 10000;
+
+}  // namespace
+
+MirrorTable::Stamp MirrorTable::remoteStamp() const {
+  // InnoDB keeps per table the time of the last transaction that changed
+  // it (to the second; NULL after a server restart or once the table left
+  // the dictionary cache). A stamp read when the server's clock has moved
+  // past it is settled: any later change gives a later time.
+  std::unique_ptr<Recordset> rs = ctx_.remote.query(
+      "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
+      "ifnull(update_time < now(), 0), microsecond(now(6)) div 1000 from "
+      "information_schema.tables where table_schema = "
+      "database() and table_name = '" +
+          description_.tableName + "'",
+      Cursor::Forward);
+  Stamp stamp;
+  if (rs->eof()) return stamp;
+  stamp.time = rs->field(0).textValue();
+  const Value& settled = rs->field(1);
+  stamp.settled = !stamp.time.empty() &&
+                  (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
+  const Value& ms = rs->field(2);
+  stamp.millisecond = std::clamp(
+      static_cast<int>(ms.isNumber() ? ms.numberValue() : std::atoi(ms.textValue().c_str())), 0,
+      999);
+  return stamp;
+}
+
+MirrorTable::RemoteCount MirrorTable::remoteRowCount() const {
+  // A table with file marks counts its marked rows in the same pass: a
+  // clear is only needed when there are any.
+  std::string sql = "select count(*), " + (sweep_ ? "count(" + sweep_->markColumn + ")" : "0") +
+                    " from " + description_.tableName;
+  std::unique_ptr<Recordset> rs = ctx_.remote.query(sql, Cursor::Forward);
+  RemoteCount count;
+  if (rs->eof()) return count;
+  auto number = [](const Value& v) {
+    return v.isNumber() ? static_cast<long long>(v.numberValue())
+                        : std::atoll(v.textValue().c_str());
+  };
+  count.rows = number(rs->field(0));
+  count.marked = number(rs->field(1));
+  return count;
 }
 
 std::vector<std::string> MirrorTable::deletesByKey(
@@ -266,7 +301,8 @@ std::vector<std::string> MirrorTable::deletesByKey(
 bool MirrorTable::prepareChanges() {
   changes_.reset();
   if (ctx_.changes == nullptr) return false;
-  std::optional<std::vector<std::size_t>> key = mergeKeyFields(description_);
+  std::optional<std::vector<std::size_t>> key =
+      changeKey_ ? changeKey_ : mergeKeyFields(description_);
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);
@@ -279,9 +315,34 @@ bool MirrorTable::prepareChanges() {
   } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
              c.now < c.known->lastFullSeconds) {
     c.fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
-  } else if (c.remoteRows = remoteRowCount(); c.remoteRows != c.known->expectedRows) {
-    c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", c.remoteRows,
-                                c.known->expectedRows);
+  } else {
+    // The remote table must still hold what the state expects. Counting
+    // its rows reads every one of them (InnoDB keeps no row count), so the
+    // count is skipped while the table's last-change stamp is the one
+    // recorded with the last count that matched and the server's clock had
+    // moved past it when it was read: a change after that read gives
+    // another stamp; one before it was in the count. A stamp read in the
+    // second it names vouches for nothing (a later change in that second
+    // gives the same one). Without a stamp (a restarted server, a table
+    // no one changed since it was opened) or with another one, the rows
+    // are counted.
+    Stamp stamp = remoteStamp();
+    const std::string& known = c.known->remoteStamp;
+    if (stamp.settled && !known.empty() && known == stamp.time) {
+      c.remoteRows = c.known->expectedRows;
+      c.marksPresent = c.known->marksLeft;
+      c.checkedStamp = stamp.time;
+      c.countSkipped = true;
+    } else if (RemoteCount count = remoteRowCount(); count.rows != c.known->expectedRows) {
+      c.remoteRows = count.rows;
+      c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", count.rows,
+                                  c.known->expectedRows);
+    } else {
+      c.remoteRows = count.rows;
+      c.marksPresent = count.marked != 0;
+      // Read before the count: a change after it gives another stamp.
+      if (stamp.settled) c.checkedStamp = stamp.time;
+    }
   }
   c.full = !c.fullBecause.empty();
   return true;
@@ -292,7 +353,9 @@ void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
     if (t->changes_) t->ctx_.changes->markStarted(t->description_.tableName);
   }
   for (MirrorTable* t : tables) {
-    if (t->changes_) t->ctx_.changes->begin(t->description_.tableName, t->changes_->full);
+    if (t->changes_) {
+      t->ctx_.changes->begin(t->description_.tableName, t->changes_->full, t->sweep_.has_value());
+    }
   }
 }
 
@@ -306,7 +369,7 @@ bool MirrorTable::offerLine(std::span<const std::string> fields) {
     c.raw += fields[c.keyFields[i]];
   }
   ChangeState::Offer offer =
-      ctx_.changes->offer(description_.tableName, comparedKey(c.raw), c.raw, lineDigest(fields));
+      ctx_.changes->offer(description_.tableName, keyHash(c.raw), c.raw, lineDigest(fields));
   if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
   // A full merge writes every line, repeated keys too, as it always did.
   bool send =
@@ -323,6 +386,11 @@ std::vector<std::string> MirrorTable::runStatements() {
   if (!changes_ || changes_->full) return remoteStatements();
   Changes& c = *changes_;
   std::vector<std::string> statements;
+  if (ownStatements_) {
+    if (c.sent > 0) statements = *ownStatements_;
+    c.sendsStatements = !statements.empty();
+    return statements;
+  }
   if (c.sent > 0) {
     statements.push_back(stagingDrop());
     statements.push_back(stagingCreate());
@@ -336,12 +404,13 @@ std::vector<std::string> MirrorTable::runStatements() {
     statements.insert(statements.end(), deletes.begin(), deletes.end());
     // The full cycle's clear changes rows whenever there are marks: those
     // of this merge, or of rows the last run inserted.
-    if (c.sent > 0 || c.known->marksLeft) statements.push_back(sweep_->clearMarks);
+    if (c.sent > 0 || c.marksPresent) statements.push_back(sweep_->clearMarks);
   }
   if (c.sent > 0) {
     statements.push_back(insertLoad());
     if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
   }
+  c.sendsStatements = !statements.empty();
   return statements;
 }
 
@@ -351,8 +420,24 @@ void MirrorTable::finishChanges() {
   const std::string& table = description_.tableName;
   ChangeState::TableState next;
   if (c.full) {
+    // A full run counts the remote rows after its statements; a stamp read
+    // just before that count vouches for it when settled, so a large table
+    // waits for the server's clock to leave the second of its statements
+    // (under a second) rather than be counted again next cycle.
+    Stamp stamp = remoteStamp();
+    if (!stamp.settled && !stamp.time.empty() && c.read >= kWaitForStampRows) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000 - stamp.millisecond));
+      stamp = remoteStamp();
+    }
+    if (stamp.settled) next.remoteStamp = stamp.time;
+  } else if (!c.sendsStatements) {
+    next.remoteStamp = c.checkedStamp;
+  }
+  // A changes-only run that sent statements records no stamp: its expected
+  // row count is computed, not counted, so the next run counts.
+  if (c.full) {
     next.lastFullSeconds = c.now;
-    next.expectedRows = remoteRowCount();
+    next.expectedRows = remoteRowCount().rows;
     // Rows the insert load added carry the file's mark until a clear.
     next.marksLeft = sweep_.has_value();
   } else {
@@ -366,8 +451,9 @@ void MirrorTable::finishChanges() {
     ctx_.journal.info(
         fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));
   } else {
-    ctx_.journal.info(fmt::format("{}: changes only, {} of {} rows sent, {} deleted", table, c.sent,
-                                  c.read, c.vanished.size()));
+    ctx_.journal.info(fmt::format(
+        "{}: changes only, {} of {} rows sent, {} deleted{}", table, c.sent, c.read,
+        c.vanished.size(), c.countSkipped ? " (remote table unchanged since the last run)" : ""));
   }
 }
 

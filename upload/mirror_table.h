@@ -51,8 +51,17 @@ class MirrorTable {
   struct Sweep {
     std::string sweep;
     std::string clearMarks;
+    std::string markColumn;  // NULL in a row that carries no mark
   };
   void setSweep(Sweep sweep);
+
+  // A table whose merge update does not join on its key (one that only
+  // gains rows) names the export fields of its remote key here, for change
+  // detection, and its whole statement list (sent after the export in place
+  // of the ordinary ones). A changes-only run sends that list only when it
+  // wrote a line; such a table never deletes remotely.
+  void setChangeKey(std::vector<std::size_t> fields);
+  void setOwnStatements(std::vector<std::string> statements);
 
   // The whole procedure: source query, export file, remote statements.
   // Returns the rows written to the export file (0: nothing written or
@@ -62,10 +71,13 @@ class MirrorTable {
   // With change detection on, the table is merged in full when the state
   // store knows nothing of it, when its last run did not finish, when its
   // last full merge is older than the configured hours, or when the remote
-  // table's row count (one count per run) is not what the state expects.
+  // table's row count is not what the state expects (counted unless the
+  // table's last-change stamp shows nothing changed it since).
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
+  // openSource() runs the source query (in a changes-only run, the
+  // description's changes source query when it has one).
   std::unique_ptr<Recordset> openSource() const;
   const std::filesystem::path& exportPath() const { return exportPath_; }
   std::string stagingDrop() const;
@@ -110,11 +122,23 @@ class MirrorTable {
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;
   std::size_t runFull();
-  long long remoteRowCount() const;
+  struct RemoteCount {
+    long long rows = -1;
+    long long marked = 0;  // rows whose mark column is not NULL (tables with a sweep)
+  };
+  RemoteCount remoteRowCount() const;
+  struct Stamp {
+    std::string time;      // the remote table's last-change time; empty: none
+    bool settled = false;  // the server's clock had moved past it
+    int millisecond = 0;   // of the server's clock when read
+  };
+  Stamp remoteStamp() const;
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;
 
   std::vector<std::string> afterMerge_;
+  std::optional<std::vector<std::size_t>> changeKey_;
+  std::optional<std::vector<std::string>> ownStatements_;
   std::optional<Sweep> sweep_;
 
   // The change-detection run under way (prepareChanges() to finishChanges()).
@@ -127,7 +151,11 @@ class MirrorTable {
     std::int64_t now = 0;
     std::size_t read = 0, sent = 0, newKeys = 0;
     std::vector<std::string> vanished;
-    std::string raw;  // the key of the line being offered
+    std::string raw;           // the key of the line being offered
+    std::string checkedStamp;  // a settled stamp the check before the run vouched for
+    bool sendsStatements = false;
+    bool marksPresent = false;  // the remote table holds marked rows
+    bool countSkipped = false;  // the stamp vouched for the remote row count
   };
   std::optional<Changes> changes_;
 };

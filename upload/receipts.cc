@@ -193,7 +193,7 @@ std::vector<std::string> modeLine(const std::string& recNo, const ModeEntry& ent
 // first line is read. Returns the receipt lines written.
 std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& header,
                            const MirrorDescription& headerDescription, MirrorTable& detail,
-                           const MirrorTable& modes) {
+                           MirrorTable& modes) {
   const RegionalSettings& regional = ctx.config.regional;
   const CodePage codePage = ctx.config.exportCodePage;
   ExportRow headerRow(headerDescription, rows, regional);
@@ -211,7 +211,8 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
       std::span<const std::string> fields = headerRow.build();
       if (header.offerLine(fields)) headerFile.writeLine(fields);
       for (const ModeEntry& entry : receiptModes(rows, recNo, regional, ctx.journal)) {
-        modeFile.writeLine(modeLine(recNo, entry, regional));
+        std::vector<std::string> line = modeLine(recNo, entry, regional);
+        if (modes.offerLine(line)) modeFile.writeLine(line);
       }
       previousRecNo = recNo;
     }
@@ -246,16 +247,22 @@ std::size_t uploadReceipts(CycleContext& ctx) {
   MirrorTable header(ctx, headerDescription);
   MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
   MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
-  // Headers and lines may go changes-only; the mode rows are always sent
-  // whole (the portal only ever gains them).
+  // The mode rows: staged, marked where the portal holds their key
+  // (frecno, fpaytype), and only the unmarked ones added, so the portal
+  // only ever gains them. Changes-only, a line whose key the state holds
+  // with the same digest is not sent: the portal holds its key already.
+  modes.setChangeKey({0, 1});
+  modes.setOwnStatements({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
+                          modes.mergeUpdate(), kAddNewModes});
   header.prepareChanges();
   detail.prepareChanges();
+  modes.prepareChanges();
 
   std::size_t lines;
   {
     std::unique_ptr<Recordset> rows = header.openSource();
     if (hasNoRows(*rows)) return 0;
-    MirrorTable::beginChanges({&header, &detail});
+    MirrorTable::beginChanges({&header, &detail, &modes});
     lines = exportReceipts(ctx, *rows, header, headerDescription, detail, modes);
   }
 
@@ -263,8 +270,8 @@ std::size_t uploadReceipts(CycleContext& ctx) {
   header.finishChanges();
   detail.sendRemote(detail.runStatements());
   detail.finishChanges();
-  modes.sendRemote({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
-                    modes.mergeUpdate(), kAddNewModes});
+  modes.sendRemote(modes.runStatements());
+  modes.finishChanges();
   return lines;
 }
 

@@ -51,7 +51,8 @@ std::span<const MirrorDescription> resultDescriptions() {
            "x1.fmarks = x2.fmarks, x1.fremarks = x2.fremarks where x1.fcollcode = x2.fcollcode and "
            "x1.fdegree = x2.fdegree and x1.fexamno = x2.fexamno and x1.fsubcode = x2.fsubcode and "
            "x1.fadmno = x2.fadmno",
-       .variant = StagingVariant::DropAfter},
+       .variant = StagingVariant::DropAfter,
+       .changesSourceQuery = "select * from studsub"},
   };
   return kDescriptions;
 }

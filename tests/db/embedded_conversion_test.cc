@@ -102,7 +102,9 @@ TEST(EngineCollation, IgnoresCaseAndTrailingBlanksOnly) {
   EXPECT_LT(compare("a", "B"), 0);
   EXPECT_GT(compare("b", "A"), 0);
   EXPECT_LT(compare("ab", "abc"), 0);
-  EXPECT_NE(compare("e", "\xC3\xA9"), 0);  // accents count
+  EXPECT_NE(compare("e", "\xC3\xA9"), 0);    // accents count
+  EXPECT_LT(compare("_", "A"), 0);           // letters compare as lower case
+  EXPECT_LT(compare("Az", "a\xC3\xA9"), 0);  // z before é, past a folded pair
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
   EXPECT_NE(sent[2].find("INTO TABLE tmpstudfee"), std::string::npos);
   EXPECT_NE(sent[3].find("x1.fdeleted = 'M'"), std::string::npos);
   EXPECT_EQ(sent[4], "delete from studfee where ifnull(fdeleted,'') <> 'M'");
-  EXPECT_EQ(sent[5], "update studfee set fdeleted = null");
+  EXPECT_EQ(sent[5], "update studfee set fdeleted = null where fdeleted is not null");
   EXPECT_NE(sent[6].find("INTO TABLE studfee "), std::string::npos);
   EXPECT_EQ(sent[7], "drop table if exists tmpstudfee");
 }
