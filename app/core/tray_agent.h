@@ -8,10 +8,16 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/core/agent.h"
+#include "app/core/agent_calls.h"
+#include "app/core/cycle_messages.h"
 #include "config/platform_config.h"
+#include "cycle/clock.h"
 #include "cycle/journal.h"
+#include "cycle/message_sink.h"
 
 namespace agent {
 
@@ -40,11 +46,34 @@ bool displayUsable();
 int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
                  const PlatformConfig* config, const std::string& configError);
 
-// For either front-end (defined in app/core): the journal of the tray
-// agent, <log folder>/agent.log, with its start line; in memory when
-// config is null (the settings are unusable and the program says why).
-std::unique_ptr<Journal> openTrayJournal(const std::filesystem::path& home,
-                                         const PlatformConfig* config);
+// What either front-end builds around its window (defined in app/core),
+// in this order: the cycle's boxes, routed to the front-end's boxes; the
+// journal, <log folder>/agent.log with its start line (in memory when the
+// settings are unusable); the clock; and, with usable settings, the agent
+// and the window's calls to it. With unusable settings the reason is
+// journaled and shown in a box, and calls() is null: the program ends.
+class TrayAgentParts {
+ public:
+  // boxes must outlive this object.
+  TrayAgentParts(MessageSink& boxes, const std::filesystem::path& home,
+                 const PlatformConfig* config, const std::string& configError);
+  TrayAgentParts(const TrayAgentParts&) = delete;
+  TrayAgentParts& operator=(const TrayAgentParts&) = delete;
+
+  AgentCalls* calls() { return calls_ ? &*calls_ : nullptr; }
+  // Only when calls() is not null.
+  const Agent& agent() const { return *agent_; }
+  CycleMessages& messages() { return messages_; }
+  Journal& journal() { return *journal_; }
+  const Clock& clock() const { return clock_; }
+
+ private:
+  CycleMessages messages_;
+  std::unique_ptr<Journal> journal_;
+  SystemClock clock_;
+  std::optional<Agent> agent_;
+  std::optional<AgentCallsOf> calls_;
+};
 
 }  // namespace agent
 

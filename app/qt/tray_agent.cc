@@ -7,16 +7,9 @@
 #include <QTimer>
 #include <exception>
 
-#include "app/core/agent.h"
-#include "app/core/agent_calls.h"
 #include "app/core/agent_state.h"
-#include "app/core/cycle_messages.h"
 #include "app/qt/qt_message_sink.h"
 #include "app/qt/service_window.h"
-#include "base/errors.h"
-#include "config/platform_config.h"
-#include "cycle/clock.h"
-#include "cycle/journal.h"
 
 namespace agent {
 
@@ -29,23 +22,16 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
 
   QtMessageSink boxes;
   // The cycles run on a worker thread; their boxes open on this one.
-  CycleMessages messages(boxes);
-  std::unique_ptr<Journal> journal = openTrayJournal(home, config);
-  SystemClock clock;
-
-  if (config == nullptr) {
-    journal->error(configError);
-    boxes.show(configError, MessageIcon::Exclamation);
-    return 1;
-  }
-  Agent agent(home, *config, messages, *journal, clock);
-  AgentCallsOf calls(agent);
+  TrayAgentParts parts(boxes, home, config, configError);
+  if (parts.calls() == nullptr) return 1;
+  Journal& journal = parts.journal();
 
   ServiceWindow::Options options;
   options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-  options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
-  ServiceWindow window(calls, boxes, *journal, clock, agent.config().regional, options);
-  window.routeCycleMessages(messages);
+  options.cycleIntervalSeconds = scheduleIntervalSeconds(journal);
+  ServiceWindow window(*parts.calls(), boxes, journal, parts.clock(),
+                       parts.agent().config().regional, options);
+  window.routeCycleMessages(parts.messages());
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
   if (window.hasEnded()) return window.exitStatus();
@@ -56,7 +42,7 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   AgentStateFile state(home);
   QTimer stateTimer;
   QObject::connect(&stateTimer, &QTimer::timeout, [&] {
-    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, *journal);
+    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, journal);
   });
   stateTimer.start(1000);
   return app.exec();

@@ -6,17 +6,10 @@
 
 #include <memory>
 
-#include "app/core/agent.h"
-#include "app/core/agent_calls.h"
 #include "app/core/agent_state.h"
-#include "app/core/cycle_messages.h"
 #include "app/core/schedule.h"
 #include "app/win32/message_box_sink.h"
 #include "app/win32/service_window.h"
-#include "base/errors.h"
-#include "config/platform_config.h"
-#include "cycle/clock.h"
-#include "cycle/journal.h"
 
 namespace agent {
 
@@ -52,25 +45,18 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   hideOwnConsole();
   MessageBoxSink boxes;
   // The cycles run on a worker thread; their boxes open on this one.
-  CycleMessages messages(boxes);
-  std::unique_ptr<Journal> journal = openTrayJournal(home, config);
-  SystemClock clock;
-
-  if (config == nullptr) {
-    journal->error(configError);
-    boxes.show(configError, MessageIcon::Exclamation);
-    return 1;
-  }
-  Agent agent(home, *config, messages, *journal, clock);
-  AgentCallsOf calls(agent);
+  TrayAgentParts parts(boxes, home, config, configError);
+  if (parts.calls() == nullptr) return 1;
+  Journal& journal = parts.journal();
 
   Win32ServiceWindow::Options options;
   // Every Windows desktop has a notification area; when Explorer restarts
   // the window adds its icon again.
   options.trayAvailable = true;
-  options.cycleIntervalSeconds = scheduleIntervalSeconds(*journal);
-  Win32ServiceWindow window(calls, boxes, *journal, clock, agent.config().regional, options);
-  window.routeCycleMessages(messages);
+  options.cycleIntervalSeconds = scheduleIntervalSeconds(journal);
+  Win32ServiceWindow window(*parts.calls(), boxes, journal, parts.clock(),
+                            parts.agent().config().regional, options);
+  window.routeCycleMessages(parts.messages());
   window.load();
   if (window.hasEnded()) return window.exitStatus();
 
@@ -78,7 +64,7 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   // when the schedule moves on (the file is removed when the program ends).
   AgentStateFile state(home);
   window.everySecond([&] {
-    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, *journal);
+    if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, journal);
   });
   return window.runMessageLoop();
 }

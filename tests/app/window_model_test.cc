@@ -177,9 +177,12 @@ class RecordingView : public WindowView {
 
 class WindowModelTest : public ::testing::Test {
  protected:
-  WindowModel& started(bool trayAvailable = true) {
+  // A model loaded and past its first activation; the cycle's boxes go
+  // through boxes when given.
+  WindowModel& started(bool trayAvailable = true, CycleMessages* boxes = nullptr) {
     model_ = std::make_unique<WindowModel>(view, calls, journal, clock, regional,
                                            WindowModel::Options{trayAvailable});
+    if (boxes != nullptr) model_->routeCycleMessages(*boxes);
     model_->load();
     model_->firstActivation();
     cycleEnds();
@@ -452,12 +455,7 @@ class DesktopBoxes : public MessageSink {
 TEST_F(WindowModelTest, ABoxFromTheCycleOpensOnTheWindowsThreadAndHoldsTheCycleUntilAnswered) {
   DesktopBoxes boxes;
   CycleMessages messages(boxes);
-  model_ =
-      std::make_unique<WindowModel>(view, calls, journal, clock, regional, WindowModel::Options{});
-  model_->routeCycleMessages(messages);
-  model_->load();
-  model_->firstActivation();
-  cycleEnds();
+  started(true, &messages);
   WindowModel& model = *model_;
 
   std::atomic<bool> answered{false};
@@ -497,12 +495,7 @@ TEST_F(WindowModelTest, ABoxFromTheCycleOpensOnTheWindowsThreadAndHoldsTheCycleU
 TEST_F(WindowModelTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpeningIt) {
   DesktopBoxes boxes;
   CycleMessages messages(boxes);
-  model_ =
-      std::make_unique<WindowModel>(view, calls, journal, clock, regional, WindowModel::Options{});
-  model_->routeCycleMessages(messages);
-  model_->load();
-  model_->firstActivation();
-  cycleEnds();
+  started(true, &messages);
 
   Gate entered;
   std::atomic<bool> returned{false};

@@ -220,6 +220,15 @@ class ChangeDetectionTest : public ::testing::Test {
     }
   }
 
+  // Student S01 with marks in ENG (50) and MAT (60), on both twins.
+  void addStudentWithTwoMarks() {
+    apply(
+        {"insert into student (fadmno, fdegree, fdoa, fyear) values ('S01', 'BSC', '20240601', "
+         "'2024')",
+         "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fmarks) values "
+         "('C01', 'BSC', '1', 'ENG', 'S01', 50), ('C01', 'BSC', '1', 'MAT', 'S01', 60)"});
+  }
+
   void expectTwinsEqual(const std::string& when) {
     std::vector<std::string> a = portalRows(changes_.remote), b = portalRows(twin_.remote);
     ASSERT_EQ(a.size(), b.size()) << when;
@@ -281,11 +290,7 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
 // An unchanged table sends nothing; a cycle that fails inside a table sends
 // that table in full the next time, and the portal ends as the twin's.
 TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNextTime) {
-  apply(
-      {"insert into student (fadmno, fdegree, fdoa, fyear) values ('S01', 'BSC', '20240601', "
-       "'2024')",
-       "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fmarks) values "
-       "('C01', 'BSC', '1', 'ENG', 'S01', 50), ('C01', 'BSC', '1', 'MAT', 'S01', 60)"});
+  addStudentWithTwoMarks();
   StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   ASSERT_TRUE(twin_.cycle(all));
@@ -317,11 +322,7 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
 // one the last run settled; a portal deletion after it changes the stamp,
 // so the rows are counted and the table is merged in full again.
 TEST_F(ChangeDetectionTest, APortalDeletionAfterASettledStampIsCounted) {
-  apply(
-      {"insert into student (fadmno, fdegree, fdoa, fyear) values ('S01', 'BSC', '20240601', "
-       "'2024')",
-       "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fmarks) values "
-       "('C01', 'BSC', '1', 'ENG', 'S01', 50), ('C01', 'BSC', '1', 'MAT', 'S01', 60)"});
+  addStudentWithTwoMarks();
   StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   // The stamp of the full merge's second settles once the clock moves on;
