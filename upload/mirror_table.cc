@@ -64,16 +64,20 @@ std::string MirrorTable::insertLoad() const {
                        description_.columnList, {}, ctx_.remoteBackslashEscapes);
 }
 
-std::vector<std::string> MirrorTable::remoteStatements() const {
-  if (ownStatements_) return *ownStatements_;
-  // Every variant starts from an empty staging table: nothing left by an
-  // interrupted cycle is merged.
-  std::vector<std::string> statements;
+void MirrorTable::appendStagedMerge(std::vector<std::string>& statements) const {
   statements.push_back(stagingDrop());
   statements.push_back(stagingCreate());
   statements.push_back(stagingLoad());
   statements.push_back(mergeUpdate());
   statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+}
+
+std::vector<std::string> MirrorTable::remoteStatements() const {
+  if (ownStatements_) return *ownStatements_;
+  // Every variant starts from an empty staging table: nothing left by an
+  // interrupted cycle is merged.
+  std::vector<std::string> statements;
+  appendStagedMerge(statements);
   if (sweep_) {
     statements.push_back(sweep_->sweep);
     statements.push_back(sweep_->clearMarks);
@@ -391,13 +395,7 @@ std::vector<std::string> MirrorTable::runStatements() {
     c.sendsStatements = !statements.empty();
     return statements;
   }
-  if (c.sent > 0) {
-    statements.push_back(stagingDrop());
-    statements.push_back(stagingCreate());
-    statements.push_back(stagingLoad());
-    statements.push_back(mergeUpdate());
-    statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
-  }
+  if (c.sent > 0) appendStagedMerge(statements);
   if (sweep_) {
     c.vanished = ctx_.changes->vanishedKeys(description_.tableName);
     std::vector<std::string> deletes = deletesByKey(c.vanished, c.keyFields);

@@ -118,6 +118,9 @@ class MirrorTable {
   void finishChanges();
 
  private:
+  // Appends the staging table's drop, create and load, the merge update and
+  // the statements that follow it.
+  void appendStagedMerge(std::vector<std::string>& statements) const;
   CycleContext& ctx_;
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;
