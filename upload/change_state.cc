@@ -119,7 +119,7 @@ ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
   exec("PRAGMA synchronous=NORMAL");
   // Blobs go through incremental I/O; a small page cache is enough.
   exec("PRAGMA cache_size=-512");
-  Statement version = prepare("PRAGMA user_version");
+  StatementHandle version = prepare("PRAGMA user_version");
   int layout = sqlite3_step(version.get()) == SQLITE_ROW ? sqlite3_column_int(version.get(), 0) : 0;
   version.reset();
   if (layout != kLayout) {
@@ -141,10 +141,10 @@ void ChangeState::exec(const char* sql) {
   if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail(sql);
 }
 
-ChangeState::Statement ChangeState::prepare(const char* sql) {
+StatementHandle ChangeState::prepare(const char* sql) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db_.get(), sql, -1, &stmt, nullptr) != SQLITE_OK) fail(sql);
-  return Statement(stmt);
+  return StatementHandle(stmt);
 }
 
 namespace {
@@ -167,12 +167,12 @@ using Blob = std::unique_ptr<sqlite3_blob, CloseBlob>;
 
 void ChangeState::bindRemote(const std::string& identity) {
   endStaleRun();
-  Statement find = prepare("SELECT identity FROM remote");
+  StatementHandle find = prepare("SELECT identity FROM remote");
   bool same = sqlite3_step(find.get()) == SQLITE_ROW && columnText(find.get(), 0) == identity;
   find.reset();
   if (same) return;
   exec("BEGIN; DELETE FROM lines; DELETE FROM mirror; DELETE FROM remote");
-  Statement add = prepare("INSERT INTO remote VALUES (?1)");
+  StatementHandle add = prepare("INSERT INTO remote VALUES (?1)");
   bindText(add.get(), 1, identity);
   if (sqlite3_step(add.get()) != SQLITE_DONE) fail("cannot record the remote database");
   add.reset();
@@ -180,7 +180,7 @@ void ChangeState::bindRemote(const std::string& identity) {
 }
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {
-  Statement s =
+  StatementHandle s =
       prepare("SELECT last_full, expected, finished, marks_left, stamp FROM mirror WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
@@ -206,14 +206,14 @@ ChangeState::Run& ChangeState::run(const std::string& name) {
 }
 
 void ChangeState::markStarted(const std::string& name) {
-  Statement s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
+  StatementHandle s = prepare("UPDATE mirror SET finished = 0 WHERE tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot mark " + name + " started");
 }
 
 std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) {
   std::vector<Entry> lines;
-  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'entries'");
+  StatementHandle s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'entries'");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return lines;
   sqlite3_blob* raw = nullptr;
@@ -236,7 +236,7 @@ std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) 
 std::string ChangeState::loadRaws(const std::string& name, bool* present) {
   std::string raws;
   *present = false;
-  Statement s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'raws'");
+  StatementHandle s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'raws'");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return raws;
   sqlite3_blob* raw = nullptr;
@@ -260,11 +260,11 @@ void ChangeState::storeBlob(const std::string& name, const char* kind, std::size
   // A zero blob of the size, then filled in place: SQLite makes no record
   // buffer of its own for it.
   if (bytes > 0x7FFFFFFF) fail("the lines of " + name + " exceed 2 GB");
-  Statement drop = prepare("DELETE FROM lines WHERE tbl = ?1 AND kind = ?2");
+  StatementHandle drop = prepare("DELETE FROM lines WHERE tbl = ?1 AND kind = ?2");
   bindText(drop.get(), 1, name);
   bindText(drop.get(), 2, kind);
   if (sqlite3_step(drop.get()) != SQLITE_DONE) fail("cannot store the lines of " + name);
-  Statement s = prepare("INSERT INTO lines (tbl, kind, data) VALUES (?1, ?2, zeroblob(?3))");
+  StatementHandle s = prepare("INSERT INTO lines (tbl, kind, data) VALUES (?1, ?2, zeroblob(?3))");
   bindText(s.get(), 1, name);
   bindText(s.get(), 2, kind);
   sqlite3_bind_int64(s.get(), 3, static_cast<sqlite3_int64>(bytes));
@@ -461,7 +461,7 @@ void ChangeState::store(const std::string& name, Run& r, const TableState& state
       storeBlob(name, "raws", kept.data(), kept.size());
     }
   }
-  Statement s = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  StatementHandle s = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   bindText(s.get(), 1, name);
   sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);
   sqlite3_bind_int64(s.get(), 3, state.expectedRows);

@@ -33,18 +33,11 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/sqlite_handle.h"
+
 namespace agent {
 
 class ChangeState {
-  struct CloseDatabase {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-  };
-  struct Finalize {
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-  };
-  using Database = std::unique_ptr<sqlite3, CloseDatabase>;
-  using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
-
  public:
   // The store's file name inside the program folder.
   static constexpr const char* kFileName = "upload-state.sqlite";
@@ -118,7 +111,7 @@ class ChangeState {
 
   void endStaleRun();
   void exec(const char* sql);
-  Statement prepare(const char* sql);
+  StatementHandle prepare(const char* sql);
   [[noreturn]] void fail(const std::string& what) const;
   Run& run(const std::string& name);
   // commit()'s work inside its transaction.
@@ -135,7 +128,7 @@ class ChangeState {
   void storeEntries(const std::string& name, const std::function<void(const Emit&)>& each);
 
   std::filesystem::path file_;
-  Database db_;
+  DatabaseHandle db_;
   std::map<std::string, Run> runs_;  // the runs under way, by table
 };
 

@@ -1,7 +1,7 @@
 #include "db/embedded/catalog.h"
 
+#include "base/sqlite_handle.h"
 #include "db/embedded/engine_errors.h"
-#include "db/embedded/sqlite_handle.h"
 
 namespace agent::tsql {
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "base/sqlite_handle.h"
 #include "base/text.h"
 #include "config/profile.h"
 #include "db/embedded/catalog.h"
@@ -16,7 +17,6 @@
 #include "db/embedded/session_state.h"
 #include "db/embedded/sqlite_errors.h"
 #include "db/embedded/sqlite_functions.h"
-#include "db/embedded/sqlite_handle.h"
 #include "db/embedded/tsql_parser.h"
 #include "db/embedded/tsql_translator.h"
 

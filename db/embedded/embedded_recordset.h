@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/sqlite_handle.h"
 #include "db/connection.h"
 #include "db/embedded/session_state.h"
-#include "db/embedded/sqlite_handle.h"
 #include "db/embedded/tsql_translator.h"
 
 namespace agent::tsql {

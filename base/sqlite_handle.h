@@ -1,12 +1,13 @@
-// Owning handles for SQLite's database and statement objects.
-#ifndef AGENT_DB_EMBEDDED_SQLITE_HANDLE_H_
-#define AGENT_DB_EMBEDDED_SQLITE_HANDLE_H_
+// Owning handles for SQLite's database and statement objects: the
+// embedded engine's and the change-detection state store's.
+#ifndef AGENT_BASE_SQLITE_HANDLE_H_
+#define AGENT_BASE_SQLITE_HANDLE_H_
 
 #include <sqlite3.h>
 
 #include <memory>
 
-namespace agent::tsql {
+namespace agent {
 
 struct DatabaseCloser {
   // close_v2 defers the close until the last statement is finalized.
@@ -19,6 +20,6 @@ struct StatementFinalizer {
 using DatabaseHandle = std::unique_ptr<sqlite3, DatabaseCloser>;
 using StatementHandle = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-}  // namespace agent::tsql
+}  // namespace agent
 
-#endif  // AGENT_DB_EMBEDDED_SQLITE_HANDLE_H_
+#endif  // AGENT_BASE_SQLITE_HANDLE_H_
