@@ -44,8 +44,6 @@ void runEventLoopFor(int ms) {
 
 class WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ensureApplication(); }
-
   // A loaded window whose first activation has run.
   std::unique_ptr<ServiceWindow> startedWindow(bool trayAvailable = true) {
     auto window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,
@@ -106,13 +104,11 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
   EXPECT_TRUE(window.lbsb()->text().isEmpty()) << "the first cycle leaves the status line";
 }
 
-TEST_F(WindowTest, TrayCodesRestoreOrOpenTheMenuAndOthersAreIgnoredAndTheMenuActs) {
+TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
   auto window = startedWindow();
-  for (int code : {0, 512, 513, 516, 518, 519, 520, 1024}) {
-    window->dispatchTrayCode(code);
-    EXPECT_TRUE(window->isHidden()) << code;
-    EXPECT_FALSE(window->mPopupSys()->isVisible()) << code;
-  }
+  window->dispatchTrayCode(512);  // a move over the icon
+  EXPECT_TRUE(window->isHidden());
+  EXPECT_FALSE(window->mPopupSys()->isVisible());
 
   for (int code : {tray_code::kLeftButtonUp, tray_code::kLeftButtonDblClk}) {
     window->dispatchTrayCode(code);
@@ -145,8 +141,6 @@ TEST_F(WindowTest, TrayCodesRestoreOrOpenTheMenuAndOthersAreIgnoredAndTheMenuAct
   EXPECT_TRUE(window->isVisible());
   window->mPause()->trigger();
   EXPECT_TRUE(window->chk()->isChecked());
-  window->mPause()->trigger();
-  EXPECT_TRUE(window->chk()->isChecked()) << "nothing unticks it";
   EXPECT_TRUE(window->model().paused());
   window->chk()->setChecked(false);
   EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
@@ -227,18 +221,6 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_EQ(calls.cycles, 2);
-}
-
-TEST_F(WindowTest, TickDuringTheActivationsCycleIsLost) {
-  calls.onActivate = [&] { cycleMessages.show("the first cycle's message", MessageIcon::None); };
-  testing::whenModalBoxOpens([&](QWidget*) {
-    clock.advance(kFiftyMinutes + 1);
-    runEventLoopFor(700);
-    EXPECT_EQ(calls.cycles, 0);
-  });
-  auto window = startedWindow();
-  EXPECT_EQ(calls.cycles, 0);
-  EXPECT_FALSE(window->hasEnded());
 }
 
 TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
