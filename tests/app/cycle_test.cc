@@ -152,43 +152,41 @@ TEST_F(CycleTest, AStatementIsRunAgainOnlyOnceAfterADrop) {
   EXPECT_NE(messages_.texts[0].find("FEEPG"), std::string::npos);
 }
 
-TEST_F(CycleTest, GenericFailureEndsTheCycleSilentlyButNotInTheLog) {
+// The other ways a cycle ends early: a generic failure (no message, but a
+// journal line), a stage that has told the user already (an abort: no
+// further message) and a failure that is no agent error (reported with
+// number 51). None ends the program or stamps the cycle's end, and the next
+// cycle runs as usual.
+TEST_F(CycleTest, GenericAbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
   agent().connectLocal();
-  std::vector<Stage> stages = {{"receipts", failsGenerically}};
-  EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_EQ(journalLinesWith("cycle ended silently in stage receipts: [ma-3.1.15] Lost connection"),
-            1u);
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-}
-
-// The other two ways a cycle ends early: a stage that has told the user
-// already (an abort: no further message) and a failure that is no agent
-// error (reported with number 51). Neither ends the program or stamps the
-// cycle's end, and the next cycle runs as usual.
-TEST_F(CycleTest, AbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
-  agent().connectLocal();
-  std::vector<Stage> aborting = {{"receipts", [](CycleContext& ctx) -> std::size_t {
-                                    ctx.messages.show("Duplicate Rec. No. found",
-                                                      MessageIcon::Exclamation);
-                                    throw CycleAbort("duplicate receipt number R7");
-                                  }}};
-  EXPECT_FALSE(agent().runCycle(aborting));
-  EXPECT_EQ(messages_.texts, std::vector<std::string>{"Duplicate Rec. No. found"});
-  EXPECT_EQ(journalLinesWith("cycle ended in stage receipts: duplicate receipt number R7"), 1u);
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-
-  messages_.texts.clear();
-  std::vector<Stage> faulty = {{"masters", [](CycleContext&) -> std::size_t {
-                                  throw std::length_error("basic_string::_M_create");
-                                }}};
-  EXPECT_FALSE(agent().runCycle(faulty));
-  EXPECT_EQ(messages_.texts, std::vector<std::string>{"basic_string::_M_create 51"});
-  EXPECT_EQ(
-      journalLinesWith("cycle ended in stage masters: unexpected error: basic_string::_M_create"),
-      1u);
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-
+  struct Case {
+    Stage stage;
+    std::vector<std::string> messages;
+    std::string journalLine;
+  } cases[] = {
+      {{"receipts", failsGenerically},
+       {},
+       "cycle ended silently in stage receipts: [ma-3.1.15] Lost connection"},
+      {{"receipts",
+        [](CycleContext& ctx) -> std::size_t {
+          ctx.messages.show("Duplicate Rec. No. found", MessageIcon::Exclamation);
+          throw CycleAbort("duplicate receipt number R7");
+        }},
+       {"Duplicate Rec. No. found"},
+       "cycle ended in stage receipts: duplicate receipt number R7"},
+      {{"masters",
+        [](CycleContext&) -> std::size_t { throw std::length_error("basic_string::_M_create"); }},
+       {"basic_string::_M_create 51"},
+       "cycle ended in stage masters: unexpected error: basic_string::_M_create"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.journalLine);
+    messages_.texts.clear();
+    EXPECT_FALSE(agent().runCycle(std::vector<Stage>{c.stage}));
+    EXPECT_EQ(messages_.texts, c.messages);
+    EXPECT_EQ(journalLinesWith(c.journalLine), 1u);
+    EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+  }
   messages_.texts.clear();
   EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
   EXPECT_TRUE(messages_.texts.empty());

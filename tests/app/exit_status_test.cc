@@ -1,8 +1,9 @@
 // The program's exit statuses and start-up refusals, on the built program:
 // a mistyped option, a --home that is no folder (nothing is created), a
 // folder whose lock another agent holds, an unusable platform.ini (its
-// error reaches the journal) and a folder without a settings file. Success
-// and a cycle ended early are run by the fault tests.
+// error reaches the journal) and a folder without a settings file; then
+// --once on a sound folder: 0 only when the cycle stamped its end, 1 when it
+// ended early with its message on the output.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "config/platform_config.h"
 #include "cycle/statement_watch.h"
 #include "tests/support/agent_process.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -59,18 +61,29 @@ TEST(ExitStatus, StartUpRefusalsEachHaveTheirStatusAndSayWhy) {
   EXPECT_NE(journal.find("[remote] read_timeout = soon"), std::string::npos) << journal;
 }
 
-TEST(InstanceLock, IsHeldByOneObjectOfAProcessAndFreedWithIt) {
+TEST(ExitStatus, OnceIsZeroOnlyForACycleThatStampedItsEnd) {
+  testing::LocalTestDatabase local("once");
+  testing::RemoteTestDatabase remote("once");
+  testing::ProgramFolder home(local, remote, "P028");
+  local.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
+  std::string output;
+  EXPECT_EQ(run(home.path(), {"--once"}, &output), exit_status::kSuccess) << output;
+  EXPECT_NE(remote.scalar("select ifnull(flastupdendtime, 'none') from control"), "none");
+
+  // No portal account for the institution: the cycle ends early, the
+  // program does not.
+  home.write("remote-accounts.ini", "");
+  EXPECT_EQ(run(home.path(), {"--once"}, &output), exit_status::kCycleEndedEarly) << output;
+  EXPECT_NE(output.find("Operation is not allowed when the object is closed"), std::string::npos)
+      << "the cycle's message goes to the output: " << output;
+}
+
+// Holding and freeing the lock is run above, on the program itself.
+TEST(InstanceLock, InAFolderThatIsNotFailsWithItsError) {
   testing::TempDir dir("instance-lock");
-  {
-    InstanceLock first(dir.path());
-    EXPECT_EQ(first.outcome(), InstanceLock::Outcome::Held);
-    EXPECT_TRUE(std::filesystem::exists(dir / kInstanceLockFileName));
-  }
-  InstanceLock again(dir.path());
-  EXPECT_EQ(again.outcome(), InstanceLock::Outcome::Held);
-  InstanceLock inFolderThatIsNot(dir / "missing");
-  EXPECT_EQ(inFolderThatIsNot.outcome(), InstanceLock::Outcome::Failed);
-  EXPECT_FALSE(inFolderThatIsNot.error().empty());
+  InstanceLock lock(dir / "missing");
+  EXPECT_EQ(lock.outcome(), InstanceLock::Outcome::Failed);
+  EXPECT_FALSE(lock.error().empty());
 }
 
 TEST(StatementHead, NamesTheStatementButNoneOfItsValues) {

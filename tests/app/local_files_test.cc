@@ -16,7 +16,6 @@
 #include "cycle/message_sink.h"
 #include "db/error.h"
 #include "tests/support/doubles.h"
-#include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 #include "upload/export_writer.h"
 
@@ -143,16 +142,6 @@ TEST_F(LocalFilesTest, ALinkInPlaceOfTheJournalIsRefused) {
   }
   EXPECT_EQ(readFile(secret), "[P001]\r\npassword = secret\r\n");
   EXPECT_EQ(modeOf(secret), 0644u);
-}
-
-TEST_F(LocalFilesTest, TheTestProgramFolderWritesItsSettingsFilesForTheOwnerAlone) {
-  testing::LocalTestDatabase local("files", /*withSchema=*/false);
-  testing::RemoteTestDatabase remote("files");
-  testing::ProgramFolder folder(local, remote, "P001");
-  for (const char* name : {"platform.ini", "remote-accounts.ini", "Ostrel.INI"}) {
-    EXPECT_EQ(modeOf(folder.path() / name), 0600u) << name;
-  }
-  EXPECT_EQ(modeOf(local.serverFolder() / "server.ini"), 0600u);
 }
 
 }  // namespace

@@ -434,7 +434,6 @@ TEST(ProgressText, GroupsTheRowCountInThousands) {
   EXPECT_EQ(progressText({true, "college", 1}), "Uploading college - 1 row");
   EXPECT_EQ(progressText({true, "studsub", 999}), "Uploading studsub - 999 rows");
   EXPECT_EQ(progressText({true, "studsub", 1000}), "Uploading studsub - 1,000 rows");
-  EXPECT_EQ(progressText({true, "studsub", 100000}), "Uploading studsub - 100,000 rows");
   EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
 }
 

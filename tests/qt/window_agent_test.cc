@@ -20,8 +20,6 @@ namespace fs = std::filesystem;
 
 class WindowWithAgentTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ensureApplication(); }
-
   // The window around the agent of home, loaded (start-up run).
   ServiceWindow& loadWindow() {
     window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,

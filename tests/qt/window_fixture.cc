@@ -1,19 +1,12 @@
 // Helpers for the window's tests.
 #include "tests/qt/window_fixture.h"
 
-#include <gtest/gtest.h>
-
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <QWidget>
 
 namespace agent::testing {
-
-void ensureApplication() {
-  // The test program's main makes the one QApplication.
-  ASSERT_NE(QApplication::instance(), nullptr) << "gui tests run from gui_test_main.cc";
-}
 
 void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
   auto* poll = new QTimer(QApplication::instance());

@@ -142,16 +142,5 @@ TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
   EXPECT_EQ(window.runMessageLoop(), 0);
 }
 
-TEST_F(Win32ServiceWindowTest, WmCloseEndsTheProgramWithStatusZero) {
-  Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
-  window.load();
-  HWND hwnd = window.handle();
-  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
-  PostMessageW(hwnd, WM_CLOSE, 0, 0);
-  EXPECT_EQ(window.runMessageLoop(), 0);
-  EXPECT_FALSE(IsWindow(hwnd));
-  EXPECT_TRUE(journalHas("the agent ends"));
-}
-
 }  // namespace
 }  // namespace agent
