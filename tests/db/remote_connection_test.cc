@@ -7,9 +7,6 @@
 // by the cycle tests.)
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <string>
 #include <utility>
 
@@ -20,18 +17,11 @@
 namespace agent {
 namespace {
 
+using testing::grantFor;
 using testing::RemoteDriver;
 using testing::RemoteTestDatabase;
 
 class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {};
-
-// The grant the export writer gives for a file it has just written.
-LocalFileGrant grantFor(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY);
-  FileIdentity identity = identityOfDescriptor(fd);
-  ::close(fd);
-  return {path, identity};
-}
 
 // Runs f and returns the DbError it throws; fails the test when it throws
 // none.
