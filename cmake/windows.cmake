@@ -48,7 +48,6 @@ function(agent_windows_tests)
   set(dir ${CMAKE_SOURCE_DIR}/tests)
   add_executable(windows_unit_tests
     ${dir}/support/temp_dir.cc ${dir}/support/local_database.cc
-    ${dir}/db/embedded_test_util.cc
     ${dir}/db/embedded_conversion_test.cc ${dir}/db/embedded_engine_test.cc
     ${dir}/db/embedded_statements_test.cc ${dir}/config/settings_test.cc
     ${dir}/upload/clean_string_test.cc ${dir}/upload/export_writer_test.cc

@@ -100,8 +100,6 @@ TEST(ConnectionStrings, AreComposedExactly) {
             "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={secret};");
   EXPECT_EQ(sqlServerConnectionString("OFFICE", ""),
             "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={};");
-  EXPECT_EQ(oracleConnectionString("ORCL"),
-            "Provider=msdaora.1.0; data source = {ORCL}; user id = qbt;pwd =qbt");
   // Without a port: RemoteAccounts' test reads the exact string.
   EXPECT_EQ(remoteConnectionString("h", "d", "u", "p", "3307"),
             "DRIVER={MySQL ODBC 3.51 Driver};SERVER={h};DATABASE={d};UID={u};PWD={p}; "

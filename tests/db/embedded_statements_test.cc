@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "db/error.h"
-#include "tests/db/embedded_test_util.h"
 #include "tests/support/local_database.h"
 
 namespace agent::testing {

@@ -6,7 +6,6 @@
 // confinement of LOAD DATA LOCAL to the granted export file, its time-outs
 // and its cancel().
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -186,12 +185,6 @@ class LocalFileTest : public ::testing::Test {
     connection_ = MariaDbConnection::open(db_.server().verifiedConnectionString(db_.name()));
   }
 
-  LocalFileGrant grant() const {
-    int fd = ::open(export_.c_str(), O_RDONLY);
-    FileIdentity identity = identityOfDescriptor(fd);
-    ::close(fd);
-    return {export_, identity};
-  }
   std::string load() const {
     return "LOAD DATA local INFILE '" + export_.string() +
            "' INTO TABLE mascat FIELDS TERMINATED BY '|' LINES TERMINATED BY '\\r\\n' "
@@ -222,7 +215,7 @@ TEST_F(LocalFileTest, OnlyTheGrantedFileAsWrittenIsSent) {
   EXPECT_EQ(rows(), "");
 
   // Granted, then replaced by a link to another file: refused.
-  LocalFileGrant written = grant();
+  LocalFileGrant written = testing::grantFor(export_);
   connection_->allowLocalFile(written);
   std::filesystem::remove(export_);
   std::filesystem::create_symlink(secret_, export_);
@@ -239,7 +232,7 @@ TEST_F(LocalFileTest, OnlyTheGrantedFileAsWrittenIsSent) {
   EXPECT_EQ(rows(), "");
 
   // The file as granted: sent.
-  connection_->allowLocalFile(grant());
+  connection_->allowLocalFile(testing::grantFor(export_));
   EXPECT_EQ(loadFailure(), "");
   EXPECT_EQ(rows(), "SEC");
 }

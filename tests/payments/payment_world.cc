@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "db/embedded/embedded_engine.h"
 #include "payments/sql_literal.h"
+#include "tests/support/local_database.h"
 
 namespace agent::testing {
 
@@ -27,27 +28,10 @@ LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : f
   db_->execute("CREATE DATABASE office");
   db_->setDefaultDatabase("office");
   db_->execute("SET DATEFORMAT DMY");
-  loadSchema();
+  runTSqlScript(*db_, readFile(std::filesystem::path(AGENT_SOURCE_DIR) / "schema" / "local.sql"));
   db_->execute("insert into control(funivcode, frecno) values(" + localLiteral(univCode) +
                ", NULL)");
   db_->execute("insert into college(fcollcode, fcollname) values('C1', 'Main College')");
-}
-
-void LocalOffice::loadSchema() {
-  std::string script = readFile(std::filesystem::path(AGENT_SOURCE_DIR) / "schema" / "local.sql");
-  std::string batch;
-  auto runBatch = [&] {
-    if (!trim(batch, " \t\r\n").empty()) db_->execute(batch);
-    batch.clear();
-  };
-  for (const std::string& line : split(script, '\n')) {
-    if (equalsIgnoreCase(trim(line, " \t\r"), "GO")) {
-      runBatch();
-    } else {
-      batch += line + "\n";
-    }
-  }
-  runBatch();
 }
 
 namespace {

@@ -51,7 +51,6 @@ class LocalOffice {
   TempDir folder;
 
  private:
-  void loadSchema();
   std::unique_ptr<Connection> db_;
 };
 

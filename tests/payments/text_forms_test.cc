@@ -34,7 +34,6 @@ TEST(ValueReading, FollowsTheLeadingNumberAndDateRules) {
   EXPECT_EQ(leadingNumber(""), 0);
   EXPECT_EQ(numberOf(Value::null()), std::nullopt);
   EXPECT_EQ(numberOf(Value::text("1200.50")), 1200.5);
-  EXPECT_EQ(numberOf(Value::number(7)), 7);
   EXPECT_EQ(dateTimeOf(Value::null()), std::nullopt);
   EXPECT_EQ(dateTimeOf(Value::text("2024-03-05 10:30:00")), (DateTime{2024, 3, 5, 10, 30, 0}));
   EXPECT_EQ(dateTimeOf(Value::text("2024-03-05")), (DateTime{2024, 3, 5}));

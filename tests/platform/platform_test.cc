@@ -20,7 +20,6 @@
 #include "base/file_names.h"
 #include "config/program_folder.h"
 #include "tests/support/temp_dir.h"
-#include "upload/load_statement.h"
 
 namespace agent {
 namespace {
@@ -105,16 +104,6 @@ TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
   EXPECT_TRUE(std::filesystem::equivalent(pathFromText(name), file)) << name;
 #endif
   std::filesystem::current_path(std::filesystem::temp_directory_path());
-}
-
-// The statement's string literal reads back as the Windows name: every "\"
-// and "'" doubled.
-TEST(FileNamesTest, WindowsExportNameInTheLoadStatementReadsBackUnchanged) {
-  const std::string sql =
-      loadStatement(R"(C:\Apps\Upload's\CSV\UPCOLLEGE.csv)", "college", "fcollcode,fcollname");
-  EXPECT_TRUE(sql.starts_with(
-      R"(LOAD DATA local INFILE 'C:\\Apps\\Upload''s\\CSV\\UPCOLLEGE.csv' INTO TABLE college )"))
-      << sql;
 }
 
 TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {

@@ -25,7 +25,6 @@ class AgentProcess {
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   void signal(int sig) const;
   // The exit status once the program has ended, waiting at most limit;
   // nullopt when it still runs then. A death by a signal gives 128 + signal.

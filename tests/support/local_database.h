@@ -6,8 +6,10 @@
 #define AGENT_TESTS_SUPPORT_LOCAL_DATABASE_H_
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/platform_config.h"
 #include "db/drivers/driver_connection.h"
@@ -32,6 +34,9 @@ class LocalTestDatabase {
   // The connection string the settings file would give for this database.
   std::string connectionString() const;
   void execute(const std::string& sql) { connection_.execute(sql); }
+  // Another connection straight to the engine, logged in as SA with this
+  // database as its default (its temporary tables are its own).
+  std::unique_ptr<Connection> connect() const;
 
  private:
   TempDir dir_;
@@ -44,6 +49,12 @@ class LocalTestDatabase {
 // Runs a T-SQL script: batches separated by lines holding only GO (any
 // case, blanks around it allowed), each batch sent as one statement.
 void runTSqlScript(Connection& connection, std::string_view script);
+
+// The rows of a query, each as its fields (all, or those named, comma
+// separated) joined by "|": NULL as "NULL", a number's exact text, a date
+// as "yyyy-mm-dd hh:mm:ss", text unchanged.
+std::vector<std::string> rowsOf(Connection& connection, const std::string& query,
+                                const std::string& fields = "");
 
 }  // namespace agent::testing
 

@@ -1,6 +1,7 @@
 // The test server's coordinates and the per-test remote database.
 #include "tests/support/remote_server.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -135,6 +136,13 @@ void runMySqlScript(Connection& connection, std::string_view script) {
     }
   }
   if (!trim(statement, " \t\r\n").empty()) connection.execute(statement);
+}
+
+LocalFileGrant grantFor(const std::filesystem::path& path) {
+  int fd = ::open(path.c_str(), O_RDONLY);
+  FileIdentity identity = identityOfDescriptor(fd);
+  ::close(fd);
+  return {path, identity};
 }
 
 }  // namespace agent::testing

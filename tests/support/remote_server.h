@@ -5,11 +5,13 @@
 #ifndef AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_
 #define AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "db/connection.h"
+#include "db/local_file.h"
 
 namespace agent::testing {
 
@@ -82,6 +84,9 @@ class RemoteTestDatabase {
   RemoteServer server_;
   std::string name_;
 };
+
+// The grant the export writer gives for a file it has just written.
+LocalFileGrant grantFor(const std::filesystem::path& path);
 
 // Runs every statement of a MySQL script (statements end with ";" at the
 // end of a line; lines starting with "--" are comments) on connection.
