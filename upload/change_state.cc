@@ -211,47 +211,45 @@ void ChangeState::markStarted(const std::string& name) {
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot mark " + name + " started");
 }
 
-std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) {
-  std::vector<Entry> lines;
-  StatementHandle s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'entries'");
+bool ChangeState::readBlob(const std::string& name, const char* kind, const std::string& what,
+                           const std::function<void*(int bytes)>& reserve) {
+  StatementHandle s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = ?2");
   bindText(s.get(), 1, name);
-  if (sqlite3_step(s.get()) != SQLITE_ROW) return lines;
+  bindText(s.get(), 2, kind);
+  if (sqlite3_step(s.get()) != SQLITE_ROW) return false;
   sqlite3_blob* raw = nullptr;
   if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
                         &raw) != SQLITE_OK) {
     sqlite3_blob_close(raw);
-    fail("cannot read the lines of " + name);
+    fail("cannot read the " + what + " of " + name);
   }
   Blob blob(raw);
   int bytes = sqlite3_blob_bytes(raw);
-  if (bytes % sizeof(Entry) != 0) fail("the lines of " + name + " are cut");
-  // Read straight into the array: the store never holds a second copy.
-  lines.resize(static_cast<std::size_t>(bytes) / sizeof(Entry));
-  if (bytes > 0 && sqlite3_blob_read(raw, lines.data(), bytes, 0) != SQLITE_OK) {
-    fail("cannot read the lines of " + name);
+  // Read straight into the caller's buffer: the store never holds a second
+  // copy.
+  void* into = reserve(bytes);
+  if (bytes > 0 && sqlite3_blob_read(raw, into, bytes, 0) != SQLITE_OK) {
+    fail("cannot read the " + what + " of " + name);
   }
+  return true;
+}
+
+std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) {
+  std::vector<Entry> lines;
+  readBlob(name, "entries", "lines", [&](int bytes) -> void* {
+    if (bytes % sizeof(Entry) != 0) fail("the lines of " + name + " are cut");
+    lines.resize(static_cast<std::size_t>(bytes) / sizeof(Entry));
+    return lines.data();
+  });
   return lines;
 }
 
 std::string ChangeState::loadRaws(const std::string& name, bool* present) {
   std::string raws;
-  *present = false;
-  StatementHandle s = prepare("SELECT rowid FROM lines WHERE tbl = ?1 AND kind = 'raws'");
-  bindText(s.get(), 1, name);
-  if (sqlite3_step(s.get()) != SQLITE_ROW) return raws;
-  sqlite3_blob* raw = nullptr;
-  if (sqlite3_blob_open(db_.get(), "main", "lines", "data", sqlite3_column_int64(s.get(), 0), 0,
-                        &raw) != SQLITE_OK) {
-    sqlite3_blob_close(raw);
-    fail("cannot read the keys of " + name);
-  }
-  Blob blob(raw);
-  raws.resize(static_cast<std::size_t>(sqlite3_blob_bytes(raw)));
-  if (!raws.empty() &&
-      sqlite3_blob_read(raw, raws.data(), static_cast<int>(raws.size()), 0) != SQLITE_OK) {
-    fail("cannot read the keys of " + name);
-  }
-  *present = true;
+  *present = readBlob(name, "raws", "keys", [&](int bytes) -> void* {
+    raws.resize(static_cast<std::size_t>(bytes));
+    return raws.data();
+  });
   return raws;
 }
 

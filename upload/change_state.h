@@ -116,6 +116,10 @@ class ChangeState {
   Run& run(const std::string& name);
   // commit()'s work inside its transaction.
   void store(const std::string& name, Run& r, const TableState& state, bool dropVanished);
+  // Reads the blob of name's kind into the buffer reserve(bytes) returns;
+  // false when the store holds none. what names it in an error.
+  bool readBlob(const std::string& name, const char* kind, const std::string& what,
+                const std::function<void*(int bytes)>& reserve);
   // The table's stored lines blob or raw key records; empty when none.
   std::vector<Entry> loadLines(const std::string& name);
   std::string loadRaws(const std::string& name, bool* present);
