@@ -20,8 +20,6 @@
 namespace agent {
 namespace {
 
-using testing::LocalTestDatabase;
-using testing::RemoteTestDatabase;
 using testing::TempDir;
 using testing::writeFile;
 

@@ -27,7 +27,6 @@ namespace agent {
 namespace {
 
 using testing::LocalTestDatabase;
-using testing::RemoteTestDatabase;
 
 class CycleTest : public testing::AgentFolderTest {
  protected:

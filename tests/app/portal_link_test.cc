@@ -19,8 +19,6 @@ namespace agent {
 namespace {
 
 using testing::HostilePortal;
-using testing::LocalTestDatabase;
-using testing::RemoteTestDatabase;
 
 constexpr const char* kPortalPassword = "Portal-Secret-9";
 

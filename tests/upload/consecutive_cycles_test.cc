@@ -11,9 +11,6 @@
 namespace agent {
 namespace {
 
-using testing::LocalTestDatabase;
-using testing::RemoteTestDatabase;
-
 class ConsecutiveCyclesTest : public testing::AgentFolderTest {
  protected:
   ConsecutiveCyclesTest() : AgentFolderTest("cycles", "P028", /*withSchema=*/true) {
