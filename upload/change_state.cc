@@ -320,8 +320,34 @@ void ChangeState::begin(const std::string& name, bool full, bool keepRawKeys) {
   r.keepRaw = keepRawKeys;
   if (!full) {
     r.lines = loadLines(name);
+    r.directory.build(r.lines);
     r.seen.assign(r.lines.size(), 0);
   }
+}
+
+void ChangeState::LineDirectory::build(const std::vector<Entry>& lines) {
+  // About two lines a bucket: two bytes of directory a line.
+  bits_ = 0;
+  while (bits_ < 30 && (std::size_t{4} << bits_) <= lines.size()) ++bits_;
+  std::size_t buckets = std::size_t{1} << bits_;
+  first_.assign(buckets + 1, 0);
+  std::size_t i = 0;
+  for (std::size_t b = 0; b < buckets; ++b) {
+    while (i < lines.size() && bucket(lines[i].key) < b) ++i;
+    first_[b] = static_cast<std::uint32_t>(i);
+  }
+  first_[buckets] = static_cast<std::uint32_t>(lines.size());
+}
+
+std::size_t ChangeState::LineDirectory::lowerBound(const std::vector<Entry>& lines,
+                                                   std::uint64_t key) const {
+  if (first_.empty()) return 0;
+  std::size_t b = bucket(key);
+  auto from = lines.begin() + first_[b];
+  auto to = lines.begin() + first_[b + 1];
+  auto at =
+      std::lower_bound(from, to, key, [](const Entry& e, std::uint64_t k) { return e.key < k; });
+  return static_cast<std::size_t>(at - lines.begin());
 }
 
 ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key,
@@ -338,11 +364,11 @@ ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key
     if (r.keepRaw) appendRaw(r.raws, key, rawKey);
     return Offer::SendNew;
   }
-  auto at = std::lower_bound(r.lines.begin(), r.lines.end(), key,
-                             [](const Entry& e, std::uint64_t k) { return e.key < k; });
-  if (at != r.lines.end() && at->key == key) {
+  std::size_t index = r.directory.lowerBound(r.lines, key);
+  if (index < r.lines.size() && r.lines[index].key == key) {
+    Entry* at = &r.lines[index];
     // The remote load keeps the first line of a key; so does the state.
-    std::uint8_t& seen = r.seen[static_cast<std::size_t>(at - r.lines.begin())];
+    std::uint8_t& seen = r.seen[index];
     if (seen) return Offer::RepeatedKey;
     seen = 1;
     if (at->digest == digest) return Offer::Unchanged;

@@ -95,6 +95,21 @@ class ChangeState {
     std::uint64_t key;
     std::uint64_t digest;
   };
+  // Keys are hashes, spread evenly over 64 bits: the index of the first
+  // stored line of each value of a key's top bits narrows a lookup to a
+  // couple of neighbouring lines (one binary search over a million lines
+  // misses the cache at every step).
+  class LineDirectory {
+   public:
+    void build(const std::vector<Entry>& lines);
+    // The first index of lines whose key is not below key.
+    std::size_t lowerBound(const std::vector<Entry>& lines, std::uint64_t key) const;
+
+   private:
+    std::size_t bucket(std::uint64_t key) const { return bits_ == 0 ? 0 : key >> (64 - bits_); }
+    int bits_ = 0;
+    std::vector<std::uint32_t> first_;  // per bucket, then the number of lines
+  };
   struct Run {
     bool full = false;
     bool keepRaw = false;
@@ -102,6 +117,7 @@ class ChangeState {
     bool rawMissing = false;                 // a vanished key had no raw text stored
     std::vector<std::vector<Entry>> chunks;  // full: the offered lines
     std::vector<Entry> lines;                // changes-only: the stored lines
+    LineDirectory directory;                 // changes-only: where a key's lines start
     std::vector<std::uint8_t> seen;          // changes-only: offered, by index in lines
     std::vector<Entry> added;                // changes-only: keys the store did not hold
     std::unordered_set<std::uint64_t> addedKeys;
