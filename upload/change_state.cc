@@ -108,13 +108,10 @@ std::uint64_t keyHash(std::string_view raw) {
 }
 
 ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
-  sqlite3* raw = nullptr;
-  int rc =
-      sqlite3_open_v2(file.string().c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  db_.reset(raw);
+  int rc = openSqliteDatabase(
+      file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, db_);
   if (rc != SQLITE_OK) fail("cannot open");
-  sqlite3_busy_timeout(raw, 5000);
+  sqlite3_busy_timeout(db_.get(), 5000);
   exec("PRAGMA journal_mode=WAL");
   exec("PRAGMA synchronous=NORMAL");
   // Blobs go through incremental I/O; a small page cache is enough.
@@ -203,6 +200,16 @@ ChangeState::Run& ChangeState::run(const std::string& name) {
   auto found = runs_.find(name);
   if (found == runs_.end()) fail("no run of " + name + " under way");
   return found->second;
+}
+
+void ChangeState::recordStamp(const std::string& name, const std::string& stamp,
+                              std::int64_t expectedRows) {
+  StatementHandle s =
+      prepare("UPDATE mirror SET stamp = ?2 WHERE tbl = ?1 AND expected = ?3 AND finished = 1");
+  bindText(s.get(), 1, name);
+  bindText(s.get(), 2, stamp);
+  sqlite3_bind_int64(s.get(), 3, expectedRows);
+  if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot record the stamp of " + name);
 }
 
 void ChangeState::markStarted(const std::string& name) {

@@ -75,11 +75,11 @@ class EmbeddedConnection : public Connection {
   }
 
   DatabaseHandle openDatabase(const std::string& path, int flags) {
-    sqlite3* raw = nullptr;
+    DatabaseHandle db;
     // A connection is used by one thread at a time: without its mutex every
     // column read of a scan is a plain call.
-    int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-    DatabaseHandle db(raw);
+    int rc = openSqliteDatabase(path, flags | SQLITE_OPEN_NOMUTEX, db);
+    sqlite3* raw = db.get();
     if (rc != SQLITE_OK) {
       throw engineError("cannot open " + path + ": " +
                         (raw ? sqlite3_errmsg(raw) : "out of memory"));
