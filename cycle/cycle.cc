@@ -36,6 +36,7 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
     runStage(ctx, s, summary);
   }
   stage = kEndStamp;
+  for (const auto& work : ctx.afterLastStage) work();
   ctx.remote.execute(endStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
 }
 

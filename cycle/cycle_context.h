@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "base/errors.h"
 #include "config/platform_config.h"
@@ -40,6 +42,10 @@ struct CycleContext {
   // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
   // path for it.
   bool remoteBackslashEscapes = true;
+  // Work a stage leaves for after the last stage, before the end stamp (in
+  // the order added). Only what can be skipped without harm belongs here:
+  // a cycle that ends early never runs it.
+  std::vector<std::function<void()>> afterLastStage = {};
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

@@ -9,7 +9,8 @@
 //
 // A table's lines are one sorted array of (key hash, digest) pairs, 16
 // bytes a line, stored as one blob: a run loads it, looks each exported
-// line up by binary search and writes it back in one pass. Raw key texts,
+// line up (a directory of key prefixes, then a short search) and writes it
+// back in one pass. Raw key texts,
 // which a delete by key needs, are kept only for the tables that ask.
 //
 // A table's new digests are gathered while its export is written and
@@ -89,6 +90,10 @@ class ChangeState {
   // keys vanishedKeys() gave (the remote rows were deleted); a full run
   // replaces the table's keys with the offered ones. Commits at once.
   void commit(const std::string& name, const TableState& state, bool dropVanished);
+  // Records stamp as the one that vouches for the table, if its last run
+  // finished and left expectedRows (a stamp read and checked after the
+  // commit). Commits at once.
+  void recordStamp(const std::string& name, const std::string& stamp, std::int64_t expectedRows);
 
  private:
   struct Entry {

@@ -206,24 +206,28 @@ std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& 
 
 namespace {
 
-// The rows from which a full run waits for a settled stamp.
-constexpr std::size_t kWaitForStampRows = 10000;
+// The rows from which a full run has its stamp settled after the last stage.
+constexpr std::size_t kSettleStampRows = 10000;
 
-}  // namespace
+struct RemoteStamp {
+  std::string time;      // the remote table's last-change time; empty: none
+  bool settled = false;  // the server's clock had moved past it
+  int millisecond = 0;   // of the server's clock when read
+};
 
-MirrorTable::Stamp MirrorTable::remoteStamp() const {
+RemoteStamp readRemoteStamp(Connection& remote, const std::string& table) {
   // InnoDB keeps per table the time of the last transaction that changed
   // it (to the second; NULL after a server restart or once the table left
   // the dictionary cache). A stamp read when the server's clock has moved
   // past it is settled: any later change gives a later time.
-  std::unique_ptr<Recordset> rs = ctx_.remote.query(
+  std::unique_ptr<Recordset> rs = remote.query(
       "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
       "ifnull(update_time < now(), 0), microsecond(now(6)) div 1000 from "
       "information_schema.tables where table_schema = "
       "database() and table_name = '" +
-          description_.tableName + "'",
+          table + "'",
       Cursor::Forward);
-  Stamp stamp;
+  RemoteStamp stamp;
   if (rs->eof()) return stamp;
   stamp.time = rs->field(0).textValue();
   const Value& settled = rs->field(1);
@@ -236,12 +240,19 @@ MirrorTable::Stamp MirrorTable::remoteStamp() const {
   return stamp;
 }
 
-MirrorTable::RemoteCount MirrorTable::remoteRowCount() const {
+struct RemoteCount {
+  long long rows = -1;
+  long long marked = 0;  // rows whose mark column is not NULL (tables with a sweep)
+};
+
+RemoteCount countRemoteRows(Connection& remote, const std::string& table,
+                            const std::string& markColumn) {
   // A table with file marks counts its marked rows in the same pass: a
   // clear is only needed when there are any.
-  std::string sql = "select count(*), " + (sweep_ ? "count(" + sweep_->markColumn + ")" : "0") +
-                    " from " + description_.tableName;
-  std::unique_ptr<Recordset> rs = ctx_.remote.query(sql, Cursor::Forward);
+  std::string sql = "select count(*), " +
+                    (markColumn.empty() ? std::string("0") : "count(" + markColumn + ")") +
+                    " from " + table;
+  std::unique_ptr<Recordset> rs = remote.query(sql, Cursor::Forward);
   RemoteCount count;
   if (rs->eof()) return count;
   auto number = [](const Value& v) {
@@ -252,6 +263,36 @@ MirrorTable::RemoteCount MirrorTable::remoteRowCount() const {
   count.marked = number(rs->field(1));
   return count;
 }
+
+// After a full run the rows were counted, but the stamp read with them
+// named the second of the run's own statements, which vouches for nothing.
+// After the last stage, once the server's clock has left that second (one
+// wait serves every table), a settled stamp is read and the rows counted
+// again; the stamp is recorded only when the count is still the recorded
+// one, so the next cycle can skip the count.
+void settleStampAfterLastStage(CycleContext& ctx, std::string table, std::string markColumn,
+                               long long expectedRows) {
+  ctx.afterLastStage.push_back([&remote = ctx.remote, &journal = ctx.journal, changes = ctx.changes,
+                                table = std::move(table), markColumn = std::move(markColumn),
+                                expectedRows] {
+    try {
+      RemoteStamp stamp = readRemoteStamp(remote, table);
+      if (!stamp.settled && !stamp.time.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000 - stamp.millisecond));
+        stamp = readRemoteStamp(remote, table);
+      }
+      if (!stamp.settled) return;
+      if (countRemoteRows(remote, table, markColumn).rows != expectedRows) return;
+      changes->recordStamp(table, stamp.time, expectedRows);
+    } catch (const AgentError& e) {
+      // Without a stamp the next cycle counts the rows: nothing is lost.
+      journal.warning(
+          fmt::format("{}: last-change stamp not recorded: {}", table, e.description()));
+    }
+  });
+}
+
+}  // namespace
 
 std::vector<std::string> MirrorTable::deletesByKey(
     const std::vector<std::string>& rawKeys, const std::vector<std::size_t>& keyFields) const {
@@ -330,14 +371,16 @@ bool MirrorTable::prepareChanges() {
     // gives the same one). Without a stamp (a restarted server, a table
     // no one changed since it was opened) or with another one, the rows
     // are counted.
-    Stamp stamp = remoteStamp();
+    RemoteStamp stamp = readRemoteStamp(ctx_.remote, description_.tableName);
     const std::string& known = c.known->remoteStamp;
     if (stamp.settled && !known.empty() && known == stamp.time) {
       c.remoteRows = c.known->expectedRows;
       c.marksPresent = c.known->marksLeft;
       c.checkedStamp = stamp.time;
       c.countSkipped = true;
-    } else if (RemoteCount count = remoteRowCount(); count.rows != c.known->expectedRows) {
+    } else if (RemoteCount count =
+                   countRemoteRows(ctx_.remote, description_.tableName, markColumn());
+               count.rows != c.known->expectedRows) {
       c.remoteRows = count.rows;
       c.fullBecause = fmt::format("the remote table holds {} rows, {} expected", count.rows,
                                   c.known->expectedRows);
@@ -417,17 +460,15 @@ void MirrorTable::finishChanges() {
   Changes& c = *changes_;
   const std::string& table = description_.tableName;
   ChangeState::TableState next;
+  bool settleLater = false;
   if (c.full) {
-    // A full run counts the remote rows after its statements; a stamp read
-    // just before that count vouches for it when settled, so a large table
-    // waits for the server's clock to leave the second of its statements
-    // (under a second) rather than be counted again next cycle.
-    Stamp stamp = remoteStamp();
-    if (!stamp.settled && !stamp.time.empty() && c.read >= kWaitForStampRows) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000 - stamp.millisecond));
-      stamp = remoteStamp();
-    }
+    // A full run counts the remote rows after its statements; a settled
+    // stamp read just before that count vouches for it. A stamp of the
+    // run's own second is settled after the last stage for a large table
+    // (whose count the next cycle would otherwise repeat).
+    RemoteStamp stamp = readRemoteStamp(ctx_.remote, table);
     if (stamp.settled) next.remoteStamp = stamp.time;
+    settleLater = !stamp.settled && !stamp.time.empty() && c.read >= kSettleStampRows;
   } else if (!c.sendsStatements) {
     next.remoteStamp = c.checkedStamp;
   }
@@ -435,7 +476,7 @@ void MirrorTable::finishChanges() {
   // row count is computed, not counted, so the next run counts.
   if (c.full) {
     next.lastFullSeconds = c.now;
-    next.expectedRows = remoteRowCount().rows;
+    next.expectedRows = countRemoteRows(ctx_.remote, table, markColumn()).rows;
     // Rows the insert load added carry the file's mark until a clear.
     next.marksLeft = sweep_.has_value();
   } else {
@@ -445,6 +486,7 @@ void MirrorTable::finishChanges() {
     next.marksLeft = sweep_.has_value() && c.newKeys > 0;
   }
   ctx_.changes->commit(table, next, !c.vanished.empty());
+  if (settleLater) settleStampAfterLastStage(ctx_, table, markColumn(), next.expectedRows);
   if (c.full) {
     ctx_.journal.info(
         fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));

@@ -125,17 +125,8 @@ class MirrorTable {
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;
   std::size_t runFull();
-  struct RemoteCount {
-    long long rows = -1;
-    long long marked = 0;  // rows whose mark column is not NULL (tables with a sweep)
-  };
-  RemoteCount remoteRowCount() const;
-  struct Stamp {
-    std::string time;      // the remote table's last-change time; empty: none
-    bool settled = false;  // the server's clock had moved past it
-    int millisecond = 0;   // of the server's clock when read
-  };
-  Stamp remoteStamp() const;
+  // The sweep's mark column; empty without a sweep.
+  std::string markColumn() const { return sweep_ ? sweep_->markColumn : std::string(); }
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;
 

@@ -344,6 +344,45 @@ TEST_F(ChangeDetectionTest, APortalDeletionAfterASettledStampIsCounted) {
   EXPECT_EQ(changes_.remote.scalar("select count(*) from studsub"), "2");
 }
 
+// A large table's full merge has its stamp settled after the last stage,
+// so the very next cycle trusts it; a portal change after the merge but
+// before that (here a stage at the end of the cycle) is counted instead.
+TEST_F(ChangeDetectionTest, ALargeFullMergeIsVouchedForAfterTheLastStage) {
+  constexpr int kStudents = 5000;  // two marks each: above the rows that wait for a stamp
+  for (int from = 0; from < kStudents; from += 500) {
+    std::string sql =
+        "insert into studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fmarks) values ";
+    for (int i = from; i < from + 500; ++i) {
+      sql += fmt::format(
+          "{}('C01', 'BSC', '1', 'ENG', 'S{:05d}', 50), ('C01', 'BSC', '1', "
+          "'MAT', 'S{:05d}', 60)",
+          i == from ? "" : ", ", i, i);
+    }
+    changes_.local.execute(sql);
+  }
+  StageList all = cycleStages();
+  ASSERT_TRUE(changes_.cycle(all));
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "studsub: changes only, 0 of 10000 rows sent, 0 deleted "
+                                      "(remote table unchanged since the last run)"),
+            1u);
+
+  std::vector<Stage> portalChangeAtEnd(all.begin(), all.end());
+  portalChangeAtEnd.push_back({"portal change", [](CycleContext& ctx) -> std::size_t {
+                                 ctx.remote.execute("delete from studsub order by fadmno limit 1");
+                                 return 0;
+                               }});
+  changes_.remote.execute("delete from studsub order by fadmno desc limit 1");
+  ASSERT_TRUE(changes_.cycle(portalChangeAtEnd));
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "studsub: full merge (the remote table holds 9999 rows, "
+                                      "10000 expected)"),
+            2u);
+  EXPECT_EQ(changes_.remote.scalar("select count(*) from studsub"), "10000");
+}
+
 // Every table whose merge joins on a key joins on the portal's primary key:
 // the state's keys are then the rows the portal holds.
 TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
