@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cycle/cycle_summary.h"
+#include "cycle/local_ahead.h"
 #include "db/error.h"
 
 namespace agent {
@@ -27,13 +28,37 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   summary.addStage(stage.name, rows);
 }
 
+// Starts the work stages can have done ahead, up to the first stage that
+// runs and writes the local database (work started after it could miss what
+// it writes). Indexed as stages; null where nothing runs ahead.
+std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, StageList stages) {
+  std::vector<std::unique_ptr<LocalAhead>> ahead(stages.size());
+  if (!ctx.connectLocalAgain) return ahead;
+  for (std::size_t i = 0; i < stages.size(); ++i) {
+    const Stage& s = stages[i];
+    if (!stageApplies(s, ctx.univCode)) continue;
+    if (s.writesLocal) break;
+    if (s.ahead != nullptr) {
+      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, ctx.univCode);
+    }
+  }
+  return ahead;
+}
+
 // stage: where the cycle is, for the handler's journal line.
 void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
   stage = kStartStamp;
   ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
-  for (const Stage& s : stages) {
-    stage = s.name;
-    runStage(ctx, s, summary);
+  // Work still running when the cycle ends early is cancelled with it.
+  std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages);
+  for (std::size_t i = 0; i < stages.size(); ++i) {
+    stage = stages[i].name;
+    struct AheadOfStage {
+      AheadOfStage(CycleContext& c, LocalAhead* a) : ctx(c) { ctx.ahead = a; }
+      ~AheadOfStage() { ctx.ahead = nullptr; }
+      CycleContext& ctx;
+    } aheadOfStage(ctx, ahead[i].get());
+    runStage(ctx, stages[i], summary);
   }
   stage = kEndStamp;
   for (const auto& work : ctx.afterLastStage) work();

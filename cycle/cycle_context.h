@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 namespace agent {
 
 class ChangeState;
+class LocalAhead;
 
 struct CycleContext {
   // Both connections recover from leftover local objects: an error naming
@@ -46,6 +48,11 @@ struct CycleContext {
   // the order added). Only what can be skipped without harm belongs here:
   // a cycle that ends early never runs it.
   std::vector<std::function<void()>> afterLastStage = {};
+  // Opens a second connection to the local database, for work a stage can
+  // have done ahead; empty when none can be made.
+  std::function<std::unique_ptr<Connection>()> connectLocalAgain = {};
+  // The running stage's work done ahead; null when there is none.
+  LocalAhead* ahead = nullptr;
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

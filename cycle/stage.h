@@ -6,6 +6,7 @@
 #include <span>
 
 #include "cycle/cycle_context.h"
+#include "cycle/local_ahead.h"
 
 namespace agent {
 
@@ -22,6 +23,11 @@ struct Stage {
   const char* name;
   StageProcedure run;
   StageGate gate = StageGate::Always;
+  // Local work the stage can have done ahead, on a second local connection
+  // from the cycle's start (see CycleContext::ahead); only when no stage
+  // before it that runs writes the local database.
+  AheadWork ahead = nullptr;
+  bool writesLocal = false;
 };
 
 // Whether stage runs for an institution code.

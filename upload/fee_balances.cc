@@ -3,9 +3,12 @@
 // tables and published to studfee. Institutions outside the posting list
 // also get one FINE row per student who owes a late fine. A mark-and-sweep
 // around the merge leaves the remote table holding exactly the keys of this
-// cycle's file. The temporary tables stay with the local connection; the
-// next cycle meets them, and the connection's leftover recovery drops them.
+// cycle's file. The temporary tables stay with the local connection that
+// made them: the cycle's own one (the next cycle meets them, and the
+// connection's leftover recovery drops them), or a second one that made
+// them ahead and closes with the stage.
 #include "cycle/gates.h"
+#include "cycle/local_ahead.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
@@ -82,14 +85,19 @@ std::span<const MirrorDescription> feeBalanceDescriptions() {
   return {&studfeeDescription(), 1};
 }
 
-std::size_t uploadFeeBalances(CycleContext& ctx) {
-  ctx.local.execute(kFeeRows);
-  ctx.local.execute(kPaidSums);
-  ctx.local.execute(kBalances);
+void computeFeeBalances(Connection& local, const std::string& univCode) {
+  local.execute(kFeeRows);
+  local.execute(kPaidSums);
+  local.execute(kBalances);
   // The institutions whose gateway payments the agent books get no fines.
-  if (!postingGate(ctx.univCode)) ctx.local.execute(kFineRows);
+  if (!postingGate(univCode)) local.execute(kFineRows);
+}
 
+std::size_t uploadFeeBalances(CycleContext& ctx) {
+  std::unique_ptr<Connection> ahead = takeAheadConnection(ctx, "fee balances");
+  if (!ahead) computeFeeBalances(ctx.local, ctx.univCode);
   MirrorTable studfee(ctx, studfeeDescription());
+  if (ahead) studfee.setSource(*ahead);
   studfee.setSweep({kSweep, kClearMarks, "fdeleted"});
   return studfee.run();
 }

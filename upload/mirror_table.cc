@@ -19,7 +19,8 @@ namespace agent {
 MirrorTable::MirrorTable(CycleContext& ctx, const MirrorDescription& description)
     : ctx_(ctx),
       description_(description),
-      exportPath_(ctx.csvFolder() / description.exportFileName) {}
+      exportPath_(ctx.csvFolder() / description.exportFileName),
+      source_(&ctx.local) {}
 
 void MirrorTable::setStatementsAfterMerge(std::vector<std::string> statements) {
   afterMerge_ = std::move(statements);
@@ -39,8 +40,8 @@ void MirrorTable::setOwnStatements(std::vector<std::string> statements) {
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
   bool changesOnly = changes_ && !changes_->full && !description_.changesSourceQuery.empty();
-  return ctx_.local.query(changesOnly ? description_.changesSourceQuery : description_.sourceQuery,
-                          Cursor::Forward);
+  return source_->query(changesOnly ? description_.changesSourceQuery : description_.sourceQuery,
+                        Cursor::Forward);
 }
 
 std::string MirrorTable::stagingDrop() const {

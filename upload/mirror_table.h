@@ -63,6 +63,11 @@ class MirrorTable {
   void setChangeKey(std::vector<std::size_t> fields);
   void setOwnStatements(std::vector<std::string> statements);
 
+  // The connection the source query runs on (by default the cycle's local
+  // one): a stage whose temporary tables were made ahead on another local
+  // connection reads them there. source must outlive this object.
+  void setSource(Connection& source) { source_ = &source; }
+
   // The whole procedure: source query, export file, remote statements.
   // Returns the rows written to the export file (0: nothing written or
   // sent). Throws the first AgentError of any step; statements already
@@ -130,6 +135,7 @@ class MirrorTable {
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;
 
+  Connection* source_;
   std::vector<std::string> afterMerge_;
   std::optional<std::vector<std::size_t>> changeKey_;
   std::optional<std::vector<std::string>> ownStatements_;

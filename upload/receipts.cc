@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "cycle/local_ahead.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/mirror_catalog.h"
@@ -239,14 +240,20 @@ std::span<const MirrorDescription> receiptDescriptions() {
   return descriptions();
 }
 
+void gatherReceiptRows(Connection& local, const std::string&) {
+  local.execute(kReceiptRows);
+}
+
 std::size_t uploadReceipts(CycleContext& ctx) {
-  ctx.local.execute(kReceiptRows);
+  std::unique_ptr<Connection> ahead = takeAheadConnection(ctx, "receipt rows");
+  if (!ahead) gatherReceiptRows(ctx.local, ctx.univCode);
 
   MirrorDescription headerDescription = findMirrorDescription(descriptions(), "rechead");
   headerDescription.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
   MirrorTable header(ctx, headerDescription);
   MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
   MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
+  if (ahead) header.setSource(*ahead);
   // The mode rows: staged, marked where the portal holds their key
   // (frecno, fpaytype), and only the unmarked ones added, so the portal
   // only ever gains them. Changes-only, a line whose key the state holds

@@ -5,6 +5,7 @@
 #define AGENT_UPLOAD_TABLE_STAGES_H_
 
 #include <cstddef>
+#include <string>
 
 #include "cycle/cycle_context.h"
 
@@ -28,10 +29,16 @@ std::size_t uploadSubjectMarks(CycleContext& ctx);
 
 // Fee balances per student and fee head, with late-fine rows and the
 // removal of remote rows no longer held locally (upload/fee_balances.cc).
+// computeFeeBalances makes the temporary tables the upload reads; it may
+// run ahead on a second local connection.
+void computeFeeBalances(Connection& local, const std::string& univCode);
 std::size_t uploadFeeBalances(CycleContext& ctx);
 
 // Receipt headers, lines and payment modes, one pass over the receipts
-// (upload/receipts.cc). Returns the receipt lines read.
+// (upload/receipts.cc). Returns the receipt lines read. gatherReceiptRows
+// makes the temporary table the upload reads; it may run ahead on a second
+// local connection.
+void gatherReceiptRows(Connection& local, const std::string& univCode);
 std::size_t uploadReceipts(CycleContext& ctx);
 
 // Staff and hostels (upload/staff_hostels.cc).

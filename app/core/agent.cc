@@ -27,6 +27,8 @@ struct Agent::State {
   std::string localDbName;
   // Change detection's state store, opened by the first cycle that uses it.
   std::unique_ptr<ChangeState> changes;
+  // Opens another connection like local (a SQL Server one); empty otherwise.
+  std::function<std::unique_ptr<Connection>()> connectLocalAgain;
 };
 
 namespace {
@@ -41,6 +43,19 @@ PlatformConfig loadPlatformConfig(const std::filesystem::path& home) {
 
 std::string errorText(const AgentError& e) {
   return fmt::format("Error {}: {}", e.number(), e.description());
+}
+
+// A connection to the office's SQL Server database, set as every statement
+// the agent sends there expects.
+std::unique_ptr<DriverConnection> openSqlServer(const DriverMap& drivers,
+                                                const std::string& connectionString,
+                                                const std::string& database) {
+  auto conn = std::make_unique<DriverConnection>(drivers);
+  conn->open(connectionString);
+  conn->setDefaultDatabase(database);
+  conn->execute("SET QUOTED_IDENTIFIER OFF");
+  conn->execute("SET DATEFORMAT DMY");
+  return conn;
 }
 
 }  // namespace
@@ -92,6 +107,7 @@ void Agent::replaceLocal(std::unique_ptr<DriverConnection> conn) {
 }
 
 void Agent::connectLocal() {
+  state_->connectLocalAgain = nullptr;
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
   if (!settings) {
@@ -125,13 +141,11 @@ void Agent::connectLocal() {
     // The old connection closes before the new one opens; until the new
     // one is ready the program holds an unopened connection.
     replaceLocal(std::make_unique<DriverConnection>(config_.drivers));
-    auto conn = std::make_unique<DriverConnection>(config_.drivers);
-    conn->open(sqlServerConnectionString(settings->serverName, password));
+    std::string connectionString = sqlServerConnectionString(settings->serverName, password);
     std::string dbName = localDatabaseName(settings->dbName, home_);
-    conn->setDefaultDatabase(dbName);
     state_->localDbName = dbName;
-    conn->execute("SET QUOTED_IDENTIFIER OFF");
-    conn->execute("SET DATEFORMAT DMY");
+    std::unique_ptr<DriverConnection> conn =
+        openSqlServer(config_.drivers, connectionString, dbName);
     {
       auto rs = conn->query("select * from control", Cursor::Static);
       if (!rs->eof() && !rs->bof()) {
@@ -140,6 +154,9 @@ void Agent::connectLocal() {
       }
     }
     replaceLocal(std::move(conn));
+    state_->connectLocalAgain = [&drivers = config_.drivers, connectionString, dbName] {
+      return openSqlServer(drivers, connectionString, dbName);
+    };
     journal_.info(fmt::format("local connection: {} database {}, institution \"{}\"",
                               settings->serverName, dbName, univCode_));
   } catch (const AgentError& e) {
@@ -170,6 +187,7 @@ bool Agent::runCycle(StageList stages) {
   RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
   ctx.progress = &progress_;
+  ctx.connectLocalAgain = state_->connectLocalAgain;
   if (config_.changesOnly && !state_->changes) {
     try {
       state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);

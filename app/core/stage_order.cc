@@ -11,7 +11,9 @@ namespace agent {
 // Masters, students, results, the payment stage of the institution, fee
 // balances, receipts, staff and hostels, SMS log. Payment stages run before
 // fee balances and receipts, so receipts booked in a cycle are uploaded in
-// the same cycle.
+// the same cycle. Fee balances and receipts start their local work at the
+// cycle's start on second local connections, unless a payment stage runs
+// before them (it writes receipts).
 StageList cycleStages() {
   static const std::vector<Stage> kStages = {
       {"college", uploadColleges},
@@ -23,15 +25,15 @@ StageList cycleStages() {
       {"student and masuser", uploadStudentsAndLogins},
       {"result", uploadResults},
       {"studsub", uploadSubjectMarks},
-      {"receipt download", downloadPortalReceipts, StageGate::Download},
-      {"payment posting", postGatewayPayments, StageGate::PostingUnlessDownload},
-      {"studfee", uploadFeeBalances},
-      {"rechead, recdetl and recmode", uploadReceipts},
+      {"receipt download", downloadPortalReceipts, StageGate::Download, nullptr, true},
+      {"payment posting", postGatewayPayments, StageGate::PostingUnlessDownload, nullptr, true},
+      {"studfee", uploadFeeBalances, StageGate::Always, computeFeeBalances},
+      {"rechead, recdetl and recmode", uploadReceipts, StageGate::Always, gatherReceiptRows},
       {"masemp", uploadEmployees},
       {"hosthead", uploadHostels},
       {"roomtype", uploadRoomTypes},
       {"hostrooms", uploadRooms},
-      {"smslog", uploadSmsLog},
+      {"smslog", uploadSmsLog, StageGate::Always, nullptr, true},
   };
   return StageList(kStages);
 }

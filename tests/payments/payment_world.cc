@@ -20,7 +20,16 @@ StageRun::StageRun(PaymentWorld& world, Connection& localTarget, Connection& rem
       remote_(remoteTarget, localTarget, world.journal),
       context_{local_,        remote_,        world.office.folder.path(),
                world.config,  world.univCode, world.messages,
-               world.journal, world.clock} {}
+               world.journal, world.clock} {
+  // Work ahead gets a second connection, as in the program: a payment stage
+  // must keep it from starting before the payment is booked.
+  context_.connectLocalAgain = [folder = world.office.folder.path()] {
+    std::unique_ptr<Connection> c = openEmbeddedConnection(folder / "server", "SA", kSaPassword);
+    c->setDefaultDatabase("office");
+    c->execute("SET DATEFORMAT DMY");
+    return c;
+  };
+}
 
 LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : folder(hint) {
   createEmbeddedServer(folder / "server", kSaPassword);

@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "cycle/leftover_recovery.h"
+#include "cycle/local_ahead.h"
+#include "tests/support/program_folder.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
 
@@ -113,6 +115,45 @@ TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
     EXPECT_EQ(remote("select count(*) from studfee where fheadcode = 'FINE'"),
               c.fineRow ? "1" : "0");
   }
+}
+
+// Balances made ahead on a second local connection are the ones the stage
+// exports (the cycle's own connection never makes them); work ahead that
+// fails is done again in order, with a warning.
+TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) {
+  student("S1");
+  fee("S1", "BUS", "500.00", "'2024-03-31'");
+  fee("S1", "TUI", "1000.00");
+  receipt("R1", "S1", "BUS", "150.00", "NULL");
+  const std::string expected =
+      "S1|BSC|1|BUS|500|150|350|2024-03-31|2024|1|F\r\n"
+      "S1|BSC|1|TUI|1000|0|1000||2024|1|F\r\n";
+
+  {
+    LocalAhead ahead([this] { return localDb_.connect(); }, computeFeeBalances, "P001");
+    ctx_.ahead = &ahead;
+    EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
+    ctx_.ahead = nullptr;
+  }
+  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
+  EXPECT_THROW(localDb_.connection().query("select * from #TMPUPBAL"), AgentError);
+
+  {
+    LocalAhead ahead(
+        []() -> std::unique_ptr<Connection> {
+          throw AgentError(error_number::kGenericFailure, "no second connection today");
+        },
+        computeFeeBalances, "P001");
+    ctx_.ahead = &ahead;
+    EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
+    ctx_.ahead = nullptr;
+  }
+  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
+  EXPECT_EQ(testing::journalLinesWith(
+                journal_,
+                "fee balances computed ahead on a second local connection failed (no second "
+                "connection today); computed again in order"),
+            1u);
 }
 
 TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
