@@ -114,6 +114,9 @@ class MirrorTable {
   bool offerLine(std::span<const std::string> fields);
   // Whether this run sends the table's file (a full run, or any line sent).
   bool sendsFile() const;
+  // The lines this run sent of rowsRead rows offered: all of them without
+  // change detection. What a stage that writes several files reports.
+  std::size_t rowsSent(std::size_t rowsRead) const { return changes_ ? changes_->sent : rowsRead; }
   // The remote statements of this run: remoteStatements() for a full run;
   // otherwise the same over the smaller file, with deletes by key in place
   // of a sweep, or nothing when nothing changed.

@@ -279,7 +279,7 @@ std::size_t uploadReceipts(CycleContext& ctx) {
   detail.finishChanges();
   modes.sendRemote(modes.runStatements());
   modes.finishChanges();
-  return lines;
+  return detail.rowsSent(lines);
 }
 
 }  // namespace agent

@@ -172,7 +172,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   students.sendRemote(statements);
   students.finishChanges();
   logins.finishChanges();
-  return rows;
+  return students.rowsSent(rows);
 }
 
 }  // namespace agent

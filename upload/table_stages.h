@@ -35,7 +35,7 @@ void computeFeeBalances(Connection& local, const std::string& univCode);
 std::size_t uploadFeeBalances(CycleContext& ctx);
 
 // Receipt headers, lines and payment modes, one pass over the receipts
-// (upload/receipts.cc). Returns the receipt lines read. gatherReceiptRows
+// (upload/receipts.cc). Returns the receipt lines sent. gatherReceiptRows
 // makes the temporary table the upload reads; it may run ahead on a second
 // local connection.
 void gatherReceiptRows(Connection& local, const std::string& univCode);

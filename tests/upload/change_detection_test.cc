@@ -300,6 +300,8 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
   ASSERT_TRUE(changes_.cycle(all));
   EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studsub: changes only, 0 of 2 rows sent"),
             1u);
+  // The summary counts what was sent, also for the stages of several tables.
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "cycle summary: stamped, 0 rows sent"), 1u);
   EXPECT_EQ(changes_.remote.scalar("select count(*) from studsub"), "2");
 
   // The portal refuses the studsub merge once: the state is not committed.
