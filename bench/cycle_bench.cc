@@ -17,7 +17,9 @@
 //   scripts/test-env.sh build/bin/cycle_bench [--students N] [--work DIR]
 //
 // --students defaults to 50,000 (1,000,000 studsub rows); --work keeps the
-// generated local database in DIR for the next run (same N).
+// generated local database in DIR for the next run (same N). With
+// CYCLE_BENCH_PERF=<prefix> each agent cycle runs under perf record, its
+// profile in <prefix>-<pid>.data (perf report -i ...).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +27,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -99,6 +102,12 @@ Measure agentCycle(const fs::path& home) {
   if (pid == 0) {
     std::string agent = (g_bin / "upload-agent").string();
     std::string homeArg = home.string();
+    if (const char* perf = std::getenv("CYCLE_BENCH_PERF")) {
+      std::string out = std::string(perf) + "-" + std::to_string(getpid()) + ".data";
+      execlp("perf", "perf", "record", "-F", "499", "-g", "-o", out.c_str(), agent.c_str(),
+             "--home", homeArg.c_str(), "--once", static_cast<char*>(nullptr));
+      _exit(127);
+    }
     execl(agent.c_str(), agent.c_str(), "--home", homeArg.c_str(), "--once",
           static_cast<char*>(nullptr));
     _exit(127);
@@ -279,9 +288,14 @@ int main(int argc, char** argv) {
       " -Q \"update studsub set fmarks = fmarks + 1 where fadmno like '%0' and fsubcode in "
       "('S01', 'S02')\" > /dev/null");
   run(sql + " -Q \"update FEESTRV set FFEE = FFEE + 10 where FADMNO like '%00'\" > /dev/null");
+  // Each run changes them again (the local database is kept between runs):
+  // a contact number of this run, receipts cancelled or restored.
+  run(sql + " -Q \"update student set fmobile = '" +
+      std::to_string(9000000000LL + std::time(nullptr) % 1000000000LL) +
+      "' where fadmno like '%00'\" > /dev/null");
   run(sql +
-      " -Q \"update student set fmobile = '9999900000' where fadmno like '%00'\" > /dev/null");
-  run(sql + " -Q \"update RECHEAD set FDELETED = 'T' where FRECCODE like '%00'\" > /dev/null");
+      " -Q \"update RECHEAD set FDELETED = case when FDELETED = 'T' then NULL else 'T' end "
+      "where FRECCODE like '%00'\" > /dev/null");
   cycle("1% changed", true);
 
   run(g_client + " -e 'set global general_log = 0'");

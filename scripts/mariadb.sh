@@ -99,6 +99,10 @@ mariadb_start() {
   fi
   mkdir -p "$datadir"
   datadir="$(cd "$datadir" && pwd)"
+  # Its temporary files go beside its data folder (a folder inside would be a
+  # database): a server sharing /tmp with other servers and test runs has
+  # had its files removed from under it.
+  mkdir -p "$datadir.tmp"
   case "$socket" in /*) ;; *) socket="$(pwd)/$socket" ;; esac
   if [ ! -d "$datadir/mysql" ]; then
     # shellcheck disable=SC2046
@@ -114,6 +118,7 @@ mariadb_start() {
   mariadbd --no-defaults --user=root --datadir="$datadir" \
     --bind-address=127.0.0.1,127.0.0.2 --port="$port" --socket="$socket" \
     --pid-file="$datadir/mariadbd.pid" --log-error="$datadir/mariadbd.err" \
+    --tmpdir="$datadir.tmp" \
     $(_mariadb_common_options) $(_mariadb_tls_options) \
     --innodb-flush-log-at-trx-commit=1 --innodb-doublewrite=0 \
     --local-infile=ON --max-connections=200 --max-allowed-packet=64M \
