@@ -333,9 +333,10 @@ void ChangeState::begin(const std::string& name, bool full, bool keepRawKeys) {
 }
 
 void ChangeState::LineDirectory::build(const std::vector<Entry>& lines) {
-  // About two lines a bucket: two bytes of directory a line.
+  // About 64 lines a bucket: the directory (a sixteenth of a byte a line)
+  // stays in the processor's cache.
   bits_ = 0;
-  while (bits_ < 30 && (std::size_t{4} << bits_) <= lines.size()) ++bits_;
+  while (bits_ < 30 && (std::size_t{128} << bits_) <= lines.size()) ++bits_;
   std::size_t buckets = std::size_t{1} << bits_;
   first_.assign(buckets + 1, 0);
   std::size_t i = 0;
@@ -350,11 +351,16 @@ std::size_t ChangeState::LineDirectory::lowerBound(const std::vector<Entry>& lin
                                                    std::uint64_t key) const {
   if (first_.empty()) return 0;
   std::size_t b = bucket(key);
-  auto from = lines.begin() + first_[b];
-  auto to = lines.begin() + first_[b + 1];
-  auto at =
-      std::lower_bound(from, to, key, [](const Entry& e, std::uint64_t k) { return e.key < k; });
-  return static_cast<std::size_t>(at - lines.begin());
+  std::size_t lo = first_[b], hi = first_[b + 1];
+  if (lo == hi) return lo;
+  // The keys of a bucket are spread evenly over its range: start where the
+  // key would lie, then step to it (a few lines, in one or two cache lines).
+  std::uint64_t within = bits_ == 0 ? key : key << bits_;
+  std::size_t at =
+      lo + static_cast<std::size_t>((static_cast<unsigned __int128>(within) * (hi - lo)) >> 64);
+  while (at < hi && lines[at].key < key) ++at;
+  while (at > lo && lines[at - 1].key >= key) --at;
+  return at;
 }
 
 ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key,

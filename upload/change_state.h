@@ -101,9 +101,9 @@ class ChangeState {
     std::uint64_t digest;
   };
   // Keys are hashes, spread evenly over 64 bits: the index of the first
-  // stored line of each value of a key's top bits narrows a lookup to a
-  // couple of neighbouring lines (one binary search over a million lines
-  // misses the cache at every step).
+  // stored line of each value of a key's top bits, and where the key falls
+  // within that bucket's range, lead a lookup to within a few lines of it
+  // (a binary search over a million lines misses the cache at every step).
   class LineDirectory {
    public:
     void build(const std::vector<Entry>& lines);
