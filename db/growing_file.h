@@ -2,7 +2,10 @@
 // written: the writer notes how many bytes have reached the file and how
 // the writing ended; the driver's file reader sends those bytes and waits
 // for more instead of taking the current end for the end of the file. An
-// export that fails ends the reader with an error, so the load fails too.
+// export that fails ends the reader with an error, so the load statement
+// fails too. (The client library still closes the transfer with its
+// end-of-data packet, so the server may keep the part it received: only a
+// staging table, which nothing reads before its next drop, is loaded so.)
 #ifndef AGENT_DB_GROWING_FILE_H_
 #define AGENT_DB_GROWING_FILE_H_
 
