@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include <fmt/format.h>
 
+#include "base/text.h"
 #include "config/platform_config.h"
 #include "cycle/cycle_context.h"
 #include "db/error.h"
@@ -142,12 +144,12 @@ TEST_F(StreamedLoadTest, ExportFailingMidwayLeavesTheRemoteTableAsItWas) {
 
 TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs) {
   std::string failure = "not run";
-  auto started = std::chrono::steady_clock::now();
   std::thread run([&] { failure = mirror(studsub()); });
   // Killed once the staging load is under way on the server.
   auto watch = testing::openRemote(server_.server().connectionString("streamed"));
   bool loading = false;
-  for (auto limit = started + 60s; !loading && std::chrono::steady_clock::now() < limit;) {
+  for (auto limit = std::chrono::steady_clock::now() + 60s;
+       !loading && std::chrono::steady_clock::now() < limit;) {
     loading = watch
                   ->query(
                       "select count(*) from information_schema.processlist where info "
@@ -158,12 +160,17 @@ TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs
   }
   watch.reset();
   if (loading) server_.kill();
+  auto killed = std::chrono::steady_clock::now();
   run.join();
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
   ASSERT_TRUE(loading) << "the load was not seen running; the run ended with: " << failure;
-  EXPECT_NE(failure, "");
-  EXPECT_LT(seconds, 60.0);
+  // The remote error ("Lost connection to server during query"), not one of
+  // the export.
+  EXPECT_NE(toUpperAscii(failure).find("SERVER"), std::string::npos) << failure;
+  EXPECT_LT(seconds, 30.0);  // the export ends: nothing waits for the dead server
+  std::printf(
+      "[ figure ] server killed during the streamed load: the run ended after %.2f s (%s)\n",
+      seconds, failure.c_str());
 
   server_.restart();
   connect();
