@@ -3,7 +3,13 @@
 // update, insert load) from the same export file to the mariadb command-line
 // client. Reports both times, their ratio and the agent's peak memory.
 //
-//   scripts/test-env.sh build/bin/mirror_bench [--rows N] [--rows N ...]
+//   scripts/test-env.sh build/bin/mirror_bench [--rows N ...] [--mode M ...]
+//
+// Modes (odbc when none is given), each measured on a fresh remote table:
+//   odbc        the ODBC driver: the export file, then the statements
+//   sequential  the native driver, in the same order
+//   streamed    the native driver as the cycle runs it (MirrorTable::run):
+//               the staging load reads the file while it is written
 //
 // Runs against the throwaway MariaDB server of scripts/test-env.sh. The
 // local side is the embedded engine, filled before the measurement; the
@@ -28,6 +34,7 @@
 #include "cycle/message_sink.h"
 #include "db/drivers/driver_connection.h"
 #include "db/embedded/embedded_engine.h"
+#include "db/mariadb_connection.h"
 #include "db/odbc_connection.h"
 #include "tests/support/doubles.h"
 #include "upload/mirror_description.h"
@@ -134,8 +141,9 @@ struct MirrorFigures {
   long peakKiB = 0;
 };
 
-// The child: one MirrorTable run; prints "<rows> <seconds> <remote seconds>".
-int runMirrorChild(const fs::path& home, const std::string& database) {
+// The child: one MirrorTable run; prints "<rows> <seconds> <remote seconds>"
+// (remote seconds 0 when streamed: the parts overlap).
+int runMirrorChild(const fs::path& home, const std::string& database, const std::string& mode) {
   Server server;
   PlatformConfig config;
   config.drivers = DriverMap(home);
@@ -143,7 +151,12 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   DriverConnection local(config.drivers);
   local.open("Driver={SQL Server};Server=" + (home / "server").string(), "sa", kSaPassword);
   local.setDefaultDatabase(kLocalDatabase);
-  auto remote = openOdbcConnection(server.connectionString(database), "", "");
+  std::unique_ptr<Connection> remote;
+  if (mode == "odbc") {
+    remote = openOdbcConnection(server.connectionString(database), "", "");
+  } else {
+    remote = MariaDbConnection::open(server.connectionString(database));
+  }
   testing::RecordedMessages messages;
   Journal journal;
   SystemClock clock;
@@ -152,6 +165,11 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   const MirrorDescription& description = findMirrorDescription(resultDescriptions(), "studsub");
   MirrorTable table(ctx, description);
   auto start = Clock::now();
+  if (mode == "streamed") {
+    std::size_t rows = table.run();
+    std::printf("%zu %.3f 0\n", rows, seconds(start));
+    return 0;
+  }
   std::size_t rows;
   {
     auto source = table.openSource();
@@ -163,7 +181,8 @@ int runMirrorChild(const fs::path& home, const std::string& database) {
   return 0;
 }
 
-MirrorFigures mirrorInChild(const fs::path& home, const std::string& database) {
+MirrorFigures mirrorInChild(const fs::path& home, const std::string& database,
+                            const std::string& mode) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
@@ -171,7 +190,7 @@ MirrorFigures mirrorInChild(const fs::path& home, const std::string& database) {
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
     execl("/proc/self/exe", "mirror_bench", "--mirror-child", home.c_str(), database.c_str(),
-          static_cast<char*>(nullptr));
+          mode.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(pipeFds[1]);
@@ -209,7 +228,7 @@ double clientSeconds(const std::vector<std::string>& statements, const std::stri
   return seconds(start);
 }
 
-void benchRows(long rows) {
+void benchRows(long rows, const std::vector<std::string>& modes) {
   Server server;
   fs::path home = fs::temp_directory_path() /
                   ("mirror-bench-" + std::to_string(getpid()) + "-" + std::to_string(rows));
@@ -225,24 +244,29 @@ void benchRows(long rows) {
   admin->execute("create database " + database);
   auto remote = openOdbcConnection(server.connectionString(database), "", "");
 
-  resetRemote(*remote, rows);
-  MirrorFigures agent = mirrorInChild(home, database);
+  for (const std::string& mode : modes) {
+    resetRemote(*remote, rows);
+    MirrorFigures agent = mirrorInChild(home, database, mode);
 
-  // The statements MirrorTable sent, for the client.
-  PlatformConfig config;
-  testing::RecordedMessages messages;
-  Journal journal;
-  SystemClock clock;
-  CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
-  MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
-  resetRemote(*remote, rows);
-  double client = clientSeconds(table.remoteStatements(), database, home / "client.sql");
+    // The statements MirrorTable sent, for the client.
+    PlatformConfig config;
+    testing::RecordedMessages messages;
+    Journal journal;
+    SystemClock clock;
+    CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
+    MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
+    resetRemote(*remote, rows);
+    double client = clientSeconds(table.remoteStatements(), database, home / "client.sql");
 
-  std::printf(
-      "rows %ld: agent %.2f s (export %.2f s, remote %.2f s), client %.2f s; ratio whole "
-      "%.2f, remote part %.2f; agent peak memory %.1f MiB\n",
-      agent.rows, agent.seconds, agent.seconds - agent.remoteSeconds, agent.remoteSeconds, client,
-      agent.seconds / client, agent.remoteSeconds / client, agent.peakKiB / 1024.0);
+    std::printf("rows %ld, %s: agent %.2f s", agent.rows, mode.c_str(), agent.seconds);
+    if (mode != "streamed") {
+      std::printf(" (export %.2f s, remote %.2f s)", agent.seconds - agent.remoteSeconds,
+                  agent.remoteSeconds);
+    }
+    std::printf(", client %.2f s; ratio %.2f; agent peak memory %.1f MiB\n", client,
+                agent.seconds / client, agent.peakKiB / 1024.0);
+    std::fflush(stdout);
+  }
   admin->execute("drop database " + database);
   fs::remove_all(home);
 }
@@ -252,15 +276,18 @@ void benchRows(long rows) {
 
 int main(int argc, char** argv) {
   try {
-    if (argc == 4 && std::string(argv[1]) == "--mirror-child") {
-      return agent::runMirrorChild(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "--mirror-child") {
+      return agent::runMirrorChild(argv[2], argv[3], argv[4]);
     }
     std::vector<long> sizes;
+    std::vector<std::string> modes;
     for (int i = 1; i + 1 < argc; i += 2) {
       if (std::string(argv[i]) == "--rows") sizes.push_back(std::atol(argv[i + 1]));
+      if (std::string(argv[i]) == "--mode") modes.push_back(argv[i + 1]);
     }
     if (sizes.empty()) sizes = {100000, 1000000};
-    for (long rows : sizes) agent::benchRows(rows);
+    if (modes.empty()) modes = {"odbc"};
+    for (long rows : sizes) agent::benchRows(rows, modes);
     return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "mirror_bench: %s\n", e.what());

@@ -47,6 +47,7 @@ class RecoveringConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
+  bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
   void cancel() override { target_.cancel(); }
 
  private:

@@ -72,6 +72,10 @@ class Connection {
   // was granted, as it was written; the others cannot confine the requests
   // and ignore this (decorators pass it on).
   virtual void allowLocalFile(const LocalFileGrant& file) { (void)file; }
+  // Whether a grant may name a file still being written (its growing
+  // part): the driver then sends the bytes as they come and a load may
+  // run while the export is written. The others read the file whole.
+  virtual bool streamsLocalFiles() const { return false; }
   // Asks the driver to stop the statement now running on this connection,
   // which then fails with the driver's error. Safe to call from another
   // thread while a statement runs, and harmless when none does. A driver

@@ -8,8 +8,10 @@
 #include <compare>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 
 #include "base/private_file.h"
+#include "db/growing_file.h"
 
 namespace agent {
 
@@ -20,6 +22,9 @@ FileIdentity identityOfDescriptor(int fd);
 struct LocalFileGrant {
   std::filesystem::path path;  // the exact path the load statement names
   FileIdentity identity;       // recorded while the file was open for writing
+  // Set while the file is still being written (a connection that
+  // streamsLocalFiles() sends it as it grows); null: the file is whole.
+  std::shared_ptr<const GrowingFile> growing = nullptr;
 };
 
 }  // namespace agent

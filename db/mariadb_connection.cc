@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "db/connection_string.h"
 #include "db/error.h"
 #include "db/fetched_recordset.h"
+#include "db/growing_file.h"
 
 namespace agent {
 namespace {
@@ -269,10 +272,13 @@ struct MariaDbConnection::Impl {
 namespace {
 
 // One local-file request of the server: the file opened for it, or why it
-// was refused.
+// was refused; for a file still being written, its writer's progress and
+// the bytes sent of it.
 struct LocalRead {
   int fd = -1;
   std::string refusal;
+  std::shared_ptr<const GrowingFile> growing;
+  std::uint64_t sent = 0;
 };
 
 LocalRead* refuse(LocalRead* read, const std::string& requested, const std::string& why) {
@@ -325,6 +331,7 @@ LocalRead* openRequested(MariaDbConnection::Impl& impl, const char* filename) {
   // Reads block again: the descriptor is a regular file.
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   read->fd = fd;
+  read->growing = grant.growing;
   return read;
 }
 
@@ -334,11 +341,33 @@ int localInit(void** state, const char* filename, void* userdata) {
   return read->fd < 0 ? 1 : 0;
 }
 
+// Returns the bytes read, 0 at the end of the file, -1 on failure: the
+// library then ends the load and reports localError().
 int localRead(void* state, char* buffer, unsigned int length) {
   auto* read = static_cast<LocalRead*>(state);
+  std::uint64_t available = 0;
+  if (read->growing) {
+    // Only bytes the writer has flushed are read: a read at the current end
+    // of a file still written is no end of the file.
+    GrowingFile::Extent extent = read->growing->waitBeyond(read->sent);
+    if (!extent.failure.empty()) {
+      read->refusal = "the export file was not completed: " + extent.failure;
+      return -1;
+    }
+    if (extent.bytes <= read->sent) return 0;
+    available = extent.bytes - read->sent;
+    length = static_cast<unsigned int>(std::min<std::uint64_t>(length, available));
+  }
   for (;;) {
     ssize_t n = ::read(read->fd, buffer, length);
-    if (n >= 0) return static_cast<int>(n);
+    if (n == 0 && available > 0) {
+      read->refusal = "the export file is shorter than written";
+      return -1;
+    }
+    if (n >= 0) {
+      read->sent += static_cast<std::uint64_t>(n);
+      return static_cast<int>(n);
+    }
     if (errno == EINTR) continue;
     read->refusal = std::string("reading the export file failed: ") + strerror(errno);
     return -1;

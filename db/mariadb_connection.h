@@ -39,6 +39,9 @@ class MariaDbConnection : public Connection {
   // a link, same device and inode). Any other request sends nothing and
   // fails the statement with an error naming the file asked for.
   void allowLocalFile(const LocalFileGrant& file) override;
+  // A growing file is sent as it is written: a read at its current end
+  // waits for more; a failed export fails the load.
+  bool streamsLocalFiles() const override { return true; }
 
   // Breaks off whatever runs on the connection, from any thread: the socket
   // is shut down, so a blocked read or write returns at once and the

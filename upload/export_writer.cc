@@ -14,6 +14,12 @@ namespace agent {
 namespace {
 
 constexpr std::size_t kBufferBytes = 1 << 20;
+// A file sent while it is written is flushed in chunks well under the
+// buffer (so the stream never writes bytes the reader was not told of),
+// and at least this often while lines come, so that a slow source still
+// feeds the load before the server's read time-out.
+constexpr std::uint64_t kReportBytes = 256 << 10;
+constexpr auto kReportEvery = std::chrono::seconds(1);
 
 void appendEscaped(std::string& out, std::string_view field, const ExportFormat& format) {
   for (char c : field) {
@@ -70,7 +76,14 @@ ExportFile::ExportFile(std::filesystem::path path, CodePage codePage, ExportForm
   std::setvbuf(file_.get(), nullptr, _IOFBF, kBufferBytes);
 }
 
-ExportFile::~ExportFile() = default;
+ExportFile::~ExportFile() {
+  if (growing_) growing_->fail("the export stopped before the end of the file");
+}
+
+void ExportFile::reportTo(std::shared_ptr<GrowingFile> growing) {
+  growing_ = std::move(growing);
+  lastFlush_ = std::chrono::steady_clock::now();
+}
 
 void ExportFile::writeLine(std::span<const std::string> fields) {
   if (!file_) fail("write", EBADF);
@@ -90,6 +103,18 @@ void ExportFile::writeLine(std::span<const std::string> fields) {
     fail("write", osError);
   }
   ++lines_;
+  if (!growing_) return;
+  written_ += bytes.size();
+  auto now = std::chrono::steady_clock::now();
+  if (written_ - flushed_ < kReportBytes && now - lastFlush_ < kReportEvery) return;
+  if (std::fflush(file_.get()) != 0) {
+    int osError = errno;
+    file_.reset();
+    fail("write", osError);
+  }
+  flushed_ = written_;
+  lastFlush_ = now;
+  growing_->grown(flushed_);
 }
 
 void ExportFile::close() {
@@ -100,6 +125,10 @@ void ExportFile::close() {
   bool closed = std::fclose(file_.release()) == 0;
   if (!closed && osError == 0) osError = errno;
   if (!flushed || !closed) fail("close", osError);
+  if (growing_) {
+    growing_->grown(written_);
+    growing_->finish();
+  }
 }
 
 void ExportFile::fail(const char* what, int osError) const {
@@ -107,8 +136,10 @@ void ExportFile::fail(const char* what, int osError) const {
 }
 
 void ExportFile::fail(const char* what, const std::string& reason) const {
-  throw AgentError(error_number::kFileError, std::string("Cannot ") + what + " the export file " +
-                                                 pathText(path_) + ": " + reason);
+  std::string message =
+      std::string("Cannot ") + what + " the export file " + pathText(path_) + ": " + reason;
+  if (growing_) growing_->fail(message);
+  throw AgentError(error_number::kFileError, message);
 }
 
 }  // namespace agent

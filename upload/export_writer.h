@@ -6,7 +6,9 @@
 #ifndef AGENT_UPLOAD_EXPORT_WRITER_H_
 #define AGENT_UPLOAD_EXPORT_WRITER_H_
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -17,6 +19,7 @@
 
 #include "base/code_page.h"
 #include "base/private_file.h"
+#include "db/growing_file.h"
 #include "db/local_file.h"
 
 namespace agent {
@@ -42,6 +45,8 @@ class ExportFile {
   // naming the path and the system's reason.
   ExportFile(std::filesystem::path path, CodePage codePage, ExportFormat format = {});
   // Closes the file if close() was not called (or failed); never throws.
+  // A file that reports to a GrowingFile and was not closed whole has it
+  // failed.
   ~ExportFile();
   ExportFile(const ExportFile&) = delete;
   ExportFile& operator=(const ExportFile&) = delete;
@@ -52,6 +57,13 @@ class ExportFile {
   // Flushes and closes the file. Throws AgentError(kFileError) on failure;
   // the file is closed either way.
   void close();
+
+  // From now on the lines are flushed to the file in chunks (and at least
+  // every second while lines come), each noted in growing, so that a load
+  // can send the file while it is written; close() finishes growing, any
+  // failure or a destruction before close() fails it. Call before the
+  // first line.
+  void reportTo(std::shared_ptr<GrowingFile> growing);
 
   const std::filesystem::path& path() const { return path_; }
   // The file this object created; a file found at path later is another
@@ -76,6 +88,10 @@ class ExportFile {
   std::string line_;  // reused for every line
   std::size_t lines_ = 0;
   std::size_t replaced_ = 0;
+  std::shared_ptr<GrowingFile> growing_;
+  std::uint64_t written_ = 0;  // bytes handed to the stream (when reporting)
+  std::uint64_t flushed_ = 0;  // of them, bytes noted in growing_
+  std::chrono::steady_clock::time_point lastFlush_;
 };
 
 }  // namespace agent

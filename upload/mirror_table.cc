@@ -13,6 +13,7 @@
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
 #include "upload/load_statement.h"
+#include "upload/statement_thread.h"
 
 namespace agent {
 
@@ -94,26 +95,44 @@ void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
 
 std::size_t MirrorTable::run() {
   if (!prepareChanges()) return runFull();
+  // A changes-only run knows its statements once the file is written.
+  std::vector<std::string> statements;
   {
     std::unique_ptr<Recordset> source = openSource();
     if (hasNoRows(*source)) return 0;
     beginChanges({this});
-    exportRows(*source, {this});
+    if (changes_->full) {
+      statements = remoteStatements();
+      exportFull(*source, statements);
+    } else {
+      exportRows(*source, {this});
+      statements = runStatements();
+    }
   }
-  sendRemote(runStatements());
+  sendRemote(statements);
   finishChanges();
   return changes_->sent;
 }
 
 std::size_t MirrorTable::runFull() {
   std::size_t rows;
+  std::vector<std::string> statements = remoteStatements();
   {
     std::unique_ptr<Recordset> source = openSource();
     if (hasNoRows(*source)) return 0;
-    rows = exportRows(*source, {this});
+    rows = exportFull(*source, statements);
   }
-  sendRemote(remoteStatements());
+  sendRemote(statements);
   return rows;
+}
+
+std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>& statements) {
+  // A table with statements of its own has no staging load to overlap.
+  if (ownStatements_ || !ctx_.remote.streamsLocalFiles()) return exportRows(source, {this});
+  auto loaded = statements.begin() + 3;  // staging drop, create, load
+  std::vector<std::string> staging(statements.begin(), loaded);
+  statements.erase(statements.begin(), loaded);
+  return exportRows(source, {this}, &staging);
 }
 
 namespace {
@@ -499,11 +518,19 @@ void MirrorTable::finishChanges() {
 }
 
 std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables) {
+  return exportRows(rows, tables, nullptr);
+}
+
+std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
+                                    const std::vector<std::string>* staging) {
   struct Output {
     MirrorTable* table;
     ExportRow row;
     ExportFile file;
   };
+  // Made before the files, so that it is joined after they are gone: a
+  // file left unfinished fails its load.
+  std::optional<StatementThread> load;
   std::vector<std::unique_ptr<Output>> outputs;
   for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
@@ -511,21 +538,42 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
         new Output{table, ExportRow(table->description_, rows, regional),
                    ExportFile(table->exportPath_, table->ctx_.config.exportCodePage)}));
   }
+  if (staging != nullptr) {
+    // The file is granted as it grows; the remote connection is the load
+    // thread's until it is joined.
+    Output& out = *outputs.front();
+    auto growing = std::make_shared<GrowingFile>();
+    out.file.reportTo(growing);
+    out.table->ctx_.remote.allowLocalFile({out.table->exportPath_, out.file.identity(), growing});
+    load.emplace(out.table->ctx_.remote, *staging, growing);
+  }
   std::size_t written = 0;
-  for (; !rows.eof(); rows.moveNext()) {
-    for (auto& out : outputs) {
-      std::span<const std::string> fields = out->row.build();
-      if (out->table->offerLine(fields)) out->file.writeLine(fields);
+  try {
+    for (; !rows.eof(); rows.moveNext()) {
+      for (auto& out : outputs) {
+        std::span<const std::string> fields = out->row.build();
+        if (out->table->offerLine(fields)) out->file.writeLine(fields);
+      }
+      ++written;
+      if (!outputs.empty()) outputs.front()->table->ctx_.rowDone();
     }
-    ++written;
-    if (!outputs.empty()) outputs.front()->table->ctx_.rowDone();
+    for (auto& out : outputs) out->file.close();
+  } catch (...) {
+    if (load) {
+      // The export's error, unless the load had failed first.
+      outputs.clear();
+      load->joinAfterExportFailed();
+    }
+    throw;
   }
   for (auto& out : outputs) {
-    out->file.close();
-    // The loads that follow may send this file, and only as it was written.
-    out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
+    // The loads that follow may send this file, and only as it was written
+    // (a streamed file stays granted as it grew, now finished).
+    if (!load)
+      out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
     noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
   }
+  if (load) load->join();
   return written;
 }
 

@@ -4,7 +4,8 @@
 // which the merge update brings existing rows up to date, and into the
 // target, which adds the rows whose key it does not hold yet. Nothing is
 // deleted remotely unless the table sets a sweep. An empty source query
-// leaves the old export file and sends nothing.
+// leaves the old export file and sends nothing. On the native driver a full
+// run loads the staging table while the file is still written.
 //
 // With change detection on (CycleContext::changes), a table whose merge
 // update names its key writes only the lines that differ from those last
@@ -68,7 +69,9 @@ class MirrorTable {
   // connection reads them there. source must outlive this object.
   void setSource(Connection& source) { source_ = &source; }
 
-  // The whole procedure: source query, export file, remote statements.
+  // The whole procedure: source query, export file, remote statements. On
+  // a connection that streams local files, a full run loads the staging
+  // table while it writes the export file.
   // Returns the rows written to the export file (0: nothing written or
   // sent). Throws the first AgentError of any step; statements already
   // sent stay done and the export file is closed.
@@ -129,6 +132,15 @@ class MirrorTable {
   // Appends the staging table's drop, create and load, the merge update and
   // the statements that follow it.
   void appendStagedMerge(std::vector<std::string>& statements) const;
+  // Writes the export file of a full run; statements are the run's remote
+  // statements. Where the remote connection streams local files, the
+  // staging drop, create and load at their head are sent (and taken out)
+  // while the file is written, the load reading it as it grows.
+  std::size_t exportFull(Recordset& source, std::vector<std::string>& statements);
+  // exportRows(), with staging (when not null) sent on a thread of its own
+  // once the one table's file is made, and joined before it returns.
+  static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
+                                const std::vector<std::string>* staging);
   CycleContext& ctx_;
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;

@@ -33,6 +33,7 @@ class DriverConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override;
+  bool streamsLocalFiles() const override { return impl_ != nullptr && impl_->streamsLocalFiles(); }
 
   // The driver the last open() chose (Odbc before any).
   DriverTarget::Kind kind() const { return kind_; }

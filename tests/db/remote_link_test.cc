@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "base/remote_link.h"
 #include "base/text.h"
 #include "db/connection_string.h"
 #include "db/error.h"
+#include "db/growing_file.h"
 #include "db/mariadb_connection.h"
 #include "tests/support/hostile_portal.h"
 #include "tests/support/remote_server.h"
@@ -235,6 +237,54 @@ TEST_F(LocalFileTest, OnlyTheGrantedFileAsWrittenIsSent) {
   connection_->allowLocalFile(testing::grantFor(export_));
   EXPECT_EQ(loadFailure(), "");
   EXPECT_EQ(rows(), "SEC");
+}
+
+// A file granted while it is written is sent as it grows: a read at its
+// current end waits for the writer. A writer that fails, or stalls past
+// the limit, fails the load instead of ending the file early.
+TEST_F(LocalFileTest, AGrowingFileIsSentWhileWrittenAndAStoppedOneFailsTheLoad) {
+  auto append = [this](const std::string& line) {
+    std::ofstream(export_, std::ios::binary | std::ios::app) << line;
+    return std::filesystem::file_size(export_);
+  };
+  auto grantGrowing = [this](std::shared_ptr<GrowingFile> growing) {
+    LocalFileGrant grant = testing::grantFor(export_);
+    growing->grown(std::filesystem::file_size(export_));
+    grant.growing = std::move(growing);
+    connection_->allowLocalFile(grant);
+  };
+  auto pause = [] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); };
+
+  auto growing = std::make_shared<GrowingFile>();
+  grantGrowing(growing);
+  std::string failure = "not run";
+  std::thread load([&] { failure = loadFailure(); });
+  pause();  // the load has sent the first line and waits
+  growing->grown(append("OBC|Other|F\r\n"));
+  pause();
+  growing->grown(append("SC|Scheduled|F\r\n"));
+  growing->finish();
+  load.join();
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(rows(), "GEN,OBC,SC");
+
+  db_.execute("delete from mascat");
+  growing = std::make_shared<GrowingFile>();
+  grantGrowing(growing);
+  load = std::thread([&] { failure = loadFailure(); });
+  pause();
+  growing->fail("Cannot write the export file: No space left on device");
+  load.join();
+  EXPECT_NE(failure.find("No space left on device"), std::string::npos) << failure;
+
+  // A writer that neither writes nor ends: the load gives up at the limit.
+  growing = std::make_shared<GrowingFile>(std::chrono::milliseconds(300));
+  grantGrowing(growing);
+  auto started = std::chrono::steady_clock::now();
+  failure = loadFailure();
+  auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  EXPECT_NE(failure.find("did not grow for 300 ms"), std::string::npos) << failure;
+  EXPECT_LT(seconds, 10.0);
 }
 
 }  // namespace

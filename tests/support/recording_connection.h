@@ -29,6 +29,7 @@ class RecordingConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
+  bool streamsLocalFiles() const override { return inner_.streamsLocalFiles(); }
 
  private:
   Connection& inner_;
@@ -51,6 +52,7 @@ class FailingConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
+  bool streamsLocalFiles() const override { return inner_.streamsLocalFiles(); }
 
  private:
   void failIfChosen(const std::string& sql);
