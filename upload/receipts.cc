@@ -6,6 +6,7 @@
 // used); rechead and recdetl are then merged, recmode only gains rows: a
 // mode row once on the portal is never changed. #TMPUPRECEIPT stays with
 // the local connection for the next cycle's leftover recovery.
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -279,7 +280,8 @@ std::size_t uploadReceipts(CycleContext& ctx) {
   detail.finishChanges();
   modes.sendRemote(modes.runStatements());
   modes.finishChanges();
-  return detail.rowsSent(lines);
+  // A cancelled receipt changes its header line alone.
+  return std::max({header.rowsSent(lines), detail.rowsSent(lines), modes.rowsSent(lines)});
 }
 
 }  // namespace agent

@@ -4,6 +4,8 @@
 // existing login only takes fdeleted, so a password changed on the portal
 // is kept and the initial password reaches new logins only. The stage sets
 // the remote connection's SQL mode for the rest of the cycle.
+#include <algorithm>
+
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
@@ -172,7 +174,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   students.sendRemote(statements);
   students.finishChanges();
   logins.finishChanges();
-  return students.rowsSent(rows);
+  return std::max(students.rowsSent(rows), logins.rowsSent(rows));
 }
 
 }  // namespace agent

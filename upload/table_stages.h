@@ -20,7 +20,7 @@ std::size_t uploadFeeHeads(CycleContext& ctx);
 std::size_t uploadRoutes(CycleContext& ctx);
 
 // Students and their portal logins, one pass over the students
-// (upload/students.cc).
+// (upload/students.cc). Returns the most lines one of the two tables sent.
 std::size_t uploadStudentsAndLogins(CycleContext& ctx);
 
 // Results and subject marks (upload/results.cc).
@@ -35,7 +35,8 @@ void computeFeeBalances(Connection& local, const std::string& univCode);
 std::size_t uploadFeeBalances(CycleContext& ctx);
 
 // Receipt headers, lines and payment modes, one pass over the receipts
-// (upload/receipts.cc). Returns the receipt lines sent. gatherReceiptRows
+// (upload/receipts.cc). Returns the most lines one of the three tables
+// sent (the receipt lines read, without change detection). gatherReceiptRows
 // makes the temporary table the upload reads; it may run ahead on a second
 // local connection.
 void gatherReceiptRows(Connection& local, const std::string& univCode);
