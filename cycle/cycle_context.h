@@ -17,6 +17,7 @@
 #include "cycle/cycle_progress.h"
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
+#include "cycle/statement_watch.h"
 #include "db/connection.h"
 
 namespace agent {
@@ -53,6 +54,10 @@ struct CycleContext {
   std::function<std::unique_ptr<Connection>()> connectLocalAgain = {};
   // The running stage's work done ahead; null when there is none.
   LocalAhead* ahead = nullptr;
+  // What the connections note of a failed statement, for the journal line;
+  // null when nothing notes. A stage clears it when a statement failed only
+  // because of another error, which is then the one reported.
+  StatementWatch* watch = nullptr;
 
   // The folder of the export files.
   std::filesystem::path csvFolder() const { return programFolder / "CSV"; }

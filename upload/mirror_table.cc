@@ -560,9 +560,12 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
     for (auto& out : outputs) out->file.close();
   } catch (...) {
     if (load) {
-      // The export's error, unless the load had failed first.
+      // The export's error, unless the load had failed first. The load
+      // that failed with the export is not where the cycle ended.
       outputs.clear();
       load->joinAfterExportFailed();
+      CycleContext& ctx = tables.begin()[0]->ctx_;
+      if (ctx.watch != nullptr) ctx.watch->clearFailure();
     }
     throw;
   }

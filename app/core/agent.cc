@@ -188,6 +188,7 @@ bool Agent::runCycle(StageList stages) {
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
   ctx.progress = &progress_;
   ctx.connectLocalAgain = state_->connectLocalAgain;
+  ctx.watch = &watch;
   if (config_.changesOnly && !state_->changes) {
     try {
       state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);

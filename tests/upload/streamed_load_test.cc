@@ -15,6 +15,7 @@
 #include "base/text.h"
 #include "config/platform_config.h"
 #include "cycle/cycle_context.h"
+#include "cycle/leftover_recovery.h"
 #include "db/error.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
@@ -67,10 +68,14 @@ class StreamedLoadTest : public ::testing::Test {
     recorded_ = std::make_unique<testing::RecordingConnection>(*remote_);
   }
 
-  // One full run of description; "" or the error it threw.
+  // One full run of description; "" or the error it threw. The remote
+  // connection notes its failed statement in watch_, as in a cycle.
   std::string mirror(const MirrorDescription& description) {
-    CycleContext ctx{local_.connection(), *recorded_, home_.path(), config_, "P028",
-                     messages_,           journal_,   clock_};
+    watch_.clearFailure();
+    RecoveringConnection remote(*recorded_, local_.connection(), journal_, &watch_, "remote");
+    CycleContext ctx{local_.connection(), remote,   home_.path(), config_, "P028",
+                     messages_,           journal_, clock_};
+    ctx.watch = &watch_;
     try {
       MirrorTable(ctx, description).run();
     } catch (const AgentError& e) {
@@ -113,6 +118,7 @@ class StreamedLoadTest : public ::testing::Test {
   testing::RecordedMessages messages_;
   Journal journal_;
   SystemClock clock_;
+  StatementWatch watch_;
 };
 
 TEST_F(StreamedLoadTest, ExportFailingMidwayLeavesTheRemoteTableAsItWas) {
@@ -132,6 +138,8 @@ TEST_F(StreamedLoadTest, ExportFailingMidwayLeavesTheRemoteTableAsItWas) {
             std::string::npos)
       << failure;
   EXPECT_TRUE(sentStagingLoad());  // the load ran alongside the export
+  // The cycle ended in the export, not in the load that failed with it.
+  EXPECT_EQ(watch_.failedSide, "");
   EXPECT_GT(std::filesystem::file_size(home_ / "CSV" / "STUDSUB.csv"), 1u << 20);
   EXPECT_EQ(remoteFingerprint(), before);
   EXPECT_EQ(remote("select count(*) from studsub where fremarks = 'old'"), "100");
@@ -167,6 +175,7 @@ TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs
   // The remote error ("Lost connection to server during query"), not one of
   // the export.
   EXPECT_NE(toUpperAscii(failure).find("SERVER"), std::string::npos) << failure;
+  EXPECT_EQ(watch_.failedSide, "remote");
   EXPECT_LT(seconds, 30.0);  // the export ends: nothing waits for the dead server
   std::printf(
       "[ figure ] server killed during the streamed load: the run ended after %.2f s (%s)\n",
