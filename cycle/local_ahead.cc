@@ -53,17 +53,21 @@ std::unique_ptr<Connection> LocalAhead::take(std::string* why) {
   return std::move(connection_);
 }
 
-std::unique_ptr<Connection> takeAheadConnection(CycleContext& ctx, const std::string& what) {
-  if (ctx.ahead == nullptr) return nullptr;
-  std::string why;
-  std::unique_ptr<Connection> connection = ctx.ahead->take(&why);
-  if (!connection && !why.empty()) {
-    ctx.journal.warning(
-        fmt::format("{} computed ahead on a second local connection failed ({}); computed again "
-                    "in order",
-                    what, why));
+Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadWork work,
+                              std::unique_ptr<Connection>& ahead) {
+  if (ctx.ahead != nullptr) {
+    std::string why;
+    ahead = ctx.ahead->take(&why);
+    if (ahead) return *ahead;
+    if (!why.empty()) {
+      ctx.journal.warning(
+          fmt::format("{} computed ahead on a second local connection failed ({}); computed "
+                      "again in order",
+                      what, why));
+    }
   }
-  return connection;
+  work(ctx.local, ctx.univCode);
+  return ctx.local;
 }
 
 }  // namespace agent

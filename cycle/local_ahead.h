@@ -47,10 +47,12 @@ class LocalAhead {
   std::thread thread_;
 };
 
-// The connection holding the running stage's work done ahead; null when
-// there is none or it failed (journalled as a warning naming what, so the
-// stage does the work itself).
-std::unique_ptr<Connection> takeAheadConnection(CycleContext& ctx, const std::string& what);
+// The local connection that holds the result of the running stage's work:
+// the second connection it was done on ahead (kept in ahead, which must
+// outlive the use), or else the cycle's own, on which work is done now.
+// Work ahead that failed is journalled as a warning naming what.
+Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadWork work,
+                              std::unique_ptr<Connection>& ahead);
 
 }  // namespace agent
 

@@ -94,10 +94,10 @@ void computeFeeBalances(Connection& local, const std::string& univCode) {
 }
 
 std::size_t uploadFeeBalances(CycleContext& ctx) {
-  std::unique_ptr<Connection> ahead = takeAheadConnection(ctx, "fee balances");
-  if (!ahead) computeFeeBalances(ctx.local, ctx.univCode);
+  std::unique_ptr<Connection> ahead;
+  Connection& balances = localWithWorkDone(ctx, "fee balances", computeFeeBalances, ahead);
   MirrorTable studfee(ctx, studfeeDescription());
-  if (ahead) studfee.setSource(*ahead);
+  studfee.setSource(balances);
   studfee.setSweep({kSweep, kClearMarks, "fdeleted"});
   return studfee.run();
 }

@@ -246,15 +246,15 @@ void gatherReceiptRows(Connection& local, const std::string&) {
 }
 
 std::size_t uploadReceipts(CycleContext& ctx) {
-  std::unique_ptr<Connection> ahead = takeAheadConnection(ctx, "receipt rows");
-  if (!ahead) gatherReceiptRows(ctx.local, ctx.univCode);
+  std::unique_ptr<Connection> ahead;
+  Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows, ahead);
 
   MirrorDescription headerDescription = findMirrorDescription(descriptions(), "rechead");
   headerDescription.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
   MirrorTable header(ctx, headerDescription);
   MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
   MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
-  if (ahead) header.setSource(*ahead);
+  header.setSource(receiptRows);
   // The mode rows: staged, marked where the portal holds their key
   // (frecno, fpaytype), and only the unmarked ones added, so the portal
   // only ever gains them. Changes-only, a line whose key the state holds
