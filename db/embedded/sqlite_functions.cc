@@ -459,7 +459,7 @@ void registerEngineFunctions(sqlite3* db, SessionState* session) {
   static const Fn kFunctions[] = {
       {"tsql_todate", 1, toDate, true},        {"tsql_tonum", 2, toNumber, true},
       {"tsql_totext", 4, toText, true},        {"tsql_add", 2, add, true},
-      {"tsql_getdate", 0, getDate, false},     {"tsql_datediff", 3, dateDiff, true},
+      {"tsql_getdate", 0, getDate, true},      {"tsql_datediff", 3, dateDiff, true},
       {"tsql_dateadd", 3, dateAdd, true},      {"tsql_adddays", 2, addDays, true},
       {"tsql_datepart", 2, datePart, true},    {"tsql_todate_style", 2, toDateStyled, true},
       {"tsql_datestyle", 2, dateStyled, true},
@@ -467,6 +467,9 @@ void registerEngineFunctions(sqlite3* db, SessionState* session) {
   for (const Fn& f : kFunctions) {
     // Functions that read the DATEFORMAT are deterministic only within one
     // session; SQLite uses the flag within a statement, which is what holds.
+    // GETDATE() too: SQLite then reads the clock once per statement (a
+    // constant it hoists out of the row loop), which is SQL Server's rule,
+    // where a statement that runs across midnight still sees one date.
     int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
     if (sqlite3_create_function_v2(db, f.name, f.args, flags, session, f.fn, nullptr, nullptr,
                                    nullptr) != SQLITE_OK) {

@@ -4,8 +4,10 @@
 // error texts and numbers, transactions, and a writer in another process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "db/embedded/embedded_engine.h"
 #include "db/error.h"
@@ -124,6 +126,25 @@ TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundaries) {
   db().execute("insert into d values (dateadd(d, -1, getdate())), (getdate())");
   EXPECT_EQ(rowsOf(db(), "select datediff(d, getdate(), f) from d order by f"),
             (std::vector<std::string>{"-1", "0"}));
+}
+
+// SQL Server reads the clock once per statement: every row of one
+// statement sees the same GETDATE(), so a statement that runs across
+// midnight cannot give some rows today's fine and others yesterday's. The
+// next statement reads the clock again.
+TEST_F(EmbeddedEngineTest, GetDateIsOneTimePerStatement) {
+  db().execute("create table n (k int)");
+  db().execute("insert into n values (1)");
+  for (int i = 0; i < 16; ++i)
+    db().execute("insert into n select k + (select count(*) from n) from n");
+  EXPECT_EQ(scalar(db(), "select count(*) from n"), "65536");
+  EXPECT_EQ(scalar(db(),
+                   "select count(*) from (select distinct convert(varchar(30), getdate(), "
+                   "121) as t from n) x"),
+            "1");
+  std::string first = scalar(db(), "select convert(varchar(30), getdate(), 121)");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_NE(scalar(db(), "select convert(varchar(30), getdate(), 121)"), first);
 }
 
 // Each text form is read by parseDateText (EngineDateText lists them); this
