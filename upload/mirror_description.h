@@ -75,10 +75,11 @@ struct MirrorDescription {
   StagingVariant variant = StagingVariant::DropAfter;
   // For a table whose local primary key is its remote key (so no key comes
   // twice, and the order of the lines changes nothing remotely): the same
-  // rows in the order they are stored, which a changes-only run reads
-  // instead. An index-ordered scan looks every row up by its row number,
-  // several times slower than reading the table through. Empty: the
-  // source query always.
+  // rows in the order they are stored, which every run with change
+  // detection on reads instead, full merges included. An index-ordered
+  // scan looks every row up by its row number, several times slower than
+  // reading the table through. Empty, or change detection off: the source
+  // query always.
   std::string changesSourceQuery = {};
 
   std::string stagingTable() const { return "tmp" + tableName; }

@@ -40,8 +40,11 @@ void MirrorTable::setOwnStatements(std::vector<std::string> statements) {
 }
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
-  bool changesOnly = changes_ && !changes_->full && !description_.changesSourceQuery.empty();
-  return source_->query(changesOnly ? description_.changesSourceQuery : description_.sourceQuery,
+  // Under change detection a full run reads in stored order too: it is
+  // the first cycle's longest export, and the order changes nothing
+  // remotely. Without change detection the table is read as it always was.
+  bool storedOrder = changes_ && !description_.changesSourceQuery.empty();
+  return source_->query(storedOrder ? description_.changesSourceQuery : description_.sourceQuery,
                         Cursor::Forward);
 }
 

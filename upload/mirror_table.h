@@ -84,8 +84,8 @@ class MirrorTable {
   std::size_t run();
 
   // The steps, for stages that combine tables (one source, two files).
-  // openSource() runs the source query (in a changes-only run, the
-  // description's changes source query when it has one).
+  // openSource() runs the source query (with change detection on, full
+  // run or not, the description's changes source query when it has one).
   std::unique_ptr<Recordset> openSource() const;
   const std::filesystem::path& exportPath() const { return exportPath_; }
   std::string stagingDrop() const;
