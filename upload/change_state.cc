@@ -4,6 +4,10 @@
 #include <cstring>
 #include <functional>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "db/error.h"
 
 namespace agent {
@@ -62,6 +66,22 @@ bool forEachRaw(std::string_view raws, F f) {
     raws.remove_prefix(12 + length);
   }
   return true;
+}
+
+// Lookups land anywhere in a large table's lines: in 2 MiB pages rather
+// than 4 KiB ones, most of them no longer miss the processor's page table
+// cache as well as its data cache. Asked for before the memory is touched;
+// where the system has no such pages, nothing changes.
+void useLargePages(void* data, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
+  auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLargePage - 1) & ~(kLargePage - 1);
+  auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kLargePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 bool holds(const std::vector<std::uint64_t>& sorted, std::uint64_t key) {
@@ -245,7 +265,10 @@ std::vector<ChangeState::Entry> ChangeState::loadLines(const std::string& name) 
   std::vector<Entry> lines;
   readBlob(name, "entries", "lines", [&](int bytes) -> void* {
     if (bytes % sizeof(Entry) != 0) fail("the lines of " + name + " are cut");
-    lines.resize(static_cast<std::size_t>(bytes) / sizeof(Entry));
+    std::size_t count = static_cast<std::size_t>(bytes) / sizeof(Entry);
+    lines.reserve(count);
+    useLargePages(lines.data(), count * sizeof(Entry));
+    lines.resize(count);
     return lines.data();
   });
   return lines;
