@@ -13,7 +13,7 @@ std::size_t Recordset::indexOf(std::string_view name) const {
   return n;
 }
 
-const Value& Recordset::field(std::string_view name) const {
+std::size_t Recordset::fieldIndex(std::string_view name) const {
   std::size_t i = indexOf(name);
   if (i == fieldCount()) {
     throw AgentError(error_number::kItemNotFound,
@@ -21,7 +21,11 @@ const Value& Recordset::field(std::string_view name) const {
                      "or ordinal. (" +
                          std::string(name) + ")");
   }
-  return field(i);
+  return i;
+}
+
+const Value& Recordset::field(std::string_view name) const {
+  return field(fieldIndex(name));
 }
 
 }  // namespace agent

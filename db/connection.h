@@ -39,6 +39,9 @@ class Recordset {
   const Value& field(std::string_view name) const;
   // The index of the named field, or fieldCount() when there is none.
   std::size_t indexOf(std::string_view name) const;
+  // The index of the named field, looked up once before a loop over the
+  // rows. Throws as field(name) does when there is none.
+  std::size_t fieldIndex(std::string_view name) const;
 };
 
 // How a query's rows are read.

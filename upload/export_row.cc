@@ -3,23 +3,13 @@
 
 namespace agent {
 
-namespace {
-
-std::size_t columnIndex(const Recordset& rows, const std::string& name) {
-  std::size_t index = rows.indexOf(name);
-  if (index == rows.fieldCount()) rows.field(name);  // throws the "item not found" error
-  return index;
-}
-
-}  // namespace
-
 ExportRow::ExportRow(const MirrorDescription& description, const Recordset& rows,
                      const RegionalSettings& regional)
     : rows_(rows), regional_(regional), texts_(description.fields.size()) {
   for (const ExportField& field : description.fields) {
     Binding binding{&field};
-    if (field.kind != ExportField::Kind::Constant) binding.column = columnIndex(rows, field.column);
-    if (field.kind == ExportField::Kind::Joined) binding.second = columnIndex(rows, field.second);
+    if (field.kind != ExportField::Kind::Constant) binding.column = rows.fieldIndex(field.column);
+    if (field.kind == ExportField::Kind::Joined) binding.second = rows.fieldIndex(field.second);
     bindings_.push_back(binding);
   }
 }

@@ -135,10 +135,31 @@ bool isAboveZero(const Value& amount) {
   return amount.isNumber() && amount.numberValue() > 0;
 }
 
+// The columns of the modes, found by name once per pass rather than once
+// per receipt (a name lookup compares it with every column of the row).
+struct ModeFields {
+  struct Mode {
+    const ModeColumns* names;
+    std::size_t amount, number, date, bank;
+  };
+  // Throws the "item not found" error naming a column the query lacks.
+  explicit ModeFields(const Recordset& rows)
+      : cash(rows.fieldIndex(kCashAmount)),
+        discount(rows.fieldIndex("FDISCOUNT")),
+        total(rows.fieldIndex("FTOTAL")) {
+    for (const ModeColumns& mode : kInstrumentModes) {
+      modes.push_back({&mode, rows.fieldIndex(mode.amount), rows.fieldIndex(mode.number),
+                       rows.fieldIndex(mode.date), rows.fieldIndex(mode.bank)});
+    }
+  }
+  std::size_t cash, discount, total;
+  std::vector<Mode> modes;
+};
+
 // FDISCOUNT equal to FTOTAL: nothing was left to pay. NULL never matches.
-bool fullyDiscounted(const Recordset& row) {
-  const Value& discount = row.field("FDISCOUNT");
-  const Value& total = row.field("FTOTAL");
+bool fullyDiscounted(const Recordset& row, const ModeFields& at) {
+  const Value& discount = row.field(at.discount);
+  const Value& total = row.field(at.total);
   return discount.isNumber() && total.isNumber() && discount.numberValue() == total.numberValue();
 }
 
@@ -148,33 +169,35 @@ bool fullyDiscounted(const Recordset& row) {
 // arrives as a new pay type once the office fills in the amount, where a 0
 // sent now would stay on the portal for good. For the same reason a receipt
 // with a mode left out gets no closing Cash entry in the meantime.
-std::vector<ModeEntry> receiptModes(const Recordset& row, const std::string& recNo,
-                                    const RegionalSettings& regional, Journal& journal) {
+std::vector<ModeEntry> receiptModes(const Recordset& row, const ModeFields& at,
+                                    const std::string& recNo, const RegionalSettings& regional,
+                                    Journal& journal) {
   std::vector<ModeEntry> modes;
   bool modeLeftOut = false;
-  const Value& cash = row.field(kCashAmount);
+  const Value& cash = row.field(at.cash);
   if (isAboveZero(cash)) modes.push_back({kCashPayType, cash, "", Value(), ""});
 
-  for (const ModeColumns& mode : kInstrumentModes) {
+  for (const ModeFields::Mode& mode : at.modes) {
     const Value& amount = row.field(mode.amount);
     std::string number = plainText(row.field(mode.number), regional);
     if (!isAboveZero(amount) && trim(number, " ").empty()) continue;
+    const char* payTypeName = mode.names->payType;
     if (amount.isNull()) {
-      journal.warning("receipt " + recNo + ": " + mode.payType + " number \"" + number +
+      journal.warning("receipt " + recNo + ": " + payTypeName + " number \"" + number +
                       "\" has no amount; the mode is left out until the amount is filled in");
       modeLeftOut = true;
       continue;
     }
     std::string bank = plainText(row.field(mode.bank), regional);
-    std::string payType = std::string(mode.payType) == kCardPayType && bank == kPortalBankName
+    std::string payType = std::string(payTypeName) == kCardPayType && bank == kPortalBankName
                               ? kPortalPayType
-                              : mode.payType;
+                              : payTypeName;
     modes.push_back({payType, amount, number, row.field(mode.date), bank});
   }
 
   // A fully discounted receipt with no mode used received nothing: one Cash
   // entry carries its cash amount, 0 when there is none.
-  if (modes.empty() && !modeLeftOut && fullyDiscounted(row)) {
+  if (modes.empty() && !modeLeftOut && fullyDiscounted(row, at)) {
     modes.push_back({kCashPayType, cash.isNull() ? Value::number(0) : cash, "", Value(), ""});
   }
   return modes;
@@ -204,6 +227,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
   ExportFile detailFile(detail.exportPath(), codePage);
   ExportFile modeFile(modes.exportPath(), codePage);
   const std::size_t recNoColumn = rows.indexOf("FRECNO");
+  const ModeFields modeFields(rows);
 
   std::optional<std::string> previousRecNo;
   std::size_t lines = 0;
@@ -212,7 +236,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
     if (recNo != previousRecNo) {
       std::span<const std::string> fields = headerRow.build();
       if (header.offerLine(fields)) headerFile.writeLine(fields);
-      for (const ModeEntry& entry : receiptModes(rows, recNo, regional, ctx.journal)) {
+      for (const ModeEntry& entry : receiptModes(rows, modeFields, recNo, regional, ctx.journal)) {
         std::vector<std::string> line = modeLine(recNo, entry, regional);
         if (modes.offerLine(line)) modeFile.writeLine(line);
       }
