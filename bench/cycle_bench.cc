@@ -12,7 +12,8 @@
 //
 // For each: seconds, the ratio to the floor, the agent's peak resident
 // memory, and the rows the server read and wrote (handler counters of SHOW
-// GLOBAL STATUS around the run).
+// GLOBAL STATUS around the run). Every run starts once the server has
+// purged what the run before left behind.
 //
 //   scripts/test-env.sh build/bin/cycle_bench [--students N] [--work DIR]
 //
@@ -161,12 +162,20 @@ std::vector<std::string> agentStatements(const fs::path& log) {
   return kept;
 }
 
+// Waits until the server has purged the old row versions of the work
+// before (a full merge leaves millions), so that a run does not pay for the
+// run before it on the same cores.
+void waitForQuietServer() {
+  run(g_client + " -e 'set global innodb_max_purge_lag_wait = 0'");
+}
+
 Measure floorRun(const std::vector<std::string>& statements, const fs::path& file,
                  const std::string& database) {
   {
     std::ofstream out(file);
     for (const std::string& sql : statements) out << sql << ";\n";
   }
+  waitForQuietServer();
   Handlers before = handlers();
   auto start = Clock::now();
   run(g_client + " --local-infile=1 " + database + " < " + file.string());
@@ -264,6 +273,7 @@ int main(int argc, char** argv) {
     setChangesOnly(home, changesOnly);
     std::ofstream(log, std::ios::trunc).close();
     run(g_client + " -e 'flush general logs'");
+    waitForQuietServer();
     Row r{name, agentCycle(home), {}};
     r.floor = floorRun(agentStatements(log), work / "floor.sql", floorDb);
     std::printf(
