@@ -34,15 +34,12 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
 std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, StageList stages) {
   std::vector<std::unique_ptr<LocalAhead>> ahead(stages.size());
   if (!ctx.connectLocalAgain) return ahead;
-  LocalAhead* last = nullptr;
   for (std::size_t i = 0; i < stages.size(); ++i) {
     const Stage& s = stages[i];
     if (!stageApplies(s, ctx.univCode)) continue;
     if (s.writesLocal) break;
     if (s.ahead != nullptr) {
-      // One after the other, in stage order.
-      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, ctx.univCode, last);
-      last = ahead[i].get();
+      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, ctx.univCode);
     }
   }
   return ahead;

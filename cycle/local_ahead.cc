@@ -1,6 +1,5 @@
 #include "cycle/local_ahead.h"
 
-#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -10,16 +9,13 @@
 
 namespace agent {
 
-LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, std::string univCode,
-                       LocalAhead* after)
-    : after_(after),
-      thread_([this, connect = std::move(connect), work, univCode = std::move(univCode)] {
+LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, std::string univCode)
+    : thread_([this, connect = std::move(connect), work, univCode = std::move(univCode)] {
         run(connect, work, univCode);
       }) {}
 
 LocalAhead::~LocalAhead() {
   if (!thread_.joinable()) return;
-  cancelled_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (connection_) connection_->cancel();
@@ -27,23 +23,7 @@ LocalAhead::~LocalAhead() {
   thread_.join();
 }
 
-bool LocalAhead::waitEnded(const std::atomic<bool>& waiterCancelled) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  // The waiter's cancel does not reach this object's condition: look at it
-  // now and then.
-  while (!ended_ && !waiterCancelled) endedChanged_.wait_for(lock, std::chrono::milliseconds(20));
-  return !waiterCancelled;
-}
-
 void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::string& univCode) {
-  struct Ended {
-    LocalAhead& self;
-    ~Ended() {
-      std::lock_guard<std::mutex> lock(self.mutex_);
-      self.ended_ = true;
-      self.endedChanged_.notify_all();
-    }
-  } ended{*this};
   try {
     std::unique_ptr<Connection> connection = connect();
     if (!connection) {
@@ -54,10 +34,6 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::s
     {
       std::lock_guard<std::mutex> lock(mutex_);
       connection_ = std::move(connection);
-    }
-    if (after_ != nullptr && !after_->waitEnded(cancelled_)) {
-      error_ = "cancelled";
-      return;
     }
     work(*raw, univCode);
   } catch (const AgentError& e) {

@@ -9,8 +9,6 @@
 #ifndef AGENT_CYCLE_LOCAL_AHEAD_H_
 #define AGENT_CYCLE_LOCAL_AHEAD_H_
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,12 +27,8 @@ using AheadWork = void (*)(Connection& local, const std::string& univCode);
 
 class LocalAhead {
  public:
-  // Opens the connection and runs work on a thread of its own. With after
-  // (which must outlive this object), the work starts once after's work
-  // has ended: work ahead then has one core in turn, and the work needed
-  // first is done soonest.
-  LocalAhead(LocalConnector connect, AheadWork work, std::string univCode,
-             LocalAhead* after = nullptr);
+  // Opens the connection and runs work on a thread of its own.
+  LocalAhead(LocalConnector connect, AheadWork work, std::string univCode);
   // Cancels work still running and waits for it to end.
   ~LocalAhead();
   LocalAhead(const LocalAhead&) = delete;
@@ -46,15 +40,8 @@ class LocalAhead {
 
  private:
   void run(const LocalConnector& connect, AheadWork work, const std::string& univCode);
-  // Waits until this object's work has ended; false when waiter was
-  // cancelled first.
-  bool waitEnded(const std::atomic<bool>& waiterCancelled);
 
-  LocalAhead* after_;
-  std::atomic<bool> cancelled_{false};
-  std::mutex mutex_;  // guards connection_ and ended_
-  std::condition_variable endedChanged_;
-  bool ended_ = false;
+  std::mutex mutex_;  // guards connection_ against a cancel from the destructor
   std::unique_ptr<Connection> connection_;
   std::string error_;  // set by the thread; read after it was joined
   std::thread thread_;

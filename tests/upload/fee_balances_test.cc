@@ -4,10 +4,7 @@
 // studfee holding exactly the keys of the file.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "cycle/leftover_recovery.h"
 #include "cycle/local_ahead.h"
@@ -157,40 +154,6 @@ TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) 
                 "fee balances computed ahead on a second local connection failed (no second "
                 "connection today); computed again in order"),
             1u);
-}
-
-// Work ahead runs in stage order, one after the other: the second waits
-// for the first to end, and a second one cancelled while it waits ends at
-// once, without waiting for the first.
-std::atomic<bool> g_firstEnded{false};
-std::atomic<bool> g_secondSawFirstEnded{false};
-
-void slowFirstWork(Connection&, const std::string&) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  g_firstEnded = true;
-}
-
-void secondWork(Connection&, const std::string&) {
-  g_secondSawFirstEnded = g_firstEnded.load();
-}
-
-TEST_F(FeeBalancesTest, WorkAheadRunsOneAfterTheOther) {
-  auto connect = [this] { return localDb_.connect(); };
-  {
-    LocalAhead first(connect, slowFirstWork, "P001");
-    LocalAhead second(connect, secondWork, "P001", &first);
-    std::string why;
-    EXPECT_NE(second.take(&why), nullptr) << why;
-    EXPECT_TRUE(g_secondSawFirstEnded);
-  }
-  g_firstEnded = false;
-  g_secondSawFirstEnded = false;
-  LocalAhead first(connect, slowFirstWork, "P001");
-  { LocalAhead second(connect, secondWork, "P001", &first); }
-  EXPECT_FALSE(g_firstEnded);
-  std::string why;
-  EXPECT_NE(first.take(&why), nullptr) << why;
-  EXPECT_FALSE(g_secondSawFirstEnded);
 }
 
 TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
