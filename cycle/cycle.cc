@@ -45,19 +45,71 @@ std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, Sta
   return ahead;
 }
 
+// The running stage's work ahead and early part, in the context while the
+// stage runs (restored after, on every path).
+class StageScope {
+ public:
+  StageScope(CycleContext& ctx, LocalAhead* ahead, EarlyPart* early)
+      : ctx_(ctx), ahead_(ctx.ahead), early_(ctx.early) {
+    ctx.ahead = ahead;
+    ctx.early = early;
+  }
+  ~StageScope() {
+    ctx_.ahead = ahead_;
+    ctx_.early = early_;
+  }
+  StageScope(const StageScope&) = delete;
+  StageScope& operator=(const StageScope&) = delete;
+
+ private:
+  CycleContext& ctx_;
+  LocalAhead* ahead_;
+  EarlyPart* early_;
+};
+
+// While stage `waiting` waits for its work ahead: the local part of the next
+// stage that has one, once that stage's own work ahead is done. Work ahead
+// starts only before the first stage that writes the local database, so no
+// such stage lies between the two. A part that fails is left to its stage.
+void doEarlyPart(CycleContext& ctx, StageList stages, std::size_t waiting,
+                 const std::vector<std::unique_ptr<LocalAhead>>& ahead,
+                 std::vector<std::unique_ptr<EarlyPart>>& early) {
+  for (std::size_t j = waiting + 1; j < stages.size(); ++j) {
+    if (stages[j].early == nullptr || !ahead[j] || early[j]) continue;
+    if (!ahead[j]->ended()) return;
+    StageScope scope(ctx, ahead[j].get(), nullptr);
+    try {
+      early[j] = stages[j].early(ctx);
+    } catch (const AgentError& e) {
+      if (ctx.watch != nullptr && ctx.watch->stopRequested()) throw;
+      if (ctx.watch != nullptr) ctx.watch->clearFailure();
+      ctx.journal.info(fmt::format("stage {}: its early part failed ({}); it is done in its turn",
+                                   stages[j].name, e.description()));
+      return;
+    }
+    ctx.journal.info(
+        fmt::format("stage {}: local part done while stage {} waited for its work "
+                    "ahead",
+                    stages[j].name, stages[waiting].name));
+    return;
+  }
+}
+
 // stage: where the cycle is, for the handler's journal line.
 void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
   stage = kStartStamp;
   ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
   // Work still running when the cycle ends early is cancelled with it.
   std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages);
+  std::vector<std::unique_ptr<EarlyPart>> early(stages.size());
+  struct Waiting {
+    CycleContext& ctx;
+    ~Waiting() { ctx.whileWaiting = nullptr; }
+  } waiting{ctx};
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
-    struct AheadOfStage {
-      AheadOfStage(CycleContext& c, LocalAhead* a) : ctx(c) { ctx.ahead = a; }
-      ~AheadOfStage() { ctx.ahead = nullptr; }
-      CycleContext& ctx;
-    } aheadOfStage(ctx, ahead[i].get());
+    ctx.whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early); };
+    StageScope scope(ctx, ahead[i].get(), early[i].get());
     runStage(ctx, stages[i], summary);
   }
   stage = kEndStamp;

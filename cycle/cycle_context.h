@@ -23,6 +23,7 @@
 namespace agent {
 
 class ChangeState;
+class EarlyPart;
 class LocalAhead;
 
 struct CycleContext {
@@ -54,6 +55,12 @@ struct CycleContext {
   std::function<std::unique_ptr<Connection>()> connectLocalAgain = {};
   // The running stage's work done ahead; null when there is none.
   LocalAhead* ahead = nullptr;
+  // The running stage's local part, done early (cycle/early_part.h); null
+  // when there is none.
+  EarlyPart* early = nullptr;
+  // Called by a stage that is about to wait for its work ahead: the cycle
+  // may do a later stage's local part meanwhile. Empty: nothing to do.
+  std::function<void()> whileWaiting = {};
   // What the connections note of a failed statement, for the journal line;
   // null when nothing notes. A stage clears it when a statement failed only
   // because of another error, which is then the one reported.

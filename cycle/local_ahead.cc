@@ -24,6 +24,10 @@ LocalAhead::~LocalAhead() {
 }
 
 void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::string& univCode) {
+  struct MarkEnded {
+    std::atomic<bool>& ended;
+    ~MarkEnded() { ended = true; }
+  } markEnded{ended_};
   try {
     std::unique_ptr<Connection> connection = connect();
     if (!connection) {
@@ -56,6 +60,7 @@ std::unique_ptr<Connection> LocalAhead::take(std::string* why) {
 Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadWork work,
                               std::unique_ptr<Connection>& ahead) {
   if (ctx.ahead != nullptr) {
+    if (!ctx.ahead->ended() && ctx.whileWaiting) ctx.whileWaiting();
     std::string why;
     ahead = ctx.ahead->take(&why);
     if (ahead) return *ahead;

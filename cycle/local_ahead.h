@@ -9,6 +9,7 @@
 #ifndef AGENT_CYCLE_LOCAL_AHEAD_H_
 #define AGENT_CYCLE_LOCAL_AHEAD_H_
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,10 +38,13 @@ class LocalAhead {
   // Waits for the work. Returns the connection that holds its result, or
   // null when it failed, with the reason in *why.
   std::unique_ptr<Connection> take(std::string* why);
+  // Whether the work has ended (take() would not wait).
+  bool ended() const { return ended_; }
 
  private:
   void run(const LocalConnector& connect, AheadWork work, const std::string& univCode);
 
+  std::atomic<bool> ended_{false};
   std::mutex mutex_;  // guards connection_ against a cancel from the destructor
   std::unique_ptr<Connection> connection_;
   std::string error_;  // set by the thread; read after it was joined

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "cycle/cycle_context.h"
+#include "cycle/early_part.h"
 #include "cycle/local_ahead.h"
 
 namespace agent {
@@ -28,6 +29,9 @@ struct Stage {
   // before it that runs writes the local database.
   AheadWork ahead = nullptr;
   bool writesLocal = false;
+  // The stage's local part, which the cycle may do before the stage's turn
+  // once its work ahead is done (see cycle/early_part.h).
+  EarlyWork early = nullptr;
 };
 
 // Whether stage runs for an institution code.

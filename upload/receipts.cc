@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "cycle/early_part.h"
 #include "cycle/local_ahead.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -269,43 +270,71 @@ void gatherReceiptRows(Connection& local, const std::string&) {
   local.execute(kReceiptRows);
 }
 
-std::size_t uploadReceipts(CycleContext& ctx) {
-  std::unique_ptr<Connection> ahead;
-  Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows, ahead);
+namespace {
 
-  MirrorDescription headerDescription = findMirrorDescription(descriptions(), "rechead");
-  headerDescription.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
-  MirrorTable header(ctx, headerDescription);
-  MirrorTable detail(ctx, findMirrorDescription(descriptions(), "recdetl"));
-  MirrorTable modes(ctx, findMirrorDescription(descriptions(), "recmode"));
-  header.setSource(receiptRows);
-  // The mode rows: staged, marked where the portal holds their key
-  // (frecno, fpaytype), and only the unmarked ones added, so the portal
-  // only ever gains them. Changes-only, a line whose key the state holds
-  // with the same digest is not sent: the portal holds its key already.
-  modes.setChangeKey({0, 1});
-  modes.setOwnStatements({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
-                          modes.mergeUpdate(), kAddNewModes});
-  header.prepareChanges();
-  detail.prepareChanges();
-  modes.prepareChanges();
-
-  std::size_t lines;
-  {
-    std::unique_ptr<Recordset> rows = header.openSource();
-    if (hasNoRows(*rows)) return 0;
-    MirrorTable::beginChanges({&header, &detail, &modes});
-    lines = exportReceipts(ctx, *rows, header, headerDescription, detail, modes);
+// The receipts' local part: their rows read and the three files written
+// (done early, or in the stage's turn); send() then runs the remote
+// statements in order.
+class ReceiptExport : public EarlyPart {
+ public:
+  explicit ReceiptExport(CycleContext& ctx)
+      : headerDescription_(headerDescription(ctx)),
+        header_(ctx, headerDescription_),
+        detail_(ctx, findMirrorDescription(descriptions(), "recdetl")),
+        modes_(ctx, findMirrorDescription(descriptions(), "recmode")) {
+    Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows, ahead_);
+    header_.setSource(receiptRows);
+    // The mode rows: staged, marked where the portal holds their key
+    // (frecno, fpaytype), and only the unmarked ones added, so the portal
+    // only ever gains them. Changes-only, a line whose key the state holds
+    // with the same digest is not sent: the portal holds its key already.
+    modes_.setChangeKey({0, 1});
+    modes_.setOwnStatements({modes_.stagingDrop(), modes_.stagingCreate(), modes_.stagingLoad(),
+                             modes_.mergeUpdate(), kAddNewModes});
+    header_.prepareChanges();
+    detail_.prepareChanges();
+    modes_.prepareChanges();
+    std::unique_ptr<Recordset> rows = header_.openSource();
+    if (hasNoRows(*rows)) return;
+    MirrorTable::beginChanges({&header_, &detail_, &modes_});
+    lines_ = exportReceipts(ctx, *rows, header_, headerDescription_, detail_, modes_);
   }
 
-  header.sendRemote(header.runStatements());
-  header.finishChanges();
-  detail.sendRemote(detail.runStatements());
-  detail.finishChanges();
-  modes.sendRemote(modes.runStatements());
-  modes.finishChanges();
-  // A cancelled receipt changes its header line alone.
-  return std::max({header.rowsSent(lines), detail.rowsSent(lines), modes.rowsSent(lines)});
+  std::size_t send() {
+    if (lines_ == 0) return 0;
+    header_.sendRemote(header_.runStatements());
+    header_.finishChanges();
+    detail_.sendRemote(detail_.runStatements());
+    detail_.finishChanges();
+    modes_.sendRemote(modes_.runStatements());
+    modes_.finishChanges();
+    // A cancelled receipt changes its header line alone.
+    return std::max({header_.rowsSent(lines_), detail_.rowsSent(lines_), modes_.rowsSent(lines_)});
+  }
+
+ private:
+  static MirrorDescription headerDescription(const CycleContext& ctx) {
+    MirrorDescription d = findMirrorDescription(descriptions(), "rechead");
+    d.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
+    return d;
+  }
+
+  std::unique_ptr<Connection> ahead_;  // the receipt rows made ahead, when they were
+  MirrorDescription headerDescription_;
+  MirrorTable header_, detail_, modes_;
+  std::size_t lines_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx) {
+  return std::make_unique<ReceiptExport>(ctx);
+}
+
+std::size_t uploadReceipts(CycleContext& ctx) {
+  if (auto* early = dynamic_cast<ReceiptExport*>(ctx.early)) return early->send();
+  ReceiptExport now(ctx);
+  return now.send();
 }
 
 }  // namespace agent

@@ -5,9 +5,11 @@
 #define AGENT_UPLOAD_TABLE_STAGES_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "cycle/cycle_context.h"
+#include "cycle/early_part.h"
 
 namespace agent {
 
@@ -41,6 +43,9 @@ std::size_t uploadFeeBalances(CycleContext& ctx);
 // local connection.
 void gatherReceiptRows(Connection& local, const std::string& univCode);
 std::size_t uploadReceipts(CycleContext& ctx);
+// The receipts' reading and files, done before their turn (their remote
+// statements are then all uploadReceipts() sends).
+std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx);
 
 // Staff and hostels (upload/staff_hostels.cc).
 std::size_t uploadEmployees(CycleContext& ctx);

@@ -13,7 +13,8 @@ namespace agent {
 // fee balances and receipts, so receipts booked in a cycle are uploaded in
 // the same cycle. Fee balances and receipts start their local work at the
 // cycle's start on second local connections, unless a payment stage runs
-// before them (it writes receipts).
+// before them (it writes receipts); the receipts' files are then written
+// while the fee balances are still being made, if they are.
 StageList cycleStages() {
   static const std::vector<Stage> kStages = {
       {"college", uploadColleges},
@@ -28,7 +29,8 @@ StageList cycleStages() {
       {"receipt download", downloadPortalReceipts, StageGate::Download, nullptr, true},
       {"payment posting", postGatewayPayments, StageGate::PostingUnlessDownload, nullptr, true},
       {"studfee", uploadFeeBalances, StageGate::Always, computeFeeBalances},
-      {"rechead, recdetl and recmode", uploadReceipts, StageGate::Always, gatherReceiptRows},
+      {"rechead, recdetl and recmode", uploadReceipts, StageGate::Always, gatherReceiptRows, false,
+       exportReceiptsEarly},
       {"masemp", uploadEmployees},
       {"hosthead", uploadHostels},
       {"roomtype", uploadRoomTypes},

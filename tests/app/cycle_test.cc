@@ -4,6 +4,7 @@
 // recovery from leftover local objects across cycles.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -14,6 +15,8 @@
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
+#include "cycle/early_part.h"
+#include "cycle/local_ahead.h"
 #include "db/error.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/doubles.h"
@@ -292,6 +295,86 @@ TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
   EXPECT_TRUE(agent().runCycle(justLook));
   EXPECT_EQ(seenInStage.stage, "look");
   EXPECT_EQ(seenInStage.rows, 0u);
+}
+
+// A later stage's local part is done while an earlier stage waits for its
+// work ahead, and sent in its own turn; a part that fails is done again in
+// that turn. Stage A's work ahead holds on until B's part is done (or
+// failed); A waits for it only once B's own work ahead has ended.
+std::atomic<bool> g_quickAheadDone{false};
+std::atomic<bool> g_releaseSlowAhead{false};
+bool g_failEarlyPart = false;
+std::vector<std::string> g_stageEvents;
+
+void slowAhead(Connection& local, const std::string&) {
+  for (int i = 0; i < 1000 && !g_releaseSlowAhead; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  local.execute("create table #SLOW (n int)");
+}
+void quickAhead(Connection& local, const std::string&) {
+  local.execute("create table #QUICK (n int)");
+  local.execute("insert into #QUICK values (7)");
+  g_quickAheadDone = true;
+}
+std::size_t waitsForSlowAhead(CycleContext& ctx) {
+  while (!g_quickAheadDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::unique_ptr<Connection> ahead;
+  localWithWorkDone(ctx, "slow work", slowAhead, ahead);
+  g_stageEvents.push_back("A");
+  return 0;
+}
+struct QuickPart : EarlyPart {
+  std::string read;
+};
+std::string quickRead(Connection& c) {
+  return c.query("select n from #QUICK", Cursor::Forward)->field(0).textValue();
+}
+std::unique_ptr<EarlyPart> quickEarly(CycleContext& ctx) {
+  g_releaseSlowAhead = true;
+  std::unique_ptr<Connection> ahead;
+  Connection& local = localWithWorkDone(ctx, "quick work", quickAhead, ahead);
+  if (g_failEarlyPart) throw AgentError(error_number::kGenericFailure, "the part broke");
+  auto part = std::make_unique<QuickPart>();
+  part->read = quickRead(local);
+  g_stageEvents.push_back("B's part");
+  return part;
+}
+std::size_t sendsQuickPart(CycleContext& ctx) {
+  if (auto* part = dynamic_cast<QuickPart*>(ctx.early)) {
+    g_stageEvents.push_back("B sends " + part->read);
+    return 1;
+  }
+  std::unique_ptr<Connection> ahead;
+  g_stageEvents.push_back("B reads " +
+                          quickRead(localWithWorkDone(ctx, "quick work", quickAhead, ahead)));
+  return 1;
+}
+
+TEST_F(CycleTest, ALaterStagesLocalPartIsDoneWhileAnEarlierOneWaits) {
+  agent().connectLocal();
+  std::vector<Stage> stages = {
+      {"A", waitsForSlowAhead, StageGate::Always, slowAhead},
+      {"B", sendsQuickPart, StageGate::Always, quickAhead, false, quickEarly}};
+  for (bool fail : {false, true}) {
+    g_quickAheadDone = false;
+    g_releaseSlowAhead = false;
+    g_failEarlyPart = fail;
+    g_stageEvents.clear();
+    EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+    if (!fail) {
+      EXPECT_EQ(g_stageEvents, (std::vector<std::string>{"B's part", "A", "B sends 7"}));
+      EXPECT_NE(journalText().find("stage B: local part done while stage A waited for its work "
+                                   "ahead"),
+                std::string::npos);
+    } else {
+      EXPECT_EQ(g_stageEvents, (std::vector<std::string>{"A", "B reads 7"}));
+      EXPECT_NE(journalText().find("stage B: its early part failed (the part broke); it is done "
+                                   "in its turn"),
+                std::string::npos);
+    }
+  }
 }
 
 // [remote] read_timeout of platform.ini reaches the driver: a statement
