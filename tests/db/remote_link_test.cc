@@ -219,14 +219,15 @@ TEST_F(LocalFileTest, OnlyTheGrantedFileAsWrittenIsSent) {
   // Granted, then replaced by a link to another file: refused.
   LocalFileGrant written = testing::grantFor(export_);
   connection_->allowLocalFile(written);
-  std::filesystem::remove(export_);
+  // Kept under another name, so that no file made below can be given its
+  // inode number.
+  std::filesystem::rename(export_, dir_ / "written.csv");
   std::filesystem::create_symlink(secret_, export_);
   failure = loadFailure();
   EXPECT_NE(failure.find("symbolic link"), std::string::npos) << failure;
   EXPECT_EQ(rows(), "");
 
   // Replaced by another regular file moved in under the same name: refused.
-  // (made while the link still exists, so it cannot reuse the inode).
   std::filesystem::copy_file(secret_, dir_ / "other.csv");
   std::filesystem::rename(dir_ / "other.csv", export_);
   failure = loadFailure();
