@@ -449,7 +449,7 @@ bool MirrorTable::offerLine(std::span<const std::string> fields) {
 }
 
 bool MirrorTable::sendsFile() const {
-  return !changes_ || changes_->full || changes_->sent > 0;
+  return runsFull() || changes_->sent > 0;
 }
 
 std::vector<std::string> MirrorTable::runStatements() {
@@ -575,7 +575,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
   for (auto& out : outputs) {
     // The loads that follow may send this file, and only as it was written
     // (a streamed file stays granted as it grew, now finished).
-    if (!load)
+    if (!load || out != outputs.front())
       out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
     noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
   }

@@ -103,6 +103,13 @@ class MirrorTable {
   // Returns the rows read. The journal notes per table the characters its
   // code page could not hold.
   static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables);
+  // The same, with staging (when not null: the first table's staging
+  // statements, ending in its load) sent on a thread of its own while the
+  // first table's file is written, and joined before it returns; only on
+  // a connection that streams local files. Throws the export's error, or
+  // the statements' failure.
+  static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
+                                const std::vector<std::string>* staging);
 
   // Change detection, for stages that write several files in one pass.
   // prepareChanges() decides whether this run is full or changes-only; it
@@ -117,6 +124,9 @@ class MirrorTable {
   bool offerLine(std::span<const std::string> fields);
   // Whether this run sends the table's file (a full run, or any line sent).
   bool sendsFile() const;
+  // Whether this run writes and sends every line (no change detection, or
+  // a full merge); known once prepareChanges() ran.
+  bool runsFull() const { return !changes_ || changes_->full; }
   // The lines this run sent of rowsRead rows offered: all of them without
   // change detection. What a stage that writes several files reports.
   std::size_t rowsSent(std::size_t rowsRead) const { return changes_ ? changes_->sent : rowsRead; }
@@ -137,10 +147,6 @@ class MirrorTable {
   // staging drop, create and load at their head are sent (and taken out)
   // while the file is written, the load reading it as it grows.
   std::size_t exportFull(Recordset& source, std::vector<std::string>& statements);
-  // exportRows(), with staging (when not null) sent on a thread of its own
-  // once the one table's file is made, and joined before it returns.
-  static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
-                                const std::vector<std::string>* staging);
   CycleContext& ctx_;
   const MirrorDescription& description_;
   std::filesystem::path exportPath_;

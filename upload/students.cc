@@ -137,33 +137,45 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   students.prepareChanges();
   logins.prepareChanges();
 
+  // Both staging drops come after both insert loads; each table's staging
+  // table is also dropped first, so that rows left by an interrupted cycle
+  // are not merged. With change detection a table whose file holds nothing
+  // new sends none of its statements; the SQL mode, which holds for the
+  // rest of the cycle, is always set. The load statements are built once
+  // the mode is set, so their paths are written for it.
+  auto head = [&](bool sendStudents, bool sendLogins) {
+    std::vector<std::string> statements;
+    if (sendStudents) statements.push_back(students.stagingDrop());
+    if (sendLogins) statements.push_back(logins.stagingDrop());
+    if (sendStudents) statements.push_back(students.stagingCreate());
+    statements.push_back(kSetSqlMode);
+    students.sendRemote(statements);
+    ctx.remoteBackslashEscapes = false;
+  };
+  // When both tables are merged in full on a connection that streams
+  // local files, the statements up to the students' staging load go
+  // first, and that load reads the file while it is written.
+  bool streamed = students.runsFull() && logins.runsFull() && ctx.remote.streamsLocalFiles();
   std::size_t rows;
   {
     std::unique_ptr<Recordset> source = students.openSource();
     if (hasNoRows(*source)) return 0;
     MirrorTable::beginChanges({&students, &logins});
-    rows = MirrorTable::exportRows(*source, {&students, &logins});
+    if (streamed) {
+      head(true, true);
+      const std::vector<std::string> staging = {students.stagingLoad()};
+      rows = MirrorTable::exportRows(*source, {&students, &logins}, &staging);
+    } else {
+      rows = MirrorTable::exportRows(*source, {&students, &logins});
+    }
   }
 
-  // Both staging drops come after both insert loads; each table's staging
-  // table is also dropped first, so that rows left by an interrupted cycle
-  // are not merged. With change detection
-  // a table whose file holds nothing new sends none of its statements; the
-  // SQL mode, which holds for the rest of the cycle, is always set.
   bool sendStudents = students.sendsFile(), sendLogins = logins.sendsFile();
+  if (!streamed) head(sendStudents, sendLogins);
   std::vector<std::string> statements;
-  if (sendStudents) statements.push_back(students.stagingDrop());
-  if (sendLogins) statements.push_back(logins.stagingDrop());
-  if (sendStudents) statements.push_back(students.stagingCreate());
-  statements.push_back(kSetSqlMode);
-  students.sendRemote(statements);
-  statements.clear();
-  // The load statements are built once the mode is set, so their paths are
-  // written for it.
-  ctx.remoteBackslashEscapes = false;
   if (sendStudents) {
-    statements.insert(statements.end(),
-                      {students.stagingLoad(), students.mergeUpdate(), students.insertLoad()});
+    if (!streamed) statements.push_back(students.stagingLoad());
+    statements.insert(statements.end(), {students.mergeUpdate(), students.insertLoad()});
   }
   if (sendLogins) {
     statements.insert(statements.end(), {logins.stagingCreate(), logins.stagingLoad(),
