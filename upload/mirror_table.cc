@@ -531,9 +531,8 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
     ExportRow row;
     ExportFile file;
   };
-  // Made before the files, so that it is joined after they are gone: a
-  // file left unfinished fails its load.
-  std::optional<StatementThread> load;
+  // Made before the files, so that it is joined after they are gone.
+  StagingStream stream;
   std::vector<std::unique_ptr<Output>> outputs;
   for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
@@ -541,15 +540,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
         new Output{table, ExportRow(table->description_, rows, regional),
                    ExportFile(table->exportPath_, table->ctx_.config.exportCodePage)}));
   }
-  if (staging != nullptr) {
-    // The file is granted as it grows; the remote connection is the load
-    // thread's until it is joined.
-    Output& out = *outputs.front();
-    auto growing = std::make_shared<GrowingFile>();
-    out.file.reportTo(growing);
-    out.table->ctx_.remote.allowLocalFile({out.table->exportPath_, out.file.identity(), growing});
-    load.emplace(out.table->ctx_.remote, *staging, growing);
-  }
+  if (staging != nullptr) stream.start(*outputs.front()->table, outputs.front()->file, *staging);
   std::size_t written = 0;
   try {
     for (; !rows.eof(); rows.moveNext()) {
@@ -562,25 +553,39 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
     }
     for (auto& out : outputs) out->file.close();
   } catch (...) {
-    if (load) {
-      // The export's error, unless the load had failed first. The load
-      // that failed with the export is not where the cycle ended.
+    if (stream.started()) {
       outputs.clear();
-      load->joinAfterExportFailed();
-      CycleContext& ctx = tables.begin()[0]->ctx_;
-      if (ctx.watch != nullptr) ctx.watch->clearFailure();
+      stream.joinAfterExportFailed(tables.begin()[0]->ctx_);
     }
     throw;
   }
   for (auto& out : outputs) {
     // The loads that follow may send this file, and only as it was written
     // (a streamed file stays granted as it grew, now finished).
-    if (!load || out != outputs.front())
+    if (!stream.started() || out != outputs.front())
       out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
     noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
   }
-  if (load) load->join();
+  stream.join();
   return written;
+}
+
+void MirrorTable::StagingStream::start(MirrorTable& table, ExportFile& file,
+                                       const std::vector<std::string>& staging) {
+  auto growing = std::make_shared<GrowingFile>();
+  file.reportTo(growing);
+  table.ctx_.remote.allowLocalFile({table.exportPath_, file.identity(), growing});
+  load_.emplace(table.ctx_.remote, staging, growing);
+}
+
+void MirrorTable::StagingStream::join() {
+  if (load_) load_->join();
+}
+
+void MirrorTable::StagingStream::joinAfterExportFailed(CycleContext& ctx) {
+  if (!load_) return;
+  load_->joinAfterExportFailed();
+  if (ctx.watch != nullptr) ctx.watch->clearFailure();
 }
 
 std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,

@@ -31,6 +31,7 @@
 #include "db/connection.h"
 #include "upload/change_state.h"
 #include "upload/mirror_description.h"
+#include "upload/statement_thread.h"
 
 namespace agent {
 
@@ -110,6 +111,29 @@ class MirrorTable {
   // the statements' failure.
   static std::size_t exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
                                 const std::vector<std::string>* staging);
+
+  // The staging statements of a full run sent while the table's file is
+  // written: the file is granted as it grows, and the statements run on a
+  // thread of their own (the remote connection is theirs until joined).
+  // Made before the pass's files and ended after them: a file left
+  // unfinished fails the load.
+  class StagingStream {
+   public:
+    // Starts staging (ending in the table's staging load) for file, the
+    // table's export file, before its first line.
+    void start(MirrorTable& table, ExportFile& file, const std::vector<std::string>& staging);
+    bool started() const { return load_.has_value(); }
+    // Once the pass's files are closed: waits; rethrows a statement's
+    // failure.
+    void join();
+    // From the pass's catch block, once its files are gone: waits; the
+    // export's error stays the one reported, and a load that failed only
+    // because of it is not where the cycle ended.
+    void joinAfterExportFailed(CycleContext& ctx);
+
+   private:
+    std::optional<StatementThread> load_;
+  };
 
   // Change detection, for stages that write several files in one pass.
   // prepareChanges() decides whether this run is full or changes-only; it

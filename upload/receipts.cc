@@ -217,9 +217,12 @@ std::vector<std::string> modeLine(const std::string& recNo, const ModeEntry& ent
 
 // The one pass: a receipt's header and mode lines are written when its
 // first line is read. Returns the receipt lines written.
+// With headerStaging (not null), the headers' staging statements run while
+// their file is written, on stream, which the caller ends.
 std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& header,
                            const MirrorDescription& headerDescription, MirrorTable& detail,
-                           MirrorTable& modes) {
+                           MirrorTable& modes, const std::vector<std::string>* headerStaging,
+                           MirrorTable::StagingStream& stream) {
   const RegionalSettings& regional = ctx.config.regional;
   const CodePage codePage = ctx.config.exportCodePage;
   ExportRow headerRow(headerDescription, rows, regional);
@@ -227,6 +230,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
   ExportFile headerFile(header.exportPath(), codePage);
   ExportFile detailFile(detail.exportPath(), codePage);
   ExportFile modeFile(modes.exportPath(), codePage);
+  if (headerStaging != nullptr) stream.start(header, headerFile, *headerStaging);
   const std::size_t recNoColumn = rows.indexOf("FRECNO");
   const ModeFields modeFields(rows);
 
@@ -250,9 +254,12 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
   headerFile.close();
   detailFile.close();
   modeFile.close();
-  // The loads that follow may send these files, and only as they were written.
+  // The loads that follow may send these files, and only as they were
+  // written (a streamed file stays granted as it grew, now finished).
   for (const ExportFile* file : {&headerFile, &detailFile, &modeFile}) {
-    ctx.remote.allowLocalFile({file->path(), file->identity()});
+    if (file != &headerFile || !stream.started()) {
+      ctx.remote.allowLocalFile({file->path(), file->identity()});
+    }
   }
   noteReplacedCharacters(ctx.journal, "rechead", headerFile);
   noteReplacedCharacters(ctx.journal, "recdetl", detailFile);
@@ -277,7 +284,9 @@ namespace {
 // statements in order.
 class ReceiptExport : public EarlyPart {
  public:
-  explicit ReceiptExport(CycleContext& ctx)
+  // early: done before the stage's turn, when no remote statement may run
+  // yet (the headers' staging load then waits for the turn too).
+  ReceiptExport(CycleContext& ctx, bool early)
       : headerDescription_(headerDescription(ctx)),
         header_(ctx, headerDescription_),
         detail_(ctx, findMirrorDescription(descriptions(), "recdetl")),
@@ -297,12 +306,32 @@ class ReceiptExport : public EarlyPart {
     std::unique_ptr<Recordset> rows = header_.openSource();
     if (hasNoRows(*rows)) return;
     MirrorTable::beginChanges({&header_, &detail_, &modes_});
-    lines_ = exportReceipts(ctx, *rows, header_, headerDescription_, detail_, modes_);
+    // A full run of the headers on a connection that streams local files
+    // sends their staging drop, create and load while the file is written.
+    std::vector<std::string> staging;
+    if (!early && header_.runsFull() && ctx.remote.streamsLocalFiles()) {
+      // A full run's statements are known before its file is written.
+      headerStatements_ = header_.runStatements();
+      headerStreamed_ = true;
+      auto loaded = headerStatements_.begin() + 3;
+      staging.assign(headerStatements_.begin(), loaded);
+      headerStatements_.erase(headerStatements_.begin(), loaded);
+    }
+    MirrorTable::StagingStream stream;
+    try {
+      lines_ = exportReceipts(ctx, *rows, header_, headerDescription_, detail_, modes_,
+                              staging.empty() ? nullptr : &staging, stream);
+    } catch (...) {
+      stream.joinAfterExportFailed(ctx);
+      throw;
+    }
+    stream.join();
   }
 
   std::size_t send() {
     if (lines_ == 0) return 0;
-    header_.sendRemote(header_.runStatements());
+    if (!headerStreamed_) headerStatements_ = header_.runStatements();
+    header_.sendRemote(headerStatements_);
     header_.finishChanges();
     detail_.sendRemote(detail_.runStatements());
     detail_.finishChanges();
@@ -322,18 +351,20 @@ class ReceiptExport : public EarlyPart {
   std::unique_ptr<Connection> ahead_;  // the receipt rows made ahead, when they were
   MirrorDescription headerDescription_;
   MirrorTable header_, detail_, modes_;
+  bool headerStreamed_ = false;                // the headers' staging load ran
+  std::vector<std::string> headerStatements_;  // then: the statements left to send
   std::size_t lines_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx) {
-  return std::make_unique<ReceiptExport>(ctx);
+  return std::make_unique<ReceiptExport>(ctx, true);
 }
 
 std::size_t uploadReceipts(CycleContext& ctx) {
   if (auto* early = dynamic_cast<ReceiptExport*>(ctx.early)) return early->send();
-  ReceiptExport now(ctx);
+  ReceiptExport now(ctx, false);
   return now.send();
 }
 
