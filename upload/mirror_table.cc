@@ -132,10 +132,15 @@ std::size_t MirrorTable::runFull() {
 std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>& statements) {
   // A table with statements of its own has no staging load to overlap.
   if (ownStatements_ || !ctx_.remote.streamsLocalFiles()) return exportRows(source, {this});
+  std::vector<std::string> staging = takeStaging(statements);
+  return exportRows(source, {this}, &staging);
+}
+
+std::vector<std::string> MirrorTable::takeStaging(std::vector<std::string>& statements) {
   auto loaded = statements.begin() + 3;  // staging drop, create, load
   std::vector<std::string> staging(statements.begin(), loaded);
   statements.erase(statements.begin(), loaded);
-  return exportRows(source, {this}, &staging);
+  return staging;
 }
 
 namespace {

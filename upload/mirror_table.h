@@ -96,6 +96,10 @@ class MirrorTable {
   std::string insertLoad() const;
   // The statements run() sends after the export, in order.
   std::vector<std::string> remoteStatements() const;
+  // Takes the staging drop, create and load off the head of a full run's
+  // statements (a table without statements of its own), for a load while
+  // the file is written; returns them.
+  static std::vector<std::string> takeStaging(std::vector<std::string>& statements);
   void sendRemote(const std::vector<std::string>& statements) const;
 
   // Writes every row of rows, from the current one to the end, as one line

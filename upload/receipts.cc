@@ -313,9 +313,7 @@ class ReceiptExport : public EarlyPart {
       // A full run's statements are known before its file is written.
       headerStatements_ = header_.runStatements();
       headerStreamed_ = true;
-      auto loaded = headerStatements_.begin() + 3;
-      staging.assign(headerStatements_.begin(), loaded);
-      headerStatements_.erase(headerStatements_.begin(), loaded);
+      staging = MirrorTable::takeStaging(headerStatements_);
     }
     MirrorTable::StagingStream stream;
     try {
