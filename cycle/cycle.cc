@@ -70,13 +70,15 @@ class StageScope {
 // While stage `waiting` waits for its work ahead: the local part of the next
 // stage that has one, once that stage's own work ahead is done. Work ahead
 // starts only before the first stage that writes the local database, so no
-// such stage lies between the two. A part that fails is left to its stage.
+// such stage lies between the two. A part is tried once; one that fails is
+// left to its stage.
 void doEarlyPart(CycleContext& ctx, StageList stages, std::size_t waiting,
                  const std::vector<std::unique_ptr<LocalAhead>>& ahead,
-                 std::vector<std::unique_ptr<EarlyPart>>& early) {
+                 std::vector<std::unique_ptr<EarlyPart>>& early, std::vector<bool>& tried) {
   for (std::size_t j = waiting + 1; j < stages.size(); ++j) {
-    if (stages[j].early == nullptr || !ahead[j] || early[j]) continue;
+    if (stages[j].early == nullptr || !ahead[j] || tried[j]) continue;
     if (!ahead[j]->ended()) return;
+    tried[j] = true;
     StageScope scope(ctx, ahead[j].get(), nullptr);
     try {
       early[j] = stages[j].early(ctx);
@@ -102,13 +104,14 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   // Work still running when the cycle ends early is cancelled with it.
   std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages);
   std::vector<std::unique_ptr<EarlyPart>> early(stages.size());
+  std::vector<bool> tried(stages.size());
   struct Waiting {
     CycleContext& ctx;
     ~Waiting() { ctx.whileWaiting = nullptr; }
   } waiting{ctx};
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
-    ctx.whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early); };
+    ctx.whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early, tried); };
     StageScope scope(ctx, ahead[i].get(), early[i].get());
     runStage(ctx, stages[i], summary);
   }
