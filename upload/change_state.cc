@@ -370,20 +370,35 @@ void ChangeState::LineDirectory::build(const std::vector<Entry>& lines) {
   first_[buckets] = static_cast<std::uint32_t>(lines.size());
 }
 
+std::size_t ChangeState::LineDirectory::estimate(std::uint64_t key) const {
+  if (first_.empty()) return 0;
+  std::size_t b = bucket(key);
+  std::size_t lo = first_[b], hi = first_[b + 1];
+  // The keys of a bucket are spread evenly over its range: where the key
+  // would lie.
+  std::uint64_t within = bits_ == 0 ? key : key << bits_;
+  return lo + static_cast<std::size_t>((static_cast<unsigned __int128>(within) * (hi - lo)) >> 64);
+}
+
 std::size_t ChangeState::LineDirectory::lowerBound(const std::vector<Entry>& lines,
                                                    std::uint64_t key) const {
   if (first_.empty()) return 0;
   std::size_t b = bucket(key);
   std::size_t lo = first_[b], hi = first_[b + 1];
-  if (lo == hi) return lo;
-  // The keys of a bucket are spread evenly over its range: start where the
-  // key would lie, then step to it (a few lines, in one or two cache lines).
-  std::uint64_t within = bits_ == 0 ? key : key << bits_;
-  std::size_t at =
-      lo + static_cast<std::size_t>((static_cast<unsigned __int128>(within) * (hi - lo)) >> 64);
+  // Step from the estimate to the key: a few lines, in one or two cache
+  // lines.
+  std::size_t at = estimate(key);
   while (at < hi && lines[at].key < key) ++at;
   while (at > lo && lines[at - 1].key >= key) --at;
   return at;
+}
+
+void ChangeState::prefetch(const std::string& name, std::uint64_t key) {
+  Run& r = run(name);
+  if (r.full || r.lines.empty()) return;
+  std::size_t at = std::min(r.directory.estimate(key), r.lines.size() - 1);
+  __builtin_prefetch(&r.lines[at]);
+  __builtin_prefetch(&r.seen[at]);
 }
 
 ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key,

@@ -83,6 +83,10 @@ class ChangeState {
   // text as exported. A full run answers SendNew for every line.
   Offer offer(const std::string& name, std::uint64_t keyHash, std::string_view rawKey,
               std::uint64_t digest);
+  // Asks the processor for the memory where keyHash's stored line lies, so
+  // that its offer() a little later does not wait for it: a large table's
+  // lines are too many for the cache, and each lookup would miss it.
+  void prefetch(const std::string& name, std::uint64_t keyHash);
   // Keys the store holds for the table that this run did not offer, as
   // their raw key texts (a changes-only run of a table that keeps them).
   std::vector<std::string> vanishedKeys(const std::string& name);
@@ -109,6 +113,8 @@ class ChangeState {
     void build(const std::vector<Entry>& lines);
     // The first index of lines whose key is not below key.
     std::size_t lowerBound(const std::vector<Entry>& lines, std::uint64_t key) const;
+    // Where in lines the search for key starts: within a few lines of it.
+    std::size_t estimate(std::uint64_t key) const;
 
    private:
     std::size_t bucket(std::uint64_t key) const { return bits_ == 0 ? 0 : key >> (64 - bits_); }

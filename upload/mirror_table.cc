@@ -436,15 +436,29 @@ void MirrorTable::beginChanges(std::initializer_list<MirrorTable*> tables) {
 
 bool MirrorTable::offerLine(std::span<const std::string> fields) {
   if (!changes_) return true;
+  take(fields, changes_->line);
+  return decide(changes_->line);
+}
+
+void MirrorTable::take(std::span<const std::string> fields, TakenLine& line) {
+  if (!changes_) return;
+  const Changes& c = *changes_;
+  line.raw.clear();
+  for (std::size_t i = 0; i < c.keyFields.size(); ++i) {
+    if (i > 0) line.raw += '\x1F';
+    line.raw += fields[c.keyFields[i]];
+  }
+  line.keyHash = keyHash(line.raw);
+  ctx_.changes->prefetch(description_.tableName, line.keyHash);
+  line.digest = lineDigest(fields);
+}
+
+bool MirrorTable::decide(const TakenLine& line) {
+  if (!changes_) return true;
   Changes& c = *changes_;
   ++c.read;
-  c.raw.clear();
-  for (std::size_t i = 0; i < c.keyFields.size(); ++i) {
-    if (i > 0) c.raw += '\x1F';
-    c.raw += fields[c.keyFields[i]];
-  }
   ChangeState::Offer offer =
-      ctx_.changes->offer(description_.tableName, keyHash(c.raw), c.raw, lineDigest(fields));
+      ctx_.changes->offer(description_.tableName, line.keyHash, line.raw, line.digest);
   if (offer == ChangeState::Offer::SendNew) ++c.newKeys;
   // A full merge writes every line, repeated keys too, as it always did.
   bool send =
@@ -531,10 +545,20 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
 
 std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<MirrorTable*> tables,
                                     const std::vector<std::string>* staging) {
+  // Each table's line is taken while the row is current and decided once
+  // the next row's is taken, so that change detection's lookup of a line
+  // finds its memory fetched: two export rows take turns, each holding its
+  // texts until its next row.
   struct Output {
     MirrorTable* table;
-    ExportRow row;
+    ExportRow rows[2];
     ExportFile file;
+    std::span<const std::string> fields[2];
+    MirrorTable::TakenLine lines[2];
+
+    void finish(std::size_t turn) {
+      if (table->decide(lines[turn])) file.writeLine(fields[turn]);
+    }
   };
   // Made before the files, so that it is joined after they are gone.
   StagingStream stream;
@@ -542,19 +566,28 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
   for (MirrorTable* table : tables) {
     const RegionalSettings& regional = table->ctx_.config.regional;
     outputs.push_back(std::unique_ptr<Output>(
-        new Output{table, ExportRow(table->description_, rows, regional),
-                   ExportFile(table->exportPath_, table->ctx_.config.exportCodePage)}));
+        new Output{table,
+                   {ExportRow(table->description_, rows, regional),
+                    ExportRow(table->description_, rows, regional)},
+                   ExportFile(table->exportPath_, table->ctx_.config.exportCodePage),
+                   {},
+                   {}}));
   }
   if (staging != nullptr) stream.start(*outputs.front()->table, outputs.front()->file, *staging);
   std::size_t written = 0;
   try {
     for (; !rows.eof(); rows.moveNext()) {
+      std::size_t turn = written % 2;
       for (auto& out : outputs) {
-        std::span<const std::string> fields = out->row.build();
-        if (out->table->offerLine(fields)) out->file.writeLine(fields);
+        out->fields[turn] = out->rows[turn].build();
+        out->table->take(out->fields[turn], out->lines[turn]);
+        if (written > 0) out->finish(1 - turn);
       }
       ++written;
       if (!outputs.empty()) outputs.front()->table->ctx_.rowDone();
+    }
+    if (written > 0) {
+      for (auto& out : outputs) out->finish((written - 1) % 2);
     }
     for (auto& out : outputs) out->file.close();
   } catch (...) {

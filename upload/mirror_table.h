@@ -150,6 +150,18 @@ class MirrorTable {
   static void beginChanges(std::initializer_list<MirrorTable*> tables);
   // Whether the line with these fields goes into the export file.
   bool offerLine(std::span<const std::string> fields);
+  // offerLine() in two steps, for a pass that takes the next line before it
+  // decides this one: take() keeps what change detection needs of the line
+  // (its key and digest) and asks for the memory of its stored line;
+  // decide() says whether the line goes into the file. A table's lines are
+  // decided in the order they were taken.
+  struct TakenLine {
+    std::uint64_t keyHash = 0;
+    std::uint64_t digest = 0;
+    std::string raw;  // the key as exported
+  };
+  void take(std::span<const std::string> fields, TakenLine& line);
+  bool decide(const TakenLine& line);
   // Whether this run sends the table's file (a full run, or any line sent).
   bool sendsFile() const;
   // Whether this run writes and sends every line (no change detection, or
@@ -200,7 +212,7 @@ class MirrorTable {
     std::int64_t now = 0;
     std::size_t read = 0, sent = 0, newKeys = 0;
     std::vector<std::string> vanished;
-    std::string raw;           // the key of the line being offered
+    TakenLine line;            // the line offerLine() offers
     std::string checkedStamp;  // a settled stamp the check before the run vouched for
     bool sendsStatements = false;
     bool marksPresent = false;  // the remote table holds marked rows
