@@ -402,6 +402,38 @@ std::optional<DateOrder> dateOrderForStyle(int style) {
   }
 }
 
+namespace {
+
+// Writes value in width digits (zeros in front) at p; years of 1 to 9999.
+char* putDigits(char* p, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+  return p + width;
+}
+
+// "yyyy-mm-dd hh:mi:ss" and, with milliseconds, ".mmm" (ODBC canonical):
+// written by hand, as export queries convert every row's date this way.
+std::string canonicalDateText(const DateTime& d, bool milliseconds) {
+  char buf[24];
+  char* p = putDigits(buf, d.year, 4);
+  *p++ = '-';
+  p = putDigits(p, d.month, 2);
+  *p++ = '-';
+  p = putDigits(p, d.day, 2);
+  *p++ = ' ';
+  p = putDigits(p, d.hour, 2);
+  *p++ = ':';
+  p = putDigits(p, d.minute, 2);
+  *p++ = ':';
+  p = putDigits(p, d.second, 2);
+  if (milliseconds) {
+    *p++ = '.';
+    p = putDigits(p, d.millisecond, 3);
+  }
+  return std::string(buf, p);
+}
+
+}  // namespace
+
 std::string styledDateText(const DateTime& d, int style) {
   char buf[40];
   const bool century = style >= 100 || style == 20 || style == 21 || style == 23 || style == 26;
@@ -436,13 +468,9 @@ std::string styledDateText(const DateTime& d, int style) {
       std::snprintf(buf, sizeof buf, "%0*d%02d%02d", yw, year, d.month, d.day);
       return buf;
     case 20:
-      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day,
-                    d.hour, d.minute, d.second);
-      return buf;
+      return canonicalDateText(d, false);
     case 21:
-      std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
-                    d.hour, d.minute, d.second, d.millisecond);
-      return buf;
+      return canonicalDateText(d, true);
     case 23:
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
       return buf;

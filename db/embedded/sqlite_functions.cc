@@ -1,13 +1,16 @@
 #include "db/embedded/sqlite_functions.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "base/code_page.h"
 #include "db/embedded/engine_errors.h"
+#include "db/embedded/sha256.h"
 #include "db/embedded/value_conversion.h"
 
 namespace agent::tsql {
@@ -162,6 +165,24 @@ void dateStyled(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
+// A binary value as an integer type of target's size: its last bytes,
+// big-endian, as SQL Server converts binary to an integer (a shorter value
+// is padded with zeros in front).
+long long binaryToInteger(sqlite3_value* v, const SqlType& target) {
+  int size = target.name == "BIGINT"     ? 8
+             : target.name == "SMALLINT" ? 2
+             : target.name == "TINYINT"  ? 1
+                                         : 4;
+  const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(v));
+  int n = sqlite3_value_bytes(v);
+  std::uint64_t value = 0;
+  for (int i = std::max(0, n - size); i < n; ++i) value = value << 8 | bytes[i];
+  if (size == 8 || target.name == "TINYINT") return static_cast<long long>(value);
+  // Two's complement within the type's size.
+  std::uint64_t sign = std::uint64_t{1} << (size * 8 - 1);
+  return static_cast<long long>(value ^ sign) - static_cast<long long>(sign);
+}
+
 void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
   try {
     const SqlType& target = typeArg(ctx, argv, 1);
@@ -175,6 +196,11 @@ void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
         if (target.kind == SqlType::Kind::Bit) i = i != 0;
         return sqlite3_result_int64(ctx, i);
       }
+      case SQLITE_BLOB:
+        if (integral && target.kind == SqlType::Kind::Int) {
+          return sqlite3_result_int64(ctx, binaryToInteger(v, target));
+        }
+        break;
       case SQLITE_FLOAT: {
         double d = sqlite3_value_double(v);
         if (target.kind == SqlType::Kind::Bit) return sqlite3_result_int64(ctx, d != 0);
@@ -182,12 +208,12 @@ void toNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
         if (target.kind == SqlType::Kind::Numeric) d = roundToScale(d, target.scale);
         return sqlite3_result_double(ctx, d);
       }
-      default: {
-        NumberValue n = textToNumber(textArg(v), target);
-        if (n.integer) return sqlite3_result_int64(ctx, n.intValue);
-        return sqlite3_result_double(ctx, n.value);
-      }
+      default:
+        break;
     }
+    NumberValue n = textToNumber(textArg(v), target);
+    if (n.integer) return sqlite3_result_int64(ctx, n.intValue);
+    return sqlite3_result_double(ctx, n.value);
   } catch (const DbError& e) {
     fail(ctx, e);
   }
@@ -233,7 +259,10 @@ void toText(sqlite3_context* ctx, int, sqlite3_value** argv) {
         }
         break;
     }
-    if (target.length > 0) {
+    // No character count is needed while the bytes fit (a character takes
+    // one or more).
+    bool fits = text.size() <= static_cast<std::size_t>(target.length) && !target.fixed;
+    if (target.length > 0 && !fits) {
       std::size_t length = characterCount(text);
       std::size_t limit = static_cast<std::size_t>(target.length);
       bool number =
@@ -449,6 +478,16 @@ int compareText(int na, const void* pa, int nb, const void* pb) {
   return 0;
 }
 
+// tsql_hashbytes(x): the SHA-256 digest of x's bytes, as a blob.
+void hashBytes(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+  const void* data = sqlite3_value_blob(argv[0]);
+  int n = sqlite3_value_bytes(argv[0]);
+  Sha256Digest digest =
+      sha256(std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(n)));
+  sqlite3_result_blob(ctx, digest.data(), static_cast<int>(digest.size()), SQLITE_TRANSIENT);
+}
+
 void registerEngineFunctions(sqlite3* db, SessionState* session) {
   struct Fn {
     const char* name;
@@ -462,7 +501,7 @@ void registerEngineFunctions(sqlite3* db, SessionState* session) {
       {"tsql_getdate", 0, getDate, true},      {"tsql_datediff", 3, dateDiff, true},
       {"tsql_dateadd", 3, dateAdd, true},      {"tsql_adddays", 2, addDays, true},
       {"tsql_datepart", 2, datePart, true},    {"tsql_todate_style", 2, toDateStyled, true},
-      {"tsql_datestyle", 2, dateStyled, true},
+      {"tsql_datestyle", 2, dateStyled, true}, {"tsql_hashbytes", 1, hashBytes, true},
   };
   for (const Fn& f : kFunctions) {
     // Functions that read the DATEFORMAT are deterministic only within one

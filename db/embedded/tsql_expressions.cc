@@ -252,6 +252,11 @@ Typed Emitter::convert(const Expr& e, const Scope& scope) {
       SqlType source = x.type;
       if (!style.empty() && x.type.isDateTime()) {
         value = "tsql_datestyle(" + x.sql + ", " + style + ")";
+        // No style's text is longer: a target that holds it takes it as is.
+        constexpr int kLongestStyled = 23;  // styles 21, 26, 121, 126
+        if (!target.fixed && (target.length == 0 || target.length >= kLongestStyled)) {
+          return makeTyped(value, target);
+        }
         source = SqlType::text();
       }
       return makeTyped("tsql_totext(" + value + ", " + quoteText(target.declaration()) + ", " +

@@ -101,6 +101,18 @@ Typed sameNamedText(const Call& c) {
   return c.text(toLowerAscii(c.name()), 1);
 }
 
+// HASHBYTES('SHA2_256', x): the digest of the value's bytes (UTF-8 text),
+// as a binary value; NULL for NULL. The engine offers no other algorithm.
+Typed hashBytes(const Call& c) {
+  Typed algorithm = c.arg(0);
+  if (algorithm.literal == nullptr || !equalsIgnoreCase(*algorithm.literal, "SHA2_256")) {
+    throw DbError("42000", 4199,
+                  "Argument value is invalid for argument 1 of hashbytes function: the embedded "
+                  "engine offers SHA2_256 only.");
+  }
+  return makeTyped("tsql_hashbytes(" + c.arg(1).sql + ")", SqlType());
+}
+
 Typed replace(const Call& c) {
   return c.text("replace", 3);
 }
@@ -171,6 +183,7 @@ constexpr BuiltIn kBuiltIns[] = {
     {"LOWER", 1, 1, sameNamedText},
     {"LTRIM", 1, 1, sameNamedText},
     {"RTRIM", 1, 1, sameNamedText},
+    {"HASHBYTES", 2, 2, hashBytes},
     {"REPLACE", 3, 3, replace},
     {"SUBSTRING", 3, 3, substring},
     {"LEFT", 2, 2, left},

@@ -382,8 +382,29 @@ TEST_F(EmbeddedEngineTest, ConvertStylesNameTheirDateOrder) {
             "2024-03-05 14:05:00");
   EXPECT_EQ(scalar(db(), "select convert(varchar(20), convert(datetime, '05/03/2024 14:05'))"),
             "Mar  5 2024  2:05PM");
+  EXPECT_EQ(scalar(db(), "select convert(varchar(23), convert(datetime, '05/03/2024 14:05'), 121)"),
+            "2024-03-05 14:05:00.000");
+  // A shorter target cuts the styled text.
+  EXPECT_EQ(scalar(db(), "select convert(varchar(10), convert(datetime, '05/03/2024 14:05'), 121)"),
+            "2024-03-05");
   EXPECT_EQ(scalar(db(), "select convert(varchar(10), 1500.5)"), "1500.5");
   EXPECT_EQ(nativeErrorOf(db(), "select convert(varchar(3), 1500.5)"), 8115);
+}
+
+// HASHBYTES gives SHA-256 as binary; binary converts to an integer from its
+// last bytes, big-endian, as SQL Server converts it.
+TEST_F(EmbeddedEngineTest, HashBytesGivesSha256AndBinaryConvertsToIntegers) {
+  EXPECT_EQ(
+      scalar(db(), "select convert(varchar(30), cast(hashbytes('SHA2_256', 'abc') as bigint))"),
+      "-5471592751118150227");
+  const std::string twoBlocks =
+      "hashbytes('sha2_256', 'abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq')";
+  EXPECT_EQ(rowsOf(db(), "select cast(" + twoBlocks + " as bigint), cast(" + twoBlocks +
+                             " as int), cast(" + twoBlocks + " as smallint), cast(" + twoBlocks +
+                             " as tinyint)"),
+            (std::vector<std::string>{"-653886350652930367|433784513|1729|193"}));
+  EXPECT_EQ(scalar(db(), "select cast(hashbytes('SHA2_256', NULL) as bigint)"), "NULL");
+  EXPECT_EQ(nativeErrorOf(db(), "select hashbytes('MD5', 'abc')"), 4199);
 }
 
 TEST_F(EmbeddedEngineTest, StaticRecordsetsLetOtherStatementsRun) {
