@@ -39,7 +39,9 @@ std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, Sta
     if (!stageApplies(s, ctx.univCode)) continue;
     if (s.writesLocal) break;
     if (s.ahead != nullptr) {
-      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, ctx.univCode);
+      AheadInput input =
+          s.aheadInput != nullptr ? s.aheadInput(ctx) : AheadInput{ctx.univCode, false, {}};
+      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, std::move(input));
     }
   }
   return ahead;

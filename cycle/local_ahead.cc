@@ -9,9 +9,9 @@
 
 namespace agent {
 
-LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, std::string univCode)
-    : thread_([this, connect = std::move(connect), work, univCode = std::move(univCode)] {
-        run(connect, work, univCode);
+LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, AheadInput input)
+    : thread_([this, connect = std::move(connect), work, input = std::move(input)] {
+        run(connect, work, input);
       }) {}
 
 LocalAhead::~LocalAhead() {
@@ -23,7 +23,7 @@ LocalAhead::~LocalAhead() {
   thread_.join();
 }
 
-void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::string& univCode) {
+void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadInput& input) {
   struct MarkEnded {
     std::atomic<bool>& ended;
     ~MarkEnded() { ended = true; }
@@ -39,7 +39,7 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::s
       std::lock_guard<std::mutex> lock(mutex_);
       connection_ = std::move(connection);
     }
-    work(*raw, univCode);
+    sources_ = work(*raw, input);
   } catch (const AgentError& e) {
     error_ = e.description();
   } catch (const std::exception& e) {
@@ -47,22 +47,26 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const std::s
   }
 }
 
-std::unique_ptr<Connection> LocalAhead::take(std::string* why) {
+std::unique_ptr<Connection> LocalAhead::take(std::string* why, AheadSources* sources) {
   if (thread_.joinable()) thread_.join();
   if (!error_.empty()) {
     *why = error_;
     return nullptr;
   }
+  *sources = sources_;
   std::lock_guard<std::mutex> lock(mutex_);
   return std::move(connection_);
 }
 
 Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadWork work,
-                              std::unique_ptr<Connection>& ahead) {
+                              const AheadInput& input, std::unique_ptr<Connection>& ahead,
+                              AheadSources* sources) {
+  AheadSources reported;
+  if (sources == nullptr) sources = &reported;
   if (ctx.ahead != nullptr) {
     if (!ctx.ahead->ended() && ctx.whileWaiting) ctx.whileWaiting();
     std::string why;
-    ahead = ctx.ahead->take(&why);
+    ahead = ctx.ahead->take(&why, sources);
     if (ahead) return *ahead;
     if (!why.empty()) {
       ctx.journal.warning(
@@ -71,7 +75,7 @@ Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadW
                       what, why));
     }
   }
-  work(ctx.local, ctx.univCode);
+  *sources = work(ctx.local, input);
   return ctx.local;
 }
 

@@ -23,40 +23,65 @@ namespace agent {
 
 // Opens another connection to the local database, ready for statements.
 using LocalConnector = std::function<std::unique_ptr<Connection>()>;
+
+// What work ahead starts from.
+struct AheadInput {
+  std::string univCode;
+  // Whether change detection keeps the fingerprint of the local rows the
+  // stage's table is computed from (see upload/source_fingerprint.h), and
+  // the one its state vouches for (empty when none).
+  bool fingerprints = false;
+  std::string vouched;
+};
+// What work ahead reports beside the connection that holds its result.
+struct AheadSources {
+  // The fingerprint of the local rows the result was made from; empty when
+  // none was taken, or when the rows changed while the result was made.
+  std::string fingerprint;
+  // The result was left out: its rows are those the state vouches for.
+  bool skipped = false;
+};
 // The work itself, run on the second connection.
-using AheadWork = void (*)(Connection& local, const std::string& univCode);
+using AheadWork = AheadSources (*)(Connection& local, const AheadInput& input);
+
+// Makes a stage's input for its work, on the cycle's thread before the work
+// starts (a stage without one gets the institution alone).
+using AheadInputOf = AheadInput (*)(const CycleContext& ctx);
 
 class LocalAhead {
  public:
   // Opens the connection and runs work on a thread of its own.
-  LocalAhead(LocalConnector connect, AheadWork work, std::string univCode);
+  LocalAhead(LocalConnector connect, AheadWork work, AheadInput input);
   // Cancels work still running and waits for it to end.
   ~LocalAhead();
   LocalAhead(const LocalAhead&) = delete;
   LocalAhead& operator=(const LocalAhead&) = delete;
 
   // Waits for the work. Returns the connection that holds its result, or
-  // null when it failed, with the reason in *why.
-  std::unique_ptr<Connection> take(std::string* why);
+  // null when it failed, with the reason in *why; *sources what it reported.
+  std::unique_ptr<Connection> take(std::string* why, AheadSources* sources);
   // Whether the work has ended (take() would not wait).
   bool ended() const { return ended_; }
 
  private:
-  void run(const LocalConnector& connect, AheadWork work, const std::string& univCode);
+  void run(const LocalConnector& connect, AheadWork work, const AheadInput& input);
 
   std::atomic<bool> ended_{false};
   std::mutex mutex_;  // guards connection_ against a cancel from the destructor
   std::unique_ptr<Connection> connection_;
-  std::string error_;  // set by the thread; read after it was joined
+  std::string error_;     // set by the thread; read after it was joined
+  AheadSources sources_;  // likewise
   std::thread thread_;
 };
 
 // The local connection that holds the result of the running stage's work:
 // the second connection it was done on ahead (kept in ahead, which must
-// outlive the use), or else the cycle's own, on which work is done now.
-// Work ahead that failed is journalled as a warning naming what.
+// outlive the use), or else the cycle's own, on which work is done now
+// with input. Work ahead that failed is journalled as a warning naming
+// what. *sources: what the work reported (may be null).
 Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadWork work,
-                              std::unique_ptr<Connection>& ahead);
+                              const AheadInput& input, std::unique_ptr<Connection>& ahead,
+                              AheadSources* sources = nullptr);
 
 }  // namespace agent
 

@@ -32,6 +32,8 @@ struct Stage {
   // The stage's local part, which the cycle may do before the stage's turn
   // once its work ahead is done (see cycle/early_part.h).
   EarlyWork early = nullptr;
+  // What its work ahead starts from; null: the institution alone.
+  AheadInputOf aheadInput = nullptr;
 };
 
 // Whether stage runs for an institution code.

@@ -16,7 +16,7 @@ namespace {
 
 // The layout's number (PRAGMA user_version); a store of another number is
 // emptied on opening.
-constexpr int kLayout = 3;
+constexpr int kLayout = 4;
 
 // lines: per table and kind one blob. Kind "entries": the table's (key
 // hash, digest) pairs sorted by key hash, 16 bytes each in the machine's
@@ -29,7 +29,7 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS remote (identity TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS mirror (tbl TEXT PRIMARY KEY, last_full INTEGER NOT NULL, "
     "expected INTEGER NOT NULL, finished INTEGER NOT NULL, marks_left INTEGER NOT NULL, "
-    "stamp TEXT NOT NULL);"
+    "stamp TEXT NOT NULL, sources TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS lines (tbl TEXT NOT NULL, kind TEXT NOT NULL, data BLOB NOT NULL, "
     "UNIQUE (tbl, kind));";
 
@@ -197,8 +197,9 @@ void ChangeState::bindRemote(const std::string& identity) {
 }
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {
-  StatementHandle s =
-      prepare("SELECT last_full, expected, finished, marks_left, stamp FROM mirror WHERE tbl = ?1");
+  StatementHandle s = prepare(
+      "SELECT last_full, expected, finished, marks_left, stamp, sources FROM mirror WHERE "
+      "tbl = ?1");
   bindText(s.get(), 1, name);
   if (sqlite3_step(s.get()) != SQLITE_ROW) return std::nullopt;
   TableState state;
@@ -207,6 +208,7 @@ std::optional<ChangeState::TableState> ChangeState::table(const std::string& nam
   state.finished = sqlite3_column_int(s.get(), 2) != 0;
   state.marksLeft = sqlite3_column_int(s.get(), 3) != 0;
   state.remoteStamp = columnText(s.get(), 4);
+  state.sources = columnText(s.get(), 5);
   return state;
 }
 
@@ -433,6 +435,13 @@ ChangeState::Offer ChangeState::offer(const std::string& name, std::uint64_t key
   return Offer::SendNew;
 }
 
+std::size_t ChangeState::offerStoredUnchanged(const std::string& name) {
+  Run& r = run(name);
+  if (r.full) fail("a full run of " + name + " offers its lines");
+  std::fill(r.seen.begin(), r.seen.end(), std::uint8_t{1});
+  return r.lines.size();
+}
+
 std::vector<std::string> ChangeState::vanishedKeys(const std::string& name) {
   Run& r = run(name);
   std::vector<std::string> keys;
@@ -536,13 +545,14 @@ void ChangeState::store(const std::string& name, Run& r, const TableState& state
       storeBlob(name, "raws", kept.data(), kept.size());
     }
   }
-  StatementHandle s = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  StatementHandle s = prepare("INSERT OR REPLACE INTO mirror VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   bindText(s.get(), 1, name);
   sqlite3_bind_int64(s.get(), 2, state.lastFullSeconds);
   sqlite3_bind_int64(s.get(), 3, state.expectedRows);
   sqlite3_bind_int(s.get(), 4, r.rawMissing ? 0 : 1);
   sqlite3_bind_int(s.get(), 5, state.marksLeft ? 1 : 0);
   bindText(s.get(), 6, state.remoteStamp);
+  bindText(s.get(), 7, state.sources);
   if (sqlite3_step(s.get()) != SQLITE_DONE) fail("cannot store the state of " + name);
 }
 

@@ -64,6 +64,9 @@ class ChangeState {
     // read right after this agent's statements in their second (marked by
     // the caller); empty when none vouches for the table.
     std::string remoteStamp;
+    // For a table the cycle computes from other local rows: the fingerprint
+    // of the rows its stored lines were made from (empty when none vouches).
+    std::string sources;
   };
   // The table's state; nullopt when the store knows nothing of it.
   std::optional<TableState> table(const std::string& name);
@@ -83,6 +86,9 @@ class ChangeState {
   // text as exported. A full run answers SendNew for every line.
   Offer offer(const std::string& name, std::uint64_t keyHash, std::string_view rawKey,
               std::uint64_t digest);
+  // For a changes-only run whose source is known to give exactly the stored
+  // lines: offers each of them unchanged. Returns how many.
+  std::size_t offerStoredUnchanged(const std::string& name);
   // Asks the processor for the memory where keyHash's stored line lies, so
   // that its offer() a little later does not wait for it: a large table's
   // lines are too many for the cache, and each lookup would miss it.

@@ -12,6 +12,7 @@
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
+#include "upload/source_fingerprint.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -49,6 +50,28 @@ constexpr const char* kFineRows =
     "INSERT INTO #TMPUPBAL SELECT FADMNO, FDEGREE, 'FINE' AS FHEADCODE, SUM(FFINEAMT) AS FFEE, 0 "
     "AS FPAID,  SUM(FFINEAMT) AS FBAL, 0 AS FFINEAMT, 'A' AS FEXAMNO, NULL FLASTDATE, FYEAR FROM "
     "#TMPUPBAL WHERE FFINEAMT > 0 GROUP BY FADMNO, FDEGREE, FYEAR";
+
+// What the chain above reads, column by column: the balances can differ
+// only when one of these, or the date, does.
+constexpr FingerprintColumn kFeeColumns[] = {
+    {"FDEGREE", FingerprintKind::Text},   {"FADMNO", FingerprintKind::Text},
+    {"FHEADCODE", FingerprintKind::Text}, {"FFEE", FingerprintKind::Number},
+    {"FEXAMNO", FingerprintKind::Text},   {"FLASTDATE", FingerprintKind::Date},
+    {"FFINE", FingerprintKind::Number}};
+constexpr FingerprintColumn kStudentColumns[] = {{"FDEGREE", FingerprintKind::Text},
+                                                 {"FADMNO", FingerprintKind::Text},
+                                                 {"FYEAR", FingerprintKind::Text}};
+constexpr FingerprintColumn kReceiptColumns[] = {{"FRECNO", FingerprintKind::Text},
+                                                 {"FDELETED", FingerprintKind::Text},
+                                                 {"FDEGREE", FingerprintKind::Text},
+                                                 {"FRECCODE", FingerprintKind::Text}};
+constexpr FingerprintColumn kReceiptLineColumns[] = {{"FRECNO", FingerprintKind::Text},
+                                                     {"FHEADCODE", FingerprintKind::Text},
+                                                     {"FAMOUNT", FingerprintKind::Number}};
+constexpr FingerprintTable kFeeSources[] = {{"FEESTRV", kFeeColumns},
+                                            {"STUDENT", kStudentColumns},
+                                            {"RECHEAD", kReceiptColumns},
+                                            {"RECDETL", kReceiptLineColumns}};
 
 // Between the merge update (which marks every matched row 'M') and the
 // insert load: remove the rows the file no longer holds, clear the marks.
@@ -93,12 +116,56 @@ void computeFeeBalances(Connection& local, const std::string& univCode) {
   if (!postingGate(univCode)) local.execute(kFineRows);
 }
 
+namespace {
+
+// The fingerprint of the chain's sources, with whether fines are made.
+std::string feeSourcesFingerprint(Connection& local, const std::string& univCode) {
+  std::string rows = sourceFingerprint(local, kFeeSources);
+  if (rows.empty()) return rows;
+  return (postingGate(univCode) ? "no fines;" : "fines;") + rows;
+}
+
+// The chain between two fingerprints of its sources.
+std::string computeBetweenFingerprints(Connection& local, const std::string& univCode,
+                                       const std::string& before) {
+  computeFeeBalances(local, univCode);
+  return steadyFingerprint(before, feeSourcesFingerprint(local, univCode));
+}
+
+}  // namespace
+
+AheadSources makeFeeBalances(Connection& local, const AheadInput& input) {
+  if (!input.fingerprints) {
+    computeFeeBalances(local, input.univCode);
+    return {};
+  }
+  std::string before = feeSourcesFingerprint(local, input.univCode);
+  // Rows the state's balances were made from make the same balances.
+  if (!before.empty() && before == input.vouched) return {before, true};
+  return {computeBetweenFingerprints(local, input.univCode, before), false};
+}
+
+AheadInput feeBalancesInput(const CycleContext& ctx) {
+  return computedSourceInput(ctx, studfeeDescription().tableName);
+}
+
 std::size_t uploadFeeBalances(CycleContext& ctx) {
   std::unique_ptr<Connection> ahead;
-  Connection& balances = localWithWorkDone(ctx, "fee balances", computeFeeBalances, ahead);
+  AheadSources sources;
+  Connection& balances = localWithWorkDone(ctx, "fee balances", makeFeeBalances,
+                                           feeBalancesInput(ctx), ahead, &sources);
   MirrorTable studfee(ctx, studfeeDescription());
   studfee.setSource(balances);
   studfee.setSweep({kSweep, kClearMarks, "fdeleted"});
+  std::function<std::string()> make;
+  if (sources.skipped) {
+    // The balances were left out; a run that must read them (a full merge,
+    // a remote table that changed) makes them now.
+    make = [&ctx, &balances, before = sources.fingerprint] {
+      return computeBetweenFingerprints(balances, ctx.univCode, before);
+    };
+  }
+  studfee.setComputedSource(sources.fingerprint, std::move(make));
   return studfee.run();
 }
 

@@ -96,8 +96,41 @@ void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
   for (const std::string& sql : statements) ctx_.remote.execute(sql);
 }
 
+void MirrorTable::setComputedSource(std::string fingerprint, std::function<std::string()> make) {
+  sources_ = std::move(fingerprint);
+  makeSource_ = std::move(make);
+}
+
+void MirrorTable::makeSource() {
+  if (!makeSource_) return;
+  sources_ = makeSource_();
+  makeSource_ = nullptr;
+}
+
+bool MirrorTable::sourceUnchanged() const {
+  return changes_ && !changes_->full && !sources_.empty() && changes_->known &&
+         changes_->known->sources == sources_;
+}
+
+void MirrorTable::runStoredLines() {
+  Changes& c = *changes_;
+  c.storedLinesStand = true;
+  beginChanges({this});
+  c.read = ctx_.changes->offerStoredUnchanged(description_.tableName);
+  sendRemote(runStatements());
+  finishChanges();
+}
+
 std::size_t MirrorTable::run() {
-  if (!prepareChanges()) return runFull();
+  if (!prepareChanges()) {
+    makeSource();
+    return runFull();
+  }
+  if (sourceUnchanged()) {
+    runStoredLines();
+    return 0;
+  }
+  makeSource();
   // A changes-only run knows its statements once the file is written.
   std::vector<std::string> statements;
   {
@@ -502,6 +535,7 @@ void MirrorTable::finishChanges() {
   Changes& c = *changes_;
   const std::string& table = description_.tableName;
   ChangeState::TableState next;
+  next.sources = sources_;
   bool settleLater = false;
   if (c.full) {
     // A full run counts the remote rows after its statements; a settled
@@ -534,8 +568,9 @@ void MirrorTable::finishChanges() {
         fmt::format("{}: full merge ({}), {} rows sent", table, c.fullBecause, c.sent));
   } else {
     ctx_.journal.info(fmt::format(
-        "{}: changes only, {} of {} rows sent, {} deleted{}", table, c.sent, c.read,
-        c.vanished.size(), c.countSkipped ? " (remote table unchanged since the last run)" : ""));
+        "{}: changes only, {} of {} rows sent, {} deleted{}{}", table, c.sent, c.read,
+        c.vanished.size(), c.countSkipped ? " (remote table unchanged since the last run)" : "",
+        c.storedLinesStand ? " (its local sources unchanged: nothing read)" : ""));
   }
 }
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -69,6 +70,14 @@ class MirrorTable {
   // one): a stage whose temporary tables were made ahead on another local
   // connection reads them there. source must outlive this object.
   void setSource(Connection& source) { source_ = &source; }
+
+  // A source the cycle computes from other local rows: fingerprint is that
+  // of the rows it is (or would be) made from (upload/source_fingerprint.h),
+  // kept with the table's state. A changes-only run whose state holds the
+  // same fingerprint reads nothing: every stored line stands. make, when
+  // set, makes the source (not made yet) before a run reads it, and returns
+  // the fingerprint that then holds.
+  void setComputedSource(std::string fingerprint, std::function<std::string()> make);
 
   // The whole procedure: source query, export file, remote statements. On
   // a connection that streams local files, a full run loads the staging
@@ -201,6 +210,15 @@ class MirrorTable {
   std::optional<std::vector<std::size_t>> changeKey_;
   std::optional<std::vector<std::string>> ownStatements_;
   std::optional<Sweep> sweep_;
+  std::string sources_;  // the fingerprint of a computed source
+  std::function<std::string()> makeSource_;
+  // Makes a computed source that is not made yet.
+  void makeSource();
+  // A changes-only run of a computed source whose rows are those the state
+  // was made from: the stored lines stand, and only what the state asks of
+  // the remote table (a clear of marks) is sent.
+  bool sourceUnchanged() const;
+  void runStoredLines();
 
   // The change-detection run under way (prepareChanges() to finishChanges()).
   struct Changes {
@@ -212,8 +230,9 @@ class MirrorTable {
     std::int64_t now = 0;
     std::size_t read = 0, sent = 0, newKeys = 0;
     std::vector<std::string> vanished;
-    TakenLine line;            // the line offerLine() offers
-    std::string checkedStamp;  // a settled stamp the check before the run vouched for
+    TakenLine line;                 // the line offerLine() offers
+    bool storedLinesStand = false;  // nothing read: the source's rows are unchanged
+    std::string checkedStamp;       // a settled stamp the check before the run vouched for
     bool sendsStatements = false;
     bool marksPresent = false;  // the remote table holds marked rows
     bool countSkipped = false;  // the stamp vouched for the remote row count

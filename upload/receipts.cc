@@ -273,8 +273,9 @@ std::span<const MirrorDescription> receiptDescriptions() {
   return descriptions();
 }
 
-void gatherReceiptRows(Connection& local, const std::string&) {
+AheadSources gatherReceiptRows(Connection& local, const AheadInput&) {
   local.execute(kReceiptRows);
+  return {};
 }
 
 namespace {
@@ -291,7 +292,8 @@ class ReceiptExport : public EarlyPart {
         header_(ctx, headerDescription_),
         detail_(ctx, findMirrorDescription(descriptions(), "recdetl")),
         modes_(ctx, findMirrorDescription(descriptions(), "recmode")) {
-    Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows, ahead_);
+    Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows,
+                                                AheadInput{ctx.univCode, false, {}}, ahead_);
     header_.setSource(receiptRows);
     // The mode rows: staged, marked where the portal holds their key
     // (frecno, fpaytype), and only the unmarked ones added, so the portal

@@ -10,6 +10,7 @@
 
 #include "cycle/cycle_context.h"
 #include "cycle/early_part.h"
+#include "cycle/local_ahead.h"
 
 namespace agent {
 
@@ -31,9 +32,14 @@ std::size_t uploadSubjectMarks(CycleContext& ctx);
 
 // Fee balances per student and fee head, with late-fine rows and the
 // removal of remote rows no longer held locally (upload/fee_balances.cc).
-// computeFeeBalances makes the temporary tables the upload reads; it may
-// run ahead on a second local connection.
+// computeFeeBalances makes the temporary tables the upload reads.
+// makeFeeBalances, which may run ahead on a second local connection with
+// feeBalancesInput(), does so between two fingerprints of the rows they are
+// made from, or only takes one when it is the one studfee's change state
+// vouches for (the balances would come out as stored).
 void computeFeeBalances(Connection& local, const std::string& univCode);
+AheadSources makeFeeBalances(Connection& local, const AheadInput& input);
+AheadInput feeBalancesInput(const CycleContext& ctx);
 std::size_t uploadFeeBalances(CycleContext& ctx);
 
 // Receipt headers, lines and payment modes, one pass over the receipts
@@ -41,7 +47,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx);
 // sent (the receipt lines read, without change detection). gatherReceiptRows
 // makes the temporary table the upload reads; it may run ahead on a second
 // local connection.
-void gatherReceiptRows(Connection& local, const std::string& univCode);
+AheadSources gatherReceiptRows(Connection& local, const AheadInput& input);
 std::size_t uploadReceipts(CycleContext& ctx);
 // The receipts' reading and files, done before their turn (their remote
 // statements are then all uploadReceipts() sends).

@@ -306,22 +306,24 @@ std::atomic<bool> g_releaseSlowAhead{false};
 bool g_failEarlyPart = false;
 std::vector<std::string> g_stageEvents;
 
-void slowAhead(Connection& local, const std::string&) {
+AheadSources slowAhead(Connection& local, const AheadInput&) {
   for (int i = 0; i < 1000 && !g_releaseSlowAhead; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   local.execute("create table #SLOW (n int)");
+  return {};
 }
-void quickAhead(Connection& local, const std::string&) {
+AheadSources quickAhead(Connection& local, const AheadInput&) {
   local.execute("create table #QUICK (n int)");
   local.execute("insert into #QUICK values (7)");
   g_quickAheadDone = true;
+  return {};
 }
 std::size_t waitsForSlowAhead(CycleContext& ctx) {
   while (!g_quickAheadDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::unique_ptr<Connection> ahead;
-  localWithWorkDone(ctx, "slow work", slowAhead, ahead);
+  localWithWorkDone(ctx, "slow work", slowAhead, {}, ahead);
   g_stageEvents.push_back("A");
   return 0;
 }
@@ -334,7 +336,7 @@ std::string quickRead(Connection& c) {
 std::unique_ptr<EarlyPart> quickEarly(CycleContext& ctx) {
   g_releaseSlowAhead = true;
   std::unique_ptr<Connection> ahead;
-  Connection& local = localWithWorkDone(ctx, "quick work", quickAhead, ahead);
+  Connection& local = localWithWorkDone(ctx, "quick work", quickAhead, {}, ahead);
   if (g_failEarlyPart) throw AgentError(error_number::kGenericFailure, "the part broke");
   auto part = std::make_unique<QuickPart>();
   part->read = quickRead(local);
@@ -348,7 +350,7 @@ std::size_t sendsQuickPart(CycleContext& ctx) {
   }
   std::unique_ptr<Connection> ahead;
   g_stageEvents.push_back("B reads " +
-                          quickRead(localWithWorkDone(ctx, "quick work", quickAhead, ahead)));
+                          quickRead(localWithWorkDone(ctx, "quick work", quickAhead, {}, ahead)));
   return 1;
 }
 

@@ -320,6 +320,48 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
   expectTwinsEqual("after the failed table");
 }
 
+// Fee balances are not made while the rows they are made from are the ones
+// studfee's state was made from: a cancelled receipt has them made again,
+// and so does a full merge after a portal row was lost.
+TEST_F(ChangeDetectionTest, FeeBalancesAreMadeOnlyWhenTheirRowsChanged) {
+  apply(
+      {"insert into student (fadmno, fdegree, fexamno, fdoa, fyear) values ('S01', 'BSC', '1', "
+       "'20240601', '2024')",
+       "insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO, FLASTDATE, FFINE) values "
+       "('BSC', 'S01', 'TUI', 1000, '1', '20991231', 50), ('BSC', 'S01', 'BUS', 500, '1', "
+       "'20991231', 50)",
+       "insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FTOTAL, FCASHAMOUNT, FRECDATE) values "
+       "('R1', 'S01', 'BSC', 300, 300, '20240710')",
+       "insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R1', 'TUI', 300)"});
+  StageList all = cycleStages();
+  const char* notRead = "studfee: changes only, 0 of 2 rows sent, 0 deleted";
+  const char* sourcesUnchanged = "(its local sources unchanged: nothing read)";
+  auto cycleBoth = [&](const std::string& when) {
+    ASSERT_TRUE(changes_.cycle(all)) << when;
+    ASSERT_TRUE(twin_.cycle(all)) << when;
+    expectTwinsEqual(when);
+  };
+  cycleBoth("first cycle");
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, notRead), 1u);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, sourcesUnchanged), 1u);
+
+  apply({"update RECHEAD set FDELETED = 'T' where FRECNO = 'R1'"});
+  cycleBoth("after the receipt was cancelled");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studfee: changes only, 1 of 2 rows sent"),
+            1u);
+  EXPECT_EQ(changes_.remote.scalar("select fbal from studfee where fheadcode = 'TUI'"), "1000.00");
+
+  for (World* w : {&changes_, &twin_})
+    w->remote.execute("delete from studfee where fheadcode = 'BUS'");
+  cycleBoth("after a portal row was lost");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "studfee: full merge (the remote table holds 1 rows, 2 "
+                                      "expected), 2 rows sent"),
+            1u);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, sourcesUnchanged), 1u);
+}
+
 // The remote count is skipped while the table's last-change stamp is the
 // one the last run settled; a portal deletion after it changes the stamp,
 // so the rows are counted and the table is merged in full again.
