@@ -7,6 +7,8 @@
 // made them: the cycle's own one (the next cycle meets them, and the
 // connection's leftover recovery drops them), or a second one that made
 // them ahead and closes with the stage.
+#include <optional>
+
 #include "cycle/gates.h"
 #include "cycle/local_ahead.h"
 #include "upload/mirror_catalog.h"
@@ -68,10 +70,11 @@ constexpr FingerprintColumn kReceiptColumns[] = {{"FRECNO", FingerprintKind::Tex
 constexpr FingerprintColumn kReceiptLineColumns[] = {{"FRECNO", FingerprintKind::Text},
                                                      {"FHEADCODE", FingerprintKind::Text},
                                                      {"FAMOUNT", FingerprintKind::Number}};
-constexpr FingerprintTable kFeeSources[] = {{"FEESTRV", kFeeColumns},
+// Receipts change most often, fee rows least.
+constexpr FingerprintTable kFeeSources[] = {{"RECHEAD", kReceiptColumns},
+                                            {"RECDETL", kReceiptLineColumns},
                                             {"STUDENT", kStudentColumns},
-                                            {"RECHEAD", kReceiptColumns},
-                                            {"RECDETL", kReceiptLineColumns}};
+                                            {"FEESTRV", kFeeColumns}};
 
 // Between the merge update (which marks every matched row 'M') and the
 // insert load: remove the rows the file no longer holds, clear the marks.
@@ -118,18 +121,84 @@ void computeFeeBalances(Connection& local, const std::string& univCode) {
 
 namespace {
 
-// The fingerprint of the chain's sources, with whether fines are made.
-std::string feeSourcesFingerprint(Connection& local, const std::string& univCode) {
-  std::string rows = sourceFingerprint(local, kFeeSources);
-  if (rows.empty()) return rows;
-  return (postingGate(univCode) ? "no fines;" : "fines;") + rows;
+// The fingerprint of the chain's sources, with whether fines are made;
+// empty, with *differs set, once a part differs from vouched's.
+std::string feeSourcesFingerprint(Connection& local, const std::string& univCode,
+                                  const std::string& vouched, bool* differs) {
+  std::string fines = postingGate(univCode) ? "no fines;" : "fines;";
+  // Vouched rows of the other kind of institution are taken whole (and then
+  // differ): the first part read is always a table's (see inOneSnapshot()).
+  std::string known;
+  if (vouched.compare(0, fines.size(), fines) == 0) known = vouched.substr(fines.size());
+  std::string rows = sourceFingerprint(local, kFeeSources, known, differs);
+  return rows.empty() ? rows : fines + rows;
 }
 
-// The chain between two fingerprints of its sources.
-std::string computeBetweenFingerprints(Connection& local, const std::string& univCode,
-                                       const std::string& before) {
+constexpr const char* kSnapshotLevel = "SET TRANSACTION ISOLATION LEVEL SNAPSHOT";
+constexpr const char* kUsualLevel = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
+
+void rollBackQuietly(Connection& local) {
+  try {
+    local.execute("ROLLBACK TRANSACTION");
+  } catch (const AgentError&) {
+    // Nothing was open: the server ended the transaction itself.
+  }
+}
+
+// The fingerprint and the chain in one snapshot of the local database, so
+// that the balances are made from exactly the rows fingerprinted; the chain
+// is left out when they are the vouched ones. nullopt, with nothing made,
+// where the server gives no snapshot (SQL Server refuses the first read of
+// a table in a snapshot transaction unless the database allows them: the
+// fingerprint's first part reads one).
+std::optional<AheadSources> inOneSnapshot(Connection& local, const std::string& univCode,
+                                          const std::string& vouched) {
+  struct UsualLevelAfter {
+    Connection& local;
+    ~UsualLevelAfter() {
+      try {
+        local.execute(kUsualLevel);
+      } catch (const AgentError&) {
+        // The connection is gone; so is its level.
+      }
+    }
+  } usualLevel{local};
+  local.execute(kSnapshotLevel);
+  local.execute("BEGIN TRANSACTION");
+  AheadSources made;
+  bool differs = false;
+  try {
+    made.fingerprint = feeSourcesFingerprint(local, univCode, vouched, &differs);
+  } catch (const AgentError&) {
+    rollBackQuietly(local);
+    return std::nullopt;
+  }
+  made.skipped = !made.fingerprint.empty() && made.fingerprint == vouched;
+  try {
+    if (!made.skipped) computeFeeBalances(local, univCode);
+    local.execute("COMMIT TRANSACTION");
+  } catch (const AgentError&) {
+    rollBackQuietly(local);
+    throw;
+  }
+  return made;
+}
+
+// The balances with the fingerprint of the rows they are made from, or the
+// fingerprint alone when it is the vouched one. A fingerprint that stopped
+// at a changed part vouches for nothing: the next cycle takes it whole.
+// Without a snapshot, a whole one is taken before the chain and one after:
+// the first holds when both agree.
+AheadSources fingerprintedBalances(Connection& local, const std::string& univCode,
+                                   const std::string& vouched) {
+  if (std::optional<AheadSources> made = inOneSnapshot(local, univCode, vouched)) return *made;
+  bool differs = false;
+  std::string before = feeSourcesFingerprint(local, univCode, vouched, &differs);
+  // Rows the state's balances were made from make the same balances.
+  if (!before.empty() && before == vouched) return {before, true};
   computeFeeBalances(local, univCode);
-  return steadyFingerprint(before, feeSourcesFingerprint(local, univCode));
+  if (before.empty()) return {};
+  return {steadyFingerprint(before, feeSourcesFingerprint(local, univCode, "", &differs)), false};
 }
 
 }  // namespace
@@ -139,10 +208,7 @@ AheadSources makeFeeBalances(Connection& local, const AheadInput& input) {
     computeFeeBalances(local, input.univCode);
     return {};
   }
-  std::string before = feeSourcesFingerprint(local, input.univCode);
-  // Rows the state's balances were made from make the same balances.
-  if (!before.empty() && before == input.vouched) return {before, true};
-  return {computeBetweenFingerprints(local, input.univCode, before), false};
+  return fingerprintedBalances(local, input.univCode, input.vouched);
 }
 
 AheadInput feeBalancesInput(const CycleContext& ctx) {
@@ -161,8 +227,8 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
   if (sources.skipped) {
     // The balances were left out; a run that must read them (a full merge,
     // a remote table that changed) makes them now.
-    make = [&ctx, &balances, before = sources.fingerprint] {
-      return computeBetweenFingerprints(balances, ctx.univCode, before);
+    make = [&ctx, &balances] {
+      return fingerprintedBalances(balances, ctx.univCode, "").fingerprint;
     };
   }
   studfee.setComputedSource(sources.fingerprint, std::move(make));

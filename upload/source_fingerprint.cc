@@ -1,7 +1,7 @@
 #include "upload/source_fingerprint.h"
 
-#include <map>
 #include <optional>
+#include <vector>
 
 #include "upload/change_state.h"
 
@@ -27,6 +27,7 @@ std::string columnText(const FingerprintColumn& column) {
   return "ISNULL('|' + " + value + ", '~')";
 }
 
+// The table's part: its row count and the two sums.
 std::string tableSelect(const FingerprintTable& table) {
   std::string row;
   for (const FingerprintColumn& column : table.columns) {
@@ -35,39 +36,58 @@ std::string tableSelect(const FingerprintTable& table) {
   }
   // The hash's last 8 bytes as a BIGINT, summed in two halves that cannot
   // overflow.
-  return std::string("SELECT '") + table.name +
-         "' AS FTABLE, CONVERT(VARCHAR(30), COUNT(*)) AS FROWS, CONVERT(VARCHAR(30), SUM(H % "
+  return "SELECT CONVERT(VARCHAR(30), COUNT(*)) AS FROWS, CONVERT(VARCHAR(30), SUM(H % "
          "CAST(4294967296 AS BIGINT))) AS FLOW, CONVERT(VARCHAR(30), SUM(H / CAST(4294967296 AS "
          "BIGINT))) AS FHIGH FROM (SELECT CAST(HASHBYTES('SHA2_256', " +
-         row + ") AS BIGINT) AS H FROM " + table.name + ") AS X";
+         row + ") AS BIGINT) AS H FROM " + std::string(table.name) + ") AS X";
+}
+
+constexpr const char* kTodaySelect = "SELECT CONVERT(VARCHAR(30), DATEDIFF(D, 0, GETDATE()))";
+
+// One part as text: "<name> <values>"; empty when a sum is NULL over rows
+// (no SHA2_256 on this server).
+std::string takePart(Connection& local, const std::string& name, const std::string& sql) {
+  std::unique_ptr<Recordset> rows = local.query(sql, Cursor::Forward);
+  if (rows->eof()) return "";
+  std::string part = name;
+  bool none = false;
+  for (std::size_t i = 0; i < rows->fieldCount(); ++i) {
+    const Value& v = rows->field(i);
+    if (i == 0) none = v.textValue() == "0";
+    // A table without rows has NULL sums.
+    if (v.isNull() && !(none && i > 0)) return "";
+    part += ' ' + v.textValue();
+  }
+  return part;
+}
+
+// The parts of a fingerprint ("a;b;...;"), in order.
+std::vector<std::string> partsOf(const std::string& fingerprint) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t end; (end = fingerprint.find(';', start)) != std::string::npos;
+       start = end + 1) {
+    parts.push_back(fingerprint.substr(start, end - start));
+  }
+  return parts;
 }
 
 }  // namespace
 
-std::string fingerprintStatement(std::span<const FingerprintTable> tables) {
-  std::string sql;
-  for (const FingerprintTable& table : tables) sql += tableSelect(table) + " UNION ALL ";
-  return sql +
-         "SELECT 'TODAY' AS FTABLE, CONVERT(VARCHAR(30), DATEDIFF(D, 0, GETDATE())) AS FROWS, "
-         "'' AS FLOW, '' AS FHIGH";
-}
-
-std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables) {
-  // By name: the server returns the rows of a union in no set order.
-  std::map<std::string, std::string> parts;
-  std::unique_ptr<Recordset> rows = local.query(fingerprintStatement(tables), Cursor::Forward);
-  for (; !rows->eof(); rows->moveNext()) {
-    const Value& count = rows->field(1);
-    const Value& low = rows->field(2);
-    const Value& high = rows->field(3);
-    bool empty = count.textValue() == "0";
-    if (count.isNull() || (!empty && (low.isNull() || high.isNull()))) return "";
-    parts[rows->field(0).textValue()] =
-        count.textValue() + ' ' + low.textValue() + ' ' + high.textValue();
-  }
-  if (parts.size() != tables.size() + 1) return "";
+std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
+                              const std::string& known, bool* differs) {
+  std::vector<std::string> knownParts = partsOf(known);
   std::string fingerprint;
-  for (const auto& [table, part] : parts) fingerprint += table + ' ' + part + ';';
+  for (std::size_t i = 0; i <= tables.size(); ++i) {
+    std::string part = i < tables.size() ? takePart(local, tables[i].name, tableSelect(tables[i]))
+                                         : takePart(local, "TODAY", kTodaySelect);
+    if (part.empty()) return "";
+    if (!known.empty() && (i >= knownParts.size() || knownParts[i] != part)) {
+      if (differs != nullptr) *differs = true;
+      return "";
+    }
+    fingerprint += part + ';';
+  }
   return fingerprint;
 }
 

@@ -1,6 +1,6 @@
 // SourceFingerprint: a digest of the local rows a computed table (fee
-// balances, for one) is made from, taken by the local server in one
-// statement. When it is the one the table's change state was made from, a
+// balances, for one) is made from, taken by the local server (one statement
+// per table). When it is the one the table's change state was made from, a
 // changes-only run would find every line as stored: it need neither make
 // the table nor read it.
 //
@@ -34,12 +34,15 @@ struct FingerprintTable {
   std::span<const FingerprintColumn> columns;
 };
 
-// The statement that takes the fingerprint (one row per table, then one for
-// the date).
-std::string fingerprintStatement(std::span<const FingerprintTable> tables);
-
-// The fingerprint of tables' rows now; empty when the server cannot take it.
-std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables);
+// The fingerprint of tables' rows now, one part after the other (the
+// tables in the order given, those most likely to change first, then the
+// date). Given known, the fingerprint taken before (not empty), it stops
+// at the first part that differs from known's and returns empty with
+// *differs set: a fingerprint taken only as far as that could vouch for
+// nothing, and the rest would be taken for nothing. Empty also when the
+// server cannot take it.
+std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
+                              const std::string& known = "", bool* differs = nullptr);
 
 // The fingerprint that holds for rows read between two fingerprints, taken
 // before and after: the first when both agree, else none.

@@ -879,6 +879,23 @@ Statement Parser::setStatement() {
       fail();
     return st;
   }
+  if (accept("TRANSACTION")) {
+    // Every level: a transaction of the engine reads one snapshot of the
+    // database throughout (SQLite's WAL), which no level asks more than;
+    // it never reads what another connection has not committed.
+    st.kind = Statement::Kind::SetOption;
+    st.name = "TRANSACTION ISOLATION LEVEL";
+    expect("ISOLATION");
+    expect("LEVEL");
+    if (accept("READ")) {
+      if (!accept("COMMITTED") && !accept("UNCOMMITTED")) fail();
+    } else if (accept("REPEATABLE")) {
+      expect("READ");
+    } else if (!accept("SNAPSHOT") && !accept("SERIALIZABLE")) {
+      fail();
+    }
+    return st;
+  }
   for (const char* ignored : kIgnoredSetOptions) {
     if (option.isWord(ignored)) {
       st.kind = Statement::Kind::SetOption;
