@@ -36,7 +36,8 @@ struct AheadInput {
 // What work ahead reports beside the connection that holds its result.
 struct AheadSources {
   // The fingerprint of the local rows the result was made from; empty when
-  // none was taken, or when the rows changed while the result was made.
+  // none vouches for them (none taken, one that stopped at a changed table,
+  // or rows that changed while the result was made).
   std::string fingerprint;
   // The result was left out: its rows are those the state vouches for.
   bool skipped = false;
