@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/text.h"
 #include "upload/change_state.h"
 
 namespace agent {
@@ -61,22 +62,12 @@ std::string takePart(Connection& local, const std::string& name, const std::stri
   return part;
 }
 
-// The parts of a fingerprint ("a;b;...;"), in order.
-std::vector<std::string> partsOf(const std::string& fingerprint) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (std::size_t end; (end = fingerprint.find(';', start)) != std::string::npos;
-       start = end + 1) {
-    parts.push_back(fingerprint.substr(start, end - start));
-  }
-  return parts;
-}
-
 }  // namespace
 
 std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
                               const std::string& known, bool* differs) {
-  std::vector<std::string> knownParts = partsOf(known);
+  // "a;b;...;": the parts in order (and an empty one after the last).
+  std::vector<std::string> knownParts = split(known, ';');
   std::string fingerprint;
   for (std::size_t i = 0; i <= tables.size(); ++i) {
     std::string part = i < tables.size() ? takePart(local, tables[i].name, tableSelect(tables[i]))
