@@ -122,15 +122,15 @@ void computeFeeBalances(Connection& local, const std::string& univCode) {
 namespace {
 
 // The fingerprint of the chain's sources, with whether fines are made;
-// empty, with *differs set, once a part differs from vouched's.
+// empty once a part differs from vouched's.
 std::string feeSourcesFingerprint(Connection& local, const std::string& univCode,
-                                  const std::string& vouched, bool* differs) {
+                                  const std::string& vouched) {
   std::string fines = postingGate(univCode) ? "no fines;" : "fines;";
   // Vouched rows of the other kind of institution are taken whole (and then
   // differ): the first part read is always a table's (see inOneSnapshot()).
   std::string known;
   if (vouched.compare(0, fines.size(), fines) == 0) known = vouched.substr(fines.size());
-  std::string rows = sourceFingerprint(local, kFeeSources, known, differs);
+  std::string rows = sourceFingerprint(local, kFeeSources, known);
   return rows.empty() ? rows : fines + rows;
 }
 
@@ -166,9 +166,8 @@ std::optional<AheadSources> inOneSnapshot(Connection& local, const std::string& 
   local.execute(kSnapshotLevel);
   local.execute("BEGIN TRANSACTION");
   AheadSources made;
-  bool differs = false;
   try {
-    made.fingerprint = feeSourcesFingerprint(local, univCode, vouched, &differs);
+    made.fingerprint = feeSourcesFingerprint(local, univCode, vouched);
   } catch (const AgentError&) {
     rollBackQuietly(local);
     return std::nullopt;
@@ -192,13 +191,12 @@ std::optional<AheadSources> inOneSnapshot(Connection& local, const std::string& 
 AheadSources fingerprintedBalances(Connection& local, const std::string& univCode,
                                    const std::string& vouched) {
   if (std::optional<AheadSources> made = inOneSnapshot(local, univCode, vouched)) return *made;
-  bool differs = false;
-  std::string before = feeSourcesFingerprint(local, univCode, vouched, &differs);
+  std::string before = feeSourcesFingerprint(local, univCode, vouched);
   // Rows the state's balances were made from make the same balances.
   if (!before.empty() && before == vouched) return {before, true};
   computeFeeBalances(local, univCode);
   if (before.empty()) return {};
-  return {steadyFingerprint(before, feeSourcesFingerprint(local, univCode, "", &differs)), false};
+  return {steadyFingerprint(before, feeSourcesFingerprint(local, univCode, "")), false};
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ std::string takePart(Connection& local, const std::string& name, const std::stri
 }  // namespace
 
 std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
-                              const std::string& known, bool* differs) {
+                              const std::string& known) {
   // "a;b;...;": the parts in order (and an empty one after the last).
   std::vector<std::string> knownParts = split(known, ';');
   std::string fingerprint;
@@ -73,10 +73,7 @@ std::string sourceFingerprint(Connection& local, std::span<const FingerprintTabl
     std::string part = i < tables.size() ? takePart(local, tables[i].name, tableSelect(tables[i]))
                                          : takePart(local, "TODAY", kTodaySelect);
     if (part.empty()) return "";
-    if (!known.empty() && (i >= knownParts.size() || knownParts[i] != part)) {
-      if (differs != nullptr) *differs = true;
-      return "";
-    }
+    if (!known.empty() && (i >= knownParts.size() || knownParts[i] != part)) return "";
     fingerprint += part + ';';
   }
   return fingerprint;

@@ -36,13 +36,12 @@ struct FingerprintTable {
 
 // The fingerprint of tables' rows now, one part after the other (the
 // tables in the order given, those most likely to change first, then the
-// date). Given known, the fingerprint taken before (not empty), it stops
-// at the first part that differs from known's and returns empty with
-// *differs set: a fingerprint taken only as far as that could vouch for
-// nothing, and the rest would be taken for nothing. Empty also when the
-// server cannot take it.
+// date). Given known, the fingerprint taken before (not empty), it stops at
+// the first part that differs from known's and returns empty: a fingerprint
+// taken only as far as that could vouch for nothing, and the rest would be
+// taken for nothing. Empty also when the server cannot take it.
 std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
-                              const std::string& known = "", bool* differs = nullptr);
+                              const std::string& known = "");
 
 // The fingerprint that holds for rows read between two fingerprints, taken
 // before and after: the first when both agree, else none.
