@@ -28,19 +28,21 @@ std::string columnText(const FingerprintColumn& column) {
   return "ISNULL('|' + " + value + ", '~')";
 }
 
-// The table's part: its row count and the two sums.
+// The table's part: its row count and the sum. The hash is named once:
+// the embedded engine's SQLite would copy a derived column named twice into
+// each place, and take every row's hash twice.
 std::string tableSelect(const FingerprintTable& table) {
   std::string row;
   for (const FingerprintColumn& column : table.columns) {
     if (!row.empty()) row += " + ";
     row += columnText(column);
   }
-  // The hash's last 8 bytes as a BIGINT, summed in two halves that cannot
-  // overflow.
-  return "SELECT CONVERT(VARCHAR(30), COUNT(*)) AS FROWS, CONVERT(VARCHAR(30), SUM(H % "
-         "CAST(4294967296 AS BIGINT))) AS FLOW, CONVERT(VARCHAR(30), SUM(H / CAST(4294967296 AS "
-         "BIGINT))) AS FHIGH FROM (SELECT CAST(HASHBYTES('SHA2_256', " +
-         row + ") AS BIGINT) AS H FROM " + std::string(table.name) + ") AS X";
+  // The hash's last 8 bytes as a BIGINT, of which 36 bits are summed: a sum
+  // that cannot overflow below 2^27 rows.
+  return "SELECT CONVERT(VARCHAR(30), COUNT(*)) AS FROWS, CONVERT(VARCHAR(30), "
+         "SUM(CAST(HASHBYTES('SHA2_256', " +
+         row + ") AS BIGINT) % CAST(68719476736 AS BIGINT))) AS FSUM FROM " +
+         std::string(table.name);
 }
 
 constexpr const char* kTodaySelect = "SELECT CONVERT(VARCHAR(30), DATEDIFF(D, 0, GETDATE()))";

@@ -4,12 +4,13 @@
 // changes-only run would find every line as stored: it need neither make
 // the table nor read it.
 //
-// Per table it holds the row count and two sums of 32-bit parts of each
-// row's SHA-256 over the columns named (a sum, unlike an exclusive or, does
-// not let two equal rows cancel out), each NULL told apart from every value;
-// then the local server's date, which computed values such as late fines
-// depend on. A server without HASHBYTES('SHA2_256', ...) gives NULL sums:
-// the fingerprint is then empty and vouches for nothing.
+// Per table it holds the row count and a sum of 36 bits of each row's
+// SHA-256 over the columns named (a sum, unlike an exclusive or, does not
+// let two equal rows cancel out; a changed row goes unseen with odds of 1
+// in 2^36), each NULL told apart from every value; then the local server's
+// date, which computed values such as late fines depend on. A server
+// without HASHBYTES('SHA2_256', ...) gives NULL sums: the fingerprint is
+// then empty and vouches for nothing.
 #ifndef AGENT_UPLOAD_SOURCE_FINGERPRINT_H_
 #define AGENT_UPLOAD_SOURCE_FINGERPRINT_H_
 
