@@ -39,8 +39,9 @@ std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, Sta
     if (!stageApplies(s, ctx.univCode)) continue;
     if (s.writesLocal) break;
     if (s.ahead != nullptr) {
-      AheadInput input =
-          s.aheadInput != nullptr ? s.aheadInput(ctx) : AheadInput{ctx.univCode, false, {}};
+      AheadInput input;
+      input.univCode = ctx.univCode;
+      if (s.aheadInput != nullptr) input = s.aheadInput(ctx);
       ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, std::move(input));
     }
   }

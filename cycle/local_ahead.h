@@ -32,6 +32,10 @@ struct AheadInput {
   // the one its state vouches for (empty when none).
   bool fingerprints = false;
   std::string vouched;
+  // What else the stage's table depends on, known on the cycle's thread
+  // (whether fines are made, the year the files carry): the fingerprint's
+  // first part.
+  std::string label;
 };
 // What work ahead reports beside the connection that holds its result.
 struct AheadSources {

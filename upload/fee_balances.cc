@@ -121,96 +121,21 @@ void computeFeeBalances(Connection& local, const std::string& univCode) {
 
 namespace {
 
-// The fingerprint of the chain's sources, with whether fines are made;
-// empty once a part differs from vouched's.
-std::string feeSourcesFingerprint(Connection& local, const std::string& univCode,
-                                  const std::string& vouched) {
-  std::string fines = postingGate(univCode) ? "no fines;" : "fines;";
-  // Vouched rows of the other kind of institution are taken whole (and then
-  // differ): the first part read is always a table's (see inOneSnapshot()).
-  std::string known;
-  if (vouched.compare(0, fines.size(), fines) == 0) known = vouched.substr(fines.size());
-  std::string rows = sourceFingerprint(local, kFeeSources, known);
-  return rows.empty() ? rows : fines + rows;
+void computeFeeBalancesFor(Connection& local, const AheadInput& input) {
+  computeFeeBalances(local, input.univCode);
 }
 
-constexpr const char* kSnapshotLevel = "SET TRANSACTION ISOLATION LEVEL SNAPSHOT";
-constexpr const char* kUsualLevel = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
-
-void rollBackQuietly(Connection& local) {
-  try {
-    local.execute("ROLLBACK TRANSACTION");
-  } catch (const AgentError&) {
-    // Nothing was open: the server ended the transaction itself.
-  }
-}
-
-// The fingerprint and the chain in one snapshot of the local database, so
-// that the balances are made from exactly the rows fingerprinted; the chain
-// is left out when they are the vouched ones. nullopt, with nothing made,
-// where the server gives no snapshot (SQL Server refuses the first read of
-// a table in a snapshot transaction unless the database allows them: the
-// fingerprint's first part reads one).
-std::optional<AheadSources> inOneSnapshot(Connection& local, const std::string& univCode,
-                                          const std::string& vouched) {
-  struct UsualLevelAfter {
-    Connection& local;
-    ~UsualLevelAfter() {
-      try {
-        local.execute(kUsualLevel);
-      } catch (const AgentError&) {
-        // The connection is gone; so is its level.
-      }
-    }
-  } usualLevel{local};
-  local.execute(kSnapshotLevel);
-  local.execute("BEGIN TRANSACTION");
-  AheadSources made;
-  try {
-    made.fingerprint = feeSourcesFingerprint(local, univCode, vouched);
-  } catch (const AgentError&) {
-    rollBackQuietly(local);
-    return std::nullopt;
-  }
-  made.skipped = !made.fingerprint.empty() && made.fingerprint == vouched;
-  try {
-    if (!made.skipped) computeFeeBalances(local, univCode);
-    local.execute("COMMIT TRANSACTION");
-  } catch (const AgentError&) {
-    rollBackQuietly(local);
-    throw;
-  }
-  return made;
-}
-
-// The balances with the fingerprint of the rows they are made from, or the
-// fingerprint alone when it is the vouched one. A fingerprint that stopped
-// at a changed part vouches for nothing: the next cycle takes it whole.
-// Without a snapshot, a whole one is taken before the chain and one after:
-// the first holds when both agree.
-AheadSources fingerprintedBalances(Connection& local, const std::string& univCode,
-                                   const std::string& vouched) {
-  if (std::optional<AheadSources> made = inOneSnapshot(local, univCode, vouched)) return *made;
-  std::string before = feeSourcesFingerprint(local, univCode, vouched);
-  // Rows the state's balances were made from make the same balances.
-  if (!before.empty() && before == vouched) return {before, true};
-  computeFeeBalances(local, univCode);
-  if (before.empty()) return {};
-  return {steadyFingerprint(before, feeSourcesFingerprint(local, univCode, "")), false};
-}
+constexpr ComputedSource kFeeBalances = {kFeeSources, computeFeeBalancesFor};
 
 }  // namespace
 
 AheadSources makeFeeBalances(Connection& local, const AheadInput& input) {
-  if (!input.fingerprints) {
-    computeFeeBalances(local, input.univCode);
-    return {};
-  }
-  return fingerprintedBalances(local, input.univCode, input.vouched);
+  return makeComputedSource(local, kFeeBalances, input);
 }
 
 AheadInput feeBalancesInput(const CycleContext& ctx) {
-  return computedSourceInput(ctx, studfeeDescription().tableName);
+  return computedSourceInput(ctx, studfeeDescription().tableName,
+                             postingGate(ctx.univCode) ? "no fines" : "fines");
 }
 
 std::size_t uploadFeeBalances(CycleContext& ctx) {
@@ -226,7 +151,9 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
     // The balances were left out; a run that must read them (a full merge,
     // a remote table that changed) makes them now.
     make = [&ctx, &balances] {
-      return fingerprintedBalances(balances, ctx.univCode, "").fingerprint;
+      AheadInput input = feeBalancesInput(ctx);
+      input.vouched.clear();
+      return fingerprintedSource(balances, kFeeBalances, input).fingerprint;
     };
   }
   studfee.setComputedSource(sources.fingerprint, std::move(make));

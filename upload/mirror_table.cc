@@ -107,7 +107,7 @@ void MirrorTable::makeSource() {
   makeSource_ = nullptr;
 }
 
-bool MirrorTable::sourceUnchanged() const {
+bool MirrorTable::keepsStoredLines() const {
   return changes_ && !changes_->full && !sources_.empty() && changes_->known &&
          changes_->known->sources == sources_;
 }
@@ -126,7 +126,7 @@ std::size_t MirrorTable::run() {
     makeSource();
     return runFull();
   }
-  if (sourceUnchanged()) {
+  if (keepsStoredLines()) {
     runStoredLines();
     return 0;
   }

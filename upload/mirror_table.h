@@ -78,6 +78,13 @@ class MirrorTable {
   // set, makes the source (not made yet) before a run reads it, and returns
   // the fingerprint that then holds.
   void setComputedSource(std::string fingerprint, std::function<std::string()> make);
+  // For stages that write several files in one pass, once prepareChanges()
+  // ran: whether this is a changes-only run whose state holds the computed
+  // source's fingerprint (its lines are the stored ones: nothing need be
+  // read), and that run: the stored lines stand, and only what the state
+  // asks of the remote table (a clear of marks) is sent.
+  bool keepsStoredLines() const;
+  void runStoredLines();
 
   // The whole procedure: source query, export file, remote statements. On
   // a connection that streams local files, a full run loads the staging
@@ -214,11 +221,6 @@ class MirrorTable {
   std::function<std::string()> makeSource_;
   // Makes a computed source that is not made yet.
   void makeSource();
-  // A changes-only run of a computed source whose rows are those the state
-  // was made from: the stored lines stand, and only what the state asks of
-  // the remote table (a clear of marks) is sent.
-  bool sourceUnchanged() const;
-  void runStoredLines();
 
   // The change-detection run under way (prepareChanges() to finishChanges()).
   struct Changes {

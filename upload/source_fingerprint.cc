@@ -81,8 +81,102 @@ std::string sourceFingerprint(Connection& local, std::span<const FingerprintTabl
   return fingerprint;
 }
 
-AheadInput computedSourceInput(const CycleContext& ctx, const std::string& table) {
-  AheadInput input{ctx.univCode, false, {}};
+namespace {
+
+// The fingerprint with its label, stopping as sourceFingerprint() does
+// when vouched is of the same label; empty once a part differs.
+std::string labelledFingerprint(Connection& local, const ComputedSource& source,
+                                const AheadInput& input, const std::string& vouched) {
+  std::string label = input.label + ';';
+  // Vouched rows of another label are taken whole (and then differ): the
+  // first part read is always a table's (see inOneSnapshot()).
+  std::string known;
+  if (vouched.compare(0, label.size(), label) == 0) known = vouched.substr(label.size());
+  std::string rows = sourceFingerprint(local, source.tables, known);
+  return rows.empty() ? rows : label + rows;
+}
+
+constexpr const char* kSnapshotLevel = "SET TRANSACTION ISOLATION LEVEL SNAPSHOT";
+constexpr const char* kUsualLevel = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
+
+void rollBackQuietly(Connection& local) {
+  try {
+    local.execute("ROLLBACK TRANSACTION");
+  } catch (const AgentError&) {
+    // Nothing was open: the server ended the transaction itself.
+  }
+}
+
+// The fingerprint and the source in one snapshot of the local database, so
+// that the source is made from exactly the rows fingerprinted. nullopt,
+// with nothing made, where the server gives no snapshot (SQL Server
+// refuses the first read of a table in a snapshot transaction unless the
+// database allows them: the fingerprint's first part reads one).
+std::optional<AheadSources> inOneSnapshot(Connection& local, const ComputedSource& source,
+                                          const AheadInput& input) {
+  struct UsualLevelAfter {
+    Connection& local;
+    ~UsualLevelAfter() {
+      try {
+        local.execute(kUsualLevel);
+      } catch (const AgentError&) {
+        // The connection is gone; so is its level.
+      }
+    }
+  } usualLevel{local};
+  local.execute(kSnapshotLevel);
+  local.execute("BEGIN TRANSACTION");
+  AheadSources made;
+  try {
+    made.fingerprint = labelledFingerprint(local, source, input, input.vouched);
+  } catch (const AgentError&) {
+    rollBackQuietly(local);
+    return std::nullopt;
+  }
+  made.skipped = !made.fingerprint.empty() && made.fingerprint == input.vouched;
+  try {
+    if (!made.skipped) source.make(local, input);
+    local.execute("COMMIT TRANSACTION");
+  } catch (const AgentError&) {
+    rollBackQuietly(local);
+    throw;
+  }
+  return made;
+}
+
+}  // namespace
+
+AheadSources fingerprintedSource(Connection& local, const ComputedSource& source,
+                                 const AheadInput& input) {
+  if (std::optional<AheadSources> made = inOneSnapshot(local, source, input)) return *made;
+  std::string before = labelledFingerprint(local, source, input, input.vouched);
+  // The rows the state's lines were made from make the same lines.
+  if (!before.empty() && before == input.vouched) return {before, true};
+  source.make(local, input);
+  if (before.empty()) return {};
+  // Rows that changed while the source was made vouch for nothing.
+  std::string after = labelledFingerprint(local, source, input, "");
+  return {before == after ? before : std::string(), false};
+}
+
+AheadSources makeComputedSource(Connection& local, const ComputedSource& source,
+                                const AheadInput& input) {
+  if (!input.fingerprints) {
+    source.make(local, input);
+    return {};
+  }
+  return fingerprintedSource(local, source, input);
+}
+
+AheadInput computedSourceInput(const CycleContext& ctx, const std::string& table,
+                               const std::string& label) {
+  // The same rows written with other regional settings give other lines.
+  const RegionalSettings& r = ctx.config.regional;
+  AheadInput input{ctx.univCode,
+                   false,
+                   {},
+                   label + ", written as " + r.shortDate + ' ' + r.longTime + ' ' +
+                       r.dateSeparator + r.timeSeparator + r.decimalSeparator};
   if (ctx.changes == nullptr) return input;
   input.fingerprints = true;
   std::optional<ChangeState::TableState> known = ctx.changes->table(table);

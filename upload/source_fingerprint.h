@@ -44,16 +44,34 @@ struct FingerprintTable {
 std::string sourceFingerprint(Connection& local, std::span<const FingerprintTable> tables,
                               const std::string& known = "");
 
-// The fingerprint that holds for rows read between two fingerprints, taken
-// before and after: the first when both agree, else none.
-inline std::string steadyFingerprint(const std::string& before, const std::string& after) {
-  return before == after ? before : std::string();
-}
+// A table the cycle computes from other local rows: the rows it is made
+// from, and how it is made on a local connection.
+struct ComputedSource {
+  std::span<const FingerprintTable> tables;
+  void (*make)(Connection& local, const AheadInput& input);
+};
+
+// Makes source on local (work ahead, or the same work in order): with
+// fingerprints asked for, as fingerprintedSource() does.
+AheadSources makeComputedSource(Connection& local, const ComputedSource& source,
+                                const AheadInput& input);
+
+// The source made, with the fingerprint of the rows it is made from
+// (input.label its first part), or the fingerprint alone when it is
+// input.vouched (the source would come out as the state holds it). Both are
+// taken in one snapshot transaction where the server allows one; elsewhere
+// a whole fingerprint is taken before the source is made and one after,
+// and the first holds only when both agree. A fingerprint that stopped at a
+// changed part vouches for nothing: the next cycle takes it whole.
+AheadSources fingerprintedSource(Connection& local, const ComputedSource& source,
+                                 const AheadInput& input);
 
 // The input of work ahead that makes table's source: with change detection
 // on, fingerprints are taken, and the one table's finished state holds is
-// vouched for.
-AheadInput computedSourceInput(const CycleContext& ctx, const std::string& table);
+// vouched for. The input's label is label with the regional settings the
+// lines are written with.
+AheadInput computedSourceInput(const CycleContext& ctx, const std::string& table,
+                               const std::string& label);
 
 }  // namespace agent
 

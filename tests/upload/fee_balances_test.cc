@@ -130,7 +130,8 @@ TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) 
       "S1|BSC|1|TUI|1000|0|1000||2024|1|F\r\n";
 
   {
-    LocalAhead ahead([this] { return localDb_.connect(); }, makeFeeBalances, {"P001", false, {}});
+    LocalAhead ahead([this] { return localDb_.connect(); }, makeFeeBalances,
+                     {"P001", false, {}, {}});
     ctx_.ahead = &ahead;
     EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
     ctx_.ahead = nullptr;
@@ -143,7 +144,7 @@ TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) 
         []() -> std::unique_ptr<Connection> {
           throw AgentError(error_number::kGenericFailure, "no second connection today");
         },
-        makeFeeBalances, {"P001", false, {}});
+        makeFeeBalances, {"P001", false, {}, {}});
     ctx_.ahead = &ahead;
     EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
     ctx_.ahead = nullptr;
