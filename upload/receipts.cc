@@ -19,6 +19,7 @@
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
+#include "upload/source_fingerprint.h"
 #include "upload/table_stages.h"
 #include "upload/value_text.h"
 
@@ -40,6 +41,42 @@ constexpr const char* kReceiptRows =
     "FDEGREE + FADMNO FROM STUDENT )";
 
 constexpr const char* kReceiptSource = "SELECT * FROM #TMPUPRECEIPT ORDER BY FRECNO, FHEADCODE";
+
+// What the rows above read of receipts, their lines and their students:
+// the files can differ only when one of these does (or the year they carry,
+// or the regional settings).
+constexpr FingerprintColumn kHeaderColumns[] = {
+    {"FRECNO", FingerprintKind::Text},        {"FRECDATE", FingerprintKind::Date},
+    {"FRECCODE", FingerprintKind::Text},      {"FTOTAL", FingerprintKind::Number},
+    {"FDEGREE", FingerprintKind::Text},       {"FEXAMNO", FingerprintKind::Text},
+    {"FNETTOTAL", FingerprintKind::Number},   {"FDISCOUNT", FingerprintKind::Number},
+    {"FCASHAMOUNT", FingerprintKind::Number}, {"FCASHNO", FingerprintKind::Text},
+    {"FCASHDATE", FingerprintKind::Date},     {"FCASHBANKNAME", FingerprintKind::Text},
+    {"FCHQAMOUNT", FingerprintKind::Number},  {"FCHQNO", FingerprintKind::Text},
+    {"FCHQDATE", FingerprintKind::Date},      {"FCHQBANKNAME", FingerprintKind::Text},
+    {"FDDAMOUNT", FingerprintKind::Number},   {"FDDNO", FingerprintKind::Text},
+    {"FDDDATE", FingerprintKind::Date},       {"FDDBANKNAME", FingerprintKind::Text},
+    {"FRTGSAMOUNT", FingerprintKind::Number}, {"FRTGSNO", FingerprintKind::Text},
+    {"FRTGSDATE", FingerprintKind::Date},     {"FRTGSBANKNAME", FingerprintKind::Text},
+    {"FCARDAMOUNT", FingerprintKind::Number}, {"FCARDNO", FingerprintKind::Text},
+    {"FCARDDATE", FingerprintKind::Date},     {"FCARDBANKNAME", FingerprintKind::Text},
+    {"FCHALAMOUNT", FingerprintKind::Number}, {"FCHALNO", FingerprintKind::Text},
+    {"FCHALDATE", FingerprintKind::Date},     {"FCHALBANKNAME", FingerprintKind::Text},
+    {"FREMARKS", FingerprintKind::Text},      {"FDELETED", FingerprintKind::Text}};
+constexpr FingerprintColumn kLineColumns[] = {{"FRECNO", FingerprintKind::Text},
+                                              {"FHEADCODE", FingerprintKind::Text},
+                                              {"FAMOUNT", FingerprintKind::Number}};
+constexpr FingerprintColumn kStudentKeyColumns[] = {{"FDEGREE", FingerprintKind::Text},
+                                                    {"FADMNO", FingerprintKind::Text}};
+// Receipts change most often, students least.
+constexpr FingerprintTable kReceiptSources[] = {
+    {"RECHEAD", kHeaderColumns}, {"RECDETL", kLineColumns}, {"STUDENT", kStudentKeyColumns}};
+
+void selectReceiptRows(Connection& local, const AheadInput&) {
+  local.execute(kReceiptRows);
+}
+
+constexpr ComputedSource kReceiptRowsSource = {kReceiptSources, selectReceiptRows};
 
 // Staged mode rows whose (frecno, fpaytype) is not on the portal yet.
 constexpr const char* kAddNewModes =
@@ -273,9 +310,12 @@ std::span<const MirrorDescription> receiptDescriptions() {
   return descriptions();
 }
 
-AheadSources gatherReceiptRows(Connection& local, const AheadInput&) {
-  local.execute(kReceiptRows);
-  return {};
+AheadSources gatherReceiptRows(Connection& local, const AheadInput& input) {
+  return makeComputedSource(local, kReceiptRowsSource, input);
+}
+
+AheadInput receiptRowsInput(const CycleContext& ctx) {
+  return computedSourceInput(ctx, "rechead", "year " + std::to_string(ctx.clock.now().year));
 }
 
 namespace {
@@ -292,8 +332,9 @@ class ReceiptExport : public EarlyPart {
         header_(ctx, headerDescription_),
         detail_(ctx, findMirrorDescription(descriptions(), "recdetl")),
         modes_(ctx, findMirrorDescription(descriptions(), "recmode")) {
+    AheadSources sources;
     Connection& receiptRows = localWithWorkDone(ctx, "receipt rows", gatherReceiptRows,
-                                                AheadInput{ctx.univCode, false, {}}, ahead_);
+                                                receiptRowsInput(ctx), ahead_, &sources);
     header_.setSource(receiptRows);
     // The mode rows: staged, marked where the portal holds their key
     // (frecno, fpaytype), and only the unmarked ones added, so the portal
@@ -305,6 +346,18 @@ class ReceiptExport : public EarlyPart {
     header_.prepareChanges();
     detail_.prepareChanges();
     modes_.prepareChanges();
+    setSources(sources.fingerprint);
+    if (header_.keepsStoredLines() && detail_.keepsStoredLines() && modes_.keepsStoredLines()) {
+      storedLinesStand_ = true;
+      return;
+    }
+    if (sources.skipped) {
+      // The rows were left out, and a table must read them after all (a
+      // full merge, a remote table that changed): they are gathered now.
+      AheadInput input = receiptRowsInput(ctx);
+      input.vouched.clear();
+      setSources(fingerprintedSource(receiptRows, kReceiptRowsSource, input).fingerprint);
+    }
     std::unique_ptr<Recordset> rows = header_.openSource();
     if (hasNoRows(*rows)) return;
     MirrorTable::beginChanges({&header_, &detail_, &modes_});
@@ -329,6 +382,10 @@ class ReceiptExport : public EarlyPart {
   }
 
   std::size_t send() {
+    if (storedLinesStand_) {
+      for (MirrorTable* table : {&header_, &detail_, &modes_}) table->runStoredLines();
+      return 0;
+    }
     if (lines_ == 0) return 0;
     if (!headerStreamed_) headerStatements_ = header_.runStatements();
     header_.sendRemote(headerStatements_);
@@ -348,12 +405,21 @@ class ReceiptExport : public EarlyPart {
     return d;
   }
 
+  // The fingerprint of the rows the three files are (or would be) written
+  // from, kept with each table's state.
+  void setSources(const std::string& fingerprint) {
+    for (MirrorTable* table : {&header_, &detail_, &modes_}) {
+      table->setComputedSource(fingerprint, nullptr);
+    }
+  }
+
   std::unique_ptr<Connection> ahead_;  // the receipt rows made ahead, when they were
   MirrorDescription headerDescription_;
   MirrorTable header_, detail_, modes_;
   bool headerStreamed_ = false;                // the headers' staging load ran
   std::vector<std::string> headerStatements_;  // then: the statements left to send
   std::size_t lines_ = 0;
+  bool storedLinesStand_ = false;  // the rows are those the states were written from
 };
 
 }  // namespace

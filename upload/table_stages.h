@@ -46,8 +46,11 @@ std::size_t uploadFeeBalances(CycleContext& ctx);
 // (upload/receipts.cc). Returns the most lines one of the three tables
 // sent (the receipt lines read, without change detection). gatherReceiptRows
 // makes the temporary table the upload reads; it may run ahead on a second
-// local connection.
+// local connection with receiptRowsInput(), and then, with change detection
+// on, leaves it out when the fingerprint of the rows it is made from is the
+// one the tables' states were written from (as makeFeeBalances does).
 AheadSources gatherReceiptRows(Connection& local, const AheadInput& input);
+AheadInput receiptRowsInput(const CycleContext& ctx);
 std::size_t uploadReceipts(CycleContext& ctx);
 // The receipts' reading and files, done before their turn (their remote
 // statements are then all uploadReceipts() sends).

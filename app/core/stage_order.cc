@@ -31,7 +31,7 @@ StageList cycleStages() {
       {"studfee", uploadFeeBalances, StageGate::Always, makeFeeBalances, false, nullptr,
        feeBalancesInput},
       {"rechead, recdetl and recmode", uploadReceipts, StageGate::Always, gatherReceiptRows, false,
-       exportReceiptsEarly},
+       exportReceiptsEarly, receiptRowsInput},
       {"masemp", uploadEmployees},
       {"hosthead", uploadHostels},
       {"roomtype", uploadRoomTypes},

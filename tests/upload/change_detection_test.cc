@@ -40,11 +40,20 @@ struct World {
   World(const std::string& hint, bool changesOnly)
       : local(hint), remote(hint), home(local, remote, kInstitution) {
     std::filesystem::create_directories(home.path() / "CSV");
-    home.write("platform.ini",
-               std::string("[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL "
-                           "ODBC 3.51 Driver\n") +
-                   (changesOnly ? "[upload]\nchanges_only = yes\n" : ""));
+    platformIni_ = std::string(
+                       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL "
+                       "ODBC 3.51 Driver\n") +
+                   (changesOnly ? "[upload]\nchanges_only = yes\n" : "");
+    home.write("platform.ini", platformIni_);
     local.execute(fmt::format("insert into control (funivcode) values ('{}')", kInstitution));
+    agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
+    agent->connectLocal();
+  }
+
+  // Rewrites platform.ini with these [regional] settings and starts the
+  // agent again (it reads them when it starts).
+  void useRegional(const std::string& settings) {
+    home.write("platform.ini", platformIni_ + "[regional]\n" + settings);
     agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
     agent->connectLocal();
   }
@@ -61,6 +70,9 @@ struct World {
   Journal journal;
   SystemClock clock;
   std::unique_ptr<Agent> agent;
+
+ private:
+  std::string platformIni_;
 };
 
 // Every row of every portal table (the cycle's stamps left out),
@@ -320,22 +332,38 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
   expectTwinsEqual("after the failed table");
 }
 
-// Fee balances are not made while the rows they are made from are the ones
-// studfee's state was made from: a cancelled receipt has them made again,
-// and so does a full merge after a portal row was lost.
-TEST_F(ChangeDetectionTest, FeeBalancesAreMadeOnlyWhenTheirRowsChanged) {
+// The tables of the last cycle whose journal line says their local source
+// was not read (its rows are those the state was written from).
+std::vector<std::string> tablesNotRead(const Journal& journal) {
+  std::vector<std::string> tables;
+  for (const std::string& line : journal.recentLines()) {
+    if (line.find("cycle start") != line.npos) tables.clear();
+    std::size_t colon = line.find(": changes only");
+    if (colon != line.npos && line.find("(its local sources unchanged: nothing read)") != line.npos)
+      tables.push_back(line.substr(line.rfind(' ', colon) + 1, colon - line.rfind(' ', colon) - 1));
+  }
+  return tables;
+}
+
+// Fee balances and receipt rows are not made while the rows they are made
+// from are the ones their tables' states were written from: a cancelled
+// receipt has both made again (and their fingerprints, which stopped at the
+// changed table, taken whole in the next cycle), a full merge after a portal
+// row was lost has the balances made, and other regional settings (other
+// lines from the same rows) have both read again.
+TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   apply(
       {"insert into student (fadmno, fdegree, fexamno, fdoa, fyear) values ('S01', 'BSC', '1', "
        "'20240601', '2024')",
        "insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO, FLASTDATE, FFINE) values "
-       "('BSC', 'S01', 'TUI', 1000, '1', '20991231', 50), ('BSC', 'S01', 'BUS', 500, '1', "
+       "('BSC', 'S01', 'TUI', 1000.5, '1', '20991231', 50), ('BSC', 'S01', 'BUS', 500, '1', "
        "'20991231', 50)",
        "insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FTOTAL, FCASHAMOUNT, FRECDATE) values "
-       "('R1', 'S01', 'BSC', 300, 300, '20240710')",
-       "insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R1', 'TUI', 300)"});
+       "('R1', 'S01', 'BSC', 300.5, 300.5, '20240710')",
+       "insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R1', 'TUI', 300.5)"});
   StageList all = cycleStages();
-  const char* notRead = "studfee: changes only, 0 of 2 rows sent, 0 deleted";
-  const char* sourcesUnchanged = "(its local sources unchanged: nothing read)";
+  const std::vector<std::string> everyComputed = {"studfee", "rechead", "recdetl", "recmode"};
+  const std::vector<std::string> none;
   auto cycleBoth = [&](const std::string& when) {
     ASSERT_TRUE(changes_.cycle(all)) << when;
     ASSERT_TRUE(twin_.cycle(all)) << when;
@@ -343,14 +371,18 @@ TEST_F(ChangeDetectionTest, FeeBalancesAreMadeOnlyWhenTheirRowsChanged) {
   };
   cycleBoth("first cycle");
   ASSERT_TRUE(changes_.cycle(all));
-  EXPECT_EQ(testing::journalLinesWith(changes_.journal, notRead), 1u);
-  EXPECT_EQ(testing::journalLinesWith(changes_.journal, sourcesUnchanged), 1u);
+  EXPECT_EQ(tablesNotRead(changes_.journal), everyComputed);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studfee: changes only, 0 of 2 rows sent"),
+            1u);
 
   apply({"update RECHEAD set FDELETED = 'T' where FRECNO = 'R1'"});
   cycleBoth("after the receipt was cancelled");
+  EXPECT_EQ(tablesNotRead(changes_.journal), none);
   EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studfee: changes only, 1 of 2 rows sent"),
             1u);
-  EXPECT_EQ(changes_.remote.scalar("select fbal from studfee where fheadcode = 'TUI'"), "1000.00");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "rechead: changes only, 1 of 1 rows sent"),
+            1u);
+  EXPECT_EQ(changes_.remote.scalar("select fbal from studfee where fheadcode = 'TUI'"), "1000.50");
 
   for (World* w : {&changes_, &twin_})
     w->remote.execute("delete from studfee where fheadcode = 'BUS'");
@@ -359,11 +391,16 @@ TEST_F(ChangeDetectionTest, FeeBalancesAreMadeOnlyWhenTheirRowsChanged) {
                                       "studfee: full merge (the remote table holds 1 rows, 2 "
                                       "expected), 2 rows sent"),
             1u);
-  EXPECT_EQ(testing::journalLinesWith(changes_.journal, sourcesUnchanged), 1u);
-  // The fingerprint the cancellation stopped was taken whole with the full
-  // merge: the next cycle finds the rows as they were.
+  // The fingerprints the cancellation stopped vouch for nothing: they are
+  // taken whole now, and the next cycle finds the rows as they were.
+  EXPECT_EQ(tablesNotRead(changes_.journal), none);
   ASSERT_TRUE(changes_.cycle(all));
-  EXPECT_EQ(testing::journalLinesWith(changes_.journal, sourcesUnchanged), 2u);
+  EXPECT_EQ(tablesNotRead(changes_.journal), everyComputed);
+
+  for (World* w : {&changes_, &twin_}) w->useRegional("decimal_separator = ,\n");
+  cycleBoth("with another decimal separator");
+  EXPECT_EQ(tablesNotRead(changes_.journal), none);
+  EXPECT_EQ(changes_.remote.scalar("select ftotal from rechead"), "300.00");
 }
 
 // The remote count is skipped while the table's last-change stamp is the
