@@ -1,6 +1,7 @@
 #include "cycle/cycle.h"
 
 #include <chrono>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -30,8 +31,10 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
 
 // Starts the work stages can have done ahead, up to the first stage that
 // runs and writes the local database (work started after it could miss what
-// it writes). Indexed as stages; null where nothing runs ahead.
-std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, StageList stages) {
+// it writes); held: each waits for its release. Indexed as stages; null
+// where nothing runs ahead.
+std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, StageList stages,
+                                                    bool held) {
   std::vector<std::unique_ptr<LocalAhead>> ahead(stages.size());
   if (!ctx.connectLocalAgain) return ahead;
   for (std::size_t i = 0; i < stages.size(); ++i) {
@@ -42,7 +45,8 @@ std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, Sta
       AheadInput input;
       input.univCode = ctx.univCode;
       if (s.aheadInput != nullptr) input = s.aheadInput(ctx);
-      ahead[i] = std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, std::move(input));
+      ahead[i] =
+          std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, std::move(input), held);
     }
   }
   return ahead;
@@ -100,23 +104,76 @@ void doEarlyPart(CycleContext& ctx, StageList stages, std::size_t waiting,
   }
 }
 
+// The stage during which held work ahead is released: the last stage that
+// runs before the first stage with work ahead; nullopt when there is none
+// (the work is released at once).
+std::optional<std::size_t> releasingStage(const CycleContext& ctx, StageList stages,
+                                          const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
+  std::optional<std::size_t> before;
+  for (std::size_t i = 0; i < stages.size(); ++i) {
+    if (ahead[i]) return before;
+    if (stageApplies(stages[i], ctx.univCode)) before = i;
+  }
+  return std::nullopt;
+}
+
+void releaseFirst(const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
+  for (const auto& work : ahead) {
+    if (work) return work->release();
+  }
+}
+
+void releaseAll(const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
+  for (const auto& work : ahead) {
+    if (work) work->release();
+  }
+}
+
 // stage: where the cycle is, for the handler's journal line.
 void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
   stage = kStartStamp;
   ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
   // Work still running when the cycle ends early is cancelled with it.
-  std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages);
+  // In a cycle that merges its tables in full, the portal's server is what
+  // the cycle waits for, and the two processors are busy with its loads and
+  // the exports that feed them. Work ahead is then held until the stage just
+  // before the first stage that has some waits for the server (its merge and
+  // insert load, for which the cycle's thread is idle), and runs one piece
+  // after the other from then, so that the server's load keeps a processor
+  // of its own; whatever is still held runs from that stage's end.
+  // Otherwise (changes only) the cycle's thread reads and compares while the
+  // server idles: work ahead starts at once.
+  const bool held = ctx.mergesInFull;
+  std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages, held);
+  std::optional<std::size_t> releasing = releasingStage(ctx, stages, ahead);
+  if (!releasing) releaseAll(ahead);
+  const LocalAhead* earlier = nullptr;
+  for (const auto& work : ahead) {
+    if (!work) continue;
+    if (earlier != nullptr) work->releaseAfter(*earlier);
+    earlier = work.get();
+  }
   std::vector<std::unique_ptr<EarlyPart>> early(stages.size());
   std::vector<bool> tried(stages.size());
   struct Waiting {
     CycleContext& ctx;
-    ~Waiting() { ctx.whileWaiting = nullptr; }
+    ~Waiting() {
+      ctx.whileWaiting = nullptr;
+      ctx.waitingForServer = nullptr;
+    }
   } waiting{ctx};
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
     ctx.whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early, tried); };
-    StageScope scope(ctx, ahead[i].get(), early[i].get());
-    runStage(ctx, stages[i], summary);
+    if (held && releasing == i) ctx.waitingForServer = [&ahead] { releaseFirst(ahead); };
+    {
+      StageScope scope(ctx, ahead[i].get(), early[i].get());
+      runStage(ctx, stages[i], summary);
+    }
+    if (releasing == i) {
+      ctx.waitingForServer = nullptr;
+      releaseAll(ahead);
+    }
   }
   stage = kEndStamp;
   for (const auto& work : ctx.afterLastStage) work();

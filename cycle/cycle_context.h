@@ -39,6 +39,10 @@ struct CycleContext {
   const Clock& clock;
   // The state of change detection; null when every table is merged in full.
   ChangeState* changes = nullptr;
+  // Whether the cycle merges its tables in full (change detection off, or a
+  // state that knows no table yet): the portal's server is then what the
+  // cycle waits for.
+  bool mergesInFull = true;
   // Where the cycle is, for a window to show; null when nobody watches.
   CycleProgress* progress = nullptr;
   // Whether the remote connection's SQL mode has backslash escapes on: true
@@ -61,6 +65,10 @@ struct CycleContext {
   // Called by a stage that is about to wait for its work ahead: the cycle
   // may do a later stage's local part meanwhile. Empty: nothing to do.
   std::function<void()> whileWaiting = {};
+  // Called by a stage whose local part is done, before it sends its remote
+  // statements: the cycle may start held work ahead while its thread waits
+  // for the server. Empty: nothing to do.
+  std::function<void()> waitingForServer = {};
   // What the connections note of a failed statement, for the journal line;
   // null when nothing notes. A stage clears it when a statement failed only
   // because of another error, which is then the one reported.

@@ -1,5 +1,6 @@
 #include "cycle/local_ahead.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 
@@ -9,8 +10,8 @@
 
 namespace agent {
 
-LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, AheadInput input)
-    : thread_([this, connect = std::move(connect), work, input = std::move(input)] {
+LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, AheadInput input, bool held)
+    : held_(held), thread_([this, connect = std::move(connect), work, input = std::move(input)] {
         run(connect, work, input);
       }) {}
 
@@ -18,16 +19,41 @@ LocalAhead::~LocalAhead() {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
     if (connection_) connection_->cancel();
   }
+  released_.notify_all();
   thread_.join();
+}
+
+void LocalAhead::release() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+  }
+  released_.notify_all();
+}
+
+void LocalAhead::releaseAfter(const LocalAhead& earlier) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  after_ = earlier.ended_;
+}
+
+bool LocalAhead::waitForRelease() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  // The earlier work's end is looked at every few milliseconds: it has no
+  // way to wake this one.
+  while (!released_.wait_for(lock, std::chrono::milliseconds(5),
+                             [this] { return !held_ || cancelled_ || (after_ && *after_); })) {
+  }
+  return !cancelled_;
 }
 
 void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadInput& input) {
   struct MarkEnded {
     std::atomic<bool>& ended;
     ~MarkEnded() { ended = true; }
-  } markEnded{ended_};
+  } markEnded{*ended_};
   try {
     std::unique_ptr<Connection> connection = connect();
     if (!connection) {
@@ -39,6 +65,10 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadI
       std::lock_guard<std::mutex> lock(mutex_);
       connection_ = std::move(connection);
     }
+    if (!waitForRelease()) {
+      error_ = "cancelled before it ran";
+      return;
+    }
     sources_ = work(*raw, input);
   } catch (const AgentError& e) {
     error_ = e.description();
@@ -48,6 +78,7 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadI
 }
 
 std::unique_ptr<Connection> LocalAhead::take(std::string* why, AheadSources* sources) {
+  release();
   if (thread_.joinable()) thread_.join();
   if (!error_.empty()) {
     *why = error_;

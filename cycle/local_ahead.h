@@ -10,6 +10,7 @@
 #define AGENT_CYCLE_LOCAL_AHEAD_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,8 +56,9 @@ using AheadInputOf = AheadInput (*)(const CycleContext& ctx);
 
 class LocalAhead {
  public:
-  // Opens the connection and runs work on a thread of its own.
-  LocalAhead(LocalConnector connect, AheadWork work, AheadInput input);
+  // Opens the connection and runs work on a thread of its own; held: only
+  // once release() (or take()) was called.
+  LocalAhead(LocalConnector connect, AheadWork work, AheadInput input, bool held = false);
   // Cancels work still running and waits for it to end.
   ~LocalAhead();
   LocalAhead(const LocalAhead&) = delete;
@@ -65,14 +67,26 @@ class LocalAhead {
   // Waits for the work. Returns the connection that holds its result, or
   // null when it failed, with the reason in *why; *sources what it reported.
   std::unique_ptr<Connection> take(std::string* why, AheadSources* sources);
+  // Lets held work run.
+  void release();
+  // Lets held work run once earlier's work has ended (or on release()).
+  void releaseAfter(const LocalAhead& earlier);
   // Whether the work has ended (take() would not wait).
-  bool ended() const { return ended_; }
+  bool ended() const { return *ended_; }
 
  private:
   void run(const LocalConnector& connect, AheadWork work, const AheadInput& input);
 
-  std::atomic<bool> ended_{false};
-  std::mutex mutex_;  // guards connection_ against a cancel from the destructor
+  // Waits until the work may run; false when it was cancelled meanwhile.
+  bool waitForRelease();
+
+  // Shared with work held until this one's end, which may outlive it.
+  std::shared_ptr<std::atomic<bool>> ended_ = std::make_shared<std::atomic<bool>>(false);
+  std::mutex mutex_;  // guards connection_, held_, after_ and cancelled_
+  std::condition_variable released_;
+  bool held_;
+  std::shared_ptr<const std::atomic<bool>> after_;  // released once it is true
+  bool cancelled_ = false;
   std::unique_ptr<Connection> connection_;
   std::string error_;     // set by the thread; read after it was joined
   AheadSources sources_;  // likewise

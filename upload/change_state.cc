@@ -212,6 +212,11 @@ std::optional<ChangeState::TableState> ChangeState::table(const std::string& nam
   return state;
 }
 
+bool ChangeState::knowsNoTable() {
+  StatementHandle s = prepare("SELECT 1 FROM mirror LIMIT 1");
+  return sqlite3_step(s.get()) != SQLITE_ROW;
+}
+
 void ChangeState::endStaleRun() {
   // A run that failed before commit() leaves its lines in memory only.
   runs_.clear();

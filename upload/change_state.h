@@ -70,6 +70,9 @@ class ChangeState {
   };
   // The table's state; nullopt when the store knows nothing of it.
   std::optional<TableState> table(const std::string& name);
+  // Whether the store knows no table at all (a first cycle, or the first
+  // against another remote database): every table is merged in full.
+  bool knowsNoTable();
 
   // Records that a run of the table is under way (committed at once, so
   // called before begin()), so that a cycle that ends before commit()

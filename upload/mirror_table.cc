@@ -93,6 +93,7 @@ std::vector<std::string> MirrorTable::remoteStatements() const {
 }
 
 void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
+  if (!statements.empty() && ctx_.waitingForServer) ctx_.waitingForServer();
   for (const std::string& sql : statements) ctx_.remote.execute(sql);
 }
 

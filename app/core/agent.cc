@@ -205,6 +205,7 @@ bool Agent::runCycle(StageList stages) {
           "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
       state_->changes->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
       ctx.changes = state_->changes.get();
+      ctx.mergesInFull = ctx.changes->knowsNoTable();
     } catch (const AgentError& e) {
       // No remote connection: the cycle fails at its first statement anyway.
       journal_.warning("change detection off for this cycle: " + e.description());

@@ -42,6 +42,18 @@ class CycleTest : public testing::AgentFolderTest {
     if (!agent_) agent_ = std::make_unique<Agent>(home_.path(), messages_, journal_, clock_);
     return *agent_;
   }
+  // Three colleges in a table of every column the college stage reads.
+  void makeCollegesMirrorable() {
+    local_.execute("drop table college");
+    local_.execute(
+        "create table college (fcollcode varchar(10), fcollname varchar(60), fadd1 varchar(60), "
+        "fadd2 varchar(60), fadd3 varchar(60), fadd4 varchar(60), fattsession varchar(10))");
+    for (const char* code : {"C01", "C02", "C03"}) {
+      local_.execute(std::string("insert into college (fcollcode, fcollname) values ('") + code +
+                     "', 'College')");
+    }
+    agent().ensureCsvFolder();
+  }
   std::string remoteStamps() {
     return remote_.scalar(
         "select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
@@ -267,15 +279,7 @@ std::size_t looksAtProgress(CycleContext&) {
 }
 
 TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
-  local_.execute("drop table college");
-  local_.execute(
-      "create table college (fcollcode varchar(10), fcollname varchar(60), fadd1 varchar(60), "
-      "fadd2 varchar(60), fadd3 varchar(60), fadd4 varchar(60), fattsession varchar(10))");
-  for (const char* code : {"C01", "C02", "C03"}) {
-    local_.execute(std::string("insert into college (fcollcode, fcollname) values ('") + code +
-                   "', 'College')");
-  }
-  agent().ensureCsvFolder();
+  makeCollegesMirrorable();
   agent().connectLocal();
   watchedProgress = &agent().progress();
   std::vector<Stage> stages = {{"look", looksAtProgress}, {"college", uploadColleges}};
@@ -376,6 +380,52 @@ TEST_F(CycleTest, ALaterStagesLocalPartIsDoneWhileAnEarlierOneWaits) {
                                    "in its turn"),
                 std::string::npos);
     }
+  }
+}
+
+// In a cycle that merges its tables in full, work ahead is held until the
+// stage before its own waits for the server (here the colleges' merge);
+// in a changes-only cycle it starts with the cycle.
+std::atomic<bool> g_notedWorkRan{false};
+std::vector<std::string> g_heldEvents;
+
+AheadSources notesItRan(Connection&, const AheadInput&) {
+  g_notedWorkRan = true;
+  return {};
+}
+// Whether the noted work ran within a good while.
+bool notedWorkRuns() {
+  for (int i = 0; i < 200 && !g_notedWorkRan; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return g_notedWorkRan;
+}
+std::size_t collegesAfterAWhile(CycleContext& ctx) {
+  g_heldEvents.push_back(notedWorkRuns() ? "ran at once" : "held");
+  std::size_t rows = uploadColleges(ctx);
+  g_heldEvents.push_back(g_notedWorkRan ? "ran by the merge's end" : "still held");
+  return rows;
+}
+std::size_t takesNotedWork(CycleContext& ctx) {
+  std::unique_ptr<Connection> ahead;
+  localWithWorkDone(ctx, "noted work", notesItRan, {}, ahead);
+  return 0;
+}
+
+TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
+  home_.write("platform.ini",
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
+              "Driver\n[upload]\nchanges_only = yes\n");
+  makeCollegesMirrorable();
+  agent().connectLocal();
+  std::vector<Stage> stages = {{"college", collegesAfterAWhile},
+                               {"noted", takesNotedWork, StageGate::Always, notesItRan}};
+  // The first cycle knows no table: every one is merged in full.
+  for (const char* first : {"held", "ran at once"}) {
+    g_notedWorkRan = false;
+    g_heldEvents.clear();
+    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
+    EXPECT_EQ(g_heldEvents, (std::vector<std::string>{first, "ran by the merge's end"}));
   }
 }
 
