@@ -25,8 +25,9 @@ struct Stage {
   StageProcedure run;
   StageGate gate = StageGate::Always;
   // Local work the stage can have done ahead, on a second local connection
-  // from the cycle's start (see CycleContext::ahead); only when no stage
-  // before it that runs writes the local database.
+  // from the cycle's start, or in a cycle of full merges from the stage
+  // before it waiting for the server (see CycleContext::ahead); only when
+  // no stage before it that runs writes the local database.
   AheadWork ahead = nullptr;
   bool writesLocal = false;
   // The stage's local part, which the cycle may do before the stage's turn

@@ -11,10 +11,11 @@ namespace agent {
 // Masters, students, results, the payment stage of the institution, fee
 // balances, receipts, staff and hostels, SMS log. Payment stages run before
 // fee balances and receipts, so receipts booked in a cycle are uploaded in
-// the same cycle. Fee balances and receipts start their local work at the
-// cycle's start on second local connections, unless a payment stage runs
-// before them (it writes receipts); the receipts' files are then written
-// while the fee balances are still being made, if they are.
+// the same cycle. Fee balances and receipts start their local work on
+// second local connections at the cycle's start (in a cycle of full merges:
+// once studsub waits for its merge), unless a payment stage runs before
+// them (it writes receipts); the receipts' files are then written while the
+// fee balances are still being made, if they are.
 StageList cycleStages() {
   static const std::vector<Stage> kStages = {
       {"college", uploadColleges},
