@@ -151,9 +151,7 @@ std::size_t uploadFeeBalances(CycleContext& ctx) {
     // The balances were left out; a run that must read them (a full merge,
     // a remote table that changed) makes them now.
     make = [&ctx, &balances] {
-      AheadInput input = feeBalancesInput(ctx);
-      input.vouched.clear();
-      return fingerprintedSource(balances, kFeeBalances, input).fingerprint;
+      return makeSkippedSource(balances, kFeeBalances, feeBalancesInput(ctx));
     };
   }
   studfee.setComputedSource(sources.fingerprint, std::move(make));

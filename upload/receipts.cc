@@ -354,9 +354,7 @@ class ReceiptExport : public EarlyPart {
     if (sources.skipped) {
       // The rows were left out, and a table must read them after all (a
       // full merge, a remote table that changed): they are gathered now.
-      AheadInput input = receiptRowsInput(ctx);
-      input.vouched.clear();
-      setSources(fingerprintedSource(receiptRows, kReceiptRowsSource, input).fingerprint);
+      setSources(makeSkippedSource(receiptRows, kReceiptRowsSource, receiptRowsInput(ctx)));
     }
     std::unique_ptr<Recordset> rows = header_.openSource();
     if (hasNoRows(*rows)) return;

@@ -144,8 +144,7 @@ std::optional<AheadSources> inOneSnapshot(Connection& local, const ComputedSourc
   return made;
 }
 
-}  // namespace
-
+// The source, fingerprinted (see makeComputedSource()).
 AheadSources fingerprintedSource(Connection& local, const ComputedSource& source,
                                  const AheadInput& input) {
   if (std::optional<AheadSources> made = inOneSnapshot(local, source, input)) return *made;
@@ -157,6 +156,14 @@ AheadSources fingerprintedSource(Connection& local, const ComputedSource& source
   // Rows that changed while the source was made vouch for nothing.
   std::string after = labelledFingerprint(local, source, input, "");
   return {before == after ? before : std::string(), false};
+}
+
+}  // namespace
+
+std::string makeSkippedSource(Connection& local, const ComputedSource& source, AheadInput input) {
+  // Vouching for nothing, the fingerprint cannot leave the source out again.
+  input.vouched.clear();
+  return fingerprintedSource(local, source, input).fingerprint;
 }
 
 AheadSources makeComputedSource(Connection& local, const ComputedSource& source,

@@ -51,20 +51,22 @@ struct ComputedSource {
   void (*make)(Connection& local, const AheadInput& input);
 };
 
-// Makes source on local (work ahead, or the same work in order): with
-// fingerprints asked for, as fingerprintedSource() does.
+// Makes source on local (work ahead, or the same work in order). With
+// fingerprints asked for, it is made with the fingerprint of the rows it is
+// made from (input.label its first part), or only the fingerprint is taken
+// when it is input.vouched (the source would come out as the state holds
+// it: the result reports it skipped). Both are taken in one snapshot
+// transaction where the server allows one; elsewhere a whole fingerprint is
+// taken before the source is made and one after, and the first holds only
+// when both agree. A fingerprint that stopped at a changed part vouches for
+// nothing: the next cycle takes it whole.
 AheadSources makeComputedSource(Connection& local, const ComputedSource& source,
                                 const AheadInput& input);
 
-// The source made, with the fingerprint of the rows it is made from
-// (input.label its first part), or the fingerprint alone when it is
-// input.vouched (the source would come out as the state holds it). Both are
-// taken in one snapshot transaction where the server allows one; elsewhere
-// a whole fingerprint is taken before the source is made and one after,
-// and the first holds only when both agree. A fingerprint that stopped at a
-// changed part vouches for nothing: the next cycle takes it whole.
-AheadSources fingerprintedSource(Connection& local, const ComputedSource& source,
-                                 const AheadInput& input);
+// The source made now whatever input.vouched says, for a run that must read
+// it after the work left it out (a full merge, a remote table that
+// changed): returns the fingerprint that then holds.
+std::string makeSkippedSource(Connection& local, const ComputedSource& source, AheadInput input);
 
 // The input of work ahead that makes table's source: with change detection
 // on, fingerprints are taken, and the one table's finished state holds is
