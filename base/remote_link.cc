@@ -32,13 +32,15 @@ const char* tlsModeName(TlsMode mode) {
   return "?";
 }
 
-std::string linkKeywords(const RemoteLink& link) {
+std::string linkKeywords(const RemoteLink& link, bool agentOpensFiles) {
   std::string s;
   if (link.tls != TlsMode::Off) {
     s += ";FORCETLS=1";
-    // The driver opens the CA file itself: under Wine it is a Linux library.
+    // The ODBC driver opens the CA file itself: under Wine it is a Linux
+    // library, which needs the Unix name.
     if (link.verified() && !link.tlsCa.empty()) {
-      s += ";SSLCA=" + braceQuoted(remoteDriverFileName(link.tlsCa));
+      s += ";SSLCA=" + braceQuoted(agentOpensFiles ? agentFileName(link.tlsCa)
+                                                   : remoteDriverFileName(link.tlsCa));
     }
     if (link.tls == TlsMode::VerifyIdentity) s += ";SSLVERIFY=1";
   }

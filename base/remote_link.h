@@ -27,7 +27,7 @@ std::optional<TlsMode> parseTlsMode(std::string_view text);
 const char* tlsModeName(TlsMode mode);
 
 struct RemoteLink {
-  TlsMode tls = TlsMode::Required;
+  TlsMode tls = TlsMode::VerifyIdentity;  // against the system's CAs unless tlsCa names one
   // The CA certificate file (absolute); empty: the system's CAs.
   std::filesystem::path tlsCa;
   int connectTimeout = 30;  // seconds
@@ -41,8 +41,10 @@ struct RemoteLink {
 
 // The connection-string keywords for link, each starting with ";", values
 // brace-quoted: ";FORCETLS=1;SSLCA={/x/ca.pem};SSLVERIFY=1;CONN_TIMEOUT=30;
-// READ_TIMEOUT=600;WRITE_TIMEOUT=600". Off writes no TLS keyword.
-std::string linkKeywords(const RemoteLink& link);
+// READ_TIMEOUT=600;WRITE_TIMEOUT=600". Off writes no TLS keyword. The CA
+// file is named as the driver opens it: as the agent does for the native
+// driver (agentOpensFiles), else as remoteDriverFileName gives it.
+std::string linkKeywords(const RemoteLink& link, bool agentOpensFiles = false);
 
 }  // namespace agent
 

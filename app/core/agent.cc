@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "app/core/portal_link.h"
 #include "app/core/stage_order.h"
 #include "base/errors.h"
 #include "base/file_names.h"
@@ -238,33 +239,18 @@ void Agent::connectRemote() {
         univCode_, (home_ / kRemoteAccountsFileName).string(), univCode_));
     if (found) account = *found;
   }
+  account.code = univCode_;
   // The previous cycle's connection is let go before the new one opens.
   {
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::make_unique<DriverConnection>(config_.drivers);
   }
-  auto fresh = std::make_unique<DriverConnection>(config_.drivers);
   try {
-    RemoteLink link = overrideLink(
-        config_.remote, account.tls, account.tlsCa,
-        fmt::format("{}: [{}]", (home_ / kRemoteAccountsFileName).string(), univCode_), home_);
-    if (link.tls == TlsMode::Off) {
-      journal_.warning(fmt::format(
-          "remote link to {} is not encrypted (tls = off): the password and every row cross "
-          "the network readable",
-          account.server));
-    }
-    fresh->open(remoteConnectionString(account.server, state_->remoteDbName, account.user,
-                                       account.password, account.port) +
-                linkKeywords(link));
+    PortalLink planned = planPortalLink(config_, account, home_);
+    for (const std::string& w : planned.warnings) journal_.warning(w);
+    std::unique_ptr<DriverConnection> fresh = openPortal(config_, planned);
     journal_.info(fmt::format("remote connection: {} database {}, tls {}", account.server,
-                              state_->remoteDbName, tlsModeName(link.tls)));
-    if (fresh->kind() == DriverTarget::Kind::Odbc) {
-      journal_.warning(
-          "remote driver: LOAD DATA LOCAL is not confined on the ODBC driver (the server may "
-          "ask for any file the agent can read); map the driver to mariadb where MariaDB "
-          "Connector/C is installed");
-    }
+                              state_->remoteDbName, tlsModeName(planned.link.tls)));
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);
   } catch (const AgentError& e) {

@@ -14,6 +14,8 @@
 
 #include <fmt/format.h>
 
+#include "app/core/portal_link.h"
+#include "base/private_file.h"
 #include "base/text.h"
 #include "config/local_settings.h"
 #include "config/platform_config.h"
@@ -224,34 +226,38 @@ void checkRegional(Checklist& list, const RegionalSettings& r) {
   }
 }
 
-// Keys naming certificate or key files for the portal connection.
-bool namesTlsFile(const std::string& key) {
-  std::string k = lower(key);
-  if (k.rfind("ssl", 0) != 0 && k.rfind("tls", 0) != 0) return false;
-  for (const char* part : {"ca", "cert", "key", "crl", "path", "file"}) {
-    if (k.find(part) != std::string::npos) return true;
+// The CA file the link names, which the driver opens itself.
+void checkTlsCa(Checklist& list, const RemoteLink& link) {
+  if (link.tlsCa.empty()) return;
+  std::error_code ec;
+  std::FILE* f = std::filesystem::is_regular_file(link.tlsCa, ec)
+                     ? std::fopen(link.tlsCa.string().c_str(), "rb")
+                     : nullptr;
+  if (f) {
+    std::fclose(f);
+    list.ok("TLS CA file", link.tlsCa.string());
+  } else {
+    list.fail("TLS CA file", link.tlsCa.string() + " is missing or not readable by this user");
   }
-  return false;
 }
 
-void checkTlsFiles(Checklist& list, const std::filesystem::path& home,
-                   const std::vector<std::pair<std::string, std::string>>& entries,
-                   const std::string& where) {
-  for (const auto& [key, value] : entries) {
-    if (!namesTlsFile(key) || value.empty()) continue;
-    std::filesystem::path file = value;
-    if (file.is_relative()) file = home / file;
-    const std::string subject = "TLS file " + where + " " + key;
-    std::error_code ec;
-    std::FILE* f =
-        std::filesystem::exists(file, ec) ? std::fopen(file.string().c_str(), "rb") : nullptr;
-    if (f) {
-      std::fclose(f);
-      list.ok(subject, file.string());
-    } else {
-      list.fail(subject, file.string() + " is missing or not readable by this user");
-    }
+// The program folder and the settings files that hold the passwords: only
+// the agent's own accounts (and the administrators) may read them.
+void checkPrivacy(Checklist& list, const std::filesystem::path& home) {
+  std::vector<std::string> open;
+  for (const std::filesystem::path& p :
+       {home, home / kSettingsFileName, home / kRemoteAccountsFileName}) {
+    if (othersMayRead(p)) open.push_back(p.string());
   }
+  if (open.empty()) {
+    list.ok("program folder access", "only the agent's own account may read the passwords");
+    return;
+  }
+  std::string names;
+  for (const std::string& n : open) names += (names.empty() ? "" : ", ") + n;
+  list.warn("program folder access", "other users may read " + names +
+                                         ", which hold the portal's and the SA password; " +
+                                         narrowAccessAdvice());
 }
 
 // The local side: settings file, driver, connection, the control row.
@@ -377,26 +383,36 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   list.ok("portal account", fmt::format("[{}] {} on {}, database {}", univCode, account->user,
                                         account->server, account->database));
 
-  const std::string connection = remoteConnectionString(
-      account->server, account->database, account->user, account->password, account->port);
-  checkDriver(list, config.drivers, ConnectionString(connection).driverName());
-  if (list.lastFailed()) return;
-
-  checkTlsFiles(list, home, accountsIni.entries(univCode),
-                std::string(kRemoteAccountsFileName) + " [" + univCode + "]");
-  Profile platformIni = Profile::load(home / "platform.ini");
-  checkTlsFiles(list, home, platformIni.entries("remote"), "platform.ini [remote]");
-
-  DriverConnection remote(config.drivers);
+  // The link every cycle opens: the same settings, driver rules and
+  // connection.
+  PortalLink planned;
   try {
-    remote.open(connection);
+    planned = planPortalLink(config, *account, home);
+  } catch (const AgentError& e) {
+    list.fail("portal link", e.description());
+    return;
+  }
+  checkDriver(list, config.drivers, ConnectionString(planned.connectionString).driverName());
+  if (list.lastFailed()) return;
+  for (const std::string& w : planned.warnings) list.warn("portal link", w);
+  checkTlsCa(list, planned.link);
+
+  std::unique_ptr<DriverConnection> portal;
+  try {
+    portal = openPortal(config, planned);
   } catch (const AgentError& e) {
     list.fail("portal connection",
               errorText(e) + "; check server, port, user and password in section [" + univCode +
                   "] of " + kRemoteAccountsFileName + " and that the portal's server is reachable");
     return;
   }
-  list.ok("portal connection", "opened");
+  Connection& remote = *portal;
+  try {
+    list.ok("portal connection", "opened, " + describeOpenLink(remote, planned.link));
+  } catch (const AgentError& e) {
+    list.fail("portal connection", "the link's TLS status: " + errorText(e));
+    return;
+  }
 
   try {
     auto rs = remote.query("select @@global.local_infile as v");
@@ -542,6 +558,7 @@ std::vector<CheckLine> checkConfiguration(const std::filesystem::path& home) {
   checkRegional(list, config.regional);
   checkWritableFolder(list, "export folder", home / "CSV", "the agent's start-up");
   checkWritableFolder(list, "log folder", config.logFolder, "the agent's start-up");
+  checkPrivacy(list, home);
 
   std::optional<std::string> univCode = checkLocal(list, home, config);
   if (!univCode) {

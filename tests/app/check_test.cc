@@ -166,15 +166,17 @@ TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
                      "code page: the export writes utf-8 but control (latin1), college (latin1)"))
       << ::testing::PrintToString(failures());
 
-  // A certificate file the settings name must be there.
-  TempDir certs("certs");
-  writeFile(certs / "ca.pem", "not checked for content");
-  home_.write("platform.ini", drivers + "[remote]\nssl_ca = " + (certs / "ca.pem").string() +
-                                  "\nssl_key = missing-key.pem\nssl_mode = required\n");
+  // The CA file the link names must be there; keys the agent does not read
+  // are not its business.
+  home_.write("platform.ini", drivers + "[remote]\nssl_key = missing-key.pem\n");
+  home_.write("remote-accounts.ini", remote_.accountSection("P001") + "tls = verify-identity\n");
+  EXPECT_EQ(failures(), std::vector<std::string>{});
+  std::string section = remote_.accountSection("P001");
+  section.replace(section.find("tls_ca = "), std::string::npos, "tls_ca = missing-ca.pem\n");
+  home_.write("remote-accounts.ini", section);
   failed = failures();
-  ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
-  EXPECT_NE(failed[0].find("ssl_key"), std::string::npos) << failed[0];
-  EXPECT_NE(failed[0].find("missing-key.pem"), std::string::npos) << failed[0];
+  EXPECT_TRUE(anyHas(failed, "TLS CA file: " + (home_.path() / "missing-ca.pem").string()))
+      << ::testing::PrintToString(failed);
 
   // The portal's driver name mapped to a driver nobody registered.
   home_.write("platform.ini",

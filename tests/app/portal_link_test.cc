@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "app/core/agent.h"
+#include "app/core/config_check.h"
 #include "config/remote_accounts.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/hostile_portal.h"
@@ -97,6 +98,81 @@ TEST_F(PortalLinkTest, UnknownTlsModeFailsTheConnectionNamingTheKey) {
   EXPECT_EQ(
       journalLinesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
       1u);
+}
+
+// --check opens the portal the way every cycle does: for each link set-up
+// an office may have, the check's "portal connection" line and the cycle's
+// connection agree, and a refusal names the setting to change.
+TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
+  const testing::RemoteServer& s = remote_.server();
+  const std::string odbc =
+      "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
+  const std::string native = "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n";
+  auto account = [&](const std::string& host, const std::string& user, const std::string& password,
+                     const std::string& link) {
+    return "[P001]\nuser = " + user + "\npassword = " + password + "\nserver = " + host +
+           "\ndatabase = " + remote_.name() + "\nport = " + s.port + "\n" + link;
+  };
+  struct SetUp {
+    const char* what;
+    std::string platform;
+    std::string accounts;
+    bool connects;
+    const char* refusalNames;  // a text the refusal must hold
+  };
+  const std::vector<SetUp> setUps = {
+      {"tls unset, no CA: the system's CAs do not know the test CA", native,
+       account(s.host, s.user, s.password, ""), false, "tls_ca"},
+      {"tls unset, another CA", native,
+       account(s.host, s.user, s.password, "tls_ca = " + s.otherCa + "\n"), false, "tls_ca"},
+      {"tls unset, a host name the certificate does not carry", native,
+       account("127.0.0.2", s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), false,
+       "names the server"},
+      {"verify-ca, the same host", native,
+       account("127.0.0.2", s.user, s.password, "tls = verify-ca\ntls_ca = " + s.tlsCa + "\n"),
+       true, ""},
+      {"an account that logs in only over TLS, tls unset", native,
+       account(s.host, s.tlsUser, s.tlsPassword, "tls_ca = " + s.tlsCa + "\n"), true, ""},
+      {"required, written out", native, account(s.host, s.user, s.password, "tls = required\n"),
+       true, ""},
+      {"ODBC with required", odbc, account(s.host, s.user, s.password, "tls = required\n"), false,
+       "only with tls = verify-identity"},
+      {"ODBC with a verified link", odbc,
+       account(s.host, s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), true, ""},
+  };
+  for (const SetUp& setUp : setUps) {
+    SCOPED_TRACE(setUp.what);
+    home_.write("platform.ini", setUp.platform);
+    home_.write(kRemoteAccountsFileName, setUp.accounts);
+    std::optional<CheckLine> checked;
+    for (const CheckLine& line : checkConfiguration(home_.path())) {
+      if (line.subject == "portal connection" ||
+          (line.subject == "portal link" && line.result == CheckLine::Result::Failed)) {
+        checked = line;
+      }
+    }
+    ASSERT_TRUE(checked.has_value());
+    agent_.reset();
+    const std::size_t connectedBefore = journalLinesWith("remote connection: ");
+    const std::size_t shownBefore = messages_.texts.size();
+    runCategories();
+    const bool cycleConnected = journalLinesWith("remote connection: ") > connectedBefore;
+    const bool checkConnected = checked->result == CheckLine::Result::Ok;
+    EXPECT_EQ(checkConnected, setUp.connects) << checked->detail;
+    EXPECT_EQ(cycleConnected, setUp.connects);
+    if (!setUp.connects) {
+      EXPECT_NE(checked->detail.find(setUp.refusalNames), std::string::npos) << checked->detail;
+      // The connection's own box comes first; the cycle's failure follows.
+      ASSERT_GT(messages_.texts.size(), shownBefore);
+      EXPECT_NE(messages_.texts[shownBefore].find(setUp.refusalNames), std::string::npos)
+          << messages_.texts[shownBefore];
+    } else if (setUp.accounts.find("tls = required") != std::string::npos) {
+      EXPECT_NE(checked->detail.find("server not verified"), std::string::npos) << checked->detail;
+    } else {
+      EXPECT_NE(checked->detail.find("verified"), std::string::npos) << checked->detail;
+    }
+  }
+  EXPECT_GE(journalLinesWith("server is not verified (tls = required)"), 1u);
 }
 
 }  // namespace

@@ -212,9 +212,11 @@ TEST(DbError, NumbersFollowTheSqlState) {
 
 TEST(RemoteLinkSettings, PlatformDefaultAccountOverrideAndKeywordsRoundTrip) {
   TempDir home;
-  // Without [remote]: TLS required, the default time-outs.
+  // Without [remote]: a verified server (the system's CAs), the default
+  // time-outs.
   PlatformConfig plain = PlatformConfig::load(home.path());
-  EXPECT_EQ(plain.remote.tls, TlsMode::Required);
+  EXPECT_EQ(plain.remote.tls, TlsMode::VerifyIdentity);
+  EXPECT_TRUE(plain.remote.tlsCa.empty());
   EXPECT_EQ(plain.remote.connectTimeout, 30);
   EXPECT_EQ(plain.remote.readTimeout, 600);
   EXPECT_EQ(plain.remote.writeTimeout, 600);

@@ -128,6 +128,9 @@ TEST(NativeRemoteLink, NeverSendsThePasswordReadableWithoutAVerifiedLink) {
     EXPECT_NE(failure.find("TLS"), std::string::npos) << tlsModeName(mode) << ": " << failure;
   }
   EXPECT_TRUE(plainServer.statements().empty());
+  // Refused before the login: a relay that strips TLS gets no answer to the
+  // real server's challenge to pass on.
+  EXPECT_EQ(plainServer.received(), "");
   // The ODBC driver, which has no such restriction, shows what the server
   // would otherwise get.
   connectFailure(linkString("127.0.0.1", port, "u", secret, TlsMode::Off, ""), RemoteDriver::Odbc);

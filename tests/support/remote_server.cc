@@ -105,7 +105,8 @@ RemoteTestDatabase::~RemoteTestDatabase() {
 std::string RemoteTestDatabase::accountSection(std::string_view code) const {
   return "[" + std::string(code) + "]\nuser = " + server_.user +
          "\npassword = " + server_.password + "\nserver = " + server_.host +
-         "\ndatabase = " + name_ + "\nport = " + server_.port + "\n";
+         "\ndatabase = " + name_ + "\nport = " + server_.port + "\ntls_ca = " + server_.tlsCa +
+         "\n";
 }
 
 std::unique_ptr<Connection> RemoteTestDatabase::connect(RemoteDriver driver) const {

@@ -1,0 +1,75 @@
+#include "app/core/portal_link.h"
+
+#include <fmt/format.h>
+
+#include "base/errors.h"
+#include "base/file_names.h"
+#include "base/text.h"
+#include "db/connection_string.h"
+
+namespace agent {
+
+PortalLink planPortalLink(const PlatformConfig& config, const RemoteAccount& account,
+                          const std::filesystem::path& home) {
+  const std::string section =
+      fmt::format("{}: [{}]", (home / kRemoteAccountsFileName).string(), account.code);
+  PortalLink planned;
+  planned.link = overrideLink(config.remote, account.tls, account.tlsCa, section, home);
+  const std::string connection = remoteConnectionString(
+      account.server, account.database, account.user, account.password, account.port);
+  planned.driver = config.drivers.resolve(ConnectionString(connection).driverName()).kind;
+  planned.connectionString =
+      connection + linkKeywords(planned.link, planned.driver == DriverTarget::Kind::MariaDb);
+
+  const RemoteLink& link = planned.link;
+  if (planned.driver == DriverTarget::Kind::Odbc && link.tls != TlsMode::VerifyIdentity) {
+    throw AgentError(
+        error_number::kGenericFailure,
+        fmt::format("the portal's driver is ODBC, which is allowed only with tls = "
+                    "verify-identity (now {}): it would fall back to plain text and send any "
+                    "file the server asks for; map \"MySQL ODBC 3.51 Driver\" to mariadb in "
+                    "platform.ini [drivers], or set tls = verify-identity in {} or platform.ini "
+                    "[remote]",
+                    tlsModeName(link.tls), section));
+  }
+  if (link.tls == TlsMode::Off) {
+    planned.warnings.push_back(fmt::format(
+        "remote link to {} is not encrypted (tls = off): the password and every row cross "
+        "the network readable",
+        account.server));
+  } else if (link.tls == TlsMode::Required) {
+    planned.warnings.push_back(fmt::format(
+        "remote link to {} is encrypted but the server is not verified (tls = required): "
+        "anyone between the agent and the portal can read it; set tls = verify-identity",
+        account.server));
+  }
+  if (planned.driver == DriverTarget::Kind::Odbc) {
+    planned.warnings.push_back(
+        "remote driver: LOAD DATA LOCAL is not confined on the ODBC driver (the server may ask "
+        "for any file the agent can read); map the driver to mariadb");
+  }
+  return planned;
+}
+
+std::unique_ptr<DriverConnection> openPortal(const PlatformConfig& config,
+                                             const PortalLink& planned) {
+  auto portal = std::make_unique<DriverConnection>(config.drivers);
+  portal->open(planned.connectionString);
+  return portal;
+}
+
+std::string describeOpenLink(Connection& portal, const RemoteLink& link) {
+  auto rs = portal.query("show session status like 'Ssl_version'", Cursor::Static);
+  std::string version = rs->eof() ? "" : displayText(rs->field(1));
+  if (version.empty()) return "not encrypted";
+  switch (link.tls) {
+    case TlsMode::VerifyIdentity:
+      return version + ", certificate and host name verified";
+    case TlsMode::VerifyCa:
+      return version + ", certificate verified (not its host name)";
+    default:
+      return version + ", server not verified";
+  }
+}
+
+}  // namespace agent
