@@ -27,6 +27,10 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode);
 // Wine the driver is a Linux library that opens exactly the name it is
 // given, so there it is the Unix name Wine maps the file to.
 std::string remoteDriverFileName(const std::filesystem::path& path);
+// The absolute, normalised UTF-8 name of path as the agent itself opens it
+// (backslashes on Windows): what a LOAD DATA LOCAL statement names when the
+// agent, not the driver, serves the server's request for the file.
+std::string agentFileName(const std::filesystem::path& path);
 
 }  // namespace agent
 

@@ -10,6 +10,10 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 }
 
 std::string remoteDriverFileName(const std::filesystem::path& path) {
+  return agentFileName(path);
+}
+
+std::string agentFileName(const std::filesystem::path& path) {
   return pathText(std::filesystem::absolute(path).lexically_normal());
 }
 

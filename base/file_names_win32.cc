@@ -50,14 +50,18 @@ std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 }
 
 std::string remoteDriverFileName(const std::filesystem::path& path) {
-  std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
-  absolute.make_preferred();
   static const bool wine = runningUnderWine();
   if (wine) {
-    std::string unixName = wineUnixName(absolute.wstring());
+    std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+    std::string unixName = wineUnixName(absolute.make_preferred().wstring());
     if (!unixName.empty()) return unixName;
   }
-  return wideToUtf8(absolute.wstring());
+  return agentFileName(path);
+}
+
+std::string agentFileName(const std::filesystem::path& path) {
+  std::filesystem::path absolute = std::filesystem::absolute(path).lexically_normal();
+  return wideToUtf8(absolute.make_preferred().wstring());
 }
 
 }  // namespace agent

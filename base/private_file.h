@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
+#include <string>
 
 namespace agent {
 
@@ -62,6 +64,50 @@ FolderAccess makeOwnerOnlyFolder(const std::filesystem::path& folder);
 // (0600 on POSIX; nothing on Windows), without following a link. Returns
 // true when there was such access. Throws std::system_error.
 bool narrowToOwner(const std::filesystem::path& file);
+
+// True when users other than the owner (and, on Windows, other than
+// SYSTEM, the administrators and the owner) may read what stands at path:
+// on POSIX a group or others bit, on Windows an ACL that grants reading to
+// Everyone, Authenticated Users, Users or interactive users, or no ACL at
+// all. False when nothing stands at path.
+bool othersMayRead(const std::filesystem::path& path);
+// How an administrator takes that access away, in the platform's words.
+const char* narrowAccessAdvice();
+
+// A regular file opened for reading, never through a link at its last
+// component; the handle is closed by the destructor. The remote driver
+// sends the export file it was granted through one of these.
+class FileReader {
+ public:
+  // Why an open was refused.
+  enum class Refusal { None, Link, NotRegular, Other };
+  struct Opened;
+
+  // Opens path for reading. A link (symbolic link or, on Windows, any
+  // reparse point) or anything but a regular file is refused and nothing is
+  // read from it.
+  static Opened open(const std::filesystem::path& path);
+
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  const FileIdentity& identity() const { return identity_; }
+  // Up to length bytes into buffer: the count read, 0 at the end of the
+  // file. Throws std::system_error.
+  std::size_t read(char* buffer, std::size_t length);
+
+ private:
+  FileReader(std::intptr_t handle, FileIdentity identity) : handle_(handle), identity_(identity) {}
+  std::intptr_t handle_;  // a descriptor on POSIX, a HANDLE on Windows
+  FileIdentity identity_;
+};
+
+struct FileReader::Opened {
+  std::unique_ptr<FileReader> file;  // null when refused
+  Refusal refusal = Refusal::None;
+  std::string reason;  // the system's words when refused
+};
 
 }  // namespace agent
 

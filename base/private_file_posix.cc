@@ -94,6 +94,49 @@ bool narrowToOwner(const std::filesystem::path& file) {
   return wide;
 }
 
+bool othersMayRead(const std::filesystem::path& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}
+
+const char* narrowAccessAdvice() {
+  return "narrow them: chmod 700 on the folder, chmod 600 on the files";
+}
+
+FileReader::Opened FileReader::open(const std::filesystem::path& path) {
+  Opened opened;
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    opened.refusal = errno == ELOOP ? Refusal::Link : Refusal::Other;
+    opened.reason = std::generic_category().message(errno);
+    return opened;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    opened.refusal = Refusal::NotRegular;
+    return opened;
+  }
+  // Reads block again: the descriptor is a regular file (O_NONBLOCK only
+  // kept a FIFO from holding the open).
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  opened.file.reset(new FileReader(fd, identityOf(st)));
+  return opened;
+}
+
+FileReader::~FileReader() {
+  ::close(static_cast<int>(handle_));
+}
+
+std::size_t FileReader::read(char* buffer, std::size_t length) {
+  for (;;) {
+    ssize_t n = ::read(static_cast<int>(handle_), buffer, length);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) throwErrno("read");
+  }
+}
+
 }  // namespace agent
 
 #endif  // !_WIN32

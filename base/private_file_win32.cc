@@ -8,7 +8,10 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
 
+#include <algorithm>
 #include <system_error>
 
 #include "base/private_file.h"
@@ -86,6 +89,86 @@ FolderAccess makeOwnerOnlyFolder(const std::filesystem::path& folder) {
 
 bool narrowToOwner(const std::filesystem::path&) {
   return false;
+}
+
+bool othersMayRead(const std::filesystem::path& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  // No ACL at all grants everything to everyone.
+  bool open = dacl == nullptr;
+  const WELL_KNOWN_SID_TYPE others[] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
+                                        WinInteractiveSid};
+  for (DWORD i = 0; !open && i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!::GetAce(dacl, i, reinterpret_cast<void**>(&header)) ||
+        header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+      continue;
+    }
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if (!(ace->Mask & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL))) continue;
+    for (WELL_KNOWN_SID_TYPE type : others) {
+      if (::IsWellKnownSid(&ace->SidStart, type)) open = true;
+    }
+  }
+  ::LocalFree(descriptor);
+  return open;
+}
+
+const char* narrowAccessAdvice() {
+  return "narrow them as the installer does: icacls <folder> /inheritance:r /grant:r "
+         "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F <agent account>:(OI)(CI)M";
+}
+
+FileReader::Opened FileReader::open(const std::filesystem::path& path) {
+  Opened opened;
+  HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    opened.refusal = Refusal::Other;
+    opened.reason = std::system_category().message(static_cast<int>(::GetLastError()));
+    return opened;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) {
+    opened.refusal = Refusal::Other;
+    opened.reason = std::system_category().message(static_cast<int>(::GetLastError()));
+    ::CloseHandle(handle);
+    return opened;
+  }
+  // Opened with FILE_FLAG_OPEN_REPARSE_POINT, a link is the link itself.
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    ::CloseHandle(handle);
+    opened.refusal = Refusal::Link;
+    return opened;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      ::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    opened.refusal = Refusal::NotRegular;
+    return opened;
+  }
+  FileIdentity identity{
+      info.dwVolumeSerialNumber,
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  opened.file.reset(new FileReader(reinterpret_cast<std::intptr_t>(handle), identity));
+  return opened;
+}
+
+FileReader::~FileReader() {
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::size_t FileReader::read(char* buffer, std::size_t length) {
+  DWORD got = 0;
+  DWORD want = static_cast<DWORD>(std::min<std::size_t>(length, 1u << 30));
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &got, nullptr)) {
+    throwLastError("read");
+  }
+  return got;
 }
 
 }  // namespace agent

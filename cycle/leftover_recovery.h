@@ -48,6 +48,9 @@ class RecoveringConnection : public Connection {
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
   bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return target_.localFileName(file);
+  }
   void cancel() override { target_.cancel(); }
 
  private:

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_names.h"
 #include "db/local_file.h"
 #include "db/value.h"
 
@@ -79,6 +80,12 @@ class Connection {
   // part): the driver then sends the bytes as they come and a load may
   // run while the export is written. The others read the file whole.
   virtual bool streamsLocalFiles() const { return false; }
+  // The name a LOAD DATA LOCAL statement gives for file: the name under
+  // which whoever serves the server's request opens it (the driver library
+  // by default; the agent itself for a driver that confines the requests).
+  virtual std::string localFileName(const std::filesystem::path& file) const {
+    return remoteDriverFileName(file);
+  }
   // Asks the driver to stop the statement now running on this connection,
   // which then fails with the driver's error. Safe to call from another
   // thread while a statement runs, and harmless when none does. A driver

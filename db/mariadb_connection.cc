@@ -4,12 +4,11 @@
 // the column's type.
 #include "db/mariadb_connection.h"
 
+#ifdef _WIN32
+#include <winsock2.h>  // Connector/C's headers need the socket types first
+#endif
 #include <errmsg.h>
-#include <fcntl.h>
 #include <mysql.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,6 +24,7 @@
 #include "db/error.h"
 #include "db/fetched_recordset.h"
 #include "db/growing_file.h"
+#include "db/server_greeting.h"
 
 namespace agent {
 namespace {
@@ -216,26 +216,42 @@ std::vector<std::string> namedLocalFiles(std::string_view sql) {
 struct MariaDbConnection::Impl {
   MYSQL* mysql = nullptr;
   std::string runningSql;  // the statement being run, for the file handler
-  std::vector<LocalFileGrant> grants;
 
-  // cancel() may come from another thread while a statement blocks.
-  std::mutex socketMutex;
-  int socket = -1;
-  bool cancelled = false;
+  // The grants are made on the cycle's thread while a streamed load's
+  // thread may be reading them in the file handler.
+  std::mutex grantsMutex;
+  std::vector<LocalFileGrant> grants;  // guarded by grantsMutex
+
+  // cancel() may come from another thread while a statement blocks; it
+  // reaches the link only while the handle is connected and not closing.
+  std::mutex linkMutex;
+  bool connected = false;  // guarded by linkMutex
+  bool cancelled = false;  // guarded by linkMutex
 
   ~Impl() {
     {
-      std::lock_guard<std::mutex> lock(socketMutex);
-      socket = -1;
+      std::lock_guard<std::mutex> lock(linkMutex);
+      connected = false;
     }
     if (mysql != nullptr) mysql_close(mysql);
+  }
+
+  // The grant for path, if there is one.
+  // The grant for the file the agent names requested (exactly: another
+  // spelling of the same file is another name), if there is one.
+  std::optional<LocalFileGrant> grantFor(const std::string& requested) {
+    std::lock_guard<std::mutex> lock(grantsMutex);
+    for (const LocalFileGrant& g : grants) {
+      if (agentFileName(g.path) == requested) return g;
+    }
+    return std::nullopt;
   }
 
   [[noreturn]] void fail() {
     DbError e = errorOf(mysql);
     bool wasCancelled;
     {
-      std::lock_guard<std::mutex> lock(socketMutex);
+      std::lock_guard<std::mutex> lock(linkMutex);
       wasCancelled = cancelled;
     }
     if (wasCancelled) {
@@ -275,7 +291,7 @@ namespace {
 // was refused; for a file still being written, its writer's progress and
 // the bytes sent of it.
 struct LocalRead {
-  int fd = -1;
+  std::unique_ptr<FileReader> file;
   std::string refusal;
   std::shared_ptr<const GrowingFile> growing;
   std::uint64_t sent = 0;
@@ -288,7 +304,8 @@ LocalRead* refuse(LocalRead* read, const std::string& requested, const std::stri
 
 // Opens the granted file for a request, or says why not. The file must be
 // the one the statement names and the one that was written: the same path,
-// the last component no link, the same device and inode, a regular file.
+// the last component no link, the same file (device and inode, or volume
+// and file index), a regular file.
 LocalRead* openRequested(MariaDbConnection::Impl& impl, const char* filename) {
   auto* read = new LocalRead;
   std::string requested = filename != nullptr ? filename : "";
@@ -297,48 +314,31 @@ LocalRead* openRequested(MariaDbConnection::Impl& impl, const char* filename) {
   if (std::find(named.begin(), named.end(), requested) == named.end()) {
     return refuse(read, requested, "the running statement names " + named.front());
   }
-  auto granted = std::find_if(impl.grants.begin(), impl.grants.end(), [&](const LocalFileGrant& g) {
-    return g.path.string() == requested;
-  });
-  if (granted == impl.grants.end()) {
-    return refuse(read, requested, "it is no export file this cycle wrote");
+  std::optional<LocalFileGrant> grant = impl.grantFor(requested);
+  if (!grant) return refuse(read, requested, "it is no export file this cycle wrote");
+  FileReader::Opened opened = FileReader::open(grant->path);
+  switch (opened.refusal) {
+    case FileReader::Refusal::None:
+      break;
+    case FileReader::Refusal::Link:
+      return refuse(read, requested, "it is a symbolic link");
+    case FileReader::Refusal::NotRegular:
+      return refuse(read, requested, "it is not a regular file");
+    case FileReader::Refusal::Other:
+      return refuse(read, requested, "cannot open it: " + opened.reason);
   }
-  const LocalFileGrant& grant = *granted;
-  const std::string folder = grant.path.parent_path().string();
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0)
-    return refuse(read, requested, "cannot open its folder: " + std::string(strerror(errno)));
-  int fd =
-      ::openat(dir, grant.path.filename().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  int openError = errno;
-  ::close(dir);
-  if (fd < 0) {
-    return refuse(read, requested,
-                  openError == ELOOP ? "it is a symbolic link"
-                                     : "cannot open it: " + std::string(strerror(openError)));
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return refuse(read, requested, "it is not a regular file");
-  }
-  FileIdentity identity{static_cast<std::uint64_t>(st.st_dev),
-                        static_cast<std::uint64_t>(st.st_ino)};
-  if (!grant.identity.known() || identity != grant.identity) {
-    ::close(fd);
+  if (!grant->identity.known() || opened.file->identity() != grant->identity) {
     return refuse(read, requested, "it is not the file this cycle wrote (replaced since)");
   }
-  // Reads block again: the descriptor is a regular file.
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  read->fd = fd;
-  read->growing = grant.growing;
+  read->file = std::move(opened.file);
+  read->growing = grant->growing;
   return read;
 }
 
 int localInit(void** state, const char* filename, void* userdata) {
   LocalRead* read = openRequested(*static_cast<MariaDbConnection::Impl*>(userdata), filename);
   *state = read;
-  return read->fd < 0 ? 1 : 0;
+  return read->file ? 0 : 1;
 }
 
 // Returns the bytes read, 0 at the end of the file, -1 on failure: the
@@ -358,26 +358,22 @@ int localRead(void* state, char* buffer, unsigned int length) {
     available = extent.bytes - read->sent;
     length = static_cast<unsigned int>(std::min<std::uint64_t>(length, available));
   }
-  for (;;) {
-    ssize_t n = ::read(read->fd, buffer, length);
+  try {
+    std::size_t n = read->file->read(buffer, length);
     if (n == 0 && available > 0) {
       read->refusal = "the export file is shorter than written";
       return -1;
     }
-    if (n >= 0) {
-      read->sent += static_cast<std::uint64_t>(n);
-      return static_cast<int>(n);
-    }
-    if (errno == EINTR) continue;
-    read->refusal = std::string("reading the export file failed: ") + strerror(errno);
+    read->sent += n;
+    return static_cast<int>(n);
+  } catch (const std::system_error& e) {
+    read->refusal = std::string("reading the export file failed: ") + e.what();
     return -1;
   }
 }
 
 void localEnd(void* state) {
   auto* read = static_cast<LocalRead*>(state);
-  if (read == nullptr) return;
-  if (read->fd >= 0) ::close(read->fd);
   delete read;
 }
 
@@ -469,6 +465,41 @@ class MariaDbRecordset : public FetchedRecordset {
   std::vector<Column> columns_;
 };
 
+// The library refuses a server that offers no TLS before the login only
+// when it checks the certificate's name; with required and verify-ca it
+// would log in in plain text (a relay that strips TLS could then keep the
+// session). For those the server's greeting is read first, on a connection
+// that sends nothing, and a server that offers no TLS is refused there.
+void refuseServerWithoutTls(const RemoteLink& link, const std::string& host, unsigned int port) {
+  if (link.tls != TlsMode::Required && link.tls != TlsMode::VerifyCa) return;
+  ServerGreeting greeting = readServerGreeting(host.empty() ? "localhost" : host,
+                                               port == 0 ? 3306 : port, link.connectTimeout);
+  if (!greeting.offersTls) {
+    throw DbError("08001", CR_SSL_CONNECTION_ERROR,
+                  std::string("TLS is required (tls = ") + tlsModeName(link.tls) +
+                      ") but the server at " + host + " offers none; nothing was sent");
+  }
+}
+
+// The library's refusal, with the setting that decides it named when the
+// refusal is the TLS link's (a certificate that is not trusted, or that
+// names another host).
+DbError connectError(MYSQL* mysql, const RemoteLink& link) {
+  DbError e = errorOf(mysql);
+  if (link.tls == TlsMode::Off || e.nativeCode() != CR_SSL_CONNECTION_ERROR) return e;
+  std::string advice =
+      link.tlsCa.empty()
+          ? "; the server's certificate is not one the system trusts: name the CA that signed it "
+            "in tls_ca (platform.ini [remote], or the account's section)"
+          : "; the server's certificate was refused with tls_ca = " + link.tlsCa.string() +
+                ": check that this CA signed it";
+  if (link.tls == TlsMode::VerifyIdentity) {
+    advice += ", and that it names the server as the account's server setting spells it";
+  }
+  return DbError(e.sqlstate(), e.nativeCode(),
+                 e.description() + " (tls = " + tlsModeName(link.tls) + ")" + advice);
+}
+
 void setOption(MYSQL* mysql, mysql_option option, const void* value, const char* what) {
   if (mysql_optionsv(mysql, option, value) != 0) {
     throw DbError("HY000", 0, std::string("MariaDB Connector/C refused the option ") + what);
@@ -505,7 +536,10 @@ std::unique_ptr<MariaDbConnection> MariaDbConnection::open(const std::string& co
     my_bool on = 1;
     setOption(mysql, MYSQL_OPT_SSL_ENFORCE, &on, "MYSQL_OPT_SSL_ENFORCE");
     if (link.verified() && !link.tlsCa.empty()) {
-      setOption(mysql, MYSQL_OPT_SSL_CA, link.tlsCa.c_str(), "MYSQL_OPT_SSL_CA");
+      // The name as the connection string gave it (a narrow string on
+      // every platform: the library opens it with the narrow file API).
+      const std::string ca = link.tlsCa.string();
+      setOption(mysql, MYSQL_OPT_SSL_CA, ca.c_str(), "MYSQL_OPT_SSL_CA");
     }
     if (link.tls == TlsMode::VerifyIdentity) {
       setOption(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on, "MYSQL_OPT_SSL_VERIFY_SERVER_CERT");
@@ -524,10 +558,11 @@ std::unique_ptr<MariaDbConnection> MariaDbConnection::open(const std::string& co
   if (std::string p = trim(cs.get("PORT").value_or("")); !p.empty()) {
     port = static_cast<unsigned int>(std::strtoul(p.c_str(), nullptr, 10));
   }
+  refuseServerWithoutTls(link, host, port);
   if (mysql_real_connect(mysql, host.empty() ? nullptr : host.c_str(), uid.c_str(), pwd.c_str(),
                          database.empty() ? nullptr : database.c_str(), port, nullptr,
                          CLIENT_MULTI_RESULTS) == nullptr) {
-    throw errorOf(mysql);
+    throw connectError(mysql, link);
   }
   // A server (or whoever is in the middle) that offers no TLS is not always
   // refused by the library itself: no statement goes over such a link.
@@ -536,7 +571,10 @@ std::unique_ptr<MariaDbConnection> MariaDbConnection::open(const std::string& co
                   std::string("TLS is required (tls = ") + tlsModeName(link.tls) +
                       ") but the server at " + host + " did not start it; link closed");
   }
-  impl->socket = static_cast<int>(mysql_get_socket(mysql));
+  {
+    std::lock_guard<std::mutex> lock(impl->linkMutex);
+    impl->connected = true;
+  }
   return std::unique_ptr<MariaDbConnection>(new MariaDbConnection(std::move(impl)));
 }
 
@@ -569,14 +607,17 @@ std::unique_ptr<Recordset> MariaDbConnection::query(const std::string& sql, Curs
 }
 
 void MariaDbConnection::allowLocalFile(const LocalFileGrant& file) {
+  std::lock_guard<std::mutex> lock(impl_->grantsMutex);
   std::erase_if(impl_->grants, [&](const LocalFileGrant& g) { return g.path == file.path; });
   impl_->grants.push_back(file);
 }
 
+// mariadb_cancel() shuts the socket down (and on Windows cancels its pending
+// I/O, which a shutdown alone does not end under every Windows).
 void MariaDbConnection::cancel() {
-  std::lock_guard<std::mutex> lock(impl_->socketMutex);
+  std::lock_guard<std::mutex> lock(impl_->linkMutex);
   impl_->cancelled = true;
-  if (impl_->socket >= 0) ::shutdown(impl_->socket, SHUT_RDWR);
+  if (impl_->connected) mariadb_cancel(impl_->mysql);
 }
 
 std::string MariaDbConnection::tlsVersion() const {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "base/file_names.h"
 #include "db/connection.h"
 
 namespace agent {
@@ -42,6 +43,10 @@ class MariaDbConnection : public Connection {
   // A growing file is sent as it is written: a read at its current end
   // waits for more; a failed export fails the load.
   bool streamsLocalFiles() const override { return true; }
+  // The agent opens the file itself: its own name for it.
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return agentFileName(file);
+  }
 
   // Breaks off whatever runs on the connection, from any thread: the socket
   // is shut down, so a blocked read or write returns at once and the

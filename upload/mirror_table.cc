@@ -60,12 +60,12 @@ std::string MirrorTable::stagingCreate() const {
 }
 
 std::string MirrorTable::stagingLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), description_.stagingTable(),
+  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.stagingTable(),
                        description_.columnList, {}, ctx_.remoteBackslashEscapes);
 }
 
 std::string MirrorTable::insertLoad() const {
-  return loadStatement(remoteDriverFileName(exportPath_), description_.tableName,
+  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.tableName,
                        description_.columnList, {}, ctx_.remoteBackslashEscapes);
 }
 

@@ -97,8 +97,9 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   }
 
   const MirrorDescription& description = smslogDescription();
-  ctx.remote.execute(loadStatement(remoteDriverFileName(table.exportPath()), description.tableName,
-                                   description.columnList, kSmsFormat, ctx.remoteBackslashEscapes));
+  ctx.remote.execute(loadStatement(ctx.remote.localFileName(table.exportPath()),
+                                   description.tableName, description.columnList, kSmsFormat,
+                                   ctx.remoteBackslashEscapes));
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

@@ -30,6 +30,9 @@ class RecordingConnection : public Connection {
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
   bool streamsLocalFiles() const override { return inner_.streamsLocalFiles(); }
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return inner_.localFileName(file);
+  }
 
  private:
   Connection& inner_;
@@ -53,6 +56,9 @@ class FailingConnection : public Connection {
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override { inner_.allowLocalFile(file); }
   bool streamsLocalFiles() const override { return inner_.streamsLocalFiles(); }
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return inner_.localFileName(file);
+  }
 
  private:
   void failIfChosen(const std::string& sql);
