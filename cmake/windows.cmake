@@ -84,3 +84,15 @@ function(agent_windows_platform_example var)
   file(WRITE ${CMAKE_BINARY_DIR}/examples/platform.ini "${head}${windows_drivers}${tail}")
   set(${var} ${CMAKE_BINARY_DIR}/examples/platform.ini PARENT_SCOPE)
 endfunction()
+
+# MariaDB Connector/C, cross-built by scripts/windows.sh as a static library
+# with Schannel: the native remote driver, as on Linux.
+set(AGENT_WINDOWS_CONNECTOR_C "" CACHE PATH "folder holding Connector/C's include/ and lib/")
+if(AGENT_WINDOWS_CONNECTOR_C)
+  add_library(PkgConfig::MARIADB INTERFACE IMPORTED)
+  target_include_directories(PkgConfig::MARIADB SYSTEM INTERFACE ${AGENT_WINDOWS_CONNECTOR_C}/include)
+  target_link_libraries(PkgConfig::MARIADB INTERFACE
+    ${AGENT_WINDOWS_CONNECTOR_C}/lib/libmariadbclient.a ws2_32 secur32 crypt32 shlwapi bcrypt
+    advapi32 version)
+  set(MARIADB_FOUND TRUE)
+endif()

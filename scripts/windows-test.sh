@@ -4,8 +4,8 @@
 #   1. windows_unit_tests.exe: the unit tests that need no server (those of
 #      the Win32 window run with 4, on its display);
 #   2. the zip: its files, and that its programs start;
-#   3. one upload cycle of upload-agent.exe --once through Wine's odbc32 and
-#      the MariaDB ODBC driver, against a throwaway MariaDB server
+#   3. one upload cycle of upload-agent.exe --once over its native driver and
+#      a verified TLS link, against a throwaway MariaDB server
 #      (scripts/test-env.sh), on a program folder with the embedded engine;
 #      the end stamp must be written and every remote table must hold the
 #      same rows as after the Linux program's cycle on a copy of the same
@@ -152,6 +152,125 @@ tray_menu_geometry() {
   return 1
 }
 
+# ---- the link: --check and --once agree, refusals name the setting ---------
+# On a copy of the program folder $1/windows whose cycle ran: each set-up of
+# the link is tried by --check and by --once, which must agree (both pass or
+# both fail) and come out as expected; a refusal names what to change.
+link_matrix() {
+  local work="$1" folder="$1/matrix" other_ca
+  other_ca="$(windows_name "$AGENT_TEST_TLS_OTHER_CA")"
+  rm -rf "$folder"
+  cp -a "$work/windows" "$folder"
+  local platform="$folder/platform.ini" accounts="$folder/remote-accounts.ini"
+  cp "$platform" "$work/platform.ini.verified"
+  cp "$accounts" "$work/accounts.verified"
+  # set_up DRIVER TLS-LINES SERVER: the verified folder with the [drivers]
+  # line, the [remote] tls lines and the account's server replaced.
+  set_up() {
+    local driver="$1" tls="$2" server="$3"
+    line="MySQL ODBC 3.51 Driver = $driver" tls="$tls" awk '
+      /^MySQL ODBC 3.51 Driver = /{print ENVIRON["line"]; next}
+      /^tls = |^tls_ca = /{if (!done) print ENVIRON["tls"]; done=1; next}
+      {print}' "$work/platform.ini.verified" >"$platform"
+    sed "s/^server = .*/server = $server/" "$work/accounts.verified" >"$accounts"
+  }
+  # try NAME EXPECTED(pass|fail) TEXT: runs both and compares.
+  try() {
+    local name="$1" expected="$2" text="$3" check_status=0 once_status=0
+    wine_run "$OUT/bin/upload-agent.exe" --home "$(windows_name "$folder")" --check \
+      >"$work/matrix-check.out" 2>&1 || check_status=$?
+    wine_run "$OUT/bin/upload-agent.exe" --home "$(windows_name "$folder")" --once \
+      >"$work/matrix-once.out" 2>&1 || once_status=$?
+    local check_result=pass once_result=pass
+    [ "$check_status" -eq 0 ] || check_result=fail
+    [ "$once_status" -eq 0 ] || once_result=fail
+    if [ "$check_result" != "$expected" ] || [ "$once_result" != "$expected" ]; then
+      cat "$work/matrix-check.out" "$work/matrix-once.out"
+      fail "link set-up '$name': --check ${check_result}ed, --once ${once_result}ed, expected both to $expected"
+    fi
+    if [ -n "$text" ] && ! grep -qF -- "$text" "$work/matrix-check.out"; then
+      cat "$work/matrix-check.out"
+      fail "link set-up '$name': --check does not say \"$text\""
+    fi
+    echo "windows-test: link set-up '$name': --check and --once ${expected}ed"
+  }
+  local verified ca
+  ca="$(sed -n 's/^tls_ca = //p' "$work/platform.ini.verified")"
+  verified="tls = verify-identity
+tls_ca = $ca"
+  set_up mariadb "tls_ca = $other_ca" localhost
+  try "another CA" fail "tls_ca"
+  set_up mariadb "; no tls, no tls_ca: the Windows certificate store" localhost
+  try "tls unset, a CA Windows does not trust" fail "tls_ca"
+  set_up mariadb "tls = required" localhost
+  try "required, written out" pass "server not verified"
+  set_up "odbc:MariaDB Unicode" "tls = required" 127.0.0.1
+  try "ODBC with required" fail "only with tls = verify-identity"
+  set_up "odbc:MariaDB Unicode" "$verified" 127.0.0.1
+  try "ODBC, verified" pass "LOAD DATA LOCAL is not confined"
+  unset -f set_up try
+}
+
+# ---- the hostile portal ------------------------------------------------------
+# The Windows program against the tests' hostile portal server (a Linux
+# program on loopback): asked for another file, or for the export file under
+# another spelling, it sends none of it; asked to switch to the clear-text
+# password, it sends no password. Each cycle fails with a journal line.
+hostile_portal_test() {
+  local work="$1" folder="$1/hostile"
+  rm -rf "$folder"
+  cp -a "$work/windows" "$folder"
+  local secret password
+  secret="$(sed -n 's/^database = //p' "$folder/remote-accounts.ini")"
+  password="Hostile-Test-Secret-7"
+  # attack MODE FILE [TLS]: one --once cycle against the hostile server,
+  # which offers no TLS (tls = off unless TLS is given).
+  attack() {
+    local mode="$1" file="$2" tls="${3:-off}" status=0
+    rm -f "$work/hostile.port" "$work/hostile.record" "$work/hostile.in"
+    mkfifo "$work/hostile.in"
+    "$LINUX_BUILD/bin/hostile-portal" "$mode" "$file" "$work/hostile.port" "$work/hostile.record" \
+      <"$work/hostile.in" &
+    local server=$!
+    exec 7>"$work/hostile.in"
+    for _ in $(seq 50); do [ -s "$work/hostile.port" ] && break; sleep 0.1; done
+    printf '[P001]\nuser = portal_user\npassword = %s\nserver = 127.0.0.1\ndatabase = %s\nport = %s\ntls = %s\n' \
+      "$password" "$secret" "$(cat "$work/hostile.port")" "$tls" >"$folder/remote-accounts.ini"
+    local code
+    code="$(sed -n 's/^\[\(.*\)\]$/\1/p' "$work/windows/remote-accounts.ini" | head -n 1)"
+    sed -i "s/^\[P001\]/[$code]/" "$folder/remote-accounts.ini"
+    wine_run "$OUT/bin/upload-agent.exe" --home "$(windows_name "$folder")" --once \
+      >"$work/hostile.out" 2>&1 || status=$?
+    exec 7>&-
+    wait "$server"
+    [ "$status" -ne 0 ] || fail "hostile portal ($mode): the cycle was reported a success"
+    if grep -qF -- "$password" "$work/hostile.record" ||
+       grep -qF -- "database = $secret" "$work/hostile.record"; then
+      fail "hostile portal ($mode): the server received the password or the accounts file"
+    fi
+  }
+  attack another-file "$(windows_name "$folder/remote-accounts.ini")"
+  grep -q 'refused' "$folder/log/agent.log" ||
+    fail "hostile portal: no journal line names the refused file"
+  echo "windows-test: hostile portal asking for remote-accounts.ini: nothing sent, cycle refused"
+  local csv
+  csv="$(windows_name "$folder/CSV")"
+  csv="${csv//\\//}"
+  attack another-file "$(echo "$csv" | tr 'A-Z' 'a-z')/upcollege.csv"
+  echo "windows-test: hostile portal asking for the export under another spelling: nothing sent"
+  attack clear-password ""
+  echo "windows-test: hostile portal asking for the clear-text password: no password sent"
+  # A server (or a relay that strips TLS) offering no TLS where TLS is asked
+  # for: refused before the login, so not one byte reaches it.
+  for tls in required verify-ca verify-identity; do
+    attack named-file "" "$tls"
+    [ ! -s "$work/hostile.record" ] ||
+      fail "hostile portal without TLS: with tls = $tls the agent sent $(wc -c <"$work/hostile.record") bytes"
+  done
+  echo "windows-test: a portal without TLS got nothing with tls = required, verify-ca and verify-identity"
+  unset -f attack
+}
+
 # ---- the cycle against the test server (run inside scripts/test-env.sh) -----
 if [ "${2:-}" = "--cycle" ]; then
   source scripts/demo-lib.sh
@@ -170,11 +289,10 @@ if [ "${2:-}" = "--cycle" ]; then
   demo_prepare "$LINUX_BUILD" "$work/linux" "$host" "$port" "$user" "$password" "$linux_db" \
     >"$work/prepare.log" 2>&1 || { cat "$work/prepare.log"; fail "could not prepare the program folder"; }
   cp -a "$work/linux" "$work/windows"
-  # The Windows program has no native driver: it reaches the portal through
-  # ODBC (Wine's odbc32 and the MariaDB ODBC driver), and names the TLS CA by
-  # its Windows name.
-  sed -i -e 's/^MySQL ODBC 3.51 Driver = mariadb\r\?$/MySQL ODBC 3.51 Driver = odbc:MariaDB Unicode/' \
-    "$work/windows/platform.ini"
+  # The Windows program reaches the portal through its own native driver
+  # (Connector/C with Schannel) over a verified link: the CA by its Windows
+  # name, the server by a host name its certificate carries (Windows refuses
+  # a certificate matched by an IP address).
   if grep -q '^tls_ca = ' "$work/windows/platform.ini"; then
     ca="$(sed -n 's/^tls_ca = //p' "$work/windows/platform.ini")"
     ca_windows="$(windows_name "$ca")"
@@ -183,6 +301,9 @@ if [ "${2:-}" = "--cycle" ]; then
       "$work/windows/platform.ini" >"$work/platform.ini.windows"
     cat "$work/platform.ini.windows" >"$work/windows/platform.ini"
   fi
+  grep -q '^MySQL ODBC 3.51 Driver = mariadb' "$work/windows/platform.ini" ||
+    fail "the demo folder does not map the portal to the native driver"
+  sed -i "s/^server = .*/server = localhost/" "$work/windows/remote-accounts.ini"
   "${client[@]}" -e "CREATE DATABASE $windows_db" && "${client[@]}" "$windows_db" <schema/remote.sql ||
     fail "could not make the portal database $windows_db"
   sed -i "s/^database = .*/database = $windows_db/" "$work/windows/remote-accounts.ini"
@@ -237,6 +358,9 @@ if [ "${2:-}" = "--cycle" ]; then
     fail "upload-agent.exe --check ended with status $status on a folder whose cycle ran"
   fi
   echo "windows-test: upload-agent.exe --check passed ($(grep -c '^OK' "$work/check.out") checks OK)"
+
+  link_matrix "$work"
+  hostile_portal_test "$work"
 
   # --headless until Ctrl+C: Wine hands SIGINT to the console control
   # handler, which lets the schedule return (status 0) instead of the process
@@ -303,9 +427,9 @@ for f in Ostrel.INI remote-accounts.ini platform.ini; do
   cmp -s "$example" "$zip_dir/upload-agent/$f" && cmp -s "$example" "$zip_dir/upload-agent/examples/$f" ||
     fail "upload-agent-windows.zip: $f is not the example $example"
 done
-# The Windows example reaches the portal through ODBC: it has no native driver.
+# The Windows example reaches the portal through the built-in native driver.
 zipped_platform="$zip_dir/upload-agent/platform.ini"
-grep -q '^MySQL ODBC 3.51 Driver = odbc:' "$zipped_platform" && ! grep -q '= mariadb' "$zipped_platform" &&
+grep -q '^MySQL ODBC 3.51 Driver = mariadb' "$zipped_platform" &&
   grep -q '^\[regional\]' "$zipped_platform" && grep -q '^; ' "$zipped_platform" ||
   fail "upload-agent-windows.zip: platform.ini is not the commented Windows example"
 for program in upload-agent agent-sql; do
@@ -318,7 +442,7 @@ rm -rf "$zip_dir"
 if [ ! -f "$LINUX_BUILD/CMakeCache.txt" ]; then
   cmake -S . -B "$LINUX_BUILD" -G Ninja >/dev/null || fail "could not configure the Linux build"
 fi
-for tool in upload-agent agent-sql demo-data portal-sim; do
+for tool in upload-agent agent-sql demo-data portal-sim hostile-portal; do
   if [ ! -x "$LINUX_BUILD/bin/$tool" ]; then
     echo "windows-test: building the Linux $tool for the comparison"
     cmake --build "$LINUX_BUILD" --target "$tool" >/dev/null || fail "could not build the Linux $tool"

@@ -43,11 +43,14 @@ fi
 
 mkdir -p "$OUT"
 
-# ---- SQLite's amalgamation, once -------------------------------------------
-make_amalgamation() {
-  local apt="$OUT/apt" work="$OUT/sqlite-source"
-  rm -rf "$apt" "$work"
-  mkdir -p "$apt/lists/partial" "$apt/sources.list.d" "$apt/cache/archives/partial" "$work"
+# ---- Debian source packages, fetched once ----------------------------------
+# apt-get source through a private sources list and lists folder, so that the
+# system's apt configuration is untouched. Runs "$@" (a command that fetches
+# into the current folder) with APT_SOURCE_OPTS set.
+with_source_lists() {
+  local apt="$OUT/apt"
+  rm -rf "$apt"
+  mkdir -p "$apt/lists/partial" "$apt/sources.list.d" "$apt/cache/archives/partial"
   # The system's binary sources, as source entries of the same suites.
   : >"$apt/sources.list"
   for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
@@ -59,16 +62,45 @@ make_amalgamation() {
     grep -q 'debian' "$f" || continue
     sed 's/^Types: deb$/Types: deb-src/' "$f" >"$apt/sources.list.d/$(basename "$f")"
   done
-  local opts=(-o "Dir::Etc::SourceList=$apt/sources.list"
-              -o "Dir::Etc::SourceParts=$apt/sources.list.d"
-              -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
-              -o "Debug::NoLocking=1")
+  APT_SOURCE_OPTS=(-o "Dir::Etc::SourceList=$apt/sources.list"
+                   -o "Dir::Etc::SourceParts=$apt/sources.list.d"
+                   -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
+                   -o "Debug::NoLocking=1")
+  apt-get "${APT_SOURCE_OPTS[@]}" update -qq
+  "$@"
+  local status=$?
+  rm -rf "$apt"
+  return $status
+}
+
+# Fetches source package $1 into the current folder: the version of the
+# installed binary package $2 when the archive still has it, else each
+# version the lists name, newest first (a security update's source can be
+# missing from the mirror).
+fetch_source() {
+  local package="$1" binary="$2" version
+  version=$(dpkg-query -W -f='${source:Version}' "$binary" 2>/dev/null || true)
+  if [ -n "$version" ] &&
+     apt-get "${APT_SOURCE_OPTS[@]}" source -qq --download-only "$package=$version" >/dev/null 2>&1; then
+    return 0
+  fi
+  for version in $(apt-cache "${APT_SOURCE_OPTS[@]}" showsrc "$package" |
+                   sed -n 's/^Version: //p' | sort -rV); do
+    apt-get "${APT_SOURCE_OPTS[@]}" source -qq --download-only "$package=$version" >/dev/null 2>&1 &&
+      return 0
+  done
+  echo "windows: no source of $package could be fetched" >&2
+  return 1
+}
+
+# ---- SQLite's amalgamation, once -------------------------------------------
+make_amalgamation() {
+  local work="$OUT/sqlite-source"
+  rm -rf "$work"
+  mkdir -p "$work"
   echo "windows: fetching SQLite's source package"
-  apt-get "${opts[@]}" update -qq
-  local version
-  version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev 2>/dev/null || true)
-  (cd "$work" && { apt-get "${opts[@]}" source -qq "sqlite3${version:+=$version}" >/dev/null ||
-                   apt-get "${opts[@]}" source -qq sqlite3 >/dev/null; })
+  (cd "$work" && with_source_lists fetch_source sqlite3 libsqlite3-dev &&
+     dpkg-source -x ./*.dsc >/dev/null)
   local src
   src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'sqlite3-*' | head -1)
   echo "windows: making sqlite3.c from $(basename "$src")"
@@ -77,9 +109,46 @@ make_amalgamation() {
      make -s sqlite3.c >/dev/null)
   mkdir -p "$OUT/sqlite"
   cp "$work/build/sqlite3.c" "$work/build/sqlite3.h" "$OUT/sqlite/"
-  rm -rf "$work" "$apt"
+  rm -rf "$work"
 }
 [ -f "$OUT/sqlite/sqlite3.c" ] && [ -f "$OUT/sqlite/sqlite3.h" ] || make_amalgamation
+
+# ---- MariaDB Connector/C with Schannel, once ---------------------------------
+# Debian has no source package of its own for Connector/C: it is the folder
+# libmariadb/ of the mariadb source package, and only that folder is
+# unpacked. It is built as a static library whose TLS is Windows' own
+# Schannel (the Windows certificate store when no CA file is given), for
+# Windows 7 and later: with MinGW's default target, Wine's crypt32 rejects
+# the library's certificate chain engine settings. The authentication
+# plugins that hand the server a readable password are left out.
+make_connector_c() {
+  local work="$OUT/connector-c-source"
+  rm -rf "$work" "$OUT/connector-c"
+  mkdir -p "$work"
+  echo "windows: fetching MariaDB's source package for Connector/C"
+  (cd "$work" && with_source_lists fetch_source mariadb libmariadb-dev)
+  local tarball
+  tarball=$(find "$work" -maxdepth 1 -name 'mariadb_*.orig.tar.gz' | head -1)
+  tar -xzf "$tarball" -C "$work" --wildcards '*/libmariadb/*'
+  local src
+  src=$(find "$work" -maxdepth 2 -type d -name libmariadb | head -1)
+  echo "windows: building Connector/C $(sed -n 's/.*PACKAGE_VERSION_PATCH \([0-9]*\).*/3.3.\1/p' "$src/CMakeLists.txt" | head -1) with Schannel"
+  cmake -S "$src" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+    -DCMAKE_C_FLAGS="-D_WIN32_WINNT=0x0601 -w" -DWITH_SSL=SCHANNEL \
+    -DWITH_UNIT_TESTS=OFF -DWITH_CURL=OFF -DWITH_EXTERNAL_ZLIB=OFF \
+    -DCLIENT_PLUGIN_DIALOG=OFF -DCLIENT_PLUGIN_SHA256_PASSWORD=OFF \
+    -DCLIENT_PLUGIN_CACHING_SHA2_PASSWORD=OFF -DCLIENT_PLUGIN_MYSQL_CLEAR_PASSWORD=OFF \
+    -DCLIENT_PLUGIN_AUTH_GSSAPI_CLIENT=OFF -DCLIENT_PLUGIN_CLIENT_ED25519=STATIC \
+    -DCLIENT_PLUGIN_REMOTE_IO=OFF -DCLIENT_PLUGIN_PVIO_NPIPE=STATIC \
+    -DCLIENT_PLUGIN_PVIO_SHMEM=STATIC -DCLIENT_PLUGIN_ZSTD=OFF >/dev/null
+  cmake --build "$work/build" --parallel "${WINDOWS_JOBS:-2}" --target mariadbclient >/dev/null
+  mkdir -p "$OUT/connector-c/include" "$OUT/connector-c/lib"
+  cp "$src"/include/*.h "$work"/build/include/*.h "$OUT/connector-c/include/"
+  cp "$work/build/libmariadb/libmariadbclient.a" "$OUT/connector-c/lib/"
+  rm -rf "$work"
+}
+[ -f "$OUT/connector-c/lib/libmariadbclient.a" ] || make_connector_c
 
 # ---- header-only libraries -------------------------------------------------
 # Only these three header folders: the system include folder's C library
@@ -95,6 +164,7 @@ fi
 cmake -S . -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
   -DAGENT_WINDOWS_SQLITE="$OUT/sqlite" -DAGENT_WINDOWS_HEADERS="$OUT/headers" \
+  -DAGENT_WINDOWS_CONNECTOR_C="$OUT/connector-c" \
   "${launcher[@]}" >/dev/null
 cmake --build "$OUT" --parallel "${WINDOWS_JOBS:-2}" --target upload-agent agent-sql windows_unit_tests
 if [ "$INSTALLER" -eq 1 ]; then
