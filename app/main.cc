@@ -22,6 +22,7 @@
 #include "base/code_page.h"
 #include "base/errors.h"
 #include "base/file_names.h"
+#include "base/process_hardening.h"
 #include "config/instance_lock.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
@@ -117,6 +118,7 @@ void journalConfigError(const std::filesystem::path& folder, const std::string& 
 }  // namespace
 
 int main(int rawArgc, char** rawArgv) {
+  agent::hardenProcess();
   agent::Utf8Arguments arguments(rawArgc, rawArgv);
   int argc = arguments.argc();
   char** argv = arguments.argv();

@@ -20,7 +20,7 @@ struct InstanceLock::Platform {
 
 InstanceLock::InstanceLock(const std::filesystem::path& home)
     : path_(home / kInstanceLockFileName), platform_(std::make_unique<Platform>()) {
-  platform_->fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  platform_->fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (platform_->fd < 0) {
     error_ = std::strerror(errno);
     return;

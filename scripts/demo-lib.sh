@@ -25,6 +25,19 @@ DEMO_INSTITUTION="P001"            # on the posting list: gateway payments are b
 DEMO_REMOTE_CONNECTION=""          # set by demo_prepare
 DEMO_TLS_CA="${DEMO_TLS_CA:-${AGENT_TEST_TLS_CA:-}}"  # the portal server's CA certificate
 
+# Starts the portal server a demo folder $1 left behind (scripts/demo.sh:
+# its data in $1/remote-data, its TLS files in $1/tls), on the port the
+# folder's remote-accounts.ini names, serving TLS as the demo made it: the
+# agent verifies the server, so a server restarted without TLS would refuse
+# every cycle. demo.sh --inspect and the tray screenshot use it.
+demo_portal_start() {
+  local demo="$1" port
+  port="$(sed -n 's/^port *= *\([0-9]*\).*/\1/p' "$demo/remote-accounts.ini" | head -n 1)"
+  [ -n "$port" ] || { echo "demo: no port in $demo/remote-accounts.ini" >&2; return 1; }
+  MARIADB_TLS_DIR="$demo/tls"
+  mariadb_start "$demo/remote-data" "$port"
+}
+
 demo_prepare() {
   local build="$1" home="$2" host="$3" port="$4" user="$5" password="$6" remote_db="$7"
   local sql=("$build/bin/agent-sql" --home "$home")

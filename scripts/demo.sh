@@ -35,7 +35,7 @@ remote_sql() {
 
 if [ "${1:-}" = "--inspect" ]; then
   [ -d "$DEMO/remote-data" ] || { echo "demo: run scripts/demo.sh first" >&2; exit 1; }
-  mariadb_start "$DEMO/remote-data" "$(sed -n 's/^port *= *//p' "$DEMO/remote-accounts.ini")"
+  demo_portal_start "$DEMO" >/dev/null
   remote_sql "$REMOTE_DB"
   exit 0
 fi

@@ -82,9 +82,7 @@ trap cleanup EXIT
 if [ -z "$own_home" ]; then
   # The portal database the demo left behind, on the port its accounts file names.
   odbc_write_private_ini "$HOME_DIR/odbc"
-  port="$(sed -n 's/^port *= *\([0-9]*\).*/\1/p' "$HOME_DIR/remote-accounts.ini" | head -n 1)"
-  [ -n "$port" ] || fail "no port in $HOME_DIR/remote-accounts.ini"
-  mariadb_start "$HOME_DIR/remote-data" "$port" >/dev/null
+  demo_portal_start "$HOME_DIR" >/dev/null || fail "could not start the demo's portal server"
 fi
 
 desktop_start || fail "no virtual desktop"

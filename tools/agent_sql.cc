@@ -27,6 +27,7 @@
 
 #include "base/arguments.h"
 #include "base/file_names.h"
+#include "base/process_hardening.h"
 #include "base/text.h"
 #include "config/platform_config.h"
 #include "config/program_folder.h"
@@ -109,10 +110,38 @@ int run(const Options& options, const char* argv0) {
   return 0;
 }
 
+// The password from the first line of file, from standard input for "-",
+// or from SQLCMDPASSWORD (as sqlcmd reads it) when no -P was given; false
+// (said on standard error) when none can be read.
+bool readPassword(const std::string& file, std::string* password) {
+  std::string line;
+  if (!file.empty()) {
+    std::ifstream in(pathFromText(file), std::ios::binary);
+    if (!std::getline(in, line)) {
+      std::cerr << "agent-sql: cannot read a password from " << file << "\n";
+      return false;
+    }
+  } else if (*password == "-") {
+    if (!std::getline(std::cin, line)) {
+      std::cerr << "agent-sql: no password on standard input\n";
+      return false;
+    }
+  } else if (password->empty()) {
+    if (const char* env = std::getenv("SQLCMDPASSWORD")) *password = env;
+    return true;
+  } else {
+    return true;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  *password = line;
+  return true;
+}
+
 }  // namespace
 }  // namespace agent
 
 int main(int rawArgc, char** rawArgv) {
+  agent::hardenProcess();
   agent::Utf8Arguments arguments(rawArgc, rawArgv);
   int argc = arguments.argc();
   char** argv = arguments.argv();
@@ -120,7 +149,12 @@ int main(int rawArgc, char** rawArgv) {
   CLI::App app{"agent-sql: run SQL on the upload agent's local or remote connections"};
   app.add_option("-S,--server", options.server, "server folder (embedded engine) or server name");
   app.add_option("-U,--user", options.user, "login name");
-  app.add_option("-P,--password", options.password, "password");
+  app.add_option("-P,--password", options.password,
+                 "password (seen by other users in the process list; prefer "
+                 "--password-file, SQLCMDPASSWORD, or -P - to read it from standard input)");
+  std::string passwordFile;
+  app.add_option("--password-file", passwordFile, "read the password from the file's first line")
+      ->check(CLI::ExistingFile);
   app.add_option("-d,--database", options.database, "default database");
   app.add_option("-Q,--query", options.statement, "one statement (batch) to run");
   app.add_option("-i,--input", options.inputFiles, "script files, batches separated by GO lines")
@@ -138,6 +172,7 @@ int main(int rawArgc, char** rawArgv) {
     std::cerr << "agent-sql: give -Q or -i\n";
     return 2;
   }
+  if (!agent::readPassword(passwordFile, &options.password)) return 2;
   try {
     return agent::run(options, argv[0]);
   } catch (const agent::AgentError& e) {

@@ -48,7 +48,7 @@ std::string replaceFile(const std::filesystem::path& path, const std::string& te
   }
   return {};
 #else
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return fmt::format("cannot write {}: {}", temp.string(), std::strerror(errno));
   bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   ok = ::fsync(fd) == 0 && ok;

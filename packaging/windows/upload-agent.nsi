@@ -25,6 +25,7 @@ SetCompressor /SOLID lzma
 
 !include LogicLib.nsh
 !include WinMessages.nsh
+!include FileFunc.nsh
 
 !ifndef VERSION
   !error "makensis needs -DVERSION=<the project's version>"
@@ -71,10 +72,37 @@ UninstPage uninstConfirm
 UninstPage instfiles
 
 Var Home  ; the program folder: settings, journal, state
+; The Windows account that runs the agent (the tray program's user):
+; /ACCOUNT=<name> on the command line, else the user who runs the installer.
+Var Account
 
 Function .onInit
   SetShellVarContext all
   StrCpy $Home "$APPDATA\${PRODUCT}"
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/ACCOUNT=" $Account
+  ${If} ${Errors}
+  ${OrIf} $Account == ""
+    ReadEnvStr $Account "USERNAME"
+  ${EndIf}
+FunctionEnd
+
+; The program folder holds the portal's and the SA password and exports
+; with students' personal data: it is the agent's account's alone. Its
+; inherited access (ProgramData lets every user read) is cut off; SYSTEM
+; and the administrators keep full control, the agent's account may
+; change it, nobody else may enter. Files made later inherit the same.
+Function RestrictProgramFolder
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$Home" /inheritance:r /grant:r \
+    "*S-1-5-18:(OI)(CI)F" "*S-1-5-32-544:(OI)(CI)F" "$Account:(OI)(CI)M" /T /C /Q'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "Could not restrict $Home to SYSTEM, Administrators and $Account (icacls: $0)"
+    SetErrors
+  ${Else}
+    DetailPrint "$Home: SYSTEM and Administrators full control, $Account modify, nobody else"
+  ${EndIf}
 FunctionEnd
 
 Function un.onInit
@@ -115,6 +143,7 @@ Section "Upload Agent"
   File "/oname=$Home\remote-accounts.ini" "${SOURCE}/examples/remote-accounts.ini"
   File "/oname=$Home\platform.ini" "${PLATFORM_INI}"
   SetOverwrite on
+  Call RestrictProgramFolder
 
   WriteUninstaller "$INSTDIR\uninstall.exe"
 

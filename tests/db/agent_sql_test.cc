@@ -32,16 +32,18 @@ class AgentSql : public ::testing::Test {
 
   // Runs agent-sql with the login options and args; standard output and
   // standard error are caught in files.
-  ProgramRun run(const std::string& args) {
+  ProgramRun run(const std::string& args, const std::string& login = "-U sa -P Secret-1",
+                 const std::string& before = "") {
     const std::filesystem::path binary =
         std::filesystem::path(AGENT_BINARY_DIR) / "bin" / "agent-sql";
     if (!std::filesystem::exists(binary)) {
       ADD_FAILURE() << "build the agent-sql target first: " << binary;
       return {};
     }
-    const std::string command = binary.string() + " --home " + home_.path().string() + " -S " +
-                                (home_ / "server").string() + " -U sa -P Secret-1 " + args + " >" +
-                                (home_ / "out.txt").string() + " 2>" + (home_ / "err.txt").string();
+    const std::string command = before + binary.string() + " --home " + home_.path().string() +
+                                " -S " + (home_ / "server").string() + " " + login + " " + args +
+                                " >" + (home_ / "out.txt").string() + " 2>" +
+                                (home_ / "err.txt").string();
     ProgramRun result;
     int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -78,6 +80,19 @@ TEST_F(AgentSql, AnErrorPrintsItsNumberAndTextAndFails) {
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("-2147217865"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("Invalid object name 'nothere'."), std::string::npos) << result.err;
+}
+
+// The SA password need not stand on the command line, where every user of
+// the machine sees it in the process list; a wrong one is still refused.
+TEST_F(AgentSql, ThePasswordComesFromAFileStandardInputOrTheEnvironment) {
+  testing::writeFile(home_ / "sa.txt", "Secret-1\r\n");
+  const std::string query = "-Q \"select 1 as one\"";
+  EXPECT_EQ(run(query, "-U sa --password-file " + (home_ / "sa.txt").string()).status, 0);
+  EXPECT_EQ(run(query, "-U sa -P -", "echo Secret-1 | ").status, 0);
+  EXPECT_EQ(run(query, "-U sa", "SQLCMDPASSWORD=Secret-1 ").status, 0);
+  ProgramRun wrong = run(query, "-U sa", "SQLCMDPASSWORD=Not-It ");
+  EXPECT_NE(wrong.status, 0);
+  EXPECT_EQ(wrong.out, "");
 }
 
 }  // namespace
