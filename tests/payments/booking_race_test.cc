@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "db/embedded/embedded_engine.h"
 #include "payments/payment_posting.h"
@@ -113,31 +114,6 @@ TEST(BookingRace, TwoAgentsOnOneDatabaseBookEachPaymentExactlyOnce) {
             0u);
 }
 
-// The portal's connection, on which another program marks ORD-1 taken
-// just before this agent's mark goes out.
-class TakenMeanwhile : public Connection {
- public:
-  explicit TakenMeanwhile(Connection& inner) : inner_(inner) {}
-  bool isOpen() const override { return inner_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
-  void execute(const std::string& sql) override {
-    if (sql.starts_with("update rzp_paymentgateway") && !done_) {
-      inner_.execute(
-          "update rzp_paymentgateway set frecno = 'OTHER-9', fdownloaddate = now() where "
-          "forderid = 'ORD-1'");
-      done_ = true;
-    }
-    inner_.execute(sql);
-  }
-  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return inner_.query(sql, cursor);
-  }
-
- private:
-  Connection& inner_;
-  bool done_ = false;
-};
-
 TEST(BookingRace, ARowTakenByAnotherProgramBeforeTheMarkKeepsItsMarkAndIsNamed) {
   PaymentWorld world("taken");
   for (const char* admNo : {"S1", "S2"}) {
@@ -146,7 +122,14 @@ TEST(BookingRace, ARowTakenByAnotherProgramBeforeTheMarkKeepsItsMarkAndIsNamed) 
   }
   world.capture("S1", 400, "ORD-1", 0);
   world.capture("S2", 300, "ORD-2", 1);
-  TakenMeanwhile portal(world.remote());
+  // Another program marks ORD-1 taken just before this agent's mark.
+  bool taken = false;
+  testing::BeforeStatement portal(world.remote(), "update rzp_paymentgateway", [&] {
+    if (std::exchange(taken, true)) return;
+    world.remote().execute(
+        "update rzp_paymentgateway set frecno = 'OTHER-9', fdownloaddate = now() where forderid "
+        "= 'ORD-1'");
+  });
   {
     StageRun run(world, world.local(), portal);
     EXPECT_EQ(postGatewayPayments(run.context()), 2u);

@@ -195,30 +195,6 @@ class WatchingLayer {
   sqlite3_vfs vfs_{};
 };
 
-// The portal's connection, noting at each mark whether the office
-// database had unsynced bytes.
-class MarkWatch : public Connection {
- public:
-  MarkWatch(Connection& inner, const UnsyncedFiles& files) : inner_(inner), files_(files) {}
-  bool isOpen() const override { return inner_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
-  void execute(const std::string& sql) override {
-    if (sql.starts_with("update rzp_paymentgateway")) {
-      unsyncedAtMark.push_back(files_.any("office.sqlite-wal") || files_.any("office.sqlite"));
-    }
-    inner_.execute(sql);
-  }
-  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return inner_.query(sql, cursor);
-  }
-
-  std::vector<bool> unsyncedAtMark;
-
- private:
-  Connection& inner_;
-  const UnsyncedFiles& files_;
-};
-
 TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
   WatchingLayer layer;
   PaymentWorld world("durable");
@@ -232,13 +208,18 @@ TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
   // the watch sees them.
   ASSERT_TRUE(layer.files.any("office.sqlite-wal"));
 
-  MarkWatch portal(world.remote(), layer.files);
+  // At each mark: whether the office database had unsynced bytes.
+  std::vector<bool> unsyncedAtMark;
+  testing::BeforeStatement portal(world.remote(), "update rzp_paymentgateway", [&] {
+    unsyncedAtMark.push_back(layer.files.any("office.sqlite-wal") ||
+                             layer.files.any("office.sqlite"));
+  });
   {
     StageRun run(world, world.local(), portal);
     EXPECT_EQ(postGatewayPayments(run.context()), 2u);
   }
 
-  EXPECT_EQ(portal.unsyncedAtMark, (std::vector<bool>{false, false}));
+  EXPECT_EQ(unsyncedAtMark, (std::vector<bool>{false, false}));
   EXPECT_EQ(world.office.count("paygate"), 2);
   EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where frecno is null"),
             "0");

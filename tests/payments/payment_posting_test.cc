@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "app/core/stage_order.h"
@@ -365,31 +366,15 @@ TEST_F(PaymentPosting, PaygateRowWithoutItsReceiptStaysPendingWithOneWarningPerR
 // Another writer of the local database books the payment between the
 // stage's first look at paygate and its transaction: the transaction looks
 // again and writes nothing.
-class BookedMeanwhile : public Connection {
- public:
-  explicit BookedMeanwhile(Connection& inner) : inner_(inner) {}
-  bool isOpen() const override { return inner_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
-  void execute(const std::string& sql) override {
-    if (sql == "BEGIN TRAN" && !done_) {
-      inner_.execute("insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-R', 100)");
-      done_ = true;
-    }
-    inner_.execute(sql);
-  }
-  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return inner_.query(sql, cursor);
-  }
-
- private:
-  Connection& inner_;
-  bool done_ = false;
-};
-
 TEST_F(PaymentPosting, PaymentBookedByAnotherWriterMeanwhileIsNotBookedAgain) {
   studentWithTwoHeads("S1");
   world.capture("S1", 100, "ORD-R", 0);
-  BookedMeanwhile other(world.local());
+  bool booked = false;
+  testing::BeforeStatement other(world.local(), "BEGIN TRAN", [&] {
+    if (std::exchange(booked, true)) return;
+    world.local().execute(
+        "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-R', 100)");
+  });
   {
     StageRun run(world, other, world.remote());
     EXPECT_EQ(postGatewayPayments(run.context()), 0u);
