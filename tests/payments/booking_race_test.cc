@@ -116,12 +116,7 @@ TEST(BookingRace, TwoAgentsOnOneDatabaseBookEachPaymentExactlyOnce) {
 
 TEST(BookingRace, ARowTakenByAnotherProgramBeforeTheMarkKeepsItsMarkAndIsNamed) {
   PaymentWorld world("taken");
-  for (const char* admNo : {"S1", "S2"}) {
-    world.office.addStudent(admNo, "Student");
-    world.office.addFee(admNo, "A", 1, 1000);
-  }
-  world.capture("S1", 400, "ORD-1", 0);
-  world.capture("S2", 300, "ORD-2", 1);
+  world.twoPendingPayments();
   // Another program marks ORD-1 taken just before this agent's mark.
   bool taken = false;
   testing::BeforeStatement portal(world.remote(), "update rzp_paymentgateway", [&] {

@@ -198,12 +198,7 @@ class WatchingLayer {
 TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
   WatchingLayer layer;
   PaymentWorld world("durable");
-  for (const char* admNo : {"S1", "S2"}) {
-    world.office.addStudent(admNo, "Student");
-    world.office.addFee(admNo, "A", 1, 1000);
-  }
-  world.capture("S1", 400, "ORD-1", 0);
-  world.capture("S2", 300, "ORD-2", 1);
+  world.twoPendingPayments();
   // The seeding's own writes are not synced (the database's usual level):
   // the watch sees them.
   ASSERT_TRUE(layer.files.any("office.sqlite-wal"));
