@@ -27,7 +27,7 @@ constexpr const char* kPendingPayments =
     "where fstatus = 'captured' and fdownloaddate is null";
 constexpr const char* kPendingOrder = " order by fdate, fid limit ";
 // Rows read at a time: memory stays flat however many are pending.
-constexpr std::size_t kPendingBatch = 500;
+constexpr std::size_t kPendingBatch = 1000;
 
 // The pending payments, read a batch at a time. Each batch starts after the
 // last row of the one before by (fdate, fid), a total order on the rows
