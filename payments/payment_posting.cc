@@ -1,24 +1,72 @@
 #include "payments/payment_posting.h"
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
 #include "payments/local_transaction.h"
 #include "payments/payment_allocation.h"
 #include "payments/receipt_numbers.h"
+#include "payments/set_aside.h"
 #include "payments/sql_literal.h"
 
 namespace agent {
 
 namespace {
 
+// The pending payments in fdate order, the primary key after it so that the
+// order is total; fpagedate is fdate as the server holds it (to the
+// microsecond), for the next batch's start.
 constexpr const char* kPendingPayments =
-    "select * from rzp_paymentgateway where fstatus = 'captured' and fdownloaddate is null "
-    "order by fdate";
+    "select *, date_format(fdate, '%Y-%m-%d %H:%i:%s.%f') as fpagedate from rzp_paymentgateway "
+    "where fstatus = 'captured' and fdownloaddate is null";
+constexpr const char* kPendingOrder = " order by fdate, fid limit ";
+// Rows read at a time: memory stays flat however many are pending.
+constexpr std::size_t kPendingBatch = 1000;
+
+// The pending payments, read a batch at a time. Each batch starts after the
+// last row of the one before by (fdate, fid), a total order on the rows
+// that booking does not change, so no payment is read twice or passed by
+// in one run: a booked payment leaves the pending rows anyway, one set
+// aside stays behind the start. A row the portal adds meanwhile with a date
+// before the start is read in the next cycle.
+class PendingPayments {
+ public:
+  explicit PendingPayments(Connection& remote) : remote_(remote) {}
+
+  // The next batch, read whole (local and remote statements run while its
+  // rows are walked); an empty one at the end.
+  std::unique_ptr<Recordset> next() {
+    std::string sql = kPendingPayments;
+    if (started_) {
+      const std::string fid = amountText(lastFid_);
+      sql += lastDate_.empty()
+                 ? " and ((fdate is null and fid > " + fid + ") or fdate is not null)"
+                 : " and (fdate > cast(" + remoteLiteral(lastDate_) +
+                       " as datetime(6)) or (fdate = cast(" + remoteLiteral(lastDate_) +
+                       " as datetime(6)) and fid > " + fid + "))";
+    }
+    sql += kPendingOrder + std::to_string(kPendingBatch);
+    return remote_.query(sql, Cursor::Static);
+  }
+  // Notes row as the last one read.
+  void passed(const Recordset& row) {
+    started_ = true;
+    lastDate_ = valueText(row.field("fpagedate"));
+    lastFid_ = numberOf(row.field("fid")).value_or(0);
+  }
+
+ private:
+  Connection& remote_;
+  bool started_ = false;
+  std::string lastDate_;  // empty for a NULL fdate
+  double lastFid_ = 0;
+};
 
 // A pending payment as read from the portal.
 struct GatewayPayment {
@@ -38,31 +86,38 @@ struct LocalStudent {
   std::string examNo;
 };
 
-// The payment of the current row, or nullopt (with a journal warning) when
-// it cannot be booked and stays pending: its amount or date is NULL, or its
-// order id or transaction id holds a control character. Such an id could
-// reach the local database cut at a NUL, and the payment would be booked
-// under an id the portal does not know and never marked taken.
-std::optional<GatewayPayment> readPayment(const Recordset& row, Journal& journal) {
+// The payment of the current row, or nullopt with *problem set when its
+// own values keep it from being booked: a control character in a text (a
+// NUL would cut an id, and the payment would be booked under an id the
+// portal does not know and never marked taken), no amount or date, or an
+// amount the local money columns cannot hold.
+std::optional<GatewayPayment> readPayment(const Recordset& row, std::string* problem) {
   GatewayPayment p;
   p.orderId = valueText(row.field("forderid"));
   p.transactionId = valueText(row.field("ftransactionid"));
-  if (hasControlCharacter(p.orderId) || hasControlCharacter(p.transactionId)) {
-    journal.warning("gateway payment with order id '" + p.orderId + "' and transaction id '" +
-                    p.transactionId + "' holds a control character in an id; left pending");
-    return std::nullopt;
+  p.admNo = valueText(row.field("fadmno"));
+  p.paymentMode = valueText(row.field("fmodeofpayment"));
+  for (auto [field, text] : {std::pair<const char*, const std::string*>{"order id", &p.orderId},
+                             {"transaction id", &p.transactionId},
+                             {"admission number", &p.admNo},
+                             {"payment mode", &p.paymentMode}}) {
+    if (std::optional<std::string> bad = textProblem(field, *text)) {
+      *problem = *bad;
+      return std::nullopt;
+    }
   }
   std::optional<double> amount = numberOf(row.field("famtpaidtoinst"));
   std::optional<DateTime> date = dateTimeOf(row.field("fdate"));
   if (!amount || !date) {
-    journal.warning("gateway payment with order id '" + p.orderId + "' has no " +
-                    (!amount ? "amount" : "date") + "; left pending");
+    *problem = std::string("it has no ") + (!amount ? "amount" : "date");
     return std::nullopt;
   }
-  p.admNo = valueText(row.field("fadmno"));
+  if (std::optional<std::string> bad = amountProblem(*amount)) {
+    *problem = *bad;
+    return std::nullopt;
+  }
   p.paidAmount = *amount;
   p.payDate = dayMonthYear(*date);
-  p.paymentMode = valueText(row.field("fmodeofpayment"));
   return p;
 }
 
@@ -78,6 +133,18 @@ std::optional<LocalStudent> findStudent(Connection& local, const std::string& ad
 bool alreadyBooked(Connection& local, const std::string& orderId) {
   auto rs = local.query("select * from paygate where forderid = " + localLiteral(orderId),
                         Cursor::Static);
+  return !rs->eof();
+}
+
+// The claim on an order id, first statement of the booking transaction: a
+// locking read of paygate (update locks held to the end of the transaction,
+// the range too), so that of two programs booking on one database the
+// second waits here until the first has committed, and then finds its row.
+// Under read committed a plain look would let both through.
+bool claimedElsewhere(Connection& local, const std::string& orderId) {
+  auto rs = local.query(
+      "select * from paygate with (updlock, holdlock) where forderid = " + localLiteral(orderId),
+      Cursor::Static);
   return !rs->eof();
 }
 
@@ -130,23 +197,40 @@ std::string bookingReceipt(Connection& local, const std::string& orderId) {
   return rs->eof() ? std::string() : valueText(rs->field("frecno"));
 }
 
-// Receipt lines, header and payment log of one payment, all or nothing.
-// False (nothing written) when paygate holds the order id by the time the
-// transaction has begun: another program on the same database booked it
-// since the first look.
-bool writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPayment& p,
-                  const LocalStudent& s, const std::vector<ReceiptLine>& lines) {
-  const std::string recNoLit = localLiteral(recNo);
+// Messages held back while a transaction is open (a modal box must not
+// keep the local database locked while nobody answers), shown afterwards.
+class HeldMessages : public MessageSink {
+ public:
+  void show(const std::string& text, MessageIcon icon) override { held_.push_back({text, icon}); }
+  void showOn(MessageSink& sink) const {
+    for (const auto& [text, icon] : held_) sink.show(text, icon);
+  }
+
+ private:
+  std::vector<std::pair<std::string, MessageIcon>> held_;
+};
+
+// How a booking ended.
+enum class Booking { Written, BookedElsewhere, NoReceiptNumber };
+
+// The claim, the receipt number, the receipt lines, header and payment log
+// of one payment: one local transaction, so that a failure leaves neither
+// rows nor a spent receipt number. *recNo receives the number.
+Booking writeReceipt(CycleContext& ctx, const GatewayPayment& p, const LocalStudent& s,
+                     const std::vector<FeeBalance>& balances, HeldMessages& held,
+                     std::string* recNo) {
   const std::string amount = amountText(p.paidAmount);
   const std::string payDate = "convert(datetime," + localLiteral(p.payDate) + ")";
   LocalTransaction transaction(ctx.local, ctx.journal);
-  if (alreadyBooked(ctx.local, p.orderId)) {
-    ctx.journal.warning("gateway payment with order id '" + p.orderId +
-                        "' was booked by another program meanwhile; receipt number " + recNo +
-                        " is left unused");
-    return false;
+  if (claimedElsewhere(ctx.local, p.orderId)) {
+    ctx.journal.warning("gateway payment with order id '" + shownValue(p.orderId) +
+                        "' was booked by another program meanwhile");
+    return Booking::BookedElsewhere;
   }
-  for (const ReceiptLine& line : lines) {
+  *recNo = getRecNo(ctx.local, held, s.collegeCode);
+  if (recNo->empty()) return Booking::NoReceiptNumber;
+  const std::string recNoLit = localLiteral(*recNo);
+  for (const ReceiptLine& line : allocatePayment(p.paidAmount, balances)) {
     ctx.local.execute("insert into recdetl(frecno, fheadcode, famount) values(" + recNoLit + ", " +
                       localLiteral(line.headCode) + ", " + amountText(line.amount) + ")");
   }
@@ -163,40 +247,73 @@ bool writeReceipt(CycleContext& ctx, const std::string& recNo, const GatewayPaym
       localLiteral(p.admNo) + ", " + localLiteral(p.orderId) + ", " + payDate + ", " + amount +
       ", " + localLiteral(p.paymentMode) + ", " + localLiteral(p.transactionId) + ")");
   transaction.commit();
-  return true;
+  return Booking::Written;
 }
 
 }  // namespace
 
 std::string markTakenStatement(const std::string& recNo, const std::string& orderId) {
   return "update rzp_paymentgateway set frecno = " + remoteLiteral(recNo) +
-         ", fdownloaddate = now() where forderid = " + remoteLiteral(orderId);
+         ", fdownloaddate = now() where forderid = " + remoteLiteral(orderId) +
+         " and fdownloaddate is null";
 }
 
 namespace {
 
+// The receipt numbers other than recNo on the portal's taken rows of
+// orderId. The mark changes only rows still pending, so a row another
+// program marked between the read and the mark keeps its number and shows
+// up here.
+std::string otherMarks(Connection& remote, const std::string& recNo, const std::string& orderId) {
+  auto rs = remote.query(
+      "select distinct ifnull(frecno, '') as frecno from rzp_paymentgateway where forderid = " +
+          remoteLiteral(orderId) + " and fdownloaddate is not null and ifnull(frecno, '') <> " +
+          remoteLiteral(recNo),
+      Cursor::Static);
+  std::string marks;
+  for (; !rs->eof(); rs->moveNext()) {
+    marks += (marks.empty() ? "'" : ", '") + shownValue(valueText(rs->field("frecno"))) + "'";
+  }
+  return marks;
+}
+
 // Marks the payment taken on the portal. The local receipt is committed by
 // then, so a failure here leaves a booked payment that the portal still
-// shows as pending; the next cycle finds its paygate row and marks it.
+// shows as pending; the next cycle finds its paygate row and marks it. A
+// row that another program took meanwhile is left as it is and named in
+// the journal: the payment then has a receipt in each.
 void markTaken(CycleContext& ctx, const std::string& recNo, const std::string& orderId) {
   try {
     ctx.remote.execute(markTakenStatement(recNo, orderId));
   } catch (const std::exception& e) {
-    ctx.journal.error("gateway payment with order id '" + orderId + "' is booked as receipt " +
-                      recNo + " but could not be marked taken on the portal (" + e.what() +
+    ctx.journal.error("gateway payment with order id '" + shownValue(orderId) +
+                      "' is booked as receipt " + recNo +
+                      " but could not be marked taken on the portal (" + e.what() +
                       "); the next cycle marks it");
     throw;
+  }
+  const std::string others = otherMarks(ctx.remote, recNo, orderId);
+  if (!others.empty()) {
+    ctx.journal.error("gateway payment with order id '" + shownValue(orderId) +
+                      "' was booked here as receipt " + recNo +
+                      " but another program marked it taken on the portal meanwhile (receipt " +
+                      others + "); the portal's mark is kept: cancel one of the two receipts");
   }
 }
 
 // What one run of the stage remembers across its payments.
 struct PostingRun {
-  // Order ids marked in this run: a second pending row of the same order
-  // id (the mark covers every row of it) needs no repair.
+  explicit PostingRun(Journal& journal) : setAside(journal, "gateway payment") {}
+  // Order ids marked in this batch: a second pending row of the same order
+  // id read with it (the mark covers every row of it) needs no repair. A
+  // later batch is read after the mark and no longer holds such a row.
   std::set<std::string> marked;
   // Order ids in paygate, pending on the portal, with no receipt to mark
-  // them with.
-  std::vector<std::string> unmarkable;
+  // them with: how many, and the first of them.
+  std::size_t unmarkable = 0;
+  std::vector<std::string> unmarkableNamed;
+  // Payments left pending for their own values.
+  SetAsideRows setAside;
 };
 
 // A pending payment whose order id is in paygate was booked by an earlier
@@ -206,13 +323,14 @@ void repairLostMark(CycleContext& ctx, const GatewayPayment& p, PostingRun& run)
   if (run.marked.count(p.orderId) != 0) return;
   const std::string recNo = bookingReceipt(ctx.local, p.orderId);
   if (recNo.empty()) {
-    run.unmarkable.push_back(p.orderId);
+    if (++run.unmarkable <= SetAsideRows::kNamedRows) run.unmarkableNamed.push_back(p.orderId);
     return;
   }
   markTaken(ctx, recNo, p.orderId);
   run.marked.insert(p.orderId);
-  ctx.journal.info("gateway payment with order id '" + p.orderId + "' was booked as receipt " +
-                   recNo + " but not marked taken on the portal; marked now");
+  ctx.journal.info("gateway payment with order id '" + shownValue(p.orderId) +
+                   "' was booked as receipt " + recNo +
+                   " but not marked taken on the portal; marked now");
 }
 
 // Books one payment; false when it is passed over.
@@ -222,18 +340,37 @@ bool postPayment(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
     return false;
   }
   std::optional<LocalStudent> student = findStudent(ctx.local, p.admNo);
-  if (!student) return false;
+  if (!student) {
+    run.setAside.note("order id", p.orderId,
+                      "student '" + shownValue(p.admNo) + "' is unknown locally");
+    return false;
+  }
   createBalanceViews(ctx.local, student->degree, p.admNo);
   std::vector<FeeBalance> balances = readBalances(ctx.local, p.admNo);
-  if (balances.empty()) return false;
-  const std::string recNo = getRecNo(ctx.local, ctx.messages, student->collegeCode);
-  if (recNo.empty()) {
+  if (balances.empty()) {
+    run.setAside.note("order id", p.orderId,
+                      "student '" + shownValue(p.admNo) + "' has no fee rows locally");
+    return false;
+  }
+  HeldMessages held;
+  std::string recNo;
+  Booking booking = Booking::Written;
+  try {
+    booking = writeReceipt(ctx, p, *student, balances, held, &recNo);
+  } catch (const AgentError& e) {
+    // Rolled back by now, the receipt number with it.
+    if (!isDataError(e)) throw;
+    if (ctx.watch != nullptr) ctx.watch->clearFailure();  // handled here, not the cycle's end
+    run.setAside.note("order id", p.orderId,
+                      "the local database refused its values (" + e.description() + ")");
+    return false;
+  }
+  held.showOn(ctx.messages);
+  if (booking == Booking::NoReceiptNumber) {
     ctx.messages.show(kDuplicateReceiptNumberMessage, MessageIcon::Exclamation);
     throw CycleAbort(kDuplicateReceiptNumberMessage);
   }
-  if (!writeReceipt(ctx, recNo, p, *student, allocatePayment(p.paidAmount, balances))) {
-    return false;
-  }
+  if (booking == Booking::BookedElsewhere) return false;
   markTaken(ctx, recNo, p.orderId);
   run.marked.insert(p.orderId);
   return true;
@@ -242,20 +379,31 @@ bool postPayment(CycleContext& ctx, const GatewayPayment& p, PostingRun& run) {
 }  // namespace
 
 std::size_t postGatewayPayments(CycleContext& ctx) {
-  // Read whole: local and remote statements run while the rows are walked.
-  auto pending = ctx.remote.query(kPendingPayments, Cursor::Static);
   std::size_t booked = 0;
-  PostingRun run;
-  for (; !pending->eof(); pending->moveNext()) {
-    std::optional<GatewayPayment> payment = readPayment(*pending, ctx.journal);
-    if (payment && postPayment(ctx, *payment, run)) ++booked;
+  PostingRun run(ctx.journal);
+  PendingPayments pending(ctx.remote);
+  for (auto batch = pending.next(); !batch->eof(); batch = pending.next()) {
+    run.marked.clear();
+    for (; !batch->eof(); batch->moveNext()) {
+      pending.passed(*batch);
+      std::string problem;
+      std::optional<GatewayPayment> payment = readPayment(*batch, &problem);
+      if (!payment) {
+        run.setAside.note("order id", valueText(batch->field("forderid")), problem);
+        continue;
+      }
+      if (postPayment(ctx, *payment, run)) ++booked;
+    }
   }
-  if (!run.unmarkable.empty()) {
+  if (run.unmarkable > 0) {
     // One line a cycle, however many: it repeats every cycle until someone
     // puts the receipt or the paygate row right.
     std::string ids;
-    for (const std::string& id : run.unmarkable) ids += (ids.empty() ? "'" : ", '") + id + "'";
-    ctx.journal.warning(std::to_string(run.unmarkable.size()) +
+    for (const std::string& id : run.unmarkableNamed) {
+      ids += (ids.empty() ? "'" : ", '") + shownValue(id) + "'";
+    }
+    if (run.unmarkable > run.unmarkableNamed.size()) ids += ", ...";
+    ctx.journal.warning(std::to_string(run.unmarkable) +
                         " pending gateway payment(s) are in paygate but no local receipt holds "
                         "their order id (" +
                         ids + "); left pending on the portal");

@@ -15,20 +15,28 @@ namespace agent {
 inline constexpr const char* kDuplicateReceiptNumberMessage = "Duplicate Rec. No. found";
 
 // Books the pending payments of rzp_paymentgateway in fdate order and
-// returns how many were booked. A payment is passed over (and stays
-// pending) when its student is unknown locally, the student has no balance
-// rows, or its amount or date is NULL (with a journal warning). A pending
-// payment whose order id is already in paygate lost its mark: it is marked
-// taken with the receipt that booked it (one warning a cycle for those
-// without such a receipt). paygate is looked at again inside the local
-// transaction, so that no other writer's booking is doubled. The local writes of one payment are
-// one local transaction, committed before the remote mark; a failure rolls them back and is thrown
-// on. When no receipt number can be issued, shows kDuplicateReceiptNumberMessage and throws
-// CycleAbort.
+// returns how many were booked. A payment that cannot be booked because of
+// its own values stays pending on the portal with a journal warning a cycle
+// naming its order id, and the stage goes on: a control character in a
+// text, a NULL amount or date, an amount that is not positive or does not
+// fit the local money columns, a student unknown locally or without fee
+// rows, a value the local database refuses as data. A pending payment
+// whose order id is already in paygate lost its mark: it is marked taken
+// with the receipt that booked it (one warning a cycle for those without
+// such a receipt). The claim on the order id, the receipt number and the
+// local writes of one payment are one local transaction, committed before
+// the remote mark, so a payment that fails spends no receipt number; any
+// other failure (connection, lock, local database) is thrown on after the
+// rollback. The claim is a locking read of paygate, so that two programs
+// booking on one database book each order once. The local transaction is
+// durable before the mark is sent (an explicit commit is, on every local
+// engine the agent uses). When no receipt number can be issued, shows
+// kDuplicateReceiptNumberMessage and throws CycleAbort.
 std::size_t postGatewayPayments(CycleContext& ctx);
 
 // The remote statement that marks a booked payment taken: its receipt
-// number and the portal's time, by order id.
+// number and the portal's time, on the rows of the order id still pending
+// (a row another program took meanwhile keeps its mark).
 std::string markTakenStatement(const std::string& recNo, const std::string& orderId);
 
 }  // namespace agent

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "payments/set_aside.h"
 #include "payments/sql_literal.h"
 
 namespace agent {
@@ -59,97 +60,131 @@ bool found(Connection& local, const std::string& sql) {
   return !local.query(sql, Cursor::Static)->eof();
 }
 
-void warnLeftOut(CycleContext& ctx, const std::string& what, const std::string& recNo) {
-  ctx.journal.warning("portal " + what + " of receipt '" + recNo +
-                      "' has a NULL amount or date; left out");
+// Why the row's own values keep it out of the local tables, or nullopt:
+// a control character in one of its texts (an id cut at a NUL would match
+// no portal row), a NULL date, a NULL amount or one that is not positive or
+// does not fit the local money columns.
+std::optional<std::string> rowProblem(const Recordset& row,
+                                      std::initializer_list<std::string_view> texts,
+                                      std::initializer_list<std::string_view> amounts,
+                                      std::initializer_list<std::string_view> dates) {
+  for (std::string_view field : texts) {
+    if (auto bad = textProblem(field, valueText(row.field(field)))) return bad;
+  }
+  for (std::string_view field : dates) {
+    if (!dateTimeOf(row.field(field))) return std::string(field) + " is NULL or no date";
+  }
+  for (std::string_view field : amounts) {
+    std::optional<double> amount = numberOf(row.field(field));
+    if (!amount) return std::string(field) + " is NULL";
+    if (auto bad = amountProblem(*amount)) return std::string(field) + ": " + *bad;
+  }
+  return std::nullopt;
 }
 
-// False, with a journal warning, when one of the identifier fields of the
-// row (receipt number, instrument number) holds a control character: the
-// row is left out rather than booked under an id cut at a NUL or one that
-// matches no portal row.
-bool identifiersUsable(CycleContext& ctx, const std::string& what, const Recordset& row,
-                       std::initializer_list<std::string_view> fields) {
-  for (std::string_view field : fields) {
-    const std::string text = valueText(row.field(field));
-    if (hasControlCharacter(text)) {
-      ctx.journal.warning("portal " + what + " with " + std::string(field) + " '" + text +
-                          "' holds a control character in an id; left out");
-      return false;
-    }
+// Runs one local insert or update of a portal row; false, with the row set
+// aside, when the local database refuses the row's values (text longer than
+// its column, a number out of range). Other errors are thrown.
+bool writeRow(CycleContext& ctx, SetAsideRows& setAside, const std::string& recNo,
+              const std::string& sql) {
+  try {
+    ctx.local.execute(sql);
+    return true;
+  } catch (const AgentError& e) {
+    if (!isDataError(e)) throw;
+    if (ctx.watch != nullptr) ctx.watch->clearFailure();  // handled here, not the cycle's end
+    setAside.note("receipt number", recNo,
+                  "the local database refused its values (" + e.description() + ")");
+    return false;
   }
-  return true;
 }
 
 std::size_t copyHeaders(CycleContext& ctx) {
   std::size_t inserted = 0;
+  SetAsideRows setAside(ctx.journal, "portal receipt header");
   auto rows = ctx.remote.query(kPortalHeaders, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
-    if (!identifiersUsable(ctx, "header", row, {"frecno"})) continue;
-    const std::string recNo = textLiteral(row, "frecno");
-    if (found(ctx.local, "select * from rechead where frecno = " + recNo)) continue;
-    std::optional<std::string> recDate = dateExpression(row, "frecdate");
-    std::optional<std::string> total = amountOf(row, "ftotal");
-    std::optional<std::string> netTotal = amountOf(row, "fnettotal");
-    if (!recDate || !total || !netTotal) {
-      warnLeftOut(ctx, "header", valueText(row.field("frecno")));
+    const std::string recNoText = valueText(row.field("frecno"));
+    if (auto bad = rowProblem(row, {"frecno"}, {}, {})) {
+      setAside.note("receipt number", recNoText, *bad);
       continue;
     }
-    ctx.local.execute(
-        "insert into rechead(frecno, frecdate, frectype, freccode, fname, faccno, ftotal, "
-        "fdegree, fexamno, fremarks, fnettotal, fusername, fcardamount, fcardno, fcarddate, "
-        "fcardbankname, fdiscount) values(" +
-        recNo + ", " + *recDate + ", 'S', " + textLiteral(row, "fadmno") + ", " +
-        localLiteral(studentName(row)) + ", " + textLiteral(row, "fpaytype") + ", " + *total +
-        ", " + textLiteral(row, "fdegree") + ", " + textLiteral(row, "fexamno") + ", " +
-        textLiteral(row, "fremarks") + ", " + *netTotal + ", 'online', " + *netTotal + ", " +
-        recNo + ", " + *recDate + ", 'ONLINE',0)");
-    ++inserted;
+    const std::string recNo = localLiteral(recNoText);
+    if (found(ctx.local, "select * from rechead where frecno = " + recNo)) continue;
+    const std::string name = studentName(row);
+    std::optional<std::string> bad =
+        rowProblem(row, {"fadmno", "fpaytype", "fdegree", "fexamno", "fremarks"},
+                   {"ftotal", "fnettotal"}, {"frecdate"});
+    if (!bad) bad = textProblem("fname", name);
+    if (bad) {
+      setAside.note("receipt number", recNoText, *bad);
+      continue;
+    }
+    const std::string recDate = *dateExpression(row, "frecdate");
+    const std::string total = *amountOf(row, "ftotal");
+    const std::string netTotal = *amountOf(row, "fnettotal");
+    if (writeRow(ctx, setAside, recNoText,
+                 "insert into rechead(frecno, frecdate, frectype, freccode, fname, faccno, ftotal, "
+                 "fdegree, fexamno, fremarks, fnettotal, fusername, fcardamount, fcardno, "
+                 "fcarddate, fcardbankname, fdiscount) values(" +
+                     recNo + ", " + recDate + ", 'S', " + textLiteral(row, "fadmno") + ", " +
+                     localLiteral(name) + ", " + textLiteral(row, "fpaytype") + ", " + total +
+                     ", " + textLiteral(row, "fdegree") + ", " + textLiteral(row, "fexamno") +
+                     ", " + textLiteral(row, "fremarks") + ", " + netTotal + ", 'online', " +
+                     netTotal + ", " + recNo + ", " + recDate + ", 'ONLINE',0)")) {
+      ++inserted;
+    }
   }
   return inserted;
 }
 
 std::size_t copyLines(CycleContext& ctx) {
   std::size_t inserted = 0;
+  SetAsideRows setAside(ctx.journal, "portal receipt line");
   auto rows = ctx.remote.query(kPortalLines, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
-    if (!identifiersUsable(ctx, "line", row, {"frecno"})) continue;
-    const std::string recNo = textLiteral(row, "frecno");
+    const std::string recNoText = valueText(row.field("frecno"));
+    if (auto bad = rowProblem(row, {"frecno", "fheadcode"}, {}, {})) {
+      setAside.note("receipt number", recNoText, *bad);
+      continue;
+    }
+    const std::string recNo = localLiteral(recNoText);
     const std::string headCode = textLiteral(row, "fheadcode");
     if (found(ctx.local,
               "select * from recdetl where frecno = " + recNo + " and fheadcode = " + headCode)) {
       continue;
     }
-    std::optional<std::string> amount = amountOf(row, "famount");
-    if (!amount) {
-      warnLeftOut(ctx, "line", valueText(row.field("frecno")));
+    if (auto bad = rowProblem(row, {}, {"famount"}, {})) {
+      setAside.note("receipt number", recNoText, *bad);
       continue;
     }
-    ctx.local.execute("insert into recdetl(frecno, fheadcode, famount) values(" + recNo + ", " +
-                      headCode + ", " + *amount + ")");
-    ++inserted;
+    if (writeRow(ctx, setAside, recNoText,
+                 "insert into recdetl(frecno, fheadcode, famount) values(" + recNo + ", " +
+                     headCode + ", " + *amountOf(row, "famount") + ")")) {
+      ++inserted;
+    }
   }
   return inserted;
 }
 
 void applyPaymentModes(CycleContext& ctx) {
+  SetAsideRows setAside(ctx.journal, "portal payment mode");
   auto rows = ctx.remote.query(kPortalModes, Cursor::Forward);
   for (; !rows->eof(); rows->moveNext()) {
     const Recordset& row = *rows;
-    if (!identifiersUsable(ctx, "payment mode", row, {"frecno", "finstrno"})) continue;
-    const std::string recNo = textLiteral(row, "frecno");
-    std::optional<std::string> amount = amountOf(row, "famount");
-    std::optional<std::string> instrumentDate = dateExpression(row, "finstrdate");
-    if (!amount || !instrumentDate) {
-      warnLeftOut(ctx, "payment mode", valueText(row.field("frecno")));
+    const std::string recNoText = valueText(row.field("frecno"));
+    if (auto bad = rowProblem(row, {"frecno", "finstrno"}, {"famount"}, {"finstrdate"})) {
+      setAside.note("receipt number", recNoText, *bad);
       continue;
     }
-    ctx.local.execute(
-        "update rechead set fcardamount = " + *amount +
-        ", fcardno = " + textLiteral(row, "finstrno") + ", fcarddate = " + *instrumentDate +
-        ", fcardbankname = 'ONLINE' where frecno = " + recNo + " and fcardno = " + recNo);
+    const std::string recNo = localLiteral(recNoText);
+    writeRow(ctx, setAside, recNoText,
+             "update rechead set fcardamount = " + *amountOf(row, "famount") +
+                 ", fcardno = " + textLiteral(row, "finstrno") +
+                 ", fcarddate = " + *dateExpression(row, "finstrdate") +
+                 ", fcardbankname = 'ONLINE' where frecno = " + recNo + " and fcardno = " + recNo);
   }
 }
 

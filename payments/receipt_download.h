@@ -17,8 +17,12 @@ namespace agent {
 // number, lines by receipt number and fee head, card fields by the receipt
 // number that a new header carries in fcardno until a mode row replaces
 // it), so repeated cycles insert nothing twice. A header without a portal
-// student is not copied, its lines are. A row with a NULL amount or date is
-// left out with a journal warning and read again next cycle.
+// student is not copied, its lines are. A row that cannot be copied because
+// of its own values (a control character in a text, a NULL date, a NULL
+// amount or one that is not positive or does not fit the local money
+// columns, a value the local database refuses as data) is left out with a
+// journal warning naming its receipt number and read again next cycle; the
+// others are copied. Any other failure is thrown.
 std::size_t downloadPortalReceipts(CycleContext& ctx);
 
 }  // namespace agent

@@ -2,7 +2,9 @@
 // college, from its group's counter in collgroup (prefix + serial) or, for a
 // college without a group, from the counter in control (bare serial). The
 // counter is advanced when the number is handed out, before the caller
-// writes its receipt, so a number the caller never uses stays spent.
+// writes its receipt: a caller that takes the number inside the transaction
+// writing the receipt gives it back with a rollback; outside one, a number
+// it never uses stays spent.
 #ifndef AGENT_PAYMENTS_RECEIPT_NUMBERS_H_
 #define AGENT_PAYMENTS_RECEIPT_NUMBERS_H_
 

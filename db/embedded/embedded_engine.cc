@@ -133,7 +133,7 @@ class EmbeddedConnection : public Connection {
       } catch (...) {
         // A failure SQLite answered with a rollback ends the transaction.
         if (session_.transactionDepth > 0 && sqlite3_get_autocommit(db_.get())) {
-          session_.transactionDepth = 0;
+          transactionEnded();
         }
         throw;
       }
@@ -164,21 +164,56 @@ class EmbeddedConnection : public Connection {
         setDefaultDatabase(st.name);
         return nullptr;
       case Statement::Kind::BeginTransaction:
-        if (session_.transactionDepth == 0) exec(db_.get(), "BEGIN");
+        if (session_.transactionDepth == 0) beginTransaction();
         ++session_.transactionDepth;
         return nullptr;
       case Statement::Kind::Commit:
         if (session_.transactionDepth == 0) exec(db_.get(), "COMMIT");  // reports 3902
-        if (session_.transactionDepth == 1) exec(db_.get(), "COMMIT");
-        --session_.transactionDepth;
+        if (session_.transactionDepth == 1) {
+          exec(db_.get(), "COMMIT");
+          transactionEnded();
+        } else {
+          --session_.transactionDepth;
+        }
         return nullptr;
       case Statement::Kind::Rollback:
         exec(db_.get(), "ROLLBACK");  // reports 3903 outside a transaction
-        session_.transactionDepth = 0;
+        transactionEnded();
         return nullptr;
       default:
+        if (st.lockingRead) holdWriteLock();
         return runTranslated(st, wantRows, cursor);
     }
+  }
+
+  // An explicit transaction commits durably, as SQL Server's does: the
+  // write-ahead log is synced before COMMIT returns. The database's usual
+  // level (NORMAL) leaves that to the next checkpoint, and a power cut
+  // before it would lose a commit that the caller may already have told
+  // others of (a payment marked taken on the portal). The level can only
+  // change outside a transaction.
+  void beginTransaction() {
+    exec(db_.get(), "PRAGMA synchronous=FULL");
+    exec(db_.get(), "BEGIN");
+  }
+
+  void transactionEnded() {
+    session_.transactionDepth = 0;
+    if (sqlite3_get_autocommit(db_.get())) execQuietly("PRAGMA synchronous=NORMAL");
+  }
+
+  // A locking read (UPDLOCK, HOLDLOCK) as the first statement of a
+  // transaction takes the database's write lock at once, waiting for
+  // another writer as SQL Server waits for the update lock: what it read
+  // stays so until the commit, and a second program making the same read
+  // waits for the first to commit. A transaction that has read already
+  // cannot take the lock without losing what it saw; the hint then changes
+  // nothing, as it does outside a transaction.
+  void holdWriteLock() {
+    if (session_.transactionDepth == 0) return;
+    if (sqlite3_txn_state(db_.get(), nullptr) != SQLITE_TXN_NONE) return;
+    exec(db_.get(), "COMMIT");
+    exec(db_.get(), "BEGIN IMMEDIATE");
   }
 
   std::unique_ptr<Recordset> runTranslated(const Statement& st, bool wantRows, Cursor cursor) {

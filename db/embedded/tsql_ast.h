@@ -136,6 +136,9 @@ struct Statement {
   std::vector<ColumnDef> columnDefs;
   std::vector<TableConstraint> constraints;
   std::vector<std::string> names;  // DROP TABLE a, b
+  // A table hint asks for locks held to the end of the transaction
+  // (UPDLOCK, HOLDLOCK, XLOCK, TABLOCKX, SERIALIZABLE).
+  bool lockingRead = false;
 };
 
 }  // namespace agent::tsql

@@ -1,5 +1,7 @@
 #include "db/embedded/tsql_parser.h"
 
+#include <utility>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -116,6 +118,9 @@ class Parser {
   std::size_t endOffset() const { return pos_ > 0 ? t_[pos_ - 1].end : 0; }
 
   Statement statement();
+  // Whether a table hint of the statement just parsed asks for locks held
+  // to the end of the transaction; cleared for the next statement.
+  bool takeLockingHint() { return std::exchange(lockingHint_, false); }
   void skipSemicolons() {
     while (peek().isSymbol(";")) ++pos_;
   }
@@ -223,6 +228,7 @@ class Parser {
 
   std::vector<Token> t_;
   std::size_t pos_ = 0;
+  bool lockingHint_ = false;
 };
 
 ExprPtr makeExpr(Expr::Kind kind, std::string text = {}) {
@@ -556,10 +562,17 @@ TableRef Parser::tableFactor() {
   }
   ref.name = objectName();
   ref.alias = optionalAlias();
-  // Table hints such as WITH (NOLOCK) change nothing here.
+  // Table hints such as WITH (NOLOCK) change nothing here, except that a
+  // locking one marks the statement (see Statement::lockingRead).
   if (peek().isWord("WITH") && peek(1).isSymbol("(")) {
     ++pos_;
+    const std::size_t start = pos_;
     skipBalancedParens();
+    for (std::size_t i = start; i < pos_; ++i) {
+      for (const char* hint : {"UPDLOCK", "HOLDLOCK", "XLOCK", "TABLOCKX", "SERIALIZABLE"}) {
+        if (t_[i].isWord(hint)) lockingHint_ = true;
+      }
+    }
   }
   return ref;
 }
@@ -1019,6 +1032,7 @@ std::vector<Statement> parseBatch(std::string_view text, bool quotedIdentifier) 
     bool changedQuoting = false;
     while (!parser.atEnd()) {
       Statement st = parser.statement();
+      st.lockingRead = parser.takeLockingHint();
       parser.expectStatementBoundary();
       bool setsQuoting = st.kind == Statement::Kind::SetQuotedIdentifier;
       if (setsQuoting) {

@@ -8,6 +8,7 @@
 #include "app/core/stage_order.h"
 #include "cycle/cycle.h"
 #include "tests/payments/payment_world.h"
+#include "tests/support/program_folder.h"
 
 namespace agent {
 namespace {
@@ -38,6 +39,33 @@ TEST(PaymentCycle, PostedPaymentReachesPortalReceiptsAndFeeBalancesInTheSameCycl
             "A=0.00,B=300.00");
   EXPECT_EQ(world.remoteScalar("select frecno from rzp_paymentgateway where forderid = 'ORD-1'"),
             "000001");
+}
+
+// A payment the local database refuses (its transaction id is longer than
+// the receipt's column) between two good ones: the cycle books the good
+// ones, runs every later stage and stamps its end; the bad one stays
+// pending and no receipt number is lost to it.
+TEST(PaymentCycle, PoisonPaymentCostsOneWarningAndTheCycleRunsToItsEnd) {
+  PaymentWorld world("cycle_poison", "P001");
+  world.twoPendingPayments();
+  world.portal().addPayment({"S2", 250, DateTime{2024, 3, 5, 10, 30, 30}, "ORD-BAD",
+                             std::string(60, 'T'), "UPI", "captured"});
+  StageRun run(world);
+
+  ASSERT_TRUE(runUploadCycle(run.context(), cycleStages()))
+      << testing::journalLines(world.journal, "ERROR");
+
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(forderid, '=', ifnull(frecno, '-')) "
+                               "order by fdate) from rzp_paymentgateway"),
+            "ORD-1=000001,ORD-BAD=-,ORD-2=000002");
+  // The stages after the posting ran: receipts and fee balances are up.
+  EXPECT_EQ(world.remoteScalar("select group_concat(frecno order by frecno) from rechead"),
+            "000001,000002");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(fadmno, '=', fbal) order by fadmno) "
+                               "from studfee"),
+            "S1=600.00,S2=700.00");
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-BAD' left on the portal"), 1u);
+  EXPECT_NE(testing::journalLines(world.journal, "INFO").find("stamped"), std::string::npos);
 }
 
 TEST(PaymentCycle, DownloadedPortalReceiptGoesBackUpUnchanged) {

@@ -131,4 +131,13 @@ void PaymentWorld::capture(const std::string& admNo, std::optional<double> amoun
                       "TXN-" + orderId, "UPI", "captured"});
 }
 
+void PaymentWorld::twoPendingPayments() {
+  for (const char* admNo : {"S1", "S2"}) {
+    office.addStudent(admNo, "Student");
+    office.addFee(admNo, "A", 1, 1000);
+  }
+  capture("S1", 400, "ORD-1", 0);
+  capture("S2", 300, "ORD-2", 1);
+}
+
 }  // namespace agent::testing

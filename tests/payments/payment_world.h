@@ -5,6 +5,7 @@
 #ifndef AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
 #define AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,6 +70,29 @@ class StageRun {
   CycleContext context_;
 };
 
+// A Connection decorator that calls hook just before each statement sent
+// through execute() whose text starts with prefix: what another program
+// does at that moment. Everything else goes to inner, which must outlive it.
+class BeforeStatement : public Connection {
+ public:
+  BeforeStatement(Connection& inner, std::string prefix, std::function<void()> hook)
+      : inner_(inner), prefix_(std::move(prefix)), hook_(std::move(hook)) {}
+  bool isOpen() const override { return inner_.isOpen(); }
+  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
+  void execute(const std::string& sql) override {
+    if (sql.starts_with(prefix_)) hook_();
+    inner_.execute(sql);
+  }
+  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
+    return inner_.query(sql, cursor);
+  }
+
+ private:
+  Connection& inner_;
+  std::string prefix_;
+  std::function<void()> hook_;
+};
+
 // A portal 'PG' receipt of student S1 in BSC, exam 1, dated 5 March 2024
 // 10:30, total and net total 1500, without lines or modes.
 PortalReceipt portalReceipt(const std::string& recNo);
@@ -90,6 +114,9 @@ class PaymentWorld {
   // A captured payment on the portal, dated 5 March 2024 10:30 plus minutes.
   void capture(const std::string& admNo, std::optional<double> amount, const std::string& orderId,
                int minutes = 0);
+  // Students S1 and S2, each owing 1000 under head A, and their pending
+  // payments ORD-1 (400, 10:30) and ORD-2 (300, 10:31).
+  void twoPendingPayments();
 
   std::string univCode;
   LocalOffice office;

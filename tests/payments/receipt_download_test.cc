@@ -75,8 +75,8 @@ TEST_F(ReceiptDownload, AReceiptOrInstrumentNumberHoldingAControlCharacterIsLeft
   EXPECT_EQ(head("R9", "ftotal, fcardno"), "1500|R9");
   EXPECT_EQ(head("R2", "fcardno"), "R2");  // the mode row was left out
   const std::string warnings = testing::journalLines(world.journal, "WARN");
-  EXPECT_NE(warnings.find("header with frecno 'R9\\x00X'"), std::string::npos) << warnings;
-  EXPECT_NE(warnings.find("line with frecno 'R9\\x00X'"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("header with receipt number 'R9\\x00X'"), std::string::npos) << warnings;
+  EXPECT_NE(warnings.find("line with receipt number 'R9\\x00X'"), std::string::npos) << warnings;
   EXPECT_NE(warnings.find("finstrno 'PAY-1\\nINFO cycle end: stamped'"), std::string::npos)
       << warnings;
 }
@@ -147,6 +147,49 @@ TEST_F(ReceiptDownload, RowsWithoutAmountOrDateAreLeftWithAWarningAndTheRestAreC
   // Header R5, line R5, header R6, mode R6.
   const std::string warnings = testing::journalLines(world.journal, "WARN");
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4) << warnings;
+}
+
+// Rows whose values the local tables cannot hold, on a portal with wider
+// columns than the office's: each is left with a warning every cycle, the
+// others are copied.
+TEST_F(ReceiptDownload, RowsWhoseValuesDoNotFitAreSetAsideAndTheRestAreCopied) {
+  world.remote().execute(
+      "alter table rechead modify fremarks varchar(500), modify fnettotal decimal(15,2)");
+  world.portal().addStudent("S1", "Ravi", "BSC");
+  PortalReceipt good = receipt("R1");
+  good.lines = {{"TUITION", 1000}};
+  world.portal().addReceipt(good);
+  PortalReceipt longRemarks = receipt("R2");
+  longRemarks.remarks = std::string(300, 'r');  // rechead.fremarks is varchar(200)
+  world.portal().addReceipt(longRemarks);
+  PortalReceipt negative = receipt("R3");
+  negative.total = -5;
+  world.portal().addReceipt(negative);
+  PortalReceipt zeroLine = receipt("R4");
+  zeroLine.lines = {{"BUS", 0}, {"TUITION", 700}};
+  world.portal().addReceipt(zeroLine);
+  PortalReceipt huge = receipt("R5");
+  huge.netTotal = 99999999999;
+  world.portal().addReceipt(huge);
+
+  for (int cycle = 1; cycle <= 2; ++cycle) {
+    EXPECT_EQ(download(), cycle == 1 ? 4u : 0u);  // R1, its line, R4, its TUITION line
+    EXPECT_EQ(world.office.scalar("select count(*) from rechead where frecno in ('R1', 'R4')"),
+              "2");
+    EXPECT_EQ(world.office.count("rechead"), 2);
+    EXPECT_EQ(world.office.count("recdetl"), 2);
+    const std::string warnings = testing::journalLines(world.journal, "WARN");
+    EXPECT_EQ(std::count(warnings.begin(), warnings.end(), '\n'), 4 * cycle) << warnings;
+    for (const char* expected :
+         {"header with receipt number 'R2' left on the portal: the local database refused its "
+          "values (String or binary data would be truncated.)",
+          "header with receipt number 'R3' left on the portal: ftotal: amount -5 is not positive",
+          "line with receipt number 'R4' left on the portal: famount: amount 0 is not positive",
+          "header with receipt number 'R5' left on the portal: fnettotal: amount 99999999999 is "
+          "beyond"}) {
+      EXPECT_NE(warnings.find(expected), std::string::npos) << expected << "\n" << warnings;
+    }
+  }
 }
 
 }  // namespace
