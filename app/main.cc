@@ -145,6 +145,7 @@ int main(int rawArgc, char** rawArgv) {
   }
 
   if (scramble) return scramblePassword();
+  agent::ignoreFileSizeSignal();
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
   // A mistyped folder must not become a new, empty program folder: check

@@ -158,6 +158,7 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   defaults.connectTimeout = readSeconds(ini, file, "connect_timeout", defaults.connectTimeout);
   defaults.readTimeout = readSeconds(ini, file, "read_timeout", defaults.readTimeout);
   defaults.writeTimeout = readSeconds(ini, file, "write_timeout", defaults.writeTimeout);
+  config.lockWaitTimeout = readSeconds(ini, file, "lock_wait_timeout", config.lockWaitTimeout);
   config.remote = overrideLink(defaults, ini.get("remote", "tls"), ini.get("remote", "tls_ca"),
                                file.string() + ": [remote]", home);
   return config;

@@ -5,6 +5,7 @@
 #ifndef AGENT_CONFIG_PLATFORM_CONFIG_H_
 #define AGENT_CONFIG_PLATFORM_CONFIG_H_
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -51,6 +52,17 @@ struct PlatformConfig {
   // read_timeout, write_timeout. An account of remote-accounts.ini may
   // override tls and tls_ca.
   RemoteLink remote;
+  // [remote] lock_wait_timeout: how long a remote statement waits for a
+  // lock another session holds before the server ends it with its lock
+  // error (the session's lock_wait_timeout and innodb_lock_wait_timeout;
+  // kept below read_timeout, so that a lock wait is never taken for a
+  // silent link).
+  int lockWaitTimeout = 120;
+  // The lock wait the remote session is given: lockWaitTimeout, below the
+  // read time-out.
+  int lockWaitSeconds() const {
+    return std::min(lockWaitTimeout, std::max(1, remote.readTimeout - 1));
+  }
   // [upload] changes_only: send only the lines that changed since the last
   // cycle; full_every_hours: merge every table in full at least this often.
   bool changesOnly = false;

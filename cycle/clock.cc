@@ -2,12 +2,26 @@
 
 #include <chrono>
 
+#include "base/steady_time.h"
+
 namespace agent {
 
 DateTime SystemClock::now() const {
   DateTime dt = localDateTimeNow();
   dt.millisecond = 0;
   return dt;
+}
+
+long long SystemClock::steadySeconds() const {
+  return steadySecondsNow();
+}
+
+long long Clock::steadyEpochSeconds() const {
+  std::call_once(baseTaken_, [this] {
+    baseEpoch_ = toEpochSeconds(now());
+    baseSteady_ = steadySeconds();
+  });
+  return baseEpoch_ + (steadySeconds() - baseSteady_);
 }
 
 long long toEpochSeconds(const DateTime& dt) {

@@ -197,6 +197,16 @@ std::string wherePart(const char* stage, const StatementWatch* watch) {
 // say which time-out that may have been.
 std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const StatementWatch* watch) {
   const auto* db = dynamic_cast<const DbError*>(&e);
+  // 1205: the server ended a statement that waited for a lock (a row or a
+  // table another session holds): the link itself is sound.
+  if (db != nullptr && db->nativeCode() == 1205 &&
+      (watch == nullptr || watch->failedSide == "remote")) {
+    return fmt::format(
+        " (a lock wait: another session held a lock this statement needed for the "
+        "lock_wait_timeout of {} s; a cut link's left-over session keeps its locks until the "
+        "server ends it, and the next cycle tries again)",
+        ctx.config.lockWaitSeconds());
+  }
   // 2013: lost connection; over TLS the driver may report the socket's
   // "Connection timed out" instead.
   const bool timedOut = db != nullptr && (db->nativeCode() == 2013 ||
@@ -264,6 +274,15 @@ std::string endStampStatement(const std::string& stamp) {
 bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) {
   CycleSummary summary(ctx.journal);
   bool stamped = runStamped(ctx, stages, summary, watch);
+  if (watch != nullptr && !watch->leftoversDropped.empty()) {
+    std::string names;
+    for (const auto& [name, times] : watch->leftoversDropped) {
+      names += (names.empty() ? "" : ", ") + name;
+      if (times > 1) names += fmt::format(" ({} times)", times);
+    }
+    ctx.journal.info("housekeeping: local objects left by earlier runs dropped and made again: " +
+                     names);
+  }
   ctx.journal.info(summary.line(stamped));
   return stamped;
 }

@@ -4,6 +4,7 @@
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <cstdio>
 #include <string_view>
 #include <system_error>
 
@@ -64,7 +65,7 @@ std::string oneLine(std::string_view line) {
 
 Journal::Journal() = default;
 
-Journal::Journal(const std::filesystem::path& logFile) {
+Journal::Journal(const std::filesystem::path& logFile) : path_(logFile) {
   FolderAccess folder = FolderAccess::OwnerOnly;
   try {
     // The journal names students, payments and server replies: the folder
@@ -76,6 +77,7 @@ Journal::Journal(const std::filesystem::path& logFile) {
         logFile.native(), 1024 * 1024, 5, false, handlers);
     file_ = std::make_shared<spdlog::logger>("journal", sink);
     file_->set_pattern("%Y-%m-%d %H:%M:%S %v");
+    file_->set_error_handler([this](const std::string& message) { noteWriteFault(message); });
     file_->flush_on(spdlog::level::trace);
   } catch (const std::exception& e) {
     throw AgentError(error_number::kFileError,
@@ -112,10 +114,30 @@ std::size_t Journal::errorCount() const {
   return errors_;
 }
 
+std::string Journal::writeFault() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writeFault_;
+}
+
+void Journal::noteWriteFault(const std::string& message) {
+  faultInThisWrite_ = true;
+  if (!writeFault_.empty()) return;  // said once, until it passes
+  writeFault_ = message;
+  std::fprintf(stderr,
+               "upload-agent: the journal %s cannot be written (%s); its lines are lost until "
+               "it can\n",
+               pathText(path_).c_str(), message.c_str());
+  std::fflush(stderr);
+}
+
 void Journal::write(const char* level, const std::string& line) {
   std::string text = std::string(level) + oneLine(line);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) file_->info(text);
+  if (file_) {
+    faultInThisWrite_ = false;
+    file_->info(text);
+    if (!faultInThisWrite_) writeFault_.clear();
+  }
   recent_.push_back(std::move(text));
   if (recent_.size() > kKeptLines) recent_.pop_front();
 }

@@ -40,6 +40,12 @@ class Journal {
   std::vector<std::string> recentLines() const;
   static constexpr std::size_t kKeptLines = 2000;
 
+  // Why the log file cannot be written, empty while it can: a line that
+  // fails (a full disk, a file size limit, the file taken away) raises one
+  // line on standard error, and this stays set until a line is written
+  // again. Lines are kept in memory meanwhile all the same.
+  std::string writeFault() const;
+
   // Warning and error lines written since the journal was made; a cycle's
   // summary counts its own by the difference.
   std::size_t warningCount() const;
@@ -47,8 +53,15 @@ class Journal {
 
  private:
   void write(const char* level, const std::string& line);
+  // The log file's failure to write a line, from its error handler (which
+  // runs inside write(), under mutex_).
+  void noteWriteFault(const std::string& message);
+
   std::shared_ptr<spdlog::logger> file_;
-  mutable std::mutex mutex_;
+  std::filesystem::path path_;
+  mutable std::mutex mutex_;  // guards what follows
+  std::string writeFault_;
+  bool faultInThisWrite_ = false;
   std::deque<std::string> recent_;
   std::size_t warnings_ = 0;
   std::size_t errors_ = 0;

@@ -32,7 +32,13 @@ bool RecoveringConnection::dropLeftover(const AgentError& error) {
   if (error.number() == error_number::kGenericFailure) return false;
   std::optional<LeftoverObject> object = leftoverNamedIn(error.description());
   if (!object) return false;
-  journal_.info(std::string("leftover ") + object->name + ": " + object->drop);
+  // Every cycle that books a payment meets the fee chain's views again:
+  // housekeeping, said once at the cycle's end where a watch gathers it.
+  if (watch_ != nullptr) {
+    ++watch_->leftoversDropped[object->name];
+  } else {
+    journal_.info(std::string("leftover ") + object->name + ": " + object->drop);
+  }
   local_.execute(object->drop);
   return true;
 }

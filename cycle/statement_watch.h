@@ -6,6 +6,7 @@
 #define AGENT_CYCLE_STATEMENT_WATCH_H_
 
 #include <atomic>
+#include <map>
 #include <string>
 
 namespace agent {
@@ -26,6 +27,10 @@ struct StatementWatch {
   // The last statement that failed: "local" or "remote", and its head.
   std::string failedSide;
   std::string failedStatement;
+
+  // The leftover objects of earlier runs dropped during the cycle, by
+  // name, and how often: housekeeping, journaled once at the cycle's end.
+  std::map<std::string, int> leftoversDropped;
 
   bool stopRequested() const { return stop != nullptr && stop->load(); }
   void clearFailure() {

@@ -149,6 +149,7 @@ ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
 }
 
 void ChangeState::fail(const std::string& what) const {
+  failed_ = true;
   throw AgentError(error_number::kFileError,
                    "Upload state " + file_.string() + ": " + what + ": " +
                        (db_ ? sqlite3_errmsg(db_.get()) : "out of memory"));
@@ -181,6 +182,31 @@ struct CloseBlob {
 using Blob = std::unique_ptr<sqlite3_blob, CloseBlob>;
 
 }  // namespace
+
+void ChangeState::checkUsable(bool thorough) {
+  endStaleRun();
+  if (thorough) {
+    StatementHandle check = prepare("PRAGMA quick_check(1)");
+    int rc = sqlite3_step(check.get());
+    if (rc != SQLITE_ROW) fail("cannot be read through");
+    std::string verdict = columnText(check.get(), 0);
+    if (verdict != "ok") {
+      failed_ = true;
+      throw AgentError(error_number::kFileError,
+                       "Upload state " + file_.string() + ": damaged: " + verdict);
+    }
+  }
+  if (sqlite3_db_readonly(db_.get(), "main") == 1) {
+    failed_ = true;
+    throw AgentError(error_number::kFileError, "Upload state " + file_.string() +
+                                                   ": opened read-only (no right to write it)");
+  }
+  // A write that changes nothing: a store that cannot be written (a file
+  // made read-only, a full disk) fails here.
+  exec("BEGIN IMMEDIATE");
+  exec("UPDATE remote SET identity = identity");
+  exec("COMMIT");
+}
 
 void ChangeState::bindRemote(const std::string& identity) {
   endStaleRun();

@@ -48,6 +48,15 @@ class ChangeState {
   // layout is emptied (every table is then merged in full once).
   explicit ChangeState(const std::filesystem::path& file);
 
+  // Whether the store can serve a cycle: it takes a write (a store made
+  // read-only, or on a full disk, fails here rather than in a stage) and,
+  // when thorough, reads every page (a damaged file). Throws AgentError
+  // naming what failed.
+  void checkUsable(bool thorough);
+  // True once an operation failed: the store may be damaged or unwritable,
+  // and is checked before it serves another cycle.
+  bool failed() const { return failed_; }
+
   // Ties the store to the remote database identity names, at the start of
   // a cycle (a run the last cycle left open is dropped). A store that
   // belongs to another remote database (or none yet) is emptied: every
@@ -169,6 +178,7 @@ class ChangeState {
 
   std::filesystem::path file_;
   DatabaseHandle db_;
+  mutable bool failed_ = false;      // set by fail()
   std::map<std::string, Run> runs_;  // the runs under way, by table
 };
 

@@ -179,13 +179,6 @@ std::vector<std::string> MirrorTable::takeStaging(std::vector<std::string>& stat
 
 namespace {
 
-std::int64_t unixSeconds(const DateTime& dt) {
-  using namespace std::chrono;
-  sys_days day = year(dt.year) / month(dt.month) / dt.day;
-  return duration_cast<seconds>(day.time_since_epoch()).count() + dt.hour * 3600 + dt.minute * 60 +
-         dt.second;
-}
-
 // A SQL string literal that reads the same under every SQL mode: quotes
 // doubled, and a backslash written as the mode needs it.
 std::string keyLiteral(std::string_view text, bool backslashEscapes) {
@@ -413,14 +406,20 @@ bool MirrorTable::prepareChanges() {
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);
-  c.now = unixSeconds(ctx_.clock.now());
+  // Ages run on the steady clock: a clock set back or forward while the
+  // agent runs neither ages a full merge nor makes it younger.
+  c.now = ctx_.clock.steadyEpochSeconds();
   c.known = ctx_.changes->table(description_.tableName);
   if (!c.known) {
     c.fullBecause = "no state of it";
   } else if (!c.known->finished) {
     c.fullBecause = "its last run did not finish";
-  } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL ||
-             c.now < c.known->lastFullSeconds) {
+  } else if (c.now < c.known->lastFullSeconds) {
+    // Stamped by an earlier run of the agent while the clock was ahead of
+    // today's (or set back since): its age is unknown, and a full merge
+    // starts the count again.
+    c.fullBecause = "the clock is behind its last full merge (set back since?)";
+  } else if (c.now - c.known->lastFullSeconds >= ctx_.config.fullEveryHours * 3600LL) {
     c.fullBecause = fmt::format("last full merge over {} h ago", ctx_.config.fullEveryHours);
   } else {
     // The remote table must still hold what the state expects. Counting

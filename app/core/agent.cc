@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app/core/portal_link.h"
+#include "app/core/agent_state.h"
 #include "app/core/stage_order.h"
 #include "base/errors.h"
 #include "base/file_names.h"
@@ -11,9 +12,11 @@
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "cycle/cycle.h"
+#include "cycle/cycle_summary.h"
 #include "cycle/leftover_recovery.h"
 #include "db/error.h"
 #include "upload/change_state.h"
+#include "upload/change_state_keeper.h"
 
 namespace agent {
 
@@ -26,8 +29,9 @@ struct Agent::State {
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
   std::string localDbName;
-  // Change detection's state store, opened by the first cycle that uses it.
-  std::unique_ptr<ChangeState> changes;
+  // Change detection's state store, opened by the first cycle that uses it
+  // and checked before every cycle.
+  std::unique_ptr<ChangeStateKeeper> changes;
   // Opens another connection like local (a SQL Server one); empty otherwise.
   std::function<std::unique_ptr<Connection>()> connectLocalAgain;
 };
@@ -98,7 +102,7 @@ void Agent::ensureCsvFolder() {
 }
 
 void Agent::activate() {
-  connectLocal();
+  localPending_ = true;
   runCycle();
 }
 
@@ -107,8 +111,14 @@ void Agent::replaceLocal(std::unique_ptr<DriverConnection> conn) {
   state_->local = std::move(conn);
 }
 
-void Agent::connectLocal() {
+std::string Agent::nextTryText() const {
+  if (schedule_ == nullptr) return "the next cycle tries again";
+  return "the next cycle, at " + isoDateTime(schedule_->nextRunTime()) + ", tries again";
+}
+
+bool Agent::connectLocal() {
   state_->connectLocalAgain = nullptr;
+  localPending_ = true;
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
   if (!settings) {
@@ -119,25 +129,33 @@ void Agent::connectLocal() {
     journal_.warning("settings file " + iniPath.string() +
                      " starts with a UTF-8 byte-order mark; read as UTF-8");
   }
+  if (settings->dbType.empty()) {
+    journal_.error("settings file " + pathText(iniPath) + ": DBASEPATH is empty");
+    throw ProgramEnd("Database type not specified!!");
+  }
+  std::string password;
   try {
-    std::string password = unscramblePassword(settings->password);
-    if (settings->dbType.empty()) {
-      journal_.error("settings file " + pathText(iniPath) + ": DBASEPATH is empty");
-      throw ProgramEnd("Database type not specified!!");
-    }
+    password = unscramblePassword(settings->password);
+  } catch (const AgentError& e) {
+    journal_.error("settings file " + pathText(iniPath) + ": PASSWORD: " + errorText(e));
+    throw ProgramEnd(errorText(e));
+  }
+  try {
     if (settings->dbType == "ORACLE") {
       auto conn = std::make_unique<DriverConnection>(config_.drivers);
       conn->open(oracleConnectionString(settings->serverName), "qbt", "qbt");
       replaceLocal(std::move(conn));
       journal_.info("local connection: Oracle " + settings->serverName);
-      return;
+      localPending_ = false;
+      return true;
     }
     if (settings->dbType != "SQLSRVR") {
       // Neither type: no connection; the cycle fails at its first local
       // statement and says so there.
       journal_.warning("settings file: database type \"" + settings->dbType +
                        "\" is neither ORACLE nor SQLSRVR; no local connection");
-      return;
+      localPending_ = false;
+      return true;
     }
     // The old connection closes before the new one opens; until the new
     // one is ready the program holds an unopened connection.
@@ -160,9 +178,13 @@ void Agent::connectLocal() {
     };
     journal_.info(fmt::format("local connection: {} database {}, institution \"{}\"",
                               settings->serverName, dbName, univCode_));
+    localPending_ = false;
+    return true;
   } catch (const AgentError& e) {
-    journal_.error("local connection failed: " + errorText(e));
-    throw ProgramEnd(errorText(e));
+    // A server not up yet at boot, a database busy or being restored, a
+    // login refused: none of it is mended by ending the program.
+    journal_.error(fmt::format("local connection failed: {}; {}", errorText(e), nextTryText()));
+    return false;
   }
 }
 
@@ -178,6 +200,15 @@ bool Agent::runCycle(StageList stages) {
     ~Running() { progress.cycleEnded(); }
     CycleProgress& progress;
   } running(progress_);
+  if (localPending_) {
+    CycleSummary summary(journal_);
+    if (!connectLocal()) {
+      // Nothing reaches either database: the cycle ends before its start
+      // stamp, and its summary says so.
+      journal_.info(summary.line(false));
+      return false;
+    }
+  }
   journal_.info(fmt::format("cycle start, institution \"{}\"", univCode_));
   connectRemote();
   StatementWatch watch;
@@ -191,21 +222,17 @@ bool Agent::runCycle(StageList stages) {
   ctx.connectLocalAgain = state_->connectLocalAgain;
   ctx.watch = &watch;
   if (config_.changesOnly && !state_->changes) {
-    try {
-      state_->changes = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);
-    } catch (const AgentError& e) {
-      // Without its state every table is merged in full, which is always right.
-      journal_.warning("change detection off for this cycle: " + e.description());
-    }
+    state_->changes = std::make_unique<ChangeStateKeeper>(home_ / ChangeState::kFileName, journal_);
   }
-  if (state_->changes) {
+  // Without its state every table is merged in full, which is always right.
+  if (ChangeState* store = state_->changes ? state_->changes->forCycle() : nullptr) {
     try {
       // The state belongs to one remote database: server, port and database
       // as the server itself names them.
       std::unique_ptr<Recordset> rs = remote.query(
           "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
-      state_->changes->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
-      ctx.changes = state_->changes.get();
+      store->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
+      ctx.changes = store;
       ctx.mergesInFull = ctx.changes->knowsNoTable();
     } catch (const AgentError& e) {
       // No remote connection: the cycle fails at its first statement anyway.
@@ -220,6 +247,21 @@ void Agent::requestStop() {
   std::lock_guard<std::mutex> lock(connections_);
   if (state_->remote) state_->remote->cancel();
   if (state_->local) state_->local->cancel();
+}
+
+void Agent::limitLockWaits(DriverConnection& remote) {
+  // A statement waiting for a lock another session holds (a cut link's
+  // orphaned session keeps its locks until the server notices it) ends with
+  // the server's lock error, before the read time-out could end it as a
+  // silent link.
+  const int seconds = config_.lockWaitSeconds();
+  try {
+    remote.execute(fmt::format(
+        "SET SESSION lock_wait_timeout = {0}, innodb_lock_wait_timeout = {0}", seconds));
+  } catch (const AgentError& e) {
+    journal_.warning("remote lock wait time-out not set (the server's own applies): " +
+                     errorText(e));
+  }
 }
 
 void Agent::connectRemote() {
@@ -251,6 +293,7 @@ void Agent::connectRemote() {
     std::unique_ptr<DriverConnection> fresh = openPortal(config_, planned);
     journal_.info(fmt::format("remote connection: {} database {}, tls {}", account.server,
                               state_->remoteDbName, tlsModeName(planned.link.tls)));
+    limitLockWaits(*fresh);
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);
   } catch (const AgentError& e) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/core/schedule.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
 #include "cycle/cycle_progress.h"
@@ -39,13 +40,22 @@ class Agent {
   // error's number and description when it cannot.
   void ensureCsvFolder();
 
-  // The activation: opens the local connection from the settings file, then
-  // runs one cycle. Throws ProgramEnd where the program must end.
+  // The activation: one cycle, which opens the local connection from the
+  // settings file first. Throws ProgramEnd where the program must end.
   void activate();
 
   // Reads the settings file and opens the local connection (a new one
-  // replaces the old). Throws ProgramEnd where the program must end.
-  void connectLocal();
+  // replaces the old). Throws ProgramEnd for a settings file that cannot
+  // serve (missing, no database type, a password that does not unscramble).
+  // A local database that cannot be reached (not up yet, busy, refusing the
+  // login) is journaled and returns false: every cycle tries again before
+  // it starts, and fails while it cannot connect.
+  bool connectLocal();
+
+  // Where the journal finds the next cycle's time when it says that the
+  // next cycle tries again; nullptr (the default) leaves it out. The
+  // schedule must outlive the agent or be replaced first.
+  void followSchedule(const Schedule* schedule) { schedule_ = schedule; }
 
   // One upload cycle over the given stages (the cycle order by default).
   // Handles its own errors; returns true when the cycle stamped its end.
@@ -72,7 +82,11 @@ class Agent {
   // Chooses the remote account and opens a fresh remote connection; a
   // failure is shown and leaves the connection unopened.
   void connectRemote();
+  // Sets the remote session's lock wait time-outs from [remote].
+  void limitLockWaits(DriverConnection& remote);
   void replaceLocal(std::unique_ptr<DriverConnection> conn);
+  // "the next cycle (at ...) tries again", for the journal.
+  std::string nextTryText() const;
 
   struct State;
   std::filesystem::path home_;
@@ -81,6 +95,10 @@ class Agent {
   Journal& journal_;
   const Clock& clock_;
   std::string univCode_;
+  // Whether the local connection must be (re)made before the next cycle:
+  // at start, and after a failed attempt.
+  bool localPending_ = true;
+  const Schedule* schedule_ = nullptr;
   std::unique_ptr<State> state_;
   std::atomic<bool> stop_{false};
   CycleProgress progress_;

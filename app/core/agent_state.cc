@@ -70,7 +70,17 @@ std::string isoDateTime(const DateTime& dt) {
 }
 
 std::string formatAgentState(const AgentState& state) {
-  return fmt::format("pid={}\nnext_cycle={}\n", state.pid, isoDateTime(state.nextCycle));
+  std::string text =
+      fmt::format("pid={}\nnext_cycle={}\n", state.pid, isoDateTime(state.nextCycle));
+  // One line whatever the fault's text holds.
+  if (!state.journalFault.empty()) {
+    std::string fault = state.journalFault;
+    for (char& c : fault) {
+      if (c == '\n' || c == '\r') c = ' ';
+    }
+    text += "journal_fault=" + fault + "\n";
+  }
+  return text;
 }
 
 std::optional<AgentState> parseAgentState(const std::string& text) {
@@ -81,6 +91,8 @@ std::optional<AgentState> parseAgentState(const std::string& text) {
   while (std::getline(in, line)) {
     if (line.rfind("pid=", 0) == 0) {
       havePid = std::sscanf(line.c_str() + 4, "%lld", &state.pid) == 1 && state.pid > 0;
+    } else if (line.rfind("journal_fault=", 0) == 0) {
+      state.journalFault = line.substr(14);
     } else if (line.rfind("next_cycle=", 0) == 0) {
       DateTime& d = state.nextCycle;
       haveNext = std::sscanf(line.c_str() + 11, "%d-%d-%d %d:%d:%d", &d.year, &d.month, &d.day,
@@ -127,16 +139,18 @@ AgentStateFile::~AgentStateFile() {
   }
 }
 
-std::string AgentStateFile::update(const DateTime& nextCycle) {
-  std::string error = replaceFile(path_, formatAgentState({ownPid(), nextCycle}));
+std::string AgentStateFile::update(const DateTime& nextCycle, const std::string& journalFault) {
+  std::string error = replaceFile(path_, formatAgentState({ownPid(), nextCycle, journalFault}));
   if (error.empty()) written_ = true;
   return error;
 }
 
 void AgentStateFile::follow(const Schedule& schedule, Journal& journal) {
-  if (noted_ == schedule.nextRunTime()) return;
+  std::string fault = journal.writeFault();
+  if (noted_ == schedule.nextRunTime() && fault == notedFault_) return;
   noted_ = schedule.nextRunTime();
-  std::string error = update(*noted_);
+  notedFault_ = std::move(fault);
+  std::string error = update(*noted_, notedFault_);
   if (!error.empty()) journal.warning(error);
 }
 

@@ -20,9 +20,11 @@ inline constexpr const char* kAgentStateFileName = "agent.state";
 struct AgentState {
   long long pid = 0;
   DateTime nextCycle;
+  std::string journalFault;  // why the journal cannot be written; empty when it can
 };
 
-// "pid=<n>" and "next_cycle=yyyy-mm-dd hh:mm:ss", one a line.
+// "pid=<n>" and "next_cycle=yyyy-mm-dd hh:mm:ss", one a line, and
+// "journal_fault=<text>" while the journal cannot be written.
 std::string formatAgentState(const AgentState& state);
 // The state in text, or nullopt when a line is missing or malformed.
 std::optional<AgentState> parseAgentState(const std::string& text);
@@ -46,17 +48,19 @@ class AgentStateFile {
   AgentStateFile(const AgentStateFile&) = delete;
   AgentStateFile& operator=(const AgentStateFile&) = delete;
 
-  // Replaces the file with this process's id and nextCycle. Returns an
-  // error text, empty on success.
-  std::string update(const DateTime& nextCycle);
-  // Keeps the file in step with schedule: rewrites it when the next cycle
-  // has moved since the last call. A failed write goes to journal.
+  // Replaces the file with this process's id, nextCycle and the journal's
+  // fault. Returns an error text, empty on success.
+  std::string update(const DateTime& nextCycle, const std::string& journalFault = "");
+  // Keeps the file in step with schedule and journal: rewrites it when the
+  // next cycle or the journal's write fault has changed since the last
+  // call. A failed write goes to journal.
   void follow(const Schedule& schedule, Journal& journal);
 
  private:
   std::filesystem::path path_;
   bool written_ = false;
   std::optional<DateTime> noted_;
+  std::string notedFault_;
 };
 
 }  // namespace agent

@@ -19,7 +19,7 @@ void LoggedMessages::show(const std::string& text, MessageIcon icon) {
 int runOnce(Agent& agent, MessageSink& messages) {
   try {
     agent.ensureCsvFolder();
-    agent.connectLocal();
+    // The cycle opens the local connection first (or fails when it cannot).
     return agent.runCycle() ? exit_status::kSuccess : exit_status::kCycleEndedEarly;
   } catch (const ProgramEnd& end) {
     messages.show(end.message(), MessageIcon::Exclamation);
@@ -31,18 +31,23 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 const std::atomic<bool>& stop, long long intervalSeconds,
                 std::chrono::milliseconds tickInterval) {
   try {
-    Schedule schedule(clock, intervalSeconds);
-    // For --status: this process and its next cycle, after every cycle.
+    Schedule schedule(clock, intervalSeconds, &agent.journal());
+    // Followed until the schedule goes away.
+    struct Following {
+      Agent& agent;
+      ~Following() { agent.followSchedule(nullptr); }
+    } following{agent};
+    agent.followSchedule(&schedule);
+    // For --status: this process and its next cycle, rewritten whenever it
+    // moves (a due tick, a change of the date and time).
     AgentStateFile state(agent.home());
     agent.ensureCsvFolder();
     agent.activate();
     state.follow(schedule, agent.journal());
     while (!stop.load()) {
       std::this_thread::sleep_for(tickInterval);
-      if (schedule.tick()) {
-        agent.runCycle();
-        state.follow(schedule, agent.journal());
-      }
+      if (schedule.tick()) agent.runCycle();
+      state.follow(schedule, agent.journal());
     }
     return exit_status::kSuccess;
   } catch (const ProgramEnd& end) {

@@ -66,6 +66,10 @@ int printStatus(const std::filesystem::path& home, std::ostream& out, std::size_
   } else {
     out << "agent: running as process " << state->pid << ", next cycle at "
         << isoDateTime(state->nextCycle) << "\n";
+    if (!state->journalFault.empty()) {
+      out << "journal: CANNOT BE WRITTEN (" << state->journalFault
+          << "); the cycles below may not be the last ones\n";
+    }
   }
   const std::filesystem::path logFile = config.logFolder / "agent.log";
   std::vector<std::string> summaries = lastCycleSummaries(logFile, count);

@@ -26,6 +26,10 @@ class StopRequests {
   const std::atomic<bool>& requested() const;
 };
 
+// For the whole program: a write beyond the file size limit fails with its
+// error instead of ending the process (POSIX's SIGXFSZ; nothing on Windows).
+void ignoreFileSizeSignal();
+
 }  // namespace agent
 
 #endif  // AGENT_APP_CORE_STOP_REQUESTS_H_

@@ -27,6 +27,13 @@ StopRequests::~StopRequests() {
   std::signal(SIGTERM, SIG_DFL);
 }
 
+void ignoreFileSizeSignal() {
+  // A file size limit (ulimit -f) would otherwise end the program at the
+  // write that crosses it, with no journal line; ignored, that write fails
+  // with its error (EFBIG), which the stage that wrote reports.
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
 const std::atomic<bool>& StopRequests::requested() const {
   return stopRequested;
 }

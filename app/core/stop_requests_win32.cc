@@ -49,6 +49,8 @@ StopRequests::~StopRequests() {
   // the process is ending.
 }
 
+void ignoreFileSizeSignal() {}
+
 const std::atomic<bool>& StopRequests::requested() const {
   return stopRequested;
 }

@@ -63,6 +63,7 @@ class TrayAgentParts {
   AgentCalls* calls() { return calls_ ? &*calls_ : nullptr; }
   // Only when calls() is not null.
   const Agent& agent() const { return *agent_; }
+  Agent& agent() { return *agent_; }
   CycleMessages& messages() { return messages_; }
   Journal& journal() { return *journal_; }
   const Clock& clock() const { return clock_; }

@@ -49,7 +49,7 @@ void WindowModel::shutDown() {
 }
 
 void WindowModel::load() {
-  schedule_.emplace(clock_, options_.cycleIntervalSeconds);
+  schedule_.emplace(clock_, options_.cycleIntervalSeconds, &journal_);
   view_.startTickTimer(kTimerIntervalMs);
   view_.showWindow();
   view_.addTrayIcon(kTrayTip);

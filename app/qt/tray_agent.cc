@@ -35,6 +35,8 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   QObject::connect(&window, &ServiceWindow::programEnded, &app, &QApplication::exit);
   window.load();
   if (window.hasEnded()) return window.exitStatus();
+  // A cycle that cannot reach the local database names the next one's time.
+  parts.agent().followSchedule(window.model().schedule());
 
   // For --status: this process and the schedule's next cycle, rewritten
   // when the schedule moves on (checked between events, so never during a

@@ -59,6 +59,8 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   window.routeCycleMessages(parts.messages());
   window.load();
   if (window.hasEnded()) return window.exitStatus();
+  // A cycle that cannot reach the local database names the next one's time.
+  parts.agent().followSchedule(window.model().schedule());
 
   // For --status: this process and the schedule's next cycle, rewritten
   // when the schedule moves on (the file is removed when the program ends).

@@ -1,6 +1,9 @@
 #include "db/embedded/sqlite_errors.h"
 
+#include <filesystem>
 #include <string>
+
+#include "base/disk_room.h"
 
 #include "db/embedded/engine_errors.h"
 
@@ -22,6 +25,19 @@ void tableAndColumn(const std::string& message, std::string* table, std::string*
   *column = dot == std::string::npos ? std::string() : rest.substr(dot + 1);
 }
 
+// Whether a failed write was for want of room: SQLite reports a full disk
+// as such only for some writes (a write-ahead log that cannot grow says
+// "disk I/O error", and the system's error is gone by then); the room left
+// for the database's file and its log tells.
+bool diskFull(sqlite3* db, int primary) {
+  if (primary == SQLITE_FULL) return true;
+  if (primary != SQLITE_IOERR) return false;
+  const char* file = sqlite3_db_filename(db, "main");
+  if (file == nullptr || *file == '\0') return false;
+  const std::filesystem::path path = std::filesystem::u8path(file);
+  return noRoomToGrow(path) || noRoomToGrow(path.string() + "-wal");
+}
+
 }  // namespace
 
 DbError sqliteFailure(sqlite3* db, int rc, SessionState& session) {
@@ -34,6 +50,12 @@ DbError sqliteFailure(sqlite3* db, int rc, SessionState& session) {
   std::string message = sqlite3_errmsg(db);
   int primary = rc & 0xff;
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return lockTimeoutError();
+  if (diskFull(db, primary)) {
+    return DbError("HY000", 1105,
+                   "Could not allocate space: the disk holding the database is full, or the "
+                   "file reached its size limit (" +
+                       message + ").");
+  }
   if (primary == SQLITE_CONSTRAINT) {
     std::string table, column;
     tableAndColumn(message, &table, &column);

@@ -161,7 +161,8 @@ TEST_F(CycleTest, AStatementIsRunAgainOnlyOnceAfterADrop) {
                                   return 0;
                                 }}};
   EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("DROP VIEW FEEPG"), 1u);
+  EXPECT_EQ(journalLinesWith("dropped and made again: FEEPG"), 1u);
+  EXPECT_EQ(journalLinesWith("FEEPG (2 times)"), 0u) << "no second drop";
   ASSERT_EQ(messages_.texts.size(), 1u);
   EXPECT_NE(messages_.texts[0].find("FEEPG"), std::string::npos);
 }
@@ -239,9 +240,65 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   EXPECT_FALSE(agent().runCycle(stages));
   ASSERT_EQ(messages_.texts.size(), 2u);
   EXPECT_EQ(messages_.texts[1], "Operation is not allowed when the object is closed. -2146824584");
-  // A wrong password ends the program with the driver's number and text.
+  // A refused login (a wrong password, or one the server changed) does not
+  // end the program: the journal names it, and every cycle reads the
+  // settings file again and tries.
   home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "wrong");
-  EXPECT_THROW(agent().connectLocal(), ProgramEnd);
+  EXPECT_FALSE(agent().connectLocal());
+  EXPECT_EQ(journalLinesWith("local connection failed: Error -2147467259: Login failed for "
+                             "user 'SA'.; the next cycle tries again"),
+            1u)
+      << journalText();
+  EXPECT_FALSE(agent().runCycle(stages));
+  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(),
+                 LocalTestDatabase::kSaPassword);
+  EXPECT_TRUE(agent().runCycle(stages));
+  EXPECT_EQ(agent().univCode(), "P001");
+}
+
+// The portal's control row locked by another session, as a cut link's
+// left-over session holds it: the start stamp waits [remote]
+// lock_wait_timeout, not the read time-out, and the journal names a lock
+// wait. The next cycle, the lock gone, stamps its end.
+TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
+  home_.write("platform.ini", testing::readFile(home_.path() / "platform.ini") +
+                                  "lock_wait_timeout = 1\nread_timeout = 300\n");
+  std::vector<Stage> stages = {{"masters", readsLocalControl}};
+  {
+    std::unique_ptr<Connection> holder = remote_.connect();
+    holder->execute("start transaction");
+    holder->execute("select * from control for update");
+    EXPECT_FALSE(agent().runCycle(stages));
+    holder->execute("rollback");
+  }
+  EXPECT_EQ(journalLinesWith("Lock wait timeout exceeded"), 1u) << journalText();
+  EXPECT_EQ(journalLinesWith("a lock wait: another session held a lock this statement needed "
+                             "for the lock_wait_timeout of 1 s"),
+            1u);
+  EXPECT_EQ(journalLinesWith("read time-out"), 0u);
+  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+}
+
+// The local database out of reach when the agent starts (a server not up
+// yet at boot, a database being restored): the activation's cycle fails
+// with a line that says the next cycle tries again, and that cycle, the
+// database back, connects and stamps its end.
+TEST_F(CycleTest, ALocalDatabaseOutOfReachAtStartIsACycleRetriedNextTime) {
+  std::vector<Stage> stages = {{"masters", readsLocalControl}};
+  const std::string stampsBefore = remoteStamps();
+  {
+    testing::DatabaseMovedAway away(local_);
+    EXPECT_FALSE(agent().runCycle(stages));
+  }
+  EXPECT_EQ(journalLinesWith("local connection failed: Error -2147217900: Cannot open database"),
+            1u)
+      << journalText();
+  EXPECT_EQ(journalLinesWith("the next cycle tries again"), 1u);
+  EXPECT_EQ(journalLinesWith("cycle summary: ended early"), 1u);
+  EXPECT_EQ(remoteStamps(), stampsBefore) << "no stamp without the local database";
+  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  EXPECT_EQ(agent().univCode(), "P001");
+  EXPECT_NE(remoteStamps(), stampsBefore);
 }
 
 // A stop asked for from another thread (as the signal watcher does) while

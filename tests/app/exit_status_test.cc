@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+#include <thread>
 
 #include "app/core/exit_status.h"
 #include "base/errors.h"
@@ -14,6 +18,7 @@
 #include "config/platform_config.h"
 #include "cycle/statement_watch.h"
 #include "tests/support/agent_process.h"
+#include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 
@@ -76,6 +81,50 @@ TEST(ExitStatus, OnceIsZeroOnlyForACycleThatStampedItsEnd) {
   EXPECT_EQ(run(home.path(), {"--once"}, &output), exit_status::kCycleEndedEarly) << output;
   EXPECT_NE(output.find("Operation is not allowed when the object is closed"), std::string::npos)
       << "the cycle's message goes to the output: " << output;
+}
+
+// The journal's text once it holds what, waiting at most a minute for the
+// program to write it; what the journal holds then otherwise.
+std::string journalOnceItHas(const std::filesystem::path& home, const std::string& what) {
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  std::string text;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::error_code ec;
+    if (std::filesystem::exists(home / "log" / "agent.log", ec)) {
+      text = testing::readFile(home / "log" / "agent.log");
+      if (text.find(what) != std::string::npos) break;
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+  return text;
+}
+
+// --headless with its local database out of reach when it starts: the
+// program does not end (as it did with status 2, which the service unit does not
+// restart); the activation's cycle fails, and a later one, with the lock
+// gone, stamps its end. SIGTERM then ends it with status 0.
+TEST(ExitStatus, HeadlessOutlastsALocalDatabaseOutOfReachAtStart) {
+  testing::LocalTestDatabase local("busy-start");
+  testing::RemoteTestDatabase remote("busy-start");
+  testing::ProgramFolder home(local, remote, "P028");
+  local.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
+  ::setenv("UPLOAD_AGENT_INTERVAL_SECONDS", "2", 1);
+  std::optional<AgentProcess> agent;
+  {
+    testing::DatabaseMovedAway away(local);
+    agent.emplace(home.path(), std::vector<std::string>{"--headless"});
+    const std::string journal = journalOnceItHas(home.path(), "cycle summary: ended early");
+    EXPECT_NE(journal.find("local connection failed: Error -2147217900: Cannot open database"),
+              std::string::npos)
+        << journal;
+    EXPECT_NE(journal.find("the next cycle, at "), std::string::npos) << journal;
+  }
+  ::unsetenv("UPLOAD_AGENT_INTERVAL_SECONDS");
+  const std::string journal = journalOnceItHas(home.path(), "cycle summary: stamped");
+  EXPECT_NE(journal.find("cycle summary: stamped"), std::string::npos) << journal;
+  EXPECT_EQ(agent->wait(0ms), std::nullopt) << "the program went on: " << agent->output();
+  agent->signal(SIGTERM);
+  EXPECT_EQ(agent->wait(60s), exit_status::kSuccess) << agent->output();
 }
 
 // Holding and freeing the lock is run above, on the program itself.

@@ -1,12 +1,24 @@
 // The journal: one event, one line (text from outside cannot end a line
 // early and forge the next); its file rotates at 1 MiB keeping five files,
-// and a file that cannot be opened is an error the caller can report.
+// a file that cannot be opened is an error the caller can report, and a
+// file that stops taking lines is said once on standard error and in
+// --status.
 #include "cycle/journal.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <string>
+
+#include "app/core/agent_state.h"
+#include "app/core/schedule.h"
+#include "app/core/status.h"
+#include "tests/support/doubles.h"
 
 #include "base/errors.h"
 #include "tests/support/temp_dir.h"
@@ -48,6 +60,53 @@ TEST(Journal, FileThatCannotBeOpenedIsAnAgentError) {
 
 using testing::readFile;
 using testing::TempDir;
+
+// The file size limit (ulimit -f) reached while the agent runs, as a full
+// disk would stop the file: the write fails (SIGXFSZ ignored, as the
+// program does), one line goes to standard error however many lines fail,
+// --status says the journal cannot be written, the lines stay in memory,
+// and the fault clears once a line goes through again.
+TEST(JournalTest, AFileThatStopsTakingLinesIsSaidOnceOnStandardErrorAndInStatus) {
+  TempDir home("journal-fault");
+  testing::writeFile(home / "platform.ini", "");
+  Journal journal(home / "log" / "agent.log");
+  for (int i = 0; i < 40; ++i) journal.info("a line before the limit, to give the file some size");
+  EXPECT_EQ(journal.writeFault(), "");
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = before;
+  limited.rlim_cur = fs::file_size(home / "log" / "agent.log") + 100;
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  for (int i = 0; i < 20; ++i) journal.warning("a line beyond the limit");
+  const std::string fault = journal.writeFault();
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_NE(fault, "");
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(said.find("cannot be written"), std::string::npos) << said;
+  EXPECT_EQ(journal.warningCount(), 20u);
+  {
+    testing::SetClock clock;
+    Schedule schedule(clock);
+    AgentStateFile state(home.path());
+    state.follow(schedule, journal);
+    std::ostringstream out;
+    printStatus(home.path(), out);
+    EXPECT_NE(out.str().find("journal: CANNOT BE WRITTEN (" + fault + ")"), std::string::npos)
+        << out.str();
+    journal.info("the limit lifted");
+    EXPECT_EQ(journal.writeFault(), "");
+    state.follow(schedule, journal);
+    std::ostringstream after;
+    printStatus(home.path(), after);
+    EXPECT_EQ(after.str().find("CANNOT BE WRITTEN"), std::string::npos) << after.str();
+  }
+  EXPECT_NE(readFile(home / "log" / "agent.log").find("the limit lifted"), std::string::npos);
+}
 
 TEST(JournalTest, ControlCharactersFromOutsideAreWrittenEscapedOnTheEventsOwnLine) {
   TempDir dir("journal");

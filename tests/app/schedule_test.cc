@@ -1,5 +1,6 @@
 // The cycle schedule under a clock the test sets: when the timed cycles fall
-// due after start-up, after a long cycle and after the clock goes back.
+// due after start-up, after a long cycle, and after the date and time are
+// set back or forward.
 #include "app/core/schedule.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,8 @@ TEST(Schedule, FirstTimedCycleFiftyMinutesAfterStartWhateverTheFirstCycleLasts) 
     Schedule schedule(clock);
     clock.advance(firstCycleMinutes * kMinute);  // the activation's cycle
     EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
-    clock.set(addSeconds(start, 50 * kMinute));  // exactly NextRunTime: not yet
+    clock.advance(50 * kMinute - firstCycleMinutes * kMinute);  // exactly NextRunTime: not yet
+    ASSERT_EQ(clock.now(), addSeconds(start, 50 * kMinute));
     EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
     clock.advance(1);
     EXPECT_TRUE(schedule.tick()) << firstCycleMinutes;
@@ -32,17 +34,34 @@ TEST(Schedule, FirstTimedCycleFiftyMinutesAfterStartWhateverTheFirstCycleLasts) 
   }
 }
 
-TEST(Schedule, ClockSetBackWaitsUntilNextRunTimePassesAgain) {
-  SetClock clock;
-  Schedule schedule(clock);
-  const DateTime next = schedule.nextRunTime();
-  clock.advance(-3 * 3600);
-  EXPECT_FALSE(schedule.tick());
-  EXPECT_EQ(schedule.nextRunTime(), next) << "going back does not move the schedule";
-  clock.set(next);
-  EXPECT_FALSE(schedule.tick());
-  clock.advance(1);
-  EXPECT_TRUE(schedule.tick());
+// A clock a day ahead that is corrected, a clock set forward a day, or back
+// an hour: the next cycle still runs 50 minutes after the last, NextRunTime
+// (what --status shows) moves with the clock, and the journal notes each
+// change of more than a minute once.
+TEST(Schedule, SettingTheDateAndTimeLeavesTheIntervalAsItWas) {
+  for (long long set : {-86400LL, 86400LL, -3600LL, 30LL}) {
+    SetClock clock;
+    Journal journal;
+    Schedule schedule(clock, Schedule::kIntervalSeconds, &journal);
+    clock.advance(20 * kMinute);
+    EXPECT_FALSE(schedule.tick());
+    clock.jump(set);
+    EXPECT_FALSE(schedule.tick()) << set;
+    EXPECT_EQ(schedule.nextRunTime(), addSeconds(clock.now(), 30 * kMinute)) << set;
+    const bool noted = set < -Schedule::kNotedJumpSeconds || set > Schedule::kNotedJumpSeconds;
+    std::size_t notes = 0;
+    for (const std::string& line : journal.recentLines()) {
+      if (line.find(set > 0 ? "set forward" : "set back") != std::string::npos) ++notes;
+    }
+    EXPECT_EQ(notes, noted ? 1u : 0u) << set;
+    clock.advance(30 * kMinute);
+    EXPECT_FALSE(schedule.tick()) << "exactly 50 minutes after the start: not yet; " << set;
+    clock.advance(1);
+    EXPECT_TRUE(schedule.tick()) << set;
+    EXPECT_EQ(schedule.nextRunTime(), addSeconds(clock.now(), 50 * kMinute));
+    EXPECT_FALSE(schedule.tick());
+    EXPECT_EQ(journal.warningCount(), noted ? 1u : 0u) << "a change is noted once; " << set;
+  }
 }
 
 TEST(Schedule, CycleLongerThanIntervalIsFollowedAtTheFirstTickAfterIt) {

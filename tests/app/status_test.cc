@@ -114,7 +114,7 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
   if (child == 0) ::_exit(0);
   ::waitpid(child, nullptr, 0);
   writeFile(home / "agent.state",
-            formatAgentState({static_cast<long long>(child), {2026, 12, 7, 1, 50, 0}}));
+            formatAgentState({static_cast<long long>(child), {2026, 12, 7, 1, 50, 0}, ""}));
   std::ostringstream out;
   printStatus(home.path(), out);
   EXPECT_NE(out.str().find("not running (agent.state is left from process " +
@@ -123,7 +123,7 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
       << out.str();
   {
     AgentStateFile mine(home.path());
-    writeFile(home / "agent.state", formatAgentState({1, {2026, 12, 7, 1, 50, 0}}));
+    writeFile(home / "agent.state", formatAgentState({1, {2026, 12, 7, 1, 50, 0}, ""}));
   }
   EXPECT_TRUE(std::filesystem::exists(home / "agent.state"));
 }

@@ -4,7 +4,10 @@
 // error texts and numbers, transactions, and a writer in another process.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -456,6 +459,36 @@ TEST_F(ConcurrentWriterTest, ALockConflictIsAnError) {
   db().execute("COMMIT");
   EXPECT_EQ(runShell("insert into t values (2)"), 0);
   EXPECT_EQ(scalar(db(), "select count(*) from t"), "2");
+}
+
+// A write the disk cannot take (here the file size limit, which fails the
+// write as a full disk does; SIGXFSZ ignored, as the agent does) is named
+// as a full disk, not as SQLite's "disk I/O error"; the database is whole
+// and takes writes again once there is room.
+TEST_F(EmbeddedEngineTest, AWriteTheDiskCannotTakeIsNamedAsAFullDisk) {
+  db().execute("create table bulk (n int, pad varchar(4000))");
+  const std::string pad(4000, 'x');
+  db().execute("insert into bulk values (1, '" + pad + "')");
+  const std::filesystem::path file = folder() / (local_.name() + ".sqlite");
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = before;
+  // The write-ahead log is the file that grows: it may not pass its size.
+  std::error_code ec;
+  limited.rlim_cur = std::filesystem::file_size(file.string() + "-wal", ec);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  std::string text;
+  long code = 0;
+  for (int i = 0; i < 50 && code == 0; ++i) {
+    code = nativeErrorOf(db(), "insert into bulk values (2, '" + pad + "')", &text);
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(code, 1105) << text;
+  EXPECT_NE(text.find("the disk holding the database is full"), std::string::npos) << text;
+  db().execute("insert into bulk values (3, 'after')");
+  EXPECT_EQ(scalar(db(), "select count(*) from bulk where n <> 2"), "2");
 }
 
 }  // namespace

@@ -16,14 +16,22 @@
 
 namespace agent::testing {
 
+// advance() lets time pass (both clocks move); set() and jump() set the
+// date and time by hand (the steady clock stays).
 class SetClock : public Clock {
  public:
   DateTime now() const override { return now_; }
+  long long steadySeconds() const override { return steady_; }
   void set(const DateTime& t) { now_ = t; }
-  void advance(long long seconds) { now_ = addSeconds(now_, seconds); }
+  void jump(long long seconds) { now_ = addSeconds(now_, seconds); }
+  void advance(long long seconds) {
+    now_ = addSeconds(now_, seconds);
+    steady_ += seconds;
+  }
 
  private:
   DateTime now_{2024, 3, 1, 9, 0, 0};
+  long long steady_ = 1000;
 };
 
 // Keeps every message instead of showing it.

@@ -64,4 +64,14 @@ std::vector<std::string> rowsOf(Connection& connection, const std::string& query
   return rows;
 }
 
+DatabaseMovedAway::DatabaseMovedAway(const LocalTestDatabase& database)
+    : file_(database.serverFolder() / (database.name() + ".sqlite")) {
+  std::filesystem::rename(file_, file_.string() + ".away");
+}
+
+DatabaseMovedAway::~DatabaseMovedAway() {
+  std::error_code ec;
+  std::filesystem::rename(file_.string() + ".away", file_, ec);
+}
+
 }  // namespace agent::testing

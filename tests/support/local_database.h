@@ -46,6 +46,21 @@ class LocalTestDatabase {
   DriverConnection connection_;
 };
 
+// The database's file out of reach for as long as the object lives (moved
+// aside, as a restore or a disk not mounted yet leaves it): a connection
+// cannot open it; connections already open go on.
+class DatabaseMovedAway {
+ public:
+  // Throws std::filesystem::filesystem_error when the file cannot be moved.
+  explicit DatabaseMovedAway(const LocalTestDatabase& database);
+  ~DatabaseMovedAway();
+  DatabaseMovedAway(const DatabaseMovedAway&) = delete;
+  DatabaseMovedAway& operator=(const DatabaseMovedAway&) = delete;
+
+ private:
+  std::filesystem::path file_;
+};
+
 // Runs a T-SQL script: batches separated by lines holding only GO (any
 // case, blanks around it allowed), each batch sent as one statement.
 void runTSqlScript(Connection& connection, std::string_view script);

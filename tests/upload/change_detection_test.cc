@@ -6,11 +6,18 @@
 // column. Some cycles end between two tables (the stage list is cut short
 // in both twins), some follow a row deleted on the portal behind the
 // agent's back, and one twin's cycle fails in the middle of a table.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -58,6 +65,13 @@ struct World {
     agent->connectLocal();
   }
 
+  // The agent ends (its state store closes) and starts again.
+  void restart() {
+    agent.reset();
+    agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
+    agent->connectLocal();
+  }
+
   bool cycle(StageList stages) {
     messages.texts.clear();
     return agent->runCycle(stages);
@@ -68,7 +82,8 @@ struct World {
   testing::ProgramFolder home;
   testing::RecordedMessages messages;
   Journal journal;
-  SystemClock clock;
+  // Moved only by the tests that set it: the twins' cycles read the same time.
+  testing::SetClock clock;
   std::unique_ptr<Agent> agent;
 
  private:
@@ -503,6 +518,162 @@ TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
     }
   }
   EXPECT_GE(keyed, 14u);
+}
+
+}  // namespace
+}  // namespace agent
+
+namespace agent {
+namespace {
+
+// The age of a full merge runs on the steady clock: the date and time set
+// back or forward a day neither brings the next full merge forward (nor
+// says it is due) nor puts it off; a day that passes does.
+TEST_F(ChangeDetectionTest, SettingTheClockNeitherAgesNorRejuvenatesAFullMerge) {
+  addStudentWithTwoMarks();
+  StageList all = cycleStages();
+  ASSERT_TRUE(changes_.cycle(all));
+  for (long long set : {-86400LL, 2 * 86400LL}) {
+    changes_.clock.jump(set);
+    changes_.clock.advance(3600);
+    ASSERT_TRUE(changes_.cycle(all)) << set;
+  }
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studsub: changes only"), 2u);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "h ago"), 0u);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "clock is behind"), 0u);
+  changes_.clock.advance(22 * 3600 + 1);  // 24 h since the full merge
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "studsub: full merge (last full merge over 24 h ago)"),
+            1u);
+}
+
+std::size_t setAsideCopies(const std::filesystem::path& folder) {
+  std::size_t copies = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(std::string(ChangeState::kFileName) + ".unusable-", 0) == 0 &&
+        name.find("-wal") == std::string::npos) {
+      ++copies;
+    }
+  }
+  return copies;
+}
+
+// A state store cut short or overwritten with random bytes while the agent
+// was down does not stop the uploads: the next cycle sets it aside (the
+// copy named once), starts a fresh store, merges in full and stamps its end;
+// the cycle after it sends changes only again.
+TEST_F(ChangeDetectionTest, ADamagedStateStoreIsSetAsideAndTheUploadsGoOn) {
+  addStudentWithTwoMarks();
+  StageList all = cycleStages();
+  ASSERT_TRUE(changes_.cycle(all));
+  const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
+  std::mt19937 random(7);
+  std::size_t round = 0;
+  for (const char* damage : {"cut short", "random bytes"}) {
+    SCOPED_TRACE(damage);
+    ++round;
+    changes_.agent.reset();  // the store closes, its log folded in
+    const auto size = std::filesystem::file_size(store);
+    ASSERT_GT(size, 4096u);
+    if (std::string(damage) == "cut short") {
+      std::filesystem::resize_file(store, size / 2);
+    } else {
+      std::string bytes(size, '\0');
+      for (char& c : bytes) c = static_cast<char>(random());
+      std::FILE* f = std::fopen(store.string().c_str(), "wb");
+      ASSERT_NE(f, nullptr);
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    changes_.restart();
+    apply({"update studsub set fmarks = fmarks + 1 where fsubcode = 'MAT'"});
+    ASSERT_TRUE(changes_.cycle(all)) << ::testing::PrintToString(changes_.messages.texts);
+    EXPECT_EQ(changes_.remote.scalar("select fmarks from studsub where fsubcode = 'MAT'"),
+              std::to_string(60 + round));
+    EXPECT_EQ(testing::journalLinesWith(changes_.journal, "and a fresh store started"), round);
+    EXPECT_EQ(setAsideCopies(changes_.home.path()), round);
+    ASSERT_TRUE(changes_.cycle(all));
+    EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studsub: changes only, 0 of 2"), round);
+  }
+}
+
+// Makes file unwritable for the agent for as long as it lives, and unable
+// to be moved aside: immutable for root (whom permissions do not stop),
+// read-only in a read-only folder for anyone else. *skip says why it could
+// not.
+class Unwritable {
+ public:
+  Unwritable(const std::filesystem::path& file, std::string* skip) : file_(file) {
+    if (::geteuid() != 0) {
+      namespace fs = std::filesystem;
+      fs::permissions(file_, fs::perms::owner_read);
+      fs::permissions(file_.parent_path(), fs::perms::owner_read | fs::perms::owner_exec);
+      done_ = true;
+      return;
+    }
+    int fd = ::open(file_.c_str(), O_RDONLY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      done_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (!done_) *skip = std::string("cannot make the file immutable: ") + std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+  }
+  ~Unwritable() {
+    if (!done_) return;
+    if (::geteuid() != 0) {
+      namespace fs = std::filesystem;
+      fs::permissions(file_.parent_path(), fs::perms::owner_all);
+      fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
+      return;
+    }
+    int fd = ::open(file_.c_str(), O_RDONLY);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  Unwritable(const Unwritable&) = delete;
+  Unwritable& operator=(const Unwritable&) = delete;
+
+ private:
+  std::filesystem::path file_;
+  bool done_ = false;
+};
+
+// A state store the agent cannot write, nor move aside, when it starts:
+// every cycle merges in full and stamps its end (uploads go on), with one
+// line per cycle that says what to put right; once the store is writable
+// again, the next cycle uses it and sends changes only.
+TEST_F(ChangeDetectionTest, AStateStoreThatCannotBeWrittenLeavesEveryCycleInFull) {
+  addStudentWithTwoMarks();
+  StageList all = cycleStages();
+  ASSERT_TRUE(changes_.cycle(all));
+  const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
+  changes_.agent.reset();
+  std::string skip;
+  {
+    Unwritable unwritable(store, &skip);
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    changes_.restart();
+    for (int round = 1; round <= 2; ++round) {
+      ASSERT_TRUE(changes_.cycle(all)) << ::testing::PrintToString(changes_.messages.texts);
+      EXPECT_EQ(testing::journalLinesWith(changes_.journal, "change detection off for this cycle"),
+                static_cast<std::size_t>(round));
+      EXPECT_EQ(testing::journalLinesWith(changes_.journal, "until the agent can write"),
+                static_cast<std::size_t>(round));
+    }
+    EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studsub: changes only"), 0u);
+  }
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "change detection off for this cycle"), 2u);
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal, "studsub: changes only, 0 of 2"), 1u);
+  EXPECT_EQ(setAsideCopies(changes_.home.path()), 0u) << "the store itself was sound";
 }
 
 }  // namespace
