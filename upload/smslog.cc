@@ -63,7 +63,7 @@ const MirrorDescription& smslogDescription() {
 // Writes every row of rows as one enclosed line of the export file.
 std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
   ExportRow row(smslogDescription(), rows, ctx.config.regional);
-  ExportFile file(table.exportPath(), ctx.config.exportCodePage, kSmsFormat);
+  ExportFile file(table.exportPath(), ctx.exportCodePage, kSmsFormat);
   std::vector<std::string> fields;
   for (; !rows.eof(); rows.moveNext()) {
     std::span<const std::string> texts = row.build();

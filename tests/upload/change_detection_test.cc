@@ -23,6 +23,7 @@
 #include "app/core/stage_order.h"
 #include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
+#include "tests/support/temp_dir.h"
 #include "upload/change_state.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
@@ -33,6 +34,7 @@ namespace {
 
 using testing::LocalTestDatabase;
 using testing::RemoteTestDatabase;
+using testing::TempDir;
 
 constexpr const char* kInstitution = "P028";  // no payment stage, fines on
 
@@ -54,6 +56,13 @@ struct World {
   // agent again (it reads them when it starts).
   void useRegional(const std::string& settings) {
     home.write("platform.ini", platformIni_ + "[regional]\n" + settings);
+    agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
+    agent->connectLocal();
+  }
+
+  // A new agent on the same program folder (a restarted program).
+  void restart() {
+    agent.reset();
     agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
     agent->connectLocal();
   }
@@ -332,6 +341,78 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
   expectTwinsEqual("after the failed table");
 }
 
+// Replaces every table of to by a copy of from's (a backup taken, or put
+// back).
+void copyTables(const RemoteTestDatabase& from, const RemoteTestDatabase& to) {
+  std::unique_ptr<Connection> c = from.connect();
+  std::vector<std::string> tables;
+  for (auto rs = c->query("show tables", Cursor::Static); !rs->eof(); rs->moveNext())
+    tables.push_back(rs->field(0).textValue());
+  for (const std::string& t : tables) {
+    const std::string source = "`" + from.name() + "`.`" + t + "`";
+    const std::string target = "`" + to.name() + "`.`" + t + "`";
+    c->execute("drop table if exists " + target);
+    c->execute("create table " + target + " like " + source);
+    c->execute("insert into " + target + " select * from " + source);
+  }
+}
+
+// A portal restored from a backup taken two cycles earlier holds as many
+// rows as the state expects, and a rename made after the backup is lost
+// there; an older copy of the state store put back remembers a line the
+// portal no longer holds. Either way the portal's control row carries
+// another start stamp than the state remembers: every table is merged in
+// full, and the portal ends as the twin's.
+TEST_F(ChangeDetectionTest, APortalOrAStateStoreGoneBackInTimeIsMergedInFull) {
+  addStudentWithTwoMarks();
+  StageList all = cycleStages();
+  auto cycleBoth = [&](const std::string& when) {
+    ASSERT_TRUE(changes_.cycle(all)) << when;
+    ASSERT_TRUE(twin_.cycle(all)) << when;
+  };
+  cycleBoth("first cycle");
+  RemoteTestDatabase backup("backup", false);
+  copyTables(changes_.remote, backup);
+  apply({"update student set fname = 'Renamed' where fadmno = 'S01'"});
+  cycleBoth("after the rename");
+  apply({"update studsub set fmarks = 61 where fsubcode = 'MAT'"});
+  cycleBoth("a cycle later");
+  copyTables(backup, changes_.remote);
+  copyTables(backup, twin_.remote);
+  cycleBoth("after the portal was restored");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "change detection: the portal's control row carries the "
+                                      "start stamp"),
+            1u);
+  EXPECT_EQ(changes_.remote.scalar("select fname from student"), "Renamed");
+  expectTwinsEqual("after the portal was restored");
+
+  // The state store as it was after this cycle, put back two cycles later.
+  changes_.agent.reset();  // closes the store whole
+  const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
+  TempDir saved("saved-state");
+  std::filesystem::copy_file(store, saved / "state");
+  changes_.restart();
+  apply({"update student set fname = 'Again' where fadmno = 'S01'"});
+  cycleBoth("after the second rename");
+  apply({"update studsub set fmarks = 62 where fsubcode = 'MAT'"});
+  cycleBoth("two cycles after the copy");
+  changes_.agent.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
+  std::filesystem::copy_file(saved / "state", store);
+  changes_.restart();
+  // The old store's line for S01 is this one again: only the full merge
+  // sends it.
+  apply({"update student set fname = 'Renamed' where fadmno = 'S01'"});
+  cycleBoth("with the older state store");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "change detection: the portal's control row carries the "
+                                      "start stamp"),
+            2u);
+  EXPECT_EQ(changes_.remote.scalar("select fname from student"), "Renamed");
+  expectTwinsEqual("with the older state store");
+}
+
 // The tables of the last cycle whose journal line says their local source
 // was not read (its rows are those the state was written from).
 std::vector<std::string> tablesNotRead(const Journal& journal) {
@@ -350,7 +431,8 @@ std::vector<std::string> tablesNotRead(const Journal& journal) {
 // receipt has both made again (and their fingerprints, which stopped at the
 // changed table, taken whole in the next cycle), a full merge after a portal
 // row was lost has the balances made, and other regional settings (other
-// lines from the same rows) have both read again.
+// lines from the same rows) have both read again; a decimal comma, which
+// the portal would cut, ends the cycle.
 TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   apply(
       {"insert into student (fadmno, fdegree, fexamno, fdoa, fyear) values ('S01', 'BSC', '1', "
@@ -397,10 +479,21 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   ASSERT_TRUE(changes_.cycle(all));
   EXPECT_EQ(tablesNotRead(changes_.journal), everyComputed);
 
-  for (World* w : {&changes_, &twin_}) w->useRegional("decimal_separator = ,\n");
-  cycleBoth("with another decimal separator");
+  for (World* w : {&changes_, &twin_}) w->useRegional("long_time = HH:mm:ss\n");
+  cycleBoth("with another time format");
   EXPECT_EQ(tablesNotRead(changes_.journal), none);
-  EXPECT_EQ(changes_.remote.scalar("select ftotal from rechead"), "300.00");
+
+  // A decimal comma is no number to the portal, which would store 1000,5
+  // as 1000.00: the cycle ends at the first amount, and the portal keeps
+  // its amounts.
+  for (World* w : {&changes_, &twin_}) w->useRegional("decimal_separator = ,\n");
+  EXPECT_FALSE(changes_.cycle(all));
+  EXPECT_FALSE(twin_.cycle(all));
+  EXPECT_GE(
+      testing::journalLinesWith(changes_.journal, "studfee.ffee: the portal's server changed"), 1u);
+  EXPECT_EQ(changes_.remote.scalar("select ffee from studfee where fheadcode = 'TUI'"), "1000.50");
+  EXPECT_EQ(changes_.remote.scalar("select ftotal from rechead"), "300.50");
+  expectTwinsEqual("with a decimal comma");
 }
 
 // The remote count is skipped while the table's last-change stamp is the
