@@ -86,7 +86,7 @@ TEST(JournalTest, LongLinesAreCutWithANoteAndKeepEarlierCycles) {
     std::string huge = "order id '";
     for (std::size_t i = 0; i < 1500000; ++i) huge += "\xC3\xA9";
     huge += "\n' left pending";
-    for (int cycle = 0; cycle < 300; ++cycle) journal.warning(huge);
+    for (int cycle = 0; cycle < 50; ++cycle) journal.warning(huge);
     const std::string last = journal.recentLines().back();
     EXPECT_LE(last.size(), Journal::kMaxLineBytes + 80);
     EXPECT_NE(last.find("[line cut: "), std::string::npos) << last.substr(0, 100);
