@@ -5,7 +5,9 @@
 // table must be equal between the twins, row for row and column for
 // column. Some cycles end between two tables (the stage list is cut short
 // in both twins), some follow a row deleted on the portal behind the
-// agent's back, and one twin's cycle fails in the middle of a table.
+// agent's back, and one twin's cycle fails in the middle of a table. One
+// cycle of the changes twin dies between the portal's load of the text
+// messages and their local mark, and later its state store is deleted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,11 +25,13 @@
 #include "app/core/stage_order.h"
 #include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
+#include "tests/support/recording_connection.h"
 #include "tests/support/temp_dir.h"
 #include "upload/change_state.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
+#include "upload/table_stages.h"
 
 namespace agent {
 namespace {
@@ -230,6 +234,18 @@ class ChangeMaker {
   int messages_ = 0;
 };
 
+// The SMS log stage of a cycle killed after the portal took the messages
+// and before the local mark: the mark fails instead of being sent.
+std::size_t smsLogKilledBeforeTheMark(CycleContext& ctx) {
+  testing::FailingConnection noMark(ctx.local, "update smslog set fupload",
+                                    AgentError(error_number::kGenericFailure, "killed"));
+  CycleContext killed{noMark,       ctx.remote,   ctx.programFolder, ctx.config,
+                      ctx.univCode, ctx.messages, ctx.journal,       ctx.clock};
+  killed.exportCodePage = ctx.exportCodePage;
+  killed.remoteBackslashEscapes = ctx.remoteBackslashEscapes;
+  return uploadSmsLog(killed);
+}
+
 class ChangeDetectionTest : public ::testing::Test {
  protected:
   ChangeDetectionTest() : changes_("changes", true), twin_("twin", false) {}
@@ -273,7 +289,31 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
     apply(maker.next());
     std::string when = fmt::format("after step {}", step);
     int kind = maker.pick(0, 7);
-    if (kind == 0 && step > 0) {
+    if (step == 6) {
+      // The changes twin's cycle dies between the portal's load of the text
+      // messages and their local mark (as a kill there leaves it); the next
+      // cycle sends them again.
+      apply(
+          {"insert into smslog (fdate, fmessage, fstatus, fguid, fmobileno, fadmno) values "
+           "('20240306', 'Holiday', 'success', 'K1', '9811', 'S01')"});
+      std::vector<Stage> killedAtMark(all.begin(), all.end());
+      for (Stage& stage : killedAtMark) {
+        if (stage.run == uploadSmsLog) stage.run = smsLogKilledBeforeTheMark;
+      }
+      EXPECT_FALSE(changes_.cycle(killedAtMark));
+      ASSERT_TRUE(twin_.cycle(all));
+      when += " (changes twin killed before the messages' local mark)";
+    } else if (step == 9) {
+      // The state store is lost (deleted while the agent was down).
+      changes_.agent.reset();
+      for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(changes_.home.path() /
+                                (std::string(ChangeState::kFileName) + suffix));
+      changes_.restart();
+      ASSERT_TRUE(changes_.cycle(all));
+      ASSERT_TRUE(twin_.cycle(all));
+      when += " (state store deleted)";
+    } else if (kind == 0 && step > 0) {
       // The cycle ends between two tables in both twins.
       std::size_t cut = static_cast<std::size_t>(maker.pick(1, static_cast<int>(all.size()) - 1));
       changes_.cycle(all.first(cut));
