@@ -51,6 +51,11 @@ char32_t decodeUtf8(std::string_view text, std::size_t& i) {
     if ((next >> 6) != 0x2) return 0xFFFD;
     c = (c << 6) | (next & 0x3F);
   }
+  // An overlong form (C1 BC for "|"), a surrogate or a code point beyond
+  // U+10FFFF is no character: read as one, an overlong form would become a
+  // separator or an escape character after the field was escaped.
+  constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+  if (c < kShortest[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return 0xFFFD;
   i += extra;
   return c;
 }
@@ -128,8 +133,28 @@ std::string utf8ToWindows1252(std::string_view text, std::size_t* replaced) {
   return out;
 }
 
+std::string validUtf8(std::string_view text, std::size_t* replaced) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t start = i;
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out += text[i++];
+      continue;
+    }
+    if (decodeUtf8(text, i) == 0xFFFD && text.substr(start, 3) != "\xEF\xBF\xBD") {
+      out += '?';
+      if (replaced) ++*replaced;
+    } else {
+      out.append(text, start, i - start);
+    }
+  }
+  return out;
+}
+
 std::string encodeForCodePage(std::string_view text, CodePage page, std::size_t* replaced) {
-  if (page == CodePage::Utf8) return std::string(text);
+  if (page == CodePage::Utf8) return validUtf8(text, replaced);
   return utf8ToWindows1252(text, replaced);
 }
 

@@ -20,15 +20,21 @@ std::string windows1252ToUtf8(std::string_view bytes);
 // count as one such character each.
 std::string utf8ToWindows1252(std::string_view text, std::size_t* replaced = nullptr);
 
-// The code page's bytes for text (UTF-8 passes through unchanged).
+// text with every malformed UTF-8 sequence (a stray or truncated byte, an
+// overlong form, a surrogate, a code point beyond U+10FFFF) written as "?",
+// each counted in replaced (when given).
+std::string validUtf8(std::string_view text, std::size_t* replaced = nullptr);
+
+// The code page's bytes for text; for UTF-8, validUtf8(text).
 std::string encodeForCodePage(std::string_view text, CodePage page,
                               std::size_t* replaced = nullptr);
 
 // UTF-8 and UTF-16 (the wide ODBC API's text). Malformed input and unpaired
 // surrogates become U+FFFD.
 void appendUtf8(std::string& out, char32_t c);
-// The code point starting at text[i], with i advanced past it; a malformed
-// or truncated sequence yields U+FFFD for its first byte.
+// The code point starting at text[i], with i advanced past it; a malformed,
+// truncated or overlong sequence, a surrogate or a code point beyond
+// U+10FFFF yields U+FFFD for its first byte.
 char32_t decodeUtf8(std::string_view text, std::size_t& i);
 std::string utf16ToUtf8(const char16_t* text, std::size_t length);
 std::u16string utf8ToUtf16(std::string_view text);

@@ -125,14 +125,15 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
   checkSeparator(file, "time_separator", r.timeSeparator);
   checkSeparator(file, "decimal_separator", r.decimalSeparator);
 
-  std::string page = ini.get("export", "code_page", "windows-1252");
+  std::string page = trim(ini.get("export", "code_page", "auto"));
   if (equalsIgnoreCase(page, "utf-8") || equalsIgnoreCase(page, "utf8")) {
     config.exportCodePage = CodePage::Utf8;
   } else if (equalsIgnoreCase(page, "windows-1252") || equalsIgnoreCase(page, "cp1252")) {
     config.exportCodePage = CodePage::Windows1252;
-  } else {
-    throw AgentError(error_number::kGenericFailure, pathText(file) + ": [export] code_page = " +
-                                                        page + ": expected windows-1252 or utf-8");
+  } else if (!page.empty() && !equalsIgnoreCase(page, "auto")) {
+    throw AgentError(error_number::kGenericFailure, pathText(file) +
+                                                        ": [export] code_page = " + page +
+                                                        ": expected auto, windows-1252 or utf-8");
   }
   std::string changes = ini.get("upload", "changes_only", "no");
   if (equalsIgnoreCase(changes, "yes") || equalsIgnoreCase(changes, "true") || changes == "1") {

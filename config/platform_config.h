@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "base/code_page.h"
@@ -46,7 +47,10 @@ class DriverMap {
 struct PlatformConfig {
   DriverMap drivers;
   RegionalSettings regional;
-  CodePage exportCodePage = CodePage::Windows1252;
+  // [export] code_page: the code page the export files are written in;
+  // unset (or "auto"): the one the portal's server reads them in, learnt at
+  // every cycle (cycle/export_encoding.h).
+  std::optional<CodePage> exportCodePage;
   std::filesystem::path logFolder;  // absolute; default <home>/log
   // [remote]: tls, tls_ca (relative to the program folder), connect_timeout,
   // read_timeout, write_timeout. An account of remote-accounts.ini may

@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <optional>
+#include <thread>
 
 #include <fmt/format.h>
 
 #include "cycle/cycle_summary.h"
+#include "cycle/export_encoding.h"
 #include "cycle/local_ahead.h"
+#include "cycle/server_warnings.h"
 #include "db/error.h"
 
 namespace agent {
@@ -15,6 +18,7 @@ namespace {
 
 constexpr const char* kStartStamp = "start stamp";
 constexpr const char* kEndStamp = "end stamp";
+constexpr const char* kExportCodePage = "export code page";
 
 void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   if (!stageApplies(stage, ctx.univCode)) {
@@ -132,7 +136,18 @@ void releaseAll(const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
 // stage: where the cycle is, for the handler's journal line.
 void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
   stage = kStartStamp;
-  ctx.remote.execute(startStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
+  // Each cycle's start stamp differs from the one before: it is what tells
+  // change detection that the portal is the one it left (two cycles in one
+  // second wait for the next).
+  std::string stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
+  for (int i = 0; i < 12 && stamp == ctx.lastStartStamp; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
+  }
+  ctx.remote.execute(startStampStatement(stamp));
+  if (ctx.startStamped) ctx.startStamped(stamp);
+  stage = kExportCodePage;
+  learnExportCodePage(ctx);
   // Work still running when the cycle ends early is cancelled with it.
   // In a cycle that merges its tables in full, the portal's server is what
   // the cycle waits for, and the two processors are busy with its loads and
@@ -283,7 +298,8 @@ bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) 
     ctx.journal.info("housekeeping: local objects left by earlier runs dropped and made again: " +
                      names);
   }
-  ctx.journal.info(summary.line(stamped));
+  ctx.journal.info(summary.line(
+      stamped, ctx.serverWarnings != nullptr ? ctx.serverWarnings->changedValues() : 0));
   return stamped;
 }
 

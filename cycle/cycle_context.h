@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/code_page.h"
 #include "base/errors.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
@@ -25,6 +26,7 @@ namespace agent {
 class ChangeState;
 class EarlyPart;
 class LocalAhead;
+class ServerWarnings;
 
 struct CycleContext {
   // Both connections recover from leftover local objects: an error naming
@@ -45,6 +47,15 @@ struct CycleContext {
   bool mergesInFull = true;
   // Where the cycle is, for a window to show; null when nobody watches.
   CycleProgress* progress = nullptr;
+  // The start stamp of the cycle before (the one the portal should carry);
+  // this cycle's differs from it. Empty: none known.
+  std::string lastStartStamp = {};
+  // Called with the start stamp once the portal holds it; empty: nothing
+  // to do.
+  std::function<void(const std::string&)> startStamped = {};
+  // The code page this cycle writes its export files in (learnt from the
+  // portal before the first load, cycle/export_encoding.h).
+  CodePage exportCodePage = CodePage::Windows1252;
   // Whether the remote connection's SQL mode has backslash escapes on: true
   // for a fresh connection (the server's default mode), false once the
   // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
@@ -69,6 +80,9 @@ struct CycleContext {
   // statements: the cycle may start held work ahead while its thread waits
   // for the server. Empty: nothing to do.
   std::function<void()> waitingForServer = {};
+  // The values the portal's server changed in this cycle (reported by the
+  // remote connection's warning check); null when nothing checks.
+  ServerWarnings* serverWarnings = nullptr;
   // What the connections note of a failed statement, for the journal line;
   // null when nothing notes. A stage clears it when a statement failed only
   // because of another error, which is then the one reported.

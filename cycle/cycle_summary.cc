@@ -22,7 +22,7 @@ void CycleSummary::addStage(std::string name, std::size_t rows) {
   stages_.emplace_back(std::move(name), rows);
 }
 
-std::string CycleSummary::line(bool stamped) const {
+std::string CycleSummary::line(bool stamped, std::size_t changedValues) const {
   std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started_;
   std::size_t total = 0;
   std::string perStage;
@@ -35,7 +35,9 @@ std::string CycleSummary::line(bool stamped) const {
                      stamped ? "stamped" : "ended early", counted(total, "row"), seconds.count(),
                      perStage.empty() ? "no stage ran" : perStage,
                      counted(journal_.warningCount() - warningsBefore_, "warning"),
-                     counted(journal_.errorCount() - errorsBefore_, "error"));
+                     counted(journal_.errorCount() - errorsBefore_, "error")) +
+         (changedValues > 0 ? ", " + counted(changedValues, "value") + " changed by the portal"
+                            : std::string());
 }
 
 }  // namespace agent

@@ -30,8 +30,10 @@ class CycleSummary {
 
   // "cycle summary: stamped, 312 rows sent in 4.20 s (college 3; student
   // and masuser 300; ...), 1 warning, 0 errors"; "ended early" instead of
-  // "stamped" when the cycle did not write its end stamp.
-  std::string line(bool stamped) const;
+  // "stamped" when the cycle did not write its end stamp; ", 2 values
+  // changed by the portal" added when the portal's server stored values
+  // unlike they were sent.
+  std::string line(bool stamped, std::size_t changedValues = 0) const;
 
  private:
   const Journal& journal_;

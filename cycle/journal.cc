@@ -61,6 +61,19 @@ std::string oneLine(std::string_view line) {
   return out;
 }
 
+// line cut to kMaxLineBytes (at a character boundary) with a note of the
+// cut: a portal value of megabytes must not fill the log and rotate the
+// earlier cycles (and their summaries) away.
+std::string capped(std::string line) {
+  if (line.size() <= Journal::kMaxLineBytes) return line;
+  const std::size_t total = line.size();
+  std::size_t cut = Journal::kMaxLineBytes;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  line.resize(cut);
+  line += fmt::format(" [line cut: {} of {} bytes left out]", total - cut, total);
+  return line;
+}
+
 }  // namespace
 
 Journal::Journal() = default;
@@ -131,7 +144,7 @@ void Journal::noteWriteFault(const std::string& message) {
 }
 
 void Journal::write(const char* level, const std::string& line) {
-  std::string text = std::string(level) + oneLine(line);
+  std::string text = std::string(level) + capped(oneLine(line));
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_) {
     faultInThisWrite_ = false;

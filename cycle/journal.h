@@ -30,7 +30,8 @@ class Journal {
 
   // Each call writes exactly one line: control characters of line (portal
   // values, server messages, file contents may hold them) are written as
-  // escapes (\n, \r, \xNN; \u0085, \u2028, \u2029).
+  // escapes (\n, \r, \xNN; \u0085, \u2028, \u2029), and a line longer than
+  // kMaxLineBytes once escaped is cut there, with a note of the cut.
   void info(const std::string& line);
   void warning(const std::string& line);
   void error(const std::string& line);
@@ -39,6 +40,7 @@ class Journal {
   // prefixed with its level ("INFO ", "WARN ", "ERROR ").
   std::vector<std::string> recentLines() const;
   static constexpr std::size_t kKeptLines = 2000;
+  static constexpr std::size_t kMaxLineBytes = 4096;
 
   // Why the log file cannot be written, empty while it can: a line that
   // fails (a full disk, a file size limit, the file taken away) raises one

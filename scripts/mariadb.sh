@@ -33,7 +33,9 @@
 # The server runs with --no-defaults (no /etc/mysql/my.cnf), a small buffer
 # pool, no binary log and no performance schema, so that it starts in about
 # a second; local_infile is on (LOAD DATA LOCAL INFILE) and the server's
-# character set is latin1, the export files' code page.
+# character set is latin1 (the portals of most offices). A test that needs a
+# utf8mb4 portal creates its database with that character set on the same
+# server (tests/support/remote_server.h, PortalCharsets).
 
 MARIADB_PID=""
 MARIADB_TLS_DIR="${MARIADB_TLS_DIR:-}"

@@ -32,10 +32,14 @@ constexpr const char* kSchema =
     "stamp TEXT NOT NULL, sources TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS lines (tbl TEXT NOT NULL, kind TEXT NOT NULL, data BLOB NOT NULL, "
     "UNIQUE (tbl, kind));";
+// The portal's mark (one row at most); made in a store of the layout
+// above, which then has none and vouches for no table once.
+constexpr const char* kPortalMarkSchema =
+    "CREATE TABLE IF NOT EXISTS portal_mark (mark TEXT NOT NULL)";
 
 constexpr const char* kDropAll =
     "DROP TABLE IF EXISTS remote; DROP TABLE IF EXISTS mirror; DROP TABLE IF EXISTS line; "
-    "DROP TABLE IF EXISTS lines;";
+    "DROP TABLE IF EXISTS lines; DROP TABLE IF EXISTS portal_mark;";
 
 // Lines per chunk of a full run (1 MiB).
 constexpr std::size_t kChunkLines = 65536;
@@ -146,6 +150,7 @@ ChangeState::ChangeState(const std::filesystem::path& file) : file_(file) {
     exec(("PRAGMA user_version=" + std::to_string(kLayout)).c_str());
     exec("COMMIT");
   }
+  exec(kPortalMarkSchema);
 }
 
 void ChangeState::fail(const std::string& what) const {
@@ -214,12 +219,35 @@ void ChangeState::bindRemote(const std::string& identity) {
   bool same = sqlite3_step(find.get()) == SQLITE_ROW && columnText(find.get(), 0) == identity;
   find.reset();
   if (same) return;
-  exec("BEGIN; DELETE FROM lines; DELETE FROM mirror; DELETE FROM remote");
+  exec("BEGIN; DELETE FROM lines; DELETE FROM mirror; DELETE FROM remote; DELETE FROM portal_mark");
   StatementHandle add = prepare("INSERT INTO remote VALUES (?1)");
   bindText(add.get(), 1, identity);
   if (sqlite3_step(add.get()) != SQLITE_DONE) fail("cannot record the remote database");
   add.reset();
   exec("COMMIT");
+}
+
+std::string ChangeState::portalMark() {
+  StatementHandle s = prepare("SELECT mark FROM portal_mark");
+  return sqlite3_step(s.get()) == SQLITE_ROW ? columnText(s.get(), 0) : std::string();
+}
+
+void ChangeState::recordPortalMark(const std::string& mark) {
+  exec("BEGIN; DELETE FROM portal_mark");
+  StatementHandle add = prepare("INSERT INTO portal_mark VALUES (?1)");
+  bindText(add.get(), 1, mark);
+  if (sqlite3_step(add.get()) != SQLITE_DONE) {
+    add.reset();
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    fail("cannot record the portal's mark");
+  }
+  add.reset();
+  exec("COMMIT");
+}
+
+void ChangeState::forgetTables() {
+  endStaleRun();
+  exec("BEGIN; DELETE FROM lines; DELETE FROM mirror; COMMIT");
 }
 
 std::optional<ChangeState::TableState> ChangeState::table(const std::string& name) {

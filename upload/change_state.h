@@ -63,6 +63,16 @@ class ChangeState {
   // table is then merged in full.
   void bindRemote(const std::string& identity);
 
+  // The start stamp the last cycle wrote in the portal's control row, as
+  // recorded by recordPortalMark(); empty when none was. A portal that
+  // carries another one went back in time (restored from a backup), or the
+  // store did (an older copy put back): it does not vouch for any table.
+  std::string portalMark();
+  void recordPortalMark(const std::string& mark);
+  // Empties the store's tables (every table is then merged in full); the
+  // remote database it belongs to stays.
+  void forgetTables();
+
   struct TableState {
     std::int64_t lastFullSeconds = 0;  // Unix time of the last full merge
     std::int64_t expectedRows = 0;     // remote rows after the last run
@@ -112,6 +122,9 @@ class ChangeState {
   // keys vanishedKeys() gave (the remote rows were deleted); a full run
   // replaces the table's keys with the offered ones. Commits at once.
   void commit(const std::string& name, const TableState& state, bool dropVanished);
+  // Drops this run's lines without making them the state: the table stays
+  // unfinished (markStarted()), so the next cycle merges it in full.
+  void abandon(const std::string& name) { runs_.erase(name); }
   // Records stamp as the one that vouches for the table, if its last run
   // finished and left expectedRows (a stamp read and checked after the
   // commit). Commits at once.

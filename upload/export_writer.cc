@@ -2,6 +2,7 @@
 // path.
 #include "upload/export_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -91,10 +92,18 @@ void ExportFile::writeLine(std::span<const std::string> fields) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) line_ += format_.separator;
     if (format_.enclosure) line_ += *format_.enclosure;
-    appendEscaped(line_, fields[i], format_);
+    // Converted before it is escaped: a malformed sequence becomes "?" and
+    // can never turn into a separator or an escape the field did not hold.
+    const std::string& field = fields[i];
+    if (std::all_of(field.begin(), field.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      appendEscaped(line_, field, format_);
+    } else {
+      appendEscaped(line_, encodeForCodePage(field, codePage_, &replaced_), format_);
+    }
     if (format_.enclosure) line_ += *format_.enclosure;
   }
-  std::string bytes = encodeForCodePage(line_, codePage_, &replaced_);
+  std::string& bytes = line_;
   bytes += "\r\n";
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "base/file_names.h"
+#include "cycle/server_warnings.h"
 #include "upload/change_state.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -406,6 +407,7 @@ bool MirrorTable::prepareChanges() {
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);
+  c.changedBefore = valuesChangedByPortal();
   // Ages run on the steady clock: a clock set back or forward while the
   // agent runs neither ages a full merge nor makes it younger.
   c.now = ctx_.clock.steadyEpochSeconds();
@@ -530,10 +532,26 @@ std::vector<std::string> MirrorTable::runStatements() {
   return statements;
 }
 
+std::size_t MirrorTable::valuesChangedByPortal() const {
+  return ctx_.serverWarnings != nullptr ? ctx_.serverWarnings->changedValues(description_.tableName)
+                                        : 0;
+}
+
 void MirrorTable::finishChanges() {
   if (!changes_) return;
   Changes& c = *changes_;
   const std::string& table = description_.tableName;
+  if (valuesChangedByPortal() != c.changedBefore) {
+    // The portal holds values unlike the lines this run would record: the
+    // state does not vouch for them, and once the portal's column is
+    // widened the next full merge puts them right.
+    ctx_.changes->abandon(table);
+    ctx_.journal.warning(fmt::format(
+        "{}: the portal's server changed values of it; change detection does not vouch for it, "
+        "the next cycle merges it in full",
+        table));
+    return;
+  }
   ChangeState::TableState next;
   next.sources = sources_;
   bool settleLater = false;
@@ -604,7 +622,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
         new Output{table,
                    {ExportRow(table->description_, rows, regional),
                     ExportRow(table->description_, rows, regional)},
-                   ExportFile(table->exportPath_, table->ctx_.config.exportCodePage),
+                   ExportFile(table->exportPath_, table->ctx_.exportCodePage),
                    {},
                    {}}));
   }

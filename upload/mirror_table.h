@@ -236,9 +236,13 @@ class MirrorTable {
     bool storedLinesStand = false;  // nothing read: the source's rows are unchanged
     std::string checkedStamp;       // a settled stamp the check before the run vouched for
     bool sendsStatements = false;
-    bool marksPresent = false;  // the remote table holds marked rows
-    bool countSkipped = false;  // the stamp vouched for the remote row count
+    bool marksPresent = false;      // the remote table holds marked rows
+    bool countSkipped = false;      // the stamp vouched for the remote row count
+    std::size_t changedBefore = 0;  // the table's values the portal changed before this run
   };
+  // The table's values the portal's server stored unlike they were sent,
+  // in this cycle so far.
+  std::size_t valuesChangedByPortal() const;
   std::optional<Changes> changes_;
 };
 

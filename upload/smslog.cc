@@ -1,16 +1,18 @@
 // The SMS log: text messages sent successfully and not uploaded before, at
-// most 9999 of the newest per cycle, loaded straight into the remote smslog
-// (no staging table, no merge) and then marked uploaded locally. Every field
+// most 9999 of the newest per cycle, loaded into a staging table, added to
+// the remote smslog where it holds no such row yet (never updated), and
+// then marked uploaded locally. Every field
 // of the export file is enclosed in double quotes; the load names the same
 // enclosure, escape and line terminator as the writer, so a quote, a "|" or
 // a line break inside a message cannot shift or swallow lines. Rows are
 // marked only after the load went through; a row without fguid cannot be
-// marked and is sent again in every cycle. #tmpsmslog stays with the local
+// marked and is sent again in every cycle (and not added again). #tmpsmslog stays with the local
 // connection for the next cycle's leftover recovery.
 #include <string>
 #include <vector>
 
 #include "base/file_names.h"
+#include "base/text.h"
 #include "upload/clean_string.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -63,7 +65,7 @@ const MirrorDescription& smslogDescription() {
 // Writes every row of rows as one enclosed line of the export file.
 std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
   ExportRow row(smslogDescription(), rows, ctx.config.regional);
-  ExportFile file(table.exportPath(), ctx.config.exportCodePage, kSmsFormat);
+  ExportFile file(table.exportPath(), ctx.exportCodePage, kSmsFormat);
   std::vector<std::string> fields;
   for (; !rows.eof(); rows.moveNext()) {
     std::span<const std::string> texts = row.build();
@@ -77,6 +79,24 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
   ctx.remote.allowLocalFile({table.exportPath(), file.identity()});
   noteReplacedCharacters(ctx.journal, "smslog", file);
   return file.linesWritten();
+}
+
+// The staged messages the portal does not hold yet. A cycle that ended
+// after the portal took its messages but before they were marked locally
+// (a kill, a lost connection) sends them again; a message is added only
+// when no row holds the same value in every column (NULL as a value: the
+// portal's unique key lets rows with a NULL through).
+std::string newMessagesInsert(const MirrorDescription& description) {
+  std::string same;
+  for (const std::string& column : split(description.columnList, ',')) {
+    const std::string c = trim(column);
+    same += (same.empty() ? "" : " and ") + ("t." + c + " <=> s." + c);
+  }
+  std::string columns = description.columnList;
+  std::string sourceColumns = "s." + replaceAll(columns, ", ", ", s.");
+  return "insert ignore into " + description.tableName + " (" + columns + ") select " +
+         sourceColumns + " from " + description.stagingTable() + " s where not exists (select 1 " +
+         "from " + description.tableName + " t where " + same + ")";
 }
 
 }  // namespace
@@ -97,9 +117,13 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   }
 
   const MirrorDescription& description = smslogDescription();
-  ctx.remote.execute(loadStatement(ctx.remote.localFileName(table.exportPath()),
-                                   description.tableName, description.columnList, kSmsFormat,
-                                   ctx.remoteBackslashEscapes));
+  for (const std::string& sql :
+       {table.stagingDrop(), table.stagingCreate(),
+        loadStatement(ctx.remote.localFileName(table.exportPath()), description.stagingTable(),
+                      description.columnList, kSmsFormat, ctx.remoteBackslashEscapes),
+        newMessagesInsert(description), table.stagingDrop()}) {
+    ctx.remote.execute(sql);
+  }
   ctx.local.execute(kMarkUploaded);
   return rows;
 }

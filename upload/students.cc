@@ -3,7 +3,8 @@
 // An existing student is brought wholly up to date, fdeleted included; an
 // existing login only takes fdeleted, so a password changed on the portal
 // is kept and the initial password reaches new logins only. The stage sets
-// the remote connection's SQL mode for the rest of the cycle.
+// the remote connection's SQL mode for the rest of the cycle (no backslash
+// escapes, the server's strictness kept).
 #include <algorithm>
 
 #include "upload/mirror_catalog.h"
@@ -25,6 +26,15 @@ constexpr const char* kStudentQuery =
     "select * from student where fdegree <> 'XX' and fdoa is not null order by fadmno";
 
 constexpr const char* kSetSqlMode = "SET sql_mode='NO_BACKSLASH_ESCAPES'";
+// The mode above is set for its escapes, but it also drops the strictness
+// the session had, and the statements of the rest of the cycle (marks,
+// merges) would then store a value that does not fit clipped, with only a
+// warning. The strict flags the server gives a session are added back; the
+// session's other flags stay off, as the later statements always ran.
+constexpr const char* kRestoreStrictness =
+    "SET sql_mode = concat_ws(',', @@session.sql_mode, "
+    "if(find_in_set('STRICT_TRANS_TABLES', @@global.sql_mode), 'STRICT_TRANS_TABLES', null), "
+    "if(find_in_set('STRICT_ALL_TABLES', @@global.sql_mode), 'STRICT_ALL_TABLES', null))";
 
 const std::vector<MirrorDescription>& descriptions() {
   static const std::vector<MirrorDescription> kDescriptions = {
@@ -149,6 +159,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     if (sendLogins) statements.push_back(logins.stagingDrop());
     if (sendStudents) statements.push_back(students.stagingCreate());
     statements.push_back(kSetSqlMode);
+    statements.push_back(kRestoreStrictness);
     students.sendRemote(statements);
     ctx.remoteBackslashEscapes = false;
   };

@@ -14,6 +14,7 @@
 #include "cycle/cycle.h"
 #include "cycle/cycle_summary.h"
 #include "cycle/leftover_recovery.h"
+#include "cycle/server_warnings.h"
 #include "db/error.h"
 #include "upload/change_state.h"
 #include "upload/change_state_keeper.h"
@@ -61,6 +62,25 @@ std::unique_ptr<DriverConnection> openSqlServer(const DriverMap& drivers,
   conn->execute("SET QUOTED_IDENTIFIER OFF");
   conn->execute("SET DATEFORMAT DMY");
   return conn;
+}
+
+// The state vouches for the portal's tables only while the portal carries
+// the start stamp of the cycle that left it (read before this cycle writes
+// its own): a portal restored from a backup carries an older one, and an
+// older copy of the state store remembers an older one.
+void checkPortalMark(Connection& remote, ChangeState& changes, Journal& journal) {
+  if (changes.knowsNoTable()) return;
+  std::unique_ptr<Recordset> rs =
+      remote.query("select ifnull(max(flastupdstarttime), '') from control", Cursor::Forward);
+  const std::string portal = rs->eof() ? std::string() : rs->field(0).textValue();
+  const std::string known = changes.portalMark();
+  if (portal == known) return;
+  journal.warning(fmt::format(
+      "change detection: the portal's control row carries the start stamp \"{}\" but the last "
+      "cycle wrote \"{}\" (the portal was restored from a backup, or the state store is an "
+      "older copy); every table is merged in full",
+      portal, known));
+  changes.forgetTables();
 }
 
 }  // namespace
@@ -216,8 +236,13 @@ bool Agent::runCycle(StageList stages) {
   watch.localDatabase = state_->localDbName;
   watch.remoteDatabase = state_->remoteDbName;
   RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
-  RecoveringConnection remote(*state_->remote, *state_->local, journal_, &watch, "remote");
+  // Every statement that writes portal rows has the server's warnings read
+  // after it (a failure there is the statement's, for the watch).
+  ServerWarnings serverWarnings;
+  WarningCheckedConnection checked(*state_->remote, journal_, serverWarnings);
+  RecoveringConnection remote(checked, *state_->local, journal_, &watch, "remote");
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
+  ctx.serverWarnings = &serverWarnings;
   ctx.progress = &progress_;
   ctx.connectLocalAgain = state_->connectLocalAgain;
   ctx.watch = &watch;
@@ -232,8 +257,19 @@ bool Agent::runCycle(StageList stages) {
       std::unique_ptr<Recordset> rs = remote.query(
           "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
       store->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
+      rs.reset();
+      checkPortalMark(remote, *store, journal_);
       ctx.changes = store;
       ctx.mergesInFull = ctx.changes->knowsNoTable();
+      ctx.lastStartStamp = ctx.changes->portalMark();
+      ctx.startStamped = [changes = ctx.changes, &journal = journal_](const std::string& stamp) {
+        try {
+          changes->recordPortalMark(stamp);
+        } catch (const AgentError& e) {
+          // The next cycle then finds another stamp and merges in full.
+          journal.warning("change detection: " + e.description());
+        }
+      };
     } catch (const AgentError& e) {
       // No remote connection: the cycle fails at its first statement anyway.
       journal_.warning("change detection off for this cycle: " + e.description());

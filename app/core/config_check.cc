@@ -22,6 +22,7 @@
 #include "config/profile.h"
 #include "config/remote_accounts.h"
 #include "cycle/cycle.h"
+#include "cycle/export_encoding.h"
 #include "db/connection_string.h"
 #include "db/drivers/driver_connection.h"
 #include "db/error.h"
@@ -330,12 +331,6 @@ std::optional<std::string> checkLocal(Checklist& list, const std::filesystem::pa
   }
 }
 
-// The character sets a code page's export files need on the portal.
-std::vector<std::string> charsetsFor(CodePage page) {
-  if (page == CodePage::Utf8) return {"utf8mb4", "utf8mb3", "utf8"};
-  return {"latin1"};  // MariaDB's latin1 is Windows-1252
-}
-
 // The portal side: account, driver, TLS files, connection, and the probes.
 void checkRemote(Checklist& list, const std::filesystem::path& home, const PlatformConfig& config,
                  const std::string& univCode) {
@@ -427,29 +422,22 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
     list.fail("portal file loads", "select @@global.local_infile: " + errorText(e));
   }
 
-  // Every column of every table of the portal's database, and each table's
-  // character set.
+  // Every column of every table of the portal's database, and the
+  // character set its server reads load files in.
   std::map<std::string, std::set<std::string>> columns;
-  std::map<std::string, std::string> charsets;
+  std::string charset;
   try {
     auto rs = remote.query(
         "select table_name as t, column_name as c from information_schema.columns "
         "where table_schema = database()");
     for (; !rs->eof(); rs->moveNext())
       columns[valueText(rs->field("t"))].insert(lower(valueText(rs->field("c"))));
-    rs = remote.query(
-        "select t.table_name as t, a.character_set_name as s from information_schema.tables t "
-        "join information_schema.collation_character_set_applicability a "
-        "on a.collation_name = t.table_collation where t.table_schema = database()");
-    for (; !rs->eof(); rs->moveNext())
-      charsets[valueText(rs->field("t"))] = lower(valueText(rs->field("s")));
+    charset = portalFileCharset(remote);
   } catch (const AgentError& e) {
     list.fail("portal tables", "information_schema: " + errorText(e));
     return;
   }
 
-  const std::vector<std::string> wanted = charsetsFor(config.exportCodePage);
-  std::vector<std::string> wrongCharset;
   for (const RemoteColumns& need : remoteColumnsWritten()) {
     if (!stageApplies(Stage{"", nullptr, need.gate}, univCode)) continue;
     const std::string subject = "portal table " + need.table;
@@ -467,20 +455,25 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
       continue;
     }
     list.ok(subject, fmt::format("{} column(s) the cycle writes", need.columns.size()));
-    auto cs = charsets.find(need.table);
-    if (cs != charsets.end() && std::find(wanted.begin(), wanted.end(), cs->second) == wanted.end())
-      wrongCharset.push_back(need.table + " (" + cs->second + ")");
   }
-  const char* pageName = config.exportCodePage == CodePage::Utf8 ? "utf-8" : "windows-1252";
-  if (wrongCharset.empty()) {
-    list.ok("code page", std::string(pageName) + ", matching the portal's tables");
+  // The server converts from the files' character set to each table's own,
+  // so only the database's character set must match the files.
+  const std::optional<CodePage> portal = codePageForCharset(charset);
+  if (!config.exportCodePage && !portal) {
+    list.fail("code page", "the portal's server reads load files in \"" + charset +
+                               "\", which the export cannot write; convert the portal's "
+                               "database to latin1 or utf8mb4 or set platform.ini [export] "
+                               "code_page");
+  } else if (config.exportCodePage && portal != config.exportCodePage) {
+    list.fail("code page", std::string("the export writes ") +
+                               codePageName(*config.exportCodePage) +
+                               " (platform.ini [export] code_page) but the portal's server reads "
+                               "load files in \"" +
+                               charset + "\"; set code_page = auto");
   } else {
-    std::string tables;
-    for (const std::string& t : wrongCharset) tables += (tables.empty() ? "" : ", ") + t;
-    list.fail("code page", std::string("the export writes ") + pageName + " but " + tables +
-                               " expect another character set; set platform.ini [export] "
-                               "code_page to match (latin1: windows-1252, utf8mb4: utf-8) or "
-                               "convert the tables");
+    list.ok("code page",
+            fmt::format("{}, the character set {} the portal's server reads load files in",
+                        codePageName(config.exportCodePage.value_or(*portal)), charset));
   }
 }
 

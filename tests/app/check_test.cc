@@ -160,10 +160,11 @@ TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
   EXPECT_NE(failed[0].find("decimal_separator = \",\""), std::string::npos) << failed[0];
   EXPECT_NE(failed[0].find("date_separator = \"|\""), std::string::npos) << failed[0];
 
-  // UTF-8 files into the portal's latin1 tables would garble every accent.
+  // UTF-8 files read by a latin1 server would garble every accent.
   home_.write("platform.ini", drivers + "[export]\ncode_page = utf-8\n");
   EXPECT_TRUE(anyHas(failures(),
-                     "code page: the export writes utf-8 but control (latin1), college (latin1)"))
+                     "code page: the export writes utf-8 (platform.ini [export] "
+                     "code_page) but the portal's server reads load files in \"latin1\""))
       << ::testing::PrintToString(failures());
 
   // The CA file the link names must be there; keys the agent does not read

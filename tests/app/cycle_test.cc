@@ -119,6 +119,38 @@ TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
   EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
 }
 
+// The cycle writes its files in the character set the portal's server
+// reads them in, learnt before the first load; a value the portal clips is
+// counted in the summary; a character set the export cannot write ends the
+// cycle with a line naming it.
+TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
+  makeCollegesMirrorable();
+  local_.execute(
+      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
+  agent().connectLocal();
+  const std::vector<Stage> stages = {{"college", uploadColleges}};
+  remote_.execute("alter database `" + remote_.name() + "` character set utf8mb4");
+  remote_.execute("alter table college convert to character set utf8mb4");
+  remote_.execute("alter table college modify fcollname varchar(12)");
+  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  EXPECT_NE(testing::readFile(home_.path() / "CSV" / "UPCOLLEGE.csv")
+                .find("C02|Caf\xC3\xA9 \xE2\x82\xB9 College|"),
+            std::string::npos);
+  EXPECT_EQ(remote_.scalar("select fcollname from college where fcollcode = 'C02'"),
+            "Caf\u00E9 \u20B9 Colle");
+  EXPECT_EQ(journalLinesWith("college.fcollname: the portal's server changed 1 value(s)"), 2u)
+      << journalText();
+  EXPECT_EQ(journalLinesWith(", 1 value changed by the portal"), 1u) << journalText();
+
+  remote_.execute("alter database `" + remote_.name() + "` character set cp1251");
+  EXPECT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("cycle ended in stage export code page: the portal's server reads "
+                             "load files in the character set \"cp1251\""),
+            1u)
+      << journalText();
+  EXPECT_EQ(journalLinesWith("[export] code_page"), 1u);
+}
+
 TEST_F(CycleTest, ADriverInjectedThroughRemoteAccountsIsNeverLoaded) {
   // A file that is no library: loading it would fail with the driver
   // manager's "Can't open lib"; kept one server name, it names no host.

@@ -133,5 +133,30 @@ TEST(JournalTest, ControlCharactersFromOutsideAreWrittenEscapedOnTheEventsOwnLin
       << log;
 }
 
+// A portal value of megabytes (an order id in a warning) costs one line of
+// about 4 KiB, cut at a character boundary with a note, every cycle: the
+// journal's earlier cycles are not rotated away.
+TEST(JournalTest, LongLinesAreCutWithANoteAndKeepEarlierCycles) {
+  TempDir dir("journal");
+  {
+    Journal journal(dir / "log" / "agent.log");
+    journal.info("cycle summary: stamped, the first cycle");
+    // "é" is two bytes: the cut may not split it.
+    std::string huge = "order id '";
+    for (std::size_t i = 0; i < 1500000; ++i) huge += "\xC3\xA9";
+    huge += "\n' left pending";
+    for (int cycle = 0; cycle < 50; ++cycle) journal.warning(huge);
+    const std::string last = journal.recentLines().back();
+    EXPECT_LE(last.size(), Journal::kMaxLineBytes + 80);
+    EXPECT_NE(last.find("[line cut: "), std::string::npos) << last.substr(0, 100);
+    EXPECT_NE(last.find("of 3000026 bytes left out]"), std::string::npos) << last.substr(4000);
+    const std::string kept = last.substr(0, last.find(" [line cut"));
+    EXPECT_TRUE(kept.ends_with("\xC3\xA9")) << "a character was split";
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "log" / "agent.1.log"));
+  EXPECT_NE(readFile(dir / "log" / "agent.log").find("stamped, the first cycle"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace agent

@@ -1,5 +1,6 @@
 // A hostile portal server on loopback: just enough of the MySQL protocol
-// (handshake v10 without TLS, login accepted, every statement answered OK)
+// (handshake v10 without TLS, login accepted, every statement answered OK,
+// the character set files are read in answered "latin1")
 // to play an attacker who controls the portal's server or the network. It
 // is the one fake server of the tests, and only ever plays the attacker;
 // every other remote test runs against the real MariaDB server.

@@ -81,15 +81,25 @@ std::string RemoteServer::verifiedConnectionString(std::string_view database) co
   return connectionString(database) + linkKeywords(link);
 }
 
-RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema)
+std::vector<PortalCharsets> everyPortalCharset() {
+  return {{"latin1", "latin1"}, {"utf8mb4", "utf8mb4"}, {"utf8mb4", "latin1"}};
+}
+
+std::string charsetsName(const PortalCharsets& charsets) {
+  return charsets.database + "_" + charsets.tables;
+}
+
+RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema,
+                                       const PortalCharsets& charsets)
     : server_(RemoteServer::fromEnvironment()), name_(databaseName(hint)) {
   {
     auto admin = openRemote(server_.verifiedConnectionString(""));
-    admin->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET latin1");
+    admin->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET " + charsets.database);
   }
   if (withSchema) {
     auto connection = connect();
-    runMySqlScript(*connection, schemaText());
+    runMySqlScript(*connection, replaceAll(schemaText(), "DEFAULT CHARSET latin1",
+                                           "DEFAULT CHARSET " + charsets.tables));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/local_file.h"
@@ -52,12 +53,25 @@ struct RemoteServer {
   std::string verifiedConnectionString(std::string_view database) const;
 };
 
+// The character sets of a test portal: its database's (the one the server
+// reads load files in) and its tables' (schema/remote.sql's latin1 replaced).
+struct PortalCharsets {
+  std::string database = "latin1";
+  std::string tables = "latin1";
+};
+// The portals the character set tests run on: latin1 throughout, utf8mb4
+// throughout, and latin1 tables in a utf8mb4 database.
+std::vector<PortalCharsets> everyPortalCharset();
+// "latin1_latin1", for a parameterised test's name.
+std::string charsetsName(const PortalCharsets& charsets);
+
 class RemoteTestDatabase {
  public:
   // Creates a database named from hint (letters, digits and "_" kept), the
   // process id and a counter (at most 64 characters), and loads
   // schema/remote.sql into it when withSchema. Throws on failure.
-  explicit RemoteTestDatabase(std::string_view hint, bool withSchema = true);
+  explicit RemoteTestDatabase(std::string_view hint, bool withSchema = true,
+                              const PortalCharsets& charsets = {});
   // Drops the database.
   ~RemoteTestDatabase();
   RemoteTestDatabase(const RemoteTestDatabase&) = delete;

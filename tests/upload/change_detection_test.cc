@@ -5,7 +5,9 @@
 // table must be equal between the twins, row for row and column for
 // column. Some cycles end between two tables (the stage list is cut short
 // in both twins), some follow a row deleted on the portal behind the
-// agent's back, and one twin's cycle fails in the middle of a table.
+// agent's back, and one twin's cycle fails in the middle of a table. One
+// cycle of the changes twin dies between the portal's load of the text
+// messages and their local mark, and later its state store is deleted.
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -30,16 +32,20 @@
 #include "app/core/stage_order.h"
 #include "tests/support/doubles.h"
 #include "tests/support/program_folder.h"
+#include "tests/support/recording_connection.h"
+#include "tests/support/temp_dir.h"
 #include "upload/change_state.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
+#include "upload/table_stages.h"
 
 namespace agent {
 namespace {
 
 using testing::LocalTestDatabase;
 using testing::RemoteTestDatabase;
+using testing::TempDir;
 
 constexpr const char* kInstitution = "P028";  // no payment stage, fines on
 
@@ -65,7 +71,7 @@ struct World {
     agent->connectLocal();
   }
 
-  // The agent ends (its state store closes) and starts again.
+  // A new agent on the same program folder (a restarted program).
   void restart() {
     agent.reset();
     agent = std::make_unique<Agent>(home.path(), messages, journal, clock);
@@ -236,6 +242,18 @@ class ChangeMaker {
   int messages_ = 0;
 };
 
+// The SMS log stage of a cycle killed after the portal took the messages
+// and before the local mark: the mark fails instead of being sent.
+std::size_t smsLogKilledBeforeTheMark(CycleContext& ctx) {
+  testing::FailingConnection noMark(ctx.local, "update smslog set fupload",
+                                    AgentError(error_number::kGenericFailure, "killed"));
+  CycleContext killed{noMark,       ctx.remote,   ctx.programFolder, ctx.config,
+                      ctx.univCode, ctx.messages, ctx.journal,       ctx.clock};
+  killed.exportCodePage = ctx.exportCodePage;
+  killed.remoteBackslashEscapes = ctx.remoteBackslashEscapes;
+  return uploadSmsLog(killed);
+}
+
 class ChangeDetectionTest : public ::testing::Test {
  protected:
   ChangeDetectionTest() : changes_("changes", true), twin_("twin", false) {}
@@ -279,7 +297,31 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
     apply(maker.next());
     std::string when = fmt::format("after step {}", step);
     int kind = maker.pick(0, 7);
-    if (kind == 0 && step > 0) {
+    if (step == 6) {
+      // The changes twin's cycle dies between the portal's load of the text
+      // messages and their local mark (as a kill there leaves it); the next
+      // cycle sends them again.
+      apply(
+          {"insert into smslog (fdate, fmessage, fstatus, fguid, fmobileno, fadmno) values "
+           "('20240306', 'Holiday', 'success', 'K1', '9811', 'S01')"});
+      std::vector<Stage> killedAtMark(all.begin(), all.end());
+      for (Stage& stage : killedAtMark) {
+        if (stage.run == uploadSmsLog) stage.run = smsLogKilledBeforeTheMark;
+      }
+      EXPECT_FALSE(changes_.cycle(killedAtMark));
+      ASSERT_TRUE(twin_.cycle(all));
+      when += " (changes twin killed before the messages' local mark)";
+    } else if (step == 9) {
+      // The state store is lost (deleted while the agent was down).
+      changes_.agent.reset();
+      for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(changes_.home.path() /
+                                (std::string(ChangeState::kFileName) + suffix));
+      changes_.restart();
+      ASSERT_TRUE(changes_.cycle(all));
+      ASSERT_TRUE(twin_.cycle(all));
+      when += " (state store deleted)";
+    } else if (kind == 0 && step > 0) {
       // The cycle ends between two tables in both twins.
       std::size_t cut = static_cast<std::size_t>(maker.pick(1, static_cast<int>(all.size()) - 1));
       changes_.cycle(all.first(cut));
@@ -347,6 +389,78 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
   expectTwinsEqual("after the failed table");
 }
 
+// Replaces every table of to by a copy of from's (a backup taken, or put
+// back).
+void copyTables(const RemoteTestDatabase& from, const RemoteTestDatabase& to) {
+  std::unique_ptr<Connection> c = from.connect();
+  std::vector<std::string> tables;
+  for (auto rs = c->query("show tables", Cursor::Static); !rs->eof(); rs->moveNext())
+    tables.push_back(rs->field(0).textValue());
+  for (const std::string& t : tables) {
+    const std::string source = "`" + from.name() + "`.`" + t + "`";
+    const std::string target = "`" + to.name() + "`.`" + t + "`";
+    c->execute("drop table if exists " + target);
+    c->execute("create table " + target + " like " + source);
+    c->execute("insert into " + target + " select * from " + source);
+  }
+}
+
+// A portal restored from a backup taken two cycles earlier holds as many
+// rows as the state expects, and a rename made after the backup is lost
+// there; an older copy of the state store put back remembers a line the
+// portal no longer holds. Either way the portal's control row carries
+// another start stamp than the state remembers: every table is merged in
+// full, and the portal ends as the twin's.
+TEST_F(ChangeDetectionTest, APortalOrAStateStoreGoneBackInTimeIsMergedInFull) {
+  addStudentWithTwoMarks();
+  StageList all = cycleStages();
+  auto cycleBoth = [&](const std::string& when) {
+    ASSERT_TRUE(changes_.cycle(all)) << when;
+    ASSERT_TRUE(twin_.cycle(all)) << when;
+  };
+  cycleBoth("first cycle");
+  RemoteTestDatabase backup("backup", false);
+  copyTables(changes_.remote, backup);
+  apply({"update student set fname = 'Renamed' where fadmno = 'S01'"});
+  cycleBoth("after the rename");
+  apply({"update studsub set fmarks = 61 where fsubcode = 'MAT'"});
+  cycleBoth("a cycle later");
+  copyTables(backup, changes_.remote);
+  copyTables(backup, twin_.remote);
+  cycleBoth("after the portal was restored");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "change detection: the portal's control row carries the "
+                                      "start stamp"),
+            1u);
+  EXPECT_EQ(changes_.remote.scalar("select fname from student"), "Renamed");
+  expectTwinsEqual("after the portal was restored");
+
+  // The state store as it was after this cycle, put back two cycles later.
+  changes_.agent.reset();  // closes the store whole
+  const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
+  TempDir saved("saved-state");
+  std::filesystem::copy_file(store, saved / "state");
+  changes_.restart();
+  apply({"update student set fname = 'Again' where fadmno = 'S01'"});
+  cycleBoth("after the second rename");
+  apply({"update studsub set fmarks = 62 where fsubcode = 'MAT'"});
+  cycleBoth("two cycles after the copy");
+  changes_.agent.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
+  std::filesystem::copy_file(saved / "state", store);
+  changes_.restart();
+  // The old store's line for S01 is this one again: only the full merge
+  // sends it.
+  apply({"update student set fname = 'Renamed' where fadmno = 'S01'"});
+  cycleBoth("with the older state store");
+  EXPECT_EQ(testing::journalLinesWith(changes_.journal,
+                                      "change detection: the portal's control row carries the "
+                                      "start stamp"),
+            2u);
+  EXPECT_EQ(changes_.remote.scalar("select fname from student"), "Renamed");
+  expectTwinsEqual("with the older state store");
+}
+
 // The tables of the last cycle whose journal line says their local source
 // was not read (its rows are those the state was written from).
 std::vector<std::string> tablesNotRead(const Journal& journal) {
@@ -365,7 +479,8 @@ std::vector<std::string> tablesNotRead(const Journal& journal) {
 // receipt has both made again (and their fingerprints, which stopped at the
 // changed table, taken whole in the next cycle), a full merge after a portal
 // row was lost has the balances made, and other regional settings (other
-// lines from the same rows) have both read again.
+// lines from the same rows) have both read again; a decimal comma, which
+// the portal would cut, ends the cycle.
 TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   apply(
       {"insert into student (fadmno, fdegree, fexamno, fdoa, fyear) values ('S01', 'BSC', '1', "
@@ -412,10 +527,21 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   ASSERT_TRUE(changes_.cycle(all));
   EXPECT_EQ(tablesNotRead(changes_.journal), everyComputed);
 
-  for (World* w : {&changes_, &twin_}) w->useRegional("decimal_separator = ,\n");
-  cycleBoth("with another decimal separator");
+  for (World* w : {&changes_, &twin_}) w->useRegional("long_time = HH:mm:ss\n");
+  cycleBoth("with another time format");
   EXPECT_EQ(tablesNotRead(changes_.journal), none);
-  EXPECT_EQ(changes_.remote.scalar("select ftotal from rechead"), "300.00");
+
+  // A decimal comma is no number to the portal, which would store 1000,5
+  // as 1000.00: the cycle ends at the first amount, and the portal keeps
+  // its amounts.
+  for (World* w : {&changes_, &twin_}) w->useRegional("decimal_separator = ,\n");
+  EXPECT_FALSE(changes_.cycle(all));
+  EXPECT_FALSE(twin_.cycle(all));
+  EXPECT_GE(
+      testing::journalLinesWith(changes_.journal, "studfee.ffee: the portal's server changed"), 1u);
+  EXPECT_EQ(changes_.remote.scalar("select ffee from studfee where fheadcode = 'TUI'"), "1000.50");
+  EXPECT_EQ(changes_.remote.scalar("select ftotal from rechead"), "300.50");
+  expectTwinsEqual("with a decimal comma");
 }
 
 // The remote count is skipped while the table's last-change stamp is the

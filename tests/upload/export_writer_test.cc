@@ -63,6 +63,31 @@ TEST(ExportWriterTest, TheCodePageHoldsWhatItCanCountsTheRestAndReplacesAnOldFil
             "5|\xE0\xA4\x95\r\n");
 }
 
+// Malformed UTF-8 from a local text never reaches the file as bytes the
+// load reads as a separator or an escape: an overlong "|" (C1 BC) or "\"
+// (C1 9C, E0 81 9C), a surrogate (ED A0 80), a stray continuation byte, a
+// code point beyond U+10FFFF (F4 90 80 80), a sequence cut short: each
+// malformed byte becomes a counted "?", in either code page, and the field
+// keeps its place.
+TEST(ExportWriterTest, MalformedUtf8IsReplacedBeforeItIsEscaped) {
+  TempDir dir("export");
+  const std::vector<std::string> line = {
+      "a\xC1\xBC"
+      "b",
+      "c\xC1\x9C|\xE0\x81\x9C", "\xED\xA0\x80\x80\xF4\x90\x80\x80\xC3", "last"};
+  for (CodePage page : {CodePage::Windows1252, CodePage::Utf8}) {
+    ExportFile file(dir / "bad.csv", page);
+    file.writeLine(line);
+    file.close();
+    EXPECT_EQ(file.replacedCharacters(), 16u);
+    EXPECT_EQ(readFile(dir / "bad.csv"), "a??b|c??\\|???|?????????|last\r\n");
+  }
+  // A real replacement character is kept in UTF-8 (Windows-1252 has none).
+  std::size_t replaced = 0;
+  EXPECT_EQ(validUtf8("x\xEF\xBF\xBDy", &replaced), "x\xEF\xBF\xBDy");
+  EXPECT_EQ(replaced, 0u);
+}
+
 TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
   TempDir dir("export");
   try {

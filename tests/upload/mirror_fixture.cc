@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "cycle/export_encoding.h"
 #include "tests/support/program_folder.h"
 
 namespace agent::testing {
@@ -24,10 +25,11 @@ std::string cellText(const Value& value) {
 
 }  // namespace
 
-MirrorFixture::MirrorFixture()
-    : remoteDb_(currentTestName().substr(0, 30)),
+MirrorFixture::MirrorFixture(const PortalCharsets& charsets)
+    : remoteDb_(currentTestName().substr(0, 30), true, charsets),
       remoteConnection_(remoteDb_.connect()),
-      recorded_(*remoteConnection_),
+      checked_(*remoteConnection_, journal_, serverWarnings_),
+      recorded_(checked_),
       localDb_("mirror-local"),
       home_("mirror-home"),
       ctx_{localDb_.connection(),
@@ -39,6 +41,8 @@ MirrorFixture::MirrorFixture()
            journal_,
            clock_} {
   std::filesystem::create_directories(home_ / "CSV");
+  ctx_.serverWarnings = &serverWarnings_;
+  learnExportCodePage(ctx_);
 }
 
 std::filesystem::path MirrorFixture::exportPath(const std::string& name) const {

@@ -14,6 +14,7 @@
 
 #include "config/platform_config.h"
 #include "cycle/cycle_context.h"
+#include "cycle/server_warnings.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
 #include "tests/support/recording_connection.h"
@@ -24,7 +25,9 @@ namespace agent::testing {
 
 class MirrorFixture : public ::testing::Test {
  protected:
-  MirrorFixture();
+  // The portal's database and tables in charsets; the cycle's export code
+  // page learnt from it as a cycle does.
+  explicit MirrorFixture(const PortalCharsets& charsets = {});
 
   // The remote statements the stages sent (queries of the tests excluded).
   const std::vector<std::string>& remoteStatements() const { return recorded_.executed(); }
@@ -45,12 +48,14 @@ class MirrorFixture : public ::testing::Test {
 
   RemoteTestDatabase remoteDb_;
   std::unique_ptr<Connection> remoteConnection_;
+  Journal journal_;
+  ServerWarnings serverWarnings_;
+  WarningCheckedConnection checked_;  // as the agent's cycle reads warnings
   RecordingConnection recorded_;
   LocalTestDatabase localDb_;
   TempDir home_;
   PlatformConfig config_;
   testing::RecordedMessages messages_;
-  Journal journal_;
   SystemClock clock_;
   CycleContext ctx_;
 };

@@ -8,8 +8,10 @@
 #include <string>
 
 #include "cycle/leftover_recovery.h"
+#include "tests/support/recording_connection.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/clean_string.h"
+#include "upload/load_statement.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -83,13 +85,18 @@ TEST_F(SmsLogTest, FieldsAreEnclosedWithTheMessageCleanedAndADotForNoDegree) {
                          "FEES", "S1", ".", "9845000000", "F"}) +
                 smsLine({"2024-03-06", "10:00", "office", "Fee due", "success", "G3", "FEES", "S1",
                          " ", "9845000000", "F"}));
-  ASSERT_EQ(remoteStatements().size(), 1u);
-  EXPECT_NE(remoteStatements()[0].find(
-                "INTO TABLE smslog FIELDS TERMINATED BY '|' ENCLOSED BY '\"' ESCAPED BY X'5C' "
+  ASSERT_EQ(remoteStatements().size(), 5u);
+  EXPECT_EQ(remoteStatements()[0], "drop table if exists tmpsmslog");
+  EXPECT_EQ(remoteStatements()[1], "create table if not exists tmpsmslog like smslog");
+  EXPECT_NE(remoteStatements()[2].find(
+                "INTO TABLE tmpsmslog FIELDS TERMINATED BY '|' ENCLOSED BY '\"' ESCAPED BY X'5C' "
                 "LINES TERMINATED BY X'0D0A' (fdate, ftime, fusername, fmessage, fstatus, fguid, "
                 "fscreentype, fadmno, fdegree, fmobile, fdeleted)"),
             std::string::npos)
-      << remoteStatements()[0];
+      << remoteStatements()[2];
+  EXPECT_TRUE(remoteStatements()[3].starts_with("insert ignore into smslog (fdate, "))
+      << remoteStatements()[3];
+  EXPECT_EQ(remoteStatements()[4], "drop table if exists tmpsmslog");
   EXPECT_EQ(remoteRows("select fguid, fmessage, fdegree, fmobile, fdeleted from smslog where "
                        "fguid <> 'G2' order by fguid"),
             "G1|Fee due today|.|9845000000|F\nG3|Fee due| |9845000000|F");
@@ -160,10 +167,61 @@ TEST_F(SmsLogTest, AMessageWithoutGuidIsSentEveryCycleAndNeverMarked) {
   EXPECT_EQ(runStage(), 3u);
   EXPECT_EQ(localCount("fupload is null"), "2");
   EXPECT_EQ(runStage(), 2u);
-  EXPECT_EQ(remoteStatements().size(), 1u);
+  EXPECT_EQ(remoteStatements().size(), 5u);
   EXPECT_EQ(localCount("fupload is null"), "2");
-  // The server's key skips the repeats.
+  // The repeats are not added.
   EXPECT_EQ(remote("select count(*) from smslog"), "3");
+}
+
+// A cycle that ends after the portal took the messages but before they were
+// marked locally (a kill in between, a lost local connection) sends them
+// again; the portal then holds each message once, as a single load of them
+// all does, and the repeats burn no row ids (a load skipping them as
+// duplicate keys did, and every later message then differed from the
+// twin portal's in its fid).
+TEST_F(SmsLogTest, MessagesSentAgainAfterALostMarkArriveOnce) {
+  add({.ftime = "NULL", .guid = "'G1'"});
+  add({.ftime = "NULL", .text = "'Exam on Monday'", .guid = "'G2'", .mobile = "'9846'"});
+  add({.guid = "'G3'", .mobile = "NULL"});
+  {
+    testing::FailingConnection noMark(recovering_, "update smslog set fupload",
+                                      AgentError(error_number::kGenericFailure, "killed"));
+    CycleContext cut{noMark, recorded_, home_.path(), config_, "P028", messages_, journal_, clock_};
+    EXPECT_THROW(uploadSmsLog(cut), AgentError);
+    ASSERT_TRUE(noMark.fired());
+  }
+  EXPECT_EQ(localCount("fupload is null"), "3");
+  add({.text = "'Later'", .guid = "'G4'"});
+  EXPECT_EQ(runStage(), 4u);
+  EXPECT_EQ(localCount("fupload is null"), "0");
+
+  // A single load of the same messages into an empty portal.
+  testing::RemoteTestDatabase fresh("smsfresh");
+  {
+    auto c = fresh.connect();
+    c->allowLocalFile(testing::grantFor(exportPath("UPSMS.csv")));
+    c->execute(loadStatement(exportPath("UPSMS.csv").string(), "smslog",
+                             "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
+                             "fadmno, fdegree, fmobile, fdeleted",
+                             {'|', '"'}));
+  }
+  const std::string columns =
+      "select fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, "
+      "fmobile, fdeleted from smslog order by fguid";
+  auto rows = [&columns](const testing::RemoteTestDatabase& db) {
+    std::string out;
+    auto c = db.connect();
+    for (auto rs = c->query(columns, Cursor::Static); !rs->eof(); rs->moveNext()) {
+      for (std::size_t i = 0; i < rs->fieldCount(); ++i)
+        out += displayText(rs->field(i), "<null>") + "|";
+      out += "\n";
+    }
+    return out;
+  };
+  EXPECT_EQ(rows(remoteDb_), rows(fresh));
+  // No message twice, and none burnt a row id: the portal's rows are those
+  // a cycle without the lost mark leaves, row ids included.
+  EXPECT_EQ(remote("select group_concat(fid order by fid) from smslog"), "1,2,3,4");
 }
 
 TEST_F(SmsLogTest, NoDueMessagesKeepsTheOldFileAndSendsNothing) {

@@ -1,0 +1,122 @@
+// Values the portal's server does not store as they were sent: a name too
+// long for a narrowed column, a fee out of range of a narrowed DECIMAL, a
+// mark clipped by an update outside strict mode. Each is a journal line
+// naming table and column and counted for the cycle; a number, or a value
+// of the agent's own statements, ends the stage; a clipped table is not
+// vouched for by change detection, so the next cycle after the column is
+// widened puts it right.
+#include <gtest/gtest.h>
+
+#include "base/errors.h"
+#include "cycle/leftover_recovery.h"
+#include "cycle/server_warnings.h"
+#include "tests/upload/mirror_fixture.h"
+#include "upload/change_state.h"
+#include "upload/table_stages.h"
+
+namespace agent {
+namespace {
+
+class ClippedValuesTest : public testing::MirrorFixture {
+ protected:
+  // Change detection on, as with changes_only = yes.
+  void detectChanges() {
+    state_ = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);
+    state_->bindRemote("portal");
+    ctx_.changes = state_.get();
+  }
+  std::unique_ptr<ChangeState> state_;
+};
+
+TEST_F(ClippedValuesTest, AClippedNameIsReportedAndMergedInFullOnceTheColumnIsWidened) {
+  detectChanges();
+  insertLocal("college (fcollcode, fcollname)",
+              {"'C01', 'Government Arts College'", "'C02', 'Law'"});
+  remoteDb_.execute("alter table college modify fcollname varchar(10)");
+
+  EXPECT_EQ(uploadColleges(ctx_), 2u);  // text clipped: the stage goes on
+  EXPECT_EQ(remote("select fcollname from college where fcollcode = 'C01'"), "Government");
+  EXPECT_GE(journalLinesWith("college.fcollname: the portal's server changed 1 value(s)"), 1u);
+  EXPECT_GE(journalLinesWith("Data truncated for column 'fcollname'"), 1u);
+  // Clipped in the staging load and again in the insert load: one value.
+  EXPECT_EQ(serverWarnings_.changedValues(), 1u);
+  EXPECT_EQ(journalLinesWith("college: the portal's server changed values of it; change "
+                             "detection does not vouch for it"),
+            1u);
+
+  // Nothing changed locally, but the state did not take the clipped lines:
+  // the widened column gets the whole name.
+  remoteDb_.execute("alter table college modify fcollname varchar(100)");
+  EXPECT_EQ(uploadColleges(ctx_), 2u);
+  EXPECT_EQ(journalLinesWith("college: full merge (no state of it), 2 rows sent"), 1u);
+  EXPECT_EQ(remote("select fcollname from college where fcollcode = 'C01'"),
+            "Government Arts College");
+  // And from then on the table is vouched for again.
+  EXPECT_EQ(uploadColleges(ctx_), 0u);
+  EXPECT_EQ(journalLinesWith("college: changes only, 0 of 2 rows sent"), 1u);
+}
+
+TEST_F(ClippedValuesTest, AFeeOutOfRangeEndsTheStageAndNeverStandsClipped) {
+  local("insert into student (fadmno, fdegree, fyear) values ('S1', 'BSC', '2024')");
+  local(
+      "insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO) values ('BSC', 'S1', "
+      "'TUI', 1000, '1'), ('BSC', 'S1', 'BUS', 500, '1')");
+  // As the cycle gives the stage: the temporary tables of the previous run
+  // are dropped when met.
+  RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
+  CycleContext ctx{recovering, recorded_, home_.path(), config_,
+                   "P028",     messages_, journal_,     clock_};
+  ctx.serverWarnings = &serverWarnings_;
+  EXPECT_EQ(uploadFeeBalances(ctx), 2u);
+  remoteDb_.execute("alter table studfee modify ffee decimal(7,2)");
+  local("update FEESTRV set FFEE = 250000 where FHEADCODE = 'BUS'");
+  try {
+    uploadFeeBalances(ctx);
+    FAIL() << "a fee out of range of the portal's column was reported as success";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kDataConversion);
+    EXPECT_NE(e.description().find("studfee.ffee"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("1264 Out of range value for column 'ffee'"), std::string::npos)
+        << e.description();
+  }
+  EXPECT_GE(journalLinesWith("studfee.ffee: the portal's server changed 1 value(s)"), 1u);
+  // The staging load caught it: the portal's fee rows were not touched.
+  EXPECT_EQ(remote("select ffee from studfee where fheadcode = 'BUS'"), "500.00");
+}
+
+// A mark is the agent's own update: clipped, it is an error even where the
+// session is not strict (a strict one refuses it outright).
+TEST_F(ClippedValuesTest, AClippedMarkIsAnError) {
+  remoteDb_.execute(
+      "insert into rzp_paymentgateway (forderid, fadmno, famtpaidtoinst) values ('O1', 'S1', 10)");
+  remoteDb_.execute("alter table rzp_paymentgateway modify frecno varchar(4)");
+  recorded_.execute("set sql_mode = ''");
+  try {
+    recorded_.execute(
+        "update rzp_paymentgateway set frecno = 'R00123', fdownloaddate = now() where forderid = "
+        "'O1'");
+    FAIL() << "a clipped mark was reported as success";
+  } catch (const AgentError& e) {
+    EXPECT_EQ(e.number(), error_number::kDataConversion);
+    EXPECT_NE(e.description().find("rzp_paymentgateway"), std::string::npos) << e.description();
+  }
+  EXPECT_EQ(journalLinesWith("rzp_paymentgateway.frecno: the portal's server changed 1"), 1u);
+  recorded_.execute("set sql_mode = 'STRICT_TRANS_TABLES'");
+  EXPECT_THROW(recorded_.execute("update rzp_paymentgateway set frecno = 'R00124' where forderid "
+                                 "= 'O1'"),
+               AgentError);
+  EXPECT_EQ(remote("select frecno from rzp_paymentgateway"), "R001");
+}
+
+TEST(TableWritten, IsTheTableEachWritingStatementNames) {
+  EXPECT_EQ(tableWritten("LOAD DATA local INFILE '/a/b.csv' INTO TABLE tmpstudfee FIELDS"),
+            "tmpstudfee");
+  EXPECT_EQ(tableWritten("update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee"), "studfee");
+  EXPECT_EQ(tableWritten("insert into recmode(frecno) values ('1')"), "recmode");
+  EXPECT_EQ(tableWritten("delete from studfee where fdeleted is null"), "studfee");
+  EXPECT_EQ(tableWritten("drop table if exists tmpstudfee"), "");
+  EXPECT_EQ(tableWritten("select 1"), "");
+}
+
+}  // namespace
+}  // namespace agent
