@@ -392,16 +392,16 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   for (const std::string& w : planned.warnings) list.warn("portal link", w);
   checkTlsCa(list, planned.link);
 
-  std::unique_ptr<DriverConnection> portal;
+  std::unique_ptr<DriverConnection> portalConnection;
   try {
-    portal = openPortal(config, planned);
+    portalConnection = openPortal(config, planned);
   } catch (const AgentError& e) {
     list.fail("portal connection",
               errorText(e) + "; check server, port, user and password in section [" + univCode +
                   "] of " + kRemoteAccountsFileName + " and that the portal's server is reachable");
     return;
   }
-  Connection& remote = *portal;
+  Connection& remote = *portalConnection;
   try {
     list.ok("portal connection", "opened, " + describeOpenLink(remote, planned.link));
   } catch (const AgentError& e) {

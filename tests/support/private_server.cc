@@ -44,6 +44,9 @@ PrivateServer::PrivateServer() : dir_("private-server") {
   server_.port = std::to_string(freePort());
   server_.user = shared.user;
   server_.password = shared.password;
+  // It serves TLS with the shared server's certificate (made for 127.0.0.1
+  // and localhost by the same test CA), as a portal does.
+  server_.tlsCa = shared.tlsCa;
   start();
 }
 
@@ -71,13 +74,18 @@ void PrivateServer::start() {
   throw std::runtime_error("private server did not start: " + failures);
 }
 
+std::string PrivateServer::tlsFolder() const {
+  return std::filesystem::path(server_.tlsCa).parent_path().string();
+}
+
 bool PrivateServer::startOnce(std::string* output) {
   const std::string& data = data_;
   const std::string command =
-      "bash -c 'source \"$1\"; mariadb_start \"$2\" \"$3\" \"$2.sock\" || exit 1; "
+      "bash -c 'source \"$1\"; MARIADB_TLS_DIR=\"$6\"; "
+      "mariadb_start \"$2\" \"$3\" \"$2.sock\" || exit 1; "
       "mariadb_create_account \"$4\" \"$5\" || exit 1; echo $MARIADB_PID > \"$2.pid\"' _ '" +
       std::string(AGENT_SOURCE_DIR) + "/scripts/mariadb.sh' '" + data + "' " + server_.port + " '" +
-      server_.user + "' '" + server_.password + "' 2>&1";
+      server_.user + "' '" + server_.password + "' '" + tlsFolder() + "' 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run scripts/mariadb.sh");
   char buffer[512];
@@ -92,7 +100,7 @@ std::string PrivateServer::accountSection(const std::string& code,
                                           const std::string& database) const {
   return "[" + code + "]\nuser = " + server_.user + "\npassword = " + server_.password +
          "\nserver = " + server_.host + "\ndatabase = " + database + "\nport = " + server_.port +
-         "\n";
+         "\ntls_ca = " + server_.tlsCa + "\n";
 }
 
 void PrivateServer::freeze() {

@@ -41,6 +41,8 @@ class PrivateServer {
   // Starts on data_ and server_.port; false (with the script's output)
   // when the server does not come up.
   bool startOnce(std::string* output);
+  // The folder of the TLS files the shared test server serves.
+  std::string tlsFolder() const;
   TempDir dir_;
   std::string data_;
   RemoteServer server_;

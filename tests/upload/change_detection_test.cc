@@ -78,8 +78,11 @@ struct World {
     agent->connectLocal();
   }
 
+  // A second passes before each cycle, as it does between real ones: each
+  // cycle's start stamp on the portal is its own.
   bool cycle(StageList stages) {
     messages.texts.clear();
+    clock.advance(1);
     return agent->runCycle(stages);
   }
 
