@@ -66,6 +66,9 @@ class WarningCheckedConnection : public Connection {
   }
   void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
   bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return target_.localFileName(file);
+  }
   void cancel() override { target_.cancel(); }
 
  private:
