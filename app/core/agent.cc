@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
-#include "app/core/portal_link.h"
 #include "app/core/agent_state.h"
+#include "app/core/portal_link.h"
 #include "app/core/stage_order.h"
 #include "base/errors.h"
 #include "base/file_names.h"
