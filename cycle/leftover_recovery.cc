@@ -59,12 +59,12 @@ void RecoveringConnection::execute(const std::string& sql) {
   checkStop(sql);
   try {
     try {
-      target_.execute(sql);
+      target().execute(sql);
       return;
     } catch (const AgentError& e) {
       if (!dropLeftover(e)) throw;
     }
-    target_.execute(sql);
+    target().execute(sql);
   } catch (const AgentError&) {
     noteFailure(sql);
     throw;
@@ -75,11 +75,11 @@ std::unique_ptr<Recordset> RecoveringConnection::query(const std::string& sql, C
   checkStop(sql);
   try {
     try {
-      return target_.query(sql, cursor);
+      return target().query(sql, cursor);
     } catch (const AgentError& e) {
       if (!dropLeftover(e)) throw;
     }
-    return target_.query(sql, cursor);
+    return target().query(sql, cursor);
   } catch (const AgentError&) {
     noteFailure(sql);
     throw;

@@ -35,23 +35,15 @@ std::optional<LeftoverObject> leftoverNamedIn(const std::string& description);
 // StopRequested instead (ROLLBACK excepted, so that a payment's
 // transaction is always undone whole), and a failing statement is noted
 // there under side ("local" or "remote"), as is the watch.
-class RecoveringConnection : public Connection {
+class RecoveringConnection : public ConnectionWrapper {
  public:
   RecoveringConnection(Connection& target, Connection& local, Journal& journal,
                        StatementWatch* watch = nullptr, const char* side = "")
-      : target_(target), local_(local), journal_(journal), watch_(watch), side_(side) {}
+      : ConnectionWrapper(target), local_(local), journal_(journal), watch_(watch), side_(side) {}
 
-  bool isOpen() const override { return target_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { target_.setDefaultDatabase(name); }
   void execute(const std::string& sql) override;
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
-  void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
-  bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
-  std::string localFileName(const std::filesystem::path& file) const override {
-    return target_.localFileName(file);
-  }
-  void cancel() override { target_.cancel(); }
 
  private:
   // Drops the object the error names; false when it names none.
@@ -59,7 +51,6 @@ class RecoveringConnection : public Connection {
   // Throws StopRequested when a stop was asked for and sql may be held back.
   void checkStop(const std::string& sql) const;
   void noteFailure(const std::string& sql);
-  Connection& target_;
   Connection& local_;
   Journal& journal_;
   StatementWatch* watch_;

@@ -111,7 +111,7 @@ std::string tableWritten(std::string_view sql) {
 }
 
 void WarningCheckedConnection::execute(const std::string& sql) {
-  target_.execute(sql);
+  target().execute(sql);
   const std::string table = tableWritten(sql);
   if (!table.empty()) checkWarnings(sql, table);
 }
@@ -125,7 +125,7 @@ void WarningCheckedConnection::checkWarnings(const std::string& sql, const std::
   std::vector<Warning> warnings;
   std::size_t listed = 0;
   {
-    std::unique_ptr<Recordset> rs = target_.query("show warnings", Cursor::Static);
+    std::unique_ptr<Recordset> rs = target().query("show warnings", Cursor::Static);
     for (; !rs->eof(); rs->moveNext(), ++listed) {
       if (equalsIgnoreCase(rs->field(std::size_t{0}).textValue(), "Note")) continue;
       const long long code = numberOf(rs->field(1));
@@ -185,7 +185,7 @@ std::map<std::string, WarningCheckedConnection::ColumnKind> WarningCheckedConnec
                                                  "mediumint", "bigint", "float",   "double"};
   static const std::set<std::string> kDates = {"date", "datetime", "timestamp", "time", "year"};
   std::map<std::string, ColumnKind> kinds;
-  std::unique_ptr<Recordset> rs = target_.query(
+  std::unique_ptr<Recordset> rs = target().query(
       "select column_name, data_type from information_schema.columns where table_schema = "
       "database() and table_name = '" +
           replaceAll(table, "'", "''") + "'",

@@ -52,30 +52,17 @@ std::string tableWritten(std::string_view sql);
 // journal and record; throws AgentError(kDataConversion) naming table,
 // column and the server's message when a number was out of range or the
 // statement was not a load. target, journal and record must outlive it.
-class WarningCheckedConnection : public Connection {
+class WarningCheckedConnection : public ConnectionWrapper {
  public:
   WarningCheckedConnection(Connection& target, Journal& journal, ServerWarnings& record)
-      : target_(target), journal_(journal), record_(record) {}
+      : ConnectionWrapper(target), journal_(journal), record_(record) {}
 
-  bool isOpen() const override { return target_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { target_.setDefaultDatabase(name); }
   void execute(const std::string& sql) override;
-  std::unique_ptr<Recordset> query(const std::string& sql,
-                                   Cursor cursor = Cursor::Forward) override {
-    return target_.query(sql, cursor);
-  }
-  void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
-  bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
-  std::string localFileName(const std::filesystem::path& file) const override {
-    return target_.localFileName(file);
-  }
-  void cancel() override { target_.cancel(); }
 
  private:
   enum class ColumnKind { Number, Date, Other };
   void checkWarnings(const std::string& sql, const std::string& table);
   std::map<std::string, ColumnKind> columnKinds(const std::string& table);
-  Connection& target_;
   Journal& journal_;
   ServerWarnings& record_;
 };

@@ -94,6 +94,35 @@ class Connection {
   virtual void cancel() {}
 };
 
+// A Connection that passes every call on to target. A decorator derives
+// from it and overrides only what it changes, so that no call (a cancel, a
+// file's name) is dropped on its way through a chain of decorators. target
+// must outlive the wrapper.
+class ConnectionWrapper : public Connection {
+ public:
+  explicit ConnectionWrapper(Connection& target) : target_(target) {}
+
+  bool isOpen() const override { return target_.isOpen(); }
+  void setDefaultDatabase(const std::string& name) override { target_.setDefaultDatabase(name); }
+  void execute(const std::string& sql) override { target_.execute(sql); }
+  std::unique_ptr<Recordset> query(const std::string& sql,
+                                   Cursor cursor = Cursor::Forward) override {
+    return target_.query(sql, cursor);
+  }
+  void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
+  bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
+  std::string localFileName(const std::filesystem::path& file) const override {
+    return target_.localFileName(file);
+  }
+  void cancel() override { target_.cancel(); }
+
+ protected:
+  Connection& target() const { return target_; }
+
+ private:
+  Connection& target_;
+};
+
 }  // namespace agent
 
 #endif  // AGENT_DB_CONNECTION_H_

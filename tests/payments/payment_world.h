@@ -73,22 +73,16 @@ class StageRun {
 // A Connection decorator that calls hook just before each statement sent
 // through execute() whose text starts with prefix: what another program
 // does at that moment. Everything else goes to inner, which must outlive it.
-class BeforeStatement : public Connection {
+class BeforeStatement : public ConnectionWrapper {
  public:
   BeforeStatement(Connection& inner, std::string prefix, std::function<void()> hook)
-      : inner_(inner), prefix_(std::move(prefix)), hook_(std::move(hook)) {}
-  bool isOpen() const override { return inner_.isOpen(); }
-  void setDefaultDatabase(const std::string& name) override { inner_.setDefaultDatabase(name); }
+      : ConnectionWrapper(inner), prefix_(std::move(prefix)), hook_(std::move(hook)) {}
   void execute(const std::string& sql) override {
     if (sql.starts_with(prefix_)) hook_();
-    inner_.execute(sql);
-  }
-  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
-    return inner_.query(sql, cursor);
+    ConnectionWrapper::execute(sql);
   }
 
  private:
-  Connection& inner_;
   std::string prefix_;
   std::function<void()> hook_;
 };

@@ -11,12 +11,12 @@ void RecordingConnection::clear() {
 void RecordingConnection::execute(const std::string& sql) {
   statements_.push_back(sql);
   executed_.push_back(sql);
-  inner_.execute(sql);
+  target().execute(sql);
 }
 
 std::unique_ptr<Recordset> RecordingConnection::query(const std::string& sql, Cursor cursor) {
   statements_.push_back(sql);
-  return inner_.query(sql, cursor);
+  return target().query(sql, cursor);
 }
 
 void FailingConnection::failIfChosen(const std::string& sql) {
@@ -27,12 +27,12 @@ void FailingConnection::failIfChosen(const std::string& sql) {
 
 void FailingConnection::execute(const std::string& sql) {
   failIfChosen(sql);
-  inner_.execute(sql);
+  target().execute(sql);
 }
 
 std::unique_ptr<Recordset> FailingConnection::query(const std::string& sql, Cursor cursor) {
   failIfChosen(sql);
-  return inner_.query(sql, cursor);
+  return target().query(sql, cursor);
 }
 
 }  // namespace agent::testing
