@@ -10,6 +10,7 @@
 
 #include "base/file_names.h"
 #include "cycle/server_warnings.h"
+#include "db/remote_literal.h"
 #include "upload/change_state.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -178,25 +179,6 @@ std::vector<std::string> MirrorTable::takeStaging(std::vector<std::string>& stat
   return staging;
 }
 
-namespace {
-
-// A SQL string literal that reads the same under every SQL mode: quotes
-// doubled, and a backslash written as the mode needs it.
-std::string keyLiteral(std::string_view text, bool backslashEscapes) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'')
-      out += "''";
-    else if (c == '\\' && backslashEscapes)
-      out += "\\\\";
-    else
-      out += c;
-  }
-  return out + "'";
-}
-
-}  // namespace
-
 std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description) {
   // "update <target> [a], tmp<target> [b] set ... where a.k1 = b.k1 and ..."
   std::string_view merge = description.mergeUpdate;
@@ -354,17 +336,6 @@ std::vector<std::string> MirrorTable::deletesByKey(
     const std::vector<std::string>& rawKeys, const std::vector<std::size_t>& keyFields) const {
   std::vector<std::string> statements;
   if (rawKeys.empty()) return statements;
-  // Literals depend on whether the session reads backslashes as escapes
-  // (the student stage turns that off for the rest of the cycle).
-  bool backslashEscapes = true;
-  {
-    std::unique_ptr<Recordset> mode =
-        ctx_.remote.query("select @@session.sql_mode", Cursor::Forward);
-    if (!mode->eof()) {
-      backslashEscapes =
-          mode->field(0).textValue().find("NO_BACKSLASH_ESCAPES") == std::string::npos;
-    }
-  }
   std::vector<std::string> names;
   for (std::size_t f : keyFields) {
     std::size_t start = 0;
@@ -385,7 +356,8 @@ std::vector<std::string> MirrorTable::deletesByKey(
     for (std::size_t i = 0; i < keyFields.size(); ++i) {
       std::size_t end = raw.find('\x1F', start);
       if (i > 0) sql += ", ";
-      sql += keyLiteral(std::string_view(raw).substr(start, end - start), backslashEscapes);
+      sql += remoteQuoted(std::string_view(raw).substr(start, end - start),
+                          ctx_.remoteBackslashEscapes);
       start = end + 1;
     }
     sql += ")";
@@ -651,11 +623,8 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
     throw;
   }
   for (auto& out : outputs) {
-    // The loads that follow may send this file, and only as it was written
-    // (a streamed file stays granted as it grew, now finished).
-    if (!stream.started() || out != outputs.front())
-      out->table->ctx_.remote.allowLocalFile({out->table->exportPath_, out->file.identity()});
-    noteReplacedCharacters(out->table->ctx_.journal, out->table->description_.tableName, out->file);
+    handOverExport(out->table->ctx_, out->table->description_.tableName, out->file,
+                   stream.started() && out == outputs.front());
   }
   stream.join();
   return written;
@@ -684,10 +653,12 @@ std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> gr
   return MirrorTable(ctx, findMirrorDescription(group, table)).run();
 }
 
-void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file) {
+void handOverExport(CycleContext& ctx, std::string_view table, const ExportFile& file,
+                    bool streamed) {
+  if (!streamed) ctx.remote.allowLocalFile({file.path(), file.identity()});
   if (std::size_t replaced = file.replacedCharacters(); replaced > 0) {
-    journal.warning(std::string(table) + ": " + std::to_string(replaced) +
-                    " character(s) the export code page cannot hold were written as \"?\"");
+    ctx.journal.warning(std::string(table) + ": " + std::to_string(replaced) +
+                        " character(s) the export code page cannot hold were written as \"?\"");
   }
 }
 
