@@ -261,9 +261,12 @@ inline bool hasNoRows(const Recordset& rows) {
 std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
                         std::string_view table);
 
-// Journals the characters file's code page could not hold, as a warning
-// naming table; nothing when there were none.
-void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file);
+// Hands table's closed export file to the loads that follow: granted to the
+// remote connection as it was written (a file streamed while written stays
+// granted as it grew: pass streamed), and the characters its code page
+// could not hold journaled as a warning naming table.
+void handOverExport(CycleContext& ctx, std::string_view table, const ExportFile& file,
+                    bool streamed = false);
 
 }  // namespace agent
 

@@ -291,16 +291,9 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
   headerFile.close();
   detailFile.close();
   modeFile.close();
-  // The loads that follow may send these files, and only as they were
-  // written (a streamed file stays granted as it grew, now finished).
-  for (const ExportFile* file : {&headerFile, &detailFile, &modeFile}) {
-    if (file != &headerFile || !stream.started()) {
-      ctx.remote.allowLocalFile({file->path(), file->identity()});
-    }
-  }
-  noteReplacedCharacters(ctx.journal, "rechead", headerFile);
-  noteReplacedCharacters(ctx.journal, "recdetl", detailFile);
-  noteReplacedCharacters(ctx.journal, "recmode", modeFile);
+  handOverExport(ctx, "rechead", headerFile, stream.started());
+  handOverExport(ctx, "recdetl", detailFile);
+  handOverExport(ctx, "recmode", modeFile);
   return lines;
 }
 

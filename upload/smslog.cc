@@ -76,8 +76,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
     ctx.rowDone();
   }
   file.close();
-  ctx.remote.allowLocalFile({table.exportPath(), file.identity()});
-  noteReplacedCharacters(ctx.journal, "smslog", file);
+  handOverExport(ctx, "smslog", file);
   return file.linesWritten();
 }
 
