@@ -63,12 +63,12 @@ std::string MirrorTable::stagingCreate() const {
 
 std::string MirrorTable::stagingLoad() const {
   return loadStatement(ctx_.remote.localFileName(exportPath_), description_.stagingTable(),
-                       description_.columnList, {}, ctx_.remoteBackslashEscapes);
+                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
 }
 
 std::string MirrorTable::insertLoad() const {
   return loadStatement(ctx_.remote.localFileName(exportPath_), description_.tableName,
-                       description_.columnList, {}, ctx_.remoteBackslashEscapes);
+                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
 }
 
 void MirrorTable::appendStagedMerge(std::vector<std::string>& statements) const {
@@ -179,69 +179,6 @@ std::vector<std::string> MirrorTable::takeStaging(std::vector<std::string>& stat
   return staging;
 }
 
-std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description) {
-  // "update <target> [a], tmp<target> [b] set ... where a.k1 = b.k1 and ..."
-  std::string_view merge = description.mergeUpdate;
-  auto trim = [](std::string_view v) {
-    while (!v.empty() && v.front() == ' ') v.remove_prefix(1);
-    while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
-    return v;
-  };
-  std::size_t setAt = merge.find(" set ");
-  std::size_t whereAt = merge.rfind(" where ");
-  if (merge.substr(0, 7) != "update " || setAt == std::string_view::npos ||
-      whereAt == std::string_view::npos || whereAt < setAt) {
-    return std::nullopt;
-  }
-  std::string_view tables = merge.substr(7, setAt - 7);
-  std::size_t comma = tables.find(',');
-  if (comma == std::string_view::npos) return std::nullopt;
-  // A table's alias, or its name when it has none.
-  auto alias = [&trim](std::string_view named, std::string_view table) -> std::string_view {
-    named = trim(named);
-    if (named.substr(0, table.size()) != table) return {};
-    std::string_view rest = trim(named.substr(table.size()));
-    return rest.empty() ? table : rest;
-  };
-  std::string staging = description.stagingTable();
-  std::string target = std::string(alias(tables.substr(0, comma), description.tableName));
-  std::string source = std::string(alias(tables.substr(comma + 1), staging));
-  if (target.empty() || source.empty()) return std::nullopt;
-
-  std::vector<std::string> columns;
-  for (std::size_t start = 0;;) {
-    std::size_t end = description.columnList.find(", ", start);
-    columns.push_back(description.columnList.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  std::vector<std::size_t> fields;
-  std::string_view rest = merge.substr(whereAt + 7);
-  for (;;) {
-    std::size_t andAt = rest.find(" and ");
-    std::string_view term = rest.substr(0, andAt);
-    std::size_t eq = term.find('=');
-    if (eq == std::string_view::npos) return std::nullopt;
-    std::string_view left = trim(term.substr(0, eq)), right = trim(term.substr(eq + 1));
-    if (left.substr(0, target.size() + 1) != target + "." ||
-        right.substr(0, source.size() + 1) != source + "." ||
-        left.substr(target.size() + 1) != right.substr(source.size() + 1)) {
-      return std::nullopt;
-    }
-    auto found = std::find(columns.begin(), columns.end(), left.substr(target.size() + 1));
-    if (found == columns.end()) return std::nullopt;
-    std::size_t index = static_cast<std::size_t>(found - columns.begin());
-    if (index >= description.fields.size() ||
-        description.fields[index].kind == ExportField::Kind::Constant) {
-      return std::nullopt;
-    }
-    fields.push_back(index);
-    if (andAt == std::string_view::npos) break;
-    rest = rest.substr(andAt + 5);
-  }
-  return fields;
-}
-
 namespace {
 
 // The rows from which a full run has its stamp settled after the last stage.
@@ -337,12 +274,7 @@ std::vector<std::string> MirrorTable::deletesByKey(
   std::vector<std::string> statements;
   if (rawKeys.empty()) return statements;
   std::vector<std::string> names;
-  for (std::size_t f : keyFields) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < f; ++i) start = description_.columnList.find(", ", start) + 2;
-    names.push_back(
-        description_.columnList.substr(start, description_.columnList.find(", ", start) - start));
-  }
+  for (std::size_t f : keyFields) names.push_back(description_.columns[f].name);
   std::string head = "delete from " + description_.tableName + " where (";
   for (std::size_t i = 0; i < names.size(); ++i) head += (i > 0 ? ", " : "") + names[i];
   head += ") in (";
@@ -374,8 +306,7 @@ std::vector<std::string> MirrorTable::deletesByKey(
 bool MirrorTable::prepareChanges() {
   changes_.reset();
   if (ctx_.changes == nullptr) return false;
-  std::optional<std::vector<std::size_t>> key =
-      changeKey_ ? changeKey_ : mergeKeyFields(description_);
+  std::optional<std::vector<std::size_t>> key = changeKey_ ? changeKey_ : description_.keyFields();
   if (!key) return false;
   Changes& c = changes_.emplace();
   c.keyFields = std::move(*key);

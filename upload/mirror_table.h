@@ -108,7 +108,7 @@ class MirrorTable {
   std::string stagingDrop() const;
   std::string stagingCreate() const;
   std::string stagingLoad() const;
-  const std::string& mergeUpdate() const { return description_.mergeUpdate; }
+  std::string mergeUpdate() const { return description_.mergeUpdate(); }
   std::string insertLoad() const;
   // The statements run() sends after the export, in order.
   std::vector<std::string> remoteStatements() const;
@@ -245,11 +245,6 @@ class MirrorTable {
   std::size_t valuesChangedByPortal() const;
   std::optional<Changes> changes_;
 };
-
-// The export fields (indices into the column list) that the merge update
-// of description joins on, in the order its where clause names them: the remote
-// key. nullopt when the merge update names no key this way.
-std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description);
 
 // A source query without rows: ADO's EOF and BOF together.
 inline bool hasNoRows(const Recordset& rows) {

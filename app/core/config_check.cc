@@ -486,8 +486,8 @@ std::vector<RemoteColumns> remoteColumnsWritten() {
   addColumns(all, columnsOfUpdate(endStampStatement("")));
   for (const MirrorDescription* description : allMirrorDescriptions()) {
     RemoteColumns table{description->tableName, {}, StageGate::Always};
-    for (const std::string& c : splitOutside(description->columnList, ','))
-      table.columns.push_back(toLowerAscii(c));
+    for (const MirrorColumn& c : description->columns)
+      table.columns.push_back(toLowerAscii(c.name));
     addColumns(all, std::move(table));
   }
   RemoteColumns mark = columnsOfUpdate(markTakenStatement("", ""));
