@@ -328,7 +328,7 @@ AheadInput receiptRowsInput(const CycleContext& ctx) {
 namespace {
 
 // The receipts' local part: their rows read and the three files written
-// (done early, or in the stage's turn); send() then runs the remote
+// (done early, or in the stage's turn); finish() then runs the remote
 // statements in order.
 class ReceiptExport : public EarlyPart {
  public:
@@ -386,7 +386,7 @@ class ReceiptExport : public EarlyPart {
     stream.join();
   }
 
-  std::size_t send() {
+  std::size_t finish() override {
     if (storedLinesStand_) {
       for (MirrorTable* table : {&header_, &detail_, &modes_}) table->runStoredLines();
       return 0;
@@ -434,9 +434,10 @@ std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx) {
 }
 
 std::size_t uploadReceipts(CycleContext& ctx) {
-  if (auto* early = dynamic_cast<ReceiptExport*>(ctx.early)) return early->send();
+  // The stage's early part, when it has one, is the receipts' export.
+  if (ctx.early != nullptr) return ctx.early->finish();
   ReceiptExport now(ctx, false);
-  return now.send();
+  return now.finish();
 }
 
 }  // namespace agent
