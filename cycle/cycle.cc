@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -57,21 +58,35 @@ std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, Sta
   return ahead;
 }
 
-// The running stage's work ahead and early part, in the context while the
-// stage runs (restored after, on every path).
+// The stage's turn, in the context while the stage runs (emptied after, on
+// every path).
 class StageScope {
  public:
-  StageScope(CycleContext& ctx, LocalAhead* ahead, EarlyPart* early)
-      : ctx_(ctx), ahead_(ctx.ahead), early_(ctx.early) {
-    ctx.ahead = ahead;
-    ctx.early = early;
-  }
-  ~StageScope() {
-    ctx_.ahead = ahead_;
-    ctx_.early = early_;
-  }
+  StageScope(CycleContext& ctx, StageTurn turn) : ctx_(ctx) { ctx.turn = std::move(turn); }
+  ~StageScope() { ctx_.turn = {}; }
   StageScope(const StageScope&) = delete;
   StageScope& operator=(const StageScope&) = delete;
+
+ private:
+  CycleContext& ctx_;
+};
+
+// A later stage's early part, done while the running stage waits: its own
+// work ahead stands in the turn for the while, and the running stage's is
+// put back after, on every path. The turn's calls stay as they are (one of
+// them is running this).
+class EarlyPartScope {
+ public:
+  EarlyPartScope(CycleContext& ctx, LocalAhead* ahead)
+      : ctx_(ctx),
+        ahead_(std::exchange(ctx.turn.ahead, ahead)),
+        early_(std::exchange(ctx.turn.early, nullptr)) {}
+  ~EarlyPartScope() {
+    ctx_.turn.ahead = ahead_;
+    ctx_.turn.early = early_;
+  }
+  EarlyPartScope(const EarlyPartScope&) = delete;
+  EarlyPartScope& operator=(const EarlyPartScope&) = delete;
 
  private:
   CycleContext& ctx_;
@@ -91,7 +106,7 @@ void doEarlyPart(CycleContext& ctx, StageList stages, std::size_t waiting,
     if (stages[j].early == nullptr || !ahead[j] || tried[j]) continue;
     if (!ahead[j]->ended()) return;
     tried[j] = true;
-    StageScope scope(ctx, ahead[j].get(), nullptr);
+    EarlyPartScope scope(ctx, ahead[j].get());
     try {
       early[j] = stages[j].early(ctx);
     } catch (const AgentError& e) {
@@ -172,25 +187,18 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   }
   std::vector<std::unique_ptr<EarlyPart>> early(stages.size());
   std::vector<bool> tried(stages.size());
-  struct Waiting {
-    CycleContext& ctx;
-    ~Waiting() {
-      ctx.whileWaiting = nullptr;
-      ctx.waitingForServer = nullptr;
-    }
-  } waiting{ctx};
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
-    ctx.whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early, tried); };
-    if (held && releasing == i) ctx.waitingForServer = [&ahead] { releaseFirst(ahead); };
+    StageTurn turn{.ahead = ahead[i].get(),
+                   .early = early[i].get(),
+                   .whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early, tried); },
+                   .waitingForServer = {}};
+    if (held && releasing == i) turn.waitingForServer = [&ahead] { releaseFirst(ahead); };
     {
-      StageScope scope(ctx, ahead[i].get(), early[i].get());
+      StageScope scope(ctx, std::move(turn));
       runStage(ctx, stages[i], summary);
     }
-    if (releasing == i) {
-      ctx.waitingForServer = nullptr;
-      releaseAll(ahead);
-    }
+    if (releasing == i) releaseAll(ahead);
   }
   stage = kEndStamp;
   for (const auto& work : ctx.afterLastStage) work();

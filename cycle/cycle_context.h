@@ -28,6 +28,25 @@ class EarlyPart;
 class LocalAhead;
 class ServerWarnings;
 
+// What the cycle hands the stage whose turn it is: its work done ahead, its
+// early part, and the calls by which the stage lets the cycle use its
+// waits. The cycle sets a whole turn before each stage and empties it after,
+// on every path (cycle.cc).
+struct StageTurn {
+  // The stage's work done ahead; null when there is none.
+  LocalAhead* ahead = nullptr;
+  // The stage's local part, done early (cycle/early_part.h); null when there
+  // is none.
+  EarlyPart* early = nullptr;
+  // Called by a stage that is about to wait for its work ahead: the cycle
+  // may do a later stage's local part meanwhile. Empty: nothing to do.
+  std::function<void()> whileWaiting = {};
+  // Called by a stage whose local part is done, before it sends its remote
+  // statements: the cycle may start held work ahead while its thread waits
+  // for the server. Empty: nothing to do.
+  std::function<void()> waitingForServer = {};
+};
+
 struct CycleContext {
   // Both connections recover from leftover local objects: an error naming
   // one drops it on the local connection and runs the statement once more.
@@ -69,18 +88,8 @@ struct CycleContext {
   // Opens a second connection to the local database, for work a stage can
   // have done ahead; empty when none can be made.
   std::function<std::unique_ptr<Connection>()> connectLocalAgain = {};
-  // The running stage's work done ahead; null when there is none.
-  LocalAhead* ahead = nullptr;
-  // The running stage's local part, done early (cycle/early_part.h); null
-  // when there is none.
-  EarlyPart* early = nullptr;
-  // Called by a stage that is about to wait for its work ahead: the cycle
-  // may do a later stage's local part meanwhile. Empty: nothing to do.
-  std::function<void()> whileWaiting = {};
-  // Called by a stage whose local part is done, before it sends its remote
-  // statements: the cycle may start held work ahead while its thread waits
-  // for the server. Empty: nothing to do.
-  std::function<void()> waitingForServer = {};
+  // What the cycle hands the stage whose turn it is; empty outside a stage.
+  StageTurn turn = {};
   // The values the portal's server changed in this cycle (reported by the
   // remote connection's warning check); null when nothing checks.
   ServerWarnings* serverWarnings = nullptr;

@@ -94,10 +94,10 @@ Connection& localWithWorkDone(CycleContext& ctx, const std::string& what, AheadW
                               AheadSources* sources) {
   AheadSources reported;
   if (sources == nullptr) sources = &reported;
-  if (ctx.ahead != nullptr) {
-    if (!ctx.ahead->ended() && ctx.whileWaiting) ctx.whileWaiting();
+  if (ctx.turn.ahead != nullptr) {
+    if (!ctx.turn.ahead->ended() && ctx.turn.whileWaiting) ctx.turn.whileWaiting();
     std::string why;
-    ahead = ctx.ahead->take(&why, sources);
+    ahead = ctx.turn.ahead->take(&why, sources);
     if (ahead) return *ahead;
     if (!why.empty()) {
       ctx.journal.warning(

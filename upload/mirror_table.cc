@@ -59,7 +59,7 @@ std::vector<std::string> MirrorTable::remoteStatements() const {
 }
 
 void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
-  if (!statements.empty() && ctx_.waitingForServer) ctx_.waitingForServer();
+  if (!statements.empty() && ctx_.turn.waitingForServer) ctx_.turn.waitingForServer();
   for (const std::string& sql : statements) ctx_.remote.execute(sql);
 }
 

@@ -435,7 +435,7 @@ std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx) {
 
 std::size_t uploadReceipts(CycleContext& ctx) {
   // The stage's early part, when it has one, is the receipts' export.
-  if (ctx.early != nullptr) return ctx.early->finish();
+  if (ctx.turn.early != nullptr) return ctx.turn.early->finish();
   ReceiptExport now(ctx, false);
   return now.finish();
 }

@@ -441,7 +441,7 @@ std::unique_ptr<EarlyPart> quickEarly(CycleContext& ctx) {
   return part;
 }
 std::size_t sendsQuickPart(CycleContext& ctx) {
-  if (ctx.early != nullptr) return ctx.early->finish();
+  if (ctx.turn.early != nullptr) return ctx.turn.early->finish();
   std::unique_ptr<Connection> ahead;
   g_stageEvents.push_back("B reads " +
                           quickRead(localWithWorkDone(ctx, "quick work", quickAhead, {}, ahead)));

@@ -132,9 +132,9 @@ TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) 
   {
     LocalAhead ahead([this] { return localDb_.connect(); }, makeFeeBalances,
                      {"P001", false, {}, {}});
-    ctx_.ahead = &ahead;
+    ctx_.turn.ahead = &ahead;
     EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
-    ctx_.ahead = nullptr;
+    ctx_.turn.ahead = nullptr;
   }
   EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
   EXPECT_THROW(localDb_.connection().query("select * from #TMPUPBAL"), AgentError);
@@ -145,9 +145,9 @@ TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) 
           throw AgentError(error_number::kGenericFailure, "no second connection today");
         },
         makeFeeBalances, {"P001", false, {}, {}});
-    ctx_.ahead = &ahead;
+    ctx_.turn.ahead = &ahead;
     EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
-    ctx_.ahead = nullptr;
+    ctx_.turn.ahead = nullptr;
   }
   EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
   EXPECT_EQ(testing::journalLinesWith(
