@@ -71,4 +71,9 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
   return window.runMessageLoop();
 }
 
+void showHeldFolder(int, char**, const std::string& text) {
+  hideOwnConsole();
+  MessageBoxSink().show(text, MessageIcon::None);
+}
+
 }  // namespace agent
