@@ -224,6 +224,13 @@ esac
 [ "$(reg_value "$SERVICE_KEY" Start)" = "0x2" ] || fail "/SERVICE=yes: the service does not start automatically"
 [ -e "$STARTUP" ] && fail "/TRAY=no left the Startup shortcut"
 echo "windows-installer-test: /SERVICE=yes /TRAY=no installed the service on $HOME_WINDOWS, no Startup shortcut"
+# An upgrade without switches keeps the choices: the service (stopped
+# around the file replacement) and no Startup shortcut.
+run_setup "upgrade with the service"
+programs_are_the_built_ones "upgrade with the service"
+[ "$(reg_value "$SERVICE_KEY" ImagePath)" = "$image" ] || fail "the upgrade did not keep the service"
+[ -e "$STARTUP" ] && fail "the upgrade added the Startup shortcut beside the service"
+echo "windows-installer-test: an upgrade kept the service and left out the Startup shortcut"
 wine_run "C:\\Program Files\\$PRODUCT\\uninstall.exe" /S || fail "uninstall.exe /S (service) failed"
 # The uninstaller's copy runs on: wait for it to have removed the service.
 for _ in $(seq 120); do
