@@ -57,6 +57,17 @@ class ScHandle {
   SC_HANDLE handle_;
 };
 
+// The service control manager with access; nullptr (and a line on out)
+// when it cannot be opened.
+SC_HANDLE openManager(DWORD access, std::ostream& out) {
+  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, access);
+  if (manager == nullptr) {
+    out << "upload-agent: cannot open the service control manager ("
+        << systemMessage(GetLastError()) << "); run as an administrator\n";
+  }
+  return manager;
+}
+
 // The account the service logs on as: nullptr is LocalSystem.
 std::wstring accountName(const ServiceSettings& settings) {
   if (settings.account.empty()) return L"NT SERVICE\\" + toWide(settings.name);
@@ -319,12 +330,8 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 
 int installService(const std::filesystem::path& home, const ServiceSettings& settings,
                    std::ostream& out) {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
-  if (!manager) {
-    out << "upload-agent: cannot open the service control manager ("
-        << systemMessage(GetLastError()) << "); run as an administrator\n";
-    return exit_status::kProgramEnded;
-  }
+  ScHandle manager(openManager(SC_MANAGER_CREATE_SERVICE, out));
+  if (!manager) return exit_status::kProgramEnded;
   const std::wstring name = toWide(settings.name);
   const std::wstring command = serviceCommandLine(home, settings);
   const std::wstring account = accountName(settings);
@@ -360,12 +367,8 @@ int installService(const std::filesystem::path& home, const ServiceSettings& set
 }
 
 int uninstallService(const ServiceSettings& settings, std::ostream& out) {
-  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-  if (!manager) {
-    out << "upload-agent: cannot open the service control manager ("
-        << systemMessage(GetLastError()) << "); run as an administrator\n";
-    return exit_status::kProgramEnded;
-  }
+  ScHandle manager(openManager(SC_MANAGER_CONNECT, out));
+  if (!manager) return exit_status::kProgramEnded;
   const std::wstring name = toWide(settings.name);
   ScHandle service(
       OpenServiceW(manager.get(), name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
