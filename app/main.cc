@@ -128,34 +128,45 @@ void journalConfigError(const std::filesystem::path& folder, const std::string& 
   }
 }
 
+// A tray program that cannot take its folder (another agent holds it, or
+// the folder is the service's alone) has no console to say so in: it says
+// why in a box, with what --status knows of the running agent.
+void explainInBox(int argc, char** argv, bool tray, const std::filesystem::path& folder,
+                  const std::string& text) {
+#ifdef AGENT_TRAY
+  if (!tray || !agent::displayUsable()) return;
+  std::ostringstream status;
+  agent::printStatus(folder, status);
+  agent::showHeldFolder(argc, argv, text + "\n\n" + status.str());
+#else
+  (void)argc, (void)argv, (void)tray, (void)folder, (void)text;
+#endif
+}
+
 // Everything after the options: the folder's lock, platform.ini, then the
 // tray program, one cycle, or the schedule without a window. service is set
 // when the Windows service control manager runs the agent: its controls
 // take the place of the console's stop requests.
 int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool once, bool headless,
              const agent::ServiceControls* service) {
+  const bool tray = !once && !headless && service == nullptr;
   agent::InstanceLock lock(folder);
   if (lock.outcome() == agent::InstanceLock::Outcome::HeldByOther) {
     std::cerr << "upload-agent: another upload-agent is already running on " << folder.string()
               << " (it holds " << lock.path().string() << "); this one ends\n";
-#ifdef AGENT_TRAY
-    // A tray program started at log-on beside the service says why it runs
-    // no cycles, and what the running agent is doing.
-    if (!once && !headless && service == nullptr && agent::displayUsable()) {
-      std::ostringstream status;
-      agent::printStatus(folder, status);
-      agent::showHeldFolder(argc, argv,
-                            "Another upload-agent (the Windows service, or another user's "
-                            "tray program) runs the cycles of this program folder, so this "
-                            "one runs none and ends.\n\n" +
-                                status.str());
-    }
-#endif
+    explainInBox(argc, argv, tray, folder,
+                 "Another upload-agent (the Windows service, or another user's tray program) "
+                 "runs the cycles of this program folder, so this one runs none and ends.");
     return agent::exit_status::kAnotherInstance;
   }
   if (lock.outcome() == agent::InstanceLock::Outcome::Failed) {
     std::cerr << "upload-agent: cannot lock " << lock.path().string() << ": " << lock.error()
               << "\n";
+    explainInBox(argc, argv, tray, folder,
+                 "upload-agent cannot use the program folder " + agent::pathText(folder) + " (" +
+                     lock.error() +
+                     "): a folder kept for the Windows service is open to its account and the "
+                     "administrators only. This one runs no cycles and ends.");
     return agent::exit_status::kProgramEnded;
   }
   // platform.ini is read here, once, and handed to whichever front-end runs.
@@ -170,7 +181,6 @@ int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool on
   try {
     agent::SystemClock clock;
 #ifdef AGENT_TRAY
-    const bool tray = !once && !headless && service == nullptr;
     if (tray && agent::displayUsable()) {
       return agent::runTrayAgent(argc, argv, folder, config ? &*config : nullptr, configError);
     }

@@ -403,6 +403,19 @@ int uninstallService(const ServiceSettings& settings, std::ostream& out) {
   return exit_status::kSuccess;
 }
 
+std::string serviceStateText(const std::string& name) {
+  ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ScHandle service(manager ? OpenServiceW(manager.get(), toWide(name).c_str(), SERVICE_QUERY_STATUS)
+                           : nullptr);
+  SERVICE_STATUS status{};
+  if (!service || !QueryServiceStatus(service.get(), &status)) return "";
+  const char* state = "starting or stopping";
+  if (status.dwCurrentState == SERVICE_RUNNING) state = "running";
+  if (status.dwCurrentState == SERVICE_PAUSED) state = "paused";
+  if (status.dwCurrentState == SERVICE_STOPPED) state = "stopped";
+  return "The Windows service " + name + " is " + state + ".";
+}
+
 int runService(const ServiceSettings& settings, ServiceBody body) {
   RunningService service(settings, std::move(body));
   running = &service;

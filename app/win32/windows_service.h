@@ -43,6 +43,10 @@ int installService(const std::filesystem::path& home, const ServiceSettings& set
 // A service that is not installed is not an error.
 int uninstallService(const ServiceSettings& settings, std::ostream& out);
 
+// "The Windows service <name> is running." (stopped, paused...) as the
+// manager tells any user; empty when no such service is installed.
+std::string serviceStateText(const std::string& name);
+
 // The entry the manager starts: connects to it and runs body on the
 // service's thread until it returns. Fails (status 2) when the process was
 // not started by the manager.
