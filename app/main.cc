@@ -3,9 +3,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -30,6 +32,10 @@
 #include "cycle/journal.h"
 #include "db/error.h"
 
+#ifdef _WIN32
+#include "app/win32/windows_service.h"
+#endif
+
 // The tray front-end linked in: Qt on Linux, Win32 on Windows.
 #if defined(AGENT_HAVE_GUI)
 #include "app/core/tray_agent.h"
@@ -50,8 +56,13 @@ constexpr std::chrono::milliseconds kStopDeadline{4500};
 // kStopDeadline.
 class StopWatcher {
  public:
-  StopWatcher(const std::atomic<bool>& requested, agent::Agent& agent, agent::Journal& journal)
-      : requested_(requested), thread_([this, &agent, &journal] { watch(agent, journal); }) {}
+  // beforeForcedEnd, when set, runs just before the process is ended (a
+  // service tells its manager it has stopped).
+  StopWatcher(const std::atomic<bool>& requested, agent::Agent& agent, agent::Journal& journal,
+              std::function<void(int status)> beforeForcedEnd = {})
+      : requested_(requested),
+        beforeForcedEnd_(std::move(beforeForcedEnd)),
+        thread_([this, &agent, &journal] { watch(agent, journal); }) {}
   ~StopWatcher() {
     done_ = true;
     thread_.join();
@@ -79,10 +90,12 @@ class StopWatcher {
     journal.error(
         "stop requested: the running statement did not end within 4.5 s; the program "
         "ends now and the local database rolls back what was not committed");
+    if (beforeForcedEnd_) beforeForcedEnd_(agent::exit_status::kCycleEndedEarly);
     std::_Exit(agent::exit_status::kCycleEndedEarly);
   }
 
   const std::atomic<bool>& requested_;
+  std::function<void(int status)> beforeForcedEnd_;
   std::atomic<bool> done_{false};
   std::atomic<bool> cancelled_{false};
   std::thread thread_;
@@ -115,6 +128,101 @@ void journalConfigError(const std::filesystem::path& folder, const std::string& 
   }
 }
 
+// A tray program that cannot take its folder (another agent holds it, or
+// the folder is the service's alone) has no console to say so in: it says
+// why in a box, with what --status knows of the running agent.
+void explainInBox(int argc, char** argv, bool tray, const std::filesystem::path& folder,
+                  const std::string& text) {
+#ifdef AGENT_TRAY
+  if (!tray || !agent::displayUsable()) return;
+  std::ostringstream status;
+  agent::printStatus(folder, status);
+  agent::showHeldFolder(argc, argv, text + "\n\n" + status.str());
+#else
+  (void)argc, (void)argv, (void)tray, (void)folder, (void)text;
+#endif
+}
+
+// Everything after the options: the folder's lock, platform.ini, then the
+// tray program, one cycle, or the schedule without a window. service is set
+// when the Windows service control manager runs the agent: its controls
+// take the place of the console's stop requests.
+int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool once, bool headless,
+             const agent::ServiceControls* service) {
+  const bool tray = !once && !headless && service == nullptr;
+  agent::InstanceLock lock(folder);
+  if (lock.outcome() == agent::InstanceLock::Outcome::HeldByOther) {
+    std::cerr << "upload-agent: another upload-agent is already running on " << folder.string()
+              << " (it holds " << lock.path().string() << "); this one ends\n";
+    explainInBox(argc, argv, tray, folder,
+                 "Another upload-agent (the Windows service, or another user's tray program) "
+                 "runs the cycles of this program folder, so this one runs none and ends.");
+    return agent::exit_status::kAnotherInstance;
+  }
+  if (lock.outcome() == agent::InstanceLock::Outcome::Failed) {
+    std::cerr << "upload-agent: cannot lock " << lock.path().string() << ": " << lock.error()
+              << "\n";
+    explainInBox(argc, argv, tray, folder,
+                 "upload-agent cannot use the program folder " + agent::pathText(folder) + " (" +
+                     lock.error() +
+                     "): a folder kept for the Windows service is open to its account and the "
+                     "administrators only. This one runs no cycles and ends.");
+    return agent::exit_status::kProgramEnded;
+  }
+  // platform.ini is read here, once, and handed to whichever front-end runs.
+  std::optional<agent::PlatformConfig> config;
+  std::string configError;
+  try {
+    config = agent::PlatformConfig::load(folder);
+  } catch (const agent::AgentError& e) {
+    configError = e.description();
+    journalConfigError(folder, configError);
+  }
+  try {
+    agent::SystemClock clock;
+#ifdef AGENT_TRAY
+    if (tray && agent::displayUsable()) {
+      return agent::runTrayAgent(argc, argv, folder, config ? &*config : nullptr, configError);
+    }
+#else
+    (void)argc, (void)argv;
+#endif
+    if (!config) throw agent::ProgramEnd(configError);
+    // Before the journal and the agent, so that a console close waits until
+    // they have been cleaned up.
+    std::optional<agent::StopRequests> console;
+    if (service == nullptr) console.emplace();
+    const std::atomic<bool>& stop = service != nullptr ? service->stop : console->requested();
+    agent::Journal journal(config->logFolder / "agent.log");
+    // Under systemd (which sets JOURNAL_STREAM for a service whose standard
+    // error is its journal) the start, stop, failures and each cycle's
+    // summary reach the system's journal too.
+    const bool systemd = service == nullptr && std::getenv("JOURNAL_STREAM") != nullptr;
+    if (service != nullptr) journal.mirrorTo(service->eventLog);
+    if (systemd) journal.mirrorTo(agent::systemdJournalMirror());
+    journal.info("upload-agent starting in " + agent::pathText(folder) +
+                 (service != nullptr ? " as a Windows service" : ""));
+#ifdef AGENT_TRAY
+    if (tray) journal.warning("no display: running without a window, as --headless");
+#endif
+    agent::LoggedMessages messages(journal, service == nullptr && !systemd);
+    agent::Agent agent(folder, *config, messages, journal, clock);
+    StopWatcher watcher(stop, agent, journal,
+                        service != nullptr ? service->stoppedNow : std::function<void(int)>{});
+    if (once) return agent::runOnce(agent, messages);
+    const int exitStatus = agent::runHeadless(
+        agent, messages, clock, stop, agent::scheduleIntervalSeconds(journal),
+        std::chrono::milliseconds(500), service != nullptr ? &service->paused : nullptr);
+    if (stop) journal.info("upload-agent stopped on request");
+    return exitStatus;
+  } catch (const agent::AgentError& e) {
+    std::cerr << "upload-agent: " << e.description() << "\n";
+  } catch (const agent::ProgramEnd& e) {
+    std::cerr << "upload-agent: " << e.message() << "\n";
+  }
+  return agent::exit_status::kProgramEnded;
+}
+
 }  // namespace
 
 int main(int rawArgc, char** rawArgv) {
@@ -137,6 +245,20 @@ int main(int rawArgc, char** rawArgv) {
                "could run");
   app.add_flag("--status", status,
                "print whether the agent runs, its next cycle and the last cycles");
+#ifdef _WIN32
+  agent::ServiceSettings service;
+  bool installService = false, uninstallService = false, asService = false;
+  app.add_flag("--install-service", installService,
+               "install the agent as a Windows service on the program folder (as an "
+               "administrator)");
+  app.add_flag("--uninstall-service", uninstallService, "stop and remove the Windows service");
+  app.add_flag("--service", asService, "the entry the service control manager starts")->group("");
+  app.add_option("--service-name", service.name, "the Windows service's name")
+      ->capture_default_str();
+  app.add_option("--service-account", service.account,
+                 "the service's account: LocalService, LocalSystem or an account name "
+                 "(default: its own virtual account NT SERVICE\\<name>)");
+#endif
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -146,6 +268,9 @@ int main(int rawArgc, char** rawArgv) {
 
   if (scramble) return scramblePassword();
   agent::ignoreFileSizeSignal();
+#ifdef _WIN32
+  if (uninstallService) return agent::uninstallService(service, std::cout);
+#endif
 
   const std::filesystem::path folder = agent::programFolder(home, argv[0]);
   // A mistyped folder must not become a new, empty program folder: check
@@ -159,55 +284,13 @@ int main(int rawArgc, char** rawArgv) {
   // Neither takes the lock: --status asks about the agent that holds it.
   if (check) return agent::printCheck(agent::checkConfiguration(folder), std::cout);
   if (status) return agent::printStatus(folder, std::cout);
-  agent::InstanceLock lock(folder);
-  if (lock.outcome() == agent::InstanceLock::Outcome::HeldByOther) {
-    std::cerr << "upload-agent: another upload-agent is already running on " << folder.string()
-              << " (it holds " << lock.path().string() << "); this one ends\n";
-    return agent::exit_status::kAnotherInstance;
+#ifdef _WIN32
+  if (installService) return agent::installService(folder, service, std::cout);
+  if (asService) {
+    return agent::runService(service, [&](const agent::ServiceControls& controls) {
+      return runAgent(argc, argv, folder, false, true, &controls);
+    });
   }
-  if (lock.outcome() == agent::InstanceLock::Outcome::Failed) {
-    std::cerr << "upload-agent: cannot lock " << lock.path().string() << ": " << lock.error()
-              << "\n";
-    return agent::exit_status::kProgramEnded;
-  }
-  // platform.ini is read here, once, and handed to whichever front-end runs.
-  std::optional<agent::PlatformConfig> config;
-  std::string configError;
-  try {
-    config = agent::PlatformConfig::load(folder);
-  } catch (const agent::AgentError& e) {
-    configError = e.description();
-    journalConfigError(folder, configError);
-  }
-  try {
-    agent::SystemClock clock;
-#ifdef AGENT_TRAY
-    const bool tray = !once && !headless;
-    if (tray && agent::displayUsable()) {
-      return agent::runTrayAgent(argc, argv, folder, config ? &*config : nullptr, configError);
-    }
 #endif
-    if (!config) throw agent::ProgramEnd(configError);
-    // Before the journal and the agent, so that a console close waits until
-    // they have been cleaned up.
-    agent::StopRequests stop;
-    agent::Journal journal(config->logFolder / "agent.log");
-    journal.info("upload-agent starting in " + agent::pathText(folder));
-#ifdef AGENT_TRAY
-    if (tray) journal.warning("no display: running without a window, as --headless");
-#endif
-    agent::LoggedMessages messages(journal);
-    agent::Agent agent(folder, *config, messages, journal, clock);
-    StopWatcher watcher(stop.requested(), agent, journal);
-    if (once) return agent::runOnce(agent, messages);
-    const int exitStatus = agent::runHeadless(agent, messages, clock, stop.requested(),
-                                              agent::scheduleIntervalSeconds(journal));
-    if (stop.requested()) journal.info("upload-agent stopped on request");
-    return exitStatus;
-  } catch (const agent::AgentError& e) {
-    std::cerr << "upload-agent: " << e.description() << "\n";
-  } catch (const agent::ProgramEnd& e) {
-    std::cerr << "upload-agent: " << e.message() << "\n";
-  }
-  return agent::exit_status::kProgramEnded;
+  return runAgent(argc, argv, folder, once, headless, nullptr);
 }

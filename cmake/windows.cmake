@@ -62,6 +62,9 @@ function(agent_windows_tests)
   target_compile_definitions(windows_unit_tests PRIVATE AGENT_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                                         AGENT_BINARY_DIR="${CMAKE_BINARY_DIR}")
   target_link_libraries(windows_unit_tests PRIVATE agent_win32 GTest::gmock GTest::gtest_main)
+  # PAUSE and CONTINUE for the service test (Wine's sc.exe has neither).
+  add_executable(service-control ${dir}/tools/service_control_main.cc)
+  target_link_options(service-control PRIVATE -municode)
 endfunction()
 
 # The example platform.ini of the Windows program: the Linux example with

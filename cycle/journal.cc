@@ -105,15 +105,15 @@ Journal::Journal(const std::filesystem::path& logFile) : path_(logFile) {
 Journal::~Journal() = default;
 
 void Journal::info(const std::string& line) {
-  write("INFO ", line);
+  write(Level::Info, line);
 }
 void Journal::warning(const std::string& line) {
-  write("WARN ", line);
+  write(Level::Warning, line);
   std::lock_guard<std::mutex> lock(mutex_);
   ++warnings_;
 }
 void Journal::error(const std::string& line) {
-  write("ERROR ", line);
+  write(Level::Error, line);
   std::lock_guard<std::mutex> lock(mutex_);
   ++errors_;
 }
@@ -143,16 +143,21 @@ void Journal::noteWriteFault(const std::string& message) {
   std::fflush(stderr);
 }
 
-void Journal::write(const char* level, const std::string& line) {
-  std::string text = std::string(level) + capped(oneLine(line));
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_) {
-    faultInThisWrite_ = false;
-    file_->info(text);
-    if (!faultInThisWrite_) writeFault_.clear();
+void Journal::write(Level level, const std::string& line) {
+  static constexpr const char* kLevelText[] = {"INFO ", "WARN ", "ERROR "};
+  std::string body = capped(oneLine(line));
+  std::string text = kLevelText[static_cast<int>(level)] + body;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_) {
+      faultInThisWrite_ = false;
+      file_->info(text);
+      if (!faultInThisWrite_) writeFault_.clear();
+    }
+    recent_.push_back(std::move(text));
+    if (recent_.size() > kKeptLines) recent_.pop_front();
   }
-  recent_.push_back(std::move(text));
-  if (recent_.size() > kKeptLines) recent_.pop_front();
+  if (mirror_) mirror_(level, body);
 }
 
 std::vector<std::string> Journal::recentLines() const {

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,8 +54,15 @@ class Journal {
   std::size_t warningCount() const;
   std::size_t errorCount() const;
 
+  // A copy of each line, as written (escaped and capped), for a second
+  // place that administrators watch: a Windows service's Event Log. Set it
+  // before other threads write; an empty function (the default) sends none.
+  enum class Level { Info, Warning, Error };
+  using Mirror = std::function<void(Level level, const std::string& line)>;
+  void mirrorTo(Mirror mirror) { mirror_ = std::move(mirror); }
+
  private:
-  void write(const char* level, const std::string& line);
+  void write(Level level, const std::string& line);
   // The log file's failure to write a line, from its error handler (which
   // runs inside write(), under mutex_).
   void noteWriteFault(const std::string& message);
@@ -67,6 +75,7 @@ class Journal {
   std::deque<std::string> recent_;
   std::size_t warnings_ = 0;
   std::size_t errors_ = 0;
+  Mirror mirror_;
 };
 
 }  // namespace agent

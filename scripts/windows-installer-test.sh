@@ -12,7 +12,9 @@
 #      settings file is kept, a deleted one comes back from the example,
 #      nothing else is touched;
 #   3. uninstall.exe /S removes the programs, shortcuts and registry entries
-#      and keeps the program folder whole; a reinstall picks it up again.
+#      and keeps the program folder whole; a reinstall picks it up again;
+#   4. /S /SERVICE=yes /TRAY=no installs the service on the program folder
+#      and no Startup shortcut; uninstall.exe /S stops and removes it.
 #
 #   scripts/windows-installer-test.sh [build-windows]
 #
@@ -79,10 +81,12 @@ shortcut_text() {
   tr -d '\000' <"$1"
 }
 
+# run_setup WHAT [SWITCH...]
 run_setup() {
-  local status=0
-  wine_run "$SETUP" /S || status=$?
-  [ "$status" -eq 0 ] || fail "upload-agent-setup.exe /S ended with status $status ($1)"
+  local status=0 what="$1"
+  shift
+  wine_run "$SETUP" /S "$@" || status=$?
+  [ "$status" -eq 0 ] || fail "upload-agent-setup.exe /S $* ended with status $status ($what)"
 }
 
 programs_are_the_built_ones() {
@@ -203,5 +207,37 @@ run_setup "reinstall"
 programs_are_the_built_ones "reinstall"
 cmp -s "$work/ostrel.edited" "$HOME_UNIX/Ostrel.INI" || fail "the reinstall overwrote the edited Ostrel.INI"
 echo "windows-installer-test: uninstall removed programs, shortcuts and registry entries, kept settings, journal and state; a reinstall kept them"
+
+# ---- 4. the service choice -------------------------------------------------------
+# A service lives as long as the prefix's wineserver: one is kept running.
+SERVICE_KEY="HKLM\\System\\CurrentControlSet\\Services\\UploadAgent"
+# (-p only starts a server: the one the earlier steps left is ended first.)
+"$WINESERVER" -k 2>/dev/null
+timeout 120 "$WINESERVER" -w
+"$WINESERVER" -p || fail "cannot keep a wineserver running for the service"
+run_setup "service" /SERVICE=yes /TRAY=no
+image="$(reg_value "$SERVICE_KEY" ImagePath)"
+case "$image" in
+  *'upload-agent.exe" --service '*"--home \"$HOME_WINDOWS\""*) ;;
+  *) fail "/SERVICE=yes: the service's command line is '$image'" ;;
+esac
+[ "$(reg_value "$SERVICE_KEY" Start)" = "0x2" ] || fail "/SERVICE=yes: the service does not start automatically"
+[ -e "$STARTUP" ] && fail "/TRAY=no left the Startup shortcut"
+echo "windows-installer-test: /SERVICE=yes /TRAY=no installed the service on $HOME_WINDOWS, no Startup shortcut"
+# An upgrade without switches keeps the choices: the service (stopped
+# around the file replacement) and no Startup shortcut.
+run_setup "upgrade with the service"
+programs_are_the_built_ones "upgrade with the service"
+[ "$(reg_value "$SERVICE_KEY" ImagePath)" = "$image" ] || fail "the upgrade did not keep the service"
+[ -e "$STARTUP" ] && fail "the upgrade added the Startup shortcut beside the service"
+echo "windows-installer-test: an upgrade kept the service and left out the Startup shortcut"
+wine_run "C:\\Program Files\\$PRODUCT\\uninstall.exe" /S || fail "uninstall.exe /S (service) failed"
+# The uninstaller's copy runs on: wait for it to have removed the service.
+for _ in $(seq 120); do
+  wine_run reg query "$SERVICE_KEY" >/dev/null 2>&1 || break
+  sleep 1
+done
+wine_run reg query "$SERVICE_KEY" >/dev/null 2>&1 && fail "the uninstaller left the service"
+echo "windows-installer-test: the uninstaller stopped and removed the service"
 "$WINESERVER" -k 2>/dev/null
 exit 0

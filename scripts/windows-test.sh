@@ -14,7 +14,10 @@
 #   4. the tray program on a virtual display with a notification area (see
 #      tray_test below); its screenshot goes to build-windows/windows-tray.png
 #      or to AGENT_WINDOWS_SCREENSHOT;
-#   5. the installer, upgrade and uninstaller (scripts/windows-installer-test.sh).
+#   5. the agent as a Windows service: installed, started, a cycle, paused,
+#      stopped in the middle of the payments, started by itself in a new
+#      Wine session, removed (scripts/windows-service-test.sh);
+#   6. the installer, upgrade and uninstaller (scripts/windows-installer-test.sh).
 #
 #   scripts/windows-test.sh [build-windows]
 #
@@ -392,6 +395,9 @@ if [ "${2:-}" = "--cycle" ]; then
 
   tray_test "$work/windows"
 
+  source scripts/windows-service-test.sh
+  service_test "$work" "$windows_db"
+
   "${client[@]}" -e "DROP DATABASE $linux_db; DROP DATABASE $windows_db"
   exit 0
 fi
@@ -451,7 +457,7 @@ done
 echo "windows-test: upload-agent.exe --once under Wine against a throwaway MariaDB"
 scripts/test-env.sh "$0" "$OUT" --cycle || fail "the Windows cycle test"
 
-# ---- 5. the installer ----------------------------------------------------------
+# ---- 6. the installer ----------------------------------------------------------
 echo "windows-test: upload-agent-setup.exe under Wine"
 scripts/windows-installer-test.sh "$OUT" || fail "the Windows installer test"
 echo "windows-test: passed"

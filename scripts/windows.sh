@@ -157,7 +157,8 @@ cmake -S . -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DAGENT_WINDOWS_SQLITE="$OUT/sqlite" -DAGENT_WINDOWS_HEADERS="$OUT/headers" \
   -DAGENT_WINDOWS_CONNECTOR_C="$OUT/connector-c" \
   "${launcher[@]}" >/dev/null
-cmake --build "$OUT" --parallel "${WINDOWS_JOBS:-2}" --target upload-agent agent-sql windows_unit_tests
+cmake --build "$OUT" --parallel "${WINDOWS_JOBS:-2}" --target upload-agent agent-sql windows_unit_tests \
+  service-control
 if [ "$INSTALLER" -eq 1 ]; then
   cmake --build "$OUT" --target upload-agent-setup
 fi

@@ -1,19 +1,42 @@
 #include "app/core/headless.h"
 
 #include <iostream>
+#include <string_view>
 #include <thread>
 
 #include "app/core/agent_state.h"
 #include "app/core/exit_status.h"
 #include "app/core/schedule.h"
 #include "base/errors.h"
+#include "cycle/cycle_summary.h"
 
 namespace agent {
 
 void LoggedMessages::show(const std::string& text, MessageIcon icon) {
   journal_.warning("message: " + text);
+  if (!toStandardError_) return;
   std::cerr << (icon == MessageIcon::Exclamation ? "upload-agent: ! " : "upload-agent: ") << text
             << std::endl;
+}
+
+bool forSystemLog(Journal::Level level, const std::string& line) {
+  if (level != Journal::Level::Info) return true;
+  for (std::string_view prefix :
+       {CycleSummary::kPrefix, std::string_view("upload-agent "),
+        std::string_view("stop requested"), std::string_view("cycles ")}) {
+    if (line.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+Journal::Mirror systemdJournalMirror() {
+  return [](Journal::Level level, const std::string& line) {
+    if (!forSystemLog(level, line)) return;
+    const char* prefix = level == Journal::Level::Error     ? "<3>"
+                         : level == Journal::Level::Warning ? "<4>"
+                                                            : "<6>";
+    std::cerr << prefix << line << std::endl;
+  };
 }
 
 int runOnce(Agent& agent, MessageSink& messages) {
@@ -29,7 +52,7 @@ int runOnce(Agent& agent, MessageSink& messages) {
 
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 const std::atomic<bool>& stop, long long intervalSeconds,
-                std::chrono::milliseconds tickInterval) {
+                std::chrono::milliseconds tickInterval, const std::atomic<bool>* paused) {
   try {
     Schedule schedule(clock, intervalSeconds, &agent.journal());
     // Followed until the schedule goes away.
@@ -44,9 +67,16 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
     agent.ensureCsvFolder();
     agent.activate();
     state.follow(schedule, agent.journal());
+    bool wasPaused = false;
     while (!stop.load()) {
       std::this_thread::sleep_for(tickInterval);
-      if (schedule.tick()) agent.runCycle();
+      const bool isPaused = paused != nullptr && paused->load();
+      if (isPaused != wasPaused) {
+        agent.journal().info(isPaused ? "cycles paused: timed cycles are skipped until continued"
+                                      : "cycles continued");
+        wasPaused = isPaused;
+      }
+      if (schedule.tick() && !isPaused) agent.runCycle();
       state.follow(schedule, agent.journal());
     }
     return exit_status::kSuccess;

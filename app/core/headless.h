@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 
 #include "app/core/agent.h"
 #include "cycle/journal.h"
@@ -14,25 +15,53 @@
 namespace agent {
 
 // Message boxes of a program nobody watches: a journal line and a line on
-// standard error.
+// standard error; never a box.
 class LoggedMessages : public MessageSink {
  public:
-  explicit LoggedMessages(Journal& journal) : journal_(journal) {}
+  // toStandardError false: the journal line only (a service has no console,
+  // or its journal's lines reach standard error already).
+  explicit LoggedMessages(Journal& journal, bool toStandardError = true)
+      : journal_(journal), toStandardError_(toStandardError) {}
   void show(const std::string& text, MessageIcon icon) override;
 
  private:
   Journal& journal_;
+  bool toStandardError_;
 };
+
+// What a service manager (the Windows service control manager) hands the
+// unattended agent in place of the console's stop requests.
+struct ServiceControls {
+  const std::atomic<bool>& stop;    // STOP, SHUTDOWN or PRESHUTDOWN came
+  const std::atomic<bool>& paused;  // between PAUSE and CONTINUE
+  Journal::Mirror eventLog;         // a copy of the journal's lines
+  // Tells the manager the service has stopped with this exit status, for a
+  // process about to end without returning (a stop past its deadline).
+  std::function<void(int status)> stoppedNow;
+};
+
+// Whether a journal line also goes to the system's log (the Windows Event
+// Log of a service, systemd's journal): warnings and errors, the agent's
+// start and stop, pauses, and each cycle's summary; not every stage.
+bool forSystemLog(Journal::Level level, const std::string& line);
+
+// Those lines on standard error with the syslog level prefix systemd reads
+// ("<3>" error, "<4>" warning, "<6>" information), for a service whose
+// standard error is systemd's journal.
+Journal::Mirror systemdJournalMirror();
 
 // Start-up and one activation: the CSV folder, the local connection, one
 // cycle. Returns the exit status: 0 only when the cycle stamped its end.
 int runOnce(Agent& agent, MessageSink& messages);
 
 // Start-up, the activation's cycle, then a cycle whenever the schedule says
-// one is due (every intervalSeconds), until stop becomes true. Returns the exit status.
+// one is due (every intervalSeconds), until stop becomes true. While paused
+// is true (a Windows service paused by its manager) the schedule moves on
+// but its cycles are skipped, as with the pause box. Returns the exit status.
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 const std::atomic<bool>& stop, long long intervalSeconds,
-                std::chrono::milliseconds tickInterval = std::chrono::milliseconds(500));
+                std::chrono::milliseconds tickInterval = std::chrono::milliseconds(500),
+                const std::atomic<bool>* paused = nullptr);
 
 }  // namespace agent
 

@@ -34,6 +34,9 @@ class Schedule {
   // caller skips it when paused).
   bool tick();
 
+  // Whether the next tick would be due, without moving the schedule on.
+  bool due() const { return clock_.steadySeconds() > nextRunSteady_; }
+
   // The date and time of the next run as the clock now reads.
   const DateTime& nextRunTime() const { return nextRunTime_; }
 

@@ -46,6 +46,12 @@ bool displayUsable();
 int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
                  const PlatformConfig* config, const std::string& configError);
 
+// For a tray program started on a folder another agent holds (the Windows
+// service, or another user's tray program): one box with text (why it runs
+// no cycles, and the running agent's state), instead of the window.
+// Returns when it is answered. Call only when displayUsable() is true.
+void showHeldFolder(int argc, char** argv, const std::string& text);
+
 // What either front-end builds around its window (defined in app/core),
 // in this order: the cycle's boxes, routed to the front-end's boxes; the
 // journal, <log folder>/agent.log with its start line (in memory when the

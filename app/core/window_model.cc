@@ -78,6 +78,12 @@ void WindowModel::firstActivation() {
 void WindowModel::tick() {
   if (hasEnded() || !schedule_ || shutDown_) return;
   if (inCycle_) {
+    // A box left unanswered (the office empty for the night) must not hold
+    // the schedule for ever: when the next cycle falls due it is closed,
+    // and the cycle it held goes on and ends.
+    if (schedule_->due() && view_.closeMessageBox()) {
+      journal_.warning("a message box left unanswered was closed: the next cycle is due");
+    }
     showProgress();  // the schedule waits for the cycle's end
     return;
   }

@@ -61,6 +61,9 @@ class WindowView {
   virtual void closeMenu() = 0;
   // A modal box with an OK button; returns when it is answered.
   virtual void messageBox(const std::string& text, MessageIcon icon) = 0;
+  // Answers the message box open on this thread, if one is, as OK would;
+  // returns whether one was open. (The box's own call then returns.)
+  virtual bool closeMessageBox() = 0;
   // Lets the events waiting in the queue run once (a nested event loop).
   virtual void processPendingEvents() = 0;
   // Runs task on the user-interface thread soon; callable from any thread.

@@ -3,12 +3,14 @@
 #include "app/qt/service_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -170,6 +172,13 @@ void ServiceWindow::closeMenu() {
 
 void ServiceWindow::messageBox(const std::string& text, MessageIcon icon) {
   messages_.show(text, icon);
+}
+
+bool ServiceWindow::closeMessageBox() {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  if (box == nullptr) return false;
+  box->done(QMessageBox::Ok);
+  return true;
 }
 
 void ServiceWindow::processPendingEvents() {

@@ -88,6 +88,7 @@ class ServiceWindow : public QWidget, private WindowView {
   void popupMenu() override;
   void closeMenu() override;
   void messageBox(const std::string& text, MessageIcon icon) override;
+  bool closeMessageBox() override;
   void processPendingEvents() override;
   void postToUi(std::function<void()> task) override;
   void runOnUiAndWait(std::function<void()> task) override;

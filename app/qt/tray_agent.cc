@@ -50,4 +50,9 @@ int runTrayAgent(int argc, char** argv, const std::filesystem::path& home,
   return app.exec();
 }
 
+void showHeldFolder(int argc, char** argv, const std::string& text) {
+  QApplication app(argc, argv);
+  QtMessageSink().show(text, MessageIcon::None);
+}
+
 }  // namespace agent

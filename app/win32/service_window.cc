@@ -2,6 +2,7 @@
 // each message handed to the window model.
 #include "app/win32/service_window.h"
 
+#include <cwchar>
 #include <utility>
 
 #include "app/win32/resource_ids.h"
@@ -275,6 +276,26 @@ void Win32ServiceWindow::closeMenu() {
 
 void Win32ServiceWindow::messageBox(const std::string& text, MessageIcon icon) {
   messages_.show(text, icon);
+}
+
+bool Win32ServiceWindow::closeMessageBox() {
+  // MessageBoxW's box is a dialog (class #32770) of this thread.
+  HWND box = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM found) -> BOOL {
+        wchar_t name[16] = {};
+        if (GetClassNameW(window, name, 16) == 0 || std::wcscmp(name, L"#32770") != 0 ||
+            !IsWindowVisible(window)) {
+          return TRUE;
+        }
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&box));
+  if (box == nullptr) return false;
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  return true;
 }
 
 void Win32ServiceWindow::processPendingEvents() {

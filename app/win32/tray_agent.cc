@@ -10,6 +10,7 @@
 #include "app/core/schedule.h"
 #include "app/win32/message_box_sink.h"
 #include "app/win32/service_window.h"
+#include "app/win32/windows_service.h"
 
 namespace agent {
 
@@ -69,6 +70,14 @@ int runTrayAgent(int, char**, const std::filesystem::path& home, const PlatformC
     if (const Schedule* schedule = window.model().schedule()) state.follow(*schedule, journal);
   });
   return window.runMessageLoop();
+}
+
+void showHeldFolder(int, char**, const std::string& text) {
+  hideOwnConsole();
+  // What the service control manager tells any user, where the folder
+  // itself is closed to this one.
+  const std::string service = serviceStateText(kDefaultServiceName);
+  MessageBoxSink().show(service.empty() ? text : service + "\n\n" + text, MessageIcon::None);
 }
 
 }  // namespace agent

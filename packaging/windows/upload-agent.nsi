@@ -13,6 +13,17 @@
 ; machine-wide UPLOAD_AGENT_HOME names it for a command prompt. As the Linux
 ; package keeps /usr/bin apart from /var/lib/upload-agent.
 ;
+;
+; Two choices, on the components page or as silent switches:
+;   "Run as a Windows service" (/SERVICE=yes|no): the agent runs as the
+;     service UploadAgent under its own virtual account, with nobody logged
+;     on (upload-agent.exe --install-service sets it up, and the program
+;     folder's access list for that account). Chosen by default when the
+;     service is installed already, so an upgrade keeps it; an upgrade stops
+;     it before the files are replaced and starts it again after.
+;   "Start the tray program at log-on" (/TRAY=yes|no): the Startup shortcut.
+;     Chosen by default unless the service is.
+;
 ; Settings files are made from the examples only where none exists, so an
 ; upgrade never overwrites an office's settings; the uninstaller removes the
 ; programs, shortcuts and registry entries and leaves the program folder
@@ -26,6 +37,7 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include WinMessages.nsh
 !include FileFunc.nsh
+!include Sections.nsh
 
 !ifndef VERSION
   !error "makensis needs -DVERSION=<the project's version>"
@@ -48,6 +60,8 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 !define HOME_VARIABLE "UPLOAD_AGENT_HOME"
+!define SERVICE "UploadAgent"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\${SERVICE}"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -66,6 +80,7 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "${PRODUCT} setup"
 VIAddVersionKey "LegalCopyright" ""
 
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -75,6 +90,7 @@ Var Home  ; the program folder: settings, journal, state
 ; The Windows account that runs the agent (the tray program's user):
 ; /ACCOUNT=<name> on the command line, else the user who runs the installer.
 Var Account
+Var ServiceWas  ; 1 when the service was installed before this run
 
 Function .onInit
   SetShellVarContext all
@@ -86,6 +102,7 @@ Function .onInit
   ${OrIf} $Account == ""
     ReadEnvStr $Account "USERNAME"
   ${EndIf}
+  Call ChooseSections
 FunctionEnd
 
 ; The program folder holds the portal's and the SA password and exports
@@ -125,7 +142,15 @@ FunctionEnd
   File "/oname=$INSTDIR\${name}" "${PROGRAMS}/${name}"
 !macroend
 
-Section "Upload Agent"
+Section "Upload Agent" SecMain
+  SectionIn RO
+  ; A running service holds upload-agent.exe: it is stopped (its cycle
+  ; ends within seconds, a payment whole or not at all) and started again
+  ; by the service section.
+  ${If} $ServiceWas == 1
+    nsExec::ExecToLog '"$SYSDIR\net.exe" stop ${SERVICE}'
+    Pop $0
+  ${EndIf}
   SetOutPath "$INSTDIR"
   !insertmacro PutProgram "upload-agent.exe"
   !insertmacro PutProgram "agent-sql.exe"
@@ -158,8 +183,8 @@ Section "Upload Agent"
     SW_SHOWNORMAL "" "Check the settings and both connections"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}\Settings and journal.lnk" "$Home"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}\Uninstall ${PRODUCT}.lnk" "$INSTDIR\uninstall.exe"
-  CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\upload-agent.exe" '--home "$Home"' \
-    "$INSTDIR\upload-agent.exe" 0 SW_SHOWMINIMIZED "" "The upload agent, started at log-on"
+  ; The Startup shortcut is the tray section's.
+  Delete "$SMSTARTUP\${PRODUCT}.lnk"
 
   WriteRegStr HKLM "${PRODUCT_KEY}" "InstallFolder" "$INSTDIR"
   WriteRegStr HKLM "${PRODUCT_KEY}" "ProgramFolder" "$Home"
@@ -178,7 +203,80 @@ Section "Upload Agent"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+Section /o "Run as a Windows service (recommended where nobody stays logged on)" SecService
+  ; Installs or renews the service on the program folder (its own virtual
+  ; account, automatic start, restart after a failure, the folder's access
+  ; list) and starts it.
+  nsExec::ExecToLog '"$INSTDIR\upload-agent.exe" --install-service --home "$Home"'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "The service could not be installed (upload-agent.exe --install-service: $0)"
+    SetErrors
+  ${Else}
+    nsExec::ExecToLog '"$SYSDIR\net.exe" start ${SERVICE}'
+    Pop $0
+  ${EndIf}
+SectionEnd
+
+Section "Start the tray program at log-on" SecTray
+  SetOutPath "$Home"
+  CreateShortCut "$SMSTARTUP\${PRODUCT}.lnk" "$INSTDIR\upload-agent.exe" '--home "$Home"' \
+    "$INSTDIR\upload-agent.exe" 0 SW_SHOWMINIMIZED "" "The upload agent, started at log-on"
+SectionEnd
+
+; The service unchosen where it was installed: removed.
+Section "-RemoveUnchosenService"
+  ${If} $ServiceWas == 1
+  ${AndIfNot} ${SectionIsSelected} ${SecService}
+    nsExec::ExecToLog '"$INSTDIR\upload-agent.exe" --uninstall-service'
+    Pop $0
+  ${EndIf}
+SectionEnd
+
+; The sections chosen before the components page, from the system and the
+; switches (after the sections, whose names it uses).
+Function ChooseSections
+  ${GetParameters} $0
+  ; The service is chosen when it exists already (an upgrade keeps it), the
+  ; tray program at log-on when the service is not; the switches decide.
+  StrCpy $ServiceWas 0
+  ClearErrors
+  ReadRegStr $1 HKLM "${SERVICE_KEY}" "ImagePath"
+  ${IfNot} ${Errors}
+    StrCpy $ServiceWas 1
+  ${EndIf}
+  StrCpy $2 "no"
+  ${If} $ServiceWas == 1
+    StrCpy $2 "yes"
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/SERVICE=" $1
+  ${IfNot} ${Errors}
+    StrCpy $2 $1
+  ${EndIf}
+  ${If} $2 == "yes"
+    !insertmacro SelectSection ${SecService}
+    StrCpy $3 "no"
+  ${Else}
+    !insertmacro UnselectSection ${SecService}
+    StrCpy $3 "yes"
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/TRAY=" $1
+  ${IfNot} ${Errors}
+    StrCpy $3 $1
+  ${EndIf}
+  ${If} $3 == "yes"
+    !insertmacro SelectSection ${SecTray}
+  ${Else}
+    !insertmacro UnselectSection ${SecTray}
+  ${EndIf}
+FunctionEnd
+
 Section "Uninstall"
+  ; The service first: stopped (within seconds) and removed.
+  nsExec::ExecToLog '"$INSTDIR\upload-agent.exe" --uninstall-service'
+  Pop $0
   ; A running agent's program goes at the next restart.
   Delete /REBOOTOK "$INSTDIR\upload-agent.exe"
   Delete /REBOOTOK "$INSTDIR\agent-sql.exe"

@@ -102,13 +102,16 @@ std::string journalOnceItHas(const std::filesystem::path& home, const std::strin
 // --headless with its local database out of reach when it starts: the
 // program does not end (as it did with status 2, which the service unit does not
 // restart); the activation's cycle fails, and a later one, with the lock
-// gone, stamps its end. SIGTERM then ends it with status 0.
+// gone, stamps its end. SIGTERM then ends it with status 0. Run as systemd
+// runs it (JOURNAL_STREAM set), each cycle's summary, the failure and the
+// stop also reach standard error, the system journal, with their levels.
 TEST(ExitStatus, HeadlessOutlastsALocalDatabaseOutOfReachAtStart) {
   testing::LocalTestDatabase local("busy-start");
   testing::RemoteTestDatabase remote("busy-start");
   testing::ProgramFolder home(local, remote, "P028");
   local.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
   ::setenv("UPLOAD_AGENT_INTERVAL_SECONDS", "2", 1);
+  ::setenv("JOURNAL_STREAM", "8:12345", 1);
   std::optional<AgentProcess> agent;
   {
     testing::DatabaseMovedAway away(local);
@@ -120,11 +123,18 @@ TEST(ExitStatus, HeadlessOutlastsALocalDatabaseOutOfReachAtStart) {
     EXPECT_NE(journal.find("the next cycle, at "), std::string::npos) << journal;
   }
   ::unsetenv("UPLOAD_AGENT_INTERVAL_SECONDS");
+  ::unsetenv("JOURNAL_STREAM");
   const std::string journal = journalOnceItHas(home.path(), "cycle summary: stamped");
   EXPECT_NE(journal.find("cycle summary: stamped"), std::string::npos) << journal;
   EXPECT_EQ(agent->wait(0ms), std::nullopt) << "the program went on: " << agent->output();
   agent->signal(SIGTERM);
   EXPECT_EQ(agent->wait(60s), exit_status::kSuccess) << agent->output();
+  const std::string output = agent->output();
+  EXPECT_NE(output.find("<3>local connection failed"), std::string::npos) << output;
+  EXPECT_NE(output.find("<6>cycle summary: ended early"), std::string::npos) << output;
+  EXPECT_NE(output.find("<6>cycle summary: stamped"), std::string::npos) << output;
+  EXPECT_NE(output.find("<6>upload-agent stopped on request"), std::string::npos) << output;
+  EXPECT_EQ(output.find("<6>stage "), std::string::npos) << "not every stage: " << output;
 }
 
 // Holding and freeing the lock is run above, on the program itself.

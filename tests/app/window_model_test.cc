@@ -145,6 +145,7 @@ class RecordingView : public WindowView {
     messages.push_back(text);
     if (onMessage) onMessage();
   }
+  bool closeMessageBox() override { return false; }
   void processPendingEvents() override {
     ui->runWaiting();
     if (pendingEvents) pendingEvents();

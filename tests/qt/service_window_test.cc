@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -220,6 +221,29 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_EQ(calls.cycles, 2);
+}
+
+TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheScheduleGoesOn) {
+  auto window = startedWindow();
+  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
+  bool openBeforeDue = false, closedWhenDue = false;
+  testing::whenModalBoxOpens([&](QWidget* box) {
+    runEventLoopFor(700);  // Timer1 ticks; the next cycle is not due yet
+    openBeforeDue = box->isVisible();
+    passNextRunTime(*window);
+    closedWhenDue = testing::processEventsUntil([&] { return !box->isVisible(); });
+  });
+  passNextRunTime(*window);
+  window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
+  EXPECT_TRUE(openBeforeDue) << "the box closed before anything was due";
+  EXPECT_TRUE(closedWhenDue) << "the box held the schedule past the next cycle";
+  const auto lines = journal.recentLines();
+  EXPECT_TRUE(std::ranges::any_of(
+      lines, [](const std::string& l) { return l.find("left unanswered") != std::string::npos; }));
+  calls.onCycle = nullptr;
+  EXPECT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 2; }))
+      << "the cycle the box held did not lead to the next one";
 }
 
 TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {

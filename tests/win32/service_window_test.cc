@@ -13,8 +13,11 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
+#include "app/win32/message_box_sink.h"
 #include "app/win32/popup_menu.h"
 #include "app/win32/tray_icon.h"
 #include "app/win32/wide_text.h"
@@ -143,6 +146,48 @@ TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
   EXPECT_FALSE(IsWindow(hwnd));
   // The message loop ends with the program's status.
   EXPECT_EQ(window.runMessageLoop(), 0);
+}
+
+// A failed cycle's box that nobody answers: when the next cycle falls due
+// while it is open, the window's timer closes it (the journal says so) and
+// the schedule goes on.
+TEST_F(Win32ServiceWindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDue) {
+  MessageBoxSink boxes;
+  Win32ServiceWindow window(calls, boxes, journal, clock, regional, {});
+  window.load();
+  HWND hwnd = window.handle();
+  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1 && !window.model().inCycle(); }));
+
+  std::atomic<int> failures{0};  // the first timed cycle fails, the next does not
+  calls.onCycle = [&] {
+    if (failures++ == 0) throw std::runtime_error("network down");
+  };
+  bool boxSeen = false;
+  // On the window's thread, inside the box's own message loop.
+  window.everySecond([&] {
+    if (boxSeen || FindWindowW(L"#32770", L"upload-agent") == nullptr) return;
+    boxSeen = true;
+    clock.advance(50 * 60 + 1);
+  });
+  // Should the box never close, this answers it so the test can fail.
+  std::atomic<bool> finished{false}, rescued{false};
+  std::thread rescue([&] {
+    for (int i = 0; i < 300 && !finished; ++i) Sleep(100);
+    if (HWND box = FindWindowW(L"#32770", L"upload-agent"); box != nullptr && !finished) {
+      rescued = true;
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  clock.advance(50 * 60 + 1);
+  SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
+  // The box closes, the failed cycle ends and the next one runs.
+  const bool wentOn = pumpUntil([&] { return calls.cycles == 2 && !window.model().inCycle(); });
+  finished = true;
+  rescue.join();
+  EXPECT_TRUE(boxSeen) << "the failed cycle opened no box";
+  EXPECT_FALSE(rescued) << "the box held the schedule until the test answered it";
+  EXPECT_TRUE(wentOn) << "the schedule did not go on";
+  EXPECT_TRUE(journalHas("left unanswered"));
 }
 
 }  // namespace
