@@ -5,6 +5,8 @@
 // ends.
 #include <windows.h>
 
+#include "config/windows_message.h"
+
 #include "config/side_file_lock.h"
 
 namespace agent {
@@ -18,20 +20,6 @@ HANDLE fileOf(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
-std::string systemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string message =
-      n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return message;
-}
-
 }  // namespace
 
 std::unique_ptr<SideFileLock::Platform> SideFileLock::Platform::open(
@@ -42,7 +30,7 @@ std::unique_ptr<SideFileLock::Platform> SideFileLock::Platform::open(
       CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    *error = systemMessage(GetLastError());
+    *error = windowsMessage(GetLastError());
     return nullptr;
   }
   auto platform = std::make_unique<Platform>();
@@ -64,7 +52,7 @@ SideFileLock::Platform::Try SideFileLock::Platform::tryLock(std::string* error) 
   }
   const DWORD code = GetLastError();
   if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return Try::Busy;
-  *error = systemMessage(code);
+  *error = windowsMessage(code);
   return Try::Failed;
 }
 
