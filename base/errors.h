@@ -48,6 +48,8 @@ class AgentError : public std::runtime_error {
 
   long number() const { return number_; }
   const std::string& description() const { return description_; }
+  // "Error <number>: <description>", as lines and messages show it.
+  std::string text() const { return "Error " + std::to_string(number_) + ": " + description_; }
 
  private:
   long number_;

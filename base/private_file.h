@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace agent {
 
@@ -73,6 +74,15 @@ bool narrowToOwner(const std::filesystem::path& file);
 bool othersMayRead(const std::filesystem::path& path);
 // How an administrator takes that access away, in the platform's words.
 const char* narrowAccessAdvice();
+
+// Replaces the file at path with text as a whole: written beside it
+// (<path>.new, owner-only), synced, then renamed over path, so that a reader
+// sees the old file or the new one, never a part. Returns an empty text, or
+// what went wrong.
+std::string replaceFileWhole(const std::filesystem::path& path, std::string_view text);
+
+// Whether this process may write to what stands at path.
+bool mayWrite(const std::filesystem::path& path);
 
 // A regular file opened for reading, never through a link at its last
 // component; the handle is closed by the destructor. The remote driver

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "base/private_file.h"
@@ -135,6 +136,25 @@ std::size_t FileReader::read(char* buffer, std::size_t length) {
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) throwErrno("read");
   }
+}
+
+std::string replaceFileWhole(const std::filesystem::path& path, std::string_view text) {
+  const std::filesystem::path temp = path.string() + ".new";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return "cannot write " + temp.string() + ": " + std::strerror(errno);
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    std::string why = std::strerror(errno);
+    ::unlink(temp.c_str());
+    return "cannot write " + path.string() + ": " + why;
+  }
+  return {};
+}
+
+bool mayWrite(const std::filesystem::path& path) {
+  return ::access(path.c_str(), W_OK) == 0;
 }
 
 }  // namespace agent

@@ -12,6 +12,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <fstream>
 #include <system_error>
 
 #include "base/private_file.h"
@@ -169,6 +170,27 @@ std::size_t FileReader::read(char* buffer, std::size_t length) {
     throwLastError("read");
   }
   return got;
+}
+
+std::string replaceFileWhole(const std::filesystem::path& path, std::string_view text) {
+  const std::filesystem::path temp = path.string() + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) return "cannot write " + temp.string();
+  }
+  if (!::MoveFileExW(temp.wstring().c_str(), path.wstring().c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    std::error_code ec;
+    std::filesystem::remove(temp, ec);
+    return "cannot replace " + path.string();
+  }
+  return {};
+}
+
+bool mayWrite(const std::filesystem::path& path) {
+  return ::_waccess(path.wstring().c_str(), 2) == 0;
 }
 
 }  // namespace agent

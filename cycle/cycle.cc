@@ -11,6 +11,7 @@
 #include "cycle/local_ahead.h"
 #include "cycle/server_warnings.h"
 #include "db/error.h"
+#include "db/remote_literal.h"
 
 namespace agent {
 
@@ -148,6 +149,7 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   if (ctx.startStamped) ctx.startStamped(stamp);
   stage = kExportCodePage;
   learnExportCodePage(ctx);
+  ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
   // Work still running when the cycle ends early is cancelled with it.
   // In a cycle that merges its tables in full, the portal's server is what
   // the cycle waits for, and the two processors are busy with its loads and

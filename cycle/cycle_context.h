@@ -56,10 +56,11 @@ struct CycleContext {
   // The code page this cycle writes its export files in (learnt from the
   // portal before the first load, cycle/export_encoding.h).
   CodePage exportCodePage = CodePage::Windows1252;
-  // Whether the remote connection's SQL mode has backslash escapes on: true
-  // for a fresh connection (the server's default mode), false once the
-  // students stage has set NO_BACKSLASH_ESCAPES. Load statements write the
-  // path for it.
+  // Whether the remote connection's SQL mode has backslash escapes on: the
+  // one place every statement that quotes text (load paths, deletes by key)
+  // asks. Read from the server when the cycle starts (a portal's server may
+  // run with NO_BACKSLASH_ESCAPES), and false once the students stage has
+  // set that mode for the rest of the cycle.
   bool remoteBackslashEscapes = true;
   // Work a stage leaves for after the last stage, before the end stamp (in
   // the order added). Only what can be skipped without harm belongs here:

@@ -3,7 +3,7 @@
 // files written while the fee-balance chain (work ahead of the studfee
 // stage) is still being made; their remote statements still run in their
 // turn, after studfee's. The stage's procedure then finds its part in
-// CycleContext::early and only sends it.
+// CycleContext::early and only finishes it.
 //
 // A part that failed is no error of its own: it is dropped, and the stage
 // does the whole of its work in its turn, where a failure is reported as it
@@ -11,6 +11,7 @@
 #ifndef AGENT_CYCLE_EARLY_PART_H_
 #define AGENT_CYCLE_EARLY_PART_H_
 
+#include <cstddef>
 #include <memory>
 
 namespace agent {
@@ -20,6 +21,9 @@ struct CycleContext;
 class EarlyPart {
  public:
   virtual ~EarlyPart() = default;
+  // In the stage's turn: the rest of its work (the remote statements);
+  // returns the rows the stage reports.
+  virtual std::size_t finish() = 0;
 };
 
 // Does the stage's local part now (CycleContext::ahead holding the stage's

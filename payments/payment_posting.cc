@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "db/remote_literal.h"
 #include "payments/local_transaction.h"
 #include "payments/payment_allocation.h"
 #include "payments/receipt_numbers.h"

@@ -19,18 +19,6 @@ std::string localLiteral(std::string_view text) {
   return out;
 }
 
-std::string remoteLiteral(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "_utf8mb4 X'";
-  out.reserve(out.size() + 2 * text.size() + 1);
-  for (unsigned char c : text) {
-    out += kHex[c >> 4];
-    out += kHex[c & 0x0F];
-  }
-  out += '\'';
-  return out;
-}
-
 // The fixed separators "/" and ":", whatever the machine's settings.
 const RegionalSettings kFixedSeparators;
 

@@ -1,6 +1,6 @@
 // How the payment stages write values into the statements they send: a
-// T-SQL literal for the local database (quotes doubled), a hexadecimal
-// literal for the remote one, and the fixed text forms of dates and amounts
+// T-SQL literal for the local database (quotes doubled; the remote one's
+// forms are in db/remote_literal.h), and the fixed text forms of dates and amounts
 // that the local convert(datetime, ...) and the numeric columns read the
 // same whatever the machine's regional settings.
 #ifndef AGENT_PAYMENTS_SQL_LITERAL_H_
@@ -17,12 +17,6 @@ namespace agent {
 // text between single quotes with every single quote doubled: 'D''Souza'.
 // Safe for any text on the local (T-SQL) connection.
 std::string localLiteral(std::string_view text);
-
-// text as a MariaDB hexadecimal string literal with a character set
-// introducer: _utf8mb4 X'4F31'. The server reads it the same in every SQL
-// mode (no backslash escapes apply) and converts it to the character set of
-// the column it meets; the empty text gives _utf8mb4 X''.
-std::string remoteLiteral(std::string_view text);
 
 // The date as day/month/year with two-digit day and month (05/03/2024); the
 // time of day is left out.

@@ -8,14 +8,15 @@
 #   scripts/demo.sh --inspect  start the demo's MariaDB again and open the
 #                              mariadb client on the portal database
 #
-# No server is left running when it ends; nothing outside the repository's
-# build folder is written (ODBC drivers are registered in a private
+# DEMO_DIR=path puts the demo program folder elsewhere (the test command's
+# check of the README's order does). No server is left running when it ends;
+# nothing outside the repository's build folder (or DEMO_DIR) is written (ODBC drivers are registered in a private
 # odbcinst.ini).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 
-DEMO="$root/build/demo"
+DEMO="${DEMO_DIR:-$root/build/demo}"
 REMOTE_DB="hostacct_qora_demo"
 REMOTE_USER="hostacct_demou"
 REMOTE_PASSWORD="Portal-Demo-2"
@@ -69,9 +70,9 @@ done
 cat <<TXT
 
 Look further:
-  local database:  build/bin/agent-sql --home build/demo -S build/demo/$DEMO_LOCAL_SERVER -U SA -P $DEMO_SA_PASSWORD -d $DEMO_LOCAL_DB -Q "select * from rechead"
+  local database:  build/bin/agent-sql --home $DEMO -S $DEMO/$DEMO_LOCAL_SERVER -U SA -P $DEMO_SA_PASSWORD -d $DEMO_LOCAL_DB -Q "select * from rechead"
   portal database: scripts/demo.sh --inspect   (starts the demo's MariaDB again, opens the mariadb client)
-  export files:    ls build/demo/CSV
+  export files:    ls $DEMO/CSV
 TXT
 if [ "$status" -ne 0 ]; then
   echo "demo: the cycle did not stamp its end (exit status $status); see the journal above" >&2

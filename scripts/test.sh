@@ -5,6 +5,9 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan (set
 # SKIP_SANITIZE=1 to leave that out), and last the Windows build and its
 # tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
+# Between them, the README's two commands in their order: a demo program
+# folder made by scripts/demo.sh, then the tray test on it (SKIP_DEMO=1
+# leaves that out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,6 +17,20 @@ scripts/test-env.sh ctest --test-dir build --output-on-failure -j "$(nproc)" "$@
 # A run of chosen tests (ctest arguments) leaves out the sanitizer and
 # Windows runs.
 [ $# -eq 0 ] || exit "$status"
+
+# The README's order: scripts/demo.sh, then the tray program on what it left
+# (its portal server restarted as the demo made it, with TLS).
+if [ "${SKIP_DEMO:-0}" != 1 ]; then
+  demo_check="build/demo-check"
+  rm -rf "$demo_check"
+  if DEMO_DIR="$PWD/$demo_check" scripts/demo.sh >build/demo-check.log 2>&1; then
+    scripts/tray-screenshot.sh --home "$demo_check" --out "$demo_check/tray.png" --check || status=1
+  else
+    echo "test: scripts/demo.sh failed (build/demo-check.log):" >&2
+    tail -n 30 build/demo-check.log >&2
+    status=1
+  fi
+fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # The suites that run on their own: settings, the embedded engine, the

@@ -24,22 +24,13 @@ TEST=0
 INSTALLER=$TEST
 [ "${1:-}" = "--installer" ] && INSTALLER=1
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
 PACKAGES=(g++-mingw-w64-x86-64-posix wine64 tcl dpkg-dev cmake ninja-build libgtest-dev
           libgmock-dev libspdlog-dev libfmt-dev libcli11-dev nsis zip unzip
           xvfb trayer xdotool imagemagick x11-utils)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "windows: installing ${missing[*]}"
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+source scripts/packages-lib.sh
+ensure_packages windows "${PACKAGES[@]}"
 
 mkdir -p "$OUT"
 

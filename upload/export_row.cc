@@ -5,8 +5,9 @@ namespace agent {
 
 ExportRow::ExportRow(const MirrorDescription& description, const Recordset& rows,
                      const RegionalSettings& regional)
-    : rows_(rows), regional_(regional), texts_(description.fields.size()) {
-  for (const ExportField& field : description.fields) {
+    : rows_(rows), regional_(regional), texts_(description.columns.size()) {
+  for (const MirrorColumn& mirrorColumn : description.columns) {
+    const ExportField& field = mirrorColumn.field;
     Binding binding{&field};
     if (field.kind != ExportField::Kind::Constant) binding.column = rows.fieldIndex(field.column);
     if (field.kind == ExportField::Kind::Joined) binding.second = rows.fieldIndex(field.second);

@@ -89,18 +89,23 @@ const MirrorDescription& studfeeDescription() {
       .sourceQuery = "SELECT * FROM #TMPUPBAL ORDER BY FADMNO, FEXAMNO, FHEADCODE",
       .exportFileName = "UPSTUDFEE.csv",
       .tableName = "studfee",
-      .columnList =
-          "fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, flastdate, fyear, fexamtype, "
-          "fdeleted",
-      .fields = {F::source("FADMNO"), F::source("FDEGREE"), F::source("FEXAMNO"),
-                 F::source("FHEADCODE"), F::source("FFEE"), F::source("FPAID"), F::source("FBAL"),
-                 F::source("FLASTDATE", Conversion::Date), F::source("FYEAR"), F::fixed("1"),
-                 F::fixed("F")},
-      .mergeUpdate =
-          "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fpaid = x2.fpaid, x1.fbal = "
-          "x2.fbal, x1.flastdate = x2.flastdate, x1.fdeleted = 'M' where x1.fdegree = x2.fdegree "
-          "and "
-          "x1.fadmno = x2.fadmno and x1.fheadcode = x2.fheadcode",
+      .columns = {{"fadmno", F::source("FADMNO")},
+                  {"fdegree", F::source("FDEGREE")},
+                  {"fexamno", F::source("FEXAMNO")},
+                  {"fheadcode", F::source("FHEADCODE")},
+                  {"ffee", F::source("FFEE")},
+                  {"fpaid", F::source("FPAID")},
+                  {"fbal", F::source("FBAL")},
+                  {"flastdate", F::source("FLASTDATE", Conversion::Date)},
+                  {"fyear", F::source("FYEAR")},
+                  {"fexamtype", F::fixed("1")},
+                  {"fdeleted", F::fixed("F")}},
+      .merge = MergeUpdate{.set = {{"ffee"},
+                                   {"fpaid"},
+                                   {"fbal"},
+                                   {"flastdate"},
+                                   {.column = "fdeleted", .value = "'M'"}},
+                           .key = {"fdegree", "fadmno", "fheadcode"}},
       .variant = StagingVariant::DropAfter};
   return kDescription;
 }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "db/remote_literal.h"
+
 namespace agent {
 
 namespace {
@@ -19,20 +21,10 @@ std::string characterLiteral(char c) {
 
 }  // namespace
 
-std::string sqlPathLiteral(std::string_view path, bool backslashEscapes) {
-  std::string out;
-  out.reserve(path.size() + 8);
-  for (char c : path) {
-    if ((c == '\\' && backslashEscapes) || c == '\'') out += c;
-    out += c;
-  }
-  return out;
-}
-
 std::string loadStatement(std::string_view path, std::string_view table, std::string_view columns,
                           const ExportFormat& format, bool backslashEscapes) {
   std::string sql =
-      "LOAD DATA local INFILE '" + sqlPathLiteral(path, backslashEscapes) + "' INTO TABLE ";
+      "LOAD DATA local INFILE " + remoteQuoted(path, backslashEscapes) + " INTO TABLE ";
   sql += table;
   sql += " FIELDS TERMINATED BY " + characterLiteral(format.separator);
   if (format.enclosure) sql += " ENCLOSED BY " + characterLiteral(*format.enclosure);

@@ -11,13 +11,6 @@
 
 namespace agent {
 
-// path as it stands between the quotes of a statement on a connection whose
-// SQL mode has backslash escapes on (the server's default): every "\"
-// doubled (C:\Apps\Upload\CSV\UPMASCAT.csv → C:\\Apps\\Upload\\CSV\\UPMASCAT.csv);
-// with NO_BACKSLASH_ESCAPES a "\" is an ordinary character and stays single.
-// Every "'" is doubled, so the statement survives any folder name.
-std::string sqlPathLiteral(std::string_view path, bool backslashEscapes = true);
-
 // "LOAD DATA local INFILE '<path>' INTO TABLE <table> FIELDS TERMINATED BY
 // '|'[ ENCLOSED BY '<c>'] ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A'
 // (<columns>)" for a file written by ExportFile with format, the path

@@ -7,6 +7,8 @@
 #ifndef AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
 #define AGENT_UPLOAD_MIRROR_DESCRIPTION_H_
 
+#include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,13 +67,51 @@ enum class StagingVariant {
   DropBoth,
 };
 
+// One column of a mirrored table, in the export file's order: its name in
+// the remote table and how the export line's field is made for it (a table
+// whose stage writes its lines itself leaves the field empty).
+struct MirrorColumn {
+  std::string name;
+  ExportField field;
+};
+
+// The aliases the two tables of a merge update go by.
+enum class MergeAliases {
+  TableNames,  // none: "update college, tmpcollege set college.x = tmpcollege.x"
+  X1X2,        // "update subject x1, tmpsubject x2 set x1.x = x2.x"
+  XY,          // "update masemp x, tmpmasemp y set x.x = y.x"
+};
+
+// The merge update: the statement that copies the staging table's rows
+// onto the target's rows with the same key, written as
+//
+//   update <first> <a>, <second> <b> set <a>.<c> = <b>.<c>, ...
+//   where <a>.<k> = <b>.<k> and ...
+//
+// where <first> is the target and <second> the staging table (the other
+// way round for stagingFirst). The set list is data of its own rather than
+// a mark on each column: its order is not the file's, and the students'
+// list names some columns twice; the portal has always been sent it so.
+struct MergeUpdate {
+  struct Assignment {
+    std::string column;
+    std::string value = {};  // SQL for the new value; empty: <b>.<column>
+    std::string equals = " = ";
+  };
+  std::vector<Assignment> set;
+  std::vector<std::string> key;  // the columns it joins on, in the where clause's order
+  MergeAliases aliases = MergeAliases::X1X2;
+  // The staging table comes first and is the one updated (a table whose
+  // merge only marks the staging rows the target holds already).
+  bool stagingFirst = false;
+};
+
 struct MirrorDescription {
-  std::string sourceQuery;          // run on the local connection; its order is the file's
-  std::string exportFileName;       // inside the CSV folder, spelled as given
-  std::string tableName;            // the remote target; staging is "tmp" + tableName
-  std::string columnList;           // remote columns in file order, ", "-separated
-  std::vector<ExportField> fields;  // one per name of columnList
-  std::string mergeUpdate;          // copies staging rows onto matching target rows
+  std::string sourceQuery;                // run on the local connection; its order is the file's
+  std::string exportFileName;             // inside the CSV folder, spelled as given
+  std::string tableName;                  // the remote target; staging is "tmp" + tableName
+  std::vector<MirrorColumn> columns;      // in file order
+  std::optional<MergeUpdate> merge = {};  // none: the stage sends statements of its own
   StagingVariant variant = StagingVariant::DropAfter;
   // For a table whose local primary key is its remote key (so no key comes
   // twice, and the order of the lines changes nothing remotely): the same
@@ -83,6 +123,15 @@ struct MirrorDescription {
   std::string changesSourceQuery = {};
 
   std::string stagingTable() const { return "tmp" + tableName; }
+  // The remote columns in file order, ", "-separated: what the loads name.
+  std::string columnList() const;
+  // The merge update statement; empty when there is none.
+  std::string mergeUpdate() const;
+  // The export fields (indices into columns) of the target's key that the
+  // merge update joins on, in its order: what change detection keys lines
+  // by. nullopt when it joins on none (no merge update, or one that updates
+  // the staging table) or a key column's field is a constant.
+  std::optional<std::vector<std::size_t>> keyFields() const;
 };
 
 // The description in descriptions whose tableName is table. Throws

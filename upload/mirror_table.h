@@ -13,6 +13,11 @@
 // smaller file; a sweep becomes a delete by key of the keys that
 // disappeared. The table is merged in full when the state cannot vouch for
 // the remote table (see run()).
+//
+// It puts three parts together: MergePlan makes the statements
+// (upload/merge_plan.h), ChangeRun decides and records change detection
+// (upload/change_run.h), and the export pass writes the files, streaming
+// the staging load where it can (mirror_export.cc).
 #ifndef AGENT_UPLOAD_MIRROR_TABLE_H_
 #define AGENT_UPLOAD_MIRROR_TABLE_H_
 
@@ -30,7 +35,9 @@
 
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
+#include "upload/change_run.h"
 #include "upload/change_state.h"
+#include "upload/merge_plan.h"
 #include "upload/mirror_description.h"
 #include "upload/statement_thread.h"
 
@@ -47,15 +54,8 @@ class MirrorTable {
   // and the insert load.
   void setStatementsAfterMerge(std::vector<std::string> statements);
 
-  // A mark-and-sweep around the merge: the merge update marks every row it
-  // matched, sweep deletes the unmarked rows (those the file no longer
-  // holds) and clearMarks clears the marks; both run between the merge
-  // update and the insert load, after any statements set above.
-  struct Sweep {
-    std::string sweep;
-    std::string clearMarks;
-    std::string markColumn;  // NULL in a row that carries no mark
-  };
+  // A mark-and-sweep around the merge (upload/merge_plan.h).
+  using Sweep = MergeSweep;
   void setSweep(Sweep sweep);
 
   // A table whose merge update does not join on its key (one that only
@@ -108,14 +108,16 @@ class MirrorTable {
   std::string stagingDrop() const;
   std::string stagingCreate() const;
   std::string stagingLoad() const;
-  const std::string& mergeUpdate() const { return description_.mergeUpdate; }
+  std::string mergeUpdate() const { return plan_.mergeUpdate(); }
   std::string insertLoad() const;
   // The statements run() sends after the export, in order.
   std::vector<std::string> remoteStatements() const;
   // Takes the staging drop, create and load off the head of a full run's
   // statements (a table without statements of its own), for a load while
   // the file is written; returns them.
-  static std::vector<std::string> takeStaging(std::vector<std::string>& statements);
+  static std::vector<std::string> takeStaging(std::vector<std::string>& statements) {
+    return MergePlan::takeStaging(statements);
+  }
   void sendRemote(const std::vector<std::string>& statements) const;
 
   // Writes every row of rows, from the current one to the end, as one line
@@ -171,21 +173,19 @@ class MirrorTable {
   // (its key and digest) and asks for the memory of its stored line;
   // decide() says whether the line goes into the file. A table's lines are
   // decided in the order they were taken.
-  struct TakenLine {
-    std::uint64_t keyHash = 0;
-    std::uint64_t digest = 0;
-    std::string raw;  // the key as exported
-  };
+  using TakenLine = ChangeRun::TakenLine;
   void take(std::span<const std::string> fields, TakenLine& line);
   bool decide(const TakenLine& line);
   // Whether this run sends the table's file (a full run, or any line sent).
   bool sendsFile() const;
   // Whether this run writes and sends every line (no change detection, or
   // a full merge); known once prepareChanges() ran.
-  bool runsFull() const { return !changes_ || changes_->full; }
+  bool runsFull() const { return !changes_ || changes_->full(); }
   // The lines this run sent of rowsRead rows offered: all of them without
   // change detection. What a stage that writes several files reports.
-  std::size_t rowsSent(std::size_t rowsRead) const { return changes_ ? changes_->sent : rowsRead; }
+  std::size_t rowsSent(std::size_t rowsRead) const {
+    return changes_ ? changes_->sent() : rowsRead;
+  }
   // The remote statements of this run: remoteStatements() for a full run;
   // otherwise the same over the smaller file, with deletes by key in place
   // of a sweep, or nothing when nothing changed.
@@ -195,61 +195,27 @@ class MirrorTable {
   void finishChanges();
 
  private:
-  // Appends the staging table's drop, create and load, the merge update and
-  // the statements that follow it.
-  void appendStagedMerge(std::vector<std::string>& statements) const;
   // Writes the export file of a full run; statements are the run's remote
   // statements. Where the remote connection streams local files, the
   // staging drop, create and load at their head are sent (and taken out)
   // while the file is written, the load reading it as it grows.
   std::size_t exportFull(Recordset& source, std::vector<std::string>& statements);
-  CycleContext& ctx_;
-  const MirrorDescription& description_;
-  std::filesystem::path exportPath_;
   std::size_t runFull();
-  // The sweep's mark column; empty without a sweep.
-  std::string markColumn() const { return sweep_ ? sweep_->markColumn : std::string(); }
-  std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
-                                        const std::vector<std::size_t>& keyFields) const;
-
-  Connection* source_;
-  std::vector<std::string> afterMerge_;
-  std::optional<std::vector<std::size_t>> changeKey_;
-  std::optional<std::vector<std::string>> ownStatements_;
-  std::optional<Sweep> sweep_;
-  std::string sources_;  // the fingerprint of a computed source
-  std::function<std::string()> makeSource_;
   // Makes a computed source that is not made yet.
   void makeSource();
 
+  CycleContext& ctx_;
+  const MirrorDescription& description_;
+  std::filesystem::path exportPath_;
+  MergePlan plan_;
+  Connection* source_;
+  std::optional<std::vector<std::size_t>> changeKey_;
+  std::string sources_;  // the fingerprint of a computed source
+  std::function<std::string()> makeSource_;
   // The change-detection run under way (prepareChanges() to finishChanges()).
-  struct Changes {
-    std::vector<std::size_t> keyFields;
-    bool full = false;
-    std::string fullBecause;
-    long long remoteRows = -1;
-    std::optional<ChangeState::TableState> known;
-    std::int64_t now = 0;
-    std::size_t read = 0, sent = 0, newKeys = 0;
-    std::vector<std::string> vanished;
-    TakenLine line;                 // the line offerLine() offers
-    bool storedLinesStand = false;  // nothing read: the source's rows are unchanged
-    std::string checkedStamp;       // a settled stamp the check before the run vouched for
-    bool sendsStatements = false;
-    bool marksPresent = false;      // the remote table holds marked rows
-    bool countSkipped = false;      // the stamp vouched for the remote row count
-    std::size_t changedBefore = 0;  // the table's values the portal changed before this run
-  };
-  // The table's values the portal's server stored unlike they were sent,
-  // in this cycle so far.
-  std::size_t valuesChangedByPortal() const;
-  std::optional<Changes> changes_;
+  std::optional<ChangeRun> changes_;
+  TakenLine offered_;  // the line offerLine() offers (its buffer reused line after line)
 };
-
-// The export fields (indices into the column list) that the merge update
-// of description joins on, in the order its where clause names them: the remote
-// key. nullopt when the merge update names no key this way.
-std::optional<std::vector<std::size_t>> mergeKeyFields(const MirrorDescription& description);
 
 // A source query without rows: ADO's EOF and BOF together.
 inline bool hasNoRows(const Recordset& rows) {
@@ -261,9 +227,12 @@ inline bool hasNoRows(const Recordset& rows) {
 std::size_t mirrorTable(CycleContext& ctx, std::span<const MirrorDescription> group,
                         std::string_view table);
 
-// Journals the characters file's code page could not hold, as a warning
-// naming table; nothing when there were none.
-void noteReplacedCharacters(Journal& journal, std::string_view table, const ExportFile& file);
+// Hands table's closed export file to the loads that follow: granted to the
+// remote connection as it was written (a file streamed while written stays
+// granted as it grew: pass streamed), and the characters its code page
+// could not hold journaled as a warning naming table.
+void handOverExport(CycleContext& ctx, std::string_view table, const ExportFile& file,
+                    bool streamed = false);
 
 }  // namespace agent
 

@@ -93,28 +93,37 @@ const std::vector<MirrorDescription>& descriptions() {
       {.sourceQuery = kReceiptSource,
        .exportFileName = "UPRECHEAD.csv",
        .tableName = "rechead",
-       .columnList =
-           "frecno, frecdate, fadmno, ftotal, fdegree, fexamno, fdiscount, fnettotal, fyear, "
-           "fexamtype, fdeleted",
-       .fields = {F::source("FRECNO"), F::source("FRECDATE", Conversion::Date), F::source("FADMNO"),
-                  F::source("FTOTAL"), F::source("FDEGREE"), F::source("FEXAMNO"),
-                  F::source("FDISCOUNT"), F::source("FNETTOTAL"), F::fixed("<year>"), F::fixed("1"),
-                  F::source("FDELETED")},
-       .mergeUpdate =
-           "update rechead x1, tmprechead x2 set x1.frecdate = x2.frecdate, x1.ftotal = x2.ftotal, "
-           "x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fdiscount = x2.fdiscount, "
-           "x1.fnettotal = x2.fnettotal, x1.fyear = x2.fyear, x1.fexamtype = x2.fexamtype, "
-           "x1.fdeleted = x2.fdeleted where x1.frecno = x2.frecno",
+       .columns = {{"frecno", F::source("FRECNO")},
+                   {"frecdate", F::source("FRECDATE", Conversion::Date)},
+                   {"fadmno", F::source("FADMNO")},
+                   {"ftotal", F::source("FTOTAL")},
+                   {"fdegree", F::source("FDEGREE")},
+                   {"fexamno", F::source("FEXAMNO")},
+                   {"fdiscount", F::source("FDISCOUNT")},
+                   {"fnettotal", F::source("FNETTOTAL")},
+                   {"fyear", F::fixed("<year>")},
+                   {"fexamtype", F::fixed("1")},
+                   {"fdeleted", F::source("FDELETED")}},
+       .merge = MergeUpdate{.set = {{"frecdate"},
+                                    {"ftotal"},
+                                    {"fdegree"},
+                                    {"fexamno"},
+                                    {"fdiscount"},
+                                    {"fnettotal"},
+                                    {"fyear"},
+                                    {"fexamtype"},
+                                    {"fdeleted"}},
+                            .key = {"frecno"}},
        .variant = StagingVariant::DropAfter},
 
       {.sourceQuery = kReceiptSource,
        .exportFileName = "UPRECDETL.csv",
        .tableName = "recdetl",
-       .columnList = "frecno, fheadcode, famount, fdeleted",
-       .fields = {F::source("FRECNO"), F::source("FHEADCODE"), F::source("FAMOUNT"), F::fixed("F")},
-       .mergeUpdate = "update recdetl x1, tmprecdetl x2 set x1.famount = x2.famount where "
-                      "x1.frecno = x2.frecno "
-                      "and x1.fheadcode = x2.fheadcode",
+       .columns = {{"frecno", F::source("FRECNO")},
+                   {"fheadcode", F::source("FHEADCODE")},
+                   {"famount", F::source("FAMOUNT")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge = MergeUpdate{.set = {{"famount"}}, .key = {"frecno", "fheadcode"}},
        .variant = StagingVariant::DropAfter},
 
       // Lines come from each receipt's mode list, not from source columns.
@@ -123,11 +132,16 @@ const std::vector<MirrorDescription>& descriptions() {
       {.sourceQuery = kReceiptSource,
        .exportFileName = "UPRECMODE.csv",
        .tableName = "recmode",
-       .columnList = "frecno, fpaytype, famount, finstrno, finstrdate, finstrbank, fdeleted",
-       .fields = {},
-       .mergeUpdate =
-           "update tmprecmode x1, recmode x2 set x1.fdeleted = 'T' where x1.frecno = x2.frecno and "
-           "x1.fpaytype = x2.fpaytype",
+       .columns = {{"frecno", {}},
+                   {"fpaytype", {}},
+                   {"famount", {}},
+                   {"finstrno", {}},
+                   {"finstrdate", {}},
+                   {"finstrbank", {}},
+                   {"fdeleted", {}}},
+       .merge = MergeUpdate{.set = {{.column = "fdeleted", .value = "'T'"}},
+                            .key = {"frecno", "fpaytype"},
+                            .stagingFirst = true},
        .variant = StagingVariant::DropBoth},
   };
   return kDescriptions;
@@ -291,16 +305,9 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
   headerFile.close();
   detailFile.close();
   modeFile.close();
-  // The loads that follow may send these files, and only as they were
-  // written (a streamed file stays granted as it grew, now finished).
-  for (const ExportFile* file : {&headerFile, &detailFile, &modeFile}) {
-    if (file != &headerFile || !stream.started()) {
-      ctx.remote.allowLocalFile({file->path(), file->identity()});
-    }
-  }
-  noteReplacedCharacters(ctx.journal, "rechead", headerFile);
-  noteReplacedCharacters(ctx.journal, "recdetl", detailFile);
-  noteReplacedCharacters(ctx.journal, "recmode", modeFile);
+  handOverExport(ctx, "rechead", headerFile, stream.started());
+  handOverExport(ctx, "recdetl", detailFile);
+  handOverExport(ctx, "recmode", modeFile);
   return lines;
 }
 
@@ -321,7 +328,7 @@ AheadInput receiptRowsInput(const CycleContext& ctx) {
 namespace {
 
 // The receipts' local part: their rows read and the three files written
-// (done early, or in the stage's turn); send() then runs the remote
+// (done early, or in the stage's turn); finish() then runs the remote
 // statements in order.
 class ReceiptExport : public EarlyPart {
  public:
@@ -379,7 +386,7 @@ class ReceiptExport : public EarlyPart {
     stream.join();
   }
 
-  std::size_t send() {
+  std::size_t finish() override {
     if (storedLinesStand_) {
       for (MirrorTable* table : {&header_, &detail_, &modes_}) table->runStoredLines();
       return 0;
@@ -399,7 +406,7 @@ class ReceiptExport : public EarlyPart {
  private:
   static MirrorDescription headerDescription(const CycleContext& ctx) {
     MirrorDescription d = findMirrorDescription(descriptions(), "rechead");
-    d.fields[kHeaderYearField] = F::fixed(std::to_string(ctx.clock.now().year));
+    d.columns[kHeaderYearField].field = F::fixed(std::to_string(ctx.clock.now().year));
     return d;
   }
 
@@ -427,9 +434,10 @@ std::unique_ptr<EarlyPart> exportReceiptsEarly(CycleContext& ctx) {
 }
 
 std::size_t uploadReceipts(CycleContext& ctx) {
-  if (auto* early = dynamic_cast<ReceiptExport*>(ctx.early)) return early->send();
+  // The stage's early part, when it has one, is the receipts' export.
+  if (ctx.early != nullptr) return ctx.early->finish();
   ReceiptExport now(ctx, false);
-  return now.send();
+  return now.finish();
 }
 
 }  // namespace agent

@@ -22,35 +22,37 @@ std::span<const MirrorDescription> resultDescriptions() {
            "result.fadmno",
        .exportFileName = "RESULT.csv",
        .tableName = "result",
-       .columnList =
-           "fcollcode, fdegree, fexamno, fsection, fadmno, factive, fyear, fexamtype, fclosed, "
-           "fdeleted",
-       .fields = {F::source("fcollcode"), F::source("fdegree"), F::source("fexamno"),
-                  F::source("fsection"), F::source("fadmno"), F::source("factive"),
-                  F::source("fyear"), F::source("fexamtype"), F::source("fclosed"), F::fixed("F")},
-       .mergeUpdate =
-           "update result x1, tmpresult x2 set x1.fsection = x2.fsection, x1.factive = x2.factive, "
-           "x1.fclosed = x2.fclosed where x1.fcollcode = x2.fcollcode and x1.fdegree = x2.fdegree "
-           "and "
-           "x1.fexamno = x2.fexamno and x1.fadmno = x2.fadmno and x1.fyear = x2.fyear and "
-           "x1.fexamtype = x2.fexamtype",
+       .columns = {{"fcollcode", F::source("fcollcode")},
+                   {"fdegree", F::source("fdegree")},
+                   {"fexamno", F::source("fexamno")},
+                   {"fsection", F::source("fsection")},
+                   {"fadmno", F::source("fadmno")},
+                   {"factive", F::source("factive")},
+                   {"fyear", F::source("fyear")},
+                   {"fexamtype", F::source("fexamtype")},
+                   {"fclosed", F::source("fclosed")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge =
+           MergeUpdate{.set = {{"fsection"}, {"factive"}, {"fclosed"}},
+                       .key = {"fcollcode", "fdegree", "fexamno", "fadmno", "fyear", "fexamtype"}},
        .variant = StagingVariant::DropAfter},
 
       {.sourceQuery =
            "select * from studsub order by fcollcode, fdegree, fexamno, fsubcode, fadmno",
        .exportFileName = "STUDSUB.csv",
        .tableName = "studsub",
-       .columnList =
-           "fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, fmarks, fremarks, "
-           "fdeleted",
-       .fields = {F::source("fcollcode"), F::source("fdegree"), F::source("fexamno"),
-                  F::source("fsubcode"), F::source("fadmno"), F::source("fpass"),
-                  F::source("fpassmth"), F::source("fmarks"), F::source("fremarks"), F::fixed("F")},
-       .mergeUpdate =
-           "update studsub x1, tmpstudsub x2 set x1.fpass = x2.fpass, x1.fpassmth = x2.fpassmth, "
-           "x1.fmarks = x2.fmarks, x1.fremarks = x2.fremarks where x1.fcollcode = x2.fcollcode and "
-           "x1.fdegree = x2.fdegree and x1.fexamno = x2.fexamno and x1.fsubcode = x2.fsubcode and "
-           "x1.fadmno = x2.fadmno",
+       .columns = {{"fcollcode", F::source("fcollcode")},
+                   {"fdegree", F::source("fdegree")},
+                   {"fexamno", F::source("fexamno")},
+                   {"fsubcode", F::source("fsubcode")},
+                   {"fadmno", F::source("fadmno")},
+                   {"fpass", F::source("fpass")},
+                   {"fpassmth", F::source("fpassmth")},
+                   {"fmarks", F::source("fmarks")},
+                   {"fremarks", F::source("fremarks")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge = MergeUpdate{.set = {{"fpass"}, {"fpassmth"}, {"fmarks"}, {"fremarks"}},
+                            .key = {"fcollcode", "fdegree", "fexamno", "fsubcode", "fadmno"}},
        .variant = StagingVariant::DropAfter,
        .changesSourceQuery = "select * from studsub"},
   };

@@ -49,15 +49,17 @@ const MirrorDescription& smslogDescription() {
       .sourceQuery = "select * from #tmpsmslog order by fdate, fmobileno",
       .exportFileName = "UPSMS.csv",
       .tableName = "smslog",
-      .columnList =
-          "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, "
-          "fmobile, "
-          "fdeleted",
-      .fields = {F::source("fdate", Conversion::Date), F::source("ftime"), F::source("fusername"),
-                 F::source("fmessage"), F::source("fstatus"), F::source("fguid"),
-                 F::source("fscreentype"), F::source("fadmno"), F::source("fdegree"),
-                 F::source("fmobileno"), F::fixed("F")},
-      .mergeUpdate = "",
+      .columns = {{"fdate", F::source("fdate", Conversion::Date)},
+                  {"ftime", F::source("ftime")},
+                  {"fusername", F::source("fusername")},
+                  {"fmessage", F::source("fmessage")},
+                  {"fstatus", F::source("fstatus")},
+                  {"fguid", F::source("fguid")},
+                  {"fscreentype", F::source("fscreentype")},
+                  {"fadmno", F::source("fadmno")},
+                  {"fdegree", F::source("fdegree")},
+                  {"fmobile", F::source("fmobileno")},
+                  {"fdeleted", F::fixed("F")}},
       .variant = StagingVariant::DropAfter};
   return kDescription;
 }
@@ -76,8 +78,7 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
     ctx.rowDone();
   }
   file.close();
-  ctx.remote.allowLocalFile({table.exportPath(), file.identity()});
-  noteReplacedCharacters(ctx.journal, "smslog", file);
+  handOverExport(ctx, "smslog", file);
   return file.linesWritten();
 }
 
@@ -88,11 +89,11 @@ std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable
 // portal's unique key lets rows with a NULL through).
 std::string newMessagesInsert(const MirrorDescription& description) {
   std::string same;
-  for (const std::string& column : split(description.columnList, ',')) {
-    const std::string c = trim(column);
+  for (const MirrorColumn& column : description.columns) {
+    const std::string& c = column.name;
     same += (same.empty() ? "" : " and ") + ("t." + c + " <=> s." + c);
   }
-  std::string columns = description.columnList;
+  std::string columns = description.columnList();
   std::string sourceColumns = "s." + replaceAll(columns, ", ", ", s.");
   return "insert ignore into " + description.tableName + " (" + columns + ") select " +
          sourceColumns + " from " + description.stagingTable() + " s where not exists (select 1 " +
@@ -120,7 +121,7 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   for (const std::string& sql :
        {table.stagingDrop(), table.stagingCreate(),
         loadStatement(ctx.remote.localFileName(table.exportPath()), description.stagingTable(),
-                      description.columnList, kSmsFormat, ctx.remoteBackslashEscapes),
+                      description.columnList(), kSmsFormat, ctx.remoteBackslashEscapes),
         newMessagesInsert(description), table.stagingDrop()}) {
     ctx.remote.execute(sql);
   }

@@ -18,47 +18,63 @@ std::span<const MirrorDescription> staffAndHostelDescriptions() {
       {.sourceQuery = "select * from masemp order by fempcode",
        .exportFileName = "UPMASEMP.csv",
        .tableName = "masemp",
-       .columnList = "fempcode, fempname, fmobile, femail, fdesignation, fdeleted",
-       .fields = {F::source("fempcode"), F::source("fempname"), F::source("fmobile"),
-                  F::source("femail"), F::source("fdegncode"), F::fixed("F")},
-       .mergeUpdate =
-           "update masemp x, tmpmasemp y set x.fempname = y.fempname, x.fmobile = y.fmobile, "
-           "x.femail = y.femail where x.fempcode = y.fempcode",
+       .columns = {{"fempcode", F::source("fempcode")},
+                   {"fempname", F::source("fempname")},
+                   {"fmobile", F::source("fmobile")},
+                   {"femail", F::source("femail")},
+                   {"fdesignation", F::source("fdegncode")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge = MergeUpdate{.set = {{"fempname"}, {"fmobile"}, {"femail"}},
+                            .key = {"fempcode"},
+                            .aliases = MergeAliases::XY},
        .variant = StagingVariant::DropBoth},
 
       {.sourceQuery = "select * from hosthead order by fhostcode",
        .exportFileName = "uphosthead.csv",
        .tableName = "hosthead",
-       .columnList = "fhostcode, fhostname, ffloors, frooms, forder, fdeleted",
-       .fields = {F::source("fhostcode"), F::source("fhostname"), F::source("ffloors"),
-                  F::source("frooms"), F::source("forder"), F::fixed("F")},
-       .mergeUpdate =
-           "update hosthead x, tmphosthead y set x.fhostname = y.fhostname, x.ffloors = y.ffloors, "
-           "x.frooms = y.frooms, x.forder = y.forder where x.fhostcode = y.fhostcode",
+       .columns = {{"fhostcode", F::source("fhostcode")},
+                   {"fhostname", F::source("fhostname")},
+                   {"ffloors", F::source("ffloors")},
+                   {"frooms", F::source("frooms")},
+                   {"forder", F::source("forder")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge = MergeUpdate{.set = {{"fhostname"}, {"ffloors"}, {"frooms"}, {"forder"}},
+                            .key = {"fhostcode"},
+                            .aliases = MergeAliases::XY},
        .variant = StagingVariant::DropBoth},
 
       {.sourceQuery = "select * from roomtype order by froomtype",
        .exportFileName = "uproomtype.csv",
        .tableName = "hostroomtype",
-       .columnList = "froomtype, fdescpn, forder, fdeleted",
-       .fields = {F::source("froomtype"), F::source("fdescpn"), F::source("forder"), F::fixed("F")},
-       .mergeUpdate = "update hostroomtype x, tmphostroomtype y set x.fdescpn = y.fdescpn, "
-                      "x.forder = y.forder "
-                      "where x.froomtype = y.froomtype",
+       .columns = {{"froomtype", F::source("froomtype")},
+                   {"fdescpn", F::source("fdescpn")},
+                   {"forder", F::source("forder")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge =
+           MergeUpdate{
+               .set = {{"fdescpn"}, {"forder"}}, .key = {"froomtype"}, .aliases = MergeAliases::XY},
        .variant = StagingVariant::DropBoth},
 
       {.sourceQuery = "select * from hostrooms order by fhostcode, froomno",
        .exportFileName = "uphostrooms.csv",
        .tableName = "hostrooms",
-       .columnList =
-           "fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder, fdeleted",
-       .fields = {F::source("fhostcode"), F::source("froomno"), F::source("froomdesc"),
-                  F::source("ffloorno"), F::source("froomtype"), F::source("fcapacity"),
-                  F::source("ffee"), F::source("forder"), F::fixed("F")},
-       .mergeUpdate =
-           "update hostrooms x, tmphostrooms y set x.froomdesc = y.froomdesc, x.ffloorno = "
-           "y.ffloorno, x.froomtype = y.froomtype, x.fcapacity = y.fcapacity, x.ffee = y.ffee, "
-           "x.forder = y.forder where x.fhostcode = y.fhostcode and x.froomno = y.froomno",
+       .columns = {{"fhostcode", F::source("fhostcode")},
+                   {"froomno", F::source("froomno")},
+                   {"froomdesc", F::source("froomdesc")},
+                   {"ffloorno", F::source("ffloorno")},
+                   {"froomtype", F::source("froomtype")},
+                   {"fcapacity", F::source("fcapacity")},
+                   {"ffee", F::source("ffee")},
+                   {"forder", F::source("forder")},
+                   {"fdeleted", F::fixed("F")}},
+       .merge = MergeUpdate{.set = {{"froomdesc"},
+                                    {"ffloorno"},
+                                    {"froomtype"},
+                                    {"fcapacity"},
+                                    {"ffee"},
+                                    {"forder"}},
+                            .key = {"fhostcode", "froomno"},
+                            .aliases = MergeAliases::XY},
        .variant = StagingVariant::DropBoth},
   };
   return kDescriptions;

@@ -41,82 +41,67 @@ const std::vector<MirrorDescription>& descriptions() {
       {.sourceQuery = kStudentQuery,
        .exportFileName = "UPSTUDENT.csv",
        .tableName = "student",
-       .columnList =
-           "fadmno, fdegree, fexamno, fname, ffather, fmother, fdob, fmobile, femail, fgender, "
-           "fbloodgrp, fcatcode, frtcode, fsection, factive, fyear, fregno, faddr1, faddr2, "
-           "faddr3, "
-           "faddr4, fpincode, faddp1, faddp2, faddp3, faddp4, fpincodep, fcollcode, fdoa, "
-           "fhostcode, "
-           "fhostjoindate, fmesscode, fcombcode, fmobilep, femailp, fhostblock, fhostroomno, "
-           "freligion, fcaste, f1stlang, f2ndlang, fseattype, fseatstate, fplacecode, fdropplace, "
-           "fdeleted",
-       .fields = {F::source("fadmno"),
-                  F::source("fdegree"),
-                  F::source("fexamno"),
-                  F::source("fname"),
-                  F::source("ffather"),
-                  F::source("fmother"),
-                  F::source("fdob", kDate),
-                  F::source("fmobile"),
-                  F::source("femail"),
-                  F::source("fsex"),
-                  F::source("fbgroup"),
-                  F::source("fcatcode"),
-                  F::source("frtcode"),
-                  F::source("fsection"),
-                  F::source("factive"),
-                  F::source("fyear"),
-                  F::source("fregno"),
-                  F::source("faddr1", kComma),
-                  F::source("faddr2", kComma),
-                  F::source("faddr3", kComma),
-                  F::source("faddr4", kComma),
-                  F::source("fpincode", kComma),
-                  F::source("faddp1", kComma),
-                  F::source("faddp2", kComma),
-                  F::source("faddp3", kComma),
-                  F::source("faddp4", kComma),
-                  F::source("fpincodep", kComma),
-                  F::source("fcollcode", kComma),
-                  F::source("fdoa", kDate),
-                  F::source("fhostcode", kComma),
-                  F::source("fhostjoindate", kDate),
-                  F::source("fmesscode", kComma),
-                  F::source("fcombcode", kComma),
-                  F::source("fmobilep", kComma),
-                  F::source("femailp", kComma),
-                  F::source("fhostblock", kComma),
-                  F::source("fhostroomno", kComma),
-                  F::source("freligion", kComma),
-                  F::source("fcaste", kComma),
-                  F::source("f1stlang", kComma),
-                  F::source("f2ndlang", kComma),
-                  F::source("fseattype", kComma),
-                  F::source("fseatstate", kComma),
-                  F::source("fplacecode", kComma),
-                  F::source("fdropplace", kComma),
-                  F::source("fdeleted")},
-       .mergeUpdate =
-           "update student x1, tmpstudent x2 set x1.fname = x2.fname, x1.ffather = x2.ffather, "
-           "x1.fmother = x2.fmother, x1.fdob = x2.fdob, x1.fregno = x2.fregno, x1.faddr1 = "
-           "x2.faddr1, x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, "
-           "x1.fmobile = x2.fmobile, x1.femail = x2.femail, x1.fgender = x2.fgender, x1.fbloodgrp "
-           "= "
-           "x2.fbloodgrp, x1.fdegree = x2.fdegree, x1.fexamno = x2.fexamno, x1.fcatcode = "
-           "x2.fcatcode, x1.frtcode = x2.frtcode, x1.fsection = x2.fsection, x1.factive = "
-           "x2.factive, x1.fyear = x2.fyear, x1.fregno = x2.fregno, x1.faddr1 = x2.faddr1, "
-           "x1.faddr2 = x2.faddr2, x1.faddr3 = x2.faddr3, x1.faddr4 = x2.faddr4, x1.fpincode = "
-           "x2.fpincode, x1.faddp1 = x2.faddp1, x1.faddp2 = x2.faddp2, x1.faddp3 = x2.faddp3, "
-           "x1.faddp4 = x2.faddp4, x1.fcollcode = x2.fcollcode, x1.fdoa = x2.fdoa, x1.fhostcode = "
-           "x2.fhostcode, x1.fhostjoindate = x2.fhostjoindate, x1.fmesscode = x2.fmesscode, "
-           "x1.fcombcode = x2.fcombcode, x1.fmobilep = x2.fmobilep, x1.femailp = x2.femailp, "
-           "x1.fhostblock = x2.fhostblock, x1.fhostroomno = x2.fhostroomno, x1.freligion = "
-           "x2.freligion, x1.fcaste = x2.fcaste, x1.f1stlang = x2.f1stlang, x1.f2ndlang = "
-           "x2.f2ndlang, x1.fseattype = x2.fseattype, x1.fseatstate = x2.fseatstate, x1.fpincodep "
-           "= "
-           "x2.fpincodep, x1.fplacecode = x2.fplacecode, x1.fdropplace = x2.fdropplace, "
-           "x1.fdeleted "
-           "= x2.fdeleted where x1.fadmno = x2.fadmno",
+       .columns = {{"fadmno", F::source("fadmno")},
+                   {"fdegree", F::source("fdegree")},
+                   {"fexamno", F::source("fexamno")},
+                   {"fname", F::source("fname")},
+                   {"ffather", F::source("ffather")},
+                   {"fmother", F::source("fmother")},
+                   {"fdob", F::source("fdob", kDate)},
+                   {"fmobile", F::source("fmobile")},
+                   {"femail", F::source("femail")},
+                   {"fgender", F::source("fsex")},
+                   {"fbloodgrp", F::source("fbgroup")},
+                   {"fcatcode", F::source("fcatcode")},
+                   {"frtcode", F::source("frtcode")},
+                   {"fsection", F::source("fsection")},
+                   {"factive", F::source("factive")},
+                   {"fyear", F::source("fyear")},
+                   {"fregno", F::source("fregno")},
+                   {"faddr1", F::source("faddr1", kComma)},
+                   {"faddr2", F::source("faddr2", kComma)},
+                   {"faddr3", F::source("faddr3", kComma)},
+                   {"faddr4", F::source("faddr4", kComma)},
+                   {"fpincode", F::source("fpincode", kComma)},
+                   {"faddp1", F::source("faddp1", kComma)},
+                   {"faddp2", F::source("faddp2", kComma)},
+                   {"faddp3", F::source("faddp3", kComma)},
+                   {"faddp4", F::source("faddp4", kComma)},
+                   {"fpincodep", F::source("fpincodep", kComma)},
+                   {"fcollcode", F::source("fcollcode", kComma)},
+                   {"fdoa", F::source("fdoa", kDate)},
+                   {"fhostcode", F::source("fhostcode", kComma)},
+                   {"fhostjoindate", F::source("fhostjoindate", kDate)},
+                   {"fmesscode", F::source("fmesscode", kComma)},
+                   {"fcombcode", F::source("fcombcode", kComma)},
+                   {"fmobilep", F::source("fmobilep", kComma)},
+                   {"femailp", F::source("femailp", kComma)},
+                   {"fhostblock", F::source("fhostblock", kComma)},
+                   {"fhostroomno", F::source("fhostroomno", kComma)},
+                   {"freligion", F::source("freligion", kComma)},
+                   {"fcaste", F::source("fcaste", kComma)},
+                   {"f1stlang", F::source("f1stlang", kComma)},
+                   {"f2ndlang", F::source("f2ndlang", kComma)},
+                   {"fseattype", F::source("fseattype", kComma)},
+                   {"fseatstate", F::source("fseatstate", kComma)},
+                   {"fplacecode", F::source("fplacecode", kComma)},
+                   {"fdropplace", F::source("fdropplace", kComma)},
+                   {"fdeleted", F::source("fdeleted")}},
+       .merge =
+           MergeUpdate{.set = {{"fname"},      {"ffather"},       {"fmother"},    {"fdob"},
+                               {"fregno"},     {"faddr1"},        {"faddr2"},     {"faddr3"},
+                               {"faddr4"},     {"fmobile"},       {"femail"},     {"fgender"},
+                               {"fbloodgrp"},  {"fdegree"},       {"fexamno"},    {"fcatcode"},
+                               {"frtcode"},    {"fsection"},      {"factive"},    {"fyear"},
+                               {"fregno"},     {"faddr1"},        {"faddr2"},     {"faddr3"},
+                               {"faddr4"},     {"fpincode"},      {"faddp1"},     {"faddp2"},
+                               {"faddp3"},     {"faddp4"},        {"fcollcode"},  {"fdoa"},
+                               {"fhostcode"},  {"fhostjoindate"}, {"fmesscode"},  {"fcombcode"},
+                               {"fmobilep"},   {"femailp"},       {"fhostblock"}, {"fhostroomno"},
+                               {"freligion"},  {"fcaste"},        {"f1stlang"},   {"f2ndlang"},
+                               {"fseattype"},  {"fseatstate"},    {"fpincodep"},  {"fplacecode"},
+                               {"fdropplace"}, {"fdeleted"}},
+                       .key = {"fadmno"}},
        .variant = StagingVariant::DropAfter},
 
       // Every student login: user name the admission number, the initial
@@ -124,12 +109,14 @@ const std::vector<MirrorDescription>& descriptions() {
       {.sourceQuery = kStudentQuery,
        .exportFileName = "UPMASUSER.csv",
        .tableName = "masuser",
-       .columnList = "fusername, fpasswd, fusertype, fusergrp, fdeleted",
-       .fields = {F::source("fadmno"), F::fixed("newuser"), F::fixed("S"), F::fixed("S"),
-                  F::source("fdeleted")},
-       .mergeUpdate =
-           "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
-           "x2.fusername",
+       .columns = {{"fusername", F::source("fadmno")},
+                   {"fpasswd", F::fixed("newuser")},
+                   {"fusertype", F::fixed("S")},
+                   {"fusergrp", F::fixed("S")},
+                   {"fdeleted", F::source("fdeleted")}},
+       // Written "x1.fdeleted= x2.fdeleted", as the portal has always been
+       // sent it.
+       .merge = MergeUpdate{.set = {{.column = "fdeleted", .equals = "= "}}, .key = {"fusername"}},
        .variant = StagingVariant::DropAfter},
   };
   return kDescriptions;

@@ -55,10 +55,6 @@ PlatformConfig loadPlatformConfig(const std::filesystem::path& home) {
   }
 }
 
-std::string errorText(const AgentError& e) {
-  return fmt::format("Error {}: {}", e.number(), e.description());
-}
-
 // A connection to the office's SQL Server database, set as every statement
 // the agent sends there expects.
 std::unique_ptr<DriverConnection> openSqlServer(const DriverMap& drivers,
@@ -126,8 +122,8 @@ void Agent::ensureCsvFolder() {
         fmt::format("Path/File access error: {} ({})", pathText(csv),
                     e.code() == std::errc::not_a_directory ? "a file of that name is in the way"
                                                            : e.code().message()));
-    journal_.error(errorText(error));
-    throw ProgramEnd(errorText(error));
+    journal_.error(error.text());
+    throw ProgramEnd(error.text());
   }
 }
 
@@ -169,8 +165,8 @@ bool Agent::connectLocal() {
   try {
     password = unscramblePassword(settings->password);
   } catch (const AgentError& e) {
-    journal_.error("settings file " + pathText(iniPath) + ": PASSWORD: " + errorText(e));
-    throw ProgramEnd(errorText(e));
+    journal_.error("settings file " + pathText(iniPath) + ": PASSWORD: " + e.text());
+    throw ProgramEnd(e.text());
   }
   try {
     if (settings->dbType == "ORACLE") {
@@ -220,7 +216,7 @@ bool Agent::connectLocal() {
   } catch (const AgentError& e) {
     // A server not up yet at boot, a database busy or being restored, a
     // login refused: none of it is mended by ending the program.
-    journal_.error(fmt::format("local connection failed: {}; {}", errorText(e), nextTryText()));
+    journal_.error(fmt::format("local connection failed: {}; {}", e.text(), nextTryText()));
     return false;
   }
 }
@@ -334,8 +330,7 @@ void Agent::limitLockWaits(DriverConnection& remote) {
     remote.execute(fmt::format(
         "SET SESSION lock_wait_timeout = {0}, innodb_lock_wait_timeout = {0}", seconds));
   } catch (const AgentError& e) {
-    journal_.warning("remote lock wait time-out not set (the server's own applies): " +
-                     errorText(e));
+    journal_.warning("remote lock wait time-out not set (the server's own applies): " + e.text());
   }
 }
 
@@ -372,9 +367,9 @@ void Agent::connectRemote() {
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);
   } catch (const AgentError& e) {
-    journal_.error(fmt::format(
-        "remote connection to {} database {} failed (connect time-out {} s): {}", account.server,
-        state_->remoteDbName, config_.remote.connectTimeout, errorText(e)));
+    journal_.error(
+        fmt::format("remote connection to {} database {} failed (connect time-out {} s): {}",
+                    account.server, state_->remoteDbName, config_.remote.connectTimeout, e.text()));
     messages_.show(e.description(), MessageIcon::Exclamation);
   }
 }

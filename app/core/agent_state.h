@@ -35,9 +35,6 @@ std::optional<AgentState> readAgentState(const std::filesystem::path& home);
 // yyyy-mm-dd hh:mm:ss, the journal's own form.
 std::string isoDateTime(const DateTime& dt);
 
-// Whether a process with this id exists (signal 0).
-bool processAlive(long long pid);
-
 // The state file of this process: written by update(), removed by the
 // destructor. A failed write goes to the journal of the caller, never
 // stops the agent (the file is only for --status).

@@ -1,12 +1,5 @@
 #include "app/core/config_check.h"
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -36,18 +29,9 @@ namespace {
 
 using Result = CheckLine::Result;
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
+// Blanks and line ends around a piece of a statement or setting.
 std::string trimmed(std::string_view s) {
-  std::size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  std::size_t e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
+  return trim(s, " \t\r\n");
 }
 
 // Splits text at the separators that stand outside quotes and brackets.
@@ -98,7 +82,7 @@ std::string assignedColumn(const std::string& assignment) {
   std::string name = trimmed(assignment.substr(0, eq));
   std::size_t dot = name.rfind('.');
   if (dot != std::string::npos) name = name.substr(dot + 1);
-  return lower(name);
+  return toLowerAscii(name);
 }
 
 void addColumns(std::vector<RemoteColumns>& all, RemoteColumns more) {
@@ -112,23 +96,6 @@ void addColumns(std::vector<RemoteColumns>& all, RemoteColumns more) {
     if (std::find(it->columns.begin(), it->columns.end(), column) == it->columns.end())
       it->columns.push_back(std::move(column));
   }
-}
-
-bool writable(const std::filesystem::path& path) {
-#ifdef _WIN32
-  return ::_waccess(path.wstring().c_str(), 2) == 0;
-#else
-  return ::access(path.c_str(), W_OK) == 0;
-#endif
-}
-
-std::string valueText(const Value& v) {
-  if (v.isNull()) return {};
-  return v.isText() ? v.textValue() : v.exactNumber();
-}
-
-std::string errorText(const AgentError& e) {
-  return fmt::format("error {}: {}", e.number(), e.description());
 }
 
 class Checklist {
@@ -171,7 +138,7 @@ void checkWritableFolder(Checklist& list, const std::string& subject,
                          const std::filesystem::path& folder, const std::string& madeBy) {
   std::error_code ec;
   if (std::filesystem::is_directory(folder, ec)) {
-    if (writable(folder))
+    if (mayWrite(folder))
       list.ok(subject, folder.string());
     else
       list.fail(subject, folder.string() + " is not writable by this user; give it write access");
@@ -182,7 +149,7 @@ void checkWritableFolder(Checklist& list, const std::string& subject,
     while (!parent.empty() && !std::filesystem::exists(parent, ec) &&
            parent != parent.parent_path())
       parent = parent.parent_path();
-    if (writable(parent))
+    if (mayWrite(parent))
       list.ok(subject, folder.string() + " (missing; " + madeBy + " makes it)");
     else
       list.fail(subject, folder.string() + " is missing and " + parent.string() +
@@ -310,7 +277,7 @@ std::optional<std::string> checkLocal(Checklist& list, const std::filesystem::pa
       local.setDefaultDatabase(dbName);
     }
   } catch (const AgentError& e) {
-    list.fail("local connection", errorText(e) + "; check SERVERNAME, PASSWORD and DBNAME in " +
+    list.fail("local connection", e.text() + "; check SERVERNAME, PASSWORD and DBNAME in " +
                                       kSettingsFileName + " and that the server runs");
     return std::nullopt;
   }
@@ -322,11 +289,11 @@ std::optional<std::string> checkLocal(Checklist& list, const std::filesystem::pa
                 "the table control has no row; the institution code (funivcode) comes from it");
       return std::nullopt;
     }
-    std::string code = valueText(rs->field("funivcode"));
+    std::string code = displayText(rs->field("funivcode"));
     list.ok("local control row", "institution \"" + code + "\"");
     return code;
   } catch (const AgentError& e) {
-    list.fail("local control row", "select * from control: " + errorText(e));
+    list.fail("local control row", "select * from control: " + e.text());
     return std::nullopt;
   }
 }
@@ -397,7 +364,7 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
     portalConnection = openPortal(config, planned);
   } catch (const AgentError& e) {
     list.fail("portal connection",
-              errorText(e) + "; check server, port, user and password in section [" + univCode +
+              e.text() + "; check server, port, user and password in section [" + univCode +
                   "] of " + kRemoteAccountsFileName + " and that the portal's server is reachable");
     return;
   }
@@ -405,13 +372,13 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   try {
     list.ok("portal connection", "opened, " + describeOpenLink(remote, planned.link));
   } catch (const AgentError& e) {
-    list.fail("portal connection", "the link's TLS status: " + errorText(e));
+    list.fail("portal connection", "the link's TLS status: " + e.text());
     return;
   }
 
   try {
     auto rs = remote.query("select @@global.local_infile as v");
-    std::string v = rs->eof() ? "" : lower(valueText(rs->field("v")));
+    std::string v = rs->eof() ? "" : toLowerAscii(displayText(rs->field("v")));
     if (v == "1" || v == "on")
       list.ok("portal file loads", "local_infile is on");
     else
@@ -419,7 +386,7 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
                 "the portal's server refuses LOAD DATA LOCAL INFILE (local_infile = " + v +
                     "); set local_infile=ON in its configuration");
   } catch (const AgentError& e) {
-    list.fail("portal file loads", "select @@global.local_infile: " + errorText(e));
+    list.fail("portal file loads", "select @@global.local_infile: " + e.text());
   }
 
   // Every column of every table of the portal's database, and the
@@ -431,10 +398,10 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
         "select table_name as t, column_name as c from information_schema.columns "
         "where table_schema = database()");
     for (; !rs->eof(); rs->moveNext())
-      columns[valueText(rs->field("t"))].insert(lower(valueText(rs->field("c"))));
+      columns[displayText(rs->field("t"))].insert(toLowerAscii(displayText(rs->field("c"))));
     charset = portalFileCharset(remote);
   } catch (const AgentError& e) {
-    list.fail("portal tables", "information_schema: " + errorText(e));
+    list.fail("portal tables", "information_schema: " + e.text());
     return;
   }
 
@@ -481,7 +448,7 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
 
 RemoteColumns columnsOfUpdate(std::string_view statement) {
   RemoteColumns out;
-  const std::string text = lower(statement);
+  const std::string text = toLowerAscii(statement);
   if (text.rfind("update ", 0) != 0) return out;
   std::size_t set = findOutside(text, " set ");
   if (set == std::string::npos) return out;
@@ -519,8 +486,8 @@ std::vector<RemoteColumns> remoteColumnsWritten() {
   addColumns(all, columnsOfUpdate(endStampStatement("")));
   for (const MirrorDescription* description : allMirrorDescriptions()) {
     RemoteColumns table{description->tableName, {}, StageGate::Always};
-    for (const std::string& c : splitOutside(description->columnList, ','))
-      table.columns.push_back(lower(c));
+    for (const MirrorColumn& c : description->columns)
+      table.columns.push_back(toLowerAscii(c.name));
     addColumns(all, std::move(table));
   }
   RemoteColumns mark = columnsOfUpdate(markTakenStatement("", ""));

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/core/agent_state.h"
+#include "base/process.h"
 #include "config/platform_config.h"
 #include "cycle/cycle_summary.h"
 #include "db/error.h"

@@ -42,23 +42,25 @@ ServiceWindow::~ServiceWindow() {
   model_.shutDown();
 }
 
+// The controls carry the window's own control names (chk, lbsb, Timer1) as
+// object names, by which tests and tools find them.
 void ServiceWindow::buildControls() {
-  chk_ = new QCheckBox("&Pause", this);
-  chk_->setObjectName("chk");
-  connect(chk_, &QCheckBox::toggled, this, [this](bool ticked) { model_.setPaused(ticked); });
-  lbsb_ = new QLabel(this);
-  lbsb_->setObjectName("lbsb");
-  lbsb_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  lbsb_->setMinimumWidth(260);
+  pauseBox_ = new QCheckBox("&Pause", this);
+  pauseBox_->setObjectName("chk");
+  connect(pauseBox_, &QCheckBox::toggled, this, [this](bool ticked) { model_.setPaused(ticked); });
+  statusLabel_ = new QLabel(this);
+  statusLabel_->setObjectName("lbsb");
+  statusLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  statusLabel_->setMinimumWidth(260);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(chk_);
+  layout->addWidget(pauseBox_);
   layout->addStretch();
-  layout->addWidget(lbsb_);
+  layout->addWidget(statusLabel_);
 
-  timer1_ = new QTimer(this);
-  timer1_->setObjectName("Timer1");
-  connect(timer1_, &QTimer::timeout, this, &ServiceWindow::tick);
+  cycleTimer_ = new QTimer(this);
+  cycleTimer_->setObjectName("Timer1");
+  connect(cycleTimer_, &QTimer::timeout, this, &ServiceWindow::tick);
 
   mPopupSys_ = new QMenu("&SysTray", this);
   mPopupSys_->setObjectName("mPopupSys");
@@ -103,11 +105,11 @@ void ServiceWindow::closeEvent(QCloseEvent* e) {
 }
 
 void ServiceWindow::startTickTimer(int intervalMs) {
-  timer1_->start(intervalMs);
+  cycleTimer_->start(intervalMs);
 }
 
 void ServiceWindow::stopTickTimer() {
-  timer1_->stop();
+  cycleTimer_->stop();
 }
 
 void ServiceWindow::showWindow() {
@@ -141,11 +143,11 @@ void ServiceWindow::closeWindow() {
 }
 
 void ServiceWindow::setStatusText(const std::string& text) {
-  lbsb_->setText(QString::fromStdString(text));
+  statusLabel_->setText(QString::fromStdString(text));
 }
 
 void ServiceWindow::setPauseTicked(bool ticked) {
-  chk_->setChecked(ticked);
+  pauseBox_->setChecked(ticked);
 }
 
 void ServiceWindow::addTrayIcon(const std::string& tip) {

@@ -52,9 +52,9 @@ class ServiceWindow : public QWidget, private WindowView {
   bool hasEnded() const { return model_.hasEnded(); }
   int exitStatus() const { return model_.exitStatus(); }
 
-  QCheckBox* chk() const { return chk_; }
-  QLabel* lbsb() const { return lbsb_; }
-  QTimer* timer1() const { return timer1_; }
+  QCheckBox* pauseBox() const { return pauseBox_; }
+  QLabel* statusLabel() const { return statusLabel_; }
+  QTimer* cycleTimer() const { return cycleTimer_; }
   QMenu* mPopupSys() const { return mPopupSys_; }
   QAction* mPause() const { return mPause_; }
   QAction* mPopRestore() const { return mPopRestore_; }
@@ -104,9 +104,9 @@ class ServiceWindow : public QWidget, private WindowView {
   WindowModel model_;
   QRect loggedTrayGeometry_;
 
-  QCheckBox* chk_ = nullptr;
-  QLabel* lbsb_ = nullptr;
-  QTimer* timer1_ = nullptr;
+  QCheckBox* pauseBox_ = nullptr;
+  QLabel* statusLabel_ = nullptr;
+  QTimer* cycleTimer_ = nullptr;
   QMenu* mPopupSys_ = nullptr;
   QAction* mPause_ = nullptr;
   QAction* mPopRestore_ = nullptr;

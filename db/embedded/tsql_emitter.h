@@ -66,6 +66,12 @@ class Emitter {
 
  private:
   Typed column(const Expr& e, const Scope& scope);
+  // NULL, a string or a number, typed as SQL Server types a literal.
+  Typed literal(const Expr& e);
+  // Logical, LIKE, arithmetic and comparison operators.
+  Typed binary(const Expr& e, const Scope& scope);
+  // IS NULL, IN (list), IN (select), BETWEEN and EXISTS.
+  Typed predicate(const Expr& e, const Scope& scope);
   // The built-in function calls (tsql_functions.cc).
   Typed function(const Expr& e, const Scope& scope);
   Typed aggregate(const Expr& e, const Scope& scope);

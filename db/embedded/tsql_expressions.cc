@@ -269,34 +269,92 @@ Typed Emitter::convert(const Expr& e, const Scope& scope) {
   }
 }
 
+Typed Emitter::literal(const Expr& e) {
+  if (e.kind == Expr::Kind::Null) {
+    Typed t = makeTyped("NULL", SqlType());
+    t.isNull = true;
+    return t;
+  }
+  if (e.kind == Expr::Kind::String) {
+    Typed t = makeTyped(quoteText(e.text), SqlType::text(std::max(1, characterLength(e.text))));
+    t.literal = &e.text;
+    return t;
+  }
+  // A number: an integer that fits in 32 bits is int, a larger one or one
+  // with a point numeric of its digits, one with an exponent float.
+  SqlType type = SqlType::integer();
+  std::size_t point = e.text.find('.');
+  if (e.text.find_first_of("eE") != std::string::npos && e.text.find("0x") == std::string::npos) {
+    type = SqlType::floating();
+  } else if (point != std::string::npos) {
+    int scale = static_cast<int>(e.text.size() - point - 1);
+    type = SqlType::numeric(std::max(static_cast<int>(e.text.size()) - 1, 1), scale);
+  } else if (std::llabs(std::strtoll(e.text.c_str(), nullptr, 0)) > INT32_MAX) {
+    type = SqlType::numeric(static_cast<int>(e.text.size()), 0);
+  }
+  Typed t = makeTyped(e.text, type);
+  t.isNumberLiteral = true;
+  return t;
+}
+
+Typed Emitter::binary(const Expr& e, const Scope& scope) {
+  Typed a = expr(*e.args[0], scope);
+  Typed b = expr(*e.args[1], scope);
+  const std::string& op = e.text;
+  if (op == "AND" || op == "OR")
+    return makeTyped("(" + a.sql + " " + op + " " + b.sql + ")", SqlType::bit());
+  if (op == "LIKE") {
+    // Trailing blanks of the matched value do not count (char columns).
+    return makeTyped("(rtrim(" + a.sql + ")" + (e.negated ? " NOT LIKE " : " LIKE ") + b.sql + ")",
+                     SqlType::bit());
+  }
+  if (op == "+") return plus(std::move(a), std::move(b));
+  if (op == "-" || op == "*" || op == "/" || op == "%" || op == "&" || op == "|" || op == "^") {
+    return arithmetic(std::move(a), std::move(b), op);
+  }
+  return compare(std::move(a), std::move(b), op);
+}
+
+Typed Emitter::predicate(const Expr& e, const Scope& scope) {
+  if (e.kind == Expr::Kind::Exists) {
+    Typed sub = subquery(*e.select, scope, nullptr);
+    return makeTyped(std::string(e.negated ? "(NOT EXISTS " : "(EXISTS ") + sub.sql + ")",
+                     SqlType::bit());
+  }
+  Typed x = expr(*e.args[0], scope);
+  switch (e.kind) {
+    case Expr::Kind::IsNull:
+      return makeTyped("(" + x.sql + (e.negated ? " IS NOT NULL)" : " IS NULL)"), SqlType::bit());
+    case Expr::Kind::InList: {
+      std::string sql = "(" + collated(x) + (e.negated ? " NOT IN (" : " IN (");
+      for (std::size_t i = 1; i < e.args.size(); ++i) {
+        sql += (i > 1 ? ", " : "") + implicit(expr(*e.args[i], scope), x.type).sql;
+      }
+      return makeTyped(sql + "))", SqlType::bit());
+    }
+    case Expr::Kind::InSelect: {
+      SqlType inner;
+      Typed sub = subquery(*e.select, scope, &inner);
+      std::string left = (x.type.isText() || inner.isText()) ? x.sql + kCollate : x.sql;
+      return makeTyped("(" + left + (e.negated ? " NOT IN " : " IN ") + sub.sql + ")",
+                       SqlType::bit());
+    }
+    default: {  // Between
+      Typed low = implicit(expr(*e.args[1], scope), x.type);
+      Typed high = implicit(expr(*e.args[2], scope), x.type);
+      return makeTyped("(" + collated(x) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") + low.sql +
+                           " AND " + high.sql + ")",
+                       SqlType::bit());
+    }
+  }
+}
+
 Typed Emitter::expr(const Expr& e, const Scope& scope) {
   switch (e.kind) {
-    case Expr::Kind::Null: {
-      Typed t = makeTyped("NULL", SqlType());
-      t.isNull = true;
-      return t;
-    }
-    case Expr::Kind::String: {
-      Typed t = makeTyped(quoteText(e.text), SqlType::text(std::max(1, characterLength(e.text))));
-      t.literal = &e.text;
-      return t;
-    }
-    case Expr::Kind::Number: {
-      SqlType type = SqlType::integer();
-      std::size_t point = e.text.find('.');
-      if (e.text.find_first_of("eE") != std::string::npos &&
-          e.text.find("0x") == std::string::npos) {
-        type = SqlType::floating();
-      } else if (point != std::string::npos) {
-        int scale = static_cast<int>(e.text.size() - point - 1);
-        type = SqlType::numeric(std::max(static_cast<int>(e.text.size()) - 1, 1), scale);
-      } else if (std::llabs(std::strtoll(e.text.c_str(), nullptr, 0)) > INT32_MAX) {
-        type = SqlType::numeric(static_cast<int>(e.text.size()), 0);
-      }
-      Typed t = makeTyped(e.text, type);
-      t.isNumberLiteral = true;
-      return t;
-    }
+    case Expr::Kind::Null:
+    case Expr::Kind::String:
+    case Expr::Kind::Number:
+      return literal(e);
     case Expr::Kind::Column:
       return column(e, scope);
     case Expr::Kind::Star:
@@ -308,57 +366,14 @@ Typed Emitter::expr(const Expr& e, const Scope& scope) {
       if (x.type.isText()) x = toNumberFor(x, SqlType::floating());
       return makeTyped("(" + e.text + x.sql + ")", x.type);
     }
-    case Expr::Kind::Binary: {
-      Typed a = expr(*e.args[0], scope);
-      Typed b = expr(*e.args[1], scope);
-      const std::string& op = e.text;
-      if (op == "AND" || op == "OR")
-        return makeTyped("(" + a.sql + " " + op + " " + b.sql + ")", SqlType::bit());
-      if (op == "LIKE") {
-        // Trailing blanks of the matched value do not count (char columns).
-        return makeTyped(
-            "(rtrim(" + a.sql + ")" + (e.negated ? " NOT LIKE " : " LIKE ") + b.sql + ")",
-            SqlType::bit());
-      }
-      if (op == "+") return plus(std::move(a), std::move(b));
-      if (op == "-" || op == "*" || op == "/" || op == "%" || op == "&" || op == "|" || op == "^") {
-        return arithmetic(std::move(a), std::move(b), op);
-      }
-      return compare(std::move(a), std::move(b), op);
-    }
-    case Expr::Kind::IsNull: {
-      Typed x = expr(*e.args[0], scope);
-      return makeTyped("(" + x.sql + (e.negated ? " IS NOT NULL)" : " IS NULL)"), SqlType::bit());
-    }
-    case Expr::Kind::InList: {
-      Typed x = expr(*e.args[0], scope);
-      std::string sql = "(" + collated(x) + (e.negated ? " NOT IN (" : " IN (");
-      for (std::size_t i = 1; i < e.args.size(); ++i) {
-        sql += (i > 1 ? ", " : "") + implicit(expr(*e.args[i], scope), x.type).sql;
-      }
-      return makeTyped(sql + "))", SqlType::bit());
-    }
-    case Expr::Kind::InSelect: {
-      Typed x = expr(*e.args[0], scope);
-      SqlType inner;
-      Typed sub = subquery(*e.select, scope, &inner);
-      std::string left = (x.type.isText() || inner.isText()) ? x.sql + kCollate : x.sql;
-      return makeTyped("(" + left + (e.negated ? " NOT IN " : " IN ") + sub.sql + ")",
-                       SqlType::bit());
-    }
-    case Expr::Kind::Between: {
-      Typed x = expr(*e.args[0], scope);
-      Typed low = implicit(expr(*e.args[1], scope), x.type);
-      Typed high = implicit(expr(*e.args[2], scope), x.type);
-      return makeTyped("(" + collated(x) + (e.negated ? " NOT BETWEEN " : " BETWEEN ") + low.sql +
-                           " AND " + high.sql + ")",
-                       SqlType::bit());
-    }
-    case Expr::Kind::Exists: {
-      Typed sub = subquery(*e.select, scope, nullptr);
-      return makeTyped(std::string(e.negated ? "(NOT EXISTS " : "(EXISTS ") + sub.sql + ")",
-                       SqlType::bit());
-    }
+    case Expr::Kind::Binary:
+      return binary(e, scope);
+    case Expr::Kind::IsNull:
+    case Expr::Kind::InList:
+    case Expr::Kind::InSelect:
+    case Expr::Kind::Between:
+    case Expr::Kind::Exists:
+      return predicate(e, scope);
     case Expr::Kind::Case:
       return caseExpr(e, scope);
     case Expr::Kind::Function:
@@ -374,6 +389,7 @@ Typed Emitter::expr(const Expr& e, const Scope& scope) {
   }
   throw syntaxErrorNear(e.text);
 }
+
 const char* joinWord(TableRef::Join join) {
   switch (join) {
     case TableRef::Join::First:

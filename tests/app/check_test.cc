@@ -136,14 +136,14 @@ TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
   ASSERT_NE(pw, std::string::npos);
   section.insert(section.find('\n', pw), "-wrong");
   home_.write("remote-accounts.ini", section);
-  EXPECT_TRUE(anyHas(failures(), "portal connection: error"))
+  EXPECT_TRUE(anyHas(failures(), "portal connection: Error"))
       << ::testing::PrintToString(failures());
 
   // A wrong local password stops the check before the portal.
   home_.write("remote-accounts.ini", remote_.accountSection("P001"));
   home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
   std::vector<std::string> failed = failures();
-  EXPECT_TRUE(anyHas(failed, "local connection: error")) << ::testing::PrintToString(failed);
+  EXPECT_TRUE(anyHas(failed, "local connection: Error")) << ::testing::PrintToString(failed);
   EXPECT_TRUE(anyHas(failed, "portal: not checked"));
 
   // No settings file at all.

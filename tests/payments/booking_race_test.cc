@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "db/embedded/embedded_engine.h"
+#include "db/remote_literal.h"
 #include "payments/payment_posting.h"
 #include "payments/receipt_numbers.h"
 #include "payments/sql_literal.h"

@@ -13,6 +13,7 @@
 #include "app/core/stage_order.h"
 #include "cycle/cycle.h"
 #include "db/error.h"
+#include "db/remote_literal.h"
 #include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/program_folder.h"

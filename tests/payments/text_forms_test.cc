@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "db/error.h"
+#include "db/remote_literal.h"
 #include "payments/receipt_numbers.h"
 #include "payments/sql_literal.h"
 

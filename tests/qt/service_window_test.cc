@@ -83,24 +83,24 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
   ServiceWindow window(calls, messages, journal, clock, regional, {});
   EXPECT_EQ(window.windowTitle(), "Services . . .");
-  EXPECT_EQ(window.chk()->text(), "&Pause");
+  EXPECT_EQ(window.pauseBox()->text(), "&Pause");
   window.load();
   EXPECT_EQ(window.model().schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
-  EXPECT_TRUE(window.timer1()->isActive());
-  EXPECT_EQ(window.timer1()->interval(), 500);
+  EXPECT_TRUE(window.cycleTimer()->isActive());
+  EXPECT_EQ(window.cycleTimer()->interval(), 500);
   EXPECT_TRUE(window.isVisible());
   EXPECT_TRUE(window.trayIcon()->isVisible());
   EXPECT_EQ(window.trayIcon()->toolTip(), "Print File");
   EXPECT_EQ(calls.csvFolderCalls, 1);
   EXPECT_EQ(calls.activations, 0) << "the activation comes from the event loop";
-  EXPECT_TRUE(window.lbsb()->text().isEmpty());
+  EXPECT_TRUE(window.statusLabel()->text().isEmpty());
 
   ASSERT_TRUE(testing::processEventsUntil([&] { return activationEnded(window); }));
   EXPECT_EQ(calls.activations, 1);
   EXPECT_TRUE(window.isHidden());
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
-  EXPECT_TRUE(window.lbsb()->text().isEmpty()) << "the first cycle leaves the status line";
+  EXPECT_TRUE(window.statusLabel()->text().isEmpty()) << "the first cycle leaves the status line";
 }
 
 TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
@@ -139,9 +139,9 @@ TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
   window->mPopRestore()->trigger();
   EXPECT_TRUE(window->isVisible());
   window->mPause()->trigger();
-  EXPECT_TRUE(window->chk()->isChecked());
+  EXPECT_TRUE(window->pauseBox()->isChecked());
   EXPECT_TRUE(window->model().paused());
-  window->chk()->setChecked(false);
+  window->pauseBox()->setChecked(false);
   EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
 }
 
@@ -149,10 +149,10 @@ TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
   auto window = startedWindow();
   passNextRunTime(*window);
   ASSERT_TRUE(testing::processEventsUntil([&] {
-    return window->lbsb()->text().startsWith("Idle - ");
+    return window->statusLabel()->text().startsWith("Idle - ");
   })) << "Timer1 never ran the due cycle";
   EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(window->lbsb()->text().toStdString(),
+  EXPECT_EQ(window->statusLabel()->text().toStdString(),
             "Idle - " + formatGeneralDate(clock.now(), regional));
 }
 
@@ -173,8 +173,8 @@ TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) 
   ASSERT_TRUE(window->model().inCycle());
   // Timer1 goes on ticking in the window's own event loop.
   EXPECT_TRUE(testing::processEventsUntil([&] {
-    return window->lbsb()->text() == "Uploading studsub - 12,000 rows";
-  })) << window->lbsb()->text().toStdString();
+    return window->statusLabel()->text() == "Uploading studsub - 12,000 rows";
+  })) << window->statusLabel()->text().toStdString();
   window->close();
   QApplication::processEvents();
   EXPECT_FALSE(window->hasEnded()) << "closing waits for the cycle";
@@ -205,8 +205,8 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
     EXPECT_EQ(calls.activations, 1);
     EXPECT_TRUE(window->isHidden());
     EXPECT_FALSE(window->mPopupSys()->isVisible());
-    EXPECT_FALSE(window->chk()->isChecked());
-    EXPECT_EQ(window->lbsb()->text(), "Cycle running") << "the timer shows the cycle";
+    EXPECT_FALSE(window->pauseBox()->isChecked());
+    EXPECT_EQ(window->statusLabel()->text(), "Cycle running") << "the timer shows the cycle";
   });
   passNextRunTime(*window);
   window->tick();
@@ -240,7 +240,7 @@ TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
   EXPECT_EQ(window->exitStatus(), 0);
   EXPECT_EQ(endings, std::vector<int>{0});
   EXPECT_FALSE(window->trayIcon()->isVisible());
-  EXPECT_FALSE(window->timer1()->isActive());
+  EXPECT_FALSE(window->cycleTimer()->isActive());
   EXPECT_EQ(calls.cycles, 1);
 }
 

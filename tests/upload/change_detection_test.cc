@@ -594,19 +594,11 @@ TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
   std::unique_ptr<Connection> c = remote.connect();
   for (std::span<const MirrorDescription> group : groups) {
     for (const MirrorDescription& description : group) {
-      std::optional<std::vector<std::size_t>> key = mergeKeyFields(description);
+      std::optional<std::vector<std::size_t>> key = description.keyFields();
       if (!key) continue;
       ++keyed;
       std::string names;
-      std::size_t start = 0;
-      std::vector<std::string> columns;
-      for (;;) {
-        std::size_t end = description.columnList.find(", ", start);
-        columns.push_back(description.columnList.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 2;
-      }
-      for (std::size_t f : *key) names += (names.empty() ? "" : ", ") + columns[f];
+      for (std::size_t f : *key) names += (names.empty() ? "" : ", ") + description.columns[f].name;
       std::string primary;
       for (auto rs =
                c->query("show keys from " + description.tableName + " where key_name = 'PRIMARY'",

@@ -15,6 +15,7 @@
 #endif
 
 #include "db/error.h"
+#include "db/remote_literal.h"
 #include "tests/support/temp_dir.h"
 #include "upload/load_statement.h"
 
@@ -161,7 +162,9 @@ TEST(LoadStatementTest, PathsAreDoubledAndLoadsNameTheirEscapeAndLineEndBeforeTh
             "LOAD DATA local INFILE '/a/UPSMS.csv' INTO TABLE smslog FIELDS TERMINATED BY '|' "
             "ENCLOSED BY '\"' ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' (fdate, fdeleted)");
   // A quote in the program folder stays inside the literal.
-  EXPECT_EQ(sqlPathLiteral("C:\\O'Brien\\CSV\\x.csv"), "C:\\\\O''Brien\\\\CSV\\\\x.csv");
+  EXPECT_EQ(remoteQuoted("C:\\O'Brien\\CSV\\x.csv", true), "'C:\\\\O''Brien\\\\CSV\\\\x.csv'");
+  // Under NO_BACKSLASH_ESCAPES a backslash is an ordinary character.
+  EXPECT_EQ(remoteQuoted("C:\\O'Brien", false), "'C:\\O''Brien'");
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -32,6 +34,39 @@ using namespace std::chrono_literals;
 
 // Large enough that the export file is flushed many times during the load.
 constexpr long kRows = 40000;
+
+// The local source, held at its first row until the server runs the
+// staging load: the export then fails while the load reads the file, on a
+// loaded machine too.
+class SourceHeldUntilLoad : public ConnectionWrapper {
+ public:
+  SourceHeldUntilLoad(Connection& local, std::function<void()> wait)
+      : ConnectionWrapper(local), wait_(std::move(wait)) {}
+  std::unique_ptr<Recordset> query(const std::string& sql, Cursor cursor) override {
+    return std::make_unique<Rows>(ConnectionWrapper::query(sql, cursor), wait_);
+  }
+
+ private:
+  class Rows : public Recordset {
+   public:
+    Rows(std::unique_ptr<Recordset> rows, std::function<void()> wait)
+        : rows_(std::move(rows)), wait_(std::move(wait)) {}
+    bool eof() const override { return rows_->eof(); }
+    bool bof() const override { return rows_->bof(); }
+    void moveNext() override {
+      if (wait_) std::exchange(wait_, nullptr)();
+      rows_->moveNext();
+    }
+    std::size_t fieldCount() const override { return rows_->fieldCount(); }
+    const std::string& fieldName(std::size_t i) const override { return rows_->fieldName(i); }
+    const Value& field(std::size_t i) const override { return rows_->field(i); }
+
+   private:
+    std::unique_ptr<Recordset> rows_;
+    std::function<void()> wait_;
+  };
+  std::function<void()> wait_;
+};
 
 class StreamedLoadTest : public ::testing::Test {
  protected:
@@ -70,18 +105,38 @@ class StreamedLoadTest : public ::testing::Test {
 
   // One full run of description; "" or the error it threw. The remote
   // connection notes its failed statement in watch_, as in a cycle.
-  std::string mirror(const MirrorDescription& description) {
+  std::string mirror(const MirrorDescription& description, Connection* source = nullptr) {
     watch_.clearFailure();
     RecoveringConnection remote(*recorded_, local_.connection(), journal_, &watch_, "remote");
     CycleContext ctx{local_.connection(), remote,   home_.path(), config_, "P028",
                      messages_,           journal_, clock_};
     ctx.watch = &watch_;
     try {
-      MirrorTable(ctx, description).run();
+      MirrorTable table(ctx, description);
+      if (source != nullptr) table.setSource(*source);
+      table.run();
     } catch (const AgentError& e) {
       return e.description();
     }
     return "";
+  }
+
+  // Waits up to a minute until the server runs the staging load; whether it
+  // did.
+  bool waitForStagingLoad() {
+    auto watch = testing::openRemote(server_.server().connectionString("streamed"));
+    for (auto limit = std::chrono::steady_clock::now() + 60s;
+         std::chrono::steady_clock::now() < limit; std::this_thread::sleep_for(10ms)) {
+      if (watch
+              ->query("select count(*) from information_schema.processlist where info "
+                      "like 'LOAD DATA%tmpstudsub%'",
+                      Cursor::Static)
+              ->field(0)
+              .textValue() != "0") {
+        return true;
+      }
+    }
+    return false;
   }
 
   bool sentStagingLoad() const {
@@ -133,7 +188,8 @@ TEST_F(StreamedLoadTest, ExportFailingMidwayLeavesTheRemoteTableAsItWas) {
       "fsubcode, fadmno";
   const std::string before = remoteFingerprint();
 
-  std::string failure = mirror(failing);
+  SourceHeldUntilLoad held(local_.connection(), [this] { waitForStagingLoad(); });
+  std::string failure = mirror(failing, &held);
   EXPECT_NE(failure.find("Conversion failed when converting the varchar value 'x'"),
             std::string::npos)
       << failure;
@@ -154,19 +210,7 @@ TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs
   std::string failure = "not run";
   std::thread run([&] { failure = mirror(studsub()); });
   // Killed once the staging load is under way on the server.
-  auto watch = testing::openRemote(server_.server().connectionString("streamed"));
-  bool loading = false;
-  for (auto limit = std::chrono::steady_clock::now() + 60s;
-       !loading && std::chrono::steady_clock::now() < limit;) {
-    loading = watch
-                  ->query(
-                      "select count(*) from information_schema.processlist where info "
-                      "like 'LOAD DATA%tmpstudsub%'",
-                      Cursor::Static)
-                  ->field(0)
-                  .textValue() != "0";
-  }
-  watch.reset();
+  bool loading = waitForStagingLoad();
   if (loading) server_.kill();
   auto killed = std::chrono::steady_clock::now();
   run.join();

@@ -1,0 +1,120 @@
+// Making a table's merge statements.
+#include "upload/merge_plan.h"
+
+#include <string_view>
+
+#include "db/remote_literal.h"
+#include "upload/load_statement.h"
+
+namespace agent {
+
+MergePlan::MergePlan(const CycleContext& ctx, const MirrorDescription& description,
+                     std::filesystem::path exportPath)
+    : ctx_(ctx), description_(description), exportPath_(std::move(exportPath)) {}
+
+std::string MergePlan::stagingDrop() const {
+  return "drop table if exists " + description_.stagingTable();
+}
+
+std::string MergePlan::stagingCreate() const {
+  const char* create = description_.variant == StagingVariant::DropBefore
+                           ? "create table "
+                           : "create table if not exists ";
+  return create + description_.stagingTable() + " like " + description_.tableName;
+}
+
+std::string MergePlan::stagingLoad() const {
+  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.stagingTable(),
+                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
+}
+
+std::string MergePlan::insertLoad() const {
+  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.tableName,
+                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
+}
+
+void MergePlan::appendStagedMerge(std::vector<std::string>& statements) const {
+  statements.push_back(stagingDrop());
+  statements.push_back(stagingCreate());
+  statements.push_back(stagingLoad());
+  statements.push_back(mergeUpdate());
+  statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+}
+
+std::vector<std::string> MergePlan::fullStatements() const {
+  if (ownStatements_) return *ownStatements_;
+  std::vector<std::string> statements;
+  appendStagedMerge(statements);
+  if (sweep_) {
+    statements.push_back(sweep_->sweep);
+    statements.push_back(sweep_->clearMarks);
+  }
+  statements.push_back(insertLoad());
+  if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  return statements;
+}
+
+std::vector<std::string> MergePlan::changesOnlyStatements(
+    bool wroteLines, const std::vector<std::string>& vanishedKeys,
+    const std::vector<std::size_t>& keyFields, bool marksPresent) const {
+  std::vector<std::string> statements;
+  if (ownStatements_) {
+    if (wroteLines) statements = *ownStatements_;
+    return statements;
+  }
+  if (wroteLines) appendStagedMerge(statements);
+  if (sweep_) {
+    std::vector<std::string> deletes = deletesByKey(vanishedKeys, keyFields);
+    statements.insert(statements.end(), deletes.begin(), deletes.end());
+    // The full cycle's clear changes rows whenever there are marks: those
+    // of this merge, or of rows the last run inserted.
+    if (wroteLines || marksPresent) statements.push_back(sweep_->clearMarks);
+  }
+  if (wroteLines) {
+    statements.push_back(insertLoad());
+    if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+  }
+  return statements;
+}
+
+std::vector<std::string> MergePlan::takeStaging(std::vector<std::string>& statements) {
+  auto loaded = statements.begin() + 3;  // staging drop, create, load
+  std::vector<std::string> staging(statements.begin(), loaded);
+  statements.erase(statements.begin(), loaded);
+  return staging;
+}
+
+std::vector<std::string> MergePlan::deletesByKey(const std::vector<std::string>& rawKeys,
+                                                 const std::vector<std::size_t>& keyFields) const {
+  std::vector<std::string> statements;
+  if (rawKeys.empty()) return statements;
+  std::string head = "delete from " + description_.tableName + " where (";
+  for (std::size_t i = 0; i < keyFields.size(); ++i)
+    head += (i > 0 ? ", " : "") + description_.columns[keyFields[i]].name;
+  head += ") in (";
+  constexpr std::size_t kKeysPerStatement = 500;
+  std::string sql;
+  std::size_t inStatement = 0;
+  for (const std::string& raw : rawKeys) {
+    sql += inStatement == 0 ? head : std::string(", ");
+    sql += "(";
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < keyFields.size(); ++i) {
+      std::size_t end = raw.find('\x1F', start);
+      if (i > 0) sql += ", ";
+      sql += remoteQuoted(std::string_view(raw).substr(start, end - start),
+                          ctx_.remoteBackslashEscapes);
+      start = end + 1;
+    }
+    sql += ")";
+    if (++inStatement == kKeysPerStatement) {
+      statements.push_back(sql + ")");
+      sql.clear();
+      inStatement = 0;
+    }
+  }
+  if (inStatement > 0) statements.push_back(sql + ")");
+  return statements;
+}
+
+}  // namespace agent
