@@ -72,8 +72,8 @@ CycleLocks::CycleLocks(const CycleLockPlace& place, const std::string& identity,
     lockPortal(wait, memory);
   } catch (const AgentError& e) {
     // The link is gone: the cycle's first statement would fail the same way.
-    refusal_ = fmt::format("the lock on the portal database {} cannot be taken: Error {}: {}",
-                           place_.portalName, e.number(), e.description());
+    refusal_ = fmt::format("the lock on the portal database {} cannot be taken: {}",
+                           place_.portalName, e.text());
   }
 }
 
@@ -132,8 +132,8 @@ void CycleLocks::lockLocal(const std::string& identity, std::chrono::seconds wai
                   fmt::format("SELECT APPLOCK_MODE(N'public', {}, N'Session')", kAppLockResource));
   } catch (const AgentError& e) {
     // The cycle's first statement would fail the same way.
-    refusal_ = fmt::format("the lock on the local database {} cannot be taken: Error {}: {}",
-                           place_.localName, e.number(), e.description());
+    refusal_ = fmt::format("the lock on the local database {} cannot be taken: {}",
+                           place_.localName, e.text());
     return;
   }
   if (mode == "Exclusive") {
