@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "config/windows_message.h"
+
 namespace agent {
 
 struct InstanceLock::Platform {
@@ -14,24 +16,6 @@ struct InstanceLock::Platform {
   }
 };
 
-namespace {
-
-std::string systemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string message =
-      n > 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return message;
-}
-
-}  // namespace
-
 InstanceLock::InstanceLock(const std::filesystem::path& home)
     : path_(home / kInstanceLockFileName), platform_(std::make_unique<Platform>()) {
   // Shared read and write: a second agent must be able to open the file to
@@ -40,7 +24,7 @@ InstanceLock::InstanceLock(const std::filesystem::path& home)
       CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (platform_->file == INVALID_HANDLE_VALUE) {
-    error_ = systemMessage(GetLastError());
+    error_ = windowsMessage(GetLastError());
     return;
   }
   OVERLAPPED at{};  // offset 0
@@ -50,7 +34,7 @@ InstanceLock::InstanceLock(const std::filesystem::path& home)
   } else if (DWORD code = GetLastError(); code == ERROR_LOCK_VIOLATION) {
     outcome_ = Outcome::HeldByOther;
   } else {
-    error_ = systemMessage(code);
+    error_ = windowsMessage(code);
   }
 }
 

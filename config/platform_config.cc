@@ -31,13 +31,13 @@ namespace {
                                                       " = " + value + ": expected " + expected);
 }
 
-int readSeconds(const Profile& ini, const std::filesystem::path& file, const char* key,
-                int fallback) {
-  std::string text = trim(ini.get("remote", key, std::to_string(fallback)));
+int readSeconds(const Profile& ini, const std::filesystem::path& file, const char* section,
+                const char* key, int fallback) {
+  std::string text = trim(ini.get(section, key, std::to_string(fallback)));
   int seconds = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
   if (ec != std::errc() || end != text.data() + text.size() || seconds <= 0 || seconds > 86400) {
-    badValue(file, "remote", key, text, "a number of seconds from 1 to 86400");
+    badValue(file, section, key, text, "a number of seconds from 1 to 86400");
   }
   return seconds;
 }
@@ -152,14 +152,17 @@ PlatformConfig PlatformConfig::load(const std::filesystem::path& home) {
                          ": expected a number of hours from 1 to 8760");
   }
   config.fullEveryHours = static_cast<int>(h);
+  config.cycleLockWait = readSeconds(ini, file, "upload", "cycle_lock_wait", config.cycleLockWait);
   std::filesystem::path log = pathFromText(ini.get("log", "folder", "log"));
   config.logFolder = log.is_absolute() ? log : home / log;
 
   RemoteLink defaults;
-  defaults.connectTimeout = readSeconds(ini, file, "connect_timeout", defaults.connectTimeout);
-  defaults.readTimeout = readSeconds(ini, file, "read_timeout", defaults.readTimeout);
-  defaults.writeTimeout = readSeconds(ini, file, "write_timeout", defaults.writeTimeout);
-  config.lockWaitTimeout = readSeconds(ini, file, "lock_wait_timeout", config.lockWaitTimeout);
+  defaults.connectTimeout =
+      readSeconds(ini, file, "remote", "connect_timeout", defaults.connectTimeout);
+  defaults.readTimeout = readSeconds(ini, file, "remote", "read_timeout", defaults.readTimeout);
+  defaults.writeTimeout = readSeconds(ini, file, "remote", "write_timeout", defaults.writeTimeout);
+  config.lockWaitTimeout =
+      readSeconds(ini, file, "remote", "lock_wait_timeout", config.lockWaitTimeout);
   config.remote = overrideLink(defaults, ini.get("remote", "tls"), ini.get("remote", "tls_ca"),
                                file.string() + ": [remote]", home);
   return config;

@@ -71,6 +71,10 @@ struct PlatformConfig {
   // cycle; full_every_hours: merge every table in full at least this often.
   bool changesOnly = false;
   int fullEveryHours = 24;
+  // [upload] cycle_lock_wait: how long a cycle waits, in seconds, for
+  // another agent's cycle on the same local database or portal account to
+  // end before it gives up until the next cycle.
+  int cycleLockWait = 60;
 
   // Reads <home>/platform.ini; a missing file gives the defaults. Throws
   // AgentError naming the file and key for a value it cannot use.

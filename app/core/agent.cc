@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "app/core/agent_state.h"
+#include "app/core/cycle_lock.h"
 #include "app/core/portal_link.h"
 #include "app/core/stage_order.h"
 #include "base/errors.h"
@@ -15,6 +16,7 @@
 #include "cycle/cycle_summary.h"
 #include "cycle/leftover_recovery.h"
 #include "cycle/server_warnings.h"
+#include "db/embedded/embedded_engine.h"
 #include "db/error.h"
 #include "upload/change_state.h"
 #include "upload/change_state_keeper.h"
@@ -35,6 +37,12 @@ struct Agent::State {
   std::unique_ptr<ChangeStateKeeper> changes;
   // Opens another connection like local (a SQL Server one); empty otherwise.
   std::function<std::unique_ptr<Connection>()> connectLocalAgain;
+  // The embedded engine's database file when the local database is one.
+  std::filesystem::path embeddedDatabase;
+  // The local database is a SQL Server one (not the embedded engine).
+  bool localIsSqlServer = false;
+  // The portal lock from one cycle to the next.
+  PortalLockMemory portalLock;
 };
 
 namespace {
@@ -88,7 +96,9 @@ Agent::Agent(std::filesystem::path home, PlatformConfig config, MessageSink& mes
       messages_(messages),
       journal_(journal),
       clock_(clock),
-      state_(std::make_unique<State>(config_.drivers)) {}
+      state_(std::make_unique<State>(config_.drivers)) {
+  state_->portalLock.sessionFile = home_ / kPortalSessionFileName;
+}
 
 Agent::Agent(std::filesystem::path home, MessageSink& messages, Journal& journal,
              const Clock& clock)
@@ -134,6 +144,8 @@ std::string Agent::nextTryText() const {
 
 bool Agent::connectLocal() {
   state_->connectLocalAgain = nullptr;
+  state_->embeddedDatabase.clear();
+  state_->localIsSqlServer = false;
   localPending_ = true;
   const std::filesystem::path iniPath = home_ / kSettingsFileName;
   std::optional<LocalSettings> settings = readLocalSettings(iniPath);
@@ -188,6 +200,11 @@ bool Agent::connectLocal() {
         univCode_ = code.isNull() ? "" : code.isText() ? code.textValue() : code.exactNumber();
       }
     }
+    if (conn->kind() == DriverTarget::Kind::Embedded) {
+      state_->embeddedDatabase = embeddedDatabaseFile(conn->embeddedServer(), dbName);
+    } else {
+      state_->localIsSqlServer = true;
+    }
     replaceLocal(std::move(conn));
     state_->connectLocalAgain = [&drivers = config_.drivers, connectionString, dbName] {
       return openSqlServer(drivers, connectionString, dbName);
@@ -227,6 +244,13 @@ bool Agent::runCycle(StageList stages) {
   }
   journal_.info(fmt::format("cycle start, institution \"{}\"", univCode_));
   connectRemote();
+  std::unique_ptr<CycleLocks> locks = lockCycle();
+  if (!locks->refusal().empty()) {
+    CycleSummary summary(journal_);
+    journal_.warning(fmt::format("cycle not run: {}; {}", locks->refusal(), nextTryText()));
+    journal_.info(summary.line(false));
+    return false;
+  }
   StatementWatch watch;
   watch.stop = &stop_;
   watch.localDatabase = state_->localDbName;
@@ -272,6 +296,21 @@ bool Agent::runCycle(StageList stages) {
     }
   }
   return runUploadCycle(ctx, stages, &watch);
+}
+
+std::unique_ptr<CycleLocks> Agent::lockCycle() {
+  CycleLockPlace place;
+  place.embeddedDatabase = state_->embeddedDatabase;
+  if (state_->localIsSqlServer) place.sqlServer = state_->local.get();
+  if (state_->remote && state_->remote->isOpen()) place.portal = state_->remote.get();
+  place.localName = state_->localDbName;
+  place.portalName = state_->remoteDbName;
+  // A user lock's wait is one long read for the remote session: kept below
+  // the read time-out, so that it is never taken for a silent link.
+  const int seconds = std::min(config_.cycleLockWait, std::max(1, config_.remote.readTimeout - 1));
+  return std::make_unique<CycleLocks>(place, thisAgentIdentity(home_),
+                                      std::chrono::seconds(seconds), journal_, state_->portalLock,
+                                      &stop_);
 }
 
 void Agent::requestStop() {

@@ -23,6 +23,8 @@
 
 namespace agent {
 
+class CycleLocks;
+
 class Agent {
  public:
   // home: the program folder; config: its platform.ini, read once by the
@@ -82,6 +84,9 @@ class Agent {
   // Chooses the remote account and opens a fresh remote connection; a
   // failure is shown and leaves the connection unopened.
   void connectRemote();
+  // Takes the cycle's locks on the local database and the portal account
+  // (see cycle_lock.h); refusal() says why the cycle may not run.
+  std::unique_ptr<CycleLocks> lockCycle();
   // Sets the remote session's lock wait time-outs from [remote].
   void limitLockWaits(DriverConnection& remote);
   void replaceLocal(std::unique_ptr<DriverConnection> conn);

@@ -12,6 +12,7 @@ namespace agent {
 void DriverConnection::open(const std::string& connectionString, const std::string& user,
                             const std::string& password) {
   impl_.reset();
+  embeddedServer_.clear();
   ConnectionString cs(connectionString);
   DriverTarget target = drivers_.resolve(cs.driverName());
   kind_ = target.kind;
@@ -29,6 +30,7 @@ void DriverConnection::open(const std::string& connectionString, const std::stri
     std::string uid = user.empty() ? cs.get("Uid").value_or("") : user;
     std::string pwd = password.empty() ? cs.get("Pwd").value_or("") : password;
     impl_ = openEmbeddedConnection(server, uid, pwd);
+    embeddedServer_ = server;
   } else {
     std::string text =
         target.odbcName == cs.driverName() ? connectionString : cs.withDriver(target.odbcName);

@@ -6,6 +6,7 @@
 #ifndef AGENT_DB_DRIVERS_DRIVER_CONNECTION_H_
 #define AGENT_DB_DRIVERS_DRIVER_CONNECTION_H_
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -40,6 +41,9 @@ class DriverConnection : public Connection {
 
   // The driver the last open() chose (Odbc before any).
   DriverTarget::Kind kind() const { return kind_; }
+  // The embedded engine's server folder the last open() logged in to;
+  // empty for any other driver.
+  const std::filesystem::path& embeddedServer() const { return embeddedServer_; }
   // True when the open connection serves LOAD DATA LOCAL requests itself and
   // sends only the file allowLocalFile() named (the native driver).
   bool confinesLocalFiles() const {
@@ -55,6 +59,7 @@ class DriverConnection : public Connection {
   const DriverMap& drivers_;
   std::unique_ptr<Connection> impl_;
   DriverTarget::Kind kind_ = DriverTarget::Kind::Odbc;
+  std::filesystem::path embeddedServer_;
 };
 
 }  // namespace agent

@@ -71,7 +71,7 @@ class EmbeddedConnection : public Connection {
 
  private:
   fs::path databasePath(const std::string& name) const {
-    return folder_ / fs::u8path(name + kDatabaseExtension);
+    return embeddedDatabaseFile(folder_, name);
   }
 
   DatabaseHandle openDatabase(const std::string& path, int flags) {
@@ -266,6 +266,11 @@ std::unique_ptr<Connection> openEmbeddedConnection(const std::filesystem::path& 
   std::string expected = profile.get("server", "sa_password");
   if (!equalsIgnoreCase(user, "SA") || password != expected) throw loginFailedError(user);
   return std::make_unique<EmbeddedConnection>(serverFolder);
+}
+
+std::filesystem::path embeddedDatabaseFile(const std::filesystem::path& serverFolder,
+                                           const std::string& name) {
+  return serverFolder / fs::u8path(name + kDatabaseExtension);
 }
 
 void createEmbeddedServer(const std::filesystem::path& serverFolder,

@@ -19,6 +19,10 @@ std::unique_ptr<Connection> openEmbeddedConnection(const std::filesystem::path& 
                                                    const std::string& user,
                                                    const std::string& password);
 
+// The file that holds database name of the server in serverFolder.
+std::filesystem::path embeddedDatabaseFile(const std::filesystem::path& serverFolder,
+                                           const std::string& name);
+
 // Makes serverFolder a server folder with the given SA password (creates the
 // folder and server.ini). Used by the demo and the tests.
 void createEmbeddedServer(const std::filesystem::path& serverFolder, const std::string& saPassword);

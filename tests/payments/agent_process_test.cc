@@ -2,7 +2,8 @@
 // upload-agent program, the embedded local database and the test MariaDB
 // server: two agents started together on one program folder, and a stop
 // (SIGTERM) in the middle of the payment stage. Afterwards every order is
-// booked exactly once and marked with the receipt that booked it.
+// booked exactly once and marked with the receipt that booked it. And two
+// installs (two program folders) on one local database and portal account.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -26,19 +27,42 @@ using namespace std::chrono_literals;
 using testing::AgentProcess;
 using testing::PaymentWorld;
 
+// The number of rows of each portal table (staging tables left out).
+std::map<std::string, int> rowsPerTable(const testing::RemoteTestDatabase& remote) {
+  std::map<std::string, int> rows;
+  for (const std::string& row : testing::portalRows(remote)) ++rows[row.substr(0, row.find('|'))];
+  return rows;
+}
+
 class AgentProcessTest : public ::testing::Test {
  protected:
-  AgentProcessTest() : world("process") {
-    const std::filesystem::path& home = world.office.folder.path();
-    testing::writeFile(home / "platform.ini",
+  AgentProcessTest() : world("process") { writeProgramFolder(home()); }
+
+  // A program folder for the institution on the test office's database
+  // and the test portal; platformExtra is added to its platform.ini.
+  void writeProgramFolder(const std::filesystem::path& folder,
+                          const std::string& platformExtra = "") {
+    testing::writeFile(folder / "platform.ini",
                        "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC "
-                       "3.51 Driver\n");
-    testing::writeFile(home / "remote-accounts.ini",
+                       "3.51 Driver\n" +
+                           platformExtra);
+    testing::writeFile(folder / "remote-accounts.ini",
                        world.remoteDatabase().accountSection(world.univCode));
-    testing::writeFile(home / kSettingsFileName,
-                       "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + (home / "server").string() +
-                           "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword("Secret-1")) +
-                           "\r\nDBNAME=office\r\n");
+    testing::writeFile(
+        folder / kSettingsFileName,
+        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + (home() / "server").string() +
+            "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword("Secret-1")) +
+            "\r\nDBNAME=office\r\n");
+  }
+
+  // Waits (at most 300 s) until the agent has marked count payments on the
+  // portal, or has ended.
+  void waitForMarks(AgentProcess& agent, long count) {
+    const auto limit = std::chrono::steady_clock::now() + 300s;
+    while (remoteCount("fdownloaddate is not null") < count &&
+           std::chrono::steady_clock::now() < limit && !agent.wait(0ms)) {
+      std::this_thread::sleep_for(20ms);
+    }
   }
 
   const std::filesystem::path& home() { return world.office.folder.path(); }
@@ -122,11 +146,7 @@ TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNo
 
   AgentProcess agent(home(), {"--once"});
   // Wait until the stage has marked a few payments on the portal.
-  const auto limit = std::chrono::steady_clock::now() + 300s;
-  while (remoteCount("fdownloaddate is not null") < 5 && std::chrono::steady_clock::now() < limit &&
-         !agent.wait(0ms)) {
-    std::this_thread::sleep_for(20ms);
-  }
+  waitForMarks(agent, 5);
   ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the stop: " << agent.output();
   const auto stopped = std::chrono::steady_clock::now();
   agent.signal(SIGTERM);
@@ -149,6 +169,54 @@ TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNo
 
   AgentProcess next(home(), {"--once"});
   EXPECT_EQ(next.wait(300s), exit_status::kSuccess) << next.output();
+  expectEveryOrderBookedOnceAndMarked(kPayments);
+}
+
+// Two installs, each in its own program folder, on one local database and
+// one portal account: the second, started while the first books payments,
+// waits [upload] cycle_lock_wait (1 s) for the first's cycle, then ends its
+// own with a line naming the first. Nothing is booked twice, and the
+// portal's tables are as one install alone leaves them.
+TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
+  constexpr int kPayments = 300;
+  pendingPayments(kPayments);
+  testing::TempDir otherFolder("other-install");
+  writeProgramFolder(home(), "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
+  writeProgramFolder(otherFolder.path(),
+                     "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
+
+  AgentProcess first(home(), {"--once"});
+  waitForMarks(first, 5);
+  // Another session holds the portal's control row: the first install's
+  // end stamp waits for it, its cycle (and its lock) lasting until the
+  // second has given up.
+  std::unique_ptr<Connection> portal = world.remoteDatabase().connect();
+  portal->execute("start transaction");
+  portal->query("select * from control for update", Cursor::Static);
+  ASSERT_FALSE(first.wait(0ms)) << "the cycle ended before the second started: " << first.output();
+  const auto started = std::chrono::steady_clock::now();
+  AgentProcess second(otherFolder.path(), {"--once"});
+  std::optional<int> b = second.wait(300s);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  std::printf("[ figure ] the second install ended %.2f s after its start\n", took.count());
+  portal->execute("commit");
+  std::optional<int> a = first.wait(300s);
+  ASSERT_TRUE(a && b) << first.output() << second.output();
+  EXPECT_EQ(*a, exit_status::kSuccess) << first.output();
+  EXPECT_EQ(*b, exit_status::kCycleEndedEarly) << second.output();
+  const std::string journal = testing::readFile(otherFolder / "log" / "agent.log");
+  EXPECT_NE(journal.find("in use by another upload agent (program folder " + home().string()),
+            std::string::npos)
+      << journal;
+  expectEveryOrderBookedOnceAndMarked(kPayments);
+
+  // Every portal table holds the rows the second install's next cycle,
+  // alone, leaves in it (the values it merges again may differ: a first
+  // merge leaves studfee.fdeleted NULL, a later one 'F').
+  const std::map<std::string, int> afterRace = rowsPerTable(world.remoteDatabase());
+  AgentProcess again(otherFolder.path(), {"--once"});
+  EXPECT_EQ(again.wait(300s), exit_status::kSuccess) << again.output();
+  EXPECT_EQ(rowsPerTable(world.remoteDatabase()), afterRace);
   expectEveryOrderBookedOnceAndMarked(kPayments);
 }
 

@@ -13,12 +13,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/core/stop_requests.h"
 #include "base/code_page.h"
 #include "base/environment.h"
 #include "base/file_names.h"
 #include "config/program_folder.h"
+#include "config/side_file_lock.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -104,6 +106,24 @@ TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
   EXPECT_TRUE(std::filesystem::equivalent(pathFromText(name), file)) << name;
 #endif
   std::filesystem::current_path(std::filesystem::temp_directory_path());
+}
+
+// The lock beside an embedded database excludes another handle of the
+// same process too (two connections of one program), and a waiter that
+// gives up can read who holds it while it is held.
+TEST(SideFileLockTest, AnotherHandleWaitsReadsTheHolderAndGetsItOnceFreed) {
+  TempDir dir("side-lock");
+  const std::filesystem::path file = dir / "office.sqlite.agent-lock";
+  std::optional<SideFileLock> first(std::in_place, file, "program folder A",
+                                    std::chrono::milliseconds(0));
+  ASSERT_EQ(first->outcome(), SideFileLock::Outcome::Held) << first->detail();
+  SideFileLock second(file, "program folder B", std::chrono::milliseconds(200));
+  EXPECT_EQ(second.outcome(), SideFileLock::Outcome::HeldByOther);
+  EXPECT_EQ(second.detail(), "program folder A");
+  EXPECT_GE(second.waited().count(), 200);
+  first.reset();
+  SideFileLock third(file, "program folder C", std::chrono::milliseconds(0));
+  EXPECT_EQ(third.outcome(), SideFileLock::Outcome::Held) << third.detail();
 }
 
 TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {

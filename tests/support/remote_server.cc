@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -154,6 +155,32 @@ LocalFileGrant grantFor(const std::filesystem::path& path) {
   FileIdentity identity = identityOfDescriptor(fd);
   ::close(fd);
   return {path, identity};
+}
+
+std::vector<std::string> portalRows(const RemoteTestDatabase& remote) {
+  std::unique_ptr<Connection> c = remote.connect();
+  std::vector<std::string> tables;
+  for (auto rs = c->query("show tables", Cursor::Static); !rs->eof(); rs->moveNext()) {
+    tables.push_back(rs->field(0).textValue());
+  }
+  std::vector<std::string> rows;
+  for (const std::string& table : tables) {
+    if (table.rfind("tmp", 0) == 0 &&
+        std::find(tables.begin(), tables.end(), table.substr(3)) != tables.end()) {
+      continue;
+    }
+    for (auto rs = c->query("select * from " + table, Cursor::Static); !rs->eof(); rs->moveNext()) {
+      std::string line = table;
+      for (std::size_t i = 0; i < rs->fieldCount(); ++i) {
+        // The cycle's time stamps differ between any two cycles.
+        if (rs->fieldName(i).rfind("flastupd", 0) == 0) continue;
+        line += "|" + displayText(rs->field(i), "<null>");
+      }
+      rows.push_back(line);
+    }
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 }  // namespace agent::testing

@@ -106,6 +106,12 @@ LocalFileGrant grantFor(const std::filesystem::path& path);
 // end of a line; lines starting with "--" are comments) on connection.
 void runMySqlScript(Connection& connection, std::string_view script);
 
+// Every row of every portal table (the cycle's stamps left out), each as
+// its fields joined by "|", sorted. Staging tables ("tmp" and the name of a
+// table) are left out: some stay between cycles, and a changes-only run
+// stages only the lines it sends.
+std::vector<std::string> portalRows(const RemoteTestDatabase& remote);
+
 }  // namespace agent::testing
 
 #endif  // AGENT_TESTS_SUPPORT_REMOTE_SERVER_H_

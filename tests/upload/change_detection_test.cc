@@ -44,6 +44,7 @@ namespace agent {
 namespace {
 
 using testing::LocalTestDatabase;
+using testing::portalRows;
 using testing::RemoteTestDatabase;
 using testing::TempDir;
 
@@ -98,36 +99,6 @@ struct World {
  private:
   std::string platformIni_;
 };
-
-// Every row of every portal table (the cycle's stamps left out),
-// each as its fields joined by "|", sorted. Staging tables ("tmp" and the
-// name of a table) are left out: some stay between cycles, and a
-// changes-only run stages only the lines it sends.
-std::vector<std::string> portalRows(const RemoteTestDatabase& remote) {
-  std::unique_ptr<Connection> c = remote.connect();
-  std::vector<std::string> tables;
-  for (auto rs = c->query("show tables", Cursor::Static); !rs->eof(); rs->moveNext()) {
-    tables.push_back(rs->field(0).textValue());
-  }
-  std::vector<std::string> rows;
-  for (const std::string& table : tables) {
-    if (table.rfind("tmp", 0) == 0 &&
-        std::find(tables.begin(), tables.end(), table.substr(3)) != tables.end()) {
-      continue;
-    }
-    for (auto rs = c->query("select * from " + table, Cursor::Static); !rs->eof(); rs->moveNext()) {
-      std::string line = table;
-      for (std::size_t i = 0; i < rs->fieldCount(); ++i) {
-        // The cycle's time stamps differ between any two cycles.
-        if (rs->fieldName(i).rfind("flastupd", 0) == 0) continue;
-        line += "|" + displayText(rs->field(i), "<null>");
-      }
-      rows.push_back(line);
-    }
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
 
 // The random local changes, applied alike to both twins.
 class ChangeMaker {

@@ -1,0 +1,106 @@
+// The cycle's locks on real parts: the side file beside an embedded
+// database, held by another handle, and the portal's user lock, held by
+// another session of the test MariaDB server. Each refuses the cycle with
+// a reason naming the holder, and lets it in once the holder lets go.
+#include "app/core/cycle_lock.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "base/errors.h"
+
+#include "tests/support/remote_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace agent {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string firstValue(Connection& c, const std::string& sql) {
+  std::unique_ptr<Recordset> rs = c.query(sql, Cursor::Forward);
+  return rs->eof() ? std::string() : displayText(rs->field(0));
+}
+
+TEST(CycleLocks, AnotherHolderOfEitherLockIsNamedAndItsReleaseLetsTheCycleIn) {
+  testing::TempDir dir("cycle-lock");
+  testing::RemoteTestDatabase portal("cycle_lock", false);
+  std::unique_ptr<Connection> session = portal.connect();
+  std::unique_ptr<Connection> other = portal.connect();
+  Journal journal;
+  PortalLockMemory memory;
+  CycleLockPlace place;
+  place.embeddedDatabase = dir / "office.sqlite";
+  place.portal = session.get();
+  place.localName = "office";
+  place.portalName = portal.name();
+
+  {
+    // Another install holds the local lock: the portal is not even asked.
+    std::optional<CycleLocks> theirs(std::in_place, place, "program folder /their/folder", 1s,
+                                     journal, memory);
+    ASSERT_EQ(theirs->refusal(), "");
+    CycleLocks mine(place, "program folder /my/folder", 1s, journal, memory);
+    EXPECT_NE(mine.refusal().find("local database office is in use by another upload agent "
+                                  "(program folder /their/folder)"),
+              std::string::npos)
+        << mine.refusal();
+    // Its session holds the portal lock until its locks go.
+    EXPECT_EQ(portal.scalar("select is_used_lock(concat('upload-agent:', database())) is null"),
+              "0");
+    theirs.reset();
+    EXPECT_EQ(portal.scalar("select is_used_lock(concat('upload-agent:', database())) is null"),
+              "1");
+  }
+  {
+    // An install on another local database holds the portal account.
+    ASSERT_EQ(firstValue(*other, "select get_lock(concat('upload-agent:', database()), 0)"), "1");
+    CycleLocks mine(place, "program folder /my/folder", 1s, journal, memory);
+    EXPECT_NE(mine.refusal().find("portal database " + portal.name() +
+                                  " is in use by another upload agent (session "),
+              std::string::npos)
+        << mine.refusal();
+  }
+  // Refused, this cycle's locks let go of the local one too.
+  other->execute("do release_lock(concat('upload-agent:', database()))");
+  CycleLocks mine(place, "program folder /my/folder", 1s, journal, memory);
+  EXPECT_EQ(mine.refusal(), "");
+  EXPECT_FALSE(memory.refusalNoted);
+}
+
+// A power cut in the middle of a cycle leaves its portal session holding
+// the lock until the server notices (hours, for an idle half-open link):
+// the restarted agent finds its id in the program folder and ends it; a
+// session of another install is left alone.
+TEST(CycleLocks, ThePortalSessionAnEarlierProcessLeftIsEndedAnotherInstallsIsNot) {
+  testing::TempDir dir("cycle-lock-kept");
+  testing::RemoteTestDatabase portal("cycle_lock_kept", false);
+  std::unique_ptr<Connection> session = portal.connect();
+  std::unique_ptr<Connection> left = portal.connect();
+  ASSERT_EQ(firstValue(*left, "select get_lock(concat('upload-agent:', database()), 0)"), "1");
+  const std::string leftId = firstValue(*left, "select connection_id()");
+  Journal journal;
+  CycleLockPlace place;
+  place.embeddedDatabase = dir / "office.sqlite";
+  place.portal = session.get();
+  place.portalName = portal.name();
+  PortalLockMemory memory;
+  memory.sessionFile = dir / kPortalSessionFileName;
+
+  testing::writeFile(memory.sessionFile, "another_portal " + leftId + "\n");
+  EXPECT_NE(CycleLocks(place, "me", 1s, journal, memory).refusal(), "");
+  EXPECT_EQ(firstValue(*left, "select 1"), "1");  // alive
+
+  testing::writeFile(memory.sessionFile, portal.name() + " " + leftId + "\n");
+  {
+    CycleLocks mine(place, "me", 5s, journal, memory);
+    EXPECT_EQ(mine.refusal(), "");
+    EXPECT_EQ(memory.lastSession, firstValue(*session, "select connection_id()"));
+  }
+  EXPECT_THROW(firstValue(*left, "select 1"), AgentError);
+  EXPECT_EQ(testing::readFile(memory.sessionFile), portal.name() + " " + memory.lastSession + "\n");
+}
+
+}  // namespace
+}  // namespace agent
