@@ -13,6 +13,8 @@ const std::vector<FeeBalance> kTwoHeads = {{"A", 1000}, {"B", 500}};
 TEST(PaymentAllocation, FillsBalancesInOrderAndEndsAfterThePartialOne) {
   EXPECT_EQ(allocatePayment(1200, kTwoHeads), (Lines{{"A", 1000}, {"B", 200}}));
   EXPECT_EQ(allocatePayment(700, kTwoHeads), (Lines{{"A", 700}}));
+  // Paid exactly: no line of nothing for the next head.
+  EXPECT_EQ(allocatePayment(1000, kTwoHeads), (Lines{{"A", 1000}}));
   EXPECT_EQ(allocatePayment(1000.5, {{"A", 1000}, {"B", 500}, {"C", 10}}),
             (Lines{{"A", 1000}, {"B", 0.5}}));
 }
