@@ -47,13 +47,10 @@ galera_install() {
       "${missing[@]}" >/dev/null
 }
 
-# Runs a command as the unprivileged user the nodes run as.
-_galera_as_node_user() {
-  if [ "$(id -u)" -eq 0 ]; then
-    setpriv --reuid=mysql --regid=mysql --init-groups -- "$@"
-  else
-    "$@"
-  fi
+# The prefix that runs a command as the unprivileged user the nodes run as
+# (setpriv execs the command, so the node's process id is the one started).
+_galera_node_user_prefix() {
+  [ "$(id -u)" -eq 0 ] && echo setpriv --reuid=mysql --regid=mysql --init-groups --
 }
 
 galera_client() {
@@ -77,7 +74,7 @@ _galera_start_node() {
   local ws=""
   [ -n "$GALERA_MAX_WS_SIZE" ] && ws="--wsrep-max-ws-size=$GALERA_MAX_WS_SIZE"
   # shellcheck disable=SC2046,SC2086
-  _galera_as_node_user mariadbd --no-defaults --datadir="$dir" \
+  $(_galera_node_user_prefix) mariadbd --no-defaults --datadir="$dir" \
     --bind-address=127.0.0.1 --port="$port" --socket="$GALERA_FOLDER/node$n.sock" \
     --pid-file="$dir/mariadbd.pid" --log-error="$GALERA_FOLDER/node$n.err" \
     --tmpdir="$GALERA_FOLDER/node$n.tmp" \

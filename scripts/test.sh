@@ -5,6 +5,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan (set
 # SKIP_SANITIZE=1 to leave that out), and last the Windows build and its
 # tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
+# Before those, scripts/cluster-test.sh runs the agent against a three-node
+# cluster (SKIP_CLUSTER=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,6 +16,12 @@ scripts/test-env.sh ctest --test-dir build --output-on-failure -j "$(nproc)" "$@
 # A run of chosen tests (ctest arguments) leaves out the sanitizer and
 # Windows runs.
 [ $# -eq 0 ] || exit "$status"
+
+# The agent against a three-node Galera cluster on loopback (about 3 min;
+# SKIP_CLUSTER=1 leaves it out).
+if [ "${SKIP_CLUSTER:-0}" != 1 ]; then
+  scripts/cluster-test.sh || status=1
+fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # The suites that run on their own: settings, the embedded engine, the
