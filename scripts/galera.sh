@@ -129,16 +129,7 @@ galera_start() {
     mkdir -p "$GALERA_FOLDER/node$i.tmp"
   done
   # Only the seed is bootstrapped; the others receive its data by rsync.
-  if [ ! -d "$GALERA_FOLDER/node1/mysql" ]; then
-    # shellcheck disable=SC2046
-    if ! mariadb-install-db --no-defaults --user=root --datadir="$GALERA_FOLDER/node1" \
-        --auth-root-authentication-method=normal --skip-test-db \
-        $(_mariadb_common_options) >"$GALERA_FOLDER/install.log" 2>&1; then
-      echo "galera: mariadb-install-db failed:" >&2
-      tail -n 20 "$GALERA_FOLDER/install.log" >&2
-      return 1
-    fi
-  fi
+  _mariadb_install_datadir "$GALERA_FOLDER/node1" "$GALERA_FOLDER/install.log" || return 1
   mkdir -p "$GALERA_FOLDER/node2" "$GALERA_FOLDER/node3"
   chown -R mysql:mysql "$GALERA_FOLDER" 2>/dev/null
   chmod 755 "$GALERA_FOLDER"

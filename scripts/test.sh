@@ -17,7 +17,7 @@ scripts/test-env.sh ctest --test-dir build --output-on-failure -j "$(nproc)" "$@
 # Windows runs.
 [ $# -eq 0 ] || exit "$status"
 
-# The agent against a three-node Galera cluster on loopback (about 3 min;
+# The agent against a three-node Galera cluster on loopback (1 to 4 min;
 # SKIP_CLUSTER=1 leaves it out).
 if [ "${SKIP_CLUSTER:-0}" != 1 ]; then
   scripts/cluster-test.sh || status=1
