@@ -93,6 +93,21 @@ _mariadb_tls_options() {
     --ssl-key="$MARIADB_TLS_DIR/server-key.pem"
 }
 
+# Makes <datadir> a new server's data folder unless it holds one already; the
+# installer's output goes to <log>.
+_mariadb_install_datadir() {
+  local datadir="$1" log="$2"
+  [ -d "$datadir/mysql" ] && return 0
+  # shellcheck disable=SC2046
+  if ! mariadb-install-db --no-defaults --user=root --datadir="$datadir" \
+      --auth-root-authentication-method=normal --skip-test-db \
+      $(_mariadb_common_options) >"$log" 2>&1; then
+    echo "mariadb-install-db failed for $datadir:" >&2
+    tail -n 20 "$log" >&2
+    return 1
+  fi
+}
+
 mariadb_start() {
   local datadir="$1" port="$2" socket="${3:-$1/mariadbd.sock}"
   if [ -z "$datadir" ] || [ -z "$port" ]; then
@@ -106,16 +121,7 @@ mariadb_start() {
   # had its files removed from under it.
   mkdir -p "$datadir.tmp"
   case "$socket" in /*) ;; *) socket="$(pwd)/$socket" ;; esac
-  if [ ! -d "$datadir/mysql" ]; then
-    # shellcheck disable=SC2046
-    if ! mariadb-install-db --no-defaults --user=root --datadir="$datadir" \
-        --auth-root-authentication-method=normal --skip-test-db \
-        $(_mariadb_common_options) >"$datadir/install.log" 2>&1; then
-      echo "mariadb_start: mariadb-install-db failed:" >&2
-      tail -n 20 "$datadir/install.log" >&2
-      return 1
-    fi
-  fi
+  _mariadb_install_datadir "$datadir" "$datadir/install.log" || return 1
   # shellcheck disable=SC2046
   mariadbd --no-defaults --user=root --datadir="$datadir" \
     --bind-address=127.0.0.1,127.0.0.2 --port="$port" --socket="$socket" \

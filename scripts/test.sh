@@ -7,7 +7,8 @@
 # tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
 # Between them, the README's two commands in their order: a demo program
 # folder made by scripts/demo.sh, then the tray test on it (SKIP_DEMO=1
-# leaves that out).
+# leaves that out); and scripts/cluster-test.sh runs the agent against a
+# three-node cluster (SKIP_CLUSTER=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -30,6 +31,12 @@ if [ "${SKIP_DEMO:-0}" != 1 ]; then
     tail -n 30 build/demo-check.log >&2
     status=1
   fi
+fi
+
+# The agent against a three-node Galera cluster on loopback (1 to 4 min;
+# SKIP_CLUSTER=1 leaves it out).
+if [ "${SKIP_CLUSTER:-0}" != 1 ]; then
+  scripts/cluster-test.sh || status=1
 fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then

@@ -358,11 +358,13 @@ void Agent::connectRemote() {
     state_->remote = std::make_unique<DriverConnection>(config_.drivers);
   }
   try {
-    PortalLink planned = planPortalLink(config_, account, home_);
-    for (const std::string& w : planned.warnings) journal_.warning(w);
-    std::unique_ptr<DriverConnection> fresh = openPortal(config_, planned);
-    journal_.info(fmt::format("remote connection: {} database {}, tls {}", account.server,
-                              state_->remoteDbName, tlsModeName(planned.link.tls)));
+    OpenedPortal opened = openFirstReadyPortal(config_, account, home_);
+    for (const std::string& p : opened.passedOver)
+      journal_.warning("portal host passed over: " + p);
+    for (const std::string& w : opened.planned.warnings) journal_.warning(w);
+    std::unique_ptr<DriverConnection> fresh = std::move(opened.connection);
+    journal_.info(fmt::format("remote connection: {} database {}, tls {}", opened.host.name(),
+                              state_->remoteDbName, tlsModeName(opened.planned.link.tls)));
     limitLockWaits(*fresh);
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);

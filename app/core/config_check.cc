@@ -360,8 +360,13 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   checkTlsCa(list, planned.link);
 
   std::unique_ptr<DriverConnection> portalConnection;
+  std::string hostName = account->server;
   try {
-    portalConnection = openPortal(config, planned);
+    OpenedPortal opened = openFirstReadyPortal(config, *account, home);
+    for (const std::string& p : opened.passedOver) list.warn("portal host", p + " (passed over)");
+    portalConnection = std::move(opened.connection);
+    planned = std::move(opened.planned);
+    hostName = opened.host.name();
   } catch (const AgentError& e) {
     list.fail("portal connection",
               e.text() + "; check server, port, user and password in section [" + univCode +
@@ -370,7 +375,8 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   }
   Connection& remote = *portalConnection;
   try {
-    list.ok("portal connection", "opened, " + describeOpenLink(remote, planned.link));
+    list.ok("portal connection",
+            "opened to " + hostName + ", " + describeOpenLink(remote, planned.link));
   } catch (const AgentError& e) {
     list.fail("portal connection", "the link's TLS status: " + e.text());
     return;

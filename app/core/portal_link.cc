@@ -6,6 +6,7 @@
 #include "base/file_names.h"
 #include "base/text.h"
 #include "db/connection_string.h"
+#include "db/error.h"
 
 namespace agent {
 
@@ -56,6 +57,77 @@ std::unique_ptr<DriverConnection> openPortal(const PlatformConfig& config,
   auto portal = std::make_unique<DriverConnection>(config.drivers);
   portal->open(planned.connectionString);
   return portal;
+}
+
+std::vector<PortalHost> portalHosts(const RemoteAccount& account) {
+  std::vector<PortalHost> hosts;
+  for (const std::string& entry : split(account.server, ',')) {
+    std::string host = trim(entry);
+    if (host.empty()) continue;
+    std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(':') == colon) {
+      hosts.push_back({trim(host.substr(0, colon)), trim(host.substr(colon + 1))});
+    } else {
+      hosts.push_back({host, account.port});
+    }
+  }
+  if (hosts.empty()) hosts.push_back({account.server, account.port});
+  return hosts;
+}
+
+namespace {
+
+constexpr long kNodeNotReady = 1047;  // ER_UNKNOWN_COM_ERROR: a node outside the primary component
+
+// Why an open cluster node may not take the cycle's statements, or "" when
+// it may. A server that is no cluster node (wsrep_on OFF) is ready.
+std::string notReadyReason(Connection& portal) {
+  try {
+    // A server built with cluster support but not running as a node reports
+    // wsrep_ready OFF too: only a node's readiness counts.
+    auto on = portal.query("show global variables like 'wsrep_on'", Cursor::Static);
+    if (on->eof() || !equalsIgnoreCase(displayText(on->field(1)), "ON")) return "";
+    auto rs = portal.query("show global status like 'wsrep_ready'", Cursor::Static);
+    if (rs->eof()) return "";
+    std::string ready = displayText(rs->field(1));
+    return equalsIgnoreCase(ready, "ON") ? ""
+                                         : "cluster node not ready (wsrep_ready " + ready + ")";
+  } catch (const DbError& e) {
+    if (e.nativeCode() == kNodeNotReady) return "cluster node not ready: " + e.description();
+    throw;
+  }
+}
+
+}  // namespace
+
+OpenedPortal openFirstReadyPortal(const PlatformConfig& config, const RemoteAccount& account,
+                                  const std::filesystem::path& home) {
+  std::vector<PortalHost> hosts = portalHosts(account);
+  OpenedPortal opened;
+  for (const PortalHost& host : hosts) {
+    RemoteAccount one = account;
+    one.server = host.server;
+    one.port = host.port;
+    opened.host = host;
+    opened.planned = planPortalLink(config, one, home);
+    if (hosts.size() == 1) {
+      opened.connection = openPortal(config, opened.planned);
+      return opened;
+    }
+    try {
+      opened.connection = openPortal(config, opened.planned);
+      std::string reason = notReadyReason(*opened.connection);
+      if (reason.empty()) return opened;
+      opened.passedOver.push_back(host.name() + ": " + reason);
+    } catch (const AgentError& e) {
+      opened.passedOver.push_back(host.name() + ": " + e.description());
+    }
+    opened.connection.reset();
+  }
+  std::string reasons;
+  for (const std::string& r : opened.passedOver) reasons += (reasons.empty() ? "" : "; ") + r;
+  throw AgentError(error_number::kGenericFailure,
+                   "no portal host answered and was ready: " + reasons);
 }
 
 std::string describeOpenLink(Connection& portal, const RemoteLink& link) {

@@ -37,6 +37,33 @@ PortalLink planPortalLink(const PlatformConfig& config, const RemoteAccount& acc
 std::unique_ptr<DriverConnection> openPortal(const PlatformConfig& config,
                                              const PortalLink& planned);
 
+// One of the servers an account names. The account's server may list
+// several "host:port" entries separated by commas (the nodes of a cluster);
+// an entry without a port takes the account's port.
+struct PortalHost {
+  std::string server;
+  std::string port;
+  std::string name() const { return port.empty() ? server : server + ":" + port; }
+};
+std::vector<PortalHost> portalHosts(const RemoteAccount& account);
+
+struct OpenedPortal {
+  std::unique_ptr<DriverConnection> connection;
+  PortalLink planned;
+  PortalHost host;
+  // "host: why it was passed over", one for each host tried before it.
+  std::vector<std::string> passedOver;
+};
+
+// Opens the link to the first of the account's hosts that answers and is
+// ready: a cluster node outside the primary component (wsrep_ready OFF, or
+// refusing statements with error 1047) is passed over, as is a host that
+// does not answer within the connect time-out; a server that is no cluster
+// node is ready. With one host this is planPortalLink and openPortal. Throws
+// the one host's error, or AgentError naming every host and why it failed.
+OpenedPortal openFirstReadyPortal(const PlatformConfig& config, const RemoteAccount& account,
+                                  const std::filesystem::path& home);
+
 // What the open link is, as the server reports it: "TLSv1.3, certificate
 // and host name verified", or "not encrypted".
 std::string describeOpenLink(Connection& portal, const RemoteLink& link);

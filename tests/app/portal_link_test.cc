@@ -8,6 +8,7 @@
 
 #include "app/core/agent.h"
 #include "app/core/config_check.h"
+#include "app/core/portal_link.h"
 #include "config/remote_accounts.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/hostile_portal.h"
@@ -98,6 +99,29 @@ TEST_F(PortalLinkTest, UnknownTlsModeFailsTheConnectionNamingTheKey) {
   EXPECT_EQ(
       journalLinesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
       1u);
+}
+
+// An account naming several hosts: one that does not answer is passed
+// over (and said), the cycle runs on the next; a host without its own port
+// takes the account's.
+TEST_F(PortalLinkTest, SeveralHostsTheFirstThatAnswersTakesTheCycle) {
+  const testing::RemoteServer& s = remote_.server();
+  RemoteAccount listed;
+  listed.server = " 127.0.0.1:1 , " + s.host + ":" + s.port + ",db3";
+  listed.port = "3307";
+  std::vector<PortalHost> hosts = portalHosts(listed);
+  ASSERT_EQ(hosts.size(), 3u);
+  EXPECT_EQ(hosts[1].server, s.host);
+  EXPECT_EQ(hosts[2].name(), "db3:3307");
+
+  home_.write(kRemoteAccountsFileName, "[P001]\nuser = " + s.user + "\npassword = " + s.password +
+                                           "\nserver = 127.0.0.1:1, " + s.host + ":" + s.port +
+                                           "\ndatabase = " + remote_.name() +
+                                           "\ntls = verify-ca\ntls_ca = " + s.tlsCa + "\n");
+  EXPECT_TRUE(runCategories());
+  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
+  EXPECT_EQ(journalLinesWith("passed over: 127.0.0.1:1"), 1u);
+  EXPECT_EQ(journalLinesWith("remote connection: " + s.host + ":" + s.port), 1u);
 }
 
 // --check opens the portal the way every cycle does: for each link set-up
