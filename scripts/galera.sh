@@ -33,18 +33,20 @@ GALERA_MAX_WS_SIZE=""
 declare -a GALERA_PORTS=() GALERA_GCOMM=() GALERA_SST=() GALERA_IST=() GALERA_PIDS=()
 
 galera_install() {
-  local missing=() p
-  for p in mariadb-server galera-4 rsync; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-      missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "galera: installing ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq &&
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-      "${missing[@]}" >/dev/null
+  # shellcheck source=scripts/packages-lib.sh
+  source "$(dirname "${BASH_SOURCE[0]}")/packages-lib.sh"
+  # The package's own server must not start on the system's port: Debian's
+  # scripts ask policy-rc.d, which here refuses while the packages go in
+  # (unless the system has one of its own).
+  local guard=""
+  if [ ! -e /usr/sbin/policy-rc.d ] && [ "$(id -u)" -eq 0 ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d && chmod 755 /usr/sbin/policy-rc.d
+    guard=/usr/sbin/policy-rc.d
+  fi
+  local status=0
+  ensure_packages galera mariadb-server galera-4 rsync || status=$?
+  [ -z "$guard" ] || rm -f "$guard"
+  return "$status"
 }
 
 # The prefix that runs a command as the unprivileged user the nodes run as
