@@ -212,7 +212,8 @@ int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool on
     if (once) return agent::runOnce(agent, messages);
     const int exitStatus = agent::runHeadless(
         agent, messages, clock, stop, agent::scheduleIntervalSeconds(journal),
-        std::chrono::milliseconds(500), service != nullptr ? &service->paused : nullptr);
+        std::chrono::milliseconds(500), service != nullptr ? &service->paused : nullptr,
+        service != nullptr ? service->publicStatus : std::filesystem::path());
     if (stop) journal.info("upload-agent stopped on request");
     return exitStatus;
   } catch (const agent::AgentError& e) {

@@ -94,6 +94,15 @@ service_test() {
   [ "$("${client[@]}" -N "$db" -e "select count(*) from control where flastupdendtime is not null")" = 1 ] ||
     service_fail "the service's cycle did not stamp its end on the portal"
   echo "windows-test: the service started and ran a cycle (journal summary, end stamp on the portal)"
+  # Its next and last cycle, where users who may not read its folder can.
+  local public="$WINEPREFIX/drive_c/ProgramData/UploadAgent/$SERVICE_NAME.status"
+  for _ in $(seq 100); do
+    grep -q '^last_cycle=.*stamped' "$public" 2>/dev/null && break
+    sleep 0.1
+  done
+  grep -q '^next_cycle=' "$public" 2>/dev/null && grep -q '^last_cycle=.*stamped' "$public" ||
+    service_fail "no public status with the next and the last cycle ($public)"
+  echo "windows-test: the service keeps its next and last cycle in its public status"
 
   # (Wine's sc.exe has no pause or continue: a small program of the tests
   # sends them, as sc pause and sc continue do.)

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "app/core/status.h"
 #include "base/private_file.h"
 #include "base/process.h"
 
@@ -27,6 +28,7 @@ std::string formatAgentState(const AgentState& state) {
     }
     text += "journal_fault=" + fault + "\n";
   }
+  if (!state.lastCycle.empty()) text += "last_cycle=" + state.lastCycle + "\n";
   return text;
 }
 
@@ -40,6 +42,8 @@ std::optional<AgentState> parseAgentState(const std::string& text) {
       havePid = std::sscanf(line.c_str() + 4, "%lld", &state.pid) == 1 && state.pid > 0;
     } else if (line.rfind("journal_fault=", 0) == 0) {
       state.journalFault = line.substr(14);
+    } else if (line.rfind("last_cycle=", 0) == 0) {
+      state.lastCycle = line.substr(11);
     } else if (line.rfind("next_cycle=", 0) == 0) {
       DateTime& d = state.nextCycle;
       haveNext = std::sscanf(line.c_str() + 11, "%d-%d-%d %d:%d:%d", &d.year, &d.month, &d.day,
@@ -51,7 +55,11 @@ std::optional<AgentState> parseAgentState(const std::string& text) {
 }
 
 std::optional<AgentState> readAgentState(const std::filesystem::path& home) {
-  std::ifstream in(home / kAgentStateFileName, std::ios::binary);
+  return readAgentStateFile(home / kAgentStateFileName);
+}
+
+std::optional<AgentState> readAgentStateFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream text;
   text << in.rdbuf();
@@ -72,10 +80,22 @@ AgentStateFile::~AgentStateFile() {
 }
 
 std::string AgentStateFile::update(const DateTime& nextCycle, const std::string& journalFault) {
-  std::string error =
-      replaceFileWhole(path_, formatAgentState({currentProcessId(), nextCycle, journalFault}));
+  AgentState state{currentProcessId(), nextCycle, journalFault};
+  std::string error = replaceFileWhole(path_, formatAgentState(state));
   if (error.empty()) written_ = true;
+  if (!publicCopy_.empty() && error.empty()) {
+    std::vector<std::string> last = lastCycleSummaries(logFile_, 1);
+    if (!last.empty()) state.lastCycle = last.back();
+    std::error_code ec;
+    std::filesystem::create_directories(publicCopy_.parent_path(), ec);
+    error = replaceFileWhole(publicCopy_, formatAgentState(state));
+  }
   return error;
+}
+
+void AgentStateFile::keepPublicCopy(std::filesystem::path copy, std::filesystem::path logFile) {
+  publicCopy_ = std::move(copy);
+  logFile_ = std::move(logFile);
 }
 
 void AgentStateFile::follow(const Schedule& schedule, Journal& journal) {

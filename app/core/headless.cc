@@ -52,7 +52,8 @@ int runOnce(Agent& agent, MessageSink& messages) {
 
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 const std::atomic<bool>& stop, long long intervalSeconds,
-                std::chrono::milliseconds tickInterval, const std::atomic<bool>* paused) {
+                std::chrono::milliseconds tickInterval, const std::atomic<bool>* paused,
+                const std::filesystem::path& publicStatus) {
   try {
     Schedule schedule(clock, intervalSeconds, &agent.journal());
     // Followed until the schedule goes away.
@@ -64,6 +65,8 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
     // For --status: this process and its next cycle, rewritten whenever it
     // moves (a due tick, a change of the date and time).
     AgentStateFile state(agent.home());
+    if (!publicStatus.empty())
+      state.keepPublicCopy(publicStatus, agent.config().logFolder / "agent.log");
     agent.ensureCsvFolder();
     agent.activate();
     state.follow(schedule, agent.journal());

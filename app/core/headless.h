@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "app/core/agent.h"
@@ -38,6 +39,9 @@ struct ServiceControls {
   // Tells the manager the service has stopped with this exit status, for a
   // process about to end without returning (a stop past its deadline).
   std::function<void(int status)> stoppedNow;
+  // Where the service keeps its public status (agent_state.h's public copy)
+  // for the users who may not read its program folder.
+  std::filesystem::path publicStatus;
 };
 
 // Whether a journal line also goes to the system's log (the Windows Event
@@ -57,11 +61,14 @@ int runOnce(Agent& agent, MessageSink& messages);
 // Start-up, the activation's cycle, then a cycle whenever the schedule says
 // one is due (every intervalSeconds), until stop becomes true. While paused
 // is true (a Windows service paused by its manager) the schedule moves on
-// but its cycles are skipped, as with the pause box. Returns the exit status.
+// but its cycles are skipped, as with the pause box. A service's state file
+// also has a public copy at publicStatus, when it names one. Returns the
+// exit status.
 int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
                 const std::atomic<bool>& stop, long long intervalSeconds,
                 std::chrono::milliseconds tickInterval = std::chrono::milliseconds(500),
-                const std::atomic<bool>* paused = nullptr);
+                const std::atomic<bool>* paused = nullptr,
+                const std::filesystem::path& publicStatus = {});
 
 }  // namespace agent
 

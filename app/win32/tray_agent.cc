@@ -76,8 +76,10 @@ void showHeldFolder(int, char**, const std::string& text) {
   hideOwnConsole();
   // What the service control manager tells any user, where the folder
   // itself is closed to this one.
-  const std::string service = serviceStateText(kDefaultServiceName);
-  MessageBoxSink().show(service.empty() ? text : service + "\n\n" + text, MessageIcon::None);
+  std::string service = serviceStateText(kDefaultServiceName);
+  // The service's next and last cycle, from the status it keeps for users.
+  if (!service.empty()) service += "\n" + publicStatusText(kDefaultServiceName);
+  MessageBoxSink().show(service.empty() ? text : service + "\n" + text, MessageIcon::None);
 }
 
 }  // namespace agent

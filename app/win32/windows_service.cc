@@ -7,13 +7,16 @@
 #include <chrono>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "app/core/agent_state.h"
 #include "app/core/exit_status.h"
 #include "app/win32/wide_text.h"
 #include "base/file_names.h"
+#include "base/process.h"
 
 namespace agent {
 
@@ -303,7 +306,8 @@ void RunningService::main() {
                            [this](Journal::Level level, const std::string& line) {
                              if (forSystemLog(level, line)) toEventLog(level, line);
                            },
-                           [this](int status) { report(SERVICE_STOPPED, status); }};
+                           [this](int status) { report(SERVICE_STOPPED, status); },
+                           publicStatusFile(fromWide(name_))};
   int status = exit_status::kProgramEnded;
   try {
     status = body_(controls);
@@ -414,6 +418,23 @@ std::string serviceStateText(const std::string& name) {
   if (status.dwCurrentState == SERVICE_PAUSED) state = "paused";
   if (status.dwCurrentState == SERVICE_STOPPED) state = "stopped";
   return "The Windows service " + name + " is " + state + ".";
+}
+
+std::filesystem::path publicStatusFile(const std::string& name) {
+  const wchar_t* data = _wgetenv(L"ProgramData");
+  std::filesystem::path folder = data != nullptr && *data != 0
+                                     ? std::filesystem::path(data)
+                                     : std::filesystem::path(L"C:\\ProgramData");
+  return folder / L"UploadAgent" / (toWide(name) + L".status");
+}
+
+std::string publicStatusText(const std::string& name) {
+  std::optional<AgentState> state = readAgentStateFile(publicStatusFile(name));
+  if (!state) return "";
+  std::string text;
+  if (processAlive(state->pid)) text = "Next cycle at " + isoDateTime(state->nextCycle) + ".\n";
+  if (!state->lastCycle.empty()) text += "Last cycle: " + state->lastCycle + "\n";
+  return text;
 }
 
 int runService(const ServiceSettings& settings, ServiceBody body) {

@@ -47,6 +47,14 @@ int uninstallService(const ServiceSettings& settings, std::ostream& out);
 // manager tells any user; empty when no such service is installed.
 std::string serviceStateText(const std::string& name);
 
+// The service's public status: %ProgramData%\UploadAgent\<name>.status,
+// which every user may read (the program folder is the service's own). Its
+// next and last cycle, from the state file's public copy.
+std::filesystem::path publicStatusFile(const std::string& name);
+// "Next cycle at ..." and "Last cycle: ..." from that file; empty when
+// there is none.
+std::string publicStatusText(const std::string& name);
+
 // The entry the manager starts: connects to it and runs body on the
 // service's thread until it returns. Fails (status 2) when the process was
 // not started by the manager.

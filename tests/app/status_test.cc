@@ -128,6 +128,26 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
   EXPECT_TRUE(std::filesystem::exists(home / "agent.state"));
 }
 
+// A service's folder is closed to the users who log on: its public copy
+// carries the next cycle and the journal's last summary, and stays when the
+// agent ends.
+TEST(StatusTest, APublicCopyCarriesTheLastCycleAndOutlivesTheAgent) {
+  TempDir home("public");
+  writeFile(home / "agent.log",
+            "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
+  const std::filesystem::path copy = home / "public" / "UploadAgent.status";
+  {
+    AgentStateFile file(home.path());
+    file.keepPublicCopy(copy, home / "agent.log");
+    EXPECT_EQ(file.update({2026, 12, 7, 2, 30, 0}), "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
+  std::optional<AgentState> state = readAgentStateFile(copy);
+  ASSERT_TRUE(state.has_value());
+  EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:30:00");
+  EXPECT_EQ(state->lastCycle, "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s");
+}
+
 TEST_F(SummaryTest, HeadlessAgentKeepsItsStateFileWhileItRuns) {
   Agent agent(home_.path(), messages_, journal_, clock_);
   std::atomic<bool> stop{false};
