@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -178,63 +179,72 @@ std::optional<DateOrder> dateOrderFromName(std::string_view name) {
   return std::nullopt;
 }
 
-DateParse parseDateText(std::string_view text, DateOrder order) {
-  std::string_view s = trimView(text, " \t\r\n");
-  DateParse malformed;
-  DateTime dt;
-  if (s.empty()) return finish(1900, 1, 1, dt);
-  std::vector<Piece> p = splitPieces(s);
-  auto sepAt = [&](std::size_t k) {
+namespace {
+
+// The pieces of a date text, with the questions each form asks of them.
+struct DatePieces {
+  std::vector<Piece> p;
+
+  std::string sepAt(std::size_t k) const {
     return k < p.size() && p[k].kind == Piece::Kind::Separator ? p[k].text : std::string();
-  };
-  auto digitsAt = [&](std::size_t k) { return k < p.size() && p[k].kind == Piece::Kind::Digits; };
-  auto timeFrom = [&](std::size_t k, DateTime* out) {
+  }
+  bool digitsAt(std::size_t k) const { return k < p.size() && p[k].kind == Piece::Kind::Digits; }
+  bool letterTAt(std::size_t k) const {
+    return k < p.size() && p[k].kind == Piece::Kind::Letters && p[k].text == "T";
+  }
+  // The time after piece k-1: nothing, or " " or ISO "T" (a letter piece)
+  // and a time.
+  bool timeFrom(std::size_t k, DateTime* out) const {
     if (k >= p.size()) return true;
     std::string sep = sepAt(k);
-    if (sep != " " && sep != "T") {
-      // ISO "T" is a letter piece.
-      if (!(p[k].kind == Piece::Kind::Letters && p[k].text == "T")) return false;
-    }
+    if (sep != " " && sep != "T" && !letterTAt(k)) return false;
     return parseTime(p, k + 1, out);
-  };
-
-  // Unseparated: yyyymmdd or yymmdd, optionally followed by a time.
-  if (digitsAt(0) && (p[0].text.size() == 8 || p[0].text.size() == 6) &&
-      (p.size() == 1 || sepAt(1) == " ")) {
-    const std::string& t = p[0].text;
-    std::size_t yl = t.size() - 4;
-    int y = expandYear(t.substr(0, yl));
-    int m = toInt(t.substr(yl, 2));
-    int d = toInt(t.substr(yl + 2, 2));
-    if (p.size() > 1 && !parseTime(p, 2, &dt)) return malformed;
-    return finish(y, m, d, dt);
   }
+};
 
-  // Numeric with separators: n sep n sep n [time].
-  if (digitsAt(0) && digitsAt(2) && digitsAt(4)) {
-    std::string sep = sepAt(1);
-    if ((sep == "/" || sep == "-" || sep == ".") && sepAt(3) == sep) {
-      std::string parts[3] = {p[0].text, p[2].text, p[4].text};
-      bool iso = parts[0].size() == 4 && sep == "-" && p.size() > 5 &&
-                 p[5].kind == Piece::Kind::Letters && p[5].text == "T";
-      int y = 0, m = 0, d = 0;
-      if (iso) {
-        y = toInt(parts[0]);
-        m = toInt(parts[1]);
-        d = toInt(parts[2]);
-      } else {
-        if (parts[0].size() > 4 || parts[1].size() > 4 || parts[2].size() > 4) return malformed;
-        placeNumeric(parts, order, &y, &m, &d);
-      }
-      if (!timeFrom(5, &dt)) return malformed;
-      return finish(y, m, d, dt);
-    }
+// yyyymmdd or yymmdd, optionally followed by a time; nullopt when the text
+// has another form.
+std::optional<DateParse> parseUnseparatedDate(const DatePieces& d) {
+  const std::vector<Piece>& p = d.p;
+  if (!d.digitsAt(0) || (p[0].text.size() != 8 && p[0].text.size() != 6) ||
+      (p.size() != 1 && d.sepAt(1) != " ")) {
+    return std::nullopt;
   }
+  const std::string& t = p[0].text;
+  std::size_t yl = t.size() - 4;
+  DateTime dt;
+  if (p.size() > 1 && !parseTime(p, 2, &dt)) return DateParse{};
+  return finish(expandYear(t.substr(0, yl)), toInt(t.substr(yl, 2)), toInt(t.substr(yl + 2, 2)),
+                dt);
+}
 
-  // Time alone: the date is 1 January 1900.
-  if (parseTime(p, 0, &dt)) return finish(1900, 1, 1, dt);
+// n sep n sep n [time], the order of day, month and year as order says
+// (ISO yyyy-mm-ddThh:mm always year first); nullopt for another form.
+std::optional<DateParse> parseNumericDate(const DatePieces& d, DateOrder order) {
+  const std::vector<Piece>& p = d.p;
+  if (!d.digitsAt(0) || !d.digitsAt(2) || !d.digitsAt(4)) return std::nullopt;
+  std::string sep = d.sepAt(1);
+  if ((sep != "/" && sep != "-" && sep != ".") || d.sepAt(3) != sep) return std::nullopt;
+  std::string parts[3] = {p[0].text, p[2].text, p[4].text};
+  bool iso = parts[0].size() == 4 && sep == "-" && d.letterTAt(5);
+  int y = 0, m = 0, day = 0;
+  if (iso) {
+    y = toInt(parts[0]);
+    m = toInt(parts[1]);
+    day = toInt(parts[2]);
+  } else {
+    if (parts[0].size() > 4 || parts[1].size() > 4 || parts[2].size() > 4) return DateParse{};
+    placeNumeric(parts, order, &y, &m, &day);
+  }
+  DateTime dt;
+  if (!d.timeFrom(5, &dt)) return DateParse{};
+  return finish(y, m, day, dt);
+}
 
-  // A month name: "Mar 5 2024", "5 March 2024", "March 5, 2024" [time].
+// A month name: "Mar 5 2024", "5 March 2024", "March 5, 2024" [time].
+DateParse parseMonthNameDate(const DatePieces& d) {
+  const std::vector<Piece>& p = d.p;
+  const DateParse malformed;
   std::vector<std::string> numbers;
   int month = 0;
   std::size_t k = 0;
@@ -251,19 +261,31 @@ DateParse parseDateText(std::string_view text, DateOrder order) {
     }
   }
   if (month == 0 || numbers.size() != 2) return malformed;
-  int y = 0, d = 0;
+  int y = 0, day = 0;
   if (numbers[0].size() == 4) {
     y = toInt(numbers[0]);
-    d = toInt(numbers[1]);
+    day = toInt(numbers[1]);
   } else {
-    d = toInt(numbers[0]);
+    day = toInt(numbers[0]);
     y = expandYear(numbers[1]);
   }
-  if (k < p.size()) {
-    if (sepAt(k) != " ") return malformed;
-    if (!parseTime(p, k + 1, &dt)) return malformed;
-  }
-  return finish(y, month, d, dt);
+  DateTime dt;
+  if (k < p.size() && (d.sepAt(k) != " " || !parseTime(p, k + 1, &dt))) return malformed;
+  return finish(y, month, day, dt);
+}
+
+}  // namespace
+
+DateParse parseDateText(std::string_view text, DateOrder order) {
+  std::string_view s = trimView(text, " \t\r\n");
+  DateTime dt;
+  if (s.empty()) return finish(1900, 1, 1, dt);
+  DatePieces pieces{splitPieces(s)};
+  if (auto parsed = parseUnseparatedDate(pieces)) return *parsed;
+  if (auto parsed = parseNumericDate(pieces, order)) return *parsed;
+  // Time alone: the date is 1 January 1900.
+  if (parseTime(pieces.p, 0, &dt)) return finish(1900, 1, 1, dt);
+  return parseMonthNameDate(pieces);
 }
 
 std::string storageText(const DateTime& dt) {

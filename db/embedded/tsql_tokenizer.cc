@@ -33,6 +33,48 @@ std::size_t readQuoted(std::string_view s, std::size_t i, char close, std::strin
   return std::string_view::npos;
 }
 
+// The end of the number that starts at i: hexadecimal 0x..., or digits
+// with an optional fraction and exponent (an "e" with no digits after it
+// is left to the next token).
+std::size_t numberEnd(std::string_view s, std::size_t i) {
+  auto digitsFrom = [&](std::size_t k) {
+    while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
+    return k;
+  };
+  std::size_t k = i;
+  if (s[k] == '0' && k + 1 < s.size() && (s[k + 1] == 'x' || s[k + 1] == 'X')) {
+    k += 2;
+    while (k < s.size() && std::isxdigit(static_cast<unsigned char>(s[k]))) ++k;
+    return k;
+  }
+  k = digitsFrom(k);
+  if (k < s.size() && s[k] == '.') k = digitsFrom(k + 1);
+  if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
+    std::size_t e = k + 1;
+    if (e < s.size() && (s[e] == '+' || s[e] == '-')) ++e;
+    if (e < s.size() && std::isdigit(static_cast<unsigned char>(s[e]))) k = digitsFrom(e);
+  }
+  return k;
+}
+
+// Skips blanks and comments from i; returns the position of the next
+// token's first character (or the end).
+std::size_t skipBlanksAndComments(std::string_view s, std::size_t i) {
+  while (i < s.size()) {
+    if (std::isspace(static_cast<unsigned char>(s[i]))) {
+      ++i;
+    } else if (s.substr(i, 2) == "--") {
+      while (i < s.size() && s[i] != '\n') ++i;
+    } else if (s.substr(i, 2) == "/*") {
+      std::size_t close = s.find("*/", i + 2);
+      i = close == std::string_view::npos ? s.size() : close + 2;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
 }  // namespace
 
 bool Token::isWord(std::string_view keyword) const {
@@ -41,22 +83,9 @@ bool Token::isWord(std::string_view keyword) const {
 
 std::vector<Token> tokenize(std::string_view s, bool quotedIdentifier, std::size_t offset) {
   std::vector<Token> tokens;
-  std::size_t i = offset;
-  while (i < s.size()) {
+  for (std::size_t i = skipBlanksAndComments(s, offset); i < s.size();
+       i = skipBlanksAndComments(s, i)) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (std::isspace(c)) {
-      ++i;
-      continue;
-    }
-    if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
-      while (i < s.size() && s[i] != '\n') ++i;
-      continue;
-    }
-    if (c == '/' && i + 1 < s.size() && s[i + 1] == '*') {
-      std::size_t close = s.find("*/", i + 2);
-      i = close == std::string_view::npos ? s.size() : close + 2;
-      continue;
-    }
     Token t;
     t.offset = i;
     bool national = (c == 'N' || c == 'n') && i + 1 < s.size() && s[i + 1] == '\'';
@@ -75,25 +104,7 @@ std::vector<Token> tokenize(std::string_view s, bool quotedIdentifier, std::size
     } else if (std::isdigit(c) || (c == '.' && i + 1 < s.size() &&
                                    std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       t.kind = Token::Kind::Number;
-      std::size_t k = i;
-      if (c == '0' && k + 1 < s.size() && (s[k + 1] == 'x' || s[k + 1] == 'X')) {
-        k += 2;
-        while (k < s.size() && std::isxdigit(static_cast<unsigned char>(s[k]))) ++k;
-      } else {
-        while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-        if (k < s.size() && s[k] == '.') {
-          ++k;
-          while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-        }
-        if (k < s.size() && (s[k] == 'e' || s[k] == 'E')) {
-          std::size_t e = k + 1;
-          if (e < s.size() && (s[e] == '+' || s[e] == '-')) ++e;
-          if (e < s.size() && std::isdigit(static_cast<unsigned char>(s[e]))) {
-            k = e;
-            while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-          }
-        }
-      }
+      std::size_t k = numberEnd(s, i);
       t.text = std::string(s.substr(i, k - i));
       i = k;
     } else if (isNameStart(c)) {
