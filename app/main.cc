@@ -121,7 +121,7 @@ int scramblePassword() {
 // standard error.
 void journalConfigError(const std::filesystem::path& folder, const std::string& text) {
   try {
-    agent::Journal journal(folder / "log" / "agent.log");
+    agent::Journal journal(agent::journalFileIn(folder / "log"));
     journal.error("platform.ini: " + text);
   } catch (const agent::AgentError&) {
     // No journal either: standard error has the line.
@@ -193,7 +193,7 @@ int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool on
     std::optional<agent::StopRequests> console;
     if (service == nullptr) console.emplace();
     const std::atomic<bool>& stop = service != nullptr ? service->stop : console->requested();
-    agent::Journal journal(config->logFolder / "agent.log");
+    agent::Journal journal(agent::journalFileIn(config->logFolder));
     // Under systemd (which sets JOURNAL_STREAM for a service whose standard
     // error is its journal) the start, stop, failures and each cycle's
     // summary reach the system's journal too.

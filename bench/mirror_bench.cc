@@ -176,7 +176,7 @@ int runMirrorChild(const fs::path& home, const std::string& database, const std:
     rows = hasNoRows(*source) ? 0 : MirrorTable::exportRows(*source, {&table});
   }
   auto remoteStart = Clock::now();
-  table.sendRemote(table.remoteStatements());
+  table.sendRemote(table.plan().fullStatements());
   std::printf("%zu %.3f %.3f\n", rows, seconds(start), seconds(remoteStart));
   return 0;
 }
@@ -256,7 +256,7 @@ void benchRows(long rows, const std::vector<std::string>& modes) {
     CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
     MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
     resetRemote(*remote, rows);
-    double client = clientSeconds(table.remoteStatements(), database, home / "client.sql");
+    double client = clientSeconds(table.plan().fullStatements(), database, home / "client.sql");
 
     std::printf("rows %ld, %s: agent %.2f s", agent.rows, mode.c_str(), agent.seconds);
     if (mode != "streamed") {

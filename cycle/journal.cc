@@ -165,4 +165,8 @@ std::vector<std::string> Journal::recentLines() const {
   return {recent_.begin(), recent_.end()};
 }
 
+std::filesystem::path journalFileIn(const std::filesystem::path& logFolder) {
+  return logFolder / "agent.log";
+}
+
 }  // namespace agent

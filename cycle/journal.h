@@ -18,6 +18,10 @@ class logger;
 
 namespace agent {
 
+// The journal's file in a log folder ("agent.log"; rotated copies beside
+// it). Everything that writes or shows the journal names it through this.
+std::filesystem::path journalFileIn(const std::filesystem::path& logFolder);
+
 class Journal {
  public:
   // A journal kept in memory only.

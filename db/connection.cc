@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "db/error.h"
+#include "db/value.h"
 
 namespace agent {
 
@@ -26,6 +27,11 @@ std::size_t Recordset::fieldIndex(std::string_view name) const {
 
 const Value& Recordset::field(std::string_view name) const {
   return field(fieldIndex(name));
+}
+
+std::string queryFirstText(Connection& conn, const std::string& sql) {
+  std::unique_ptr<Recordset> rs = conn.query(sql, Cursor::Forward);
+  return rs->eof() ? std::string() : displayText(rs->field(0));
 }
 
 }  // namespace agent

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "base/file_names.h"
+#include "db/load_statement.h"
 #include "db/local_file.h"
 #include "db/value.h"
 
@@ -80,11 +81,13 @@ class Connection {
   // part): the driver then sends the bytes as they come and a load may
   // run while the export is written. The others read the file whole.
   virtual bool streamsLocalFiles() const { return false; }
-  // The name a LOAD DATA LOCAL statement gives for file: the name under
-  // which whoever serves the server's request opens it (the driver library
-  // by default; the agent itself for a driver that confines the requests).
-  virtual std::string localFileName(const std::filesystem::path& file) const {
-    return remoteDriverFileName(file);
+  // The LOAD DATA LOCAL statement of load, to be run on this connection
+  // as it stands. It names the file as whoever serves the server's request
+  // opens it: the driver library by default; the agent itself for a driver
+  // that confines the requests, which then knows from the statement which
+  // file its request may read.
+  virtual std::string loadStatement(const LocalLoad& load) {
+    return agent::loadStatement(load, remoteDriverFileName(load.file));
   }
   // Asks the driver to stop the statement now running on this connection,
   // which then fails with the driver's error. Safe to call from another
@@ -93,6 +96,11 @@ class Connection {
   // itself or by its time-out.
   virtual void cancel() {}
 };
+
+// The first column of the first row sql gives, as displayText() shows it
+// (NULL as empty); empty when it gives no row. For the one-value questions
+// the agent asks a server (a setting, a lock's holder, a stamp).
+std::string queryFirstText(Connection& conn, const std::string& sql);
 
 // A Connection that passes every call on to target. A decorator derives
 // from it and overrides only what it changes, so that no call (a cancel, a
@@ -111,9 +119,7 @@ class ConnectionWrapper : public Connection {
   }
   void allowLocalFile(const LocalFileGrant& file) override { target_.allowLocalFile(file); }
   bool streamsLocalFiles() const override { return target_.streamsLocalFiles(); }
-  std::string localFileName(const std::filesystem::path& file) const override {
-    return target_.localFileName(file);
-  }
+  std::string loadStatement(const LocalLoad& load) override { return target_.loadStatement(load); }
   void cancel() override { target_.cancel(); }
 
  protected:

@@ -1,5 +1,5 @@
 // Building load statements.
-#include "upload/load_statement.h"
+#include "db/load_statement.h"
 
 #include <cstdio>
 
@@ -32,6 +32,10 @@ std::string loadStatement(std::string_view path, std::string_view table, std::st
   sql += columns;
   sql += ")";
   return sql;
+}
+
+std::string loadStatement(const LocalLoad& load, std::string_view fileName) {
+  return loadStatement(fileName, load.table, load.columns, load.format, load.backslashEscapes);
 }
 
 }  // namespace agent

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -172,43 +173,6 @@ Value toValue(ColumnKind kind, const char* data, unsigned long length) {
   return Value::null();
 }
 
-// The file names a LOAD DATA LOCAL INFILE statement gives, read from its
-// quoted literal both with and without backslash escapes (the connection's
-// SQL mode decides which the server applied); empty when sql is no such
-// statement.
-std::vector<std::string> namedLocalFiles(std::string_view sql) {
-  std::string upper = toUpperAscii(sql.substr(0, std::min<std::size_t>(sql.size(), 200)));
-  std::size_t start = upper.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos || upper.compare(start, 4, "LOAD") != 0) return {};
-  std::size_t infile = upper.find("INFILE");
-  std::size_t local = upper.find("LOCAL");
-  if (infile == std::string::npos || local == std::string::npos || local > infile) return {};
-  std::size_t q = sql.find_first_not_of(" \t\r\n", infile + 6);
-  if (q == std::string::npos || (sql[q] != '\'' && sql[q] != '"')) return {};
-  const char quote = sql[q];
-  std::vector<std::string> names;
-  for (bool backslashEscapes : {true, false}) {
-    std::string name;
-    bool closed = false;
-    for (std::size_t i = q + 1; i < sql.size(); ++i) {
-      char c = sql[i];
-      if (backslashEscapes && c == '\\' && i + 1 < sql.size()) {
-        name += sql[++i];
-      } else if (c == quote && i + 1 < sql.size() && sql[i + 1] == quote) {
-        name += quote;
-        ++i;
-      } else if (c == quote) {
-        closed = true;
-        break;
-      } else {
-        name += c;
-      }
-    }
-    if (closed) names.push_back(std::move(name));
-  }
-  return names;
-}
-
 }  // namespace
 
 // ---- the connection's state ------------------------------------------------
@@ -221,6 +185,9 @@ struct MariaDbConnection::Impl {
   // thread may be reading them in the file handler.
   std::mutex grantsMutex;
   std::vector<LocalFileGrant> grants;  // guarded by grantsMutex
+  // The load statements made here, each with the name of the file it
+  // reads: a request while one runs may read that file alone.
+  std::map<std::string, std::string, std::less<>> loads;  // guarded by grantsMutex
 
   // cancel() may come from another thread while a statement blocks; it
   // reaches the link only while the handle is connected and not closing.
@@ -245,6 +212,15 @@ struct MariaDbConnection::Impl {
       if (agentFileName(g.path) == requested) return g;
     }
     return std::nullopt;
+  }
+
+  // The file the load statement sql was made for; nullopt when sql is no
+  // load made here.
+  std::optional<std::string> fileLoadedBy(const std::string& sql) {
+    std::lock_guard<std::mutex> lock(grantsMutex);
+    auto it = loads.find(sql);
+    if (it == loads.end()) return std::nullopt;
+    return it->second;
   }
 
   [[noreturn]] void fail() {
@@ -309,11 +285,9 @@ LocalRead* refuse(LocalRead* read, const std::string& requested, const std::stri
 LocalRead* openRequested(MariaDbConnection::Impl& impl, const char* filename) {
   auto* read = new LocalRead;
   std::string requested = filename != nullptr ? filename : "";
-  std::vector<std::string> named = namedLocalFiles(impl.runningSql);
-  if (named.empty()) return refuse(read, requested, "the running statement loads no local file");
-  if (std::find(named.begin(), named.end(), requested) == named.end()) {
-    return refuse(read, requested, "the running statement names " + named.front());
-  }
+  std::optional<std::string> named = impl.fileLoadedBy(impl.runningSql);
+  if (!named) return refuse(read, requested, "the running statement loads no local file");
+  if (*named != requested) return refuse(read, requested, "the running statement names " + *named);
   std::optional<LocalFileGrant> grant = impl.grantFor(requested);
   if (!grant) return refuse(read, requested, "it is no export file this cycle wrote");
   FileReader::Opened opened = FileReader::open(grant->path);
@@ -604,6 +578,14 @@ std::unique_ptr<Recordset> MariaDbConnection::query(const std::string& sql, Curs
       cursor == Cursor::Forward ? mysql_use_result(impl_->mysql) : mysql_store_result(impl_->mysql);
   if (result == nullptr && mysql_field_count(impl_->mysql) != 0) impl_->fail();
   return std::make_unique<MariaDbRecordset>(*impl_, result, cursor);
+}
+
+std::string MariaDbConnection::loadStatement(const LocalLoad& load) {
+  std::string name = agentFileName(load.file);
+  std::string sql = agent::loadStatement(load, name);
+  std::lock_guard<std::mutex> lock(impl_->grantsMutex);
+  impl_->loads.insert_or_assign(sql, std::move(name));
+  return sql;
 }
 
 void MariaDbConnection::allowLocalFile(const LocalFileGrant& file) {

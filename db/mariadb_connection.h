@@ -35,18 +35,18 @@ class MariaDbConnection : public Connection {
   std::unique_ptr<Recordset> query(const std::string& sql,
                                    Cursor cursor = Cursor::Forward) override;
   // The server's request for a local file is answered only while a LOAD
-  // DATA LOCAL statement runs, only for the file that statement names, and
-  // only when that file was granted here and is still the file written (not
-  // a link, same device and inode). Any other request sends nothing and
-  // fails the statement with an error naming the file asked for.
+  // DATA LOCAL statement made by loadStatement() runs, only for the file
+  // that statement was made for, and only when that file was granted here
+  // and is still the file written (not a link, same device and inode). Any
+  // other request sends nothing and fails the statement with an error
+  // naming the file asked for.
   void allowLocalFile(const LocalFileGrant& file) override;
   // A growing file is sent as it is written: a read at its current end
   // waits for more; a failed export fails the load.
   bool streamsLocalFiles() const override { return true; }
-  // The agent opens the file itself: its own name for it.
-  std::string localFileName(const std::filesystem::path& file) const override {
-    return agentFileName(file);
-  }
+  // Names the file as the agent opens it itself, and remembers which file
+  // the statement was made for.
+  std::string loadStatement(const LocalLoad& load) override;
 
   // Breaks off whatever runs on the connection, from any thread: the socket
   // is shut down, so a blocked read or write returns at once and the

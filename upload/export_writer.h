@@ -20,17 +20,10 @@
 #include "base/code_page.h"
 #include "base/private_file.h"
 #include "db/growing_file.h"
+#include "db/load_statement.h"
 #include "db/local_file.h"
 
 namespace agent {
-
-// How fields are laid out in a line. The load statement of a file is built
-// from the same format, so writer and server always agree.
-struct ExportFormat {
-  char separator = '|';
-  // When set, every field is written between two of these (the SMS log).
-  std::optional<char> enclosure;
-};
 
 // field with "\" → "\\", LF → "\n", CR → "\r", NUL → "\0", and a "\"
 // before every separator and enclosure character it holds.

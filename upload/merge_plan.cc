@@ -3,8 +3,8 @@
 
 #include <string_view>
 
+#include "db/load_statement.h"
 #include "db/remote_literal.h"
-#include "upload/load_statement.h"
 
 namespace agent {
 
@@ -24,13 +24,19 @@ std::string MergePlan::stagingCreate() const {
 }
 
 std::string MergePlan::stagingLoad() const {
-  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.stagingTable(),
-                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
+  return ctx_.remote.loadStatement({exportPath_,
+                                    description_.stagingTable(),
+                                    description_.columnList(),
+                                    {},
+                                    ctx_.remoteBackslashEscapes});
 }
 
 std::string MergePlan::insertLoad() const {
-  return loadStatement(ctx_.remote.localFileName(exportPath_), description_.tableName,
-                       description_.columnList(), {}, ctx_.remoteBackslashEscapes);
+  return ctx_.remote.loadStatement({exportPath_,
+                                    description_.tableName,
+                                    description_.columnList(),
+                                    {},
+                                    ctx_.remoteBackslashEscapes});
 }
 
 void MergePlan::appendStagedMerge(std::vector<std::string>& statements) const {

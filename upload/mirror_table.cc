@@ -38,26 +38,6 @@ std::unique_ptr<Recordset> MirrorTable::openSource() const {
                         Cursor::Forward);
 }
 
-std::string MirrorTable::stagingDrop() const {
-  return plan_.stagingDrop();
-}
-
-std::string MirrorTable::stagingCreate() const {
-  return plan_.stagingCreate();
-}
-
-std::string MirrorTable::stagingLoad() const {
-  return plan_.stagingLoad();
-}
-
-std::string MirrorTable::insertLoad() const {
-  return plan_.insertLoad();
-}
-
-std::vector<std::string> MirrorTable::remoteStatements() const {
-  return plan_.fullStatements();
-}
-
 void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
   if (!statements.empty() && ctx_.turn.waitingForServer) ctx_.turn.waitingForServer();
   for (const std::string& sql : statements) ctx_.remote.execute(sql);
@@ -103,7 +83,7 @@ std::size_t MirrorTable::run() {
     if (hasNoRows(*source)) return 0;
     beginChanges({this});
     if (changes_->full()) {
-      statements = remoteStatements();
+      statements = plan_.fullStatements();
       exportFull(*source, statements);
     } else {
       exportRows(*source, {this});
@@ -117,7 +97,7 @@ std::size_t MirrorTable::run() {
 
 std::size_t MirrorTable::runFull() {
   std::size_t rows;
-  std::vector<std::string> statements = remoteStatements();
+  std::vector<std::string> statements = plan_.fullStatements();
   {
     std::unique_ptr<Recordset> source = openSource();
     if (hasNoRows(*source)) return 0;
@@ -131,7 +111,7 @@ std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>&
   // A table with statements of its own has no staging load to overlap.
   if (plan_.hasOwnStatements() || !ctx_.remote.streamsLocalFiles())
     return exportRows(source, {this});
-  std::vector<std::string> staging = takeStaging(statements);
+  std::vector<std::string> staging = MergePlan::takeStaging(statements);
   return exportRows(source, {this}, &staging);
 }
 
@@ -173,7 +153,7 @@ bool MirrorTable::sendsFile() const {
 }
 
 std::vector<std::string> MirrorTable::runStatements() {
-  if (!changes_ || changes_->full()) return remoteStatements();
+  if (!changes_ || changes_->full()) return plan_.fullStatements();
   static const std::vector<std::string> kNoKeys;
   const std::vector<std::string>& vanished =
       plan_.sweeps() && !plan_.hasOwnStatements() ? changes_->vanishedKeys() : kNoKeys;

@@ -105,19 +105,9 @@ class MirrorTable {
   // run or not, the description's changes source query when it has one).
   std::unique_ptr<Recordset> openSource() const;
   const std::filesystem::path& exportPath() const { return exportPath_; }
-  std::string stagingDrop() const;
-  std::string stagingCreate() const;
-  std::string stagingLoad() const;
-  std::string mergeUpdate() const { return plan_.mergeUpdate(); }
-  std::string insertLoad() const;
-  // The statements run() sends after the export, in order.
-  std::vector<std::string> remoteStatements() const;
-  // Takes the staging drop, create and load off the head of a full run's
-  // statements (a table without statements of its own), for a load while
-  // the file is written; returns them.
-  static std::vector<std::string> takeStaging(std::vector<std::string>& statements) {
-    return MergePlan::takeStaging(statements);
-  }
+  // The table's statements (staging, merge, loads), for a stage that
+  // sends them in its own order.
+  const MergePlan& plan() const { return plan_; }
   void sendRemote(const std::vector<std::string>& statements) const;
 
   // Writes every row of rows, from the current one to the end, as one line
@@ -186,7 +176,7 @@ class MirrorTable {
   std::size_t rowsSent(std::size_t rowsRead) const {
     return changes_ ? changes_->sent() : rowsRead;
   }
-  // The remote statements of this run: remoteStatements() for a full run;
+  // The remote statements of this run: the plan's full statements for a full run;
   // otherwise the same over the smaller file, with deletes by key in place
   // of a sweep, or nothing when nothing changed.
   std::vector<std::string> runStatements();

@@ -348,8 +348,9 @@ class ReceiptExport : public EarlyPart {
     // only ever gains them. Changes-only, a line whose key the state holds
     // with the same digest is not sent: the portal holds its key already.
     modes_.setChangeKey({0, 1});
-    modes_.setOwnStatements({modes_.stagingDrop(), modes_.stagingCreate(), modes_.stagingLoad(),
-                             modes_.mergeUpdate(), kAddNewModes});
+    const MergePlan& modes = modes_.plan();
+    modes_.setOwnStatements({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
+                             modes.mergeUpdate(), kAddNewModes});
     header_.prepareChanges();
     detail_.prepareChanges();
     modes_.prepareChanges();
@@ -373,7 +374,7 @@ class ReceiptExport : public EarlyPart {
       // A full run's statements are known before its file is written.
       headerStatements_ = header_.runStatements();
       headerStreamed_ = true;
-      staging = MirrorTable::takeStaging(headerStatements_);
+      staging = MergePlan::takeStaging(headerStatements_);
     }
     MirrorTable::StagingStream stream;
     try {

@@ -13,10 +13,10 @@
 
 #include "base/file_names.h"
 #include "base/text.h"
+#include "db/load_statement.h"
 #include "upload/clean_string.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
-#include "upload/load_statement.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
@@ -119,10 +119,11 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
 
   const MirrorDescription& description = smslogDescription();
   for (const std::string& sql :
-       {table.stagingDrop(), table.stagingCreate(),
-        loadStatement(ctx.remote.localFileName(table.exportPath()), description.stagingTable(),
-                      description.columnList(), kSmsFormat, ctx.remoteBackslashEscapes),
-        newMessagesInsert(description), table.stagingDrop()}) {
+       {table.plan().stagingDrop(), table.plan().stagingCreate(),
+        ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
+                                  description.columnList(), kSmsFormat,
+                                  ctx.remoteBackslashEscapes}),
+        newMessagesInsert(description), table.plan().stagingDrop()}) {
     ctx.remote.execute(sql);
   }
   ctx.local.execute(kMarkUploaded);

@@ -140,11 +140,13 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   // new sends none of its statements; the SQL mode, which holds for the
   // rest of the cycle, is always set. The load statements are built once
   // the mode is set, so their paths are written for it.
+  const MergePlan& studentPlan = students.plan();
+  const MergePlan& loginPlan = logins.plan();
   auto head = [&](bool sendStudents, bool sendLogins) {
     std::vector<std::string> statements;
-    if (sendStudents) statements.push_back(students.stagingDrop());
-    if (sendLogins) statements.push_back(logins.stagingDrop());
-    if (sendStudents) statements.push_back(students.stagingCreate());
+    if (sendStudents) statements.push_back(studentPlan.stagingDrop());
+    if (sendLogins) statements.push_back(loginPlan.stagingDrop());
+    if (sendStudents) statements.push_back(studentPlan.stagingCreate());
     statements.push_back(kSetSqlMode);
     statements.push_back(kRestoreStrictness);
     students.sendRemote(statements);
@@ -161,7 +163,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     MirrorTable::beginChanges({&students, &logins});
     if (streamed) {
       head(true, true);
-      const std::vector<std::string> staging = {students.stagingLoad()};
+      const std::vector<std::string> staging = {studentPlan.stagingLoad()};
       rows = MirrorTable::exportRows(*source, {&students, &logins}, &staging);
     } else {
       rows = MirrorTable::exportRows(*source, {&students, &logins});
@@ -172,15 +174,15 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   if (!streamed) head(sendStudents, sendLogins);
   std::vector<std::string> statements;
   if (sendStudents) {
-    if (!streamed) statements.push_back(students.stagingLoad());
-    statements.insert(statements.end(), {students.mergeUpdate(), students.insertLoad()});
+    if (!streamed) statements.push_back(studentPlan.stagingLoad());
+    statements.insert(statements.end(), {studentPlan.mergeUpdate(), studentPlan.insertLoad()});
   }
   if (sendLogins) {
-    statements.insert(statements.end(), {logins.stagingCreate(), logins.stagingLoad(),
-                                         logins.mergeUpdate(), logins.insertLoad()});
+    statements.insert(statements.end(), {loginPlan.stagingCreate(), loginPlan.stagingLoad(),
+                                         loginPlan.mergeUpdate(), loginPlan.insertLoad()});
   }
-  if (sendStudents) statements.push_back(students.stagingDrop());
-  if (sendLogins) statements.push_back(logins.stagingDrop());
+  if (sendStudents) statements.push_back(studentPlan.stagingDrop());
+  if (sendLogins) statements.push_back(loginPlan.stagingDrop());
   students.sendRemote(statements);
   students.finishChanges();
   logins.finishChanges();

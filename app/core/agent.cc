@@ -74,9 +74,8 @@ std::unique_ptr<DriverConnection> openSqlServer(const DriverMap& drivers,
 // older copy of the state store remembers an older one.
 void checkPortalMark(Connection& remote, ChangeState& changes, Journal& journal) {
   if (changes.knowsNoTable()) return;
-  std::unique_ptr<Recordset> rs =
-      remote.query("select ifnull(max(flastupdstarttime), '') from control", Cursor::Forward);
-  const std::string portal = rs->eof() ? std::string() : rs->field(0).textValue();
+  const std::string portal =
+      queryFirstText(remote, "select ifnull(max(flastupdstarttime), '') from control");
   const std::string known = changes.portalMark();
   if (portal == known) return;
   journal.warning(fmt::format(
@@ -274,10 +273,8 @@ bool Agent::runCycle(StageList stages) {
     try {
       // The state belongs to one remote database: server, port and database
       // as the server itself names them.
-      std::unique_ptr<Recordset> rs = remote.query(
-          "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))", Cursor::Forward);
-      store->bindRemote(rs->eof() ? std::string() : rs->field(0).textValue());
-      rs.reset();
+      store->bindRemote(queryFirstText(
+          remote, "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))"));
       checkPortalMark(remote, *store, journal_);
       ctx.changes = store;
       ctx.mergesInFull = ctx.changes->knowsNoTable();

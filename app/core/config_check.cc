@@ -383,8 +383,7 @@ void checkRemote(Checklist& list, const std::filesystem::path& home, const Platf
   }
 
   try {
-    auto rs = remote.query("select @@global.local_infile as v");
-    std::string v = rs->eof() ? "" : toLowerAscii(displayText(rs->field("v")));
+    std::string v = toLowerAscii(queryFirstText(remote, "select @@global.local_infile"));
     if (v == "1" || v == "on")
       list.ok("portal file loads", "local_infile is on");
     else

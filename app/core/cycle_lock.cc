@@ -20,11 +20,6 @@ constexpr const char* kAppLockResource = "N'upload-agent cycle'";
 // most 64 characters in all).
 constexpr const char* kPortalLockName = "left(concat('upload-agent:', database()), 64)";
 
-std::string firstText(Connection& conn, const std::string& sql) {
-  std::unique_ptr<Recordset> rs = conn.query(sql, Cursor::Forward);
-  return rs->eof() ? std::string() : valueText(rs->field(0));
-}
-
 // Who holds the application lock, as far as the login may see the server's
 // sessions (VIEW SERVER STATE); "another session" otherwise.
 std::string sqlServerHolder(Connection& local) {
@@ -81,7 +76,7 @@ CycleLocks::~CycleLocks() {
   // The portal's lock first: it was taken last.
   if (portalHeld_) {
     try {
-      firstText(*place_.portal, std::string("select release_lock(") + kPortalLockName + ")");
+      queryFirstText(*place_.portal, std::string("select release_lock(") + kPortalLockName + ")");
     } catch (const AgentError&) {
       // The session's end releases it.
     }
@@ -127,9 +122,9 @@ void CycleLocks::lockLocal(const std::string& identity, std::chrono::seconds wai
         "EXEC sp_getapplock @Resource = {}, @LockMode = N'Exclusive', @LockOwner = N'Session', "
         "@LockTimeout = {}",
         kAppLockResource, wait.count() * 1000));
-    mode =
-        firstText(*place_.sqlServer,
-                  fmt::format("SELECT APPLOCK_MODE(N'public', {}, N'Session')", kAppLockResource));
+    mode = queryFirstText(
+        *place_.sqlServer,
+        fmt::format("SELECT APPLOCK_MODE(N'public', {}, N'Session')", kAppLockResource));
   } catch (const AgentError& e) {
     // The cycle's first statement would fail the same way.
     refusal_ = fmt::format("the lock on the local database {} cannot be taken: {}",
@@ -147,7 +142,7 @@ void CycleLocks::lockLocal(const std::string& identity, std::chrono::seconds wai
 
 std::string CycleLocks::getPortalLock(std::chrono::seconds wait, PortalLockMemory& memory) {
   try {
-    const std::string got = firstText(
+    const std::string got = queryFirstText(
         *place_.portal, fmt::format("select get_lock({}, {})", kPortalLockName, wait.count()));
     if (got == "1" || got == "0") return got;
     throw AgentError(error_number::kGenericFailure, "get_lock answered \"" + got + "\"");
@@ -171,7 +166,7 @@ void CycleLocks::lockPortal(std::chrono::seconds wait, PortalLockMemory& memory)
     memory.lastSession = keptSession(memory.sessionFile, place_.portalName);
   }
   if (!memory.lastSession.empty() &&
-      firstText(portal, std::string("select is_used_lock(") + kPortalLockName + ")") ==
+      queryFirstText(portal, std::string("select is_used_lock(") + kPortalLockName + ")") ==
           memory.lastSession) {
     // This agent's own earlier session, let go of while the server still
     // ran its statement, holds the lock until the server notices (hours,
@@ -183,7 +178,7 @@ void CycleLocks::lockPortal(std::chrono::seconds wait, PortalLockMemory& memory)
   const std::string got = getPortalLock(wait, memory);
   if (got == "1") {
     portalHeld_ = true;
-    memory.lastSession = firstText(portal, "select connection_id()");
+    memory.lastSession = queryFirstText(portal, "select connection_id()");
     if (!memory.sessionFile.empty()) {
       keepSession(memory.sessionFile, place_.portalName, memory.lastSession);
     }
@@ -192,7 +187,8 @@ void CycleLocks::lockPortal(std::chrono::seconds wait, PortalLockMemory& memory)
   if (got.empty()) return;
   std::string holder;
   try {
-    holder = firstText(portal, std::string("select ifnull((select concat('session ', id, ' of ', "
+    holder =
+        queryFirstText(portal, std::string("select ifnull((select concat('session ', id, ' of ', "
                                            "user, ' from ', host) from "
                                            "information_schema.processlist where id = "
                                            "is_used_lock(") +

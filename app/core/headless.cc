@@ -66,7 +66,7 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
     // moves (a due tick, a change of the date and time).
     AgentStateFile state(agent.home());
     if (!publicStatus.empty())
-      state.keepPublicCopy(publicStatus, agent.config().logFolder / "agent.log");
+      state.keepPublicCopy(publicStatus, journalFileIn(agent.config().logFolder));
     agent.ensureCsvFolder();
     agent.activate();
     state.follow(schedule, agent.journal());

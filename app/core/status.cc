@@ -7,6 +7,7 @@
 #include "base/process.h"
 #include "config/platform_config.h"
 #include "cycle/cycle_summary.h"
+#include "cycle/journal.h"
 #include "db/error.h"
 
 namespace agent {
@@ -72,7 +73,7 @@ int printStatus(const std::filesystem::path& home, std::ostream& out, std::size_
           << "); the cycles below may not be the last ones\n";
     }
   }
-  const std::filesystem::path logFile = config.logFolder / "agent.log";
+  const std::filesystem::path logFile = journalFileIn(config.logFolder);
   std::vector<std::string> summaries = lastCycleSummaries(logFile, count);
   if (summaries.empty()) {
     out << "last cycles: none in " << logFile.string() << "\n";

@@ -7,7 +7,7 @@ namespace agent {
 TrayAgentParts::TrayAgentParts(MessageSink& boxes, const std::filesystem::path& home,
                                const PlatformConfig* config, const std::string& configError)
     : messages_(boxes),
-      journal_(config != nullptr ? std::make_unique<Journal>(config->logFolder / "agent.log")
+      journal_(config != nullptr ? std::make_unique<Journal>(journalFileIn(config->logFolder))
                                  : std::make_unique<Journal>()) {
   journal_->info("upload-agent starting in " + pathText(home) + " with its window");
   if (config == nullptr) {

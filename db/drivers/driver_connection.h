@@ -35,8 +35,8 @@ class DriverConnection : public Connection {
                                    Cursor cursor = Cursor::Forward) override;
   void allowLocalFile(const LocalFileGrant& file) override;
   bool streamsLocalFiles() const override { return impl_ != nullptr && impl_->streamsLocalFiles(); }
-  std::string localFileName(const std::filesystem::path& file) const override {
-    return impl_ != nullptr ? impl_->localFileName(file) : Connection::localFileName(file);
+  std::string loadStatement(const LocalLoad& load) override {
+    return impl_ != nullptr ? impl_->loadStatement(load) : Connection::loadStatement(load);
   }
 
   // The driver the last open() chose (Odbc before any).

@@ -192,10 +192,9 @@ TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
   testing::TempDir dir("remote_load");
   // Windows-1252 bytes and CR LF line ends, as the export files are written.
   testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
-  const std::string load = "LOAD DATA local INFILE '" + (dir / "UPMASCAT.csv").string() +
-                           "' INTO TABLE mascat FIELDS TERMINATED BY '|' "
-                           "(fcatcode, fcatdesc, fdeleted)";
   auto connection = db.connect(GetParam());
+  const std::string load =
+      connection->loadStatement({dir / "UPMASCAT.csv", "mascat", "fcatcode, fcatdesc, fdeleted"});
   connection->allowLocalFile(grantFor(dir / "UPMASCAT.csv"));
   connection->execute(load);
   // A second load skips the rows whose key exists, without an error.

@@ -191,9 +191,7 @@ class LocalFileTest : public ::testing::Test {
   }
 
   std::string load() const {
-    return "LOAD DATA local INFILE '" + export_.string() +
-           "' INTO TABLE mascat FIELDS TERMINATED BY '|' LINES TERMINATED BY '\\r\\n' "
-           "(fcatcode, fcatdesc, fdeleted)";
+    return connection_->loadStatement({export_, "mascat", "fcatcode, fcatdesc, fdeleted"});
   }
   // The failure of the load, or "" when it succeeded.
   std::string loadFailure() {

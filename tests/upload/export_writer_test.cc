@@ -17,7 +17,7 @@
 #include "db/error.h"
 #include "db/remote_literal.h"
 #include "tests/support/temp_dir.h"
-#include "upload/load_statement.h"
+#include "db/load_statement.h"
 
 namespace agent {
 namespace {

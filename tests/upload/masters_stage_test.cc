@@ -5,7 +5,7 @@
 
 #include "db/error.h"
 #include "tests/upload/mirror_fixture.h"
-#include "upload/load_statement.h"
+#include "db/load_statement.h"
 #include "upload/table_stages.h"
 
 namespace agent {

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "cycle/leftover_recovery.h"
+#include "db/load_statement.h"
 #include "tests/support/recording_connection.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/clean_string.h"
-#include "upload/load_statement.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -200,10 +200,11 @@ TEST_F(SmsLogTest, MessagesSentAgainAfterALostMarkArriveOnce) {
   {
     auto c = fresh.connect();
     c->allowLocalFile(testing::grantFor(exportPath("UPSMS.csv")));
-    c->execute(loadStatement(exportPath("UPSMS.csv").string(), "smslog",
-                             "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
-                             "fadmno, fdegree, fmobile, fdeleted",
-                             {'|', '"'}));
+    c->execute(c->loadStatement({exportPath("UPSMS.csv"),
+                                 "smslog",
+                                 "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
+                                 "fadmno, fdegree, fmobile, fdeleted",
+                                 {'|', '"'}}));
   }
   const std::string columns =
       "select fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, "

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/upload/mirror_fixture.h"
-#include "upload/load_statement.h"
+#include "db/load_statement.h"
 #include "upload/table_stages.h"
 
 namespace agent {
