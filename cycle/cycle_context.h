@@ -77,9 +77,10 @@ struct CycleContext {
   CodePage exportCodePage = CodePage::Windows1252;
   // Whether the remote connection's SQL mode has backslash escapes on: the
   // one place every statement that quotes text (load paths, deletes by key)
-  // asks. Read from the server when the cycle starts (a portal's server may
-  // run with NO_BACKSLASH_ESCAPES), and false once the students stage has
-  // set that mode for the rest of the cycle.
+  // asks. The server is its source: read when the cycle starts (a portal's
+  // server may run with NO_BACKSLASH_ESCAPES) and again by a stage that
+  // sets the session's mode (the students stage, for the rest of the
+  // cycle).
   bool remoteBackslashEscapes = true;
   // Work a stage leaves for after the last stage, before the end stamp (in
   // the order added). Only what can be skipped without harm belongs here:

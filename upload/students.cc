@@ -7,6 +7,7 @@
 // escapes, the server's strictness kept).
 #include <algorithm>
 
+#include "db/remote_literal.h"
 #include "upload/mirror_catalog.h"
 #include "upload/mirror_description.h"
 #include "upload/mirror_table.h"
@@ -150,7 +151,8 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     statements.push_back(kSetSqlMode);
     statements.push_back(kRestoreStrictness);
     students.sendRemote(statements);
-    ctx.remoteBackslashEscapes = false;
+    // The server says what the mode now is; the flag only keeps its answer.
+    ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
   };
   // When both tables are merged in full on a connection that streams
   // local files, the statements up to the students' staging load go
