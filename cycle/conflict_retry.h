@@ -27,7 +27,7 @@ namespace agent {
 // The first run and up to three more.
 inline constexpr int kConflictRuns = 4;
 // The pause before the second run; each later pause doubles it.
-inline constexpr std::chrono::milliseconds kConflictPause{250};
+inline constexpr std::chrono::milliseconds kConflictPause{500};
 
 // Whether error is a node's refusal after which the same work may simply be
 // sent again: a database error with native code 1213 or 1047.
