@@ -88,8 +88,11 @@ run_cycle() {
 fault_fresh_load() {
   local label="$1" copy="$work/home-$1"
   if [ -z "${MARIADB_PID:-}" ]; then
-    mariadb_start "$work/single" "$(mariadb_free_port)" >"$work/single.log" 2>&1 &&
-      mariadb_create_account agent Cluster-pw || { cat "$work/single.log"; return 1; }
+    if ! mariadb_start "$work/single" "$(mariadb_free_port)" >"$work/single.log" 2>&1; then
+      cat "$work/single.log"
+      return 1
+    fi
+    mariadb_create_account agent Cluster-pw || return 1
   fi
   rm -rf "$copy"
   cp -a "$home" "$copy" && rm -rf "$copy/log"
@@ -124,20 +127,21 @@ fault_dump() {
   done
 }
 
-node_client() { galera_client "$node" "$@"; }
+# The client of node FAULT_NODE.
+node_client() { galera_client "${FAULT_NODE:?}" "$@"; }
 
 # Node n's tables against the fresh load <label>, row for row; names each
 # table that differs and its first differing rows.
 fault_compare() {
   local n="$1" label="$2" table
-  node="$n" fault_dump "$work/node$n-$label" node_client
+  FAULT_NODE="$n" fault_dump "$work/node$n-$label" node_client
   for table in $( (ls "$work/fresh-$label" && ls "$work/node$n-$label") | sort -u); do
     cmp -s "$work/fresh-$label/$table" "$work/node$n-$label/$table" && continue
     fail "node $n's $table differs from a fresh load ($label; < fresh, > node):
 $(diff "$work/fresh-$label/$table" "$work/node$n-$label/$table" 2>&1 | grep '^[<>]' |
       sort -k1.3 | head -6)"
   done
-  [ "$(ls "$work/fresh-$label" | wc -l)" -gt 10 ] || fail "the fresh load ($label) holds no tables"
+  [ "$(find "$work/fresh-$label" -type f | wc -l)" -gt 10 ] || fail "the fresh load ($label) holds no tables"
 }
 
 # The local receipts of the test's payments and the portal's marks, one
