@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "cycle/conflict_retry.h"
 #include "cycle/cycle_summary.h"
 #include "cycle/export_encoding.h"
 #include "cycle/local_ahead.h"
@@ -160,7 +161,7 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
   }
-  ctx.remote.execute(startStampStatement(stamp));
+  runRetryingRefusals(ctx, "start stamp", [&] { ctx.remote.execute(startStampStatement(stamp)); });
   if (ctx.startStamped) ctx.startStamped(stamp);
   stage = kExportCodePage;
   learnExportCodePage(ctx);
@@ -202,7 +203,8 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   }
   stage = kEndStamp;
   for (const auto& work : ctx.afterLastStage) work();
-  ctx.remote.execute(endStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional)));
+  const std::string end = endStampStatement(cycleStamp(ctx.clock.now(), ctx.config.regional));
+  runRetryingRefusals(ctx, "end stamp", [&] { ctx.remote.execute(end); });
 }
 
 // "stage studfee, remote statement \"LOAD DATA local INFILE\"": where the
@@ -214,6 +216,9 @@ std::string wherePart(const char* stage, const StatementWatch* watch) {
         watch->failedSide == "local" ? watch->localDatabase : watch->remoteDatabase;
     where += fmt::format(", {} statement \"{}\"", watch->failedSide, watch->failedStatement);
     if (!database.empty()) where += fmt::format(" in database {}", database);
+    // On a cluster the node matters: the next cycle may reach another.
+    if (watch->failedSide == "remote" && !watch->remoteNode.empty())
+      where += fmt::format(" on {}", watch->remoteNode);
   }
   return where;
 }
@@ -231,6 +236,16 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
         "lock_wait_timeout of {} s; a cut link's left-over session keeps its locks until the "
         "server ends it, and the next cycle tries again)",
         ctx.config.lockWaitSeconds());
+  }
+  // A cluster node's refusals, left after the retries of work that may be
+  // sent again, or met by work that may not.
+  if (db != nullptr && (watch == nullptr || watch->failedSide == "remote")) {
+    if (db->nativeCode() == 1213)
+      return " (server error 1213: the node refused the write for a conflict with another "
+             "session's or another cluster node's; the next cycle tries again)";
+    if (db->nativeCode() == 1047)
+      return " (server error 1047: the node is outside the cluster's primary component; the next "
+             "cycle starts on the first node that is ready)";
   }
   // 2013: lost connection; over TLS the driver may report the socket's
   // "Connection timed out" instead.

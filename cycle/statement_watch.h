@@ -24,6 +24,9 @@ struct StatementWatch {
   // The databases the two sides work in, for the journal line.
   std::string localDatabase;
   std::string remoteDatabase;
+  // The server the remote connection reached, "host:port" as the account
+  // lists it (one node of a cluster); empty: not known.
+  std::string remoteNode;
   // The last statement that failed: "local" or "remote", and its head.
   std::string failedSide;
   std::string failedStatement;

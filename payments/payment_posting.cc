@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "cycle/conflict_retry.h"
 #include "db/remote_literal.h"
 #include "payments/local_transaction.h"
 #include "payments/payment_allocation.h"
@@ -285,7 +286,10 @@ std::string otherMarks(Connection& remote, const std::string& recNo, const std::
 // the journal: the payment then has a receipt in each.
 void markTaken(CycleContext& ctx, const std::string& recNo, const std::string& orderId) {
   try {
-    ctx.remote.execute(markTakenStatement(recNo, orderId));
+    // The mark changes only a row still pending: sent again after a
+    // cluster node refused it, it cannot mark a payment twice.
+    const std::string mark = markTakenStatement(recNo, orderId);
+    runRetryingRefusals(ctx, "payment mark", [&] { ctx.remote.execute(mark); });
   } catch (const std::exception& e) {
     ctx.journal.error("gateway payment with order id '" + shownValue(orderId) +
                       "' is booked as receipt " + recNo +

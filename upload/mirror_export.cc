@@ -4,6 +4,7 @@
 // while its file is written.
 #include <memory>
 
+#include "cycle/conflict_retry.h"
 #include "cycle/statement_watch.h"
 #include "upload/export_row.h"
 #include "upload/export_writer.h"
@@ -83,11 +84,27 @@ void MirrorTable::StagingStream::start(MirrorTable& table, ExportFile& file,
   auto growing = std::make_shared<GrowingFile>();
   file.reportTo(growing);
   table.ctx_.remote.allowLocalFile({table.exportPath_, file.identity(), growing});
+  ctx_ = &table.ctx_;
+  table_ = table.description_.tableName;
+  staging_ = staging;
   load_.emplace(table.ctx_.remote, staging, growing);
 }
 
 void MirrorTable::StagingStream::join() {
-  if (load_) load_->join();
+  if (!load_) return;
+  try {
+    load_->join();
+  } catch (const AgentError& e) {
+    // The journal belongs to the cycle's thread: a refusal met on the
+    // load's thread is retried here, where the file is whole by now.
+    if (!isClusterRefusal(e)) throw;
+    runRetryingRefusals(
+        *ctx_, table_ + " staging",
+        [this] {
+          for (const std::string& sql : staging_) ctx_->remote.execute(sql);
+        },
+        &e);
+  }
 }
 
 void MirrorTable::StagingStream::joinAfterExportFailed(CycleContext& ctx) {

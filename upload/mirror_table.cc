@@ -2,6 +2,7 @@
 // remote statements, with change detection when the cycle has it.
 #include "upload/mirror_table.h"
 
+#include "cycle/conflict_retry.h"
 #include "upload/export_writer.h"
 
 namespace agent {
@@ -40,7 +41,24 @@ std::unique_ptr<Recordset> MirrorTable::openSource() const {
 
 void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
   if (!statements.empty() && ctx_.turn.waitingForServer) ctx_.turn.waitingForServer();
-  for (const std::string& sql : statements) ctx_.remote.execute(sql);
+  // Every statement here may be sent again after a cluster node refused it:
+  // the staging table's drop, create and load start it afresh, and the
+  // merge's update, insert of missing keys, sweep and deletes by key leave
+  // the same rows however often they run. The staging load runs again only
+  // behind its drop and create, so that no row is loaded twice.
+  const std::string drop = plan_.stagingDrop();
+  for (std::size_t i = 0; i < statements.size();) {
+    // The load's text depends on the session's SQL mode when it was made;
+    // the drop and create that start a staging table are always followed
+    // by its load.
+    const bool staging = i + 2 < statements.size() && statements[i] == drop &&
+                         statements[i + 1] == plan_.stagingCreate();
+    const std::size_t count = staging ? 3 : 1;
+    runRetryingRefusals(ctx_, description_.tableName + (staging ? " staging" : " merge"), [&] {
+      for (std::size_t j = i; j < i + count; ++j) ctx_.remote.execute(statements[j]);
+    });
+    i += count;
+  }
 }
 
 void MirrorTable::setComputedSource(std::string fingerprint, std::function<std::string()> make) {

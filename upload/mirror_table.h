@@ -136,7 +136,8 @@ class MirrorTable {
     void start(MirrorTable& table, ExportFile& file, const std::vector<std::string>& staging);
     bool started() const { return load_.has_value(); }
     // Once the pass's files are closed: waits; rethrows a statement's
-    // failure.
+    // failure. Statements a cluster node refused (conflict_retry.h) are
+    // sent again here, drop, create and load as one unit, the file whole.
     void join();
     // From the pass's catch block, once its files are gone: waits; the
     // export's error stays the one reported, and a load that failed only
@@ -145,6 +146,9 @@ class MirrorTable {
 
    private:
     std::optional<StatementThread> load_;
+    CycleContext* ctx_ = nullptr;
+    std::string table_;
+    std::vector<std::string> staging_;
   };
 
   // Change detection, for stages that write several files in one pass.

@@ -13,6 +13,7 @@
 
 #include "base/file_names.h"
 #include "base/text.h"
+#include "cycle/conflict_retry.h"
 #include "db/load_statement.h"
 #include "upload/clean_string.h"
 #include "upload/export_row.h"
@@ -118,13 +119,20 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
   }
 
   const MirrorDescription& description = smslogDescription();
-  for (const std::string& sql :
-       {table.plan().stagingDrop(), table.plan().stagingCreate(),
-        ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
-                                  description.columnList(), kSmsFormat,
-                                  ctx.remoteBackslashEscapes}),
-        newMessagesInsert(description), table.plan().stagingDrop()}) {
-    ctx.remote.execute(sql);
+  // Each unit may be sent again after a cluster node refused it: the
+  // staging table is made afresh before its load, and the insert takes
+  // only messages the portal does not hold yet.
+  const std::vector<std::vector<std::string>> units = {
+      {table.plan().stagingDrop(), table.plan().stagingCreate(),
+       ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
+                                 description.columnList(), kSmsFormat,
+                                 ctx.remoteBackslashEscapes})},
+      {newMessagesInsert(description)},
+      {table.plan().stagingDrop()}};
+  for (const auto& unit : units) {
+    runRetryingRefusals(ctx, "smslog", [&] {
+      for (const std::string& sql : unit) ctx.remote.execute(sql);
+    });
   }
   ctx.local.execute(kMarkUploaded);
   return rows;

@@ -31,6 +31,8 @@ struct Agent::State {
   // The last cycle's remote connection, left open until the next cycle.
   std::unique_ptr<DriverConnection> remote;
   std::string remoteDbName;
+  // The account's host the last connection reached ("host:port").
+  std::string remoteNode;
   std::string localDbName;
   // Change detection's state store, opened by the first cycle that uses it
   // and checked before every cycle.
@@ -254,6 +256,7 @@ bool Agent::runCycle(StageList stages) {
   watch.stop = &stop_;
   watch.localDatabase = state_->localDbName;
   watch.remoteDatabase = state_->remoteDbName;
+  watch.remoteNode = state_->remoteNode;
   RecoveringConnection local(*state_->local, *state_->local, journal_, &watch, "local");
   // Every statement that writes portal rows has the server's warnings read
   // after it (a failure there is the statement's, for the watch).
@@ -353,6 +356,7 @@ void Agent::connectRemote() {
   {
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::make_unique<DriverConnection>(config_.drivers);
+    state_->remoteNode.clear();
   }
   try {
     OpenedPortal opened = openFirstReadyPortal(config_, account, home_);
@@ -365,6 +369,7 @@ void Agent::connectRemote() {
     limitLockWaits(*fresh);
     std::lock_guard<std::mutex> lock(connections_);
     state_->remote = std::move(fresh);
+    state_->remoteNode = opened.host.name();
   } catch (const AgentError& e) {
     journal_.error(
         fmt::format("remote connection to {} database {} failed (connect time-out {} s): {}",

@@ -15,6 +15,7 @@
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
+#include "cycle/conflict_retry.h"
 #include "cycle/early_part.h"
 #include "cycle/local_ahead.h"
 #include "db/error.h"
@@ -309,6 +310,82 @@ TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
             1u);
   EXPECT_EQ(journalLinesWith("read time-out"), 0u);
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+}
+
+// A real deadlock on the portal (1213, the refusal a cluster node gives a
+// write that conflicts with another node's): the agent's update locks row
+// 1 and waits for row 2, held by a heavier open transaction that then asks
+// for row 1, so the server rolls the agent's update back whole.
+constexpr const char* kConflictedUpdate = "update pair set v = v + 10";
+std::size_t updatesRetried(CycleContext& ctx) {
+  runRetryingRefusals(ctx, "pair", [&] { ctx.remote.execute(kConflictedUpdate); });
+  return 0;
+}
+std::size_t updatesOnce(CycleContext& ctx) {
+  ctx.remote.execute(kConflictedUpdate);
+  return 0;
+}
+
+// Holds rows 2 to 50 of pair in an open transaction, then, once another
+// session holds row 1, asks for row 1 and commits.
+class DeadlockMaker {
+ public:
+  explicit DeadlockMaker(const testing::RemoteTestDatabase& remote)
+      : holder_(remote.connect()), watcher_(remote.connect()) {
+    holder_->execute("start transaction");
+    holder_->execute("update pair set v = v + 1 where k >= 2");
+    thread_ = std::thread([this] { run(); });
+  }
+  ~DeadlockMaker() { thread_.join(); }
+
+ private:
+  void run() {
+    // Row 1 locked (a NOWAIT read of it refused) means the other session's
+    // update holds it and waits for row 2.
+    for (int i = 0; i < 200; ++i) {
+      try {
+        watcher_->execute("select k from pair where k = 1 for update nowait");
+      } catch (const AgentError&) {
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    holder_->execute("update pair set v = v + 1 where k = 1");
+    holder_->execute("commit");
+  }
+  std::unique_ptr<Connection> holder_, watcher_;
+  std::thread thread_;
+};
+
+// Work that may be sent again is, after the refusal, and counts once; the
+// same refusal of other work ends the cycle with a line naming the server
+// and the error, without the end stamp.
+TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
+  remote_.execute("create table pair (k int primary key, v int not null)");
+  remote_.execute("insert into pair select seq, 0 from seq_1_to_50");
+  {
+    std::vector<Stage> stages = {{"retried", updatesRetried}};
+    DeadlockMaker deadlock(remote_);
+    EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  }
+  EXPECT_EQ(remote_.scalar("select count(*) from pair where v = 11"), "50") << journalText();
+  EXPECT_EQ(journalLinesWith("pair: refused by"), 1u) << journalText();
+
+  remote_.execute("update pair set v = 0");
+  {
+    std::vector<Stage> stages = {{"once", updatesOnce}};
+    DeadlockMaker deadlock(remote_);
+    EXPECT_FALSE(agent().runCycle(stages));
+  }
+  const testing::RemoteServer& server = remote_.server();
+  EXPECT_EQ(journalLinesWith("in stage once, remote statement \"update pair set v\" "
+                             "in database " +
+                             remote_.name() + " on " + server.host + ":" + server.port + ": "),
+            1u)
+      << journalText();
+  EXPECT_EQ(journalLinesWith("server error 1213"), 1u);
+  EXPECT_EQ(remote_.scalar("select count(*) from pair where v = 1"), "50");
+  EXPECT_EQ(remote_.scalar("select flastupdendtime is null from control"), "1");
 }
 
 // The local database out of reach when the agent starts (a server not up
