@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "base/text.h"
 #include "db/remote_literal.h"
 #include "upload/load_statement.h"
 
@@ -17,9 +18,19 @@ std::string MergePlan::stagingDrop() const {
 }
 
 std::string MergePlan::stagingCreate() const {
-  const char* create = description_.variant == StagingVariant::DropBefore
-                           ? "create table "
-                           : "create table if not exists ";
+  const bool ifNotExists = description_.variant != StagingVariant::DropBefore;
+  // A cluster replicates a keyless table badly (or refuses it): the
+  // staging table of a portal table without a primary key gets one of its
+  // own, every other column and key as the target's.
+  if (ctx_.cluster.node) {
+    auto keyless = ctx_.cluster.keylessTables.find(toLowerAscii(description_.tableName));
+    if (keyless != ctx_.cluster.keylessTables.end()) {
+      std::string keyed =
+          keyedStagingCreate(keyless->second, description_.stagingTable(), ifNotExists);
+      if (!keyed.empty()) return keyed;
+    }
+  }
+  const char* create = ifNotExists ? "create table if not exists " : "create table ";
   return create + description_.stagingTable() + " like " + description_.tableName;
 }
 
