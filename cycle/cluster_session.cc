@@ -22,22 +22,25 @@ namespace {
 // just gives no row), and shows the session's values.
 constexpr const char* kClusterVariables =
     "show variables where variable_name in ('wsrep_on', 'wsrep_max_ws_size', "
-    "'wsrep_node_name')";
+    "'wsrep_node_name', 'wsrep_mode')";
 
-// The base tables of the portal's database without a primary key.
-constexpr const char* kKeylessTables =
+// The base tables of the portal's database, and those without a primary key.
+constexpr const char* kBaseTables =
     "select t.table_name from information_schema.tables t "
-    "where t.table_schema = database() and t.table_type = 'BASE TABLE' and not exists "
-    "(select 1 from information_schema.table_constraints c where c.table_schema = "
-    "t.table_schema and c.table_name = t.table_name and c.constraint_type = 'PRIMARY KEY')";
+    "where t.table_schema = database() and t.table_type = 'BASE TABLE'";
+constexpr const char* kWithoutPrimaryKey =
+    " and not exists (select 1 from information_schema.table_constraints c where "
+    "c.table_schema = t.table_schema and c.table_name = t.table_name and c.constraint_type = "
+    "'PRIMARY KEY')";
 
 }  // namespace
 
-std::map<std::string, std::string> keylessTables(Connection& remote) {
+std::map<std::string, std::string> tableDefinitions(Connection& remote, bool keylessOnly) {
   std::map<std::string, std::string> tables;
   std::vector<std::string> names;
   {
-    std::unique_ptr<Recordset> rs = remote.query(kKeylessTables, Cursor::Forward);
+    std::unique_ptr<Recordset> rs = remote.query(
+        std::string(kBaseTables) + (keylessOnly ? kWithoutPrimaryKey : ""), Cursor::Forward);
     for (; !rs->eof(); rs->moveNext()) names.push_back(displayText(rs->field(0)));
   }
   for (const std::string& name : names) {
@@ -58,6 +61,10 @@ ClusterSession prepareClusterSession(Connection& remote, Journal& journal) {
       if (name == "wsrep_on") session.node = equalsIgnoreCase(value, "ON");
       if (name == "wsrep_max_ws_size") session.maxWriteSet = std::atoll(value.c_str());
       if (name == "wsrep_node_name") session.nodeName = value;
+      if (name == "wsrep_mode") {
+        session.requiresPrimaryKey =
+            toLowerAscii(value).find("required_primary_key") != std::string::npos;
+      }
     }
   }
   if (!session.node) {
@@ -79,19 +86,19 @@ ClusterSession prepareClusterSession(Connection& remote, Journal& journal) {
           session.nodeName, session.maxWriteSet, e.text()));
     }
   }
-  session.keylessTables = keylessTables(remote);
+  session.stagingDefinitions = tableDefinitions(remote, !session.requiresPrimaryKey);
   journal.info(fmt::format(
       "cluster node {}: write-set limit {} bytes, transactions replicated in fragments of {} "
       "bytes{}",
       session.nodeName, session.maxWriteSet, session.fragmentBytes,
-      session.keylessTables.empty() ? ""
-                                    : fmt::format(", {} portal table(s) without a primary key",
-                                                  session.keylessTables.size())));
+      session.requiresPrimaryKey
+          ? ", primary keys required: staging tables made from their tables' definitions"
+          : ""));
   return session;
 }
 
-std::string keyedStagingCreate(const std::string& targetCreate, const std::string& staging,
-                               bool ifNotExists) {
+std::string stagingCreateFromDefinition(const std::string& targetCreate, const std::string& staging,
+                                        bool ifNotExists) {
   // "CREATE TABLE `name` (\n  `col` ...,\n  KEY ...\n) ENGINE=..."
   const std::size_t open = targetCreate.find(" (\n");
   const std::size_t close = targetCreate.rfind("\n)");
@@ -99,19 +106,26 @@ std::string keyedStagingCreate(const std::string& targetCreate, const std::strin
       close == std::string::npos || close < open) {
     return "";
   }
-  std::string body;
+  std::vector<std::string> lines;
+  bool keyed = false, autoIncrement = false;
   for (const std::string& line : split(targetCreate.substr(open + 3, close - open - 3), '\n')) {
-    if (line.find("AUTO_INCREMENT") != std::string::npos) return "";
-    if (line.find(" FOREIGN KEY ") != std::string::npos) continue;
-    std::string kept = line;
+    std::string kept = trim(line);
+    if (kept.find("FOREIGN KEY ") != std::string::npos) continue;
     if (!kept.empty() && kept.back() == ',') kept.pop_back();
-    body += ",\n" + kept;
+    keyed = keyed || kept.rfind("PRIMARY KEY ", 0) == 0;
+    autoIncrement = autoIncrement || kept.find(" AUTO_INCREMENT") != std::string::npos;
+    lines.push_back("  " + kept);
   }
-  return fmt::format(
-      "CREATE TABLE {}`{}` (\n  `{}` bigint unsigned NOT NULL AUTO_INCREMENT{},\n  PRIMARY KEY "
-      "(`{}`){}",
-      ifNotExists ? "IF NOT EXISTS " : "", staging, kStagingKeyColumn, body, kStagingKeyColumn,
-      targetCreate.substr(close));
+  if (!keyed) {
+    if (autoIncrement) return "";
+    lines.insert(lines.begin(),
+                 fmt::format("  `{}` bigint unsigned NOT NULL AUTO_INCREMENT", kStagingKeyColumn));
+    lines.push_back(fmt::format("  PRIMARY KEY (`{}`)", kStagingKeyColumn));
+  }
+  std::string body;
+  for (const std::string& line : lines) body += (body.empty() ? "" : ",\n") + line;
+  return fmt::format("CREATE TABLE {}`{}` (\n{}{}", ifNotExists ? "IF NOT EXISTS " : "", staging,
+                     body, targetCreate.substr(close));
 }
 
 std::string portalIdentity(Connection& remote, const std::string& serverIdentity) {

@@ -8,9 +8,10 @@
 // transaction smaller than a fragment replicates whole, as before.
 //
 // A cluster replicates a table without a primary key with a scan per row on
-// the other nodes (and refuses it under wsrep_mode REQUIRED_PRIMARY_KEY):
-// the cycle learns which portal tables have none, so that the staging
-// tables the agent makes like them get a key of their own.
+// the other nodes, and under wsrep_mode REQUIRED_PRIMARY_KEY refuses to
+// create one, and refuses CREATE TABLE ... LIKE altogether: the cycle reads
+// the definitions of the portal tables whose staging tables it must make
+// from them, with a key of their own where the portal's table has none.
 #ifndef AGENT_CYCLE_CLUSTER_SESSION_H_
 #define AGENT_CYCLE_CLUSTER_SESSION_H_
 
@@ -27,9 +28,12 @@ struct ClusterSession {
   std::string nodeName;         // wsrep_node_name; empty off a cluster
   long long maxWriteSet = 0;    // wsrep_max_ws_size, bytes
   long long fragmentBytes = 0;  // the session's fragment size; 0: not streaming
-  // Portal tables (lower case) without a primary key, each with its
-  // definition (SHOW CREATE TABLE); filled on a node only.
-  std::map<std::string, std::string> keylessTables;
+  // The node requires primary keys (wsrep_mode REQUIRED_PRIMARY_KEY).
+  bool requiresPrimaryKey = false;
+  // Portal tables (lower case) whose staging tables are made from their
+  // definitions (SHOW CREATE TABLE) instead of LIKE: on a node those without
+  // a primary key, and every table where the node requires primary keys.
+  std::map<std::string, std::string> stagingDefinitions;
 };
 
 // The column the agent's staging table of a keyless portal table is keyed
@@ -37,30 +41,26 @@ struct ClusterSession {
 inline constexpr const char* kStagingKeyColumn = "fagentrow";
 
 // The statement that makes staging (a staging table) like the portal table
-// whose SHOW CREATE TABLE text is targetCreate, with a primary key of its
-// own (an auto-increment kStagingKeyColumn first): every other column and
-// key as the target has them, foreign keys left out as CREATE TABLE ... LIKE
-// leaves them. Empty when the text cannot be keyed so (not one table's
-// definition, or a target with an auto-increment column of its own).
-std::string keyedStagingCreate(const std::string& targetCreate, const std::string& staging,
-                               bool ifNotExists);
-
-// The fragment size for a write-set limit: a quarter of it, so that the row
-// that crosses a fragment's size (its key and both images of an update)
-// still fits; at least one byte.
-long long fragmentBytesFor(long long maxWriteSet);
+// whose SHOW CREATE TABLE text is targetCreate: every column and key as the
+// target has them, foreign keys left out as CREATE TABLE ... LIKE leaves
+// them, and for a target without a primary key one of its own (an
+// auto-increment kStagingKeyColumn first). Empty when the text cannot be
+// made so (not one table's definition, or a keyless target with an
+// auto-increment column of its own).
+std::string stagingCreateFromDefinition(const std::string& targetCreate, const std::string& staging,
+                                        bool ifNotExists);
 
 // Asks the server whether it is a cluster node; on a node, sets the
 // session's streaming replication (a warning in the journal when the
-// server refuses it) and reads the keyless tables of the database. Off a
+// server refuses it) and reads the definitions its staging tables need. Off a
 // cluster it sends one read and changes nothing. Throws as remote.query()
 // does.
 ClusterSession prepareClusterSession(Connection& remote, Journal& journal);
 
-// The base tables of the remote connection's database without a primary
-// key (lower-case names), each with its SHOW CREATE TABLE text. Throws as
-// remote.query() does.
-std::map<std::string, std::string> keylessTables(Connection& remote);
+// The base tables of the remote connection's database (every one, or only
+// those without a primary key), lower-case names, each with its SHOW CREATE
+// TABLE text. Throws as remote.query() does.
+std::map<std::string, std::string> tableDefinitions(Connection& remote, bool keylessOnly);
 
 // The identity of the remote database that change detection's state
 // belongs to. serverIdentity is the server's own ("host:port/database"):

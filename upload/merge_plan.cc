@@ -19,15 +19,16 @@ std::string MergePlan::stagingDrop() const {
 
 std::string MergePlan::stagingCreate() const {
   const bool ifNotExists = description_.variant != StagingVariant::DropBefore;
-  // A cluster replicates a keyless table badly (or refuses it): the
-  // staging table of a portal table without a primary key gets one of its
-  // own, every other column and key as the target's.
+  // On a cluster node, the staging table of a portal table without a
+  // primary key gets one of its own (a keyless table replicates badly), and
+  // where the node requires keys (and so refuses LIKE) every staging table
+  // is made from its table's definition.
   if (ctx_.cluster.node) {
-    auto keyless = ctx_.cluster.keylessTables.find(toLowerAscii(description_.tableName));
-    if (keyless != ctx_.cluster.keylessTables.end()) {
-      std::string keyed =
-          keyedStagingCreate(keyless->second, description_.stagingTable(), ifNotExists);
-      if (!keyed.empty()) return keyed;
+    auto definition = ctx_.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
+    if (definition != ctx_.cluster.stagingDefinitions.end()) {
+      std::string create =
+          stagingCreateFromDefinition(definition->second, description_.stagingTable(), ifNotExists);
+      if (!create.empty()) return create;
     }
   }
   const char* create = ifNotExists ? "create table if not exists " : "create table ";
