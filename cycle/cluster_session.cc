@@ -1,3 +1,5 @@
+// The remote session on a cluster node: fragments for large write sets, the
+// definitions the staging tables are made from, and the portal's identity.
 #include "cycle/cluster_session.h"
 
 #include <algorithm>
