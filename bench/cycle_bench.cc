@@ -20,7 +20,8 @@
 // --students defaults to 50,000 (1,000,000 studsub rows); --work keeps the
 // generated local database in DIR for the next run (same N). With
 // CYCLE_BENCH_PERF=<prefix> each agent cycle runs under perf record, its
-// profile in <prefix>-<pid>.data (perf report -i ...).
+// profile in <prefix>-<pid>.data (perf report -i ...). CYCLE_BENCH_TLS=off
+// has the agent reach the server without TLS (bench/cluster-bench.sh).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,6 +93,7 @@ Handlers handlers() {
 
 struct Measure {
   double seconds = 0;
+  double cpuSeconds = 0;  // the agent's own processor time, user and system
   long peakKiB = 0;
   Handlers rows;
 };
@@ -119,6 +121,8 @@ Measure agentCycle(const fs::path& home) {
   Measure m;
   m.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   m.peakKiB = usage.ru_maxrss;
+  auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  m.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   Handlers after = handlers();
   m.rows = {after.read - before.read, after.written - before.written};
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -260,6 +264,12 @@ int main(int argc, char** argv) {
   // demo_prepare names the institution P001 (payments booked); the profile
   // is P028, which uses no payment stage.
   run("sed -i 's/^\\[P001\\]/[P028]/' '" + (home / "remote-accounts.ini").string() + "'");
+  // A server that serves no TLS (the test cluster's nodes) is reached in
+  // plain text, as the floor's client reaches every server.
+  if (const char* tls = std::getenv("CYCLE_BENCH_TLS")) {
+    run("sed -i 's/^tls = .*/tls = " + std::string(tls) + "/' '" +
+        (home / "platform.ini").string() + "'");
+  }
   fs::remove(home / "upload-state.sqlite");
   fs::remove_all(home / "CSV");
   fs::create_directories(home / "CSV");
@@ -283,10 +293,11 @@ int main(int argc, char** argv) {
     r.floor = floorRun(agentStatements(log), work / "floor.sql", floorDb);
     std::printf(
         "  %-11s agent %7.2f s  floor %7.2f s  ratio %5.2f  peak %6.1f MiB  server rows "
-        "read %10lld written %9lld (floor %10lld / %9lld)\n",
+        "read %10lld written %9lld (floor %10lld / %9lld)  agent cpu %.2f s\n",
         name.c_str(), r.agent.seconds, r.floor.seconds,
         r.floor.seconds > 0 ? r.agent.seconds / r.floor.seconds : 0.0, r.agent.peakKiB / 1024.0,
-        r.agent.rows.read, r.agent.rows.written, r.floor.rows.read, r.floor.rows.written);
+        r.agent.rows.read, r.agent.rows.written, r.floor.rows.read, r.floor.rows.written,
+        r.agent.cpuSeconds);
     std::fflush(stdout);
     rows.push_back(r);
   };

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "cycle/cluster_session.h"
 #include "cycle/conflict_retry.h"
 #include "cycle/cycle_summary.h"
 #include "cycle/export_encoding.h"
@@ -22,6 +23,7 @@ namespace {
 constexpr const char* kStartStamp = "start stamp";
 constexpr const char* kEndStamp = "end stamp";
 constexpr const char* kExportCodePage = "export code page";
+constexpr const char* kClusterSession = "cluster session";
 
 void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   if (!stageApplies(stage, ctx.univCode)) {
@@ -166,6 +168,8 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   stage = kExportCodePage;
   learnExportCodePage(ctx);
   ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
+  stage = kClusterSession;
+  ctx.cluster = prepareClusterSession(ctx.remote, ctx.journal);
   // Work still running when the cycle ends early is cancelled with it.
   // In a cycle that merges its tables in full, the portal's server is what
   // the cycle waits for, and the two processors are busy with its loads and

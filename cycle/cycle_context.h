@@ -15,6 +15,7 @@
 #include "base/errors.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
+#include "cycle/cluster_session.h"
 #include "cycle/cycle_progress.h"
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
@@ -82,6 +83,9 @@ struct CycleContext {
   // sets the session's mode (the students stage, for the rest of the
   // cycle).
   bool remoteBackslashEscapes = true;
+  // What the cycle learnt of a portal that is a cluster node (its session
+  // replicates large write sets in fragments); node is false off a cluster.
+  ClusterSession cluster = {};
   // Work a stage leaves for after the last stage, before the end stamp (in
   // the order added). Only what can be skipped without harm belongs here:
   // a cycle that ends early never runs it.

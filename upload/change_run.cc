@@ -24,11 +24,14 @@ struct RemoteStamp {
   int millisecond = 0;   // of the server's clock when read
 };
 
-RemoteStamp readRemoteStamp(Connection& remote, const std::string& table) {
+RemoteStamp readRemoteStamp(Connection& remote, const ClusterSession& cluster,
+                            const std::string& table) {
   // InnoDB keeps per table the time of the last transaction that changed
   // it (to the second; NULL after a server restart or once the table left
   // the dictionary cache). A stamp read when the server's clock has moved
-  // past it is settled: any later change gives a later time.
+  // past it is settled: any later change gives a later time. Each node of a
+  // cluster keeps its own, by its own clock: a stamp names its node, and
+  // one of another node vouches for nothing (the rows are counted).
   std::unique_ptr<Recordset> rs = remote.query(
       "select ifnull(date_format(update_time, '%Y-%m-%d %H:%i:%s'), ''), "
       "ifnull(update_time < now(), 0), microsecond(now(6)) div 1000 from "
@@ -42,6 +45,7 @@ RemoteStamp readRemoteStamp(Connection& remote, const std::string& table) {
   const Value& settled = rs->field(1);
   stamp.settled = !stamp.time.empty() &&
                   (settled.isNumber() ? settled.numberValue() != 0 : settled.textValue() == "1");
+  if (cluster.node && !stamp.time.empty()) stamp.time += " on " + cluster.nodeName;
   const Value& ms = rs->field(2);
   stamp.millisecond = std::clamp(
       static_cast<int>(ms.isNumber() ? ms.numberValue() : std::atoi(ms.textValue().c_str())), 0,
@@ -82,13 +86,13 @@ RemoteCount countRemoteRows(Connection& remote, const std::string& table,
 void settleStampAfterLastStage(CycleContext& ctx, std::string table, std::string markColumn,
                                long long expectedRows) {
   ctx.afterLastStage.push_back([&remote = ctx.remote, &journal = ctx.journal, changes = ctx.changes,
-                                table = std::move(table), markColumn = std::move(markColumn),
-                                expectedRows] {
+                                &cluster = ctx.cluster, table = std::move(table),
+                                markColumn = std::move(markColumn), expectedRows] {
     try {
-      RemoteStamp stamp = readRemoteStamp(remote, table);
+      RemoteStamp stamp = readRemoteStamp(remote, cluster, table);
       if (!stamp.settled && !stamp.time.empty()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1000 - stamp.millisecond));
-        stamp = readRemoteStamp(remote, table);
+        stamp = readRemoteStamp(remote, cluster, table);
       }
       if (!stamp.settled) return;
       if (countRemoteRows(remote, table, markColumn).rows != expectedRows) return;
@@ -144,7 +148,7 @@ void ChangeRun::checkRemoteTable() {
   // vouches for nothing (a later change in that second gives the same
   // one). Without a stamp (a restarted server, a table no one changed since
   // it was opened) or with another one, the rows are counted.
-  RemoteStamp stamp = readRemoteStamp(ctx_.remote, description_.tableName);
+  RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.cluster, description_.tableName);
   const std::string& known = known_->remoteStamp;
   if (stamp.settled && !known.empty() && known == stamp.time) {
     remoteRows_ = known_->expectedRows;
@@ -237,7 +241,7 @@ void ChangeRun::commit(const std::string& sources) {
     // stamp read just before that count vouches for it. A stamp of the
     // run's own second is settled after the last stage for a large table
     // (whose count the next cycle would otherwise repeat).
-    RemoteStamp stamp = readRemoteStamp(ctx_.remote, table);
+    RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.cluster, table);
     if (stamp.settled) next.remoteStamp = stamp.time;
     settleLater = !stamp.settled && !stamp.time.empty() && read_ >= kSettleStampRows;
     next.lastFullSeconds = now_;

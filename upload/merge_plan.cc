@@ -3,6 +3,7 @@
 
 #include <string_view>
 
+#include "base/text.h"
 #include "db/load_statement.h"
 #include "db/remote_literal.h"
 
@@ -17,9 +18,20 @@ std::string MergePlan::stagingDrop() const {
 }
 
 std::string MergePlan::stagingCreate() const {
-  const char* create = description_.variant == StagingVariant::DropBefore
-                           ? "create table "
-                           : "create table if not exists ";
+  const bool ifNotExists = description_.variant != StagingVariant::DropBefore;
+  // On a cluster node, the staging table of a portal table without a
+  // primary key gets one of its own (a keyless table replicates badly), and
+  // where the node requires keys (and so refuses LIKE) every staging table
+  // is made from its table's definition.
+  if (ctx_.cluster.node) {
+    auto definition = ctx_.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
+    if (definition != ctx_.cluster.stagingDefinitions.end()) {
+      std::string create =
+          stagingCreateFromDefinition(definition->second, description_.stagingTable(), ifNotExists);
+      if (!create.empty()) return create;
+    }
+  }
+  const char* create = ifNotExists ? "create table if not exists " : "create table ";
   return create + description_.stagingTable() + " like " + description_.tableName;
 }
 

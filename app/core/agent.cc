@@ -12,6 +12,7 @@
 #include "base/remote_link.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
+#include "cycle/cluster_session.h"
 #include "cycle/cycle.h"
 #include "cycle/cycle_summary.h"
 #include "cycle/leftover_recovery.h"
@@ -275,9 +276,11 @@ bool Agent::runCycle(StageList stages) {
   if (ChangeState* store = state_->changes ? state_->changes->forCycle() : nullptr) {
     try {
       // The state belongs to one remote database: server, port and database
-      // as the server itself names them.
-      store->bindRemote(queryFirstText(
-          remote, "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))"));
+      // as the server itself names them, or on a cluster the cluster's, so
+      // that a cycle on another node keeps it.
+      const std::string server = queryFirstText(
+          remote, "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))");
+      store->bindRemote(portalIdentity(remote, server));
       checkPortalMark(remote, *store, journal_);
       ctx.changes = store;
       ctx.mergesInFull = ctx.changes->knowsNoTable();

@@ -3,6 +3,7 @@
 // conversions, empty tables and a staging table left by an interrupted run.
 #include <gtest/gtest.h>
 
+#include "cycle/cluster_session.h"
 #include "db/error.h"
 #include "tests/upload/mirror_fixture.h"
 #include "db/load_statement.h"
@@ -138,6 +139,52 @@ TEST_F(MastersStageTest, AnEmptyTableSendsNothingAndKeepsTheOldFile) {
   EXPECT_EQ(uploadFeeHeads(ctx_), 0u);
   EXPECT_TRUE(remoteStatements().empty());
   EXPECT_EQ(exportFile("UPMASHEAD.csv"), "OLD|Old head|F\r\n");
+}
+
+// On a cluster node a staging table may have to be made from its table's
+// definition: with a primary key of its own for a portal table keyed by a
+// unique key only (a cluster refuses or crawls through a keyless one), as it
+// is for a keyed one (a node that requires keys refuses LIKE). The merge's
+// result is the one of a staging table made LIKE its table.
+TEST_F(MastersStageTest, OnAClusterStagingTablesMadeFromDefinitionsMergeAsLikeOnes) {
+  remoteDb_.execute(
+      "alter table college drop primary key, add unique key college_code (fcollcode), "
+      "add constraint college_route foreign key (fattsession) references masroute (frtcode)");
+  remoteDb_.execute("alter table mascat drop primary key, add unique key (fcatcode)");
+  remoteDb_.execute("insert into masroute values ('AM', 'Morning', 'F'), ('PM', 'Noon', 'F')");
+  remoteDb_.execute("insert into college values ('C1', 'Old', 'o1', 'o2', 'o3', 'o4', 'AM', 'T')");
+  remoteDb_.execute("insert into degree (fdegree, fexamno, fdescpn) values ('BSC', '1', 'Old')");
+  insertLocal("college (fcollcode, fcollname, fattsession)",
+              {"'C1', 'New name', 'PM'", "'C2', 'Second', 'AM'"});
+  insertLocal("mascat (fcatcode, fcatdesc)", {"'GEN', 'General'"});
+  insertLocal("degree (fdegree, fdescpn, fexamno)", {"'BSC', 'Science', '1'", "'BA', 'Arts', '1'"});
+  ctx_.cluster.node = true;
+  std::map<std::string, std::string> keyless = tableDefinitions(*remoteConnection_, true);
+  EXPECT_EQ(keyless.count("college") + keyless.count("control") + keyless.count("degree"), 2u);
+  ctx_.cluster.stagingDefinitions = tableDefinitions(*remoteConnection_, false);
+
+  uploadColleges(ctx_);
+  uploadDegrees(ctx_);
+  uploadCategories(ctx_);
+  local("update mascat set fcatdesc = 'Changed'");
+  uploadCategories(ctx_);  // the staging table made again: "if not exists"
+
+  EXPECT_EQ(remoteRows("select fcollcode, fcollname, fattsession, fdeleted from college order by "
+                       "fcollcode"),
+            "C1|New name|PM|T\nC2|Second|AM|F");
+  EXPECT_EQ(remoteRows("select * from mascat"), "GEN|Changed|F");
+  EXPECT_EQ(remoteRows("select fdegree, fdescpn from degree order by fdegree"),
+            "BA|Arts\nBSC|Science");
+  EXPECT_EQ(remoteRows("select index_name, column_name from information_schema.statistics "
+                       "where table_schema = database() and table_name = 'tmpcollege' "
+                       "order by index_name, seq_in_index"),
+            "college_code|fcollcode\ncollege_route|fattsession\nPRIMARY|fagentrow");
+  EXPECT_EQ(remote("select count(*) from tmpcollege"), "2");
+  // A keyless table with an auto-increment column of its own is left to LIKE.
+  EXPECT_EQ(stagingCreateFromDefinition("CREATE TABLE `t` (\n  `a` int NOT NULL AUTO_INCREMENT,\n "
+                                        " UNIQUE KEY `a` (`a`)\n) ENGINE=InnoDB",
+                                        "tmpt", true),
+            "");
 }
 
 TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsNotMerged) {
