@@ -114,6 +114,32 @@ class AgentProcessTest : public ::testing::Test {
   PaymentWorld world;
 };
 
+TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
+  constexpr int kPayments = 120;
+  pendingPayments(kPayments);
+
+  const auto started = std::chrono::steady_clock::now();
+  AgentProcess first(home(), {"--once"});
+  AgentProcess second(home(), {"--once"});
+  std::optional<int> a = first.wait(300s);
+  std::optional<int> b = second.wait(300s);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  std::printf("[ figure ] two agents on %d payments: both ended after %.2f s\n", kPayments,
+              took.count());
+  ASSERT_TRUE(a && b) << first.output() << second.output();
+
+  // One of them ran the cycle; the other ended at once and said why.
+  EXPECT_EQ(std::min(*a, *b), exit_status::kSuccess) << first.output() << second.output();
+  EXPECT_EQ(std::max(*a, *b), exit_status::kAnotherInstance) << first.output() << second.output();
+  const std::string loser = *a == exit_status::kAnotherInstance ? first.output() : second.output();
+  EXPECT_NE(loser.find("another upload-agent is already running"), std::string::npos) << loser;
+  expectEveryOrderBookedOnceAndMarked(kPayments);
+
+  // The lock went with the process: the next agent runs.
+  AgentProcess next(home(), {"--once"});
+  EXPECT_EQ(next.wait(300s), exit_status::kSuccess) << next.output();
+}
+
 TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNothing) {
   constexpr int kPayments = 300;
   pendingPayments(kPayments);
