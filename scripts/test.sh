@@ -46,7 +46,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   NO_SERVER_SUITES+='|ProgramFolder|EngineCollation|EngineDateText|EngineNumberText'
   NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
   NO_SERVER_SUITES+='|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'
-  NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers|DateText'
+  NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers'
   NO_SERVER_SUITES+='|NextSerial|RemoteLiteral|ValueReading)\.'
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null

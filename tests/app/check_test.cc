@@ -186,32 +186,5 @@ TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
   EXPECT_TRUE(anyHas(failures(), "no ODBC driver \"No Such Driver\" is registered"));
 }
 
-TEST(RemoteColumnsTest, ComeFromTheStagesOwnStatements) {
-  RemoteColumns merge = columnsOfUpdate(
-      "update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee, x1.fdeleted = 'M' where "
-      "x1.fdegree = x2.fdegree and x1.fadmno = x2.fadmno");
-  EXPECT_EQ(merge.table, "studfee");
-  EXPECT_EQ(merge.columns, (std::vector<std::string>{"ffee", "fdeleted", "fdegree", "fadmno"}));
-  // A literal holding a comma or " where " does not split the statement.
-  RemoteColumns mark = columnsOfUpdate(markTakenStatement("R, 1 where x", "O1"));
-  EXPECT_EQ(mark.table, "rzp_paymentgateway");
-  EXPECT_EQ(mark.columns, (std::vector<std::string>{"frecno", "fdownloaddate", "forderid"}));
-  EXPECT_TRUE(columnsOfUpdate("select * from control").table.empty());
-
-  std::vector<RemoteColumns> all = remoteColumnsWritten();
-  auto find = [&](const std::string& table) {
-    return std::find_if(all.begin(), all.end(),
-                        [&](const RemoteColumns& c) { return c.table == table; });
-  };
-  ASSERT_NE(find("control"), all.end());
-  EXPECT_EQ(find("control")->columns,
-            (std::vector<std::string>{"flastupdstarttime", "flastupdendtime"}));
-  ASSERT_NE(find("smslog"), all.end());
-  EXPECT_EQ(find("smslog")->columns.size(), 11u);
-  ASSERT_NE(find("rzp_paymentgateway"), all.end());
-  EXPECT_EQ(find("rzp_paymentgateway")->gate, StageGate::PostingUnlessDownload);
-  EXPECT_EQ(find("recmode")->gate, StageGate::Always);
-}
-
 }  // namespace
 }  // namespace agent

@@ -388,28 +388,6 @@ TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   EXPECT_EQ(remote_.scalar("select flastupdendtime is null from control"), "1");
 }
 
-// The local database out of reach when the agent starts (a server not up
-// yet at boot, a database being restored): the activation's cycle fails
-// with a line that says the next cycle tries again, and that cycle, the
-// database back, connects and stamps its end.
-TEST_F(CycleTest, ALocalDatabaseOutOfReachAtStartIsACycleRetriedNextTime) {
-  std::vector<Stage> stages = {{"masters", readsLocalControl}};
-  const std::string stampsBefore = remoteStamps();
-  {
-    testing::DatabaseMovedAway away(local_);
-    EXPECT_FALSE(agent().runCycle(stages));
-  }
-  EXPECT_EQ(journalLinesWith("local connection failed: Error -2147217900: Cannot open database"),
-            1u)
-      << journalText();
-  EXPECT_EQ(journalLinesWith("the next cycle tries again"), 1u);
-  EXPECT_EQ(journalLinesWith("cycle summary: ended early"), 1u);
-  EXPECT_EQ(remoteStamps(), stampsBefore) << "no stamp without the local database";
-  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-  EXPECT_EQ(agent().univCode(), "P001");
-  EXPECT_NE(remoteStamps(), stampsBefore);
-}
-
 // A stop asked for from another thread (as the signal watcher does) while
 // a remote statement runs: the statement is cancelled, no later stage or
 // statement runs, the journal names the stage, and no later cycle starts.

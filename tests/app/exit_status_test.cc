@@ -137,14 +137,6 @@ TEST(ExitStatus, HeadlessOutlastsALocalDatabaseOutOfReachAtStart) {
   EXPECT_EQ(output.find("<6>stage "), std::string::npos) << "not every stage: " << output;
 }
 
-// Holding and freeing the lock is run above, on the program itself.
-TEST(InstanceLock, InAFolderThatIsNotFailsWithItsError) {
-  testing::TempDir dir("instance-lock");
-  InstanceLock lock(dir / "missing");
-  EXPECT_EQ(lock.outcome(), InstanceLock::Outcome::Failed);
-  EXPECT_FALSE(lock.error().empty());
-}
-
 TEST(StatementHead, NamesTheStatementButNoneOfItsValues) {
   EXPECT_EQ(statementHead("insert into paygate(fadmno, forderid) values('S1', 'ORD-1')"),
             "insert into paygate");

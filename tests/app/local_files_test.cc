@@ -53,23 +53,6 @@ class LocalFilesTest : public ::testing::Test {
   SystemClock clock_;
 };
 
-TEST_F(LocalFilesTest, CsvFolderExportFileLogFolderAndJournalAreTheOwnersAlone) {
-  Journal journal(home_ / "log" / "agent.log");
-  journal.info("cycle start");
-  Agent agent(home_.path(), messages_, journal, clock_);
-  agent.ensureCsvFolder();
-  ExportFile file(home_ / "CSV" / "UPMASCAT.csv", CodePage::Utf8);
-  file.writeLine(std::vector<std::string>{"C01", "First"});
-  file.close();
-
-  EXPECT_EQ(modeOf(home_ / "CSV"), 0700u);
-  EXPECT_EQ(modeOf(home_ / "CSV" / "UPMASCAT.csv"), 0600u);
-  EXPECT_EQ(modeOf(home_ / "log"), 0700u);
-  EXPECT_EQ(modeOf(home_ / "log" / "agent.log"), 0600u);
-  EXPECT_EQ(readFile(home_ / "CSV" / "UPMASCAT.csv"), "C01|First\r\n");
-  EXPECT_EQ(file.identity(), identityAt(home_ / "CSV" / "UPMASCAT.csv"));
-}
-
 TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
   fs::create_directories(home_ / "log");
   fs::create_directories(home_ / "CSV");

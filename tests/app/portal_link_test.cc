@@ -93,14 +93,6 @@ TEST_F(PortalLinkTest, OdbcDriverIsWarnedOfAtEveryCycle) {
   EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
 }
 
-TEST_F(PortalLinkTest, UnknownTlsModeFailsTheConnectionNamingTheKey) {
-  home_.write(kRemoteAccountsFileName, remote_.accountSection("P001") + "tls = maybe\n");
-  EXPECT_FALSE(runCategories());
-  EXPECT_EQ(
-      journalLinesWith("[P001] tls = maybe: expected off, required, verify-ca or verify-identity"),
-      1u);
-}
-
 // An account naming several hosts: one that does not answer is passed
 // over (and said), the cycle runs on the next; a host without its own port
 // takes the account's.

@@ -1,15 +1,15 @@
 // What an administrator reads without opening the journal: each cycle's
 // summary line, the state file of the running agent, and --status, which
 // puts the two together.
-#include <atomic>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/core/agent.h"
 #include "app/core/agent_state.h"
-#include "app/core/headless.h"
 #include "app/core/status.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/temp_dir.h"
@@ -146,32 +146,6 @@ TEST(StatusTest, APublicCopyCarriesTheLastCycleAndOutlivesTheAgent) {
   ASSERT_TRUE(state.has_value());
   EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:30:00");
   EXPECT_EQ(state->lastCycle, "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s");
-}
-
-TEST_F(SummaryTest, HeadlessAgentKeepsItsStateFileWhileItRuns) {
-  Agent agent(home_.path(), messages_, journal_, clock_);
-  std::atomic<bool> stop{false};
-  int status = -1;
-  std::thread runner([&] {
-    status = runHeadless(agent, messages_, clock_, stop, 3600, std::chrono::milliseconds(20));
-  });
-  std::optional<AgentState> state;
-  for (int i = 0; i < 1500 && !state; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    state = readAgentState(home_.path());
-  }
-  stop = true;
-  runner.join();
-  ASSERT_TRUE(state.has_value()) << "no agent.state within 30 s";
-  EXPECT_EQ(state->pid, static_cast<long long>(::getpid()));
-  EXPECT_EQ(status, 0);
-  // The next cycle is an hour after start-up, give or take the cycle.
-  DateTime now = clock_.now();
-  EXPECT_GT(state->nextCycle, now);
-  EXPECT_FALSE(std::filesystem::exists(home_.path() / "agent.state"));
-  // The start-up cycle (ending early: the local database has no tables to
-  // export) wrote its summary.
-  EXPECT_EQ(testing::journalLinesWith(journal_, "cycle summary: ended early"), 1u);
 }
 
 }  // namespace

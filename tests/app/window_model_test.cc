@@ -1,9 +1,9 @@
-// The window's decisions without a toolkit: the start-up order, the first
-// activation, the schedule's ticks and the pause box, the tray codes and the
-// menu, the busy guard while a cycle runs on its worker thread, the ends of
-// the program and the status line. The view records what the model asks of
-// the window; its "event loop" is the test's own thread, which runs what
-// the worker posts to it.
+// The window's decisions without a toolkit, where the Qt window's own tests
+// cannot reach: the pause box and queued ticks, the cycle on its worker
+// thread (the activation's too), the status line while it runs, boxes a
+// cycle asks for, a window going away mid-cycle and errors escaping a
+// cycle. The view keeps the state the model's calls leave; its "event
+// loop" is the test's own thread, which runs what the worker posts to it.
 #include "app/core/window_model.h"
 
 #include <gtest/gtest.h>
@@ -95,52 +95,26 @@ class Gate {
   bool open_ = false;
 };
 
-// A window that exists only as the list of calls made on it, and as the
-// state those calls leave.
+// A window that exists only as the state the model's calls leave.
 class RecordingView : public WindowView {
  public:
-  void startTickTimer(int intervalMs) override {
-    timerMs = intervalMs;
-    calls.push_back("timer " + std::to_string(intervalMs));
-  }
-  void stopTickTimer() override {
-    timerMs = 0;
-    calls.push_back("stop timer");
-  }
+  void startTickTimer(int) override {}
+  void stopTickTimer() override {}
   void showWindow() override {
     visible = true;
     minimised = false;
-    calls.push_back("show");
   }
-  void hideWindow() override {
-    visible = false;
-    calls.push_back("hide");
-  }
-  void minimiseWindow() override {
-    minimised = true;
-    calls.push_back("minimise");
-  }
+  void hideWindow() override { visible = false; }
+  void minimiseWindow() override { minimised = true; }
   bool isMinimised() const override { return minimised; }
-  void bringToForeground() override { calls.push_back("foreground"); }
-  void closeWindow() override {
-    visible = false;
-    calls.push_back("close");
-  }
+  void bringToForeground() override {}
+  void closeWindow() override { visible = false; }
   void setStatusText(const std::string& text) override { status = text; }
-  void setPauseTicked(bool ticked) override { pauseTicked = ticked; }
-  void addTrayIcon(const std::string& tip) override {
-    trayTip = tip;
-    calls.push_back("tray icon " + tip);
-  }
-  void removeTrayIcon() override {
-    trayTip.clear();
-    calls.push_back("remove tray icon");
-  }
-  void popupMenu() override {
-    menuOpen = true;
-    calls.push_back("menu");
-  }
-  void closeMenu() override { menuOpen = false; }
+  void setPauseTicked(bool) override {}
+  void addTrayIcon(const std::string&) override {}
+  void removeTrayIcon() override {}
+  void popupMenu() override {}
+  void closeMenu() override {}
   void messageBox(const std::string& text, MessageIcon) override {
     messages.push_back(text);
     if (onMessage) onMessage();
@@ -161,14 +135,9 @@ class RecordingView : public WindowView {
   }
   void onProgramEnd(int status) override { endings.push_back(status); }
 
-  std::vector<std::string> calls;
-  int timerMs = 0;
   bool visible = false;
   bool minimised = false;
-  bool menuOpen = false;
-  bool pauseTicked = false;
   std::string status;
-  std::string trayTip;
   std::vector<std::string> messages;
   std::vector<int> endings;
   std::function<void()> onMessage;      // runs inside the modal box
@@ -211,61 +180,6 @@ class WindowModelTest : public ::testing::Test {
   std::unique_ptr<WindowModel> model_;
 };
 
-TEST_F(WindowModelTest, StartUpOrderThenTheFirstActivationHidesAndActivatesOnce) {
-  WindowModel model(view, calls, journal, clock, regional, {});
-  std::vector<std::string> order;
-  calls.onCsvFolder = [&] { order = view.calls; };
-  model.load();
-  EXPECT_EQ(order, (std::vector<std::string>{"timer 500", "show", "tray icon Print File"}))
-      << "the CSV folder comes last";
-  EXPECT_EQ(model.schedule()->nextRunTime(), addSeconds(clock.now(), kFiftyMinutes));
-  EXPECT_EQ(calls.activations, 0);
-  EXPECT_TRUE(model.awaitsActivation());
-
-  model.firstActivation();
-  EXPECT_TRUE(view.minimised);
-  EXPECT_FALSE(view.visible) << "hidden before the activation's cycle";
-  ASSERT_TRUE(view.ui->runUntil([&] { return !model.inCycle(); }));
-  EXPECT_EQ(calls.activations, 1);
-  EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
-  EXPECT_TRUE(view.status.empty());
-
-  model.trayCode(tray_code::kLeftButtonUp);
-  model.firstActivation();
-  EXPECT_EQ(calls.activations, 1) << "restoring is no new activation";
-}
-
-TEST_F(WindowModelTest, CsvFolderThatCannotBeMadeEndsTheProgramWithItsMessage) {
-  calls.onCsvFolder = [] { throw ProgramEnd("Error 183: CSV"); };
-  WindowModel model(view, calls, journal, clock, regional, {});
-  model.load();
-  EXPECT_TRUE(model.hasEnded());
-  EXPECT_EQ(model.exitStatus(), 1);
-  EXPECT_EQ(view.messages, std::vector<std::string>{"Error 183: CSV"});
-  EXPECT_EQ(view.endings, std::vector<int>{1});
-  EXPECT_TRUE(view.trayTip.empty());
-  EXPECT_EQ(view.timerMs, 0);
-  model.firstActivation();
-  EXPECT_EQ(calls.activations, 0) << "no activation after an end at start-up";
-}
-
-TEST_F(WindowModelTest, DueTickRunsACycleAndStampsTheStatusLine) {
-  WindowModel& model = started();
-  clock.advance(kFiftyMinutes);
-  model.tick();
-  EXPECT_EQ(calls.cycles, 0) << "due only after NextRunTime has passed";
-  clock.advance(1);
-  calls.onCycle = [&] { clock.advance(90); };
-  model.tick();
-  cycleEnds();
-  EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(view.status, "Idle - " + formatGeneralDate(clock.now(), regional))
-      << "the date and time after the cycle";
-  EXPECT_TRUE(journalHas("status line: Idle - "));
-  model.tick();
-  EXPECT_EQ(calls.cycles, 1);
-}
-
 TEST_F(WindowModelTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
   WindowModel& model = started();
   model.setPaused(true);
@@ -291,77 +205,6 @@ TEST_F(WindowModelTest, PendingEventsOfADueTickStartNoSecondCycle) {
   model.tick();
   cycleEnds();
   EXPECT_EQ(calls.cycles, 1);
-}
-
-TEST_F(WindowModelTest, TrayCodesRestoreOrOpenTheMenuAndTheMenuActs) {
-  WindowModel& model = started();
-  view.calls.clear();
-  for (int code : {0, 512, 513, 516, 518, 519, 520, 1024}) model.trayCode(code);
-  EXPECT_TRUE(view.calls.empty()) << "other codes are ignored";
-
-  for (int code : {tray_code::kLeftButtonUp, tray_code::kLeftButtonDblClk}) {
-    view.calls.clear();
-    model.trayCode(code);
-    EXPECT_EQ(view.calls, (std::vector<std::string>{"show", "foreground"})) << code;
-    view.minimiseWindow();
-    model.windowMinimised();
-    EXPECT_FALSE(view.visible) << "minimising hides it again";
-  }
-  view.calls.clear();
-  model.trayCode(tray_code::kRightButtonUp);
-  EXPECT_EQ(view.calls, (std::vector<std::string>{"foreground", "menu"}))
-      << "the menu does not restore the window";
-
-  model.restoreItem();
-  EXPECT_TRUE(view.visible);
-  model.pauseItem();
-  EXPECT_TRUE(model.paused());
-  EXPECT_TRUE(view.pauseTicked);
-  model.pauseItem();
-  EXPECT_TRUE(model.paused()) << "nothing unticks it but the box";
-  EXPECT_TRUE(journalHas("window restored"));
-}
-
-TEST_F(WindowModelTest, EventsDuringACycleAreDroppedWhileTheWindowRunsAndExitWaitsForIt) {
-  WindowModel& model = started();
-  Gate entered, release;
-  calls.onCycle = [&] {
-    entered.open();
-    EXPECT_TRUE(release.waitOpen()) << "the test never let the cycle go on";
-  };
-  passNextRunTime();
-  model.tick();
-  ASSERT_TRUE(entered.waitOpen());
-  // The window's thread is free: every event is handled, and dropped.
-  EXPECT_TRUE(model.inCycle());
-  const DateTime nextRun = model.schedule()->nextRunTime();
-  clock.advance(2 * 3600);  // the cycle outlasts its interval
-  model.tick();
-  model.trayCode(tray_code::kLeftButtonDblClk);
-  model.trayCode(tray_code::kRightButtonUp);
-  model.restoreItem();
-  model.pauseItem();
-  EXPECT_FALSE(model.beginCycle()) << "no cycle inside a cycle";
-  EXPECT_EQ(model.schedule()->nextRunTime(), nextRun) << "a tick during a cycle is lost";
-  EXPECT_EQ(calls.cycles, 1);
-  EXPECT_FALSE(view.visible);
-  EXPECT_FALSE(view.menuOpen);
-  EXPECT_FALSE(model.paused());
-  EXPECT_FALSE(view.pauseTicked);
-  model.exitItem();
-  EXPECT_FALSE(model.closeRequested()) << "the window stays until the cycle returns";
-  EXPECT_FALSE(model.hasEnded());
-  EXPECT_TRUE(view.endings.empty());
-  EXPECT_FALSE(view.trayTip.empty());
-
-  release.open();
-  cycleEnds();
-  EXPECT_TRUE(model.hasEnded());
-  EXPECT_EQ(model.exitStatus(), 0);
-  EXPECT_EQ(view.endings, std::vector<int>{0});
-  EXPECT_TRUE(view.trayTip.empty());
-  EXPECT_EQ(view.timerMs, 0);
-  EXPECT_FALSE(journalHas("status line: Idle - ")) << "an ended program stamps no date";
 }
 
 TEST_F(WindowModelTest, TheActivationsCycleAlsoRunsOnTheWorkerAndDropsTheFirstDueTick) {
@@ -545,35 +388,6 @@ TEST_F(WindowModelTest, ErrorsThatEscapeACycleAreShownInsideTheGuard) {
   EXPECT_EQ(model.exitStatus(), 1);
   EXPECT_EQ(view.messages.back(), "DB Path Not Identified");
   EXPECT_EQ(view.endings, std::vector<int>{1});
-}
-
-TEST_F(WindowModelTest, ExitOrClosingEndsTheProgramAndAnEndedWindowStaysGone) {
-  {
-    WindowModel& model = started();
-    model.exitItem();
-    EXPECT_EQ(view.endings, std::vector<int>{0});
-    EXPECT_TRUE(journalHas("the agent ends"));
-    view.calls.clear();
-    model.tick();
-    model.trayCode(tray_code::kLeftButtonUp);
-    model.exitItem();
-    EXPECT_TRUE(view.calls.empty());
-    EXPECT_TRUE(model.closeRequested());
-  }
-  view = RecordingView();
-  {
-    WindowModel& model = started();
-    EXPECT_TRUE(model.closeRequested());
-    EXPECT_EQ(view.endings, std::vector<int>{0});
-    EXPECT_TRUE(view.trayTip.empty());
-  }
-}
-
-TEST_F(WindowModelTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
-  started(/*trayAvailable=*/false);
-  EXPECT_TRUE(view.minimised);
-  EXPECT_TRUE(view.visible) << "a hidden window could not come back";
-  EXPECT_TRUE(journalHas("no notification area"));
 }
 
 }  // namespace

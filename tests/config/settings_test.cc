@@ -95,17 +95,6 @@ TEST(LocalSettings, DatabaseNameRules) {
   EXPECT_EQ(localDatabaseName("Y", home.path()), "ORBA_KLT");
 }
 
-TEST(ConnectionStrings, AreComposedExactly) {
-  EXPECT_EQ(sqlServerConnectionString("OFFICE", " secret "),
-            "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={secret};");
-  EXPECT_EQ(sqlServerConnectionString("OFFICE", ""),
-            "Driver={SQL Server};Server={OFFICE};Uid=SA;Pwd={};");
-  // Without a port: RemoteAccounts' test reads the exact string.
-  EXPECT_EQ(remoteConnectionString("h", "d", "u", "p", "3307"),
-            "DRIVER={MySQL ODBC 3.51 Driver};SERVER={h};DATABASE={d};UID={u};PWD={p}; "
-            "OPTION=3;PORT={3307}");
-}
-
 TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
   ConnectionString cs("Driver={SQL Server};Server=C:\\Data;Uid=SA;Pwd=a;b;");
   EXPECT_EQ(cs.driverName(), "SQL Server");

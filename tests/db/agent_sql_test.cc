@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "db/script_batches.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -71,6 +72,9 @@ TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeader) {
             "fcatcode|fcatdesc|famount|fdate\n"
             "GEN|General|1500.50|2024-03-05 00:00:00\n"
             "OBC|||\n");
+  // GO lines with nothing between them make no batch of their own.
+  EXPECT_EQ(splitBatches("\xEF\xBB\xBFselect 1\r\nGO\r\n \r\n go\nGO\nselect 2\nGO\n"),
+            (std::vector<std::string>{"select 1\r\n", "select 2\n"}));
 }
 
 TEST_F(AgentSql, AnErrorPrintsItsNumberAndTextAndFails) {

@@ -89,6 +89,10 @@ TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
   EXPECT_EQ(rowsOf(db(), "select code from t order by code"),
             (std::vector<std::string>{"A", "b", "c "}));
   EXPECT_EQ(rowsOf(db(), "select name from t where code = 'C'"), (std::vector<std::string>{"z"}));
+  // LIKE ignores the matched value's trailing blanks, not the pattern's.
+  EXPECT_EQ(rowsOf(db(), "select code from t where code like 'C'"),
+            (std::vector<std::string>{"c "}));
+  EXPECT_EQ(rowsOf(db(), "select code from t where code like 'b '"), std::vector<std::string>{});
   // Concatenations compare under the same rule.
   EXPECT_EQ(rowsOf(db(), "select code from t where code + name = 'AY'"),
             (std::vector<std::string>{"A"}));
@@ -127,6 +131,8 @@ TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundaries) {
   EXPECT_EQ(scalar(db(), "select datediff(year, '31/12/2023', '01/01/2024')"), "1");
   EXPECT_EQ(scalar(db(), "select datediff(d, getdate(), getdate())"), "0");
   EXPECT_EQ(scalar(db(), "select datediff(d, NULL, getdate())"), "NULL");
+  // Before day 0 (1 January 1900) a time of day still counts forward.
+  EXPECT_EQ(scalar(db(), "select dateadd(hh, 1, '31/12/1899 10:00')"), "1899-12-31 11:00:00");
   db().execute("create table d (f datetime)");
   db().execute("insert into d values (dateadd(d, -1, getdate())), (getdate())");
   EXPECT_EQ(rowsOf(db(), "select datediff(d, getdate(), f) from d order by f"),

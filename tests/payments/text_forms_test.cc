@@ -20,13 +20,6 @@ TEST(RemoteLiteral, WritesTheBytesInHexSoNoQuoteOrBackslashReachesTheParser) {
   EXPECT_EQ(remoteLiteral("\xC3\xA9"), "_utf8mb4 X'C3A9'");  // é in UTF-8
 }
 
-TEST(DateText, IsDayMonthYearWithTheTimeOnlyWhereItMatters) {
-  const DateTime paid{2024, 3, 5, 10, 30, 0};
-  EXPECT_EQ(dayMonthYear(paid), "05/03/2024");
-  EXPECT_EQ(dayMonthYearTime(paid), "05/03/2024 10:30:00");
-  EXPECT_EQ(dayMonthYearTime(DateTime{2024, 12, 31}), "31/12/2024");
-}
-
 TEST(ValueReading, FollowsTheLeadingNumberAndDateRules) {
   EXPECT_EQ(leadingNumber("000123"), 123);
   EXPECT_EQ(leadingNumber("  12abc"), 12);

@@ -108,15 +108,5 @@ TEST_F(ClippedValuesTest, AClippedMarkIsAnError) {
   EXPECT_EQ(remote("select frecno from rzp_paymentgateway"), "R001");
 }
 
-TEST(TableWritten, IsTheTableEachWritingStatementNames) {
-  EXPECT_EQ(tableWritten("LOAD DATA local INFILE '/a/b.csv' INTO TABLE tmpstudfee FIELDS"),
-            "tmpstudfee");
-  EXPECT_EQ(tableWritten("update studfee x1, tmpstudfee x2 set x1.ffee = x2.ffee"), "studfee");
-  EXPECT_EQ(tableWritten("insert into recmode(frecno) values ('1')"), "recmode");
-  EXPECT_EQ(tableWritten("delete from studfee where fdeleted is null"), "studfee");
-  EXPECT_EQ(tableWritten("drop table if exists tmpstudfee"), "");
-  EXPECT_EQ(tableWritten("select 1"), "");
-}
-
 }  // namespace
 }  // namespace agent

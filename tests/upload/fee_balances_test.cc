@@ -15,8 +15,6 @@
 namespace agent {
 namespace {
 
-using testing::writeFile;
-
 class FeeBalancesTest : public testing::MirrorFixture {
  protected:
   void student(const std::string& admno, const std::string& degree = "BSC") {
@@ -208,19 +206,6 @@ TEST_F(FeeBalancesTest, LeftoverStagingRowsAreNotMerged) {
   EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
                    "database() and table_name = 'tmpstudfee'"),
             "0");
-}
-
-TEST_F(FeeBalancesTest, EmptyResultDeletesNothingAndKeepsTheOldFile) {
-  remoteDb_.execute(
-      "insert into studfee values ('S9', 'BSC', '1', 'OLD', 10, 0, 10, NULL, '2020', '1', "
-      "NULL)");
-  writeFile(exportPath("UPSTUDFEE.csv"), "old\r\n");
-  fee("S9", "TUI", "1000");  // S9 is no student locally
-
-  EXPECT_EQ(uploadFeeBalances(ctx_), 0u);
-  EXPECT_TRUE(remoteStatements().empty());
-  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), "old\r\n");
-  EXPECT_EQ(remote("select count(*) from studfee"), "1");
 }
 
 }  // namespace

@@ -141,24 +141,5 @@ TEST(MirrorDescriptions, RenderTheStatementsThePortalIsSent) {
   EXPECT_EQ(seen, std::size(kRendered));
 }
 
-TEST(MirrorDescriptions, KeyFieldsAreTheTargetKeyTheMergeJoinsOn) {
-  const MirrorDescription& college = *allMirrorDescriptions()[0];
-  ASSERT_EQ(college.tableName, "college");
-  EXPECT_EQ(college.keyFields(), (std::vector<std::size_t>{0}));
-  for (const MirrorDescription* description : allMirrorDescriptions()) {
-    SCOPED_TRACE(description->tableName);
-    if (description->tableName == "studfee") {
-      // Joined in the where clause's order, not the file's.
-      EXPECT_EQ(description->keyFields(), (std::vector<std::size_t>{1, 0, 3}));
-    } else if (description->tableName == "subject") {
-      // fcsubcode is a joined field, still a key.
-      EXPECT_EQ(description->keyFields(), (std::vector<std::size_t>{0, 1, 6}));
-    } else if (description->tableName == "recmode" || description->tableName == "smslog") {
-      // recmode's merge marks staging rows; smslog has no merge update.
-      EXPECT_EQ(description->keyFields(), std::nullopt);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace agent

@@ -13,7 +13,6 @@
 namespace agent {
 namespace {
 
-using testing::writeFile;
 using Columns = std::vector<std::pair<std::string, std::string>>;
 
 class ReceiptsTest : public testing::MirrorFixture {
@@ -193,14 +192,6 @@ TEST_F(ReceiptsTest, ExistingModeRowsAreNeverChangedAndNewPayTypesAreAdded) {
   EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
                    "database() and table_name in ('tmprechead', 'tmprecdetl')"),
             "0");
-}
-
-TEST_F(ReceiptsTest, NoReceiptsTouchesNoFileAndSendsNothing) {
-  writeFile(exportPath("UPRECHEAD.csv"), "old\r\n");
-  EXPECT_EQ(uploadReceipts(ctx_), 0u);
-  EXPECT_TRUE(remoteStatements().empty());
-  EXPECT_EQ(exportFile("UPRECHEAD.csv"), "old\r\n");
-  EXPECT_FALSE(std::filesystem::exists(exportPath("UPRECMODE.csv")));
 }
 
 }  // namespace

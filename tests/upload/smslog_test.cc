@@ -17,8 +17,6 @@
 namespace agent {
 namespace {
 
-using testing::writeFile;
-
 // A due message; every argument is a SQL literal.
 struct Message {
   std::string fdate = "'2024-03-05'";
@@ -223,17 +221,6 @@ TEST_F(SmsLogTest, MessagesSentAgainAfterALostMarkArriveOnce) {
   // No message twice, and none burnt a row id: the portal's rows are those
   // a cycle without the lost mark leaves, row ids included.
   EXPECT_EQ(remote("select group_concat(fid order by fid) from smslog"), "1,2,3,4");
-}
-
-TEST_F(SmsLogTest, NoDueMessagesKeepsTheOldFileAndSendsNothing) {
-  writeFile(exportPath("UPSMS.csv"), "old\r\n");
-  add({.guid = "'G1'", .status = "'failed'"});
-  add({.guid = "'G2'", .upload = "'T'"});
-
-  EXPECT_EQ(runStage(), 0u);
-  EXPECT_TRUE(remoteStatements().empty());
-  EXPECT_EQ(exportFile("UPSMS.csv"), "old\r\n");
-  EXPECT_EQ(localCount("fupload is null"), "1");
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 // student and login take, and the file contents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/upload/mirror_fixture.h"
-#include "db/load_statement.h"
 #include "upload/table_stages.h"
 
 namespace agent {
@@ -53,35 +54,30 @@ TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast)
   addStudent("A001");
   EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
 
-  const std::string studentColumns =
-      "fadmno, fdegree, fexamno, fname, ffather, fmother, fdob, fmobile, femail, fgender, "
-      "fbloodgrp, fcatcode, frtcode, fsection, factive, fyear, fregno, faddr1, faddr2, faddr3, "
-      "faddr4, fpincode, faddp1, faddp2, faddp3, faddp4, fpincodep, fcollcode, fdoa, fhostcode, "
-      "fhostjoindate, fmesscode, fcombcode, fmobilep, femailp, fhostblock, fhostroomno, "
-      "freligion, fcaste, f1stlang, f2ndlang, fseattype, fseatstate, fplacecode, fdropplace, "
-      "fdeleted";
-  const std::string loginColumns = "fusername, fpasswd, fusertype, fusergrp, fdeleted";
-  const std::string student = exportPath("UPSTUDENT.csv").string();
-  const std::string login = exportPath("UPMASUSER.csv").string();
-  const std::vector<std::string>& sent = remoteStatements();
-  ASSERT_EQ(sent.size(), 14u);
-  EXPECT_EQ(sent[0], "drop table if exists tmpstudent");
-  EXPECT_EQ(sent[1], "drop table if exists tmpmasuser");
-  EXPECT_EQ(sent[2], "create table if not exists tmpstudent like student");
-  EXPECT_EQ(sent[3], "SET sql_mode='NO_BACKSLASH_ESCAPES'");
-  EXPECT_TRUE(sent[4].starts_with("SET sql_mode = concat_ws(")) << sent[4];
-  EXPECT_EQ(sent[5], loadStatement(student, "tmpstudent", studentColumns));
-  EXPECT_TRUE(sent[6].starts_with("update student x1, tmpstudent x2 set x1.fname = x2.fname, "));
-  EXPECT_TRUE(sent[6].ends_with("x1.fdeleted = x2.fdeleted where x1.fadmno = x2.fadmno"));
-  EXPECT_EQ(sent[7], loadStatement(student, "student", studentColumns));
-  EXPECT_EQ(sent[8], "create table if not exists tmpmasuser like masuser");
-  EXPECT_EQ(sent[9], loadStatement(login, "tmpmasuser", loginColumns));
-  EXPECT_EQ(sent[10],
-            "update masuser x1, tmpmasuser x2 set x1.fdeleted= x2.fdeleted where x1.fusername = "
-            "x2.fusername");
-  EXPECT_EQ(sent[11], loadStatement(login, "masuser", loginColumns));
-  EXPECT_EQ(sent[12], "drop table if exists tmpstudent");
-  EXPECT_EQ(sent[13], "drop table if exists tmpmasuser");
+  // Each statement by its first words (the merge and load texts are checked
+  // by the descriptions' test).
+  std::vector<std::string> heads;
+  for (const std::string& sql : remoteStatements()) {
+    const std::size_t table = sql.find("INTO TABLE ");
+    heads.push_back(table != std::string::npos
+                        ? "load " + sql.substr(table + 11, sql.find(' ', table + 11) - table - 11)
+                        : sql.substr(0, std::min(sql.find(" set "), sql.find(" = concat_ws("))));
+  }
+  const std::vector<std::string> expected = {"drop table if exists tmpstudent",
+                                             "drop table if exists tmpmasuser",
+                                             "create table if not exists tmpstudent like student",
+                                             "SET sql_mode='NO_BACKSLASH_ESCAPES'",
+                                             "SET sql_mode",
+                                             "load tmpstudent",
+                                             "update student x1, tmpstudent x2",
+                                             "load student",
+                                             "create table if not exists tmpmasuser like masuser",
+                                             "load tmpmasuser",
+                                             "update masuser x1, tmpmasuser x2",
+                                             "load masuser",
+                                             "drop table if exists tmpstudent",
+                                             "drop table if exists tmpmasuser"};
+  EXPECT_EQ(heads, expected);
   // Backslash escapes off, the test server's strictness kept.
   EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES,STRICT_TRANS_TABLES");
 }

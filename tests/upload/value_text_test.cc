@@ -27,6 +27,7 @@ TEST(ValueTextTest, NumbersTakeTheirShortestPlainForm) {
   EXPECT_EQ(plain(Value::number(1500.5)), "1500.5");
   EXPECT_EQ(plain(Value::number(0.1 + 0.2)), "0.3");
   EXPECT_EQ(plain(Value::number(1234567.125, "1234567.1250000000001")), "1234567.125");
+  EXPECT_EQ(plain(Value::number(1234567.890123456, "1234567.890123456")), "1234567.89012346");
   EXPECT_EQ(plain(Value::number(1e20)), "100000000000000000000");
 }
 
