@@ -59,10 +59,12 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
 
   # ThreadSanitizer in build-tsan: the same suites, and the server suites
   # whose code starts threads (the streamed staging load, work ahead, the
-  # window's cycle thread, a stop from another thread, payments racing the
-  # portal), next to their own private server. A race fails the test.
+  # window's cycle thread, a stop from another thread or a signal, payments
+  # racing the portal), next to their own private server. A race fails the
+  # test (ThreadSanitizer's exit status).
   THREAD_SUITES='^(StreamedLoadTest|FeeBalancesTest|ReceiptsTest|StudentsStageTest|CycleTest'
-  THREAD_SUITES+='|WindowModelTest|CycleLocks|RemoteConnection|BookingRace|PaymentCycle)\.'
+  THREAD_SUITES+='|WindowModelTest|CycleLocks|RemoteConnection|BookingRace|PaymentCycle'
+  THREAD_SUITES+='|AgentProcessTest)\.'
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE_THREAD=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
   cmake --build build-tsan --parallel "$(nproc)" \
