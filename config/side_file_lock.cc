@@ -10,7 +10,7 @@ constexpr std::chrono::milliseconds kRetryEvery{100};
 }  // namespace
 
 SideFileLock::SideFileLock(const std::filesystem::path& path, const std::string& holder,
-                           std::chrono::milliseconds wait, const std::atomic<bool>* stop) {
+                           std::chrono::milliseconds wait, const Signal* stop) {
   std::string error;
   platform_ = Platform::open(path, &error);
   if (!platform_) {
@@ -33,8 +33,13 @@ SideFileLock::SideFileLock(const std::filesystem::path& path, const std::string&
       platform_.reset();
       return;
     }
-    if (waited_ >= wait || (stop != nullptr && stop->load())) break;
-    std::this_thread::sleep_for(kRetryEvery);
+    if (waited_ >= wait || (stop != nullptr && stop->raised())) break;
+    // Another process's lock wakes no one here: it is tried again.
+    if (stop != nullptr) {
+      stop->waitFor(kRetryEvery);
+    } else {
+      std::this_thread::sleep_for(kRetryEvery);
+    }
   }
   outcome_ = Outcome::HeldByOther;
   detail_ = platform_->readText();

@@ -7,12 +7,13 @@
 #ifndef AGENT_CONFIG_SIDE_FILE_LOCK_H_
 #define AGENT_CONFIG_SIDE_FILE_LOCK_H_
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "base/signal.h"
 
 namespace agent {
 
@@ -25,9 +26,10 @@ class SideFileLock {
   };
 
   // Tries to lock path (made when missing) every 100 ms until wait has
-  // passed, or until *stop turns true.
+  // passed, or until stop is raised (which ends the wait between two tries
+  // at once).
   SideFileLock(const std::filesystem::path& path, const std::string& holder,
-               std::chrono::milliseconds wait, const std::atomic<bool>* stop = nullptr);
+               std::chrono::milliseconds wait, const Signal* stop = nullptr);
   ~SideFileLock();
   SideFileLock(const SideFileLock&) = delete;
   SideFileLock& operator=(const SideFileLock&) = delete;

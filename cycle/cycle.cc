@@ -1,6 +1,7 @@
 #include "cycle/cycle.h"
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -215,13 +216,14 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
 // cycle ended, without any of the statement's values.
 std::string wherePart(const char* stage, const StatementWatch* watch) {
   std::string where = fmt::format("stage {}", stage);
-  if (watch != nullptr && !watch->failedSide.empty()) {
+  StatementWatch::Failure failed = watch != nullptr ? watch->failure() : StatementWatch::Failure{};
+  if (!failed.side.empty()) {
     const std::string& database =
-        watch->failedSide == "local" ? watch->localDatabase : watch->remoteDatabase;
-    where += fmt::format(", {} statement \"{}\"", watch->failedSide, watch->failedStatement);
+        failed.side == "local" ? watch->localDatabase : watch->remoteDatabase;
+    where += fmt::format(", {} statement \"{}\"", failed.side, failed.statement);
     if (!database.empty()) where += fmt::format(" in database {}", database);
     // On a cluster the node matters: the next cycle may reach another.
-    if (watch->failedSide == "remote" && !watch->remoteNode.empty())
+    if (failed.side == "remote" && !watch->remoteNode.empty())
       where += fmt::format(" on {}", watch->remoteNode);
   }
   return where;
@@ -234,7 +236,7 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
   // 1205: the server ended a statement that waited for a lock (a row or a
   // table another session holds): the link itself is sound.
   if (db != nullptr && db->nativeCode() == 1205 &&
-      (watch == nullptr || watch->failedSide == "remote")) {
+      (watch == nullptr || watch->failure().side == "remote")) {
     return fmt::format(
         " (a lock wait: another session held a lock this statement needed for the "
         "lock_wait_timeout of {} s; a cut link's left-over session keeps its locks until the "
@@ -243,7 +245,7 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
   }
   // A cluster node's refusals, left after the retries of work that may be
   // sent again, or met by work that may not.
-  if (db != nullptr && (watch == nullptr || watch->failedSide == "remote")) {
+  if (db != nullptr && (watch == nullptr || watch->failure().side == "remote")) {
     if (db->nativeCode() == 1213)
       return " (server error 1213: the node refused the write for a conflict with another "
              "session's or another cluster node's; the next cycle tries again)";
@@ -256,7 +258,7 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
   const bool timedOut = db != nullptr && (db->nativeCode() == 2013 ||
                                           db->description().find("timed out") != std::string::npos);
   if (!timedOut) return "";
-  if (watch != nullptr && watch->failedSide != "remote") return "";
+  if (watch != nullptr && watch->failure().side != "remote") return "";
   return fmt::format(" (the server went away, or did not answer within the read time-out of {} s)",
                      ctx.config.remote.readTimeout);
 }
@@ -318,9 +320,11 @@ std::string endStampStatement(const std::string& stamp) {
 bool runUploadCycle(CycleContext& ctx, StageList stages, StatementWatch* watch) {
   CycleSummary summary(ctx.journal);
   bool stamped = runStamped(ctx, stages, summary, watch);
-  if (watch != nullptr && !watch->leftoversDropped.empty()) {
+  const std::map<std::string, int> dropped =
+      watch != nullptr ? watch->leftoversDropped() : std::map<std::string, int>{};
+  if (!dropped.empty()) {
     std::string names;
-    for (const auto& [name, times] : watch->leftoversDropped) {
+    for (const auto& [name, times] : dropped) {
       names += (names.empty() ? "" : ", ") + name;
       if (times > 1) names += fmt::format(" ({} times)", times);
     }

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/thread_annotations.h"
+
 namespace agent {
 
 class CycleProgress {
@@ -30,9 +32,9 @@ class CycleProgress {
   Snapshot snapshot() const;
 
  private:
-  mutable std::mutex mutex_;  // guards running_ and stage_
-  bool running_ = false;
-  std::string stage_;
+  mutable std::mutex mutex_;
+  bool running_ GUARDED_BY(mutex_) = false;
+  std::string stage_ GUARDED_BY(mutex_);
   std::atomic<std::size_t> rows_{0};
 };
 

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_annotations.h"
+
 namespace spdlog {
 class logger;
 }
@@ -73,13 +75,13 @@ class Journal {
 
   std::shared_ptr<spdlog::logger> file_;
   std::filesystem::path path_;
-  mutable std::mutex mutex_;  // guards what follows
-  std::string writeFault_;
-  bool faultInThisWrite_ = false;
-  std::deque<std::string> recent_;
-  std::size_t warnings_ = 0;
-  std::size_t errors_ = 0;
-  Mirror mirror_;
+  mutable std::mutex mutex_;
+  std::string writeFault_ GUARDED_BY(mutex_);
+  bool faultInThisWrite_ GUARDED_BY(mutex_) = false;
+  std::deque<std::string> recent_ GUARDED_BY(mutex_);
+  std::size_t warnings_ GUARDED_BY(mutex_) = 0;
+  std::size_t errors_ GUARDED_BY(mutex_) = 0;
+  Mirror mirror_;  // set before the journal is shared; called outside mutex_
 };
 
 }  // namespace agent

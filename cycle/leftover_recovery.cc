@@ -35,7 +35,7 @@ bool RecoveringConnection::dropLeftover(const AgentError& error) {
   // Every cycle that books a payment meets the fee chain's views again:
   // housekeeping, said once at the cycle's end where a watch gathers it.
   if (watch_ != nullptr) {
-    ++watch_->leftoversDropped[object->name];
+    watch_->noteLeftoverDropped(object->name);
   } else {
     journal_.info(std::string("leftover ") + object->name + ": " + object->drop);
   }
@@ -51,8 +51,7 @@ void RecoveringConnection::checkStop(const std::string& sql) const {
 
 void RecoveringConnection::noteFailure(const std::string& sql) {
   if (watch_ == nullptr) return;
-  watch_->failedSide = side_;
-  watch_->failedStatement = statementHead(sql);
+  watch_->noteFailure(side_, statementHead(sql));
 }
 
 void RecoveringConnection::execute(const std::string& sql) {

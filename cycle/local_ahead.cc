@@ -1,6 +1,6 @@
 #include "cycle/local_ahead.h"
 
-#include <chrono>
+#include <cassert>
 #include <exception>
 #include <utility>
 
@@ -17,16 +17,27 @@ LocalAhead::LocalAhead(LocalConnector connect, AheadWork work, AheadInput input,
 
 LocalAhead::~LocalAhead() {
   if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    cancelled_ = true;
-    if (connection_) connection_->cancel();
-  }
-  released_.notify_all();
+  stop_.raise();
   thread_.join();
 }
 
+void LocalAhead::cancel() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (connection_) connection_->cancel();
+  }
+  released_.notify_all();
+}
+
+void LocalAhead::wake() {
+  // Taken and let go so that a wait between its look and its sleep is not
+  // missed.
+  { std::lock_guard<std::mutex> lock(mutex_); }
+  released_.notify_all();
+}
+
 void LocalAhead::release() {
+  assert(owner_.calledOnOwner());
   {
     std::lock_guard<std::mutex> lock(mutex_);
     held_ = false;
@@ -35,24 +46,27 @@ void LocalAhead::release() {
 }
 
 void LocalAhead::releaseAfter(const LocalAhead& earlier) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  after_ = earlier.ended_;
+  assert(owner_.calledOnOwner());
+  assert(!wakeAfter_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    after_ = earlier.ended_;
+  }
+  // Made without mutex_ held: it runs at once when earlier has ended.
+  wakeAfter_.emplace(*earlier.ended_, [this] { wake(); });
 }
 
 bool LocalAhead::waitForRelease() {
   std::unique_lock<std::mutex> lock(mutex_);
-  // The earlier work's end is looked at every few milliseconds: it has no
-  // way to wake this one.
-  while (!released_.wait_for(lock, std::chrono::milliseconds(5),
-                             [this] { return !held_ || cancelled_ || (after_ && *after_); })) {
-  }
-  return !cancelled_;
+  released_.wait(
+      lock, [this] { return !held_ || stop_.raised() || (after_ != nullptr && after_->raised()); });
+  return !stop_.raised();
 }
 
 void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadInput& input) {
   struct MarkEnded {
-    std::atomic<bool>& ended;
-    ~MarkEnded() { ended = true; }
+    Signal& ended;
+    ~MarkEnded() { ended.raise(); }
   } markEnded{*ended_};
   try {
     std::unique_ptr<Connection> connection = connect();
@@ -78,6 +92,7 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadI
 }
 
 std::unique_ptr<Connection> LocalAhead::take(std::string* why, AheadSources* sources) {
+  assert(owner_.calledOnOwner());
   release();
   if (thread_.joinable()) thread_.join();
   if (!error_.empty()) {

@@ -9,14 +9,17 @@
 #ifndef AGENT_CYCLE_LOCAL_AHEAD_H_
 #define AGENT_CYCLE_LOCAL_AHEAD_H_
 
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "base/signal.h"
+#include "base/thread_annotations.h"
+#include "base/thread_checker.h"
 #include "cycle/cycle_context.h"
 #include "db/connection.h"
 
@@ -54,6 +57,12 @@ using AheadWork = AheadSources (*)(Connection& local, const AheadInput& input);
 // starts (a stage without one gets the institution alone).
 using AheadInputOf = AheadInput (*)(const CycleContext& ctx);
 
+// Owned by the cycle (cycle.cc), which makes each on its own thread as the
+// cycle starts, and alone calls release(), releaseAfter(), ended() and
+// take(). The work's thread is joined by take() or, for work no stage took
+// (a cycle that ended early), by the destructor, which first cancels it:
+// the stop is raised, which wakes work still held and cancels the
+// connection of work running.
 class LocalAhead {
  public:
   // Opens the connection and runs work on a thread of its own; held: only
@@ -70,27 +79,41 @@ class LocalAhead {
   // Lets held work run.
   void release();
   // Lets held work run once earlier's work has ended (or on release()).
+  // At most once.
   void releaseAfter(const LocalAhead& earlier);
   // Whether the work has ended (take() would not wait).
-  bool ended() const { return *ended_; }
+  bool ended() const { return ended_->raised(); }
 
  private:
   void run(const LocalConnector& connect, AheadWork work, const AheadInput& input);
 
   // Waits until the work may run; false when it was cancelled meanwhile.
-  bool waitForRelease();
+  bool waitForRelease() LOCKS_EXCLUDED(mutex_);
+  // Wakes waitForRelease() after a change it looks at.
+  void wake() LOCKS_EXCLUDED(mutex_);
+  // On the stop: breaks off the work's statement and wakes a held wait.
+  void cancel() LOCKS_EXCLUDED(mutex_);
 
-  // Shared with work held until this one's end, which may outlive it.
-  std::shared_ptr<std::atomic<bool>> ended_ = std::make_shared<std::atomic<bool>>(false);
-  std::mutex mutex_;  // guards connection_, held_, after_ and cancelled_
+  ThreadChecker owner_;
+  // Raised by the destructor: the work is cancelled.
+  Signal stop_;
+  // Raised as the work's thread ends. Shared with work released after this
+  // one, which may outlive it.
+  std::shared_ptr<Signal> ended_ = std::make_shared<Signal>();
+  std::mutex mutex_;
   std::condition_variable released_;
-  bool held_;
-  std::shared_ptr<const std::atomic<bool>> after_;  // released once it is true
-  bool cancelled_ = false;
-  std::unique_ptr<Connection> connection_;
-  std::string error_;     // set by the thread; read after it was joined
-  AheadSources sources_;  // likewise
-  std::thread thread_;
+  bool held_ GUARDED_BY(mutex_);
+  // The end of the work this one is released after; null when none.
+  std::shared_ptr<const Signal> after_ GUARDED_BY(mutex_);
+  std::unique_ptr<Connection> connection_ GUARDED_BY(mutex_);
+  // Written by the work's thread, read by the owner once it was joined.
+  std::string error_;
+  AheadSources sources_;
+  // The stop wakes a held wait and breaks off a running statement.
+  Signal::Hook cancelOnStop_{stop_, [this] { cancel(); }};
+  // Made by releaseAfter(), on the owner's thread; wakes the wait.
+  std::optional<Signal::Hook> wakeAfter_;
+  std::thread thread_;  // last: started once the members above exist
 };
 
 // The local connection that holds the result of the running stage's work:

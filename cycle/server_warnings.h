@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/thread_annotations.h"
 #include "cycle/journal.h"
 #include "db/connection.h"
 
@@ -38,8 +39,9 @@ class ServerWarnings {
   std::size_t changedValues(std::string_view table) const;
 
  private:
-  mutable std::mutex mutex_;  // guards tables_
-  std::map<std::string, std::size_t, std::less<>> tables_;
+  // The cycle's thread and a streamed load's thread both add.
+  mutable std::mutex mutex_;
+  std::map<std::string, std::size_t, std::less<>> tables_ GUARDED_BY(mutex_);
 };
 
 // The table a statement writes (LOAD DATA ... INTO TABLE t, UPDATE t,

@@ -5,9 +5,12 @@
 #ifndef AGENT_CYCLE_STATEMENT_WATCH_H_
 #define AGENT_CYCLE_STATEMENT_WATCH_H_
 
-#include <atomic>
 #include <map>
+#include <mutex>
 #include <string>
+
+#include "base/signal.h"
+#include "base/thread_annotations.h"
 
 namespace agent {
 
@@ -18,28 +21,45 @@ namespace agent {
 // gives "insert into paygate".
 std::string statementHead(const std::string& sql);
 
-struct StatementWatch {
-  // Set from another thread to end the cycle; null: never stopped.
-  const std::atomic<bool>* stop = nullptr;
-  // The databases the two sides work in, for the journal line.
+// Shared by the cycle's thread and a streamed load's thread, whose remote
+// statements note their failures here as well (a stop fails both sides at
+// once): what they note is guarded by a mutex.
+class StatementWatch {
+ public:
+  // The last statement that failed: "local" or "remote" (empty when none
+  // failed), and its head.
+  struct Failure {
+    std::string side;
+    std::string statement;
+  };
+
+  // The cycle's stop, raised from another thread to end the cycle (the
+  // agent's); null: never stopped. Set before the cycle starts.
+  const Signal* stop = nullptr;
+  // The databases the two sides work in, for the journal line. Set before
+  // the cycle starts.
   std::string localDatabase;
   std::string remoteDatabase;
   // The server the remote connection reached, "host:port" as the account
-  // lists it (one node of a cluster); empty: not known.
+  // lists it (one node of a cluster); empty: not known. Set when the
+  // remote connection is opened, before any stage.
   std::string remoteNode;
-  // The last statement that failed: "local" or "remote", and its head.
-  std::string failedSide;
-  std::string failedStatement;
+
+  bool stopRequested() const { return stop != nullptr && stop->raised(); }
+
+  void noteFailure(const std::string& side, const std::string& statement) LOCKS_EXCLUDED(mutex_);
+  Failure failure() const LOCKS_EXCLUDED(mutex_);
+  void clearFailure() LOCKS_EXCLUDED(mutex_);
 
   // The leftover objects of earlier runs dropped during the cycle, by
   // name, and how often: housekeeping, journaled once at the cycle's end.
-  std::map<std::string, int> leftoversDropped;
+  void noteLeftoverDropped(const std::string& name) LOCKS_EXCLUDED(mutex_);
+  std::map<std::string, int> leftoversDropped() const LOCKS_EXCLUDED(mutex_);
 
-  bool stopRequested() const { return stop != nullptr && stop->load(); }
-  void clearFailure() {
-    failedSide.clear();
-    failedStatement.clear();
-  }
+ private:
+  mutable std::mutex mutex_;
+  Failure failure_ GUARDED_BY(mutex_);
+  std::map<std::string, int> leftoversDropped_ GUARDED_BY(mutex_);
 };
 
 }  // namespace agent

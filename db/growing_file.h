@@ -15,6 +15,8 @@
 #include <mutex>
 #include <string>
 
+#include "base/thread_annotations.h"
+
 namespace agent {
 
 class GrowingFile {
@@ -51,9 +53,9 @@ class GrowingFile {
   const std::chrono::milliseconds stallLimit_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::uint64_t bytes_ = 0;
-  bool ended_ = false;
-  std::string failure_;
+  std::uint64_t bytes_ GUARDED_BY(mutex_) = 0;
+  bool ended_ GUARDED_BY(mutex_) = false;
+  std::string failure_ GUARDED_BY(mutex_);
 };
 
 }  // namespace agent

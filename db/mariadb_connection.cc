@@ -21,6 +21,7 @@
 
 #include "base/remote_link.h"
 #include "base/text.h"
+#include "base/thread_annotations.h"
 #include "db/connection_string.h"
 #include "db/error.h"
 #include "db/fetched_recordset.h"
@@ -184,16 +185,16 @@ struct MariaDbConnection::Impl {
   // The grants are made on the cycle's thread while a streamed load's
   // thread may be reading them in the file handler.
   std::mutex grantsMutex;
-  std::vector<LocalFileGrant> grants;  // guarded by grantsMutex
+  std::vector<LocalFileGrant> grants GUARDED_BY(grantsMutex);
   // The load statements made here, each with the name of the file it
   // reads: a request while one runs may read that file alone.
-  std::map<std::string, std::string, std::less<>> loads;  // guarded by grantsMutex
+  std::map<std::string, std::string, std::less<>> loads GUARDED_BY(grantsMutex);
 
   // cancel() may come from another thread while a statement blocks; it
   // reaches the link only while the handle is connected and not closing.
   std::mutex linkMutex;
-  bool connected = false;  // guarded by linkMutex
-  bool cancelled = false;  // guarded by linkMutex
+  bool connected GUARDED_BY(linkMutex) = false;
+  bool cancelled GUARDED_BY(linkMutex) = false;
 
   ~Impl() {
     {

@@ -22,6 +22,7 @@
 
 #include "base/code_page.h"
 #include "base/text.h"
+#include "base/thread_annotations.h"
 #include "db/connection_string.h"
 #include "db/error.h"
 #include "db/fetched_recordset.h"
@@ -323,7 +324,7 @@ class ExecutingSlot {
 
  private:
   std::mutex mutex_;
-  SQLHSTMT statement_ = SQL_NULL_HSTMT;
+  SQLHSTMT statement_ GUARDED_BY(mutex_) = SQL_NULL_HSTMT;
 };
 
 // Runs sql on a new statement handle of dbc; slot names it while it runs.

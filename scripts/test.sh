@@ -2,8 +2,9 @@
 # Sets everything up (Debian packages, build) and runs the whole test suite
 # next to one throwaway MariaDB server, which is stopped when the run ends.
 # Then the unit tests that need no server run once more, built with
-# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan (set
-# SKIP_SANITIZE=1 to leave that out), and last the Windows build and its
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan, and again
+# with ThreadSanitizer in build-tsan beside the server suites that start
+# threads (SKIP_SANITIZE=1 leaves both out), and last the Windows build and its
 # tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
 # Between them, the README's two commands in their order: a demo program
 # folder made by scripts/demo.sh, then the tray test on it (SKIP_DEMO=1
@@ -55,6 +56,23 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
+
+  # ThreadSanitizer in build-tsan: the same suites, and the server suites
+  # whose code starts threads (the streamed staging load, work ahead, the
+  # window's cycle thread, a stop from another thread or a signal, payments
+  # racing the portal), next to their own private server. A race fails the
+  # test (ThreadSanitizer's exit status).
+  THREAD_SUITES='^(StreamedLoadTest|FeeBalancesTest|ReceiptsTest|StudentsStageTest|CycleTest'
+  THREAD_SUITES+='|WindowModelTest|CycleLocks|RemoteConnection|BookingRace|PaymentCycle'
+  THREAD_SUITES+='|AgentProcessTest)\.'
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE_THREAD=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
+  cmake --build build-tsan --parallel "$(nproc)" \
+    --target config_tests db_tests app_tests payments_tests upload_tests
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp}"
+  ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
+  scripts/test-env.sh ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" \
+    -R "$THREAD_SUITES" || status=1
 fi
 
 # The Windows programs, built with MinGW-w64 and tested under Wine.

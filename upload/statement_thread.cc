@@ -1,5 +1,7 @@
 #include "upload/statement_thread.h"
 
+#include <cassert>
+
 namespace agent {
 
 StatementThread::StatementThread(Connection& connection, std::vector<std::string> statements,
@@ -22,11 +24,13 @@ StatementThread::~StatementThread() {
 }
 
 void StatementThread::join() {
+  assert(owner_.calledOnOwner());
   if (thread_.joinable()) thread_.join();
   if (error_) std::rethrow_exception(error_);
 }
 
 void StatementThread::joinAfterExportFailed() {
+  assert(owner_.calledOnOwner());
   if (thread_.joinable()) thread_.join();
   if (error_ && failedBeforeFile_) std::rethrow_exception(error_);
 }

@@ -3,6 +3,14 @@
 // still writing it. The connection belongs to the thread until it is
 // joined; the cycle's thread keeps the local connection, the journal and
 // the change state.
+//
+// Owned by the export pass of a full table run (MirrorTable's
+// StagingStream), which starts it on the cycle's thread just before the
+// table's export file gets its first line and joins it there once the
+// pass's files are closed (or failed). It has no stop of its own: it ends
+// when its statements do, sends nothing more once the export file failed,
+// and the cycle's stop reaches it as the cycle's other statements, through
+// its connection (cancelled, and refusing further statements).
 #ifndef AGENT_UPLOAD_STATEMENT_THREAD_H_
 #define AGENT_UPLOAD_STATEMENT_THREAD_H_
 
@@ -12,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/thread_checker.h"
 #include "db/connection.h"
 #include "db/growing_file.h"
 
@@ -38,6 +47,8 @@ class StatementThread {
   void joinAfterExportFailed();
 
  private:
+  ThreadChecker owner_;
+  // Written by the thread, read by the owner once it was joined.
   std::exception_ptr error_;
   bool failedBeforeFile_ = false;
   std::thread thread_;  // last: started once the members above exist

@@ -228,7 +228,7 @@ bool Agent::runCycle() {
 }
 
 bool Agent::runCycle(StageList stages) {
-  if (stop_.load()) return false;
+  if (stop_.raised()) return false;
   // Marks the cycle's span in the progress record on every way out.
   struct Running {
     explicit Running(CycleProgress& p) : progress(p) { progress.cycleStarted(); }
@@ -317,7 +317,7 @@ std::unique_ptr<CycleLocks> Agent::lockCycle() {
 }
 
 void Agent::requestStop() {
-  stop_.store(true);
+  stop_.raise();
   std::lock_guard<std::mutex> lock(connections_);
   if (state_->remote) state_->remote->cancel();
   if (state_->local) state_->local->cancel();

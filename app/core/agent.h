@@ -6,13 +6,13 @@
 #ifndef AGENT_APP_CORE_AGENT_H_
 #define AGENT_APP_CORE_AGENT_H_
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "app/core/schedule.h"
+#include "base/signal.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
 #include "cycle/cycle_progress.h"
@@ -70,7 +70,7 @@ class Agent {
   // any thread; the cycle's thread returns from runCycle soon after. Later
   // cycles do not start.
   void requestStop();
-  bool stopRequested() const { return stop_.load(); }
+  bool stopRequested() const { return stop_.raised(); }
 
   // Where the running cycle is; readable from any thread.
   const CycleProgress& progress() const { return progress_; }
@@ -105,7 +105,9 @@ class Agent {
   bool localPending_ = true;
   const Schedule* schedule_ = nullptr;
   std::unique_ptr<State> state_;
-  std::atomic<bool> stop_{false};
+  // The cycle's stop: raised by requestStop(), never lowered; the running
+  // cycle's statements and lock waits look at it.
+  Signal stop_;
   CycleProgress progress_;
   // Guards the connection objects against replacement while requestStop
   // cancels on them from another thread.

@@ -59,7 +59,7 @@ void keepSession(const std::filesystem::path& sessionFile, const std::string& po
 
 CycleLocks::CycleLocks(const CycleLockPlace& place, const std::string& identity,
                        std::chrono::seconds wait, Journal& journal, PortalLockMemory& memory,
-                       const std::atomic<bool>* stop)
+                       const Signal* stop)
     : place_(place), journal_(journal) {
   lockLocal(identity, wait, stop);
   if (!refusal_.empty() || place_.portal == nullptr) return;
@@ -92,7 +92,7 @@ CycleLocks::~CycleLocks() {
 }
 
 void CycleLocks::lockLocal(const std::string& identity, std::chrono::seconds wait,
-                           const std::atomic<bool>* stop) {
+                           const Signal* stop) {
   if (!place_.embeddedDatabase.empty()) {
     std::filesystem::path file = place_.embeddedDatabase;
     file += kSideFileSuffix;

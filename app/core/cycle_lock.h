@@ -18,12 +18,12 @@
 #ifndef AGENT_APP_CORE_CYCLE_LOCK_H_
 #define AGENT_APP_CORE_CYCLE_LOCK_H_
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 
+#include "base/signal.h"
 #include "config/side_file_lock.h"
 #include "cycle/journal.h"
 #include "db/connection.h"
@@ -65,7 +65,7 @@ class CycleLocks {
   // identity names this agent to others (thisAgentIdentity); memory lasts
   // from cycle to cycle.
   CycleLocks(const CycleLockPlace& place, const std::string& identity, std::chrono::seconds wait,
-             Journal& journal, PortalLockMemory& memory, const std::atomic<bool>* stop = nullptr);
+             Journal& journal, PortalLockMemory& memory, const Signal* stop = nullptr);
   // Releases whatever is held; never throws.
   ~CycleLocks();
   CycleLocks(const CycleLocks&) = delete;
@@ -76,8 +76,7 @@ class CycleLocks {
   const std::string& refusal() const { return refusal_; }
 
  private:
-  void lockLocal(const std::string& identity, std::chrono::seconds wait,
-                 const std::atomic<bool>* stop);
+  void lockLocal(const std::string& identity, std::chrono::seconds wait, const Signal* stop);
   void lockPortal(std::chrono::seconds wait, PortalLockMemory& memory);
   // GET_LOCK's answer: "1" taken, "0" timed out, "" refused.
   std::string getPortalLock(std::chrono::seconds wait, PortalLockMemory& memory);

@@ -5,12 +5,17 @@
 namespace agent {
 
 void CycleThread::start(std::function<void()> body) {
+  assert(owner_.calledOnOwner());
   assert(!thread_.joinable());
-  returned_.store(false);
-  thread_ = std::thread([this, body = std::move(body)] {
+  returned_ = std::make_unique<Signal>();
+  thread_ = std::thread([returned = returned_.get(), body = std::move(body)] {
     body();
-    returned_.store(true);
+    returned->raise();
   });
+}
+
+bool CycleThread::waitReturned(std::chrono::milliseconds timeout) const {
+  return returned_ == nullptr || returned_->waitFor(timeout);
 }
 
 void CycleThread::join() {

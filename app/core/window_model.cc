@@ -42,7 +42,7 @@ void WindowModel::shutDown() {
     // close): its request must still run, and now returns at once.
     while (!worker_.bodyReturned()) {
       view_.processPendingEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      worker_.waitReturned(std::chrono::milliseconds(10));
     }
   }
   worker_.join();

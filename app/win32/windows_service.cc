@@ -17,6 +17,7 @@
 #include "app/win32/wide_text.h"
 #include "base/file_names.h"
 #include "base/process.h"
+#include "base/thread_annotations.h"
 
 namespace agent {
 
@@ -228,9 +229,9 @@ class RunningService {
   HANDLE eventSource_ = nullptr;
   std::atomic<bool> stop_{false};
   std::atomic<bool> paused_{false};
-  std::mutex statusMutex_;  // guards status_ and its reports
-  SERVICE_STATUS status_{};
-  DWORD checkPoint_ = 0;
+  std::mutex statusMutex_;  // held while a status is reported
+  SERVICE_STATUS status_ GUARDED_BY(statusMutex_){};
+  DWORD checkPoint_ GUARDED_BY(statusMutex_) = 0;
   int exitStatus_ = exit_status::kProgramEnded;
 };
 

@@ -574,6 +574,47 @@ TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
   }
 }
 
+// Work released after other work starts once that work has ended, woken
+// by its end alone; work still held when its owner goes is cancelled, and
+// the owner does not wait for a release that never comes.
+std::atomic<int> g_chainRuns{0};
+AheadSources countsItsRun(Connection&, const AheadInput&) {
+  ++g_chainRuns;
+  return {};
+}
+
+TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
+  auto connect = [this] { return local_.connect(); };
+  auto endsSoon = [](const LocalAhead& work) {
+    for (int i = 0; i < 400 && !work.ended(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return work.ended();
+  };
+  g_chainRuns = 0;
+  {
+    LocalAhead first(connect, countsItsRun, {}, true);
+    LocalAhead second(connect, countsItsRun, {}, true);
+    second.releaseAfter(first);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(second.ended()) << "released before the work before it ended";
+    first.release();
+    EXPECT_TRUE(endsSoon(second));
+    for (LocalAhead* work : {&first, &second}) {
+      std::string why;
+      AheadSources sources;
+      EXPECT_NE(work->take(&why, &sources), nullptr) << why;
+    }
+    EXPECT_EQ(g_chainRuns, 2);
+  }
+  {
+    LocalAhead never(connect, countsItsRun, {}, true);
+    LocalAhead afterIt(connect, countsItsRun, {}, true);
+    afterIt.releaseAfter(never);
+  }
+  EXPECT_EQ(g_chainRuns, 2) << "held work ran although its owner went first";
+}
+
 // [remote] read_timeout of platform.ini reaches the driver: a statement
 // that outlasts it fails, and the journal line names the stage, the side,
 // the statement's first words and the database.

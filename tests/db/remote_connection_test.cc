@@ -193,8 +193,11 @@ TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
   // Windows-1252 bytes and CR LF line ends, as the export files are written.
   testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
   auto connection = db.connect(GetParam());
-  const std::string load =
-      connection->loadStatement({dir / "UPMASCAT.csv", "mascat", "fcatcode, fcatdesc, fdeleted"});
+  const std::string load = connection->loadStatement({.file = dir / "UPMASCAT.csv",
+                                                      .table = "mascat",
+                                                      .columns = "fcatcode, fcatdesc, fdeleted",
+                                                      .format = {},
+                                                      .backslashEscapes = true});
   connection->allowLocalFile(grantFor(dir / "UPMASCAT.csv"));
   connection->execute(load);
   // A second load skips the rows whose key exists, without an error.

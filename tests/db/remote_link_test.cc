@@ -191,7 +191,11 @@ class LocalFileTest : public ::testing::Test {
   }
 
   std::string load() const {
-    return connection_->loadStatement({export_, "mascat", "fcatcode, fcatdesc, fdeleted"});
+    return connection_->loadStatement({.file = export_,
+                                       .table = "mascat",
+                                       .columns = "fcatcode, fcatdesc, fdeleted",
+                                       .format = {},
+                                       .backslashEscapes = true});
   }
   // The failure of the load, or "" when it succeeded.
   std::string loadFailure() {

@@ -195,7 +195,7 @@ TEST_F(StreamedLoadTest, ExportFailingMidwayLeavesTheRemoteTableAsItWas) {
       << failure;
   EXPECT_TRUE(sentStagingLoad());  // the load ran alongside the export
   // The cycle ended in the export, not in the load that failed with it.
-  EXPECT_EQ(watch_.failedSide, "");
+  EXPECT_EQ(watch_.failure().side, "");
   EXPECT_GT(std::filesystem::file_size(home_ / "CSV" / "STUDSUB.csv"), 1u << 20);
   EXPECT_EQ(remoteFingerprint(), before);
   EXPECT_EQ(remote("select count(*) from studsub where fremarks = 'old'"), "100");
@@ -219,7 +219,7 @@ TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs
   // The remote error ("Lost connection to server during query"), not one of
   // the export.
   EXPECT_NE(toUpperAscii(failure).find("SERVER"), std::string::npos) << failure;
-  EXPECT_EQ(watch_.failedSide, "remote");
+  EXPECT_EQ(watch_.failure().side, "remote");
   EXPECT_LT(seconds, 30.0);  // the export ends: nothing waits for the dead server
   std::printf(
       "[ figure ] server killed during the streamed load: the run ended after %.2f s (%s)\n",
