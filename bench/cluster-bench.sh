@@ -2,7 +2,7 @@
 # Whole cycles on a three-node Galera cluster on loopback (scripts/galera.sh)
 # against their floor there, and against the same cycles on one server:
 #
-#   bench/cluster-bench.sh [--students N] [--runs R] [--build DIR]
+#   bench/cluster-bench.sh [--students N] [--runs R] [--build DIR] [--agent-core yes]
 #
 # Runs build/bin/cycle_bench R times (default 3) with N students (default
 # 5000) pointed at node 1, then R times at one private server
@@ -12,15 +12,21 @@
 # cluster/single. The local database is made once and kept for every run.
 # Between the two, it times a staging merge of 100,000 rows on node 1 with
 # and without the streaming replication the agent's session sets (see
-# fragment_check).
+# fragment_check). With --agent-core yes the nodes run on every processor
+# but the first and the agent (with the floor's client) on the first alone,
+# as an office's agent runs on a machine of its own beside the portal's
+# cluster: on two cores shared by all, the agent's own export work (reading
+# the local database, writing the files) takes processor time from the nodes
+# that the floor, fed from files already written, never needs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-students=5000 runs=3 build=build
+students=5000 runs=3 build=build agent_core=no
 while [ $# -gt 1 ]; do
   case "$1" in
     --students) students="$2" ;;
     --runs) runs="$2" ;;
     --build) build="$2" ;;
+    --agent-core) agent_core="$2" ;;
     *) echo "usage: $0 [--students N] [--runs R] [--build DIR]" >&2; exit 2 ;;
   esac
   shift 2
@@ -42,7 +48,13 @@ trap 'exit 143' TERM
 mkdir -p "$work/cb"
 chmod 777 "$work/cb"
 
+if [ "$agent_core" = yes ]; then
+  last=$(($(nproc) - 1))
+  [ "$last" -ge 1 ] || { echo "cluster-bench: --agent-core needs two processors" >&2; exit 2; }
+  taskset -cp "1-$last" $$ >/dev/null
+fi
 galera_start "$work/cluster" || exit 1
+[ "$agent_core" = yes ] && taskset -cp 0 $$ >/dev/null
 galera_wait_members 1 3 60 || exit 1
 for attempt in $(seq 1 30); do
   galera_client 1 -e "CREATE OR REPLACE USER 'agent'@'%' IDENTIFIED BY 'Cluster-pw';
@@ -96,6 +108,7 @@ for run in $(seq 1 "$runs"); do
 done
 fragment_check
 galera_stop
+[ "$agent_core" = yes ] && taskset -cp "0-$last" $$ >/dev/null
 for run in $(seq 1 "$runs"); do
   scripts/test-env.sh "$build/bin/cycle_bench" --students "$students" --work "$work/cb" |
     tee "$work/single-$run.log" || exit 1
