@@ -201,34 +201,16 @@ void setChangesOnly(const fs::path& home, bool on) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  long students = 50000;
-  fs::path work;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string a = argv[i];
-    if (a == "--students") students = std::atol(argv[i + 1]);
-    if (a == "--work") work = fs::absolute(argv[i + 1]);
-  }
-  g_bin = fs::canonical("/proc/self/exe").parent_path();
-  g_root = fs::canonical(g_bin / ".." / "..");
-  std::string host = env("AGENT_TEST_MARIADB_HOST"), port = env("AGENT_TEST_MARIADB_PORT"),
-              user = env("AGENT_TEST_MARIADB_USER"), password = env("AGENT_TEST_MARIADB_PASSWORD");
-  g_client = "mariadb --no-defaults --protocol=tcp -h " + host + " -P " + port + " -u " + user +
-             " -p'" + password + "'";
-  bool keep = !work.empty();
-  if (!keep) work = fs::temp_directory_path() / ("cycle-bench-" + std::to_string(getpid()));
-  fs::path home = work / "home";
-  fs::create_directories(work);
-  const std::string agentDb = "cb_agent", floorDb = "cb_floor";
-
-  // The program folder, the portal database and a local database of the
-  // profile (kept between runs with --work).
+// The program folder, the portal database (portalArgs: demo_prepare's host,
+// port, user, password and database) and a local database of the profile,
+// kept between runs in work.
+void prepareProgramFolder(const fs::path& work, const fs::path& home, long students,
+                          const std::string& portalArgs) {
   std::string marker = (work / ("students-" + std::to_string(students))).string();
   bool fresh = !fs::exists(marker);
-  std::string prepare = "cd '" + g_root.string() +
-                        "' && source scripts/demo-lib.sh && demo_prepare '" +
-                        (g_bin.parent_path()).string() + "' '" + home.string() + "' " + host + " " +
-                        port + " " + user + " '" + password + "' " + agentDb + " > /dev/null";
+  std::string prepare =
+      "cd '" + g_root.string() + "' && source scripts/demo-lib.sh && demo_prepare '" +
+      (g_bin.parent_path()).string() + "' '" + home.string() + "' " + portalArgs + " > /dev/null";
   if (fresh) {
     std::printf("preparing a university of %ld students in %s ...\n", students, work.c_str());
     std::fflush(stdout);
@@ -256,6 +238,50 @@ int main(int argc, char** argv) {
     fs::remove_all(home / "local-server");
     fs::rename(work / "local-server.kept", home / "local-server");
   }
+}
+
+// Changes 1% of each large table of the local database in home.
+void changeOnePercent(const fs::path& home) {
+  std::string sql = "'" + (g_bin / "agent-sql").string() + "' --home '" + home.string() + "' -S '" +
+                    (home / "local-server").string() + "' -U SA -P Demo-Secret-1 -d ORBA";
+  // 1% of each large table: marks of two subjects of every tenth student,
+  // the fees, contact and receipts of every hundredth.
+  run(sql +
+      " -Q \"update studsub set fmarks = fmarks + 1 where fadmno like '%0' and fsubcode in "
+      "('S01', 'S02')\" > /dev/null");
+  run(sql + " -Q \"update FEESTRV set FFEE = FFEE + 10 where FADMNO like '%00'\" > /dev/null");
+  // Each run changes them again (the local database is kept between runs):
+  // a contact number of this run, receipts cancelled or restored.
+  run(sql + " -Q \"update student set fmobile = '" +
+      std::to_string(9000000000LL + std::time(nullptr) % 1000000000LL) +
+      "' where fadmno like '%00'\" > /dev/null");
+  run(sql +
+      " -Q \"update RECHEAD set FDELETED = case when FDELETED = 'T' then NULL else 'T' end "
+      "where FRECCODE like '%00'\" > /dev/null");
+}
+
+int main(int argc, char** argv) {
+  long students = 50000;
+  fs::path work;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    std::string a = argv[i];
+    if (a == "--students") students = std::atol(argv[i + 1]);
+    if (a == "--work") work = fs::absolute(argv[i + 1]);
+  }
+  g_bin = fs::canonical("/proc/self/exe").parent_path();
+  g_root = fs::canonical(g_bin / ".." / "..");
+  std::string host = env("AGENT_TEST_MARIADB_HOST"), port = env("AGENT_TEST_MARIADB_PORT"),
+              user = env("AGENT_TEST_MARIADB_USER"), password = env("AGENT_TEST_MARIADB_PASSWORD");
+  g_client = "mariadb --no-defaults --protocol=tcp -h " + host + " -P " + port + " -u " + user +
+             " -p'" + password + "'";
+  bool keep = !work.empty();
+  if (!keep) work = fs::temp_directory_path() / ("cycle-bench-" + std::to_string(getpid()));
+  fs::path home = work / "home";
+  fs::create_directories(work);
+  const std::string agentDb = "cb_agent", floorDb = "cb_floor";
+  const std::string portalArgs = host + " " + port + " " + user + " '" + password + "' " + agentDb;
+
+  prepareProgramFolder(work, home, students, portalArgs);
   // Every run sends the same messages: the SMS log's upload marks of the
   // runs before are cleared (the first cycles send 9,999 a cycle).
   run("'" + (g_bin / "agent-sql").string() + "' --home '" + home.string() + "' -S '" +
@@ -306,22 +332,7 @@ int main(int argc, char** argv) {
   cycle("first", true);
   cycle("full", false);
   cycle("unchanged", true);
-  std::string sql = "'" + (g_bin / "agent-sql").string() + "' --home '" + home.string() + "' -S '" +
-                    (home / "local-server").string() + "' -U SA -P Demo-Secret-1 -d ORBA";
-  // 1% of each large table: marks of two subjects of every tenth student,
-  // the fees, contact and receipts of every hundredth.
-  run(sql +
-      " -Q \"update studsub set fmarks = fmarks + 1 where fadmno like '%0' and fsubcode in "
-      "('S01', 'S02')\" > /dev/null");
-  run(sql + " -Q \"update FEESTRV set FFEE = FFEE + 10 where FADMNO like '%00'\" > /dev/null");
-  // Each run changes them again (the local database is kept between runs):
-  // a contact number of this run, receipts cancelled or restored.
-  run(sql + " -Q \"update student set fmobile = '" +
-      std::to_string(9000000000LL + std::time(nullptr) % 1000000000LL) +
-      "' where fadmno like '%00'\" > /dev/null");
-  run(sql +
-      " -Q \"update RECHEAD set FDELETED = case when FDELETED = 'T' then NULL else 'T' end "
-      "where FRECCODE like '%00'\" > /dev/null");
+  changeOnePercent(home);
   cycle("1% changed", true);
 
   run(g_client + " -e 'set global general_log = 0'");
