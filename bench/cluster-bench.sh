@@ -55,13 +55,7 @@ if [ "$agent_core" = yes ]; then
 fi
 galera_start "$work/cluster" || exit 1
 [ "$agent_core" = yes ] && taskset -cp 0 $$ >/dev/null
-galera_wait_members 1 3 60 || exit 1
-for attempt in $(seq 1 30); do
-  galera_client 1 -e "CREATE OR REPLACE USER 'agent'@'%' IDENTIFIED BY 'Cluster-pw';
-    GRANT ALL PRIVILEGES ON *.* TO 'agent'@'%' WITH GRANT OPTION;" 2>/dev/null && break
-  [ "$attempt" -lt 30 ] || { echo "cluster-bench: could not create the account" >&2; exit 1; }
-  sleep 1
-done
+galera_create_account agent Cluster-pw || exit 1
 odbc_write_private_ini "$work/odbc"
 
 # What the agent's session setting costs when no fragment is replicated: a

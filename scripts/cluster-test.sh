@@ -43,14 +43,7 @@ trap 'exit 143' TERM
 started=$(date +%s)
 galera_start "$work/cluster" || exit 1
 echo "cluster-test: three nodes up in $(($(date +%s) - started)) s"
-# A node just joined may still refuse statements for a moment (1047).
-galera_wait_members 1 3 60 || exit 1
-for attempt in $(seq 1 30); do
-  galera_client 1 -e "CREATE OR REPLACE USER 'agent'@'%' IDENTIFIED BY 'Cluster-pw';
-    GRANT ALL PRIVILEGES ON *.* TO 'agent'@'%' WITH GRANT OPTION;" 2>/dev/null && break
-  [ "$attempt" -lt 30 ] || { echo "cluster-test: could not create the account" >&2; exit 1; }
-  sleep 1
-done
+galera_create_account agent Cluster-pw || exit 1
 odbc_write_private_ini "$work/odbc"
 
 home="$work/home"

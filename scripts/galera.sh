@@ -110,6 +110,21 @@ galera_wait_members() {
   return 1
 }
 
+# Once all three nodes are one primary component: an account (user,
+# password) with every privilege, made through node 1 (a node just joined
+# may still refuse statements for a moment: 1047).
+galera_create_account() {
+  local user="$1" password="$2" attempt
+  galera_wait_members 1 3 60 || return 1
+  for attempt in $(seq 1 30); do
+    galera_client 1 -e "CREATE OR REPLACE USER '$user'@'%' IDENTIFIED BY '$password';
+      GRANT ALL PRIVILEGES ON *.* TO '$user'@'%' WITH GRANT OPTION;" 2>/dev/null && return 0
+    sleep 1
+  done
+  echo "galera: could not create the account $user" >&2
+  return 1
+}
+
 _galera_free_ports() {
   local i
   for i in 1 2 3; do

@@ -49,10 +49,14 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   NO_SERVER_SUITES+='|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'
   NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers'
   NO_SERVER_SUITES+='|NextSerial|RemoteLiteral|ValueReading)\.'
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE=ON \
-    -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
-  cmake --build build-asan --parallel "$(nproc)" \
-    --target config_tests db_tests app_tests payments_tests upload_tests
+  # The test binaries alone, in a Debug build with one sanitizer option on.
+  sanitizer_build() {
+    cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug "-D$2=ON" \
+      -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
+    cmake --build "$1" --parallel "$(nproc)" \
+      --target config_tests db_tests app_tests payments_tests upload_tests
+  }
+  sanitizer_build build-asan AGENT_SANITIZE
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
@@ -65,10 +69,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   THREAD_SUITES='^(StreamedLoadTest|FeeBalancesTest|ReceiptsTest|StudentsStageTest|CycleTest'
   THREAD_SUITES+='|WindowModelTest|CycleLocks|RemoteConnection|BookingRace|PaymentCycle'
   THREAD_SUITES+='|AgentProcessTest)\.'
-  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DAGENT_SANITIZE_THREAD=ON \
-    -DCMAKE_DISABLE_FIND_PACKAGE_Qt6=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
-  cmake --build build-tsan --parallel "$(nproc)" \
-    --target config_tests db_tests app_tests payments_tests upload_tests
+  sanitizer_build build-tsan AGENT_SANITIZE_THREAD
   export TSAN_OPTIONS="${TSAN_OPTIONS:-second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp}"
   ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
   scripts/test-env.sh ctest --test-dir build-tsan --output-on-failure -j "$(nproc)" \
