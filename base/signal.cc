@@ -6,34 +6,37 @@
 namespace agent {
 
 Signal::~Signal() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   assert(hooks_.empty());
 }
 
 void Signal::raise() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (raised_.load(std::memory_order_relaxed)) return;
     raised_.store(true, std::memory_order_release);
     // Run under the lock, so that a hook's destructor waits for its run.
     for (Hook* hook : hooks_) hook->run_();
   }
-  raisedCv_.notify_all();
+  raisedCv_.notifyAll();
 }
 
 void Signal::wait() const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  raisedCv_.wait(lock, [this] { return raised(); });
+  MutexLock lock(mutex_);
+  while (!raised()) raisedCv_.wait();
 }
 
 bool Signal::waitFor(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return raisedCv_.wait_for(lock, timeout, [this] { return raised(); });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(mutex_);
+  while (!raised() && raisedCv_.waitUntil(deadline)) {
+  }
+  return raised();
 }
 
 Signal::Hook::Hook(const Signal& signal, std::function<void()> run)
     : signal_(signal), run_(std::move(run)) {
-  std::lock_guard<std::mutex> lock(signal_.mutex_);
+  MutexLock lock(signal_.mutex_);
   if (signal_.raised()) {
     run_();
   } else {
@@ -42,7 +45,7 @@ Signal::Hook::Hook(const Signal& signal, std::function<void()> run)
 }
 
 Signal::Hook::~Hook() {
-  std::lock_guard<std::mutex> lock(signal_.mutex_);
+  MutexLock lock(signal_.mutex_);
   std::erase(signal_.hooks_, this);
 }
 

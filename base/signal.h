@@ -13,11 +13,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <vector>
 
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
 namespace agent {
@@ -60,8 +59,8 @@ class Signal {
   };
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable raisedCv_;
+  mutable Mutex mutex_;
+  mutable CondVar raisedCv_{mutex_};
   // Written with mutex_ held; read without it by raised().
   std::atomic<bool> raised_{false};
   mutable std::vector<Hook*> hooks_ GUARDED_BY(mutex_);

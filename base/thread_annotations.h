@@ -11,6 +11,16 @@
 #define AGENT_THREAD_ANNOTATION(x)
 #endif
 
+// The type is a lock the analysis follows (base/mutex.h's Mutex).
+#define CAPABILITY(x) AGENT_THREAD_ANNOTATION(capability(x))
+// The type holds a lock for its lifetime (MutexLock).
+#define SCOPED_CAPABILITY AGENT_THREAD_ANNOTATION(scoped_lockable)
+// The function takes, or gives back, the lock.
+#define ACQUIRE(...) AGENT_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define RELEASE(...) AGENT_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+// The function checks at run time that the lock is held.
+#define ASSERT_CAPABILITY(x) AGENT_THREAD_ANNOTATION(assert_capability(x))
+
 // The member is read and written only with the mutex held.
 #define GUARDED_BY(x) AGENT_THREAD_ANNOTATION(guarded_by(x))
 // What the pointer points to is read and written only with the mutex held.

@@ -1,27 +1,28 @@
 #include "cycle/cycle_progress.h"
 
+
 namespace agent {
 
 void CycleProgress::cycleStarted() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   running_ = true;
   stage_.clear();
   rows_.store(0, std::memory_order_relaxed);
 }
 
 void CycleProgress::cycleEnded() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   running_ = false;
 }
 
 void CycleProgress::stageStarted(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   stage_ = name;
   rows_.store(0, std::memory_order_relaxed);
 }
 
 CycleProgress::Snapshot CycleProgress::snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return Snapshot{running_, stage_, rows_.load(std::memory_order_relaxed)};
 }
 

@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cstddef>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
 namespace agent {
@@ -32,7 +32,7 @@ class CycleProgress {
   Snapshot snapshot() const;
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   bool running_ GUARDED_BY(mutex_) = false;
   std::string stage_ GUARDED_BY(mutex_);
   std::atomic<std::size_t> rows_{0};

@@ -109,30 +109,31 @@ void Journal::info(const std::string& line) {
 }
 void Journal::warning(const std::string& line) {
   write(Level::Warning, line);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++warnings_;
 }
 void Journal::error(const std::string& line) {
   write(Level::Error, line);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++errors_;
 }
 
 std::size_t Journal::warningCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return warnings_;
 }
 std::size_t Journal::errorCount() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return errors_;
 }
 
 std::string Journal::writeFault() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return writeFault_;
 }
 
 void Journal::noteWriteFault(const std::string& message) {
+  mutex_.assertHeld();  // called back by the file's writer, inside write()
   faultInThisWrite_ = true;
   if (!writeFault_.empty()) return;  // said once, until it passes
   writeFault_ = message;
@@ -148,7 +149,7 @@ void Journal::write(Level level, const std::string& line) {
   std::string body = capped(oneLine(line));
   std::string text = kLevelText[static_cast<int>(level)] + body;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (file_) {
       faultInThisWrite_ = false;
       file_->info(text);
@@ -161,7 +162,7 @@ void Journal::write(Level level, const std::string& line) {
 }
 
 std::vector<std::string> Journal::recentLines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return {recent_.begin(), recent_.end()};
 }
 

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
 namespace spdlog {
@@ -75,7 +75,7 @@ class Journal {
 
   std::shared_ptr<spdlog::logger> file_;
   std::filesystem::path path_;
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::string writeFault_ GUARDED_BY(mutex_);
   bool faultInThisWrite_ GUARDED_BY(mutex_) = false;
   std::deque<std::string> recent_ GUARDED_BY(mutex_);

@@ -23,33 +23,33 @@ LocalAhead::~LocalAhead() {
 
 void LocalAhead::cancel() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (connection_) connection_->cancel();
   }
-  released_.notify_all();
+  released_.notifyAll();
 }
 
 void LocalAhead::wake() {
   // Taken and let go so that a wait between its look and its sleep is not
   // missed.
-  { std::lock_guard<std::mutex> lock(mutex_); }
-  released_.notify_all();
+  { MutexLock lock(mutex_); }
+  released_.notifyAll();
 }
 
 void LocalAhead::release() {
   assert(owner_.calledOnOwner());
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     held_ = false;
   }
-  released_.notify_all();
+  released_.notifyAll();
 }
 
 void LocalAhead::releaseAfter(const LocalAhead& earlier) {
   assert(owner_.calledOnOwner());
   assert(!wakeAfter_);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     after_ = earlier.ended_;
   }
   // Made without mutex_ held: it runs at once when earlier has ended.
@@ -57,9 +57,8 @@ void LocalAhead::releaseAfter(const LocalAhead& earlier) {
 }
 
 bool LocalAhead::waitForRelease() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  released_.wait(
-      lock, [this] { return !held_ || stop_.raised() || (after_ != nullptr && after_->raised()); });
+  MutexLock lock(mutex_);
+  while (held_ && !stop_.raised() && !(after_ != nullptr && after_->raised())) released_.wait();
   return !stop_.raised();
 }
 
@@ -76,7 +75,7 @@ void LocalAhead::run(const LocalConnector& connect, AheadWork work, const AheadI
     }
     Connection* raw = connection.get();
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(mutex_);
       connection_ = std::move(connection);
     }
     if (!waitForRelease()) {
@@ -100,7 +99,7 @@ std::unique_ptr<Connection> LocalAhead::take(std::string* why, AheadSources* sou
     return nullptr;
   }
   *sources = sources_;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return std::move(connection_);
 }
 

@@ -9,14 +9,13 @@
 #ifndef AGENT_CYCLE_LOCAL_AHEAD_H_
 #define AGENT_CYCLE_LOCAL_AHEAD_H_
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "base/mutex.h"
 #include "base/signal.h"
 #include "base/thread_annotations.h"
 #include "base/thread_checker.h"
@@ -100,8 +99,8 @@ class LocalAhead {
   // Raised as the work's thread ends. Shared with work released after this
   // one, which may outlive it.
   std::shared_ptr<Signal> ended_ = std::make_shared<Signal>();
-  std::mutex mutex_;
-  std::condition_variable released_;
+  Mutex mutex_;
+  CondVar released_{mutex_};
   bool held_ GUARDED_BY(mutex_);
   // The end of the work this one is released after; null when none.
   std::shared_ptr<const Signal> after_ GUARDED_BY(mutex_);

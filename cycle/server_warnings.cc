@@ -71,12 +71,12 @@ struct ChangedColumn {
 }  // namespace
 
 void ServerWarnings::add(const std::string& table, std::size_t values) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   tables_[table] += values;
 }
 
 std::size_t ServerWarnings::changedValues() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   // A value clipped in a staging load is clipped again in the insert load
   // of the same file: a table and its staging table count once, the larger.
   std::size_t n = 0;
@@ -92,7 +92,7 @@ std::size_t ServerWarnings::changedValues() const {
 }
 
 std::size_t ServerWarnings::changedValues(std::string_view table) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   std::size_t n = 0;
   for (const std::string& name : {std::string(table), "tmp" + std::string(table)}) {
     auto found = tables_.find(name);

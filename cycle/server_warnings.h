@@ -16,10 +16,10 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 #include "cycle/journal.h"
 #include "db/connection.h"
@@ -40,7 +40,7 @@ class ServerWarnings {
 
  private:
   // The cycle's thread and a streamed load's thread both add.
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<std::string, std::size_t, std::less<>> tables_ GUARDED_BY(mutex_);
 };
 

@@ -1,5 +1,6 @@
 #include "cycle/statement_watch.h"
 
+
 namespace agent {
 
 std::string statementHead(const std::string& sql) {
@@ -29,27 +30,27 @@ std::string statementHead(const std::string& sql) {
 }
 
 void StatementWatch::noteFailure(const std::string& side, const std::string& statement) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   failure_ = Failure{side, statement};
 }
 
 StatementWatch::Failure StatementWatch::failure() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return failure_;
 }
 
 void StatementWatch::clearFailure() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   failure_ = Failure{};
 }
 
 void StatementWatch::noteLeftoverDropped(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   ++leftoversDropped_[name];
 }
 
 std::map<std::string, int> StatementWatch::leftoversDropped() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(mutex_);
   return leftoversDropped_;
 }
 

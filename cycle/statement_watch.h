@@ -6,9 +6,9 @@
 #define AGENT_CYCLE_STATEMENT_WATCH_H_
 
 #include <map>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "base/signal.h"
 #include "base/thread_annotations.h"
 
@@ -57,7 +57,7 @@ class StatementWatch {
   std::map<std::string, int> leftoversDropped() const LOCKS_EXCLUDED(mutex_);
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   Failure failure_ GUARDED_BY(mutex_);
   std::map<std::string, int> leftoversDropped_ GUARDED_BY(mutex_);
 };

@@ -10,11 +10,10 @@
 #define AGENT_DB_GROWING_FILE_H_
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
+#include "base/mutex.h"
 #include "base/thread_annotations.h"
 
 namespace agent {
@@ -51,8 +50,8 @@ class GrowingFile {
 
  private:
   const std::chrono::milliseconds stallLimit_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
+  mutable Mutex mutex_;
+  mutable CondVar changed_{mutex_};
   std::uint64_t bytes_ GUARDED_BY(mutex_) = 0;
   bool ended_ GUARDED_BY(mutex_) = false;
   std::string failure_ GUARDED_BY(mutex_);

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/mutex.h"
 #include "base/remote_link.h"
 #include "base/text.h"
 #include "base/thread_annotations.h"
@@ -184,7 +185,7 @@ struct MariaDbConnection::Impl {
 
   // The grants are made on the cycle's thread while a streamed load's
   // thread may be reading them in the file handler.
-  std::mutex grantsMutex;
+  Mutex grantsMutex;
   std::vector<LocalFileGrant> grants GUARDED_BY(grantsMutex);
   // The load statements made here, each with the name of the file it
   // reads: a request while one runs may read that file alone.
@@ -192,13 +193,13 @@ struct MariaDbConnection::Impl {
 
   // cancel() may come from another thread while a statement blocks; it
   // reaches the link only while the handle is connected and not closing.
-  std::mutex linkMutex;
+  Mutex linkMutex;
   bool connected GUARDED_BY(linkMutex) = false;
   bool cancelled GUARDED_BY(linkMutex) = false;
 
   ~Impl() {
     {
-      std::lock_guard<std::mutex> lock(linkMutex);
+      MutexLock lock(linkMutex);
       connected = false;
     }
     if (mysql != nullptr) mysql_close(mysql);
@@ -208,7 +209,7 @@ struct MariaDbConnection::Impl {
   // The grant for the file the agent names requested (exactly: another
   // spelling of the same file is another name), if there is one.
   std::optional<LocalFileGrant> grantFor(const std::string& requested) {
-    std::lock_guard<std::mutex> lock(grantsMutex);
+    MutexLock lock(grantsMutex);
     for (const LocalFileGrant& g : grants) {
       if (agentFileName(g.path) == requested) return g;
     }
@@ -218,7 +219,7 @@ struct MariaDbConnection::Impl {
   // The file the load statement sql was made for; nullopt when sql is no
   // load made here.
   std::optional<std::string> fileLoadedBy(const std::string& sql) {
-    std::lock_guard<std::mutex> lock(grantsMutex);
+    MutexLock lock(grantsMutex);
     auto it = loads.find(sql);
     if (it == loads.end()) return std::nullopt;
     return it->second;
@@ -228,7 +229,7 @@ struct MariaDbConnection::Impl {
     DbError e = errorOf(mysql);
     bool wasCancelled;
     {
-      std::lock_guard<std::mutex> lock(linkMutex);
+      MutexLock lock(linkMutex);
       wasCancelled = cancelled;
     }
     if (wasCancelled) {
@@ -547,7 +548,7 @@ std::unique_ptr<MariaDbConnection> MariaDbConnection::open(const std::string& co
                       ") but the server at " + host + " did not start it; link closed");
   }
   {
-    std::lock_guard<std::mutex> lock(impl->linkMutex);
+    MutexLock lock(impl->linkMutex);
     impl->connected = true;
   }
   return std::unique_ptr<MariaDbConnection>(new MariaDbConnection(std::move(impl)));
@@ -584,13 +585,13 @@ std::unique_ptr<Recordset> MariaDbConnection::query(const std::string& sql, Curs
 std::string MariaDbConnection::loadStatement(const LocalLoad& load) {
   std::string name = agentFileName(load.file);
   std::string sql = agent::loadStatement(load, name);
-  std::lock_guard<std::mutex> lock(impl_->grantsMutex);
+  MutexLock lock(impl_->grantsMutex);
   impl_->loads.insert_or_assign(sql, std::move(name));
   return sql;
 }
 
 void MariaDbConnection::allowLocalFile(const LocalFileGrant& file) {
-  std::lock_guard<std::mutex> lock(impl_->grantsMutex);
+  MutexLock lock(impl_->grantsMutex);
   std::erase_if(impl_->grants, [&](const LocalFileGrant& g) { return g.path == file.path; });
   impl_->grants.push_back(file);
 }
@@ -598,7 +599,7 @@ void MariaDbConnection::allowLocalFile(const LocalFileGrant& file) {
 // mariadb_cancel() shuts the socket down (and on Windows cancels its pending
 // I/O, which a shutdown alone does not end under every Windows).
 void MariaDbConnection::cancel() {
-  std::lock_guard<std::mutex> lock(impl_->linkMutex);
+  MutexLock lock(impl_->linkMutex);
   impl_->cancelled = true;
   if (impl_->connected) mariadb_cancel(impl_->mysql);
 }

@@ -15,12 +15,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "base/code_page.h"
+#include "base/mutex.h"
 #include "base/text.h"
 #include "base/thread_annotations.h"
 #include "db/connection_string.h"
@@ -301,18 +301,18 @@ class RowReader {
 class ExecutingSlot {
  public:
   void cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(mutex_);
     if (statement_ != SQL_NULL_HSTMT) SQLCancel(statement_);
   }
 
   class Guard {
    public:
     Guard(ExecutingSlot& slot, SQLHSTMT statement) : slot_(slot) {
-      std::lock_guard<std::mutex> lock(slot_.mutex_);
+      MutexLock lock(slot_.mutex_);
       slot_.statement_ = statement;
     }
     ~Guard() {
-      std::lock_guard<std::mutex> lock(slot_.mutex_);
+      MutexLock lock(slot_.mutex_);
       slot_.statement_ = SQL_NULL_HSTMT;
     }
     Guard(const Guard&) = delete;
@@ -323,7 +323,7 @@ class ExecutingSlot {
   };
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   SQLHSTMT statement_ GUARDED_BY(mutex_) = SQL_NULL_HSTMT;
 };
 

@@ -14,7 +14,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libspdlog-dev libfmt-dev libcli11-dev
   xvfb trayer xdotool imagemagick x11-utils
-  dpkg-dev systemd
+  dpkg-dev systemd clang
 )
 
 source scripts/packages-lib.sh

@@ -4,7 +4,8 @@
 # Then the unit tests that need no server run once more, built with
 # AddressSanitizer and UndefinedBehaviorSanitizer in build-asan, and again
 # with ThreadSanitizer in build-tsan beside the server suites that start
-# threads (SKIP_SANITIZE=1 leaves both out), and last the Windows build and its
+# threads, after clang's thread safety analysis of the code (SKIP_SANITIZE=1
+# leaves the three out), and last the Windows build and its
 # tests under Wine (scripts/windows.sh --test; SKIP_WINDOWS=1 leaves it out).
 # Between them, the README's two commands in their order: a demo program
 # folder made by scripts/demo.sh, then the tray test on it (SKIP_DEMO=1
@@ -41,6 +42,10 @@ if [ "${SKIP_CLUSTER:-0}" != 1 ]; then
 fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
+  # Clang's thread safety analysis: every guarded member touched with its
+  # mutex held (about 2 minutes).
+  scripts/thread-safety-check.sh || status=1
+
   # The suites that run on their own: settings, the embedded engine, the
   # schedule and window model, the journal, export texts and payment maths.
   NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|DbError'

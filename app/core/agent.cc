@@ -135,7 +135,7 @@ void Agent::activate() {
 }
 
 void Agent::replaceLocal(std::unique_ptr<DriverConnection> conn) {
-  std::lock_guard<std::mutex> lock(connections_);
+  MutexLock lock(connections_);
   state_->local = std::move(conn);
 }
 
@@ -318,7 +318,7 @@ std::unique_ptr<CycleLocks> Agent::lockCycle() {
 
 void Agent::requestStop() {
   stop_.raise();
-  std::lock_guard<std::mutex> lock(connections_);
+  MutexLock lock(connections_);
   if (state_->remote) state_->remote->cancel();
   if (state_->local) state_->local->cancel();
 }
@@ -357,7 +357,7 @@ void Agent::connectRemote() {
   account.code = univCode_;
   // The previous cycle's connection is let go before the new one opens.
   {
-    std::lock_guard<std::mutex> lock(connections_);
+    MutexLock lock(connections_);
     state_->remote = std::make_unique<DriverConnection>(config_.drivers);
     state_->remoteNode.clear();
   }
@@ -370,7 +370,7 @@ void Agent::connectRemote() {
     journal_.info(fmt::format("remote connection: {} database {}, tls {}", opened.host.name(),
                               state_->remoteDbName, tlsModeName(opened.planned.link.tls)));
     limitLockWaits(*fresh);
-    std::lock_guard<std::mutex> lock(connections_);
+    MutexLock lock(connections_);
     state_->remote = std::move(fresh);
     state_->remoteNode = opened.host.name();
   } catch (const AgentError& e) {

@@ -8,10 +8,10 @@
 
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "app/core/schedule.h"
+#include "base/mutex.h"
 #include "base/signal.h"
 #include "config/platform_config.h"
 #include "cycle/clock.h"
@@ -111,7 +111,7 @@ class Agent {
   CycleProgress progress_;
   // Guards the connection objects against replacement while requestStop
   // cancels on them from another thread.
-  std::mutex connections_;
+  Mutex connections_;
 };
 
 }  // namespace agent

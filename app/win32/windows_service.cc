@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "app/core/exit_status.h"
 #include "app/win32/wide_text.h"
 #include "base/file_names.h"
+#include "base/mutex.h"
 #include "base/process.h"
 #include "base/thread_annotations.h"
 
@@ -229,7 +229,7 @@ class RunningService {
   HANDLE eventSource_ = nullptr;
   std::atomic<bool> stop_{false};
   std::atomic<bool> paused_{false};
-  std::mutex statusMutex_;  // held while a status is reported
+  Mutex statusMutex_;  // held while a status is reported
   SERVICE_STATUS status_ GUARDED_BY(statusMutex_){};
   DWORD checkPoint_ GUARDED_BY(statusMutex_) = 0;
   int exitStatus_ = exit_status::kProgramEnded;
@@ -238,7 +238,7 @@ class RunningService {
 RunningService* running = nullptr;  // ServiceMain takes no context
 
 void RunningService::report(DWORD state, DWORD exitStatus) {
-  std::lock_guard<std::mutex> lock(statusMutex_);
+  MutexLock lock(statusMutex_);
   if (status_.dwCurrentState == SERVICE_STOPPED && state != SERVICE_STOPPED) return;
   status_.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status_.dwCurrentState = state;
