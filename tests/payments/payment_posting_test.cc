@@ -262,11 +262,7 @@ TEST_F(PaymentPosting, FailedPortalMarkKeepsTheReceiptAndNamesItInTheJournal) {
   EXPECT_EQ(lines("000001"), std::vector<std::string>{"A 700"});
   EXPECT_EQ(world.office.count("paygate"), 1);
   EXPECT_EQ(pendingOnPortal(), 1);
-  bool named = false;
-  for (const std::string& line : world.journal.recentLines()) {
-    named |= line.find("ORD-M") != std::string::npos && line.find("000001") != std::string::npos;
-  }
-  EXPECT_TRUE(named);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-M' is booked as receipt 000001"), 1u);
   // The next run books nothing new and gives the portal the lost mark.
   EXPECT_EQ(post(), 0u);
   EXPECT_EQ(world.office.count("rechead"), 1);
@@ -308,9 +304,8 @@ TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt
 TEST_F(PaymentPosting, PaygateRowWithoutItsReceiptStaysPendingWithOneWarningPerRun) {
   studentWithTwoHeads("S1");
   world.local().execute(
-      "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-G1', 100)");
-  world.local().execute(
-      "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-G2', 100)");
+      "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-G1', 100), ('S1', "
+      "'ORD-G2', 100)");
   world.capture("S1", 100, "ORD-G1", 0);
   world.capture("S1", 100, "ORD-G2", 1);
 

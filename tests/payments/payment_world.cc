@@ -1,5 +1,9 @@
 #include "tests/payments/payment_world.h"
 
+#include <gtest/gtest.h>
+
+#include <map>
+
 #include "base/text.h"
 #include "db/embedded/embedded_engine.h"
 #include "payments/sql_literal.h"
@@ -23,12 +27,14 @@ StageRun::StageRun(PaymentWorld& world, Connection& localTarget, Connection& rem
                world.journal, world.clock} {
   // Work ahead gets a second connection, as in the program: a payment stage
   // must keep it from starting before the payment is booked.
-  context_.connectLocalAgain = [folder = world.office.folder.path()] {
-    std::unique_ptr<Connection> c = openEmbeddedConnection(folder / "server", "SA", kSaPassword);
-    c->setDefaultDatabase("office");
-    c->execute("SET DATEFORMAT DMY");
-    return c;
-  };
+  context_.connectLocalAgain = [&office = world.office] { return office.connectAgain(); };
+}
+
+std::unique_ptr<Connection> LocalOffice::connectAgain() const {
+  std::unique_ptr<Connection> c = openEmbeddedConnection(folder / "server", "SA", kSaPassword);
+  c->setDefaultDatabase("office");
+  c->execute("SET DATEFORMAT DMY");
+  return c;
 }
 
 LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : folder(hint) {
@@ -138,6 +144,41 @@ void PaymentWorld::twoPendingPayments() {
   }
   capture("S1", 400, "ORD-1", 0);
   capture("S2", 300, "ORD-2", 1);
+}
+
+void PaymentWorld::pendingPayments(int count) {
+  office.db().execute("BEGIN TRAN");
+  for (int i = 0; i < count; ++i) {
+    const std::string admNo = "S" + std::to_string(1000 + i);
+    office.addStudent(admNo, "Student " + std::to_string(i));
+    office.addFee(admNo, "A", 1, 1000);
+    office.addFee(admNo, "B", 2, 500);
+  }
+  office.db().execute("COMMIT");
+  for (int i = 0; i < count; ++i) {
+    portal_.addPayment({"S" + std::to_string(1000 + i), 1200,
+                        DateTime{2024, 3, 5, 8 + i / 60, i % 60}, "ORD-" + std::to_string(i),
+                        "TXN-" + std::to_string(i), "UPI", "captured"});
+  }
+}
+
+void PaymentWorld::expectEveryOrderBookedOnceAndMarked(int count) {
+  const std::string n = std::to_string(count);
+  EXPECT_EQ(office.count("rechead"), count);
+  EXPECT_EQ(office.scalar("select count(distinct fremarks) from rechead"), n);
+  EXPECT_EQ(office.count("paygate"), count);
+  EXPECT_EQ(office.scalar("select count(distinct forderid) from paygate"), n);
+  EXPECT_EQ(office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
+  EXPECT_EQ(remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is null"),
+            "0");
+  auto booked = [](Connection& c, const std::string& sql) {
+    std::map<std::string, std::string> pairs;
+    for (auto rs = c.query(sql, Cursor::Static); !rs->eof(); rs->moveNext())
+      pairs[valueText(rs->field(std::size_t{0}))] = valueText(rs->field(std::size_t{1}));
+    return pairs;
+  };
+  EXPECT_EQ(booked(office.db(), "select fremarks, frecno from rechead"),
+            booked(*remoteDb_.connect(), "select forderid, frecno from rzp_paymentgateway"));
 }
 
 }  // namespace agent::testing

@@ -41,6 +41,8 @@ class LocalOffice {
   // Columns of the rechead row recNo, as row gives them.
   std::string head(const std::string& recNo, const std::string& columns);
   long count(const std::string& table, const std::string& where = "");
+  // Another connection to the database, as a second program opens it.
+  std::unique_ptr<Connection> connectAgain() const;
 
   // A student with one exam (exam number 1).
   void addStudent(const std::string& admNo, const std::string& name,
@@ -111,6 +113,13 @@ class PaymentWorld {
   // Students S1 and S2, each owing 1000 under head A, and their pending
   // payments ORD-1 (400, 10:30) and ORD-2 (300, 10:31).
   void twoPendingPayments();
+  // count students S1000 on, each owing 1000 under head A and 500 under B,
+  // and a pending payment of 1200 each (ORD-0 on, a minute apart).
+  void pendingPayments(int count);
+  // Every order booked exactly once: one receipt header and one paygate
+  // row per order, no receipt line without its header, and the portal
+  // marked with the receipt that booked it.
+  void expectEveryOrderBookedOnceAndMarked(int count);
 
   std::string univCode;
   LocalOffice office;

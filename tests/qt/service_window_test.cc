@@ -268,24 +268,6 @@ TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
   EXPECT_EQ(calls.cycles, 1);
 }
 
-TEST_F(WindowTest, ExitOrClosingTheWindowEndsTheProgram) {
-  {
-    auto window = startedWindow();
-    window->mPopExit()->trigger();
-    EXPECT_EQ(endings, std::vector<int>{0});
-    EXPECT_FALSE(window->trayIcon()->isVisible());
-  }
-  endings.clear();
-  calls.activations = 0;
-  {
-    auto window = startedWindow();
-    window->dispatchTrayCode(tray_code::kLeftButtonUp);
-    window->close();
-    EXPECT_EQ(endings, std::vector<int>{0});
-    EXPECT_FALSE(window->trayIcon()->isVisible());
-  }
-}
-
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
   auto window = startedWindow(/*trayAvailable=*/false);
   EXPECT_TRUE(window->isMinimized());

@@ -17,9 +17,14 @@ ProgramFolder::ProgramFolder(const LocalTestDatabase& local, const RemoteTestDat
 
 void ProgramFolder::settings(const std::string& type, const std::string& server,
                              const std::string& db, const std::string& password) {
-  write(kSettingsFileName, "[APATH]\r\nDBASEPATH=" + type + "\r\nSERVERNAME=" + server +
-                               "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(password)) +
-                               "\r\nDBNAME=" + db + "\r\n");
+  write(kSettingsFileName, settingsFileText(server, db, password, type));
+}
+
+std::string settingsFileText(const std::string& server, const std::string& db,
+                             const std::string& password, const std::string& type) {
+  return "[APATH]\r\nDBASEPATH=" + type + "\r\nSERVERNAME=" + server +
+         "\r\nPASSWORD=" + utf8ToWindows1252(scramblePassword(password)) + "\r\nDBNAME=" + db +
+         "\r\n";
 }
 
 void ProgramFolder::write(const std::string& name, const std::string& bytes) {

@@ -31,6 +31,11 @@ class ProgramFolder {
   TempDir dir_;
 };
 
+// The bytes of a settings file (Windows-1252, as the office's programs
+// write it) naming a local database, its password in plain form.
+std::string settingsFileText(const std::string& server, const std::string& db,
+                             const std::string& password, const std::string& type = "SQLSRVR");
+
 // The number of journal lines that contain text.
 std::size_t journalLinesWith(const Journal& journal, const std::string& text);
 

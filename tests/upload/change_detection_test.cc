@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -251,6 +252,13 @@ class ChangeDetectionTest : public ::testing::Test {
     return testing::journalLinesWith(changes_.journal, text);
   }
 
+  // One cycle of every stage in each twin.
+  void cycleBoth(const std::string& when) {
+    ASSERT_TRUE(changes_.cycle(all))
+        << when << ": " << ::testing::PrintToString(changes_.messages.texts);
+    ASSERT_TRUE(twin_.cycle(all)) << when << ": " << ::testing::PrintToString(twin_.messages.texts);
+  }
+
   void expectTwinsEqual(const std::string& when) {
     std::vector<std::string> a = portalRows(changes_.remote), b = portalRows(twin_.remote);
     ASSERT_EQ(a.size(), b.size()) << when;
@@ -259,6 +267,7 @@ class ChangeDetectionTest : public ::testing::Test {
 
   World changes_;
   World twin_;
+  const StageList all = cycleStages();
 };
 
 TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
@@ -268,7 +277,6 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
                         : static_cast<unsigned>(std::random_device()());
   SCOPED_TRACE(fmt::format("seed {}", seed));
   ChangeMaker maker(seed);
-  StageList all = cycleStages();
   std::size_t changesOnlyRuns = 0;
   for (int step = 0; step < 20; ++step) {
     apply(maker.next());
@@ -295,9 +303,7 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
         std::filesystem::remove(changes_.home.path() /
                                 (std::string(ChangeState::kFileName) + suffix));
       changes_.restart();
-      ASSERT_TRUE(changes_.cycle(all));
-      ASSERT_TRUE(twin_.cycle(all));
-      when += " (state store deleted)";
+      cycleBoth(when += " (state store deleted)");
     } else if (kind == 0 && step > 0) {
       // The cycle ends between two tables in both twins.
       std::size_t cut = static_cast<std::size_t>(maker.pick(1, static_cast<int>(all.size()) - 1));
@@ -313,10 +319,7 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
         }
         when += " (rows deleted on the portal)";
       }
-      ASSERT_TRUE(changes_.cycle(all))
-          << when << ": " << ::testing::PrintToString(changes_.messages.texts);
-      ASSERT_TRUE(twin_.cycle(all))
-          << when << ": " << ::testing::PrintToString(twin_.messages.texts);
+      cycleBoth(when);
     }
     changes_.journal.info("test: " + when);
     expectTwinsEqual(when);
@@ -337,9 +340,7 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
 // that table in full the next time, and the portal ends as the twin's.
 TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNextTime) {
   addStudentWithTwoMarks();
-  StageList all = cycleStages();
-  ASSERT_TRUE(changes_.cycle(all));
-  ASSERT_TRUE(twin_.cycle(all));
+  cycleBoth("first cycle");
   EXPECT_EQ(logged("studsub: full merge (no state of it), 2"), 1u);
 
   ASSERT_TRUE(changes_.cycle(all));
@@ -355,8 +356,7 @@ TEST_F(ChangeDetectionTest, UnchangedSendsNothingAndAFailedTableIsMergedInFullNe
       "'45000' set message_text = 'refused'");
   EXPECT_FALSE(changes_.cycle(all));
   changes_.remote.execute("drop trigger studsub_refuse");
-  ASSERT_TRUE(changes_.cycle(all));
-  ASSERT_TRUE(twin_.cycle(all));
+  cycleBoth("after the refusal");
   EXPECT_EQ(logged("studsub: full merge (its last run did not finish), 2"), 1u);
   EXPECT_EQ(changes_.remote.scalar("select fmarks from studsub where fsubcode = 'MAT'"), "70");
   expectTwinsEqual("after the failed table");
@@ -386,11 +386,6 @@ void copyTables(const RemoteTestDatabase& from, const RemoteTestDatabase& to) {
 // full, and the portal ends as the twin's.
 TEST_F(ChangeDetectionTest, APortalOrAStateStoreGoneBackInTimeIsMergedInFull) {
   addStudentWithTwoMarks();
-  StageList all = cycleStages();
-  auto cycleBoth = [&](const std::string& when) {
-    ASSERT_TRUE(changes_.cycle(all)) << when;
-    ASSERT_TRUE(twin_.cycle(all)) << when;
-  };
   cycleBoth("first cycle");
   RemoteTestDatabase backup("backup", false);
   copyTables(changes_.remote, backup);
@@ -462,14 +457,8 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
        "insert into RECHEAD (FRECNO, FRECCODE, FDEGREE, FTOTAL, FCASHAMOUNT, FRECDATE) values "
        "('R1', 'S01', 'BSC', 300.5, 300.5, '20240710')",
        "insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('R1', 'TUI', 300.5)"});
-  StageList all = cycleStages();
   const std::vector<std::string> everyComputed = {"studfee", "rechead", "recdetl", "recmode"};
   const std::vector<std::string> none;
-  auto cycleBoth = [&](const std::string& when) {
-    ASSERT_TRUE(changes_.cycle(all)) << when;
-    ASSERT_TRUE(twin_.cycle(all)) << when;
-    expectTwinsEqual(when);
-  };
   cycleBoth("first cycle");
   ASSERT_TRUE(changes_.cycle(all));
   EXPECT_EQ(tablesNotRead(changes_.journal), everyComputed);
@@ -477,6 +466,7 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
 
   apply({"update RECHEAD set FDELETED = 'T' where FRECNO = 'R1'"});
   cycleBoth("after the receipt was cancelled");
+  expectTwinsEqual("after the receipt was cancelled");
   EXPECT_EQ(tablesNotRead(changes_.journal), none);
   EXPECT_EQ(logged("studfee: changes only, 1 of 2 rows sent"), 1u);
   EXPECT_EQ(logged("rechead: changes only, 1 of 1 rows sent"), 1u);
@@ -485,6 +475,7 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
   for (World* w : {&changes_, &twin_})
     w->remote.execute("delete from studfee where fheadcode = 'BUS'");
   cycleBoth("after a portal row was lost");
+  expectTwinsEqual("after a portal row was lost");
   EXPECT_EQ(logged("studfee: full merge (the remote table holds 1 rows, 2 "
                    "expected), 2 rows sent"),
             1u);
@@ -496,6 +487,7 @@ TEST_F(ChangeDetectionTest, ComputedSourcesAreReadOnlyWhenTheirRowsChanged) {
 
   for (World* w : {&changes_, &twin_}) w->useRegional("long_time = HH:mm:ss\n");
   cycleBoth("with another time format");
+  expectTwinsEqual("with another time format");
   EXPECT_EQ(tablesNotRead(changes_.journal), none);
 
   // A decimal comma is no number to the portal, which would store 1000,5
@@ -526,7 +518,6 @@ TEST_F(ChangeDetectionTest, ALargeFullMergeIsVouchedForAfterTheLastStage) {
     }
     changes_.local.execute(sql);
   }
-  StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   ASSERT_TRUE(changes_.cycle(all));
   EXPECT_EQ(logged("studsub: changes only, 0 of 10000 rows sent, 0 deleted "
@@ -576,18 +567,11 @@ TEST(MergeKey, IsThePortalPrimaryKeyOfEveryMirroredTable) {
   EXPECT_GE(keyed, 14u);
 }
 
-}  // namespace
-}  // namespace agent
-
-namespace agent {
-namespace {
-
 // The age of a full merge runs on the steady clock: the date and time set
 // back or forward a day neither brings the next full merge forward (nor
 // says it is due) nor puts it off; a day that passes does.
 TEST_F(ChangeDetectionTest, SettingTheClockNeitherAgesNorRejuvenatesAFullMerge) {
   addStudentWithTwoMarks();
-  StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   for (long long set : {-86400LL, 2 * 86400LL}) {
     changes_.clock.jump(set);
@@ -613,13 +597,11 @@ TEST_F(ChangeDetectionTest, DeletionsAndAClockBehindTheLastFullMergeKeepTheBooks
   apply(
       {R"(insert into student (fadmno, fdegree, fdoa, fyear) values ('S\1', 'BSC', '20240601', '2024'))",
        R"(insert into FEESTRV (FDEGREE, FADMNO, FHEADCODE, FFEE, FEXAMNO, FLASTDATE, FFINE) values ('BSC', 'S\1', 'TUI', 100, '1', '20991231', 0), ('BSC', 'S\1', 'LIB', 50, '1', '20991231', 0))"});
-  StageList all = cycleStages();
   std::vector<Stage> fees;
-  for (const Stage& stage : all)
-    if (std::string(stage.name) == "studfee") fees.push_back(stage);
+  std::ranges::copy_if(all, std::back_inserter(fees),
+                       [](const Stage& s) { return std::string(s.name) == "studfee"; });
   ASSERT_EQ(fees.size(), 1u);
-  ASSERT_TRUE(changes_.cycle(all));
-  ASSERT_TRUE(twin_.cycle(all));
+  cycleBoth("first cycle");
   apply({R"(delete from FEESTRV where FADMNO = 'S\1' and FHEADCODE = 'LIB')"});
   changes_.restart();
   twin_.restart();
@@ -658,7 +640,6 @@ std::size_t setAsideCopies(const std::filesystem::path& folder) {
 // the cycle after it sends changes only again.
 TEST_F(ChangeDetectionTest, ADamagedStateStoreIsSetAsideAndTheUploadsGoOn) {
   addStudentWithTwoMarks();
-  StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
   std::mt19937 random(7);
@@ -744,7 +725,6 @@ class Unwritable {
 // again, the next cycle uses it and sends changes only.
 TEST_F(ChangeDetectionTest, AStateStoreThatCannotBeWrittenLeavesEveryCycleInFull) {
   addStudentWithTwoMarks();
-  StageList all = cycleStages();
   ASSERT_TRUE(changes_.cycle(all));
   const std::filesystem::path store = changes_.home.path() / ChangeState::kFileName;
   changes_.agent.reset();
