@@ -1,6 +1,5 @@
 #include "cycle/cycle_progress.h"
 
-
 namespace agent {
 
 void CycleProgress::cycleStarted() {

@@ -1,6 +1,5 @@
 #include "cycle/statement_watch.h"
 
-
 namespace agent {
 
 std::string statementHead(const std::string& sql) {

@@ -1,6 +1,5 @@
 #include "db/growing_file.h"
 
-
 namespace agent {
 
 void GrowingFile::grown(std::uint64_t bytes) {

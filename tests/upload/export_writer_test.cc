@@ -15,9 +15,9 @@
 #endif
 
 #include "db/error.h"
+#include "db/load_statement.h"
 #include "db/remote_literal.h"
 #include "tests/support/temp_dir.h"
-#include "db/load_statement.h"
 
 namespace agent {
 namespace {
