@@ -14,11 +14,13 @@
 
 namespace agent {
 
+namespace {
+
+// A quarter of the limit: a fragment stays well under it whatever a row
+// adds to the fragment that holds it.
 long long fragmentBytesFor(long long maxWriteSet) {
   return std::max(1LL, maxWriteSet / 4);
 }
-
-namespace {
 
 // SHOW VARIABLES answers on any server, cluster or not (an unknown name
 // just gives no row), and shows the session's values.
@@ -130,16 +132,20 @@ std::string stagingCreateFromDefinition(const std::string& targetCreate, const s
                      body, targetCreate.substr(close));
 }
 
-std::string portalIdentity(Connection& remote, const std::string& serverIdentity) {
+std::string portalIdentity(Connection& remote) {
+  std::string server, database;
+  {
+    std::unique_ptr<Recordset> rs = remote.query(
+        "select concat(@@hostname, ':', @@port), ifnull(database(), '')", Cursor::Forward);
+    if (!rs->eof()) {
+      server = displayText(rs->field(0));
+      database = displayText(rs->field(1));
+    }
+  }
   std::unique_ptr<Recordset> rs =
       remote.query("show status like 'wsrep_cluster_state_uuid'", Cursor::Forward);
   const std::string cluster = rs->eof() ? std::string() : displayText(rs->field(1));
-  if (cluster.empty()) return serverIdentity;
-  // "host:port/database": the port has no '/', so the database follows the
-  // first one.
-  const std::size_t slash = serverIdentity.find('/');
-  return "cluster " + cluster + "/" +
-         (slash == std::string::npos ? std::string() : serverIdentity.substr(slash + 1));
+  return (cluster.empty() ? server : "cluster " + cluster) + "/" + database;
 }
 
 }  // namespace agent

@@ -63,12 +63,12 @@ ClusterSession prepareClusterSession(Connection& remote, Journal& journal);
 std::map<std::string, std::string> tableDefinitions(Connection& remote, bool keylessOnly);
 
 // The identity of the remote database that change detection's state
-// belongs to. serverIdentity is the server's own ("host:port/database"):
-// the answer off a cluster. On a cluster node it is the cluster's state
+// belongs to: off a cluster the server's own, "host:port/database" as the
+// server names them; on a cluster node the cluster's state
 // (wsrep_cluster_state_uuid, the same on every node of one cluster's
 // history) with the database, so that a cycle on another node of the same
 // cluster keeps the state. Throws as remote.query() does.
-std::string portalIdentity(Connection& remote, const std::string& serverIdentity);
+std::string portalIdentity(Connection& remote);
 
 }  // namespace agent
 

@@ -278,9 +278,7 @@ bool Agent::runCycle(StageList stages) {
       // The state belongs to one remote database: server, port and database
       // as the server itself names them, or on a cluster the cluster's, so
       // that a cycle on another node keeps it.
-      const std::string server = queryFirstText(
-          remote, "select concat(@@hostname, ':', @@port, '/', ifnull(database(), ''))");
-      store->bindRemote(portalIdentity(remote, server));
+      store->bindRemote(portalIdentity(remote));
       checkPortalMark(remote, *store, journal_);
       ctx.changes = store;
       ctx.mergesInFull = ctx.changes->knowsNoTable();
