@@ -233,10 +233,12 @@ std::string wherePart(const char* stage, const StatementWatch* watch) {
 // say which time-out that may have been.
 std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const StatementWatch* watch) {
   const auto* db = dynamic_cast<const DbError*>(&e);
+  // A note about the server only where the remote side failed (or nothing
+  // says which side did).
+  const bool remoteFailed = watch == nullptr || watch->failure().side == "remote";
   // 1205: the server ended a statement that waited for a lock (a row or a
   // table another session holds): the link itself is sound.
-  if (db != nullptr && db->nativeCode() == 1205 &&
-      (watch == nullptr || watch->failure().side == "remote")) {
+  if (db != nullptr && db->nativeCode() == 1205 && remoteFailed) {
     return fmt::format(
         " (a lock wait: another session held a lock this statement needed for the "
         "lock_wait_timeout of {} s; a cut link's left-over session keeps its locks until the "
@@ -245,7 +247,7 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
   }
   // A cluster node's refusals, left after the retries of work that may be
   // sent again, or met by work that may not.
-  if (db != nullptr && (watch == nullptr || watch->failure().side == "remote")) {
+  if (db != nullptr && remoteFailed) {
     if (db->nativeCode() == 1213)
       return " (server error 1213: the node refused the write for a conflict with another "
              "session's or another cluster node's; the next cycle tries again)";
@@ -258,7 +260,7 @@ std::string timeOutNote(const AgentError& e, const CycleContext& ctx, const Stat
   const bool timedOut = db != nullptr && (db->nativeCode() == 2013 ||
                                           db->description().find("timed out") != std::string::npos);
   if (!timedOut) return "";
-  if (watch != nullptr && watch->failure().side != "remote") return "";
+  if (!remoteFailed) return "";
   return fmt::format(" (the server went away, or did not answer within the read time-out of {} s)",
                      ctx.config.remote.readTimeout);
 }

@@ -35,20 +35,17 @@ std::string MergePlan::stagingCreate() const {
   return create + description_.stagingTable() + " like " + description_.tableName;
 }
 
+std::string MergePlan::loadInto(const std::string& table) const {
+  return ctx_.remote.loadStatement(
+      {exportPath_, table, description_.columnList(), {}, ctx_.remoteBackslashEscapes});
+}
+
 std::string MergePlan::stagingLoad() const {
-  return ctx_.remote.loadStatement({exportPath_,
-                                    description_.stagingTable(),
-                                    description_.columnList(),
-                                    {},
-                                    ctx_.remoteBackslashEscapes});
+  return loadInto(description_.stagingTable());
 }
 
 std::string MergePlan::insertLoad() const {
-  return ctx_.remote.loadStatement({exportPath_,
-                                    description_.tableName,
-                                    description_.columnList(),
-                                    {},
-                                    ctx_.remoteBackslashEscapes});
+  return loadInto(description_.tableName);
 }
 
 void MergePlan::appendStagedMerge(std::vector<std::string>& statements) const {

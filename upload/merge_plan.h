@@ -75,6 +75,8 @@ class MergePlan {
   static std::vector<std::string> takeStaging(std::vector<std::string>& statements);
 
  private:
+  // The load of the export file into table.
+  std::string loadInto(const std::string& table) const;
   void appendStagedMerge(std::vector<std::string>& statements) const;
   std::vector<std::string> deletesByKey(const std::vector<std::string>& rawKeys,
                                         const std::vector<std::size_t>& keyFields) const;

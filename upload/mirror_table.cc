@@ -47,12 +47,13 @@ void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
   // the same rows however often they run. The staging load runs again only
   // behind its drop and create, so that no row is loaded twice.
   const std::string drop = plan_.stagingDrop();
+  const std::string create = plan_.stagingCreate();
   for (std::size_t i = 0; i < statements.size();) {
     // The load's text depends on the session's SQL mode when it was made;
     // the drop and create that start a staging table are always followed
     // by its load.
-    const bool staging = i + 2 < statements.size() && statements[i] == drop &&
-                         statements[i + 1] == plan_.stagingCreate();
+    const bool staging =
+        i + 2 < statements.size() && statements[i] == drop && statements[i + 1] == create;
     const std::size_t count = staging ? 3 : 1;
     runRetryingRefusals(ctx_, description_.tableName + (staging ? " staging" : " merge"), [&] {
       for (std::size_t j = i; j < i + count; ++j) ctx_.remote.execute(statements[j]);
