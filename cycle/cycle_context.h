@@ -32,7 +32,7 @@ class ServerWarnings;
 // What the cycle hands the stage whose turn it is: its work done ahead, its
 // early part, and the calls by which the stage lets the cycle use its
 // waits. The cycle sets a whole turn before each stage and empties it after,
-// on every path (cycle.cc).
+// on every path (cycle.cc, from WorkAhead::turnFor).
 struct StageTurn {
   // The stage's work done ahead; null when there is none.
   LocalAhead* ahead = nullptr;
