@@ -51,24 +51,36 @@ class StageScope {
   CycleContext& ctx_;
 };
 
-// stage: where the cycle is, for the handler's journal line.
-void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
-  stage = kStartStamp;
-  // Each cycle's start stamp differs from the one before: it is what tells
-  // change detection that the portal is the one it left (two cycles in one
-  // second wait for the next).
+// Stamps the cycle's start in the portal. Each cycle's start stamp differs
+// from the one before: it is what tells change detection that the portal
+// is the one it left (two cycles in one second wait for the next).
+void stampStart(CycleContext& ctx) {
   std::string stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
-  for (int i = 0; i < 12 && stamp == ctx.lastStartStamp; ++i) {
+  for (int i = 0; i < 12 && stamp == ctx.hooks.lastStartStamp; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
   }
   runRetryingRefusals(ctx, "start stamp", [&] { ctx.remote.execute(startStampStatement(stamp)); });
-  if (ctx.startStamped) ctx.startStamped(stamp);
+  if (ctx.hooks.startStamped) ctx.hooks.startStamped(stamp);
+}
+
+// What the cycle learns of the portal before its first stage; stage as in
+// runSteps.
+PortalTraits learnPortal(const CycleContext& ctx, const char*& stage) {
+  PortalTraits portal;
   stage = kExportCodePage;
-  learnExportCodePage(ctx);
-  ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
+  portal.exportCodePage = learnExportCodePage(ctx.remote, ctx.config, ctx.journal);
+  portal.backslashEscapes = backslashEscapesOn(ctx.remote);
   stage = kClusterSession;
-  ctx.cluster = prepareClusterSession(ctx.remote, ctx.journal);
+  portal.cluster = prepareClusterSession(ctx.remote, ctx.journal);
+  return portal;
+}
+
+// stage: where the cycle is, for the handler's journal line.
+void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
+  stage = kStartStamp;
+  stampStart(ctx);
+  ctx.portal = learnPortal(ctx, stage);
   // In a cycle that merges its tables in full, the portal's server is what
   // the cycle waits for, and the two processors are busy with its loads and
   // the exports that feed them. Work ahead is then held until the stage just
@@ -85,8 +97,8 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
     input.univCode = ctx.univCode;
     return input;
   };
-  WorkAhead ahead(stages, ctx.univCode, ctx.connectLocalAgain, ctx.mergesInFull, inputOf,
-                  ctx.journal, ctx.watch);
+  WorkAhead ahead(stages, ctx.univCode, ctx.hooks.connectLocalAgain, ctx.changes.mergesInFull,
+                  inputOf, ctx.journal, ctx.watch);
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
     {

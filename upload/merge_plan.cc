@@ -23,9 +23,10 @@ std::string MergePlan::stagingCreate() const {
   // primary key gets one of its own (a keyless table replicates badly), and
   // where the node requires keys (and so refuses LIKE) every staging table
   // is made from its table's definition.
-  if (ctx_.cluster.node) {
-    auto definition = ctx_.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
-    if (definition != ctx_.cluster.stagingDefinitions.end()) {
+  if (ctx_.portal.cluster.node) {
+    auto definition =
+        ctx_.portal.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
+    if (definition != ctx_.portal.cluster.stagingDefinitions.end()) {
       std::string create =
           stagingCreateFromDefinition(definition->second, description_.stagingTable(), ifNotExists);
       if (!create.empty()) return create;
@@ -37,7 +38,7 @@ std::string MergePlan::stagingCreate() const {
 
 std::string MergePlan::loadInto(const std::string& table) const {
   return ctx_.remote.loadStatement(
-      {exportPath_, table, description_.columnList(), {}, ctx_.remoteBackslashEscapes});
+      {exportPath_, table, description_.columnList(), {}, ctx_.portal.backslashEscapes});
 }
 
 std::string MergePlan::stagingLoad() const {
@@ -118,7 +119,7 @@ std::vector<std::string> MergePlan::deletesByKey(const std::vector<std::string>&
       std::size_t end = raw.find('\x1F', start);
       if (i > 0) sql += ", ";
       sql += remoteQuoted(std::string_view(raw).substr(start, end - start),
-                          ctx_.remoteBackslashEscapes);
+                          ctx_.portal.backslashEscapes);
       start = end + 1;
     }
     sql += ")";

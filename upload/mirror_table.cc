@@ -136,7 +136,7 @@ std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>&
 
 bool MirrorTable::prepareChanges() {
   changes_.reset();
-  if (ctx_.changes == nullptr) return false;
+  if (ctx_.changes.state == nullptr) return false;
   std::optional<std::vector<std::size_t>> key = changeKey_ ? changeKey_ : description_.keyFields();
   if (!key) return false;
   changes_.emplace(ctx_, description_, std::move(*key), plan_.markColumn(), plan_.sweeps());

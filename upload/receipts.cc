@@ -275,7 +275,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
                            MirrorTable& modes, const std::vector<std::string>* headerStaging,
                            MirrorTable::StagingStream& stream) {
   const RegionalSettings& regional = ctx.config.regional;
-  const CodePage codePage = ctx.exportCodePage;
+  const CodePage codePage = ctx.portal.exportCodePage;
   ExportRow headerRow(headerDescription, rows, regional);
   ExportRow detailRow(findMirrorDescription(descriptions(), "recdetl"), rows, regional);
   ExportFile headerFile(header.exportPath(), codePage);

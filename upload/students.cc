@@ -152,7 +152,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     statements.push_back(kRestoreStrictness);
     students.sendRemote(statements);
     // The server says what the mode now is; the flag only keeps its answer.
-    ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
+    ctx.portal.backslashEscapes = backslashEscapesOn(ctx.remote);
   };
   // When both tables are merged in full on a connection that streams
   // local files, the statements up to the students' staging load go

@@ -158,10 +158,10 @@ TEST_F(MastersStageTest, OnAClusterStagingTablesMadeFromDefinitionsMergeAsLikeOn
               {"'C1', 'New name', 'PM'", "'C2', 'Second', 'AM'"});
   insertLocal("mascat (fcatcode, fcatdesc)", {"'GEN', 'General'"});
   insertLocal("degree (fdegree, fdescpn, fexamno)", {"'BSC', 'Science', '1'", "'BA', 'Arts', '1'"});
-  ctx_.cluster.node = true;
+  ctx_.portal.cluster.node = true;
   std::map<std::string, std::string> keyless = tableDefinitions(*remoteConnection_, true);
   EXPECT_EQ(keyless.count("college") + keyless.count("control") + keyless.count("degree"), 2u);
-  ctx_.cluster.stagingDefinitions = tableDefinitions(*remoteConnection_, false);
+  ctx_.portal.cluster.stagingDefinitions = tableDefinitions(*remoteConnection_, false);
 
   uploadColleges(ctx_);
   uploadDegrees(ctx_);
