@@ -2,7 +2,7 @@
 // remote table, made from the table's description: the staging table's
 // drop, create and load, the merge update and what follows it, a sweep,
 // the insert load, and the deletes by key of a changes-only run. It makes
-// statements only; MirrorTable sends them.
+// statements only, in units (RemoteStep) that MirrorTable sends.
 #ifndef AGENT_UPLOAD_MERGE_PLAN_H_
 #define AGENT_UPLOAD_MERGE_PLAN_H_
 
