@@ -222,8 +222,7 @@ std::size_t smsLogKilledBeforeTheMark(CycleContext& ctx) {
                                     AgentError(error_number::kGenericFailure, "killed"));
   CycleContext killed{noMark,       ctx.remote,   ctx.programFolder, ctx.config,
                       ctx.univCode, ctx.messages, ctx.journal,       ctx.clock};
-  killed.exportCodePage = ctx.exportCodePage;
-  killed.remoteBackslashEscapes = ctx.remoteBackslashEscapes;
+  killed.portal = ctx.portal;
   return uploadSmsLog(killed);
 }
 

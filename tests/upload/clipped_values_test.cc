@@ -23,7 +23,7 @@ class ClippedValuesTest : public testing::MirrorFixture {
   void detectChanges() {
     state_ = std::make_unique<ChangeState>(home_ / ChangeState::kFileName);
     state_->bindRemote("portal");
-    ctx_.changes = state_.get();
+    ctx_.changes.state = state_.get();
   }
   std::unique_ptr<ChangeState> state_;
 };

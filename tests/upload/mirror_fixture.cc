@@ -42,7 +42,7 @@ MirrorFixture::MirrorFixture(const PortalCharsets& charsets)
            clock_} {
   std::filesystem::create_directories(home_ / "CSV");
   ctx_.serverWarnings = &serverWarnings_;
-  learnExportCodePage(ctx_);
+  ctx_.portal.exportCodePage = learnExportCodePage(ctx_.remote, ctx_.config, ctx_.journal);
 }
 
 std::filesystem::path MirrorFixture::exportPath(const std::string& name) const {
