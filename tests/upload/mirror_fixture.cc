@@ -1,6 +1,7 @@
 // The table stage test setting.
 #include "tests/upload/mirror_fixture.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cycle/export_encoding.h"
@@ -57,12 +58,31 @@ void MirrorFixture::insertLocal(const std::string& into, std::initializer_list<s
   for (const std::string& row : rows) local("insert into " + into + " values (" + row + ")");
 }
 
+std::vector<std::string> MirrorFixture::statementHeads() const {
+  std::vector<std::string> heads;
+  for (const std::string& sql : remoteStatements()) {
+    const std::size_t table = sql.find("INTO TABLE ") + 11;
+    heads.push_back(sql.starts_with("LOAD DATA")
+                        ? "load " + sql.substr(table, sql.find(' ', table) - table)
+                        : sql.substr(0, std::min(sql.find(" set "), sql.find(" = concat_ws("))));
+  }
+  return heads;
+}
+
+std::string MirrorFixture::remoteTables(const std::string& pattern) const {
+  return remote(
+      "select group_concat(table_name order by table_name) from information_schema.tables where "
+      "table_schema = database() and table_name like '" +
+      pattern + "'");
+}
+
 std::size_t MirrorFixture::journalLinesWith(const std::string& text) const {
   return testing::journalLinesWith(journal_, text);
 }
 
-std::string MirrorFixture::remoteRows(const std::string& sql) const {
-  auto connection = remoteDb_.connect();
+std::string MirrorFixture::remoteRows(const std::string& sql,
+                                      const RemoteTestDatabase* other) const {
+  auto connection = (other ? *other : remoteDb_).connect();
   auto rows = connection->query(sql, Cursor::Static);
   std::string out;
   for (; !rows->eof(); rows->moveNext()) {

@@ -31,14 +31,19 @@ class MirrorFixture : public ::testing::Test {
 
   // The remote statements the stages sent (queries of the tests excluded).
   const std::vector<std::string>& remoteStatements() const { return recorded_.executed(); }
+  // Each of them by its first words: "load " and the table of a load, the
+  // text before " set " or " = concat_ws(" of any other.
+  std::vector<std::string> statementHeads() const;
+  // The names of the remote tables like pattern, in order, joined by ",".
+  std::string remoteTables(const std::string& pattern) const;
   // The bytes of an export file of the CSV folder.
   std::string exportFile(const std::string& name) const;
   std::filesystem::path exportPath(const std::string& name) const;
   // The first column of the first row of a remote query, as text.
   std::string remote(const std::string& sql) const { return remoteDb_.scalar(sql); }
   // The remote rows of a query, each row's columns joined by "|" (NULL as
-  // "<null>"), rows joined by "\n".
-  std::string remoteRows(const std::string& sql) const;
+  // "<null>"), rows joined by "\n"; of another database when given.
+  std::string remoteRows(const std::string& sql, const RemoteTestDatabase* other = nullptr) const;
   void local(const std::string& sql) { localDb_.execute(sql); }
   // One insert per row: into names the table and its columns ("college
   // (fcollcode, fcollname)"), each row holds SQL values.
