@@ -1,6 +1,7 @@
-// The academic master tables against the real remote server: statement
-// sequences of the three staging variants, merge semantics, file format,
-// conversions, empty tables and a staging table left by an interrupted run.
+// The master, result, staff and hostel tables against the real remote
+// server: statement sequences of the three staging variants, merge
+// semantics, file format, conversions, empty tables and a staging table left
+// by an interrupted run.
 #include <gtest/gtest.h>
 
 #include "cycle/cluster_session.h"
@@ -14,34 +15,11 @@ namespace {
 class MastersStageTest : public testing::MirrorFixture {};
 
 // The three staging variants differ only in when the staging table is
-// dropped; the statements' own text is checked by the descriptions' test.
-TEST_F(MastersStageTest, EachStagingVariantSendsItsStatementsInOrder) {
-  local("insert into college (fcollcode, fcollname) values ('C1', 'First')");
-  local("insert into degree (fdegree, fdescpn, fexamno) values ('BSC', 'Science', '1')");
-  local(
-      "insert into subject (fdegree, fexamno, fsubcode, fssubcode) values ('BSC', '1', 'MAT', "
-      "'01')");
-  EXPECT_EQ(uploadColleges(ctx_) + uploadDegrees(ctx_) + uploadSubjects(ctx_), 3u);
-  const std::vector<std::string> expected = {
-      // DropBefore: the staging table stays until the next run.
-      "drop table if exists tmpcollege", "create table tmpcollege like college", "load tmpcollege",
-      "update college, tmpcollege", "load college",
-      // DropAfter, with a drop before as well: nothing of an interrupted run
-      // is merged.
-      "drop table if exists tmpdegree", "create table if not exists tmpdegree like degree",
-      "load tmpdegree", "update degree, tmpdegree", "load degree", "drop table if exists tmpdegree",
-      // DropBoth
-      "drop table if exists tmpsubject", "create table if not exists tmpsubject like subject",
-      "load tmpsubject", "update subject x1, tmpsubject x2", "load subject",
-      "drop table if exists tmpsubject"};
-  EXPECT_EQ(statementHeads(), expected);
-  EXPECT_EQ(remoteTables("tmp%"), "tmpcollege");
-}
-
+// dropped (the statements' own text is checked by the descriptions' test).
 // An existing row takes the named columns and keeps its remote fdeleted; a
 // new one is inserted whole. Subjects combine their codes, trim four fields
 // and keep the portal's maximum marks; exam dates are in the short form.
-TEST_F(MastersStageTest, MergesKeepRemoteColumnsAndFilesTakeTheirConversions) {
+TEST_F(MastersStageTest, StagingVariantsMergesAndFileConversions) {
   remoteDb_.execute(
       "insert into college values ('C1', 'Old name', 'o1', 'o2', 'o3', 'o4', 'AM', "
       "'T')");
@@ -62,10 +40,24 @@ TEST_F(MastersStageTest, MergesKeepRemoteColumnsAndFilesTakeTheirConversions) {
               {"'BSC', 'Science', '1', 'First', '2024', 'R', '20240307'",
                "'BSC', 'Science', '2', 'Second', '2024', 'R', NULL"});
 
-  uploadColleges(ctx_);
-  uploadCategories(ctx_);
+  EXPECT_EQ(uploadColleges(ctx_), 2u);
+  EXPECT_EQ(uploadDegrees(ctx_), 2u);
   EXPECT_EQ(uploadSubjects(ctx_), 2u);
-  uploadDegrees(ctx_);
+  const std::vector<std::string> expected = {
+      // DropBefore: the staging table stays until the next run.
+      "drop table if exists tmpcollege", "create table tmpcollege like college", "load tmpcollege",
+      "update college, tmpcollege", "load college",
+      // DropAfter, with a drop before as well: nothing of an interrupted run
+      // is merged.
+      "drop table if exists tmpdegree", "create table if not exists tmpdegree like degree",
+      "load tmpdegree", "update degree, tmpdegree", "load degree", "drop table if exists tmpdegree",
+      // DropBoth
+      "drop table if exists tmpsubject", "create table if not exists tmpsubject like subject",
+      "load tmpsubject", "update subject x1, tmpsubject x2", "load subject",
+      "drop table if exists tmpsubject"};
+  EXPECT_EQ(statementHeads(), expected);
+  EXPECT_EQ(remoteTables("tmp%"), "tmpcollege");
+  uploadCategories(ctx_);
 
   EXPECT_EQ(remoteRows("select * from college order by fcollcode"),
             "C1|New name|n1||n3|n4|PM|T\nC2|Second|a1|a2|a3|a4|AM|F");
@@ -176,6 +168,78 @@ TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsNotMerged) {
   EXPECT_EQ(remoteRows("select * from masroute order by frtcode"),
             "R1|Second run|F\nR2|New route|F");
   EXPECT_EQ(remoteTables("tmpmasroute"), "");
+}
+
+using ResultsStageTest = MastersStageTest;
+
+// Only results of examinations in degree are published; with none, the last
+// file stays and the marks stage goes on. An existing row takes the new
+// values and keeps its remote fdeleted.
+TEST_F(ResultsStageTest, OnlyResultsOfExaminationsInDegreeArePublished) {
+  testing::writeFile(exportPath("RESULT.csv"), "old\r\n");
+  insertLocal(
+      "result (fcollcode, fdegree, fexamno, fsection, fadmno, factive, fyear, fexamtype, "
+      "fclosed)",
+      {"'C1', 'BSC', '1', 'A', 'A001', 'Y', '2024', 'R', 'N'",
+       "'C1', 'BSC', '2', 'B', 'A002', 'Y', '2024', 'R', 'N'"});
+  remoteDb_.execute(
+      "insert into result values ('C1', 'BSC', '1', 'Z', 'A001', 'N', '2024', 'R', 'Y', 'T')");
+  remoteDb_.execute(
+      "insert into studsub values ('C1', 'BSC', '1', 'MAT01', 'A001', 'F', '', '12', 'old', 'T')");
+  insertLocal(
+      "studsub (fcollcode, fdegree, fexamno, fsubcode, fadmno, fpass, fpassmth, fmarks, fremarks)",
+      {"'C1', 'BSC', '1', 'MAT01', 'A001', 'P', 'MAR2024', 45.50, NULL",
+       "'C1', 'BSC', '9', 'PHY01', 'A001', NULL, NULL, NULL, 'absent'"});
+
+  EXPECT_EQ(uploadResults(ctx_), 0u);
+  EXPECT_TRUE(remoteStatements().empty());
+  EXPECT_EQ(exportFile("RESULT.csv"), "old\r\n");
+  EXPECT_EQ(uploadSubjectMarks(ctx_), 2u);
+  EXPECT_EQ(exportFile("STUDSUB.csv"),
+            "C1|BSC|1|MAT01|A001|P|MAR2024|45.5||F\r\nC1|BSC|9|PHY01|A001||||absent|F\r\n");
+  EXPECT_EQ(remoteRows("select fpass, fpassmth, fmarks, fremarks, fdeleted from studsub order by "
+                       "fsubcode"),
+            "P|MAR2024|45.5||T\n|||absent|F");
+
+  // Examination 2 is of 2023 in degree.
+  insertLocal("degree (fdegree, fexamno, fyear, fexamtype)",
+              {"'BSC', '1', '2024', 'R'", "'BSC', '2', '2023', 'R'"});
+  EXPECT_EQ(uploadResults(ctx_), 1u);
+  EXPECT_EQ(exportFile("RESULT.csv"), "C1|BSC|1|A|A001|Y|2024|R|N|F\r\n");
+  EXPECT_EQ(remoteRows("select fsection, factive, fclosed, fdeleted from result"), "A|Y|N|T");
+}
+
+using StaffHostelsStageTest = MastersStageTest;
+
+// An employee keeps the designation it was first loaded with; hostel files
+// are lower case and room types go to hostroomtype.
+TEST_F(StaffHostelsStageTest, EmployeesKeepTheirDesignationAndHostelsTheirOwnFiles) {
+  remoteDb_.execute("insert into masemp values ('E1', 'Old', '111', 'old@x', 'Clerk', 'T')");
+  insertLocal("masemp (fempcode, fempname, fmobile, femail, fdegncode)",
+              {"'E1', 'New', '222', 'new@x', 'Head'", "'E2', 'Second', NULL, NULL, 'Lect'"});
+  insertLocal("hosthead (fhostcode, fhostname, ffloors, frooms, forder)",
+              {"'H1', 'North', 3, 40, 1", "'H2', 'South', 2, 20, 2"});
+  local("insert into roomtype (froomtype, fdescpn, forder) values ('AC', 'Air cooled', 1)");
+  insertLocal(
+      "hostrooms (fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder)",
+      {"'H1', '101', 'Corner', '1', 'AC', 2, 1500.50, 1",
+       "'H2', '101', NULL, '1', 'AC', 3, 1200, 1"});
+
+  EXPECT_EQ(uploadEmployees(ctx_), 2u);
+  uploadHostels(ctx_);
+  uploadRoomTypes(ctx_);
+  uploadRooms(ctx_);
+
+  EXPECT_EQ(exportFile("UPMASEMP.csv"), "E1|New|222|new@x|Head|F\r\nE2|Second|||Lect|F\r\n");
+  EXPECT_EQ(remoteRows("select * from masemp order by fempcode"),
+            "E1|New|222|new@x|Clerk|T\nE2|Second|||Lect|F");
+  EXPECT_EQ(exportFile("uphosthead.csv"), "H1|North|3|40|1|F\r\nH2|South|2|20|2|F\r\n");
+  EXPECT_EQ(exportFile("uproomtype.csv"), "AC|Air cooled|1|F\r\n");
+  EXPECT_EQ(exportFile("uphostrooms.csv"),
+            "H1|101|Corner|1|AC|2|1500.5|1|F\r\nH2|101||1|AC|3|1200|1|F\r\n");
+  EXPECT_EQ(remoteRows("select * from hostroomtype"), "AC|Air cooled|1|F");
+  EXPECT_EQ(remoteRows("select fhostcode, froomno, ffee from hostrooms order by fhostcode"),
+            "H1|101|1500.50\nH2|101|1200.00");
 }
 
 }  // namespace
