@@ -6,7 +6,6 @@
 
 #include <cstdio>
 
-#include "cycle/leftover_recovery.h"
 #include "tests/support/program_folder.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
@@ -93,17 +92,13 @@ TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
   receipt("R1", "S1", "B", "100", "NULL");
   receipt("R2", "S1", "D", "200", "NULL");
 
-  // The connection the cycle gives the stage: the temporary tables of the
-  // previous run are dropped when met.
-  RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
   struct Case {
     const char* code;
     bool fineRow;
   };
   for (Case c : {Case{"P028", true}, Case{"P001", false}, Case{"P00", false}, Case{"", false}}) {
     SCOPED_TRACE(c.code);
-    CycleContext ctx{recovering, recorded_, home_.path(), config_,
-                     c.code,     messages_, journal_,     clock_};
+    CycleContext ctx = cycleContext(c.code);
     EXPECT_EQ(uploadFeeBalances(ctx), c.fineRow ? 6u : 5u);
     // A and B carry their fines, C (due today) and D (paid) none.
     const std::string file = exportFile("UPSTUDFEE.csv");

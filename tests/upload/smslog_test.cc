@@ -9,7 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "cycle/leftover_recovery.h"
 #include "db/load_statement.h"
 #include "tests/support/recording_connection.h"
 #include "tests/upload/mirror_fixture.h"
@@ -40,11 +39,6 @@ std::string smsLine(std::initializer_list<std::string> fields) {
 
 class SmsLogTest : public testing::MirrorFixture {
  protected:
-  SmsLogTest()
-      : recovering_(localDb_.connection(), localDb_.connection(), journal_),
-        cycleCtx_{recovering_, recorded_, home_.path(), config_,
-                  "P028",      messages_, journal_,     clock_} {}
-
   void add(const Message& m) {
     local(
         "insert into smslog (fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, "
@@ -63,8 +57,7 @@ class SmsLogTest : public testing::MirrorFixture {
     return uploadSmsLog(cycleCtx_);
   }
 
-  RecoveringConnection recovering_;
-  CycleContext cycleCtx_;
+  CycleContext cycleCtx_ = cycleContext();
 };
 
 TEST_F(SmsLogTest, FieldsAreEnclosedWithTheMessageCleanedAndADotForNoDegree) {
