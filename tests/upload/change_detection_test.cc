@@ -187,10 +187,6 @@ void copyTables(const RemoteTestDatabase& from, const RemoteTestDatabase& to) {
   }
 }
 
-void removeStore(const std::filesystem::path& store) {
-  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(store.string() + suffix);
-}
-
 class ChangeDetectionTest : public ::testing::Test {
  protected:
   ChangeDetectionTest() : changes_("changes", true), twin_("twin", false) {}
@@ -257,7 +253,8 @@ TEST_F(ChangeDetectionTest, RandomChangesLeaveThePortalAsTheFullCycleDoes) {
       expectTwinsEqual(when + " (changes twin killed before the messages' local mark)");
     } else if (step == 9) {
       changes_.agent.reset();
-      removeStore(changes_.store());
+      for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(changes_.store().string() + suffix);
       changes_.restart();
       cycleBoth(when + " (state store deleted)");
     } else if (kind == 0 && step > 0) {

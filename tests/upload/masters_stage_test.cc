@@ -89,11 +89,13 @@ TEST_F(MastersStageTest, AnEmptySourceSendsNothingAndKeepsTheOldFile) {
       "insert into smslog (fdate, fmessage, fstatus, fguid, fmobileno, fupload) values "
       "('2024-03-05', 'x', 'failed', 'G1', '9845', NULL), ('2024-03-05', 'y', 'success', 'G2', "
       "'9845', 'T')");
+  local("insert into student (fadmno, fdegree, fdoa) values ('A2', 'XX', '20230601')");
   const std::pair<std::size_t (*)(CycleContext&), const char*> stages[] = {
       {uploadFeeHeads, "UPMASHEAD.csv"},
       {uploadReceipts, "UPRECHEAD.csv"},
       {uploadFeeBalances, "UPSTUDFEE.csv"},
-      {uploadSmsLog, "UPSMS.csv"}};
+      {uploadSmsLog, "UPSMS.csv"},
+      {uploadStudentsAndLogins, "UPSTUDENT.csv"}};  // no SQL mode switch either
   for (const auto& [run, file] : stages) {
     testing::writeFile(exportPath(file), "old\r\n");
     EXPECT_EQ(run(ctx_), 0u) << file;

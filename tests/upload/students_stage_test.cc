@@ -113,14 +113,5 @@ TEST_F(StudentsStageTest, PublishedStudentsMergeAndFillTheirFiles) {
             "A001|changed-on-portal|S|S|T\nA005|newuser|S|S|F");
 }
 
-TEST_F(StudentsStageTest, NoStudentsSendNothingAndLeaveTheSqlModeAlone) {
-  std::string before = sqlMode();
-  addStudent("A002", "'XX'");
-  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 0u);
-  EXPECT_TRUE(remoteStatements().empty());
-  EXPECT_EQ(sqlMode(), before);
-  EXPECT_FALSE(std::filesystem::exists(exportPath("UPSTUDENT.csv")));
-}
-
 }  // namespace
 }  // namespace agent
