@@ -1,11 +1,9 @@
 // The master, result, staff and hostel tables against the real remote
 // server: statement sequences of the three staging variants, merge
-// semantics, file format, conversions, empty tables and a staging table left
-// by an interrupted run.
+// semantics, file format, conversions and empty tables.
 #include <gtest/gtest.h>
 
 #include "cycle/cluster_session.h"
-#include "db/error.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
 
@@ -150,26 +148,6 @@ TEST_F(MastersStageTest, OnAClusterStagingTablesMadeFromDefinitionsMergeAsLikeOn
                                         " UNIQUE KEY `a` (`a`)\n) ENGINE=InnoDB",
                                         "tmpt", true),
             "");
-}
-
-TEST_F(MastersStageTest, AStagingTableLeftByAnInterruptedRunIsNotMerged) {
-  remoteDb_.execute("insert into masroute values ('R1', 'Remote name', 'F')");
-  local("insert into masroute (frtcode, frtname) values ('R1', 'First run')");
-  // The first run stops after its staging load: tmpmasroute stays.
-  testing::FailingConnection failing(recorded_, "update masroute",
-                                     AgentError(error_number::kSyntaxOrAccess, "lost connection"));
-  CycleContext failingCtx{ctx_.local,    failing,       ctx_.programFolder, ctx_.config,
-                          ctx_.univCode, ctx_.messages, ctx_.journal,       ctx_.clock};
-  EXPECT_THROW(uploadRoutes(failingCtx), AgentError);
-  EXPECT_EQ(remote("select frtname from tmpmasroute where frtcode = 'R1'"), "First run");
-
-  // The next run merges the current value of R1, not the stale one.
-  local("update masroute set frtname = 'Second run' where frtcode = 'R1'");
-  local("insert into masroute (frtcode, frtname) values ('R2', 'New route')");
-  uploadRoutes(ctx_);
-  EXPECT_EQ(remoteRows("select * from masroute order by frtcode"),
-            "R1|Second run|F\nR2|New route|F");
-  EXPECT_EQ(remoteTables("tmpmasroute"), "");
 }
 
 using ResultsStageTest = MastersStageTest;

@@ -9,8 +9,6 @@
 
 #include <fmt/format.h>
 
-#include "db/load_statement.h"
-#include "tests/support/recording_connection.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/clean_string.h"
 #include "upload/table_stages.h"
@@ -141,43 +139,6 @@ TEST_F(SmsLogTest, TheNewest9999AreTakenFirstAndTheRestInTheNextCycle) {
   EXPECT_EQ(runStage(), 2001u);
   EXPECT_EQ(remote("select count(*) from smslog"), "12000");
   EXPECT_EQ(localCount("fupload is null"), "0");
-}
-
-// A cycle that ends after the portal took the messages but before they were
-// marked locally (a kill in between, a lost local connection) sends them
-// again; the portal then holds each message once, as a single load of them
-// all does, and the repeats burn no row ids (a load skipping them as
-// duplicate keys did, and every later message then differed from the
-// twin portal's in its fid).
-TEST_F(SmsLogTest, MessagesSentAgainAfterALostMarkArriveOnce) {
-  add({.ftime = "NULL", .guid = "'G1'"});
-  add({.ftime = "NULL", .text = "'Exam on Monday'", .guid = "'G2'", .mobile = "'9846'"});
-  add({.guid = "'G3'", .mobile = "NULL"});
-  {
-    testing::FailingConnection noMark(recovering_, "update smslog set fupload",
-                                      AgentError(error_number::kGenericFailure, "killed"));
-    CycleContext cut{noMark, recorded_, home_.path(), config_, "P028", messages_, journal_, clock_};
-    EXPECT_THROW(uploadSmsLog(cut), AgentError);
-    ASSERT_TRUE(noMark.fired());
-  }
-  EXPECT_EQ(localCount("fupload is null"), "3");
-  add({.text = "'Later'", .guid = "'G4'"});
-  EXPECT_EQ(runStage(), 4u);
-  EXPECT_EQ(localCount("fupload is null"), "0");
-
-  // A single load of the same messages into an empty portal.
-  testing::RemoteTestDatabase fresh("smsfresh");
-  auto c = fresh.connect();
-  c->allowLocalFile(testing::grantFor(exportPath("UPSMS.csv")));
-  const std::string columns =
-      "fdate, ftime, fusername, fmessage, fstatus, fguid, fscreentype, fadmno, fdegree, fmobile, "
-      "fdeleted";
-  c->execute(c->loadStatement({exportPath("UPSMS.csv"), "smslog", columns, {'|', '"'}}));
-  const std::string rows = "select " + columns + " from smslog order by fguid";
-  EXPECT_EQ(remoteRows(rows), remoteRows(rows, &fresh));
-  // No message twice, and none burnt a row id: the portal's rows are those
-  // a cycle without the lost mark leaves, row ids included.
-  EXPECT_EQ(remote("select group_concat(fid order by fid) from smslog"), "1,2,3,4");
 }
 
 }  // namespace
