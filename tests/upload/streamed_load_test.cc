@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -211,6 +212,9 @@ TEST_F(StreamedLoadTest, ServerKilledDuringTheLoadEndsTheRunAndTheNextRunRepairs
   EXPECT_NE(toUpperAscii(failure).find("SERVER"), std::string::npos) << failure;
   EXPECT_EQ(watch_.failure().side, "remote");
   EXPECT_LT(seconds, 30.0);  // the export ends: nothing waits for the dead server
+  std::printf(
+      "[ figure ] server killed during the streamed load: the run ended after %.2f s (%s)\n",
+      seconds, failure.c_str());
 
   server_.restart();
   connect();
