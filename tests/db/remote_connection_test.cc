@@ -1,10 +1,7 @@
-// Both remote drivers against the throwaway MariaDB server, over TLS
-// verified against the test CA: the native driver on MariaDB Connector/C and
-// the MariaDB ODBC driver registered as "MySQL ODBC 3.51 Driver". The same
-// cases run on each: values and their types, reading many rows, error
-// numbers, LOAD DATA LOCAL INFILE and the default database.
-// (DriverConnection's driver map and its closed-connection error are proven
-// by the cycle tests.)
+// Both remote drivers (the native one and the ODBC driver registered as
+// "MySQL ODBC 3.51 Driver") against the test MariaDB server over verified
+// TLS, the same cases on each: values and their types, reading many rows,
+// error numbers, LOAD DATA LOCAL INFILE and the default database.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,10 +18,14 @@ using testing::grantFor;
 using testing::RemoteDriver;
 using testing::RemoteTestDatabase;
 
-class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {};
+// A database without the schema and a connection to it on the driver.
+class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
+ protected:
+  RemoteTestDatabase db{"remote", /*withSchema=*/false};
+  std::unique_ptr<Connection> connection = db.connect(GetParam());
+};
 
-// Runs f and returns the DbError it throws; fails the test when it throws
-// none.
+// The DbError f throws; a test failure when it throws none.
 template <typename F>
 DbError dbErrorOf(F&& f) {
   try {
@@ -37,8 +38,6 @@ DbError dbErrorOf(F&& f) {
 }
 
 TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
-  RemoteTestDatabase db("remote_values", /*withSchema=*/false);
-  auto connection = db.connect(GetParam());
   connection->execute(
       "create table v (k int primary key, amount decimal(12,2), big bigint, ratio double, "
       "paid date, stamp datetime, at time, addr varchar(50), note text) default charset latin1");
@@ -82,8 +81,6 @@ TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
 // character of two UTF-16 units may straddle the pieces' border, and a NUL
 // or a line feed inside a value, short or long, must not end it.
 TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
-  RemoteTestDatabase db("remote_text", /*withSchema=*/false);
-  auto connection = db.connect(GetParam());
   connection->execute(
       "create table t (k int primary key, id varchar(40), body mediumtext) default charset "
       "utf8mb4");
@@ -115,22 +112,14 @@ TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
   }
 }
 
-TEST_P(RemoteConnection, EmptyResultIsAtBothEndsAndExecuteDiscardsAResult) {
-  RemoteTestDatabase db("remote_empty", /*withSchema=*/false);
-  auto connection = db.connect(GetParam());
-  connection->execute("select 1 union select 2");  // the rows are dropped; the next one runs
+TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeOrEmptyResult) {
+  connection->execute("select 1 union select 2");  // execute drops the rows; the next one runs
   connection->execute("create table e (k int)");
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
     auto rows = connection->query("select k from e", cursor);
-    EXPECT_TRUE(rows->eof());
-    EXPECT_TRUE(rows->bof());
+    EXPECT_TRUE(rows->eof() && rows->bof());
     EXPECT_EQ(rows->fieldCount(), 1u);
   }
-}
-
-TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
-  RemoteTestDatabase db("remote_large", /*withSchema=*/false);
-  auto connection = db.connect(GetParam());
   const int kRows = 50000;
   connection->execute("create table big (k int primary key, name varchar(40))");
   connection->execute("insert into big select seq, concat('name-', seq) from seq_1_to_" +
@@ -156,9 +145,6 @@ TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeResult) {
 }
 
 TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
-  RemoteTestDatabase db("remote_errors", /*withSchema=*/false);
-  auto connection = db.connect(GetParam());
-
   DbError missing = dbErrorOf([&] { connection->execute("select * from nosuchtable"); });
   EXPECT_EQ(missing.sqlstate(), "42S02");
   EXPECT_EQ(missing.nativeCode(), 1146);
@@ -192,7 +178,7 @@ TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
   testing::TempDir dir("remote_load");
   // Windows-1252 bytes and CR LF line ends, as the export files are written.
   testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
-  auto connection = db.connect(GetParam());
+  connection = db.connect(GetParam());
   const std::string load = connection->loadStatement({.file = dir / "UPMASCAT.csv",
                                                       .table = "mascat",
                                                       .columns = "fcatcode, fcatdesc, fdeleted",
@@ -210,16 +196,12 @@ TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
 }
 
 TEST_P(RemoteConnection, DefaultDatabaseCanBeChanged) {
-  RemoteTestDatabase first("remote_catalog_a", /*withSchema=*/false);
-  RemoteTestDatabase second("remote_catalog_b", /*withSchema=*/false);
-  auto connection = first.connect(GetParam());
+  RemoteTestDatabase second("remote_catalog", /*withSchema=*/false);
   connection->setDefaultDatabase(second.name());
-  auto rows = connection->query("select database()");
-  EXPECT_EQ(rows->field(std::size_t{0}).textValue(), second.name());
-  rows.reset();
-
-  DbError missing = dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); });
-  EXPECT_EQ(missing.nativeCode(), 1049);
+  EXPECT_EQ(connection->query("select database()")->field(std::size_t{0}).textValue(),
+            second.name());
+  EXPECT_EQ(dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); }).nativeCode(),
+            1049);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDrivers, RemoteConnection,

@@ -15,6 +15,10 @@ namespace {
 
 constexpr const char* kSaPassword = "Secret-1";
 
+std::string cellText(const Value& v) {
+  return v.isDateTime() ? dayMonthYear(v.dateTimeValue()) : valueText(v);
+}
+
 }  // namespace
 
 StageRun::StageRun(PaymentWorld& world) : StageRun(world, world.local(), world.remote()) {}
@@ -49,17 +53,9 @@ LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : f
   db_->execute("insert into college(fcollcode, fcollname) values('C1', 'Main College')");
 }
 
-namespace {
-
-std::string cellText(const Value& v) {
-  return v.isDateTime() ? dayMonthYear(v.dateTimeValue()) : valueText(v);
-}
-
-}  // namespace
-
 std::string LocalOffice::scalar(const std::string& sql) {
-  auto rs = db_->query(sql, Cursor::Static);
-  return rs->eof() ? std::string() : cellText(rs->field(std::size_t{0}));
+  const std::string all = row(sql);
+  return all.substr(0, all.find('|'));
 }
 
 std::string LocalOffice::row(const std::string& sql) {
