@@ -40,12 +40,10 @@ class LocalOffice {
   // Another connection to the database, as a second program opens it.
   std::unique_ptr<Connection> connectAgain() const;
 
-  // A student with one exam (exam number 1).
-  void addStudent(const std::string& admNo, const std::string& name,
-                  const std::string& college = "C1", const std::string& degree = "BSC");
-  // A fee structure row; the head is made in MASHEAD with headOrder when new.
-  void addFee(const std::string& admNo, const std::string& headCode, int headOrder, double fee,
-              const std::string& month = "", const std::string& degree = "BSC");
+  // A student of college C1 in BSC, exam 1, owing fees under heads A, B,
+  // ... in that order (made in MASHEAD when new).
+  void addStudent(const std::string& admNo, const std::string& name = "Student",
+                  std::initializer_list<double> fees = {});
 
   TempDir folder;
 

@@ -30,10 +30,7 @@ TEST(PendingBatches, EveryPendingPaymentIsMetOnceAcrossBoundariesAndEqualDates) 
         std::to_string(count));
   };
   const std::string sameDate = "timestamp('2024-03-05 10:30:00')";
-  for (const char* admNo : {"S1", "S2", "S3"}) {
-    world.office.addStudent(admNo, "Student");
-    world.office.addFee(admNo, "A", 1, 1000);
-  }
+  for (const char* admNo : {"S1", "S2", "S3"}) world.office.addStudent(admNo, "Student", {1000});
   unknown("T1-", 900, sameDate);
   world.capture("S1", 100, "ORD-B1", 0);  // 10:30, inside the run of equal dates
   unknown("N-", 300, "NULL");
