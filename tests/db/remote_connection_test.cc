@@ -8,12 +8,14 @@
 #include <utility>
 
 #include "db/error.h"
+#include "tests/support/local_database.h"
 #include "tests/support/remote_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
 namespace {
 
+using testing::dbErrorOf;
 using testing::grantFor;
 using testing::RemoteDriver;
 using testing::RemoteTestDatabase;
@@ -24,18 +26,6 @@ class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
   RemoteTestDatabase db{"remote", /*withSchema=*/false};
   std::unique_ptr<Connection> connection = db.connect(GetParam());
 };
-
-// The DbError f throws; a test failure when it throws none.
-template <typename F>
-DbError dbErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const DbError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no DbError was thrown";
-  return DbError("", 0, "");
-}
 
 TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
   connection->execute(
