@@ -1,12 +1,13 @@
 // Gateway payment posting against the embedded local database and the test
 // MariaDB server as the portal: allocation through the real views, the
-// written receipt, the portal mark, the payments passed over, and what a
-// failure in the middle of a payment leaves behind.
+// written receipt, the portal mark, the payments passed over, what a
+// failure in the middle of a payment leaves behind, the pending payments
+// read a batch at a time, and the payment stages within whole cycles.
 #include "payments/payment_posting.h"
-#include "payments/receipt_download.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "cycle/cycle.h"
 #include "db/error.h"
 #include "db/remote_literal.h"
+#include "payments/receipt_download.h"
+#include "payments/set_aside.h"
 #include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/program_folder.h"
@@ -305,6 +308,126 @@ TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
     EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), gate.posts ? 1 : 0) << gate.code;
     EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), gate.downloads ? 1 : 0) << gate.code;
   }
+}
+
+// Pending payments are read a batch at a time: more than one read holds, with what makes a batch's
+// start hard to place: rows without a date (first in the order), a run of
+// 1,500 rows of one date across the batch boundary, payments to book in the
+// middle of it. Each set-aside row counts once a run, each bookable one is
+// booked once: across the batches of a run every row is met exactly once.
+TEST(PendingBatches, EveryPendingPaymentIsMetOnceAcrossBoundariesAndEqualDates) {
+  PaymentWorld world("batches");
+  auto unknown = [&](const std::string& tag, int count, const std::string& date) {
+    world.remote().execute(
+        "insert into rzp_paymentgateway(fadmno, famtpaidtoinst, fdate, forderid, "
+        "ftransactionid, fmodeofpayment, fstatus) select concat('U', seq), 100, " +
+        date + ", concat('ORD-" + tag + "', seq), 'T', 'UPI', 'captured' from seq_1_to_" +
+        std::to_string(count));
+  };
+  const std::string sameDate = "timestamp('2024-03-05 10:30:00')";
+  for (const char* admNo : {"S1", "S2", "S3"}) world.office.addStudent(admNo, "Student", {1000});
+  unknown("T1-", 900, sameDate);
+  world.capture("S1", 100, "ORD-B1", 0);  // 10:30, inside the run of equal dates
+  unknown("N-", 300, "NULL");
+  unknown("T2-", 599, sameDate);
+  world.capture("S2", 100, "ORD-B2", 0);
+  unknown("L-", 700, sameDate + " + interval seq second");
+  world.portal().addPayment(  // among the later dates
+      {"S3", 100, DateTime{2024, 3, 5, 10, 33, 20}, "ORD-B3", "T", "UPI", "captured"});
+  const std::size_t setAside = 900 + 300 + 599 + 700;
+
+  for (int run = 1; run <= 2; ++run) {
+    const std::size_t warningsBefore = world.journal.warningCount();
+    {
+      StageRun stage(world);
+      EXPECT_EQ(postGatewayPayments(stage.context()), run == 1 ? 3u : 0u);
+    }
+    // 100 named, then one line counting the rest.
+    EXPECT_EQ(world.journal.warningCount() - warningsBefore, SetAsideRows::kNamedRows + 1);
+    EXPECT_EQ(testing::journalLinesWith(world.journal,
+                                        std::to_string(setAside - SetAsideRows::kNamedRows) +
+                                            " more gateway payment rows left on the portal"),
+              static_cast<std::size_t>(run));
+  }
+  EXPECT_EQ(world.office.count("rechead"), 3);
+  EXPECT_EQ(world.office.count("paygate"), 3);
+  EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is "
+                               "null"),
+            std::to_string(setAside));
+  EXPECT_EQ(world.remoteScalar("select group_concat(frecno order by forderid) from "
+                               "rzp_paymentgateway where forderid like 'ORD-B%'"),
+            "000001,000002,000003");
+}
+
+// A booked payment reaches the portal's receipt tables and fee balances in
+// the same cycle. A payment the local database refuses (its transaction id
+// is longer than the receipt's column) between two good ones costs one
+// warning: the cycle books the good ones, runs every later stage and
+// stamps its end; the bad one stays pending and no receipt number is lost.
+TEST(PaymentCycle, PostedPaymentsReachThePortalAndAPoisonOneCostsOneWarning) {
+  PaymentWorld world("cycle_post", "P001");
+  world.office.addStudent("S1", "Asha D'Souza", {1000, 500});
+  world.office.addStudent("S2", "Student", {1000});
+  world.capture("S1", 1200, "ORD-1", 0);
+  world.portal().addPayment({"S2", 250, DateTime{2024, 3, 5, 10, 30, 30}, "ORD-BAD",
+                             std::string(60, 'T'), "UPI", "captured"});
+  world.capture("S2", 300, "ORD-2", 1);
+  StageRun run(world);
+
+  ASSERT_TRUE(runUploadCycle(run.context(), cycleStages()))
+      << testing::journalLines(world.journal, "ERROR");
+
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(forderid, '=', ifnull(frecno, '-')) "
+                               "order by fdate) from rzp_paymentgateway"),
+            "ORD-1=000001,ORD-BAD=-,ORD-2=000002");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(frecno, '=', ftotal) order by frecno) "
+                               "from rechead"),
+            "000001=1200.00,000002=300.00");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(fheadcode, '=', famount) order by "
+                               "fheadcode) from recdetl where frecno = '000001'"),
+            "A=1000.00,B=200.00");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat_ws('|', fpaytype, famount, finstrno)) "
+                               "from recmode where frecno = '000001'"),
+            "PG|1200.00|TXN-ORD-1");
+  EXPECT_EQ(world.remoteScalar("select group_concat(concat(fadmno, fheadcode, '=', fbal) order by "
+                               "fadmno, fheadcode) from studfee"),
+            "S1A=0.00,S1B=300.00,S2A=700.00");
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-BAD' left on the portal"), 1u);
+  EXPECT_NE(testing::journalLines(world.journal, "INFO").find("stamped"), std::string::npos);
+}
+
+TEST(PaymentCycle, DownloadedPortalReceiptGoesBackUpUnchanged) {
+  PaymentWorld world("cycle_download", "P019");
+  world.office.addStudent("S1", "Ravi");
+  world.portal().addStudent("S1", "Ravi", "BSC");
+  PortalReceipt r1 = testing::portalReceipt("R1");
+  r1.date = DateTime{2024, 3, 5};
+  r1.lines = {{"TUITION", 1000}, {"BUS", 500}};
+  r1.modes = {{"PAY-77", 1500, DateTime{2024, 3, 6}}};
+  world.portal().addReceipt(r1);
+  // The portal's receipt rows, header, lines and modes.
+  auto portalRows = [&world] {
+    return world.remoteScalar(
+               "select concat_ws('|', frecno, frecdate, fadmno, ftotal, fdegree, fexamno, "
+               "fdiscount, fnettotal) from rechead") +
+           world.remoteScalar(
+               "select group_concat(concat_ws('|', frecno, fheadcode, famount) "
+               "order by fheadcode) from recdetl") +
+           world.remoteScalar(
+               "select group_concat(concat_ws('|', frecno, fpaytype, famount, "
+               "finstrno, finstrdate)) from recmode");
+  };
+  const std::string before = portalRows();
+  StageRun run(world);
+
+  ASSERT_TRUE(runUploadCycle(run.context(), cycleStages()))
+      << testing::journalLines(world.journal, "ERROR");
+
+  EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), 1);
+  // It went back up through the receipts stage...
+  EXPECT_EQ(testing::readFile(world.office.folder / "CSV" / "UPRECHEAD.csv").rfind("R1|", 0), 0u);
+  // ...and the portal's rows are as the portal made them.
+  EXPECT_EQ(portalRows(), before);
 }
 
 }  // namespace
