@@ -56,7 +56,8 @@ class AgentSql : public ::testing::Test {
   testing::TempDir home_{"agent_sql"};
 };
 
-TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeader) {
+// Rows under a header; an error with its number and text, and a failure.
+TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeaderOrTheError) {
   ASSERT_EQ(run("-Q \"CREATE DATABASE demo\"").status, 0);
   testing::writeFile(home_ / "script.sql",
                      "CREATE TABLE mascat (fcatcode varchar(10) NOT NULL, fcatdesc varchar(100) "
@@ -75,11 +76,8 @@ TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeader) {
   // GO lines with nothing between them make no batch of their own.
   EXPECT_EQ(splitBatches("\xEF\xBB\xBFselect 1\r\nGO\r\n \r\n go\nGO\nselect 2\nGO\n"),
             (std::vector<std::string>{"select 1\r\n", "select 2\n"}));
-}
 
-TEST_F(AgentSql, AnErrorPrintsItsNumberAndTextAndFails) {
-  ASSERT_EQ(run("-Q \"CREATE DATABASE demo\"").status, 0);
-  ProgramRun result = run("-d demo -Q \"select * from nothere\"");
+  result = run("-d demo -Q \"select * from nothere\"");
   EXPECT_NE(result.status, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("-2147217865"), std::string::npos) << result.err;

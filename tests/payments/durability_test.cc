@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,26 +24,24 @@ namespace {
 using testing::PaymentWorld;
 using testing::StageRun;
 
-// Which files have bytes written and not yet synced, by name.
+// Which files have bytes written and not yet synced, by name (connections
+// on other threads write too).
 class UnsyncedFiles {
  public:
-  void wrote(const std::string& name) { set(name, true); }
-  void synced(const std::string& name) { set(name, false); }
-  // Whether a file whose name ends with suffix has unsynced bytes.
-  bool any(const std::string& suffix) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& [name, dirty] : dirty_) {
-      if (dirty && name.ends_with(suffix)) return true;
-    }
-    return false;
-  }
-
- private:
   void set(const std::string& name, bool dirty) {
     std::lock_guard<std::mutex> lock(mutex_);
     dirty_[name] = dirty;
   }
-  mutable std::mutex mutex_;  // guards dirty_ (connections on other threads write too)
+  // Whether a file whose name ends with suffix has unsynced bytes.
+  bool any(const std::string& suffix) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::any_of(dirty_.begin(), dirty_.end(), [&](const auto& file) {
+      return file.second && file.first.ends_with(suffix);
+    });
+  }
+
+ private:
+  mutable std::mutex mutex_;  // guards dirty_
   std::map<std::string, bool> dirty_;
 };
 
@@ -78,16 +77,16 @@ R toRealVfs(sqlite3_vfs*, A... a) {
 
 // The calls that change a file's bytes or make them durable are noted.
 int fileWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
-  g_files->wrote(nameOf(f));
+  g_files->set(nameOf(f), true);
   return real(f)->pMethods->xWrite(real(f), b, n, o);
 }
 int fileTruncate(sqlite3_file* f, sqlite3_int64 size) {
-  g_files->wrote(nameOf(f));
+  g_files->set(nameOf(f), true);
   return real(f)->pMethods->xTruncate(real(f), size);
 }
 int fileSync(sqlite3_file* f, int flags) {
   int rc = real(f)->pMethods->xSync(real(f), flags);
-  if (rc == SQLITE_OK) g_files->synced(nameOf(f));
+  if (rc == SQLITE_OK) g_files->set(nameOf(f), false);
   return rc;
 }
 

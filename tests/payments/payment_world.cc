@@ -15,6 +15,10 @@ namespace {
 
 constexpr const char* kSaPassword = "Secret-1";
 
+std::string cellText(const Value& v) {
+  return v.isDateTime() ? dayMonthYear(v.dateTimeValue()) : valueText(v);
+}
+
 }  // namespace
 
 StageRun::StageRun(PaymentWorld& world) : StageRun(world, world.local(), world.remote()) {}
@@ -49,17 +53,9 @@ LocalOffice::LocalOffice(std::string_view hint, const std::string& univCode) : f
   db_->execute("insert into college(fcollcode, fcollname) values('C1', 'Main College')");
 }
 
-namespace {
-
-std::string cellText(const Value& v) {
-  return v.isDateTime() ? dayMonthYear(v.dateTimeValue()) : valueText(v);
-}
-
-}  // namespace
-
 std::string LocalOffice::scalar(const std::string& sql) {
-  auto rs = db_->query(sql, Cursor::Static);
-  return rs->eof() ? std::string() : cellText(rs->field(std::size_t{0}));
+  const std::string all = row(sql);
+  return all.substr(0, all.find('|'));
 }
 
 std::string LocalOffice::row(const std::string& sql) {
@@ -100,25 +96,23 @@ long LocalOffice::count(const std::string& table, const std::string& where) {
 }
 
 void LocalOffice::addStudent(const std::string& admNo, const std::string& name,
-                             const std::string& college, const std::string& degree) {
+                             std::initializer_list<double> fees) {
   db_->execute("insert into student(fadmno, fname, fdegree, fcollcode, fexamno) values(" +
-               localLiteral(admNo) + ", " + localLiteral(name) + ", " + localLiteral(degree) +
-               ", " + localLiteral(college) + ", '1')");
-}
-
-void LocalOffice::addFee(const std::string& admNo, const std::string& headCode, int headOrder,
-                         double fee, const std::string& month, const std::string& degree) {
-  if (count("mashead", "fheadcode = " + localLiteral(headCode)) == 0) {
-    db_->execute("insert into mashead(fheadcode, fheaddesc, forder) values(" +
-                 localLiteral(headCode) + ", " + localLiteral(headCode + " fee") + ", " +
-                 std::to_string(headOrder) + ")");
+               localLiteral(admNo) + ", " + localLiteral(name) + ", 'BSC', 'C1', '1')");
+  int order = 0;
+  for (double fee : fees) {
+    const std::string code(1, static_cast<char>('A' + order++));
+    const std::string head = localLiteral(code);
+    if (count("mashead", "fheadcode = " + head) == 0) {
+      db_->execute("insert into mashead(fheadcode, fheaddesc, forder) values(" + head + ", " +
+                   localLiteral(code + " fee") + ", " + std::to_string(order) + ")");
+    }
+    db_->execute(
+        "insert into feestrv(fdegree, fadmno, fheadcode, fyear, fmonth, ffee, fexamno, flastdate, "
+        "ffine) values('BSC', " +
+        localLiteral(admNo) + ", " + head + ", '2024', '', " + amountText(fee) +
+        ", '1', convert(datetime,'31/12/2099'), 0)");
   }
-  db_->execute(
-      "insert into feestrv(fdegree, fadmno, fheadcode, fyear, fmonth, ffee, fexamno, flastdate, "
-      "ffine) values(" +
-      localLiteral(degree) + ", " + localLiteral(admNo) + ", " + localLiteral(headCode) +
-      ", '2024', " + localLiteral(month) + ", " + amountText(fee) +
-      ", '1', convert(datetime,'31/12/2099'), 0)");
 }
 
 PaymentWorld::PaymentWorld(std::string_view hint, std::string code)
@@ -138,10 +132,7 @@ void PaymentWorld::capture(const std::string& admNo, std::optional<double> amoun
 }
 
 void PaymentWorld::twoPendingPayments() {
-  for (const char* admNo : {"S1", "S2"}) {
-    office.addStudent(admNo, "Student");
-    office.addFee(admNo, "A", 1, 1000);
-  }
+  for (const char* admNo : {"S1", "S2"}) office.addStudent(admNo, "Student", {1000});
   capture("S1", 400, "ORD-1", 0);
   capture("S2", 300, "ORD-2", 1);
 }
@@ -150,9 +141,7 @@ void PaymentWorld::pendingPayments(int count) {
   office.db().execute("BEGIN TRAN");
   for (int i = 0; i < count; ++i) {
     const std::string admNo = "S" + std::to_string(1000 + i);
-    office.addStudent(admNo, "Student " + std::to_string(i));
-    office.addFee(admNo, "A", 1, 1000);
-    office.addFee(admNo, "B", 2, 500);
+    office.addStudent(admNo, "Student " + std::to_string(i), {1000, 500});
   }
   office.db().execute("COMMIT");
   for (int i = 0; i < count; ++i) {

@@ -1,7 +1,6 @@
-// The world a payment stage runs in, for tests: an embedded local database
-// with the local schema, a fresh remote database on the test MariaDB server
-// with the remote schema, the portal writing into it, and a cycle context
-// whose connections recover from leftover views as the cycle's do.
+// The world a payment stage runs in: the office's embedded database, a
+// fresh portal database on the test MariaDB server with the portal writing
+// into it, and a cycle context that recovers leftover views as the cycle's.
 #ifndef AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
 #define AGENT_TESTS_PAYMENTS_PAYMENT_WORLD_H_
 
@@ -26,30 +25,25 @@ namespace agent::testing {
 
 class PaymentWorld;
 
-// An embedded local database with the local schema, a control row for the
-// institution and the college C1 (no group).
+// The local schema, a control row for the institution, college C1 (no group).
 class LocalOffice {
  public:
   explicit LocalOffice(std::string_view hint, const std::string& univCode = "P001");
 
   Connection& db() { return *db_; }
-  // The first column of the first row of a query as text ("" for NULL or
-  // no row; numbers in plain decimal text, dates as dd/mm/yyyy).
-  std::string scalar(const std::string& sql);
-  // Every column of the first row, each as scalar gives it, joined by "|".
+  // The first row's columns joined by "|" ("" for no row; NULL as "",
+  // numbers in plain decimal text, dates as dd/mm/yyyy); scalar: its first.
   std::string row(const std::string& sql);
-  // Columns of the rechead row recNo, as row gives them.
-  std::string head(const std::string& recNo, const std::string& columns);
+  std::string scalar(const std::string& sql);
+  std::string head(const std::string& recNo, const std::string& columns);  // of rechead
   long count(const std::string& table, const std::string& where = "");
   // Another connection to the database, as a second program opens it.
   std::unique_ptr<Connection> connectAgain() const;
 
-  // A student with one exam (exam number 1).
-  void addStudent(const std::string& admNo, const std::string& name,
-                  const std::string& college = "C1", const std::string& degree = "BSC");
-  // A fee structure row; the head is made in MASHEAD with headOrder when new.
-  void addFee(const std::string& admNo, const std::string& headCode, int headOrder, double fee,
-              const std::string& month = "", const std::string& degree = "BSC");
+  // A student of college C1 in BSC, exam 1, owing fees under heads A, B,
+  // ... in that order (made in MASHEAD when new).
+  void addStudent(const std::string& admNo, const std::string& name = "Student",
+                  std::initializer_list<double> fees = {});
 
   TempDir folder;
 
@@ -58,8 +52,7 @@ class LocalOffice {
 };
 
 // The connections and context of one stage run. The targets are what the
-// stage's statements reach beneath the leftover recovery: the databases
-// themselves, or decorators over them.
+// statements reach beneath the leftover recovery: the databases or decorators.
 class StageRun {
  public:
   explicit StageRun(PaymentWorld& world);
@@ -72,9 +65,8 @@ class StageRun {
   CycleContext context_;
 };
 
-// A Connection decorator that calls hook just before each statement sent
-// through execute() whose text starts with prefix: what another program
-// does at that moment. Everything else goes to inner, which must outlive it.
+// Calls hook just before each execute() whose text starts with prefix:
+// what another program does at that moment.
 class BeforeStatement : public ConnectionWrapper {
  public:
   BeforeStatement(Connection& inner, std::string prefix, std::function<void()> hook)
@@ -93,15 +85,14 @@ class BeforeStatement : public ConnectionWrapper {
 // 10:30, total and net total 1500, without lines or modes.
 PortalReceipt portalReceipt(const std::string& recNo);
 
-// The journal lines starting with level ("WARN", "ERROR"), one a line.
+// The journal lines of level ("WARN", "ERROR"), one a line.
 std::string journalLines(const Journal& journal, const std::string& level);
 
 class PaymentWorld {
  public:
   explicit PaymentWorld(std::string_view hint, std::string univCode = "P001");
 
-  // The local database itself (no recovery) and the remote one.
-  Connection& local() { return office.db(); }
+  Connection& local() { return office.db(); }  // without recovery
   Connection& remote() { return *remote_; }
   RemoteTestDatabase& remoteDatabase() { return remoteDb_; }
   PortalWriter& portal() { return portal_; }
@@ -116,9 +107,8 @@ class PaymentWorld {
   // count students S1000 on, each owing 1000 under head A and 500 under B,
   // and a pending payment of 1200 each (ORD-0 on, a minute apart).
   void pendingPayments(int count);
-  // Every order booked exactly once: one receipt header and one paygate
-  // row per order, no receipt line without its header, and the portal
-  // marked with the receipt that booked it.
+  // One receipt header and paygate row per order, no receipt line without
+  // its header, the portal marked with the receipt that booked it.
   void expectEveryOrderBookedOnceAndMarked(int count);
 
   std::string univCode;

@@ -20,7 +20,12 @@ namespace agent::testing {
 
 class AgentFolderTest : public ::testing::Test {
  protected:
-  AgentFolderTest(const std::string& name, const std::string& code, bool withSchema = false);
+  AgentFolderTest(const std::string& name, const std::string& code, bool withSchema = false)
+      : local_(name, withSchema), remote_(name), home_(local_, remote_, code) {
+    if (!withSchema)
+      local_.execute("create table control (funivcode varchar(10), frecno varchar(20))");
+    local_.execute("insert into control (funivcode, frecno) values ('" + code + "', NULL)");
+  }
 
   std::size_t journalLinesWith(const std::string& text) const {
     return testing::journalLinesWith(journal_, text);

@@ -16,12 +16,9 @@ namespace agent::testing {
 
 class AgentProcess {
  public:
-  // Starts <build>/bin/upload-agent --home home followed by args. Throws
-  // std::runtime_error when it cannot be started.
+  // Starts <build>/bin/upload-agent --home home args...; throws when it cannot.
   AgentProcess(const std::filesystem::path& home, const std::vector<std::string>& args);
-  // Kills the program when it still runs (a test that failed midway) and
-  // reaps it.
-  ~AgentProcess();
+  ~AgentProcess();  // kills a program still running (a test failed midway)
   AgentProcess(const AgentProcess&) = delete;
   AgentProcess& operator=(const AgentProcess&) = delete;
 

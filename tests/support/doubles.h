@@ -1,6 +1,5 @@
-// Stand-ins the tests give the agent's front-ends: a clock the test sets,
-// message boxes that are recorded instead of shown, and the window's calls
-// to the agent counted and scripted.
+// Stand-ins for the agent's front-ends: a clock the test sets, message
+// boxes recorded instead of shown, the window's calls counted and scripted.
 #ifndef AGENT_TESTS_SUPPORT_DOUBLES_H_
 #define AGENT_TESTS_SUPPORT_DOUBLES_H_
 
@@ -61,15 +60,13 @@ class ScriptedCalls : public AgentCalls {
   const CycleProgress& progress() const override { return progressRecord; }
   void requestStop() override { stopRequested.store(true); }
 
-  // Counted on the worker, read by the test's thread.
-  std::atomic<int> csvFolderCalls{0};
+  std::atomic<int> csvFolderCalls{0};  // counted on the worker thread
   std::atomic<int> activations{0};
   std::atomic<int> cycles{0};
   std::function<void()> onCsvFolder;
   std::function<void()> onActivate;
   std::function<void()> onCycle;
-  // What a body reports as its stage and rows.
-  CycleProgress progressRecord;
+  CycleProgress progressRecord;  // what a body reports as its stage and rows
   std::atomic<bool> stopRequested{false};
 };
 

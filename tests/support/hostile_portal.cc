@@ -54,10 +54,14 @@ bool readPacket(int fd, Packet* packet, std::string* log, const std::atomic<bool
   return true;
 }
 
+void put16(std::string& s, std::uint32_t v) {
+  s += static_cast<char>(v & 0xFF);
+  s += static_cast<char>((v >> 8) & 0xFF);
+}
+
 void writePacket(int fd, std::uint8_t sequence, const std::string& payload) {
   std::string bytes;
-  bytes += static_cast<char>(payload.size() & 0xFF);
-  bytes += static_cast<char>((payload.size() >> 8) & 0xFF);
+  put16(bytes, payload.size() & 0xFFFF);
   bytes += static_cast<char>((payload.size() >> 16) & 0xFF);
   bytes += static_cast<char>(sequence);
   bytes += payload;
@@ -66,11 +70,6 @@ void writePacket(int fd, std::uint8_t sequence, const std::string& payload) {
 
 std::string ok() {
   return std::string("\x00\x00\x00\x02\x00\x00\x00", 7);  // no rows, autocommit, no warnings
-}
-
-void put16(std::string& s, std::uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
 }
 
 std::string lengthEncoded(const std::string& text) {
@@ -93,12 +92,13 @@ void writeOneValue(int fd, const std::string& value) {
 }
 
 std::string handshake() {
-  std::string h;
-  h += '\x0a';
-  h += std::string("5.5.5-10.11.0-portal") + '\0';
-  h += std::string("\x07\x00\x00\x00", 4);  // connection id
-  h += "abcdefgh";                          // scramble, first part
-  h += '\0';
+  // Protocol 10, the version, connection id 7, the scramble's first part.
+  std::string h(
+      "\x0a"
+      "5.5.5-10.11.0-portal\0"
+      "\x07\0\0\0"
+      "abcdefgh\0",
+      35);
   put16(h, kCapabilities & 0xFFFF);
   h += '\x21';  // utf8
   put16(h, 0x0002);
@@ -136,7 +136,6 @@ HostilePortal::HostilePortal(Mode mode, std::string fileToAskFor)
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
   socklen_t length = sizeof address;
   if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
       ::listen(listener_, 4) != 0 ||
@@ -165,34 +164,28 @@ void HostilePortal::serve() {
 }
 
 void HostilePortal::session(int fd) {
-  std::string log;
-  auto keep = [&] {
+  Packet packet;
+  // Reads the next packet, keeping its bytes.
+  auto next = [&] {
+    std::string bytes;
+    const bool got = readPacket(fd, &packet, &bytes, stop_);
     std::lock_guard<std::mutex> lock(mutex_);
-    received_ += log;
-    log.clear();
+    received_ += bytes;
+    return got;
   };
   writePacket(fd, 0, handshake());
-  Packet packet;
-  if (!readPacket(fd, &packet, &log, stop_)) return keep();
-  keep();
+  if (!next()) return;
   if (mode_ == Mode::ClearPasswordSwitch) {
     // Auth switch request: the client should answer with its password in
     // clear, which it must refuse on a link without TLS.
     writePacket(fd, packet.sequence + 1, std::string("\xFE") + "mysql_clear_password" + '\0');
-    while (readPacket(fd, &packet, &log, stop_)) {
-      keep();
-      writePacket(fd, packet.sequence + 1, ok());
-    }
-    return keep();
+    while (next()) writePacket(fd, packet.sequence + 1, ok());
+    return;
   }
   writePacket(fd, packet.sequence + 1, ok());
-  keep();
-  while (!stop_ && readPacket(fd, &packet, &log, stop_)) {
-    keep();
-    if (packet.payload.empty()) break;
-    char command = packet.payload[0];
-    if (command == 0x01) break;  // COM_QUIT
-    if (command != 0x03) {
+  while (!stop_ && next()) {
+    if (packet.payload.empty() || packet.payload[0] == 0x01) break;  // COM_QUIT
+    if (packet.payload[0] != 0x03) {
       writePacket(fd, 1, ok());
       continue;
     }
@@ -201,13 +194,11 @@ void HostilePortal::session(int fd) {
       std::lock_guard<std::mutex> lock(mutex_);
       statements_.push_back(sql);
     }
-    bool load = toUpperAscii(sql.substr(0, 9)) == "LOAD DATA";
     if (sql == "select @@character_set_database") {
-      // The cycle asks which character set the server reads files in.
-      writeOneValue(fd, "latin1");
+      writeOneValue(fd, "latin1");  // the character set the server reads files in
       continue;
     }
-    if (!load) {
+    if (toUpperAscii(sql.substr(0, 9)) != "LOAD DATA") {
       writePacket(fd, 1, ok());
       continue;
     }
@@ -223,36 +214,33 @@ void HostilePortal::session(int fd) {
     writePacket(fd, 1, "\xFB" + file);
     // The client sends the file in packets and ends with an empty one.
     std::uint8_t sequence = 2;
-    while (readPacket(fd, &packet, &log, stop_)) {
+    while (next()) {
       sequence = packet.sequence + 1;
       if (packet.payload.empty()) break;
       std::lock_guard<std::mutex> lock(mutex_);
       fileBytes_ += packet.payload;
     }
-    keep();
     writePacket(fd, sequence, ok());
   }
-  keep();
+}
+
+template <typename T>
+T HostilePortal::locked(const T& value) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return value;
 }
 
 std::string HostilePortal::received() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return received_;
+  return locked(received_);
 }
-
 std::string HostilePortal::fileBytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return fileBytes_;
+  return locked(fileBytes_);
 }
-
 std::vector<std::string> HostilePortal::filesAskedFor() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return asked_;
+  return locked(asked_);
 }
-
 std::vector<std::string> HostilePortal::statements() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return statements_;
+  return locked(statements_);
 }
 
 }  // namespace agent::testing

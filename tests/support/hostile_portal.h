@@ -49,6 +49,8 @@ class HostilePortal {
  private:
   void serve();
   void session(int fd);
+  template <typename T>
+  T locked(const T& value) const;
 
   Mode mode_;
   std::string fileToAskFor_;

@@ -74,18 +74,16 @@ void PrivateServer::start() {
   throw std::runtime_error("private server did not start: " + failures);
 }
 
-std::string PrivateServer::tlsFolder() const {
-  return std::filesystem::path(server_.tlsCa).parent_path().string();
-}
-
 bool PrivateServer::startOnce(std::string* output) {
+  // The TLS files are the shared test server's.
+  const std::string tlsFolder = std::filesystem::path(server_.tlsCa).parent_path().string();
   const std::string& data = data_;
   const std::string command =
       "bash -c 'source \"$1\"; MARIADB_TLS_DIR=\"$6\"; "
       "mariadb_start \"$2\" \"$3\" \"$2.sock\" || exit 1; "
       "mariadb_create_account \"$4\" \"$5\" || exit 1; echo $MARIADB_PID > \"$2.pid\"' _ '" +
       std::string(AGENT_SOURCE_DIR) + "/scripts/mariadb.sh' '" + data + "' " + server_.port + " '" +
-      server_.user + "' '" + server_.password + "' '" + tlsFolder() + "' 2>&1";
+      server_.user + "' '" + server_.password + "' '" + tlsFolder + "' 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) throw std::runtime_error("cannot run scripts/mariadb.sh");
   char buffer[512];
@@ -106,7 +104,6 @@ std::string PrivateServer::accountSection(const std::string& code,
 void PrivateServer::freeze() {
   ::kill(pid_, SIGSTOP);
 }
-
 void PrivateServer::resume() {
   ::kill(pid_, SIGCONT);
 }

@@ -25,8 +25,7 @@ class PrivateServer {
   PrivateServer(const PrivateServer&) = delete;
   PrivateServer& operator=(const PrivateServer&) = delete;
 
-  // Coordinates in the form of the shared server's (host, port, user,
-  // password; no socket).
+  // Coordinates as the shared server's are given (no socket).
   const RemoteServer& server() const { return server_; }
   // A [code] section of remote-accounts.ini for database on this server.
   std::string accountSection(const std::string& code, const std::string& database) const;
@@ -41,8 +40,6 @@ class PrivateServer {
   // Starts on data_ and server_.port; false (with the script's output)
   // when the server does not come up.
   bool startOnce(std::string* output);
-  // The folder of the TLS files the shared test server serves.
-  std::string tlsFolder() const;
   TempDir dir_;
   std::string data_;
   RemoteServer server_;

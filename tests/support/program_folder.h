@@ -1,8 +1,7 @@
-// A program folder for tests that run the whole agent: platform.ini mapping
-// "SQL Server" to the embedded engine and the portal's driver name to the
-// native driver over TLS verified against the test CA, a settings file pointing at a local
-// test database, and remote-accounts.ini pointing at a remote test
-// database for one institution code. Also: counting journal lines.
+// A program folder for tests that run the whole agent: platform.ini with
+// the embedded engine and the native driver over TLS verified against the
+// test CA, a settings file naming a local test database, and
+// remote-accounts.ini naming a remote one for an institution code.
 #ifndef AGENT_TESTS_SUPPORT_PROGRAM_FOLDER_H_
 #define AGENT_TESTS_SUPPORT_PROGRAM_FOLDER_H_
 

@@ -21,11 +21,18 @@ class RecordingConnection : public ConnectionWrapper {
   const std::vector<std::string>& statements() const { return statements_; }
   // Only the execute() texts.
   const std::vector<std::string>& executed() const { return executed_; }
-  void clear();
+  void clear() { statements_.clear(), executed_.clear(); }
 
-  void execute(const std::string& sql) override;
+  void execute(const std::string& sql) override {
+    statements_.push_back(sql);
+    executed_.push_back(sql);
+    target().execute(sql);
+  }
   std::unique_ptr<Recordset> query(const std::string& sql,
-                                   Cursor cursor = Cursor::Forward) override;
+                                   Cursor cursor = Cursor::Forward) override {
+    statements_.push_back(sql);
+    return target().query(sql, cursor);
+  }
 
  private:
   std::vector<std::string> statements_;
@@ -41,12 +48,22 @@ class FailingConnection : public ConnectionWrapper {
 
   bool fired() const { return fired_; }
 
-  void execute(const std::string& sql) override;
+  void execute(const std::string& sql) override {
+    failIfChosen(sql);
+    target().execute(sql);
+  }
   std::unique_ptr<Recordset> query(const std::string& sql,
-                                   Cursor cursor = Cursor::Forward) override;
+                                   Cursor cursor = Cursor::Forward) override {
+    failIfChosen(sql);
+    return target().query(sql, cursor);
+  }
 
  private:
-  void failIfChosen(const std::string& sql);
+  void failIfChosen(const std::string& sql) {
+    if (fired_ || sql.find(trigger_) == std::string::npos) return;
+    fired_ = true;
+    throw error_;
+  }
   std::string trigger_;
   AgentError error_;
   bool fired_ = false;

@@ -40,7 +40,7 @@ std::string databaseName(std::string_view hint) {
 }
 
 std::string schemaText() {
-  return readFile(std::filesystem::path(AGENT_SOURCE_DIR) / "schema" / "remote.sql");
+  return readFile(AGENT_SOURCE_DIR "/schema/remote.sql");
 }
 
 }  // namespace
@@ -93,21 +93,18 @@ std::string charsetsName(const PortalCharsets& charsets) {
 RemoteTestDatabase::RemoteTestDatabase(std::string_view hint, bool withSchema,
                                        const PortalCharsets& charsets)
     : server_(RemoteServer::fromEnvironment()), name_(databaseName(hint)) {
-  {
-    auto admin = openRemote(server_.verifiedConnectionString(""));
-    admin->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET " + charsets.database);
-  }
+  openRemote(server_.verifiedConnectionString(""))
+      ->execute("CREATE DATABASE `" + name_ + "` DEFAULT CHARACTER SET " + charsets.database);
   if (withSchema) {
-    auto connection = connect();
-    runMySqlScript(*connection, replaceAll(schemaText(), "DEFAULT CHARSET latin1",
-                                           "DEFAULT CHARSET " + charsets.tables));
+    runMySqlScript(*connect(), replaceAll(schemaText(), "DEFAULT CHARSET latin1",
+                                          "DEFAULT CHARSET " + charsets.tables));
   }
 }
 
 RemoteTestDatabase::~RemoteTestDatabase() {
   try {
-    auto admin = openRemote(server_.verifiedConnectionString(""));
-    admin->execute("DROP DATABASE IF EXISTS `" + name_ + "`");
+    openRemote(server_.verifiedConnectionString(""))
+        ->execute("DROP DATABASE IF EXISTS `" + name_ + "`");
   } catch (const std::exception& e) {
     ADD_FAILURE() << "cannot drop the test database " << name_ << ": " << e.what();
   }

@@ -16,12 +16,10 @@
 
 namespace agent::testing {
 
-// The two remote drivers; every remote contract test runs on both.
+// The two remote drivers; every remote contract test runs on both. The
+// native one is the agent's on Linux.
 enum class RemoteDriver { MariaDb, Odbc };
 const char* driverName(RemoteDriver driver);
-
-// Opens connectionString on driver (the native driver by default, as the
-// agent uses it on Linux).
 std::unique_ptr<Connection> openRemote(const std::string& connectionString,
                                        RemoteDriver driver = RemoteDriver::MariaDb);
 
@@ -39,17 +37,13 @@ struct RemoteServer {
   std::string tlsUser;  // REQUIRE SSL
   std::string tlsPassword;
 
-  // Records a test failure "run the tests through scripts/test.sh" and throws
-  // std::runtime_error with that text when the variables are missing, so
+  // Without the variables: a test failure and std::runtime_error, so that
   // the test fails instead of passing silently.
   static RemoteServer fromEnvironment();
 
-  // The connection string the agent builds for a remote account, exactly:
-  // "DRIVER={MySQL ODBC 3.51 Driver};SERVER=127.0.0.1;DATABASE=<database>;
-  // UID=<user>;PWD=<password>; OPTION=3;PORT=<port>" (one line).
+  // The agent's connection string for a remote account; verified: with TLS
+  // verifying the identity against the test CA, the default time-outs.
   std::string connectionString(std::string_view database) const;
-  // connectionString with the link the tests use: TLS with verify-identity
-  // against the test CA, the default time-outs.
   std::string verifiedConnectionString(std::string_view database) const;
 };
 
@@ -59,39 +53,32 @@ struct PortalCharsets {
   std::string database = "latin1";
   std::string tables = "latin1";
 };
-// The portals the character set tests run on: latin1 throughout, utf8mb4
-// throughout, and latin1 tables in a utf8mb4 database.
+// latin1 throughout, utf8mb4 throughout, latin1 tables in a utf8mb4 database.
 std::vector<PortalCharsets> everyPortalCharset();
 // "latin1_latin1", for a parameterised test's name.
 std::string charsetsName(const PortalCharsets& charsets);
 
 class RemoteTestDatabase {
  public:
-  // Creates a database named from hint (letters, digits and "_" kept), the
-  // process id and a counter (at most 64 characters), and loads
-  // schema/remote.sql into it when withSchema. Throws on failure.
+  // A database named from hint, the process id and a counter, holding
+  // schema/remote.sql when withSchema. Throws on failure.
   explicit RemoteTestDatabase(std::string_view hint, bool withSchema = true,
                               const PortalCharsets& charsets = {});
-  // Drops the database.
-  ~RemoteTestDatabase();
+  ~RemoteTestDatabase();  // drops the database
   RemoteTestDatabase(const RemoteTestDatabase&) = delete;
   RemoteTestDatabase& operator=(const RemoteTestDatabase&) = delete;
 
   const std::string& name() const { return name_; }
   const RemoteServer& server() const { return server_; }
-  // The agent's connection string for this database (see RemoteServer).
   std::string connectionString() const { return server_.connectionString(name_); }
-  // A [code] section of remote-accounts.ini pointing at this database,
-  // with its port key (the link comes from platform.ini's [remote]).
+  // A [code] section of remote-accounts.ini for this database (the link
+  // comes from platform.ini's [remote]).
   std::string accountSection(std::string_view code) const;
 
-  // A fresh connection to this database over the verified TLS link, for
-  // checking rows.
+  // A fresh connection over the verified link; execute and scalar run on one.
   std::unique_ptr<Connection> connect(RemoteDriver driver = RemoteDriver::MariaDb) const;
-  // Runs one statement on a fresh connection.
   void execute(const std::string& sql) const;
-  // The first column of the first row of a query as text ("" for NULL or no
-  // row); numbers as the driver's exact text.
+  // The first row's first column ("" for NULL or no row; exact numbers).
   std::string scalar(const std::string& sql) const;
 
  private:
@@ -102,8 +89,8 @@ class RemoteTestDatabase {
 // The grant the export writer gives for a file it has just written.
 LocalFileGrant grantFor(const std::filesystem::path& path);
 
-// Runs every statement of a MySQL script (statements end with ";" at the
-// end of a line; lines starting with "--" are comments) on connection.
+// Runs a MySQL script: statements end with ";" at a line's end, "--" lines
+// are comments.
 void runMySqlScript(Connection& connection, std::string_view script);
 
 // Every row of every portal table (the cycle's stamps left out), each as
