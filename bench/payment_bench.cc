@@ -56,8 +56,7 @@ int main(int argc, char** argv) {
   world.local().execute("BEGIN TRAN");
   for (long i = 1; i <= bookable; ++i) {
     const std::string admNo = "B" + std::to_string(i);
-    world.office.addStudent(admNo, "Student " + std::to_string(i));
-    world.office.addFee(admNo, "A", 1, 1000);
+    world.office.addStudent(admNo, "Student " + std::to_string(i), {1000});
   }
   world.local().execute("COMMIT");
   capture(world, "U", pending, 1);
