@@ -1,9 +1,9 @@
 // The window's decisions without a toolkit, where the Qt window's own tests
-// cannot reach: the pause box and queued ticks, the cycle on its worker
-// thread (the activation's too), the status line while it runs, boxes a
-// cycle asks for, a window going away mid-cycle and errors escaping a
-// cycle. The view keeps the state the model's calls leave; its "event
-// loop" is the test's own thread, which runs what the worker posts to it.
+// cannot reach (and where the thread sanitizer runs): the pause box and
+// queued ticks, the activation's cycle on the worker thread, a window going
+// away mid-cycle and errors escaping a cycle. The view keeps the state the
+// model's calls leave; its "event loop" is the test's own thread, which
+// runs what the worker posts to it.
 #include "app/core/window_model.h"
 
 #include <gtest/gtest.h>
@@ -77,22 +77,11 @@ class UiQueue {
 
 // A gate a worker waits at until the test's thread opens it (bounded, so a
 // fault fails the test instead of hanging it).
-class Gate {
- public:
-  void open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    opened_.notify_all();
-  }
-  bool waitOpen() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return opened_.wait_for(lock, kPatience, [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  bool open_ = false;
+struct Gate {
+  std::promise<void> opened;
+  std::shared_future<void> ready = opened.get_future().share();
+  void open() { opened.set_value(); }
+  bool waitOpen() const { return ready.wait_for(kPatience) == std::future_status::ready; }
 };
 
 // A window that exists only as the state the model's calls leave.
@@ -180,7 +169,7 @@ class WindowModelTest : public ::testing::Test {
   std::unique_ptr<WindowModel> model_;
 };
 
-TEST_F(WindowModelTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
+TEST_F(WindowModelTest, PausedTicksRunNoCycleAndATickQueuedInsideACycleStartsNoSecond) {
   WindowModel& model = started();
   model.setPaused(true);
   passNextRunTime();
@@ -192,15 +181,7 @@ TEST_F(WindowModelTest, PausedTickShowsIdleRunsNoCycleAndTheScheduleMovesOn) {
   model.setPaused(false);
   model.tick();
   EXPECT_FALSE(model.inCycle()) << "unticking starts no cycle";
-  passNextRunTime();
-  model.tick();
-  cycleEnds();
-  EXPECT_EQ(calls.cycles, 1);
-}
-
-TEST_F(WindowModelTest, PendingEventsOfADueTickStartNoSecondCycle) {
-  WindowModel& model = started();
-  view.pendingEvents = [&] { model.tick(); };  // a queued tick runs inside the first
+  view.pendingEvents = [&] { model.tick(); };  // a queued tick runs inside the cycle
   passNextRunTime();
   model.tick();
   cycleEnds();
@@ -233,45 +214,6 @@ TEST_F(WindowModelTest, TheActivationsCycleAlsoRunsOnTheWorkerAndDropsTheFirstDu
   EXPECT_EQ(calls.cycles, 1) << "the first tick after it runs the overdue cycle";
 }
 
-TEST_F(WindowModelTest, TheStatusLineShowsTheRunningStageAndRowsThenTheIdleStamp) {
-  WindowModel& model = started();
-  Gate entered, moreRows, enteredAgain, release;
-  calls.onCycle = [&] {
-    CycleProgress& p = calls.progressRecord;
-    p.cycleStarted();
-    entered.open();
-    EXPECT_TRUE(moreRows.waitOpen());
-    p.stageStarted("studsub");
-    for (int i = 0; i < 12000; ++i) p.rowDone();
-    enteredAgain.open();
-    EXPECT_TRUE(release.waitOpen());
-    p.stageStarted("staff");
-    p.rowDone();
-    p.cycleEnded();
-  };
-  passNextRunTime();
-  model.tick();
-  ASSERT_TRUE(entered.waitOpen());
-  model.tick();
-  EXPECT_EQ(view.status, "Cycle running");
-  moreRows.open();
-  ASSERT_TRUE(enteredAgain.waitOpen());
-  EXPECT_EQ(view.status, "Cycle running") << "the line moves with the timer only";
-  model.tick();
-  EXPECT_EQ(view.status, "Uploading studsub - 12,000 rows");
-  release.open();
-  cycleEnds();
-  EXPECT_EQ(view.status, "Idle - " + formatGeneralDate(clock.now(), regional));
-
-  std::vector<std::string> statusLines;
-  for (const std::string& line : journal.recentLines()) {
-    if (line.find("status line: ") != std::string::npos) statusLines.push_back(line);
-  }
-  ASSERT_EQ(statusLines.size(), 2u) << "the journal keeps the window's own texts only";
-  EXPECT_NE(statusLines[0].find("status line: Idle"), std::string::npos);
-  EXPECT_NE(statusLines[1].find("status line: Idle - "), std::string::npos);
-}
-
 TEST(ProgressText, GroupsTheRowCountInThousands) {
   EXPECT_EQ(progressText({true, "", 0}), "Cycle running");
   EXPECT_EQ(progressText({true, "college", 0}), "Uploading college");
@@ -281,59 +223,12 @@ TEST(ProgressText, GroupsTheRowCountInThousands) {
   EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
 }
 
-// What the desktop's box does: it runs on the window's thread, where the
-// window's events go on being delivered until it is answered.
+// The desktop's box: it runs on the window's thread.
 class DesktopBoxes : public MessageSink {
  public:
-  void show(const std::string& text, MessageIcon) override {
-    threads.push_back(std::this_thread::get_id());
-    texts.push_back(text);
-    if (whileOpen) whileOpen();
-  }
-  std::vector<std::thread::id> threads;
+  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
   std::vector<std::string> texts;
-  std::function<void()> whileOpen;
 };
-
-TEST_F(WindowModelTest, ABoxFromTheCycleOpensOnTheWindowsThreadAndHoldsTheCycleUntilAnswered) {
-  DesktopBoxes boxes;
-  CycleMessages messages(boxes);
-  started(true, &messages);
-  WindowModel& model = *model_;
-
-  std::atomic<bool> answered{false};
-  calls.onCycle = [&] {
-    messages.show("Can't connect to server 2003", MessageIcon::Exclamation);
-    answered.store(true);
-  };
-  bool boxRan = false;
-  boxes.whileOpen = [&] {
-    boxRan = true;
-    // The box is open for a while: the cycle waits and events are dropped.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(answered.load()) << "the cycle went on before the box was answered";
-    passNextRunTime();
-    model.tick();
-    model.trayCode(tray_code::kLeftButtonUp);
-    EXPECT_FALSE(view.visible);
-    EXPECT_EQ(calls.cycles, 1);
-    EXPECT_TRUE(model.inCycle());
-  };
-  passNextRunTime();
-  model.tick();
-  cycleEnds();
-  ASSERT_TRUE(boxRan);
-  EXPECT_TRUE(answered.load());
-  EXPECT_EQ(boxes.texts, std::vector<std::string>{"Can't connect to server 2003"});
-  EXPECT_EQ(boxes.threads, std::vector<std::thread::id>{std::this_thread::get_id()});
-  EXPECT_FALSE(model.hasEnded());
-
-  // A box asked for on the window's own thread opens there at once.
-  boxes.whileOpen = nullptr;
-  messages.show("direct", MessageIcon::None);
-  EXPECT_EQ(boxes.texts.back(), "direct");
-  model_.reset();  // before the boxes it routes through
-}
 
 TEST_F(WindowModelTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpeningIt) {
   DesktopBoxes boxes;
