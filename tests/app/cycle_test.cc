@@ -100,40 +100,54 @@ std::size_t waitsRemotely(CycleContext& ctx) {
 
 using Seconds = std::chrono::duration<double>;
 
-TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
+// What a window shows while the cycle runs: the stage under way with the
+// rows it has read, and after the cycle the record of its last stage.
+const CycleProgress* watchedProgress = nullptr;
+CycleProgress::Snapshot seenInStage;
+std::size_t looksAtProgress(CycleContext&) {
+  seenInStage = watchedProgress->snapshot();
+  return 0;
+}
+// The start stamp as the portal holds it while the cycle runs.
+std::size_t checksTheStartStamp(CycleContext& ctx) {
+  auto rs = ctx.remote.query("select flastupdstarttime, flastupdendtime from control");
+  EXPECT_EQ(rs->field("flastupdstarttime").textValue(), "05/03/2024 02:07:09 PM");
+  EXPECT_TRUE(rs->field("flastupdendtime").isNull());
+  looksAtProgress(ctx);
+  return 1;
+}
+
+// One cycle with the institution's account: it stamps its start and end,
+// writes its files in the character set the portal's server reads them in
+// (learnt before the first load), counts a value the portal clips in the
+// summary and keeps a progress record; a character set the export cannot
+// write ends the next cycle with a line naming it.
+TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
+  makeCollegesMirrorable();
+  local_.execute(
+      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
   // A second activation reads the same settings file and logs in again: the
   // password is unscrambled afresh, not shifted a second time.
   agent().connectLocal();
   agent().connectLocal();
   EXPECT_EQ(agent().univCode(), "P001");
+  watchedProgress = &agent().progress();
   clock_.set({2024, 3, 5, 14, 7, 9});
-  std::vector<Stage> stages = {
-      {"check start stamp", [](CycleContext& ctx) -> std::size_t {
-         auto rs = ctx.remote.query("select flastupdstarttime, flastupdendtime from control");
-         EXPECT_EQ(rs->field("flastupdstarttime").textValue(), "05/03/2024 02:07:09 PM");
-         EXPECT_TRUE(rs->field("flastupdendtime").isNull());
-         return 1;
-       }}};
-  EXPECT_TRUE(agent().runCycle(stages));
-  EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
-  EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
-}
-
-// The cycle writes its files in the character set the portal's server
-// reads them in, learnt before the first load; a value the portal clips is
-// counted in the summary; a character set the export cannot write ends the
-// cycle with a line naming it.
-TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
-  makeCollegesMirrorable();
-  local_.execute(
-      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
-  agent().connectLocal();
-  const std::vector<Stage> stages = {{"college", uploadColleges}};
   remote_.execute("alter database `" + remote_.name() + "` character set utf8mb4");
   remote_.execute("alter table college convert to character set utf8mb4");
   remote_.execute("alter table college modify fcollname varchar(12)");
+  const std::vector<Stage> stages = {{"check start stamp", checksTheStartStamp},
+                                     {"college", uploadColleges}};
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
+  EXPECT_TRUE(seenInStage.running);
+  EXPECT_EQ(seenInStage.stage, "check start stamp");
+  CycleProgress::Snapshot after = agent().progress().snapshot();
+  EXPECT_FALSE(after.running) << "the cycle's end is marked";
+  EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
+
   EXPECT_NE(testing::readFile(home_.path() / "CSV" / "UPCOLLEGE.csv")
                 .find("C02|Caf\xC3\xA9 \xE2\x82\xB9 College|"),
             std::string::npos);
@@ -142,6 +156,10 @@ TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
   EXPECT_EQ(journalLinesWith("college.fcollname: the portal's server changed 1 value(s)"), 2u)
       << journalText();
   EXPECT_EQ(journalLinesWith(", 1 value changed by the portal"), 1u) << journalText();
+
+  // A new cycle starts its record afresh.
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"look", looksAtProgress}}));
+  EXPECT_EQ(seenInStage.rows, 0u);
 
   remote_.execute("alter database `" + remote_.name() + "` character set cp1251");
   EXPECT_FALSE(agent().runCycle(stages));
@@ -267,10 +285,17 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
             1u)
       << journalText();
   EXPECT_FALSE(agent().runCycle(stages));
-  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(),
-                 LocalTestDatabase::kSaPassword);
+  // Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
+  // the journal says so.
+  const std::string bom = "\xEF\xBB\xBF";
+  home_.write(kSettingsFileName,
+              bom + "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
+                  "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
+                  "\r\nDBNAME=" + local_.name() + "\r\n");
+  home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
   EXPECT_TRUE(agent().runCycle(stages));
   EXPECT_EQ(agent().univCode(), "P001");
+  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
 }
 
 // The portal's control row locked by another session, as a cut link's
@@ -392,31 +417,6 @@ TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
   EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
   EXPECT_FALSE(agent().runCycle(stages));
   EXPECT_EQ(journalLinesWith("cycle start"), 1u);
-}
-
-// What a window shows while the cycle runs: the stage under way with the
-// rows it has read, and after the cycle the record of its last stage.
-const CycleProgress* watchedProgress = nullptr;
-CycleProgress::Snapshot seenInStage;
-std::size_t looksAtProgress(CycleContext&) {
-  seenInStage = watchedProgress->snapshot();
-  return 0;
-}
-
-TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
-  makeCollegesMirrorable();
-  agent().connectLocal();
-  watchedProgress = &agent().progress();
-  std::vector<Stage> stages = {{"look", looksAtProgress}, {"college", uploadColleges}};
-  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-  EXPECT_TRUE(seenInStage.running);
-  EXPECT_EQ(seenInStage.stage, "look");
-  CycleProgress::Snapshot after = agent().progress().snapshot();
-  EXPECT_FALSE(after.running) << "the cycle's end is marked";
-  EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
-  // A new cycle starts its record afresh.
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"look", looksAtProgress}}));
-  EXPECT_EQ(seenInStage.rows, 0u);
 }
 
 // A later stage's local part is done while an earlier stage waits for its
@@ -580,20 +580,6 @@ TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
     afterIt.releaseAfter(never);
   }
   EXPECT_EQ(g_chainRuns, 2) << "held work ran although its owner went first";
-}
-
-// Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
-// the journal says so.
-TEST_F(CycleTest, SettingsFilesWithAUtf8MarkAreReadAndNoted) {
-  const std::string bom = "\xEF\xBB\xBF";
-  home_.write(kSettingsFileName,
-              bom + "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
-                  "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
-                  "\r\nDBNAME=" + local_.name() + "\r\n");
-  home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
-  EXPECT_EQ(agent().univCode(), "P001");
-  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
 }
 
 }  // namespace

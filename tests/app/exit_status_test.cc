@@ -16,7 +16,6 @@
 #include "base/errors.h"
 #include "config/instance_lock.h"
 #include "config/platform_config.h"
-#include "cycle/statement_watch.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
@@ -135,22 +134,6 @@ TEST(ExitStatus, HeadlessOutlastsALocalDatabaseOutOfReachAtStart) {
   EXPECT_NE(output.find("<6>cycle summary: stamped"), std::string::npos) << output;
   EXPECT_NE(output.find("<6>upload-agent stopped on request"), std::string::npos) << output;
   EXPECT_EQ(output.find("<6>stage "), std::string::npos) << "not every stage: " << output;
-}
-
-TEST(StatementHead, NamesTheStatementButNoneOfItsValues) {
-  EXPECT_EQ(statementHead("insert into paygate(fadmno, forderid) values('S1', 'ORD-1')"),
-            "insert into paygate");
-  EXPECT_EQ(statementHead("update rzp_paymentgateway set frecno = '000001' where forderid = 'X'"),
-            "update rzp_paymentgateway set frecno");
-  EXPECT_EQ(statementHead("select * from paygate where forderid = 'ORD'"),
-            "select * from paygate where");
-  EXPECT_EQ(statementHead("LOAD DATA local INFILE '/home/x/CSV/UPSTUDENT.csv' INTO TABLE"),
-            "LOAD DATA local INFILE");
-  EXPECT_EQ(statementHead("select fdegree from student where fadmno='S1'"),
-            "select fdegree from student where");
-  EXPECT_EQ(statementHead("  drop table if exists tmpstudfee"), "drop table if exists tmpstudfee");
-  EXPECT_EQ(statementHead("select sleep(60)"), "select sleep");
-  EXPECT_EQ(statementHead("'quoted first'"), "");
 }
 
 }  // namespace

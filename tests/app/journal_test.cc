@@ -1,7 +1,6 @@
 // The journal: one event, one line (text from outside cannot end a line
 // early and forge the next); its file rotates at 1 MiB keeping five files,
-// a file that cannot be opened is an error the caller can report, and a
-// file that stops taking lines is said once on standard error and in
+// and a file that stops taking lines is said once on standard error and in
 // --status.
 #include "cycle/journal.h"
 
@@ -20,7 +19,6 @@
 #include "app/core/status.h"
 #include "tests/support/doubles.h"
 
-#include "base/errors.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -44,18 +42,6 @@ TEST(Journal, RotatesAtOneMebibyteAndKeepsFiveFiles) {
     EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
   }
   EXPECT_FALSE(fs::exists(dir / "logs" / "agent.6.log"));
-}
-
-TEST(Journal, FileThatCannotBeOpenedIsAnAgentError) {
-  testing::TempDir dir("journal");
-  testing::writeFile(dir / "logs", "a file where the log folder should be");
-  try {
-    Journal journal(dir / "logs" / "agent.log");
-    FAIL() << "the journal opened below a file";
-  } catch (const AgentError& e) {
-    EXPECT_EQ(e.number(), error_number::kFileError);
-    EXPECT_NE(e.description().find("agent.log"), std::string::npos) << e.description();
-  }
 }
 
 using testing::readFile;

@@ -146,7 +146,9 @@ TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
   EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
 }
 
-TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
+// Timer1 runs the due cycle; during a cycle the window answers, its status
+// line follows the stage, and closing it waits for the cycle's end.
+TEST_F(WindowTest, TheTimerRunsTheCycleAndTheStatusLineFollowsTheStage) {
   auto window = startedWindow();
   passNextRunTime(*window);
   ASSERT_TRUE(testing::processEventsUntil([&] {
@@ -155,10 +157,7 @@ TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
   EXPECT_EQ(calls.cycles, 1);
   EXPECT_EQ(window->statusLabel()->text().toStdString(),
             "Idle - " + formatGeneralDate(clock.now(), regional));
-}
 
-TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) {
-  auto window = startedWindow();
   std::atomic<bool> release{false};
   std::thread::id cycleThread;
   calls.onCycle = [&] {
@@ -172,7 +171,6 @@ TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) 
   passNextRunTime(*window);
   window->tick();
   ASSERT_TRUE(window->model().inCycle());
-  // Timer1 goes on ticking in the window's own event loop.
   EXPECT_TRUE(testing::processEventsUntil([&] {
     return window->statusLabel()->text() == "Uploading studsub - 12,000 rows";
   })) << window->statusLabel()->text().toStdString();
@@ -186,7 +184,7 @@ TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) 
   EXPECT_EQ(endings, std::vector<int>{0});
 }
 
-TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
+TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCycle) {
   auto window = startedWindow();
   calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool bodyRan = false;
@@ -216,11 +214,24 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   EXPECT_EQ(calls.cycles, 1);
 
   // The schedule as the cycle's own tick left it: long past, so the first
-  // tick after the cycle runs the next one.
-  calls.onCycle = nullptr;
+  // tick after the cycle runs the next one. Exit asked for in its box ends
+  // the program once the cycle returns.
+  testing::whenModalBoxOpens([&](QWidget*) {
+    window->mPopExit()->trigger();
+    window->close();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->hasEnded());
+    EXPECT_TRUE(endings.empty());
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+  });
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_EQ(calls.cycles, 2);
+  EXPECT_TRUE(window->hasEnded());
+  EXPECT_EQ(window->exitStatus(), 0);
+  EXPECT_EQ(endings, std::vector<int>{0});
+  EXPECT_FALSE(window->trayIcon()->isVisible());
+  EXPECT_FALSE(window->cycleTimer()->isActive());
 }
 
 TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheScheduleGoesOn) {
@@ -244,28 +255,6 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   calls.onCycle = nullptr;
   EXPECT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 2; }))
       << "the cycle the box held did not lead to the next one";
-}
-
-TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
-  auto window = startedWindow();
-  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
-  testing::whenModalBoxOpens([&](QWidget*) {
-    window->mPopExit()->trigger();
-    window->close();
-    QApplication::processEvents();
-    EXPECT_FALSE(window->hasEnded());
-    EXPECT_TRUE(endings.empty());
-    EXPECT_TRUE(window->trayIcon()->isVisible());
-  });
-  passNextRunTime(*window);
-  window->tick();
-  ASSERT_TRUE(cycleEnds(*window));
-  EXPECT_TRUE(window->hasEnded());
-  EXPECT_EQ(window->exitStatus(), 0);
-  EXPECT_EQ(endings, std::vector<int>{0});
-  EXPECT_FALSE(window->trayIcon()->isVisible());
-  EXPECT_FALSE(window->cycleTimer()->isActive());
-  EXPECT_EQ(calls.cycles, 1);
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
