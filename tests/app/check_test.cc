@@ -3,10 +3,7 @@
 // a new office gets wrong (a missing column, a wrong password, an account
 // for another institution, separators, code page, certificate files) must
 // fail with the line that names it, and the check must write nothing.
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -15,6 +12,7 @@
 #include "cycle/cycle.h"
 #include "payments/payment_posting.h"
 #include "tests/support/agent_folder_test.h"
+#include "tests/support/agent_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -53,6 +51,10 @@ class CheckTest : public testing::AgentFolderTest {
     }
     return out;
   }
+  void expectFailure(const std::string& text) {
+    const std::vector<std::string> failed = failures();
+    EXPECT_TRUE(anyHas(failed, text)) << text << " in " << ::testing::PrintToString(failed);
+  }
   static bool anyHas(const std::vector<std::string>& lines, const std::string& text) {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::string& l) { return l.find(text) != std::string::npos; });
@@ -67,16 +69,9 @@ TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
       "where table_schema = database()");
 
   // The program itself, as an administrator runs it.
-  const std::string command = std::string(AGENT_BINARY_DIR) + "/bin/upload-agent --check --home '" +
-                              home_.path().string() + "' 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  int status = ::pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  testing::AgentProcess program(home_.path(), {"--check"});
+  EXPECT_EQ(program.wait(std::chrono::seconds(60)), 0) << program.output();
+  const std::string out = program.output();
   EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
   EXPECT_NE(out.find("OK      local control row: institution \"P001\""), std::string::npos) << out;
   EXPECT_NE(out.find("OK      portal table rzp_paymentgateway"), std::string::npos) << out;
@@ -96,30 +91,31 @@ TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
             tablesBefore);
 }
 
+// Missing portal tables and columns are named; the payment tables only for
+// institutions that write them.
 TEST_F(CheckTest, MissingPortalTablesAndColumnsAreNamed) {
   remote_.execute("alter table rechead drop column fnettotal");
   remote_.execute("alter table studfee drop column fdeleted");
   remote_.execute("drop table masuser");
-  remote_.execute("alter table rzp_paymentgateway drop column fdownloaddate");
+  remote_.execute("drop table rzp_paymentgateway");
   std::vector<std::string> failed = failures();
   EXPECT_EQ(failed.size(), 4u) << ::testing::PrintToString(failed);
-  EXPECT_TRUE(anyHas(failed, "portal table rechead: lacks column(s) fnettotal")) << failed[0];
+  EXPECT_TRUE(anyHas(failed, "portal table rechead: lacks column(s) fnettotal"));
   EXPECT_TRUE(anyHas(failed, "portal table studfee: lacks column(s) fdeleted"));
   EXPECT_TRUE(anyHas(failed, "portal table masuser: missing"));
-  EXPECT_TRUE(anyHas(failed, "portal table rzp_paymentgateway: lacks column(s) fdownloaddate"));
+  EXPECT_TRUE(anyHas(failed, "portal table rzp_paymentgateway: missing"));
   EXPECT_EQ(printCheck(check(), std::cout), 1);
-}
-
-TEST_F(CheckTest, PaymentTablesAreCheckedOnlyForInstitutionsThatWriteThem) {
-  remote_.execute("drop table rzp_paymentgateway");
-  EXPECT_TRUE(anyHas(failures(), "portal table rzp_paymentgateway: missing"));
   // P019 takes the portal's receipts instead: it never marks gateway rows.
   local_.execute("update control set funivcode = 'P019'");
   home_.write("remote-accounts.ini", remote_.accountSection("P019"));
-  EXPECT_TRUE(failures().empty()) << ::testing::PrintToString(failures());
+  failed = failures();
+  EXPECT_EQ(failed.size(), 3u) << ::testing::PrintToString(failed);
+  EXPECT_FALSE(anyHas(failed, "rzp_paymentgateway"));
 }
 
-TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
+// What an office gets wrong in its settings files fails with the line that
+// names what to change.
+TEST_F(CheckTest, SettingsMistakesFailWithWhatToChange) {
   // An account section for another institution (and a section the agent
   // does not know, which is only a warning).
   home_.write("remote-accounts.ini", remote_.accountSection("P002") + "\n[X9]\nuser = u\n");
@@ -127,63 +123,49 @@ TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const CheckLine& l) {
     return l.result == CheckLine::Result::Warning && l.detail.find("X9") != std::string::npos;
   }));
-  EXPECT_TRUE(anyHas(failures(), "portal account: institution \"P001\" has no section [P001]"))
-      << ::testing::PrintToString(failures());
+  expectFailure("portal account: institution \"P001\" has no section [P001]");
 
   // The right section with a wrong password: the driver's refusal.
   std::string section = remote_.accountSection("P001");
-  std::size_t pw = section.find("password");
-  ASSERT_NE(pw, std::string::npos);
-  section.insert(section.find('\n', pw), "-wrong");
+  section.insert(section.find('\n', section.find("password")), "-wrong");
   home_.write("remote-accounts.ini", section);
-  EXPECT_TRUE(anyHas(failures(), "portal connection: Error"))
-      << ::testing::PrintToString(failures());
+  expectFailure("portal connection: Error");
 
-  // A wrong local password stops the check before the portal.
-  home_.write("remote-accounts.ini", remote_.accountSection("P001"));
-  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
-  std::vector<std::string> failed = failures();
-  EXPECT_TRUE(anyHas(failed, "local connection: Error")) << ::testing::PrintToString(failed);
-  EXPECT_TRUE(anyHas(failed, "portal: not checked"));
-
-  // No settings file at all.
-  std::filesystem::remove(home_.path() / "Ostrel.INI");
-  EXPECT_TRUE(anyHas(failures(), "Ostrel.INI: ")) << ::testing::PrintToString(failures());
-}
-
-TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
+  // The CA file the link names must be there; keys the agent does not read
+  // are not its business.
   const std::string drivers =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
+  home_.write("platform.ini", drivers + "[remote]\nssl_key = missing-key.pem\n");
+  home_.write("remote-accounts.ini", remote_.accountSection("P001") + "tls = verify-identity\n");
+  EXPECT_EQ(failures(), std::vector<std::string>{});
+  section = remote_.accountSection("P001");
+  section.replace(section.find("tls_ca = "), std::string::npos, "tls_ca = missing-ca.pem\n");
+  home_.write("remote-accounts.ini", section);
+  expectFailure("TLS CA file: " + (home_.path() / "missing-ca.pem").string());
+  home_.write("remote-accounts.ini", remote_.accountSection("P001"));
+
   home_.write("platform.ini", drivers + "[regional]\ndecimal_separator = ,\ndate_separator = |\n");
   std::vector<std::string> failed = failures();
   ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
   EXPECT_NE(failed[0].find("decimal_separator = \",\""), std::string::npos) << failed[0];
   EXPECT_NE(failed[0].find("date_separator = \"|\""), std::string::npos) << failed[0];
-
   // UTF-8 files read by a latin1 server would garble every accent.
   home_.write("platform.ini", drivers + "[export]\ncode_page = utf-8\n");
-  EXPECT_TRUE(anyHas(failures(),
-                     "code page: the export writes utf-8 (platform.ini [export] "
-                     "code_page) but the portal's server reads load files in \"latin1\""))
-      << ::testing::PrintToString(failures());
-
-  // The CA file the link names must be there; keys the agent does not read
-  // are not its business.
-  home_.write("platform.ini", drivers + "[remote]\nssl_key = missing-key.pem\n");
-  home_.write("remote-accounts.ini", remote_.accountSection("P001") + "tls = verify-identity\n");
-  EXPECT_EQ(failures(), std::vector<std::string>{});
-  std::string section = remote_.accountSection("P001");
-  section.replace(section.find("tls_ca = "), std::string::npos, "tls_ca = missing-ca.pem\n");
-  home_.write("remote-accounts.ini", section);
-  failed = failures();
-  EXPECT_TRUE(anyHas(failed, "TLS CA file: " + (home_.path() / "missing-ca.pem").string()))
-      << ::testing::PrintToString(failed);
-
+  expectFailure(
+      "code page: the export writes utf-8 (platform.ini [export] code_page) but the portal's "
+      "server reads load files in \"latin1\"");
   // The portal's driver name mapped to a driver nobody registered.
   home_.write("platform.ini",
-              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = "
-              "odbc:No Such Driver\n");
-  EXPECT_TRUE(anyHas(failures(), "no ODBC driver \"No Such Driver\" is registered"));
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:No Such Driver\n");
+  expectFailure("no ODBC driver \"No Such Driver\" is registered");
+
+  // A wrong local password stops the check before the portal.
+  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
+  expectFailure("local connection: Error");
+  expectFailure("portal: not checked");
+  // No settings file at all.
+  std::filesystem::remove(home_.path() / "Ostrel.INI");
+  expectFailure("Ostrel.INI: ");
 }
 
 }  // namespace

@@ -34,20 +34,13 @@ unsigned modeOf(const fs::path& path) {
   return st.st_mode & 07777;
 }
 
-// The usual umask of a desktop session, which leaves new files readable by
-// everyone; the previous one is restored at the end of the test.
-class Umask022 {
- public:
-  Umask022() : saved_(::umask(022)) {}
-  ~Umask022() { ::umask(saved_); }
-
- private:
-  mode_t saved_;
-};
-
+// Under the usual umask of a desktop session, which leaves new files
+// readable by everyone; the previous one is restored at the end.
 class LocalFilesTest : public ::testing::Test {
  protected:
-  Umask022 umask_;
+  ~LocalFilesTest() override { ::umask(savedUmask_); }
+
+  mode_t savedUmask_ = ::umask(022);
   TempDir home_{"files"};
   testing::RecordedMessages messages_;
   SystemClock clock_;

@@ -85,12 +85,19 @@ TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {
   EXPECT_TRUE(lastCycleSummaries(dir / "none.log", 3).empty());
 }
 
-TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
+// The state file is replaced whole and removed by its owner; a service's
+// folder is closed to the users who log on, so its public copy carries the
+// next cycle and the journal's last summary, and stays when the agent ends.
+TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwnerItsPublicCopyStays) {
   TempDir home("state");
   EXPECT_FALSE(parseAgentState("pid=12\n").has_value());
   EXPECT_FALSE(parseAgentState("pid=x\nnext_cycle=2026-12-07 01:50:00\n").has_value());
+  writeFile(home / "agent.log",
+            "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
+  const std::filesystem::path copy = home / "public" / "UploadAgent.status";
   {
     AgentStateFile file(home.path());
+    file.keepPublicCopy(copy, home / "agent.log");
     EXPECT_EQ(file.update({2026, 12, 7, 1, 50, 0}), "");
     EXPECT_EQ(file.update({2026, 12, 7, 2, 40, 0}), "");
     std::optional<AgentState> state = readAgentState(home.path());
@@ -107,6 +114,10 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
     EXPECT_NE(out.str().find("last cycles: none"), std::string::npos) << out.str();
   }
   EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
+  std::optional<AgentState> published = readAgentStateFile(copy);
+  ASSERT_TRUE(published.has_value());
+  EXPECT_EQ(isoDateTime(published->nextCycle), "2026-12-07 02:40:00");
+  EXPECT_EQ(published->lastCycle, "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s");
 
   // A file left by a process that has ended (a killed agent) is told apart
   // from a running agent; a file of another running agent is not removed.
@@ -126,26 +137,6 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwner) {
     writeFile(home / "agent.state", formatAgentState({1, {2026, 12, 7, 1, 50, 0}, ""}));
   }
   EXPECT_TRUE(std::filesystem::exists(home / "agent.state"));
-}
-
-// A service's folder is closed to the users who log on: its public copy
-// carries the next cycle and the journal's last summary, and stays when the
-// agent ends.
-TEST(StatusTest, APublicCopyCarriesTheLastCycleAndOutlivesTheAgent) {
-  TempDir home("public");
-  writeFile(home / "agent.log",
-            "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
-  const std::filesystem::path copy = home / "public" / "UploadAgent.status";
-  {
-    AgentStateFile file(home.path());
-    file.keepPublicCopy(copy, home / "agent.log");
-    EXPECT_EQ(file.update({2026, 12, 7, 2, 30, 0}), "");
-  }
-  EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
-  std::optional<AgentState> state = readAgentStateFile(copy);
-  ASSERT_TRUE(state.has_value());
-  EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:30:00");
-  EXPECT_EQ(state->lastCycle, "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s");
 }
 
 }  // namespace
