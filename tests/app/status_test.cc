@@ -1,6 +1,6 @@
 // What an administrator reads without opening the journal: each cycle's
-// summary line, the state file of the running agent, and --status, which
-// puts the two together.
+// summary line, the state file of the running agent, --status, which puts
+// the two together, and the window's status line.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include "app/core/agent.h"
 #include "app/core/agent_state.h"
 #include "app/core/status.h"
+#include "cycle/cycle_progress.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/temp_dir.h"
 
@@ -64,6 +65,15 @@ TEST_F(SummaryTest, EveryCycleEndsWithOneSummaryLine) {
   line = lastLine();
   EXPECT_EQ(line.rfind("INFO cycle summary: ended early, 3 rows sent in ", 0), 0u) << line;
   EXPECT_NE(line.find("(masters 3), 0 warnings, 1 error"), std::string::npos) << line;
+}
+
+// The status line of the window while a cycle runs.
+TEST(ProgressText, GroupsTheRowCountInThousands) {
+  EXPECT_EQ(progressText({true, "", 0}), "Cycle running");
+  EXPECT_EQ(progressText({true, "college", 0}), "Uploading college");
+  EXPECT_EQ(progressText({true, "college", 1}), "Uploading college - 1 row");
+  EXPECT_EQ(progressText({true, "studsub", 999}), "Uploading studsub - 999 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
 }
 
 TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {

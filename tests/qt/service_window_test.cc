@@ -1,9 +1,9 @@
-// The Qt window's wiring to its model, with calls standing in for the
-// agent's: the widgets start-up shows, the first activation, the tray icon's
-// clicks and the menu, the timer, the cycle on its worker thread with the
-// status line showing its progress, and events that arrive through a real
-// nested event loop while a cycle holds a message box open. The decisions
-// themselves are tested on the model (tests/app/window_model_test.cc).
+// The Qt window over its model, with calls standing in for the agent's: the
+// widgets start-up shows, the first activation on the worker thread, the
+// tray icon's clicks and the menu, the timer, the cycle on its worker thread
+// with the status line showing its progress, events that arrive through a
+// real nested event loop while a cycle holds a message box open, errors
+// escaping a cycle and the window going away in the middle of one.
 #include "app/qt/service_window.h"
 #include "tests/support/doubles.h"
 
@@ -20,11 +20,13 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
+#include "base/errors.h"
 #include "tests/qt/window_fixture.h"
 
 namespace agent {
@@ -82,6 +84,8 @@ class WindowTest : public ::testing::Test {
 };
 
 TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
+  std::thread::id activationThread;
+  calls.onActivate = [&] { activationThread = std::this_thread::get_id(); };
   ServiceWindow window(calls, messages, journal, clock, regional, {});
   EXPECT_EQ(window.windowTitle(), "Services . . .");
   EXPECT_EQ(window.pauseBox()->text(), "&Pause");
@@ -98,6 +102,7 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
 
   ASSERT_TRUE(testing::processEventsUntil([&] { return activationEnded(window); }));
   EXPECT_EQ(calls.activations, 1);
+  EXPECT_NE(activationThread, std::this_thread::get_id()) << "the activation ran on the window";
   EXPECT_TRUE(window.isHidden());
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
@@ -255,6 +260,55 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   calls.onCycle = nullptr;
   EXPECT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 2; }))
       << "the cycle the box held did not lead to the next one";
+}
+
+// Errors that escape a cycle are shown and the timer goes on; a program
+// end ends the program with status 1.
+TEST_F(WindowTest, ErrorsThatEscapeACycleAreShownAndAProgramEndEndsTheProgram) {
+  auto window = startedWindow();
+  calls.onCycle = [] { throw std::runtime_error("disk full"); };
+  passNextRunTime(*window);
+  window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"timed cycle failed: disk full"});
+  EXPECT_FALSE(window->hasEnded()) << "the timer goes on";
+
+  calls.onCycle = [] { throw ProgramEnd("DB Path Not Identified"); };
+  passNextRunTime(*window);
+  window->tick();
+  ASSERT_TRUE(cycleEnds(*window));
+  EXPECT_TRUE(window->hasEnded());
+  EXPECT_EQ(window->exitStatus(), 1);
+  EXPECT_EQ(messages.texts.back(), "DB Path Not Identified");
+  EXPECT_EQ(endings, std::vector<int>{1});
+}
+
+// The window going away while its cycle waits for a box it asked for: the
+// cycle is asked to stop, its request is served without opening the box,
+// and the window does not wait for a cycle that waits for the window.
+TEST_F(WindowTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpeningIt) {
+  auto window = startedWindow();
+  std::atomic<bool> entered{false}, returned{false};
+  calls.onCycle = [&] {
+    entered = true;
+    cycleMessages.show("Lost connection to server 2013", MessageIcon::Exclamation);
+    returned = true;
+  };
+  bool boxOpened = false;
+  testing::whenModalBoxOpens([&](QWidget*) { boxOpened = true; });
+  passNextRunTime(*window);
+  window->tick();
+  for (int i = 0; i < 500 && !entered; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(entered);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the box's request is queued
+  window.reset();
+  EXPECT_TRUE(returned) << "the worker was joined";
+  EXPECT_TRUE(calls.stopRequested.load());
+  EXPECT_FALSE(boxOpened) << "a box opened while the window went away";
+  EXPECT_TRUE(std::ranges::any_of(journal.recentLines(), [](const std::string& l) {
+    return l.find("the window closes during a cycle") != std::string::npos;
+  }));
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
