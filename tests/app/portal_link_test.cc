@@ -32,15 +32,6 @@ class PortalLinkTest : public testing::AgentFolderTest {
     clock_.set({2024, 3, 5, 14, 7, 9});
   }
 
-  // Points the institution's account at the hostile server, on a plain
-  // link (a server without TLS gets nothing else).
-  void useHostilePortal(const HostilePortal& portal) {
-    home_.write(kRemoteAccountsFileName,
-                "[P001]\nuser = portal_user\npassword = " + std::string(kPortalPassword) +
-                    "\nserver = 127.0.0.1\ndatabase = portal\nport = " +
-                    std::to_string(portal.port()) + "\ntls = off\n");
-  }
-
   bool runCategories() {
     if (!agent_) {
       agent_ = std::make_unique<Agent>(home_.path(), messages_, journal_, clock_);
@@ -57,7 +48,11 @@ class PortalLinkTest : public testing::AgentFolderTest {
 TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   const std::string accounts = (home_.path() / kRemoteAccountsFileName).string();
   HostilePortal portal(HostilePortal::Mode::AskForAnotherFile, accounts);
-  useHostilePortal(portal);
+  // A plain link: a server without TLS gets nothing else.
+  home_.write(kRemoteAccountsFileName,
+              "[P001]\nuser = portal_user\npassword = " + std::string(kPortalPassword) +
+                  "\nserver = 127.0.0.1\ndatabase = portal\nport = " +
+                  std::to_string(portal.port()) + "\ntls = off\n");
 
   EXPECT_FALSE(runCategories());
   ASSERT_EQ(portal.filesAskedFor().size(), 1u);
@@ -76,27 +71,13 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 2u);  // at every cycle
 }
 
-TEST_F(PortalLinkTest, OdbcDriverIsWarnedOfAtEveryCycle) {
-  // The native driver over the verified link: no warning.
-  EXPECT_TRUE(runCategories());
-  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
-  EXPECT_EQ(journalLinesWith("not confined"), 0u);
-  EXPECT_EQ(journalLinesWith("tls verify-identity"), 1u);
-
-  home_.write("platform.ini",
-              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
-              "Driver\n\n[remote]\ntls = verify-identity\ntls_ca = " +
-                  remote_.server().tlsCa + "\n");
-  agent_.reset();
-  EXPECT_TRUE(runCategories());
-  EXPECT_TRUE(runCategories());
-  EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
-}
-
-// An account naming several hosts: one that does not answer is passed
-// over (and said), the cycle runs on the next; a host without its own port
-// takes the account's.
-TEST_F(PortalLinkTest, SeveralHostsTheFirstThatAnswersTakesTheCycle) {
+// --check opens the portal the way every cycle does: for each link set-up
+// an office may have, the check's "portal connection" line and the cycle's
+// connection agree, and a refusal names the setting to change. Of several
+// hosts, one that does not answer is passed over (and said); a host without
+// its own port takes the account's. The ODBC driver, whose LOAD DATA LOCAL
+// is not confined, is warned of at every cycle.
+TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   const testing::RemoteServer& s = remote_.server();
   RemoteAccount listed;
   listed.server = " 127.0.0.1:1 , " + s.host + ":" + s.port + ",db3";
@@ -105,22 +86,6 @@ TEST_F(PortalLinkTest, SeveralHostsTheFirstThatAnswersTakesTheCycle) {
   ASSERT_EQ(hosts.size(), 3u);
   EXPECT_EQ(hosts[1].server, s.host);
   EXPECT_EQ(hosts[2].name(), "db3:3307");
-
-  home_.write(kRemoteAccountsFileName, "[P001]\nuser = " + s.user + "\npassword = " + s.password +
-                                           "\nserver = 127.0.0.1:1, " + s.host + ":" + s.port +
-                                           "\ndatabase = " + remote_.name() +
-                                           "\ntls = verify-ca\ntls_ca = " + s.tlsCa + "\n");
-  EXPECT_TRUE(runCategories());
-  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
-  EXPECT_EQ(journalLinesWith("passed over: 127.0.0.1:1"), 1u);
-  EXPECT_EQ(journalLinesWith("remote connection: " + s.host + ":" + s.port), 1u);
-}
-
-// --check opens the portal the way every cycle does: for each link set-up
-// an office may have, the check's "portal connection" line and the cycle's
-// connection agree, and a refusal names the setting to change.
-TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
-  const testing::RemoteServer& s = remote_.server();
   const std::string odbc =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
   const std::string native = "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n";
@@ -155,6 +120,12 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
        "only with tls = verify-identity"},
       {"ODBC with a verified link", odbc,
        account(s.host, s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), true, ""},
+      {"ODBC again", odbc, account(s.host, s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), true,
+       ""},
+      {"several hosts, the first does not answer", native,
+       account("127.0.0.1:1, " + s.host + ":" + s.port, s.user, s.password,
+               "tls = verify-ca\ntls_ca = " + s.tlsCa + "\n"),
+       true, ""},
   };
   for (const SetUp& setUp : setUps) {
     SCOPED_TRACE(setUp.what);
@@ -189,6 +160,9 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
     }
   }
   EXPECT_GE(journalLinesWith("server is not verified (tls = required)"), 1u);
+  EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
+  EXPECT_EQ(journalLinesWith("passed over: 127.0.0.1:1"), 1u);
+  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
 }
 
 }  // namespace
