@@ -4,8 +4,11 @@
 // error reaches the journal) and a folder without a settings file; then
 // --once on a sound folder: 0 only when the cycle stamped its end, 1 when it
 // ended early with its message on the output.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -87,11 +90,15 @@ std::string journalOnceItHas(const std::filesystem::path& home, const std::strin
 // gone, stamps its end. SIGTERM then ends it with status 0. Run as systemd
 // runs it (JOURNAL_STREAM set), each cycle's summary, the failure and the
 // stop also reach standard error, the system journal, with their levels.
+// Started under an umask open to others, it leaves only owner-only files.
 TEST(ExitStatus, OnceGivesTheCyclesOutcomeHeadlessOutlastsALocalDatabaseOutOfReach) {
   testing::LocalTestDatabase local("busy-start");
   testing::RemoteTestDatabase remote("busy-start");
   testing::ProgramFolder home(local, remote, "P028");
   local.execute("insert into control (funivcode, frecno) values ('P028', NULL)");
+  home.write("platform.ini",
+             testing::readFile(home.path() / "platform.ini") + "[upload]\nchanges_only = yes\n");
+  const mode_t savedUmask = ::umask(022);  // a desktop session's, open to others
   // --once: 0 only for a cycle that stamped its end. No portal account for
   // the institution ends the cycle early (its message on the output), not
   // the program.
@@ -122,6 +129,21 @@ TEST(ExitStatus, OnceGivesTheCyclesOutcomeHeadlessOutlastsALocalDatabaseOutOfRea
   ::unsetenv("JOURNAL_STREAM");
   const std::string journal = journalOnceItHas(home.path(), "cycle summary: stamped");
   EXPECT_NE(journal.find("cycle summary: stamped"), std::string::npos) << journal;
+  ::umask(savedUmask);
+  // What the program left in its folder is its account's alone: the lock
+  // file, the state --status reports, the journal, the change-detection
+  // state store with the files the embedded engine keeps beside it.
+  std::vector<std::string> made;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name == "platform.ini" || name == "remote-accounts.ini" || name == "Ostrel.INI") continue;
+    made.push_back(name);
+    const auto mode = std::filesystem::symlink_status(entry.path()).permissions();
+    EXPECT_EQ(static_cast<unsigned>(mode) & 077, 0u) << entry.path();
+  }
+  for (const char* expected : {"upload-agent.lock", "agent.state", "upload-state.sqlite"}) {
+    EXPECT_NE(std::ranges::find(made, expected), made.end()) << expected << " was not made";
+  }
   EXPECT_EQ(agent->wait(0ms), std::nullopt) << "the program went on: " << agent->output();
   agent->signal(SIGTERM);
   EXPECT_EQ(agent->wait(60s), exit_status::kSuccess) << agent->output();

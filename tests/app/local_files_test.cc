@@ -1,7 +1,7 @@
 // Files only the agent can read: the CSV folder, the export files, the log
 // folder and the journal get owner-only modes whatever the umask, a folder
 // found open to others is narrowed with a journal line, and a link planted
-// where an export file is written is never followed.
+// where an export file or the journal is written is never followed.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,10 +74,14 @@ TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
   EXPECT_TRUE(again.recentLines().empty());
 }
 
-TEST_F(LocalFilesTest, ALinkWhereTheExportFileIsCreatedIsRefusedAndItsTargetLeftUntouched) {
+// A link planted where an export file or the journal is created is never
+// followed, and the file it leads to (a settings file) is left untouched.
+TEST_F(LocalFilesTest, ALinkWhereAFileIsCreatedIsRefusedAndItsTargetLeftUntouched) {
   fs::create_directories(home_ / "CSV");
+  fs::create_directories(home_ / "log");
   const fs::path secret = home_ / "Ostrel.INI";
   writeFile(secret, "[APATH]\r\nPASSWORD=secret\r\n");
+  ::chmod(secret.c_str(), 0644);
   const fs::path planted = home_ / "CSV" / "UPMASCAT.csv";
 
   // A link planted between the delete and the create: the create refuses it
@@ -91,32 +95,24 @@ TEST_F(LocalFilesTest, ALinkWhereTheExportFileIsCreatedIsRefusedAndItsTargetLeft
   fs::remove(planted);
 
   // A link found there before the export: the link goes, the export file
-  // is a new file of its own, and the file the link led to is untouched.
+  // is a new file of its own.
   fs::create_symlink(secret, planted);
   ExportFile file(planted, CodePage::Utf8);
   file.writeLine(std::vector<std::string>{"C01", "First"});
   file.close();
   EXPECT_FALSE(fs::is_symlink(planted));
   EXPECT_EQ(readFile(planted), "C01|First\r\n");
-  EXPECT_EQ(readFile(secret), "[APATH]\r\nPASSWORD=secret\r\n");
   EXPECT_NE(identityAt(planted), identityAt(secret));
   EXPECT_EQ(file.identity(), identityAt(planted));
-}
 
-TEST_F(LocalFilesTest, ALinkInPlaceOfTheJournalIsRefused) {
-  fs::create_directories(home_ / "log");
-  const fs::path secret = home_ / "remote-accounts.ini";
-  writeFile(secret, "[P001]\r\npassword = secret\r\n");
-  ::chmod(secret.c_str(), 0644);
   fs::create_symlink(secret, home_ / "log" / "agent.log");
-
   try {
     Journal journal(home_ / "log" / "agent.log");
-    FAIL() << "the journal opened through a link";
+    ADD_FAILURE() << "the journal opened through a link";
   } catch (const AgentError& e) {
     EXPECT_NE(e.description().find("Cannot open the log"), std::string::npos);
   }
-  EXPECT_EQ(readFile(secret), "[P001]\r\npassword = secret\r\n");
+  EXPECT_EQ(readFile(secret), "[APATH]\r\nPASSWORD=secret\r\n");
   EXPECT_EQ(modeOf(secret), 0644u);
 }
 
