@@ -3,7 +3,10 @@
 // tray icon's clicks and the menu, the timer, the cycle on its worker thread
 // with the status line showing its progress, events that arrive through a
 // real nested event loop while a cycle holds a message box open, errors
-// escaping a cycle and the window going away in the middle of one.
+// escaping a cycle and the window going away in the middle of one. Then the
+// window around the real agent of a program folder: the CSV folder at
+// start-up (made, or kept when it is there) and the program's end with a
+// message when the folder cannot be made or the settings file is missing.
 #include "app/qt/service_window.h"
 #include "tests/support/doubles.h"
 
@@ -12,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
@@ -19,15 +23,50 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <thread>
 
+#include "app/core/agent.h"
 #include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
 #include "base/errors.h"
-#include "tests/qt/window_fixture.h"
+#include "tests/support/temp_dir.h"
+
+// Helpers on the one QApplication gui_test_main.cc makes (offscreen).
+namespace agent::testing {
+namespace {
+
+// Runs body once the next modal box is open (inside its nested event
+// loop), then closes the box. Call before the code that opens it.
+void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
+  auto* poll = new QTimer(QApplication::instance());
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, body] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    poll->stop();
+    poll->deleteLater();
+    body(box);
+    box->close();
+  });
+  poll->start();
+}
+
+// Lets pending events run until done() is true or about two seconds pass.
+bool processEventsUntil(const std::function<bool()>& done) {
+  QDeadlineTimer deadline(2000);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace agent::testing
 
 namespace agent {
 namespace {
@@ -317,6 +356,53 @@ TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
   EXPECT_TRUE(window->isVisible()) << "a hidden window could not come back";
   window->mPopRestore()->trigger();
   EXPECT_FALSE(window->isMinimized());
+}
+
+class WindowWithAgentTest : public ::testing::Test {
+ protected:
+  // The window around the agent of home, loaded (start-up run).
+  ServiceWindow& loadWindow() {
+    window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,
+                                             ServiceWindow::Options{});
+    window->load();
+    return *window;
+  }
+
+  testing::SetClock clock;
+  testing::TempDir home{"tray-home"};
+  testing::RecordedMessages messages;
+  Journal journal;
+  RegionalSettings regional;
+  Agent agent{home.path(), messages, journal, clock};
+  AgentCallsOf calls{agent};
+  std::unique_ptr<ServiceWindow> window;
+};
+
+TEST_F(WindowWithAgentTest, StartUpMakesTheCsvFolderAndAMissingSettingsFileEndsTheProgram) {
+  std::filesystem::create_directories(home / "CSV" / "kept");  // a folder already there is kept
+  ServiceWindow& window = loadWindow();
+  EXPECT_TRUE(std::filesystem::is_directory(home / "CSV" / "kept"));
+  EXPECT_FALSE(window.hasEnded());
+
+  ASSERT_TRUE(testing::processEventsUntil([&] { return window.hasEnded(); }));
+  EXPECT_EQ(window.exitStatus(), 1);
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"DB Path Not Identified"});
+  EXPECT_FALSE(window.trayIcon()->isVisible());
+}
+
+TEST_F(WindowWithAgentTest, FileNamedCsvEndsTheProgramWithTheErrorsNumberAndDescription) {
+  testing::writeFile(home / "CSV", "in the way");
+  ServiceWindow& window = loadWindow();
+  ASSERT_TRUE(window.hasEnded());
+  EXPECT_EQ(window.exitStatus(), 1);
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_NE(messages.texts[0].find("Error "), std::string::npos) << messages.texts[0];
+  EXPECT_NE(messages.texts[0].find("CSV"), std::string::npos) << messages.texts[0];
+  EXPECT_FALSE(window.trayIcon()->isVisible());
+
+  // No activation follows an end at start-up.
+  testing::processEventsUntil([] { return false; });
+  EXPECT_EQ(messages.texts.size(), 1u);
 }
 
 }  // namespace
