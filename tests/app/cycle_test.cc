@@ -310,35 +310,25 @@ std::size_t updatesOnce(CycleContext& ctx) {
 }
 
 // Holds rows 2 to 50 of pair in an open transaction, then, once another
-// session holds row 1, asks for row 1 and commits.
-class DeadlockMaker {
- public:
-  explicit DeadlockMaker(const testing::RemoteTestDatabase& remote)
-      : holder_(remote.connect()), watcher_(remote.connect()) {
-    holder_->execute("start transaction");
-    holder_->execute("update pair set v = v + 1 where k >= 2");
-    thread_ = std::thread([this] { run(); });
-  }
-  ~DeadlockMaker() { thread_.join(); }
-
- private:
-  void run() {
-    // Row 1 locked (a NOWAIT read of it refused) means the other session's
-    // update holds it and waits for row 2.
+// session holds row 1 (a NOWAIT read of it refused: the agent's update
+// holds it and waits for row 2), asks for row 1 and commits.
+std::thread deadlockWithTheNextUpdate(const testing::RemoteTestDatabase& remote) {
+  std::shared_ptr<Connection> holder = remote.connect(), watcher = remote.connect();
+  holder->execute("start transaction");
+  holder->execute("update pair set v = v + 1 where k >= 2");
+  return std::thread([holder, watcher] {
     for (int i = 0; i < 200; ++i) {
       try {
-        watcher_->execute("select k from pair where k = 1 for update nowait");
+        watcher->execute("select k from pair where k = 1 for update nowait");
       } catch (const AgentError&) {
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    holder_->execute("update pair set v = v + 1 where k = 1");
-    holder_->execute("commit");
-  }
-  std::unique_ptr<Connection> holder_, watcher_;
-  std::thread thread_;
-};
+    holder->execute("update pair set v = v + 1 where k = 1");
+    holder->execute("commit");
+  });
+}
 
 // Work that may be sent again is, after the refusal, and counts once; the
 // same refusal of other work ends the cycle with a line naming the server
@@ -346,20 +336,16 @@ class DeadlockMaker {
 TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   remote_.execute("create table pair (k int primary key, v int not null)");
   remote_.execute("insert into pair select seq, 0 from seq_1_to_50");
-  {
-    std::vector<Stage> stages = {{"retried", updatesRetried}};
-    DeadlockMaker deadlock(remote_);
-    EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-  }
+  std::thread deadlock = deadlockWithTheNextUpdate(remote_);
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"retried", updatesRetried}})) << journalText();
+  deadlock.join();
   EXPECT_EQ(remote_.scalar("select count(*) from pair where v = 11"), "50") << journalText();
   EXPECT_EQ(journalLinesWith("pair: refused by"), 1u) << journalText();
 
   remote_.execute("update pair set v = 0");
-  {
-    std::vector<Stage> stages = {{"once", updatesOnce}};
-    DeadlockMaker deadlock(remote_);
-    EXPECT_FALSE(agent().runCycle(stages));
-  }
+  deadlock = deadlockWithTheNextUpdate(remote_);
+  EXPECT_FALSE(agent().runCycle(std::vector<Stage>{{"once", updatesOnce}}));
+  deadlock.join();
   const testing::RemoteServer& server = remote_.server();
   EXPECT_EQ(journalLinesWith("in stage once, remote statement \"update pair set v\" "
                              "in database " +
