@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
@@ -386,15 +387,20 @@ TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
 // work ahead, and sent in its own turn; a part that fails is done again in
 // that turn. Stage A's work ahead holds on until B's part is done (or
 // failed); A waits for it only once B's own work ahead has ended.
+// Whether done() holds within tries times 5 ms.
+bool soon(const std::function<bool()>& done, int tries = 400) {
+  for (int i = 0; i < tries && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
+}
+
 std::atomic<bool> g_quickAheadDone{false};
 std::atomic<bool> g_releaseSlowAhead{false};
 bool g_failEarlyPart = false;
 std::vector<std::string> g_stageEvents;
 
 AheadSources slowAhead(Connection& local, const AheadInput&) {
-  for (int i = 0; i < 1000 && !g_releaseSlowAhead; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  soon([] { return g_releaseSlowAhead.load(); }, 1000);
   local.execute("create table #SLOW (n int)");
   return {};
 }
@@ -405,7 +411,7 @@ AheadSources quickAhead(Connection& local, const AheadInput&) {
   return {};
 }
 std::size_t waitsForSlowAhead(CycleContext& ctx) {
-  while (!g_quickAheadDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  soon([] { return g_quickAheadDone.load(); }, 1000);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::unique_ptr<Connection> ahead;
   localWithWorkDone(ctx, "slow work", slowAhead, {}, ahead);
@@ -468,15 +474,8 @@ AheadSources notesItRan(Connection&, const AheadInput&) {
   g_notedWorkRan = true;
   return {};
 }
-// Whether the noted work ran within a good while.
-bool notedWorkRuns() {
-  for (int i = 0; i < 200 && !g_notedWorkRan; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return g_notedWorkRan;
-}
 std::size_t collegesAfterAWhile(CycleContext& ctx) {
-  g_heldEvents.push_back(notedWorkRuns() ? "ran at once" : "held");
+  g_heldEvents.push_back(soon([] { return g_notedWorkRan.load(); }, 200) ? "ran at once" : "held");
   std::size_t rows = uploadColleges(ctx);
   g_heldEvents.push_back(g_notedWorkRan ? "ran by the merge's end" : "still held");
   return rows;
@@ -515,12 +514,6 @@ AheadSources countsItsRun(Connection&, const AheadInput&) {
 
 TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
   auto connect = [this] { return local_.connect(); };
-  auto endsSoon = [](const LocalAhead& work) {
-    for (int i = 0; i < 400 && !work.ended(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return work.ended();
-  };
   g_chainRuns = 0;
   {
     LocalAhead first(connect, countsItsRun, {}, true);
@@ -529,7 +522,7 @@ TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(second.ended()) << "released before the work before it ended";
     first.release();
-    EXPECT_TRUE(endsSoon(second));
+    EXPECT_TRUE(soon([&] { return second.ended(); }));
     for (LocalAhead* work : {&first, &second}) {
       std::string why;
       AheadSources sources;
