@@ -49,7 +49,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # The suites that run on their own: settings, the embedded engine, the
   # schedule and status line, the journal, export texts and payment maths.
   NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|RemoteLinkSettings'
-  NO_SERVER_SUITES+='|ProgramFolder|EngineCollation|EngineDateText|EngineNumberText'
+  NO_SERVER_SUITES+='|EngineCollation|EngineDateText|EngineNumberText'
   NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
   NO_SERVER_SUITES+='|ProgressText|Journal|Leftovers|CleanString|ExportWriterTest'
   NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers'

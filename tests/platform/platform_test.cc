@@ -36,27 +36,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-TEST(FileNamesTest, Utf8FolderNamesReachTheFileSystemUnchanged) {
-  TempDir dir("names");
-  const std::filesystem::path folder = dir / pathFromText(kWideFolder);
-  ASSERT_TRUE(std::filesystem::create_directories(folder));
-  EXPECT_EQ(pathText(folder.filename()), kWideFolder);
-
-  const std::filesystem::path file = folder / pathFromText("UPCOLLEGE.csv");
-  {
-    std::unique_ptr<std::FILE, FileCloser> out(openFile(file, "wb"));
-    ASSERT_NE(out, nullptr);
-    ASSERT_GE(std::fputs("P001|x\r\n", out.get()), 0);
-  }
-  // Found again by listing the folder, under the same UTF-8 name.
-  bool listed = false;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    listed |= pathText(entry.path().filename()) == kWideFolder;
-  }
-  EXPECT_TRUE(listed);
-  EXPECT_EQ(readFile(file), "P001|x\r\n");
-}
-
 #ifdef _WIN32
 // Wine's own mapping back from a Unix name, to check the one handed out.
 std::filesystem::path wineDosName(const std::string& unixName) {
@@ -77,12 +56,26 @@ bool underWine() {
 }
 #endif
 
-TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
-  TempDir dir("remote");
+// UTF-8 names reach the file system unchanged; the remote driver is handed
+// an absolute name of the same file.
+TEST(FileNamesTest, Utf8NamesReachTheFileSystemAndTheRemoteDriverGetsTheSameFile) {
+  TempDir dir("names");
   const std::filesystem::path folder = dir / pathFromText(kWideFolder) / "CSV";
-  std::filesystem::create_directories(folder);
-  const std::filesystem::path file = folder / "UPMASCAT.csv";
-  testing::writeFile(file, "x\r\n");
+  ASSERT_TRUE(std::filesystem::create_directories(folder));
+  const std::filesystem::path file = folder / pathFromText("UPMASCAT.csv");
+  {
+    std::unique_ptr<std::FILE, FileCloser> out(openFile(file, "wb"));
+    ASSERT_NE(out, nullptr);
+    ASSERT_GE(std::fputs("P001|x\r\n", out.get()), 0);
+  }
+  // Found again by listing the folder, under the same UTF-8 name.
+  bool listed = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    listed |= pathText(entry.path().filename()) == kWideFolder;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(readFile(file), "P001|x\r\n");
+
   // A name with ".." parts and a relative start, as a program folder given
   // on the command line may be.
   std::filesystem::current_path(dir.path());
@@ -126,7 +119,18 @@ TEST(SideFileLockTest, AnotherHandleWaitsReadsTheHolderAndGetsItOnceFreed) {
   EXPECT_EQ(third.outcome(), SideFileLock::Outcome::Held) << third.detail();
 }
 
-TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
+// Sets (or, for nullptr, removes) an environment variable of this process.
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value != nullptr ? value : "");  // "" removes it
+#else
+  value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
+// --home first, then UPLOAD_AGENT_HOME (set but empty counts as not set),
+// then the running executable's own folder, whatever argv[0] says.
+TEST(ProgramFolderTest, HomeOptionThenEnvironmentThenTheExecutablesFolder) {
   const std::filesystem::path self = executablePath("no-such-program");
   EXPECT_TRUE(self.is_absolute());
   EXPECT_TRUE(std::filesystem::is_regular_file(self)) << pathText(self);
@@ -134,10 +138,16 @@ TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
 
   TempDir dir("home");
   std::filesystem::current_path(dir.path());
+  setVariable("UPLOAD_AGENT_HOME", pathText(dir / "from-environment").c_str());
   const std::filesystem::path home = programFolder(kWideFolder, "no-such-program");
   EXPECT_TRUE(home.is_absolute());
   EXPECT_EQ(pathText(home.filename()), kWideFolder);
   EXPECT_EQ(home.parent_path(), std::filesystem::current_path());
+  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), dir / "from-environment");
+  setVariable("UPLOAD_AGENT_HOME", "");
+  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
+  setVariable("UPLOAD_AGENT_HOME", nullptr);
+  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
   std::filesystem::current_path(std::filesystem::temp_directory_path());
 }
 
