@@ -276,6 +276,33 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
 }
 
+// Every cycle ends with one summary line: the rows of each stage that ran,
+// the cycle's own warnings (not those before it) and errors.
+TEST_F(CycleTest, EveryCycleEndsWithOneSummaryLine) {
+  agent().connectLocal();
+  journal_.warning("an older warning");
+  const auto three = [](CycleContext&) -> std::size_t { return 3; };
+  std::vector<Stage> stages = {
+      {"masters", three},
+      {"receipt download", three, StageGate::Download},
+      {"rechead, recdetl and recmode", [](CycleContext& ctx) -> std::size_t {
+         ctx.journal.warning("a row left out");
+         return 2;
+       }}};
+  ASSERT_TRUE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: stamped, 5 rows sent in "), 1u) << journalText();
+  EXPECT_EQ(journalLinesWith(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
+            1u);
+  // A cycle that ends early counts only the stages that ended, and its error.
+  stages = {{"masters", three}, {"studfee", [](CycleContext& ctx) -> std::size_t {
+                                   ctx.remote.execute("select * from no_such_table");
+                                   return 5;
+                                 }}};
+  ASSERT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: ended early, 3 rows sent in "), 1u);
+  EXPECT_EQ(journalLinesWith(" s (masters 3), 0 warnings, 1 error"), 1u) << journalText();
+}
+
 // The portal's control row locked by another session, as a cut link's
 // left-over session holds it: the start stamp waits [remote]
 // lock_wait_timeout, not the read time-out, and the journal names a lock

@@ -1,9 +1,9 @@
 // The journal: one event, one line (text from outside cannot end a line
 // early and forge the next); its file rotates at 1 MiB keeping five files,
 // and a file that stops taking lines is said once on standard error and in
-// --status. What an administrator reads without opening the journal: each
-// cycle's summary line, the state file of the running agent, --status,
-// which puts the two together, and the window's status line.
+// --status. What an administrator reads without opening the journal: the
+// state file of the running agent, --status, which puts it together with
+// the journal's last cycle summaries, and the window's status line.
 #include "cycle/journal.h"
 
 #include <gtest/gtest.h>
@@ -17,12 +17,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/agent.h"
 #include "app/core/agent_state.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
 #include "cycle/cycle_progress.h"
-#include "tests/support/agent_folder_test.h"
 #include "tests/support/doubles.h"
 #include "tests/support/temp_dir.h"
 
@@ -137,52 +135,6 @@ TEST(JournalTest, EveryEventIsOneLineEscapedAndCutToSize) {
       log.find(" INFO name 'line\\u2028break\\u0085next' kept; caf\xC3\xA9 C:\\Apps\\Upload\n"),
       log.npos)
       << log.substr(0, 400);
-}
-
-class SummaryTest : public testing::AgentFolderTest {
- protected:
-  SummaryTest() : AgentFolderTest("summary", "P001") {}
-  std::string lastLine() {
-    std::vector<std::string> lines = journal_.recentLines();
-    return lines.empty() ? "" : lines.back();
-  }
-
-  SystemClock clock_;
-};
-
-std::size_t sendsThree(CycleContext&) {
-  return 3;
-}
-std::size_t warnsAndSendsTwo(CycleContext& ctx) {
-  ctx.journal.warning("a row left out");
-  return 2;
-}
-std::size_t fails(CycleContext& ctx) {
-  ctx.remote.execute("select * from no_such_table");
-  return 5;
-}
-
-TEST_F(SummaryTest, EveryCycleEndsWithOneSummaryLine) {
-  Agent agent(home_.path(), messages_, journal_, clock_);
-  agent.connectLocal();
-  // Warnings before the cycle are not the cycle's.
-  journal_.warning("an older warning");
-  std::vector<Stage> stages = {{"masters", sendsThree},
-                               {"receipt download", sendsThree, StageGate::Download},
-                               {"rechead, recdetl and recmode", warnsAndSendsTwo}};
-  ASSERT_TRUE(agent.runCycle(stages));
-  std::string line = lastLine();
-  EXPECT_EQ(line.rfind("INFO cycle summary: stamped, 5 rows sent in ", 0), 0u) << line;
-  EXPECT_NE(line.find(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
-            std::string::npos)
-      << line;
-
-  // A cycle that ends early counts only the stages that ended, and its error.
-  std::vector<Stage> failing = {{"masters", sendsThree}, {"studfee", fails}};
-  ASSERT_FALSE(agent.runCycle(failing));
-  line = lastLine();
-  EXPECT_EQ(line.rfind("INFO cycle summary: ended early, 3 rows sent in ", 0), 0u) << line;
-  EXPECT_NE(line.find("(masters 3), 0 warnings, 1 error"), std::string::npos) << line;
 }
 
 // The status line of the window while a cycle runs.
