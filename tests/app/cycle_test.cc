@@ -306,8 +306,11 @@ TEST_F(CycleTest, EveryCycleEndsWithOneSummaryLine) {
 // The portal's control row locked by another session, as a cut link's
 // left-over session holds it: the start stamp waits [remote]
 // lock_wait_timeout, not the read time-out, and the journal names a lock
-// wait. The next cycle, the lock gone, stamps its end.
-TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
+// wait. The next cycle, the lock gone, stamps its end. Then a stop asked
+// for from another thread (as the signal watcher does) while a remote
+// statement runs: the statement is cancelled, no later stage or statement
+// runs, the journal names the stage, and no later cycle starts.
+TEST_F(CycleTest, ALockWaitIsNamedAndAStopEndsTheRunningStatementWithinSeconds) {
   home_.write("platform.ini", testing::readFile(home_.path() / "platform.ini") +
                                   "lock_wait_timeout = 1\nread_timeout = 300\n");
   std::vector<Stage> stages = {{"masters", readsLocalControl}};
@@ -321,6 +324,25 @@ TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
   EXPECT_EQ(journalLinesWith("a lock wait: another session held a lock"), 1u) << journalText();
   EXPECT_EQ(journalLinesWith("read time-out"), 0u);
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+
+  stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
+  const auto started = std::chrono::steady_clock::now();
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    agent_->requestStop();
+  });
+  EXPECT_FALSE(agent().runCycle(stages));
+  const Seconds took = std::chrono::steady_clock::now() - started;
+  stopper.join();
+  EXPECT_LT(took.count(), 5.0);
+  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
+              took.count());
+  EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
+  EXPECT_EQ(journalLinesWith("stage after"), 0u);
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+  EXPECT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("cycle start"), 3u) << "a cycle started after the stop";
 }
 
 // A real deadlock on the portal (1213, the refusal a cluster node gives a
@@ -383,31 +405,6 @@ TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   EXPECT_EQ(journalLinesWith("server error 1213"), 1u);
   EXPECT_EQ(remote_.scalar("select count(*) from pair where v = 1"), "50");
   EXPECT_EQ(remote_.scalar("select flastupdendtime is null from control"), "1");
-}
-
-// A stop asked for from another thread (as the signal watcher does) while
-// a remote statement runs: the statement is cancelled, no later stage or
-// statement runs, the journal names the stage, and no later cycle starts.
-TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
-  agent().connectLocal();
-  std::vector<Stage> stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
-  const auto started = std::chrono::steady_clock::now();
-  std::thread stopper([this] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    agent_->requestStop();
-  });
-  EXPECT_FALSE(agent().runCycle(stages));
-  const Seconds took = std::chrono::steady_clock::now() - started;
-  stopper.join();
-  EXPECT_LT(took.count(), 5.0);
-  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
-              took.count());
-  EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
-  EXPECT_EQ(journalLinesWith("stage after"), 0u);
-  EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-  EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("cycle start"), 1u);
 }
 
 // A later stage's local part is done while an earlier stage waits for its
