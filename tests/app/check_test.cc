@@ -245,9 +245,10 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   const std::string odbc =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
   const std::string native = "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n";
-  auto account = [&](const std::string& host, const std::string& user, const std::string& password,
-                     const std::string& link) {
-    return "[P001]\nuser = " + user + "\npassword = " + password + "\nserver = " + host +
+  const std::string ca = "tls_ca = " + s.tlsCa + "\n";
+  auto account = [&](const std::string& host, const std::string& link, bool tlsUser = false) {
+    return "[P001]\nuser = " + (tlsUser ? s.tlsUser : s.user) +
+           "\npassword = " + (tlsUser ? s.tlsPassword : s.password) + "\nserver = " + host +
            "\ndatabase = " + remote_.name() + "\nport = " + s.port + "\n" + link;
   };
   struct SetUp {
@@ -258,30 +259,23 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
     const char* refusalNames;  // a text the refusal must hold
   };
   const std::vector<SetUp> setUps = {
-      {"tls unset, no CA: the system's CAs do not know the test CA", native,
-       account(s.host, s.user, s.password, ""), false, "tls_ca"},
-      {"tls unset, another CA", native,
-       account(s.host, s.user, s.password, "tls_ca = " + s.otherCa + "\n"), false, "tls_ca"},
-      {"tls unset, a host name the certificate does not carry", native,
-       account("127.0.0.2", s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), false,
-       "names the server"},
-      {"verify-ca, the same host", native,
-       account("127.0.0.2", s.user, s.password, "tls = verify-ca\ntls_ca = " + s.tlsCa + "\n"),
-       true, ""},
-      {"an account that logs in only over TLS, tls unset", native,
-       account(s.host, s.tlsUser, s.tlsPassword, "tls_ca = " + s.tlsCa + "\n"), true, ""},
-      {"required, written out", native, account(s.host, s.user, s.password, "tls = required\n"),
-       true, ""},
-      {"ODBC with required", odbc, account(s.host, s.user, s.password, "tls = required\n"), false,
-       "only with tls = verify-identity"},
-      {"ODBC with a verified link", odbc,
-       account(s.host, s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), true, ""},
-      {"ODBC again", odbc, account(s.host, s.user, s.password, "tls_ca = " + s.tlsCa + "\n"), true,
+      {"tls unset, no CA: the system's CAs do not know the test CA", native, account(s.host, ""),
+       false, "tls_ca"},
+      {"tls unset, another CA", native, account(s.host, "tls_ca = " + s.otherCa + "\n"), false,
+       "tls_ca"},
+      {"tls unset, a host name the certificate does not carry", native, account("127.0.0.2", ca),
+       false, "names the server"},
+      {"verify-ca, the same host", native, account("127.0.0.2", "tls = verify-ca\n" + ca), true,
        ""},
+      {"an account that logs in only over TLS, tls unset", native, account(s.host, ca, true), true,
+       ""},
+      {"required, written out", native, account(s.host, "tls = required\n"), true, ""},
+      {"ODBC with required", odbc, account(s.host, "tls = required\n"), false,
+       "only with tls = verify-identity"},
+      {"ODBC with a verified link", odbc, account(s.host, ca), true, ""},
+      {"ODBC again", odbc, account(s.host, ca), true, ""},
       {"several hosts, the first does not answer", native,
-       account("127.0.0.1:1, " + s.host + ":" + s.port, s.user, s.password,
-               "tls = verify-ca\ntls_ca = " + s.tlsCa + "\n"),
-       true, ""},
+       account("127.0.0.1:1, " + s.host + ":" + s.port, "tls = verify-ca\n" + ca), true, ""},
   };
   for (const SetUp& setUp : setUps) {
     SCOPED_TRACE(setUp.what);

@@ -29,9 +29,7 @@ using testing::writeFile;
 
 // The permission bits of what stands at path, a link itself when it is one.
 unsigned modeOf(const fs::path& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return 0xFFFF;
-  return st.st_mode & 07777;
+  return static_cast<unsigned>(fs::symlink_status(path).permissions());
 }
 
 // Under the usual umask of a desktop session, which leaves new files
