@@ -41,12 +41,11 @@ constexpr const char* kMirrored[] = {"college",  "degree",       "subject",  "ma
 class ServerFaultTest : public ::testing::Test {
  protected:
   ServerFaultTest() : local_("fault"), home_("fault-home") {
+    const std::string t = std::to_string(kTimeout);
     testing::writeFile(home_ / "platform.ini",
                        "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC "
                        "3.51 Driver\n[remote]\nconnect_timeout = " +
-                           std::to_string(kTimeout) +
-                           "\nread_timeout = " + std::to_string(kTimeout) +
-                           "\nwrite_timeout = " + std::to_string(kTimeout) + "\n");
+                           t + "\nread_timeout = " + t + "\nwrite_timeout = " + t + "\n");
     testing::writeFile(home_ / kSettingsFileName,
                        testing::settingsFileText(local_.serverFolder().string(), local_.name(),
                                                  testing::LocalTestDatabase::kSaPassword));

@@ -122,7 +122,7 @@ TEST(LocalSettings, DatabaseNameRules) {
   EXPECT_EQ(localDatabaseName("Y", home.path()), "ORBA_KLT");
 }
 
-TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
+TEST(ConnectionStrings, DriverNameDecidesTheDriverAndInjectedValuesStayOneValue) {
   ConnectionString cs("Driver={SQL Server};Server=C:\\Data;Uid=SA;Pwd=a;b;");
   EXPECT_EQ(cs.driverName(), "SQL Server");
   EXPECT_EQ(*cs.get("server"), "C:\\Data");
@@ -130,10 +130,9 @@ TEST(ConnectionStrings, DriverNameDecidesTheDriver) {
   EXPECT_EQ(ConnectionString("DRIVER={MySQL ODBC 3.51 Driver};SERVER=h; OPTION=3")
                 .withDriver("MariaDB Unicode"),
             "DRIVER={MariaDB Unicode};SERVER=h; OPTION=3");
-}
 
-TEST(ConnectionStrings, InjectedSettingsValuesStayOneValueAndReadBackExactly) {
-  // Values an attacker could write into remote-accounts.ini or Ostrel.INI.
+  // Values an attacker could write into remote-accounts.ini or Ostrel.INI
+  // stay one value and read back exactly.
   const std::string server = "127.0.0.1;DRIVER=/tmp/evil.so";
   const std::string password = "p}w;d{=x}}";
   ConnectionString remote(remoteConnectionString(server, "db;OPTION=0", "u", password, "3306"));
