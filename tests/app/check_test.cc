@@ -1,14 +1,9 @@
-// upload-agent --check on real program folders: the local database on the
-// embedded engine, the portal's database on the test MariaDB server. What
-// a new office gets wrong (a missing column, a wrong password, an account
-// for another institution, separators, code page, certificate files) must
-// fail with the line that names it, and the check must write nothing. The
-// check and the cycle open the portal alike, for every link set-up.
-//
-// A whole cycle against a hostile portal server: it answers the agent's
-// first LOAD DATA LOCAL INFILE with a request for remote-accounts.ini, the
-// file holding the portal password. The agent must send nothing of it and
-// end the cycle with a journal line naming the file asked for.
+// upload-agent --check on real program folders (the local database on the
+// embedded engine, the portal's on the test MariaDB server): what a new
+// office gets wrong fails with the line that names it, the check writes
+// nothing, and it opens the portal as the cycle does. A cycle against a
+// hostile portal server that asks for remote-accounts.ini sends nothing of
+// it and names the file asked for.
 #include <algorithm>
 #include <map>
 
@@ -69,7 +64,7 @@ class CheckTest : public testing::AgentFolderTest {
   }
 };
 
-TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
+TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreNamed) {
   const auto localBefore = snapshot(local_.serverFolder());
   const auto homeBefore = snapshot(home_.path());
   const std::string tablesBefore = remote_.scalar(
@@ -97,11 +92,9 @@ TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
   EXPECT_EQ(remote_.scalar("select group_concat(table_name order by table_name) from "
                            "information_schema.tables where table_schema = database()"),
             tablesBefore);
-}
 
-// Missing portal tables and columns are named; the payment tables only for
-// institutions that write them.
-TEST_F(CheckTest, MissingPortalTablesAndColumnsAreNamed) {
+  // Missing portal tables and columns are named; the payment tables only for
+  // institutions that write them.
   remote_.execute("alter table rechead drop column fnettotal");
   remote_.execute("alter table studfee drop column fdeleted");
   remote_.execute("drop table masuser");
@@ -121,8 +114,6 @@ TEST_F(CheckTest, MissingPortalTablesAndColumnsAreNamed) {
   EXPECT_FALSE(anyHas(failed, "rzp_paymentgateway"));
 }
 
-// What an office gets wrong in its settings files fails with the line that
-// names what to change.
 TEST_F(CheckTest, SettingsMistakesFailWithWhatToChange) {
   // An account section for another institution (and a section the agent
   // does not know, which is only a warning).

@@ -407,10 +407,6 @@ TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   EXPECT_EQ(remote_.scalar("select flastupdendtime is null from control"), "1");
 }
 
-// A later stage's local part is done while an earlier stage waits for its
-// work ahead, and sent in its own turn; a part that fails is done again in
-// that turn. Stage A's work ahead holds on until B's part is done (or
-// failed); A waits for it only once B's own work ahead has ended.
 // Whether done() holds within tries times 5 ms.
 bool soon(const std::function<bool()>& done, int tries = 400) {
   for (int i = 0; i < tries && !done(); ++i)
@@ -418,6 +414,10 @@ bool soon(const std::function<bool()>& done, int tries = 400) {
   return done();
 }
 
+// A later stage's local part is done while an earlier stage waits for its
+// work ahead, and sent in its own turn; a part that fails is done again in
+// that turn. Stage A's work ahead holds on until B's part is done (or
+// failed); A waits for it only once B's own work ahead has ended.
 std::atomic<bool> g_quickAheadDone{false};
 std::atomic<bool> g_releaseSlowAhead{false};
 bool g_failEarlyPart = false;

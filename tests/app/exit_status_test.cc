@@ -1,9 +1,5 @@
-// The program's exit statuses and start-up refusals, on the built program:
-// a mistyped option, a --home that is no folder (nothing is created), a
-// folder whose lock another agent holds, an unusable platform.ini (its
-// error reaches the journal) and a folder without a settings file; then
-// --once on a sound folder: 0 only when the cycle stamped its end, 1 when it
-// ended early with its message on the output.
+// The built program's exit statuses: its start-up refusals, --once's
+// outcome, and --headless outlasting a database out of reach.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>

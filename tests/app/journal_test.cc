@@ -1,9 +1,7 @@
-// The journal: one event, one line (text from outside cannot end a line
-// early and forge the next); its file rotates at 1 MiB keeping five files,
-// and a file that stops taking lines is said once on standard error and in
-// --status. What an administrator reads without opening the journal: the
-// state file of the running agent, --status, which puts it together with
-// the journal's last cycle summaries, and the window's status line.
+// The journal: one event, one line (text from outside cannot forge the
+// next), rotated at 1 MiB, its write fault said once; and what --status and
+// the window show without it: the running agent's state file, the last
+// cycle summaries, the status line.
 #include "cycle/journal.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,8 @@
 // The Qt window over its model, with calls standing in for the agent's: the
-// widgets start-up shows, the first activation on the worker thread, the
-// tray icon's clicks and the menu, the timer, the cycle on its worker thread
-// with the status line showing its progress, events that arrive through a
-// real nested event loop while a cycle holds a message box open, errors
-// escaping a cycle and the window going away in the middle of one. Then the
-// window around the real agent of a program folder: the CSV folder at
-// start-up (made, or kept when it is there) and the program's end with a
-// message when the folder cannot be made or the settings file is missing.
+// widgets, the tray icon and menu, the timer, the cycle on its worker
+// thread, events through a real nested event loop while a cycle holds a
+// box open, a window going away mid-cycle; then around the real agent of a
+// program folder: the CSV folder and the program's end at start-up.
 #include "app/qt/service_window.h"
 #include "tests/support/doubles.h"
 
