@@ -27,24 +27,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Journal, RotatesAtOneMebibyteAndKeepsFiveFiles) {
-  testing::TempDir dir("journal");
-  const fs::path log = dir / "logs" / "agent.log";  // the folder is made
-  {
-    Journal journal(log);
-    const std::string line(1000, 'x');
-    for (int i = 0; i < 7 * 1100; ++i) journal.info(line);  // about 7.5 MiB
-    EXPECT_EQ(journal.recentLines().size(), Journal::kKeptLines);
-  }
-  EXPECT_TRUE(fs::exists(log));
-  for (int i = 1; i <= 5; ++i) {
-    const fs::path rotated = dir / "logs" / ("agent." + std::to_string(i) + ".log");
-    ASSERT_TRUE(fs::exists(rotated)) << rotated;
-    EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
-  }
-  EXPECT_FALSE(fs::exists(dir / "logs" / "agent.6.log"));
-}
-
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
@@ -100,7 +82,7 @@ TEST(JournalTest, AFileThatStopsTakingLinesIsSaidOnceOnStandardErrorAndInStatus)
 // line. A portal value of megabytes (an order id in a warning) costs one
 // line of about 4 KiB, cut at a character boundary with a note, every
 // cycle: the journal's earlier cycles are not rotated away.
-TEST(JournalTest, EveryEventIsOneLineEscapedAndCutToSize) {
+TEST(Journal, EveryEventIsOneLineEscapedAndCutToSizeAndTheFileRotates) {
   TempDir dir("journal");
   {
     Journal journal(dir / "log" / "agent.log");
@@ -133,6 +115,19 @@ TEST(JournalTest, EveryEventIsOneLineEscapedAndCutToSize) {
       log.find(" INFO name 'line\\u2028break\\u0085next' kept; caf\xC3\xA9 C:\\Apps\\Upload\n"),
       log.npos)
       << log.substr(0, 400);
+
+  // The file rotates at 1 MiB and five files are kept.
+  {
+    Journal journal(dir / "log" / "agent.log");
+    for (int i = 0; i < 7 * 1100; ++i) journal.info(std::string(1000, 'x'));  // about 7.5 MiB
+    EXPECT_EQ(journal.recentLines().size(), Journal::kKeptLines);
+  }
+  for (int i = 1; i <= 5; ++i) {
+    const fs::path rotated = dir / "log" / ("agent." + std::to_string(i) + ".log");
+    ASSERT_TRUE(fs::exists(rotated)) << rotated;
+    EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
+  }
+  EXPECT_FALSE(fs::exists(dir / "log" / "agent.6.log"));
 }
 
 // The status line of the window while a cycle runs.
