@@ -12,14 +12,12 @@
 #include <thread>
 
 #include "app/core/agent.h"
-#include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "cycle/conflict_retry.h"
 #include "cycle/early_part.h"
 #include "cycle/local_ahead.h"
-#include "db/error.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
@@ -155,17 +153,11 @@ TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
 }
 
 // The ways a cycle ends early, none of which ends the program or stamps the
-// cycle's end (the next cycle runs as usual): a generic failure (no
-// message, but a journal line), a stage that has told the user already (an
-// abort: no further message), a failure that is no agent error (reported
-// with number 51); a leftover object dropped and the statement run again
-// once, a drop that fails reported with its own error, a statement that
-// fails again after the drop (a view that now reads a view that is gone)
-// reported without a second drop; a remote connect that fails (no account
-// for the institution, or a driver injected through the account's server,
-// which must never be loaded: a file that is no library, kept one server
-// name), with its own message, then the start stamp's on the unopened
-// connection.
+// cycle's end (the next cycle runs as usual): a generic failure, an abort
+// (the stage has told the user), a failure that is no agent error (number
+// 51), a leftover object dropped and the statement run again once, a drop
+// that fails, a remote connect that fails (no account, or a driver injected
+// through the account's server, which must never be loaded).
 TEST_F(CycleTest, EveryEarlyEndEndsTheCycleWithoutItsEndStampAndTheNextRuns) {
   agent().connectLocal();
   local_.execute("create view FEEPG as select * from college");

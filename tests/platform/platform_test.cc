@@ -122,14 +122,17 @@ TEST(SideFileLockTest, AnotherHandleWaitsReadsTheHolderAndGetsItOnceFreed) {
 // Sets (or, for nullptr, removes) an environment variable of this process.
 void setVariable(const char* name, const char* value) {
 #ifdef _WIN32
-  _putenv_s(name, value != nullptr ? value : "");  // "" removes it
+  const std::u16string wideName = utf8ToUtf16(name), wide = utf8ToUtf16(value ? value : "");
+  SetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wideName.c_str()),
+                          value ? reinterpret_cast<const wchar_t*>(wide.c_str()) : nullptr);
 #else
   value != nullptr ? setenv(name, value, 1) : unsetenv(name);
 #endif
 }
 
-// --home first, then UPLOAD_AGENT_HOME (set but empty counts as not set),
-// then the running executable's own folder, whatever argv[0] says.
+// --home first, then UPLOAD_AGENT_HOME (read as UTF-8; set but empty
+// counts as not set), then the running executable's own folder, whatever
+// argv[0] says.
 TEST(ProgramFolderTest, HomeOptionThenEnvironmentThenTheExecutablesFolder) {
   const std::filesystem::path self = executablePath("no-such-program");
   EXPECT_TRUE(self.is_absolute());
@@ -138,35 +141,21 @@ TEST(ProgramFolderTest, HomeOptionThenEnvironmentThenTheExecutablesFolder) {
 
   TempDir dir("home");
   std::filesystem::current_path(dir.path());
-  setVariable("UPLOAD_AGENT_HOME", pathText(dir / "from-environment").c_str());
+  const std::string fromEnvironment = pathText(dir / pathFromText(kWideFolder) / "env");
+  setVariable("UPLOAD_AGENT_HOME", fromEnvironment.c_str());
   const std::filesystem::path home = programFolder(kWideFolder, "no-such-program");
   EXPECT_TRUE(home.is_absolute());
   EXPECT_EQ(pathText(home.filename()), kWideFolder);
   EXPECT_EQ(home.parent_path(), std::filesystem::current_path());
-  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), dir / "from-environment");
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), fromEnvironment);
+  EXPECT_EQ(pathText(programFolder("", "/elsewhere/upload-agent")), fromEnvironment);
   setVariable("UPLOAD_AGENT_HOME", "");
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), std::string()) << "empty is not unset";
   EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
   setVariable("UPLOAD_AGENT_HOME", nullptr);
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), std::nullopt);
   EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
   std::filesystem::current_path(std::filesystem::temp_directory_path());
-}
-
-TEST(EnvironmentTest, VariablesReadAsUtf8AndUnsetIsNotEmpty) {
-  const std::string value = std::string("C:\\Programme\\") + kWideFolder;
-#ifdef _WIN32
-  std::u16string wide = utf8ToUtf16(value);
-  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_TEST",
-                                      reinterpret_cast<const wchar_t*>(wide.c_str())));
-  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_EMPTY", L""));
-  SetEnvironmentVariableW(L"AGENT_PLATFORM_UNSET", nullptr);
-#else
-  ASSERT_EQ(setenv("AGENT_PLATFORM_TEST", value.c_str(), 1), 0);
-  ASSERT_EQ(setenv("AGENT_PLATFORM_EMPTY", "", 1), 0);
-  unsetenv("AGENT_PLATFORM_UNSET");
-#endif
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_TEST"), value);
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_EMPTY"), std::string());
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_UNSET"), std::nullopt);
 }
 
 #ifndef _WIN32

@@ -185,18 +185,11 @@ TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
   EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
 }
 
-// Timer1 runs the due cycle; during a cycle the window answers, its status
-// line follows the stage, and closing it waits for the cycle's end.
-TEST_F(WindowTest, TheTimerRunsTheCycleAndTheStatusLineFollowsTheStage) {
+// During a cycle the window answers, its status line follows the stage
+// (Timer1 ticking in the window's own event loop), and closing it waits for
+// the cycle's end.
+TEST_F(WindowTest, TheStatusLineFollowsTheStageAndClosingWaitsForTheCycle) {
   auto window = startedWindow();
-  passNextRunTime(*window);
-  ASSERT_TRUE(testing::processEventsUntil([&] {
-    return window->statusLabel()->text().startsWith("Idle - ");
-  })) << "Timer1 never ran the due cycle";
-  EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(window->statusLabel()->text().toStdString(),
-            "Idle - " + formatGeneralDate(clock.now(), regional));
-
   std::atomic<bool> release{false};
   std::thread::id cycleThread;
   calls.onCycle = [&] {
