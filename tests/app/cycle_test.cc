@@ -338,9 +338,10 @@ TEST_F(CycleTest, ALockWaitIsNamedAndAStopEndsTheRunningStatementWithinSeconds) 
 }
 
 // A real deadlock on the portal (1213, the refusal a cluster node gives a
-// write that conflicts with another node's): the agent's update locks row
-// 1 and waits for row 2, held by a heavier open transaction that then asks
-// for row 1, so the server rolls the agent's update back whole.
+// write that conflicts with another node's): the function below holds rows
+// 2 to 50 of pair in an open transaction, then, once the agent's update
+// holds row 1 (a NOWAIT read of it refused) and waits for row 2, asks for
+// row 1 and commits, so the server rolls the agent's update back whole.
 constexpr const char* kConflictedUpdate = "update pair set v = v + 10";
 std::size_t updatesRetried(CycleContext& ctx) {
   runRetryingRefusals(ctx, "pair", [&] { ctx.remote.execute(kConflictedUpdate); });
@@ -351,9 +352,6 @@ std::size_t updatesOnce(CycleContext& ctx) {
   return 0;
 }
 
-// Holds rows 2 to 50 of pair in an open transaction, then, once another
-// session holds row 1 (a NOWAIT read of it refused: the agent's update
-// holds it and waits for row 2), asks for row 1 and commits.
 std::thread deadlockWithTheNextUpdate(const testing::RemoteTestDatabase& remote) {
   std::shared_ptr<Connection> holder = remote.connect(), watcher = remote.connect();
   holder->execute("start transaction");

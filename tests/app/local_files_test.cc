@@ -44,7 +44,7 @@ class LocalFilesTest : public ::testing::Test {
   SystemClock clock_;
 };
 
-TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
+TEST_F(LocalFilesTest, OpenFoldersAreNarrowedAndLinksWhereFilesAreCreatedAreRefused) {
   fs::create_directories(home_ / "log");
   fs::create_directories(home_ / "CSV");
   ::chmod((home_ / "log").c_str(), 0755);
@@ -70,13 +70,9 @@ TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
   Journal again(home_ / "log" / "agent.log");
   Agent(home_.path(), messages_, again, clock_).ensureCsvFolder();
   EXPECT_TRUE(again.recentLines().empty());
-}
 
-// A link planted where an export file or the journal is created is never
-// followed, and the file it leads to (a settings file) is left untouched.
-TEST_F(LocalFilesTest, ALinkWhereAFileIsCreatedIsRefusedAndItsTargetLeftUntouched) {
-  fs::create_directories(home_ / "CSV");
-  fs::create_directories(home_ / "log");
+  // A link planted where an export file or the journal is created is never
+  // followed, and the file it leads to (a settings file) is left untouched.
   const fs::path secret = home_ / "Ostrel.INI";
   writeFile(secret, "[APATH]\r\nPASSWORD=secret\r\n");
   ::chmod(secret.c_str(), 0644);
@@ -103,6 +99,7 @@ TEST_F(LocalFilesTest, ALinkWhereAFileIsCreatedIsRefusedAndItsTargetLeftUntouche
   EXPECT_NE(identityAt(planted), identityAt(secret));
   EXPECT_EQ(file.identity(), identityAt(planted));
 
+  fs::remove(home_ / "log" / "agent.log");
   fs::create_symlink(secret, home_ / "log" / "agent.log");
   try {
     Journal journal(home_ / "log" / "agent.log");

@@ -65,8 +65,9 @@ class TaskWindow {
 };
 
 // Tasks a worker posts run on the window's thread in order; a task it sends
-// has run there when the send returns.
-TEST(UiTasks, TasksFromAWorkerRunOnTheWindowThreadPostedInOrderSentAtOnce) {
+// has run there when the send returns; tasks left for a destroyed window are
+// freed, not run.
+TEST(UiTasks, TasksFromAWorkerRunOnTheWindowThreadAndThoseLeftForAGoneWindowAreFreed) {
   TaskWindow window;
   ASSERT_NE(window.get(), nullptr) << "CreateWindowExW failed: " << GetLastError();
   const DWORD uiThread = GetCurrentThreadId();
@@ -96,11 +97,8 @@ TEST(UiTasks, TasksFromAWorkerRunOnTheWindowThreadPostedInOrderSentAtOnce) {
   EXPECT_TRUE(workerSaw);
   EXPECT_EQ(offThread, 0);
   for (int i = 0; i < kTasks; ++i) ASSERT_EQ(order[i], i);
-}
 
-TEST(UiTasks, TasksLeftForADestroyedWindowAreFreedNotRun) {
-  TaskWindow window;
-  ASSERT_NE(window.get(), nullptr);
+  // Tasks left for a destroyed window are freed, not run.
   HWND gone = window.get();
   auto token = std::make_shared<int>(0);
   bool ran = false;
