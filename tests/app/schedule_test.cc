@@ -21,12 +21,10 @@ constexpr long long kMinute = 60;
 TEST(Schedule, TimedCyclesFiftyMinutesApartWhateverACycleLasts) {
   for (long long firstCycleMinutes : {0, 1, 30, 49}) {
     SetClock clock;
-    const DateTime start = clock.now();
     Schedule schedule(clock);
     clock.advance(firstCycleMinutes * kMinute);  // the activation's cycle
     EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
     clock.advance(50 * kMinute - firstCycleMinutes * kMinute);  // exactly NextRunTime: not yet
-    ASSERT_EQ(clock.now(), addSeconds(start, 50 * kMinute));
     EXPECT_FALSE(schedule.tick()) << firstCycleMinutes;
     clock.advance(1);
     EXPECT_TRUE(schedule.tick()) << firstCycleMinutes;

@@ -93,10 +93,8 @@ class ServerFaultTest : public ::testing::Test {
 
 TEST_F(ServerFaultTest, FrozenServerEndsTheCycleWithinTheTimeOuts) {
   demoData(300);
-  // Freezes the server once the journal holds after (before the agent
-  // starts when after is empty),
-  // then checks that the cycle ended early within the time-outs with a
-  // journal line holding expected.
+  // Freezes the server once the journal holds after (at once when empty);
+  // the cycle must end early within the time-outs, its line holding expected.
   auto frozenRun = [this](const std::string& after, const std::string& expected,
                           const char* figure) {
     if (after.empty()) server_.freeze();

@@ -50,9 +50,10 @@ void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
   poll->start();
 }
 
-// Lets pending events run until done() is true or about two seconds pass.
-bool processEventsUntil(const std::function<bool()>& done) {
-  QDeadlineTimer deadline(2000);
+// Lets pending events run (timers fire meanwhile) until done() is true or
+// ms milliseconds pass.
+bool processEventsUntil(const std::function<bool()>& done, int ms = 2000) {
+  QDeadlineTimer deadline(ms);
   while (!done()) {
     if (deadline.hasExpired()) return false;
     QApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -70,13 +71,6 @@ using testing::ScriptedCalls;
 using testing::SetClock;
 
 constexpr long long kFiftyMinutes = 50 * 60;
-
-// Lets the event loop run for ms milliseconds (timers fire meanwhile).
-void runEventLoopFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -225,7 +219,8 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCyc
     EXPECT_TRUE(window->model().inCycle());
     clock.advance(2 * 3600);  // the cycle outlasts its interval
     window->tick();
-    runEventLoopFor(700);  // Timer1 ticks inside the box's event loop
+    testing::processEventsUntil([] { return false; },
+                                700);  // Timer1 ticks inside the box's event loop
     emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
     window->dispatchTrayCode(tray_code::kLeftButtonDblClk);
     window->dispatchTrayCode(tray_code::kRightButtonUp);
@@ -271,7 +266,8 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool openBeforeDue = false, closedWhenDue = false;
   testing::whenModalBoxOpens([&](QWidget* box) {
-    runEventLoopFor(700);  // Timer1 ticks; the next cycle is not due yet
+    testing::processEventsUntil([] { return false; },
+                                700);  // Timer1 ticks; the next cycle is not due yet
     openBeforeDue = box->isVisible();
     passNextRunTime(*window);
     closedWhenDue = testing::processEventsUntil([&] { return !box->isVisible(); });
