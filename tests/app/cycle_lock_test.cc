@@ -67,10 +67,9 @@ TEST(CycleLocks, AnotherHolderIsNamedItsReleaseLetsTheCycleInALeftSessionIsEnded
   EXPECT_EQ(CycleLocks(place, "program folder /my/folder", 1s, journal, memory).refusal(), "");
   EXPECT_FALSE(memory.refusalNoted);
 
-  // A power cut in the middle of a cycle leaves its portal session holding
-  // the lock until the server notices (hours, for an idle half-open link):
-  // the restarted agent finds its id in the program folder and ends it; a
-  // session of another install is left alone.
+  // A power cut mid-cycle leaves its portal session holding the lock for
+  // hours: the restarted agent finds its id in the program folder and ends
+  // it; a session of another install is left alone.
   ASSERT_EQ(firstValue(*other, "select get_lock(concat('upload-agent:', database()), 0)"), "1");
   const std::string leftId = firstValue(*other, "select connection_id()");
   PortalLockMemory kept;
