@@ -1,7 +1,5 @@
-// The cycle's locks on real parts: the side file beside an embedded
-// database, held by another handle, and the portal's user lock, held by
-// another session of the test MariaDB server. Each refuses the cycle with
-// a reason naming the holder, and lets it in once the holder lets go.
+// The cycle's locks (the side file beside the embedded database, the
+// portal's user lock): each names its holder and lets go with it.
 #include "app/core/cycle_lock.h"
 
 #include <gtest/gtest.h>

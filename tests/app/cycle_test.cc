@@ -1,7 +1,5 @@
-// The upload cycle of a whole program folder: the settings file, the local
-// connection on the embedded engine, the remote account on the test
-// MariaDB server, the start and end stamps, the error handler and the
-// recovery from leftover local objects across cycles.
+// The upload cycle of a whole program folder, its local database on the
+// embedded engine and its portal on the test MariaDB server.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -81,10 +79,7 @@ std::size_t waitsRemotely(CycleContext& ctx) {
   return 0;
 }
 
-using Seconds = std::chrono::duration<double>;
-
-// What a window shows while the cycle runs: the stage under way with the
-// rows it has read, and after the cycle the record of its last stage.
+// What a window shows while the cycle runs (the stage and its rows so far).
 const CycleProgress* watchedProgress = nullptr;
 CycleProgress::Snapshot seenInStage;
 std::size_t looksAtProgress(CycleContext&) {
@@ -100,11 +95,10 @@ std::size_t checksTheStartStamp(CycleContext& ctx) {
   return 1;
 }
 
-// One cycle with the institution's account: it stamps its start and end,
-// writes its files in the character set the portal's server reads them in
-// (learnt before the first load), counts a value the portal clips in the
-// summary and keeps a progress record; a character set the export cannot
-// write ends the next cycle with a line naming it.
+// One cycle stamps its start and end, writes its files in the character set
+// the portal's server reads them in, counts a value the portal clips and
+// keeps a progress record; a character set the export cannot write ends the
+// next cycle with a line naming it.
 TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
   agent().ensureCsvFolder();
   local_.execute(
@@ -324,7 +318,7 @@ TEST_F(CycleTest, ALockWaitIsNamedAndAStopEndsTheRunningStatementWithinSeconds) 
     agent_->requestStop();
   });
   EXPECT_FALSE(agent().runCycle(stages));
-  const Seconds took = std::chrono::steady_clock::now() - started;
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   stopper.join();
   EXPECT_LT(took.count(), 5.0);
   std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",

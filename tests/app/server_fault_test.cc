@@ -1,8 +1,6 @@
-// The remote server failing under the whole program, on a MariaDB server of
-// the test's own: frozen (SIGSTOP) before the agent connects and in the
-// middle of a statement, where the agent must end within the time-outs of
-// platform.ini; and killed in the middle of the load, after which the next
-// cycle must leave every mirrored table equal to a fresh load.
+// The whole program on a MariaDB server of the test's own, frozen (SIGSTOP)
+// before the connect and mid-statement (it must end within its time-outs)
+// and killed mid-load (the next cycle must equal a fresh load).
 #include <signal.h>
 
 #include <gtest/gtest.h>

@@ -1,8 +1,6 @@
-// The Qt window over its model, with calls standing in for the agent's: the
-// widgets, the tray icon and menu, the timer, the cycle on its worker
-// thread, events through a real nested event loop while a cycle holds a
-// box open, a window going away mid-cycle; then around the real agent of a
-// program folder: the CSV folder and the program's end at start-up.
+// The Qt window over its model with calls standing in for the agent's (the
+// tray, the timer, the worker thread, a cycle's box in a nested event loop),
+// then around the real agent of a program folder.
 #include "app/qt/service_window.h"
 #include "tests/support/doubles.h"
 
