@@ -1,11 +1,11 @@
 // upload-agent: the program entry. With a desktop it lives in the tray;
 // without one it runs the same schedule headless, or exactly one cycle.
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -25,6 +25,7 @@
 #include "base/errors.h"
 #include "base/file_names.h"
 #include "base/process_hardening.h"
+#include "base/signal.h"
 #include "config/instance_lock.h"
 #include "config/local_settings.h"
 #include "config/program_folder.h"
@@ -51,20 +52,24 @@ namespace {
 constexpr std::chrono::milliseconds kStopDeadline{4500};
 
 // Passes a stop request (SIGINT, SIGTERM; on Windows Ctrl+C, console close,
-// log-off) on to the agent from a thread of its own (a handler may only set
-// a flag), and ends the process when the cycle has not ended by
-// kStopDeadline.
+// log-off; a service's STOP) on to the agent from a thread of its own, and
+// ends the process when the cycle has not ended by kStopDeadline. Made and
+// ended by the program's main thread around the schedule; its thread waits
+// for the request or its end, and never polls.
 class StopWatcher {
  public:
   // beforeForcedEnd, when set, runs just before the process is ended (a
   // service tells its manager it has stopped).
-  StopWatcher(const std::atomic<bool>& requested, agent::Agent& agent, agent::Journal& journal,
+  StopWatcher(const agent::Signal& requested, agent::Agent& agent, agent::Journal& journal,
               std::function<void(int status)> beforeForcedEnd = {})
-      : requested_(requested),
-        beforeForcedEnd_(std::move(beforeForcedEnd)),
+      : beforeForcedEnd_(std::move(beforeForcedEnd)),
+        onRequest_(requested, [this] { wake_.raise(); }),
         thread_([this, &agent, &journal] { watch(agent, journal); }) {}
+  // The schedule has returned: the thread ends (after the stop's cancel, when
+  // one runs).
   ~StopWatcher() {
-    done_ = true;
+    finished_.raise();
+    wake_.raise();
     thread_.join();
   }
   StopWatcher(const StopWatcher&) = delete;
@@ -72,21 +77,24 @@ class StopWatcher {
 
  private:
   void watch(agent::Agent& agent, agent::Journal& journal) {
-    using namespace std::chrono_literals;
-    while (!done_ && !requested_) std::this_thread::sleep_for(20ms);
-    if (done_) return;
+    wake_.wait();
+    if (finished_.raised()) return;
     journal.info("stop requested: ending the cycle");
     // The cancel may itself wait on the driver: it runs on a thread of its
-    // own so that the deadline holds regardless.
-    std::thread([this, &agent] {
+    // own so that the deadline holds regardless. The thread may outlive
+    // this watcher (the process then ends at the deadline), so it shares
+    // the signal it raises.
+    auto cancelled = std::make_shared<agent::Signal>();
+    std::thread([cancelled, &agent] {
       agent.requestStop();
-      cancelled_ = true;
+      cancelled->raise();
     }).detach();
     const auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
-    while (!(done_ && cancelled_) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(20ms);
-    }
-    if (done_ && cancelled_) return;
+    auto left = [deadline] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+    };
+    if (finished_.waitFor(left()) && cancelled->waitFor(left())) return;
     journal.error(
         "stop requested: the running statement did not end within 4.5 s; the program "
         "ends now and the local database rolls back what was not committed");
@@ -94,11 +102,13 @@ class StopWatcher {
     std::_Exit(agent::exit_status::kCycleEndedEarly);
   }
 
-  const std::atomic<bool>& requested_;
   std::function<void(int status)> beforeForcedEnd_;
-  std::atomic<bool> done_{false};
-  std::atomic<bool> cancelled_{false};
-  std::thread thread_;
+  // Raised when the schedule has returned.
+  agent::Signal finished_;
+  // Raised by the request or by the end: the thread looks which.
+  agent::Signal wake_;
+  agent::Signal::Hook onRequest_;
+  std::thread thread_;  // last: started once the members above exist
 };
 
 // Reads a password from standard input and writes the value for PASSWORD in
@@ -192,7 +202,7 @@ int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool on
     // they have been cleaned up.
     std::optional<agent::StopRequests> console;
     if (service == nullptr) console.emplace();
-    const std::atomic<bool>& stop = service != nullptr ? service->stop : console->requested();
+    const agent::Signal& stop = service != nullptr ? service->stop : console->requested();
     agent::Journal journal(agent::journalFileIn(config->logFolder));
     // Under systemd (which sets JOURNAL_STREAM for a service whose standard
     // error is its journal) the start, stop, failures and each cycle's
@@ -214,7 +224,7 @@ int runAgent(int argc, char** argv, const std::filesystem::path& folder, bool on
         agent, messages, clock, stop, agent::scheduleIntervalSeconds(journal),
         std::chrono::milliseconds(500), service != nullptr ? &service->paused : nullptr,
         service != nullptr ? service->publicStatus : std::filesystem::path());
-    if (stop) journal.info("upload-agent stopped on request");
+    if (stop.raised()) journal.info("upload-agent stopped on request");
     return exitStatus;
   } catch (const agent::AgentError& e) {
     std::cerr << "upload-agent: " << e.description() << "\n";

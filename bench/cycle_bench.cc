@@ -260,6 +260,32 @@ void changeOnePercent(const fs::path& home) {
       "where FRECCODE like '%00'\" > /dev/null");
 }
 
+// Sets every run up to send the same statements, makes the floor's empty
+// portal, and turns the server's general log (log) on.
+void prepareRuns(const fs::path& home, const std::string& floorDb, const fs::path& log) {
+  // Every run sends the same messages: the SMS log's upload marks of the
+  // runs before are cleared (the first cycles send 9,999 a cycle).
+  run("'" + (g_bin / "agent-sql").string() + "' --home '" + home.string() + "' -S '" +
+      (home / "local-server").string() +
+      "' -U SA -P Demo-Secret-1 -d ORBA -Q \"update smslog set fupload = null\" > /dev/null");
+  // demo_prepare names the institution P001 (payments booked); the profile
+  // is P028, which uses no payment stage.
+  run("sed -i 's/^\\[P001\\]/[P028]/' '" + (home / "remote-accounts.ini").string() + "'");
+  // A server that serves no TLS (the test cluster's nodes) is reached in
+  // plain text, as the floor's client reaches every server.
+  if (const char* tls = std::getenv("CYCLE_BENCH_TLS")) {
+    run("sed -i 's/^tls = .*/tls = " + std::string(tls) + "/' '" +
+        (home / "platform.ini").string() + "'");
+  }
+  fs::remove(home / "upload-state.sqlite");
+  fs::remove_all(home / "CSV");
+  fs::create_directories(home / "CSV");
+  run(g_client + " -e 'drop database if exists " + floorDb + "; create database " + floorDb + "'");
+  run(g_client + " " + floorDb + " < '" + (g_root / "schema/remote.sql").string() + "'");
+  run(g_client + " -e \"set global general_log_file = '" + log.string() +
+      "', global log_output = 'FILE', global general_log = 1\"");
+}
+
 int main(int argc, char** argv) {
   long students = 50000;
   fs::path work;
@@ -282,28 +308,8 @@ int main(int argc, char** argv) {
   const std::string portalArgs = host + " " + port + " " + user + " '" + password + "' " + agentDb;
 
   prepareProgramFolder(work, home, students, portalArgs);
-  // Every run sends the same messages: the SMS log's upload marks of the
-  // runs before are cleared (the first cycles send 9,999 a cycle).
-  run("'" + (g_bin / "agent-sql").string() + "' --home '" + home.string() + "' -S '" +
-      (home / "local-server").string() +
-      "' -U SA -P Demo-Secret-1 -d ORBA -Q \"update smslog set fupload = null\" > /dev/null");
-  // demo_prepare names the institution P001 (payments booked); the profile
-  // is P028, which uses no payment stage.
-  run("sed -i 's/^\\[P001\\]/[P028]/' '" + (home / "remote-accounts.ini").string() + "'");
-  // A server that serves no TLS (the test cluster's nodes) is reached in
-  // plain text, as the floor's client reaches every server.
-  if (const char* tls = std::getenv("CYCLE_BENCH_TLS")) {
-    run("sed -i 's/^tls = .*/tls = " + std::string(tls) + "/' '" +
-        (home / "platform.ini").string() + "'");
-  }
-  fs::remove(home / "upload-state.sqlite");
-  fs::remove_all(home / "CSV");
-  fs::create_directories(home / "CSV");
-  run(g_client + " -e 'drop database if exists " + floorDb + "; create database " + floorDb + "'");
-  run(g_client + " " + floorDb + " < '" + (g_root / "schema/remote.sql").string() + "'");
   fs::path log = work / "general.log";
-  run(g_client + " -e \"set global general_log_file = '" + log.string() +
-      "', global log_output = 'FILE', global general_log = 1\"");
+  prepareRuns(home, floorDb, log);
 
   struct Row {
     std::string name;

@@ -256,7 +256,8 @@ void benchRows(long rows, const std::vector<std::string>& modes) {
     CycleContext ctx{*remote, *remote, home, config, "P028", messages, journal, clock};
     MirrorTable table(ctx, findMirrorDescription(resultDescriptions(), "studsub"));
     resetRemote(*remote, rows);
-    double client = clientSeconds(table.plan().fullStatements(), database, home / "client.sql");
+    double client =
+        clientSeconds(statementsOf(table.plan().fullStatements()), database, home / "client.sql");
 
     std::printf("rows %ld, %s: agent %.2f s", agent.rows, mode.c_str(), agent.seconds);
     if (mode != "streamed") {

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <map>
-#include <optional>
 #include <thread>
 #include <utility>
 
@@ -12,8 +11,8 @@
 #include "cycle/conflict_retry.h"
 #include "cycle/cycle_summary.h"
 #include "cycle/export_encoding.h"
-#include "cycle/local_ahead.h"
 #include "cycle/server_warnings.h"
+#include "cycle/work_ahead.h"
 #include "db/error.h"
 #include "db/remote_literal.h"
 
@@ -39,29 +38,6 @@ void runStage(CycleContext& ctx, const Stage& stage, CycleSummary& summary) {
   summary.addStage(stage.name, rows);
 }
 
-// Starts the work stages can have done ahead, up to the first stage that
-// runs and writes the local database (work started after it could miss what
-// it writes); held: each waits for its release. Indexed as stages; null
-// where nothing runs ahead.
-std::vector<std::unique_ptr<LocalAhead>> startAhead(const CycleContext& ctx, StageList stages,
-                                                    bool held) {
-  std::vector<std::unique_ptr<LocalAhead>> ahead(stages.size());
-  if (!ctx.connectLocalAgain) return ahead;
-  for (std::size_t i = 0; i < stages.size(); ++i) {
-    const Stage& s = stages[i];
-    if (!stageApplies(s, ctx.univCode)) continue;
-    if (s.writesLocal) break;
-    if (s.ahead != nullptr) {
-      AheadInput input;
-      input.univCode = ctx.univCode;
-      if (s.aheadInput != nullptr) input = s.aheadInput(ctx);
-      ahead[i] =
-          std::make_unique<LocalAhead>(ctx.connectLocalAgain, s.ahead, std::move(input), held);
-    }
-  }
-  return ahead;
-}
-
 // The stage's turn, in the context while the stage runs (emptied after, on
 // every path).
 class StageScope {
@@ -75,103 +51,36 @@ class StageScope {
   CycleContext& ctx_;
 };
 
-// A later stage's early part, done while the running stage waits: its own
-// work ahead stands in the turn for the while, and the running stage's is
-// put back after, on every path. The turn's calls stay as they are (one of
-// them is running this).
-class EarlyPartScope {
- public:
-  EarlyPartScope(CycleContext& ctx, LocalAhead* ahead)
-      : ctx_(ctx),
-        ahead_(std::exchange(ctx.turn.ahead, ahead)),
-        early_(std::exchange(ctx.turn.early, nullptr)) {}
-  ~EarlyPartScope() {
-    ctx_.turn.ahead = ahead_;
-    ctx_.turn.early = early_;
+// Stamps the cycle's start in the portal. Each cycle's start stamp differs
+// from the one before: it is what tells change detection that the portal
+// is the one it left (two cycles in one second wait for the next).
+void stampStart(CycleContext& ctx) {
+  std::string stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
+  for (int i = 0; i < 12 && stamp == ctx.hooks.lastStartStamp; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
   }
-  EarlyPartScope(const EarlyPartScope&) = delete;
-  EarlyPartScope& operator=(const EarlyPartScope&) = delete;
-
- private:
-  CycleContext& ctx_;
-  LocalAhead* ahead_;
-  EarlyPart* early_;
-};
-
-// While stage `waiting` waits for its work ahead: the local part of the next
-// stage that has one, once that stage's own work ahead is done. Work ahead
-// starts only before the first stage that writes the local database, so no
-// such stage lies between the two. A part is tried once; one that fails is
-// left to its stage.
-void doEarlyPart(CycleContext& ctx, StageList stages, std::size_t waiting,
-                 const std::vector<std::unique_ptr<LocalAhead>>& ahead,
-                 std::vector<std::unique_ptr<EarlyPart>>& early, std::vector<bool>& tried) {
-  for (std::size_t j = waiting + 1; j < stages.size(); ++j) {
-    if (stages[j].early == nullptr || !ahead[j] || tried[j]) continue;
-    if (!ahead[j]->ended()) return;
-    tried[j] = true;
-    EarlyPartScope scope(ctx, ahead[j].get());
-    try {
-      early[j] = stages[j].early(ctx);
-    } catch (const AgentError& e) {
-      if (ctx.watch != nullptr && ctx.watch->stopRequested()) throw;
-      if (ctx.watch != nullptr) ctx.watch->clearFailure();
-      ctx.journal.info(fmt::format("stage {}: its early part failed ({}); it is done in its turn",
-                                   stages[j].name, e.description()));
-      return;
-    }
-    ctx.journal.info(
-        fmt::format("stage {}: local part done while stage {} waited for its work "
-                    "ahead",
-                    stages[j].name, stages[waiting].name));
-    return;
-  }
+  runRetryingRefusals(ctx, "start stamp", [&] { ctx.remote.execute(startStampStatement(stamp)); });
+  if (ctx.hooks.startStamped) ctx.hooks.startStamped(stamp);
 }
 
-// The stage during which held work ahead is released: the last stage that
-// runs before the first stage with work ahead; nullopt when there is none
-// (the work is released at once).
-std::optional<std::size_t> releasingStage(const CycleContext& ctx, StageList stages,
-                                          const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
-  std::optional<std::size_t> before;
-  for (std::size_t i = 0; i < stages.size(); ++i) {
-    if (ahead[i]) return before;
-    if (stageApplies(stages[i], ctx.univCode)) before = i;
-  }
-  return std::nullopt;
-}
-
-void releaseFirst(const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
-  for (const auto& work : ahead) {
-    if (work) return work->release();
-  }
-}
-
-void releaseAll(const std::vector<std::unique_ptr<LocalAhead>>& ahead) {
-  for (const auto& work : ahead) {
-    if (work) work->release();
-  }
+// What the cycle learns of the portal before its first stage; stage as in
+// runSteps.
+PortalTraits learnPortal(const CycleContext& ctx, const char*& stage) {
+  PortalTraits portal;
+  stage = kExportCodePage;
+  portal.exportCodePage = learnExportCodePage(ctx.remote, ctx.config, ctx.journal);
+  portal.backslashEscapes = backslashEscapesOn(ctx.remote);
+  stage = kClusterSession;
+  portal.cluster = prepareClusterSession(ctx.remote, ctx.journal);
+  return portal;
 }
 
 // stage: where the cycle is, for the handler's journal line.
 void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const char*& stage) {
   stage = kStartStamp;
-  // Each cycle's start stamp differs from the one before: it is what tells
-  // change detection that the portal is the one it left (two cycles in one
-  // second wait for the next).
-  std::string stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
-  for (int i = 0; i < 12 && stamp == ctx.lastStartStamp; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stamp = cycleStamp(ctx.clock.now(), ctx.config.regional);
-  }
-  runRetryingRefusals(ctx, "start stamp", [&] { ctx.remote.execute(startStampStatement(stamp)); });
-  if (ctx.startStamped) ctx.startStamped(stamp);
-  stage = kExportCodePage;
-  learnExportCodePage(ctx);
-  ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
-  stage = kClusterSession;
-  ctx.cluster = prepareClusterSession(ctx.remote, ctx.journal);
-  // Work still running when the cycle ends early is cancelled with it.
+  stampStart(ctx);
+  ctx.portal = learnPortal(ctx, stage);
   // In a cycle that merges its tables in full, the portal's server is what
   // the cycle waits for, and the two processors are busy with its loads and
   // the exports that feed them. Work ahead is then held until the stage just
@@ -180,31 +89,23 @@ void runSteps(CycleContext& ctx, StageList stages, CycleSummary& summary, const 
   // after the other from then, so that the server's load keeps a processor
   // of its own; whatever is still held runs from that stage's end.
   // Otherwise (changes only) the cycle's thread reads and compares while the
-  // server idles: work ahead starts at once.
-  const bool held = ctx.mergesInFull;
-  std::vector<std::unique_ptr<LocalAhead>> ahead = startAhead(ctx, stages, held);
-  std::optional<std::size_t> releasing = releasingStage(ctx, stages, ahead);
-  if (!releasing) releaseAll(ahead);
-  const LocalAhead* earlier = nullptr;
-  for (const auto& work : ahead) {
-    if (!work) continue;
-    if (earlier != nullptr) work->releaseAfter(*earlier);
-    earlier = work.get();
-  }
-  std::vector<std::unique_ptr<EarlyPart>> early(stages.size());
-  std::vector<bool> tried(stages.size());
+  // server idles: work ahead starts at once. Work still running when the
+  // cycle ends early is cancelled with it.
+  auto inputOf = [&ctx](const Stage& s) {
+    if (s.aheadInput != nullptr) return s.aheadInput(ctx);
+    AheadInput input;
+    input.univCode = ctx.univCode;
+    return input;
+  };
+  WorkAhead ahead(stages, ctx.univCode, ctx.hooks.connectLocalAgain, ctx.changes.mergesInFull,
+                  inputOf, ctx.journal, ctx.watch);
   for (std::size_t i = 0; i < stages.size(); ++i) {
     stage = stages[i].name;
-    StageTurn turn{.ahead = ahead[i].get(),
-                   .early = early[i].get(),
-                   .whileWaiting = [&, i] { doEarlyPart(ctx, stages, i, ahead, early, tried); },
-                   .waitingForServer = {}};
-    if (held && releasing == i) turn.waitingForServer = [&ahead] { releaseFirst(ahead); };
     {
-      StageScope scope(ctx, std::move(turn));
+      StageScope scope(ctx, ahead.turnFor(i, ctx));
       runStage(ctx, stages[i], summary);
     }
-    if (releasing == i) releaseAll(ahead);
+    ahead.stageEnded(i);
   }
   stage = kEndStamp;
   for (const auto& work : ctx.afterLastStage) work();

@@ -3,7 +3,7 @@
 // files written while the fee-balance chain (work ahead of the studfee
 // stage) is still being made; their remote statements still run in their
 // turn, after studfee's. The stage's procedure then finds its part in
-// CycleContext::early and only finishes it.
+// CycleContext::turn.early and only finishes it.
 //
 // A part that failed is no error of its own: it is dropped, and the stage
 // does the whole of its work in its turn, where a failure is reported as it
@@ -26,8 +26,8 @@ class EarlyPart {
   virtual std::size_t finish() = 0;
 };
 
-// Does the stage's local part now (CycleContext::ahead holding the stage's
-// work ahead) and returns it for the stage's turn.
+// Does the stage's local part now (CycleContext::turn.ahead holding the
+// stage's work ahead) and returns it for the stage's turn.
 using EarlyWork = std::unique_ptr<EarlyPart> (*)(CycleContext& ctx);
 
 }  // namespace agent

@@ -24,19 +24,18 @@ std::string portalFileCharset(Connection& remote) {
   return toLowerAscii(rs->field(0).textValue());
 }
 
-void learnExportCodePage(CycleContext& ctx) {
-  const std::string charset = portalFileCharset(ctx.remote);
+CodePage learnExportCodePage(Connection& remote, const PlatformConfig& config, Journal& journal) {
+  const std::string charset = portalFileCharset(remote);
   const std::optional<CodePage> portal = codePageForCharset(charset);
-  if (ctx.config.exportCodePage) {
-    ctx.exportCodePage = *ctx.config.exportCodePage;
-    if (portal != ctx.exportCodePage) {
-      ctx.journal.warning(fmt::format(
+  if (config.exportCodePage) {
+    const CodePage set = *config.exportCodePage;
+    if (portal != set) {
+      journal.warning(fmt::format(
           "export code page {} (platform.ini [export] code_page) but the portal's server reads "
           "the files in {}: accented letters may arrive garbled; set code_page = auto",
-          codePageName(ctx.exportCodePage),
-          charset.empty() ? "an unknown character set" : charset));
+          codePageName(set), charset.empty() ? "an unknown character set" : charset));
     }
-    return;
+    return set;
   }
   if (!portal) {
     throw CycleAbort(fmt::format(
@@ -45,7 +44,7 @@ void learnExportCodePage(CycleContext& ctx) {
         "[export] code_page",
         charset));
   }
-  ctx.exportCodePage = *portal;
+  return *portal;
 }
 
 }  // namespace agent

@@ -11,7 +11,8 @@
 #include <string_view>
 
 #include "base/code_page.h"
-#include "cycle/cycle_context.h"
+#include "config/platform_config.h"
+#include "cycle/journal.h"
 #include "db/connection.h"
 
 namespace agent {
@@ -25,11 +26,12 @@ const char* codePageName(CodePage page);
 // Throws as remote.query() does.
 std::string portalFileCharset(Connection& remote);
 
-// Sets ctx.exportCodePage before the cycle's first load: from platform.ini
-// when set there (with a journal warning when the server reads another
-// one), otherwise from the server. A character set the export cannot
-// write ends the cycle (CycleAbort naming it and the setting).
-void learnExportCodePage(CycleContext& ctx);
+// The code page of the cycle's export files, learnt before its first load:
+// from platform.ini when set there (with a journal warning when the
+// server reads another one), otherwise from the server. A character set
+// the export cannot write ends the cycle (CycleAbort naming it and the
+// setting); otherwise throws as remote.query() does.
+CodePage learnExportCodePage(Connection& remote, const PlatformConfig& config, Journal& journal);
 
 }  // namespace agent
 

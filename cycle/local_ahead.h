@@ -56,9 +56,10 @@ using AheadWork = AheadSources (*)(Connection& local, const AheadInput& input);
 // starts (a stage without one gets the institution alone).
 using AheadInputOf = AheadInput (*)(const CycleContext& ctx);
 
-// Owned by the cycle (cycle.cc), which makes each on its own thread as the
-// cycle starts, and alone calls release(), releaseAfter(), ended() and
-// take(). The work's thread is joined by take() or, for work no stage took
+// Owned by the cycle's WorkAhead (cycle/work_ahead.h), which makes each on
+// its own thread as the cycle starts and alone calls release() and
+// releaseAfter(); the stage it serves calls ended() and take() through its
+// turn, on the same thread. The work's thread is joined by take() or, for work no stage took
 // (a cycle that ended early), by the destructor, which first cancels it:
 // the stop is raised, which wakes work still held and cancels the
 // connection of work running.

@@ -26,7 +26,7 @@ struct Stage {
   StageGate gate = StageGate::Always;
   // Local work the stage can have done ahead, on a second local connection
   // from the cycle's start, or in a cycle of full merges from the stage
-  // before it waiting for the server (see CycleContext::ahead); only when
+  // before it waiting for the server (see cycle/work_ahead.h); only when
   // no stage before it that runs writes the local database.
   AheadWork ahead = nullptr;
   bool writesLocal = false;

@@ -85,9 +85,10 @@ RemoteCount countRemoteRows(Connection& remote, const std::string& table,
 // one, so the next cycle can skip the count.
 void settleStampAfterLastStage(CycleContext& ctx, std::string table, std::string markColumn,
                                long long expectedRows) {
-  ctx.afterLastStage.push_back([&remote = ctx.remote, &journal = ctx.journal, changes = ctx.changes,
-                                &cluster = ctx.cluster, table = std::move(table),
-                                markColumn = std::move(markColumn), expectedRows] {
+  ctx.afterLastStage.push_back([&remote = ctx.remote, &journal = ctx.journal,
+                                changes = ctx.changes.state, &cluster = ctx.portal.cluster,
+                                table = std::move(table), markColumn = std::move(markColumn),
+                                expectedRows] {
     try {
       RemoteStamp stamp = readRemoteStamp(remote, cluster, table);
       if (!stamp.settled && !stamp.time.empty()) {
@@ -120,7 +121,7 @@ void ChangeRun::prepare() {
   // Ages run on the steady clock: a clock set back or forward while the
   // agent runs neither ages a full merge nor makes it younger.
   now_ = ctx_.clock.steadyEpochSeconds();
-  known_ = ctx_.changes->table(description_.tableName);
+  known_ = ctx_.changes.state->table(description_.tableName);
   if (!known_) {
     fullBecause_ = "no state of it";
   } else if (!known_->finished) {
@@ -148,7 +149,7 @@ void ChangeRun::checkRemoteTable() {
   // vouches for nothing (a later change in that second gives the same
   // one). Without a stamp (a restarted server, a table no one changed since
   // it was opened) or with another one, the rows are counted.
-  RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.cluster, description_.tableName);
+  RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.portal.cluster, description_.tableName);
   const std::string& known = known_->remoteStamp;
   if (stamp.settled && !known.empty() && known == stamp.time) {
     remoteRows_ = known_->expectedRows;
@@ -174,16 +175,16 @@ bool ChangeRun::knowsSources(const std::string& sources) const {
 }
 
 void ChangeRun::markStarted() {
-  ctx_.changes->markStarted(description_.tableName);
+  ctx_.changes.state->markStarted(description_.tableName);
 }
 
 void ChangeRun::begin() {
-  ctx_.changes->begin(description_.tableName, full_, sweeps_);
+  ctx_.changes.state->begin(description_.tableName, full_, sweeps_);
 }
 
 void ChangeRun::offerStoredLines() {
   storedLinesStand_ = true;
-  read_ = ctx_.changes->offerStoredUnchanged(description_.tableName);
+  read_ = ctx_.changes.state->offerStoredUnchanged(description_.tableName);
 }
 
 void ChangeRun::take(std::span<const std::string> fields, TakenLine& line) {
@@ -193,14 +194,14 @@ void ChangeRun::take(std::span<const std::string> fields, TakenLine& line) {
     line.raw += fields[keyFields_[i]];
   }
   line.keyHash = keyHash(line.raw);
-  ctx_.changes->prefetch(description_.tableName, line.keyHash);
+  ctx_.changes.state->prefetch(description_.tableName, line.keyHash);
   line.digest = lineDigest(fields);
 }
 
 bool ChangeRun::decide(const TakenLine& line) {
   ++read_;
   ChangeState::Offer offer =
-      ctx_.changes->offer(description_.tableName, line.keyHash, line.raw, line.digest);
+      ctx_.changes.state->offer(description_.tableName, line.keyHash, line.raw, line.digest);
   if (offer == ChangeState::Offer::SendNew) ++newKeys_;
   // A full merge writes every line, repeated keys too, as it always did.
   bool send =
@@ -210,7 +211,7 @@ bool ChangeRun::decide(const TakenLine& line) {
 }
 
 const std::vector<std::string>& ChangeRun::vanishedKeys() {
-  if (!vanished_) vanished_ = ctx_.changes->vanishedKeys(description_.tableName);
+  if (!vanished_) vanished_ = ctx_.changes.state->vanishedKeys(description_.tableName);
   return *vanished_;
 }
 
@@ -225,7 +226,7 @@ void ChangeRun::commit(const std::string& sources) {
     // The portal holds values unlike the lines this run would record: the
     // state does not vouch for them, and once the portal's column is
     // widened the next full merge puts them right.
-    ctx_.changes->abandon(table);
+    ctx_.changes.state->abandon(table);
     ctx_.journal.warning(fmt::format(
         "{}: the portal's server changed values of it; change detection does not vouch for it, "
         "the next cycle merges it in full",
@@ -241,7 +242,7 @@ void ChangeRun::commit(const std::string& sources) {
     // stamp read just before that count vouches for it. A stamp of the
     // run's own second is settled after the last stage for a large table
     // (whose count the next cycle would otherwise repeat).
-    RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.cluster, table);
+    RemoteStamp stamp = readRemoteStamp(ctx_.remote, ctx_.portal.cluster, table);
     if (stamp.settled) next.remoteStamp = stamp.time;
     settleLater = !stamp.settled && !stamp.time.empty() && read_ >= kSettleStampRows;
     next.lastFullSeconds = now_;
@@ -257,7 +258,7 @@ void ChangeRun::commit(const std::string& sources) {
         remoteRows_ + static_cast<long long>(newKeys_) - static_cast<long long>(vanished);
     next.marksLeft = sweeps_ && newKeys_ > 0;
   }
-  ctx_.changes->commit(table, next, vanished > 0);
+  ctx_.changes.state->commit(table, next, vanished > 0);
   if (settleLater) settleStampAfterLastStage(ctx_, table, markColumn_, next.expectedRows);
   if (full_) {
     ctx_.journal.info(fmt::format("{}: full merge ({}), {} rows sent", table, fullBecause_, sent_));

@@ -1,6 +1,7 @@
 // Making a table's merge statements.
 #include "upload/merge_plan.h"
 
+#include <cassert>
 #include <string_view>
 
 #include "base/text.h"
@@ -8,6 +9,25 @@
 #include "db/remote_literal.h"
 
 namespace agent {
+
+RemoteStep singleStep(std::string sql) {
+  RemoteStep step;
+  step.statements.push_back(std::move(sql));
+  return step;
+}
+
+RemoteSteps singleSteps(const std::vector<std::string>& statements) {
+  RemoteSteps steps;
+  for (const std::string& sql : statements) steps.push_back(singleStep(sql));
+  return steps;
+}
+
+std::vector<std::string> statementsOf(const RemoteSteps& steps) {
+  std::vector<std::string> statements;
+  for (const RemoteStep& step : steps)
+    statements.insert(statements.end(), step.statements.begin(), step.statements.end());
+  return statements;
+}
 
 MergePlan::MergePlan(const CycleContext& ctx, const MirrorDescription& description,
                      std::filesystem::path exportPath)
@@ -23,9 +43,10 @@ std::string MergePlan::stagingCreate() const {
   // primary key gets one of its own (a keyless table replicates badly), and
   // where the node requires keys (and so refuses LIKE) every staging table
   // is made from its table's definition.
-  if (ctx_.cluster.node) {
-    auto definition = ctx_.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
-    if (definition != ctx_.cluster.stagingDefinitions.end()) {
+  if (ctx_.portal.cluster.node) {
+    auto definition =
+        ctx_.portal.cluster.stagingDefinitions.find(toLowerAscii(description_.tableName));
+    if (definition != ctx_.portal.cluster.stagingDefinitions.end()) {
       std::string create =
           stagingCreateFromDefinition(definition->second, description_.stagingTable(), ifNotExists);
       if (!create.empty()) return create;
@@ -37,7 +58,7 @@ std::string MergePlan::stagingCreate() const {
 
 std::string MergePlan::loadInto(const std::string& table) const {
   return ctx_.remote.loadStatement(
-      {exportPath_, table, description_.columnList(), {}, ctx_.remoteBackslashEscapes});
+      {exportPath_, table, description_.columnList(), {}, ctx_.portal.backslashEscapes});
 }
 
 std::string MergePlan::stagingLoad() const {
@@ -48,54 +69,59 @@ std::string MergePlan::insertLoad() const {
   return loadInto(description_.tableName);
 }
 
-void MergePlan::appendStagedMerge(std::vector<std::string>& statements) const {
-  statements.push_back(stagingDrop());
-  statements.push_back(stagingCreate());
-  statements.push_back(stagingLoad());
-  statements.push_back(mergeUpdate());
-  statements.insert(statements.end(), afterMerge_.begin(), afterMerge_.end());
+RemoteStep MergePlan::staging() const {
+  return {.statements = {stagingDrop(), stagingCreate(), stagingLoad()}, .staging = true};
 }
 
-std::vector<std::string> MergePlan::fullStatements() const {
+void MergePlan::appendStagedMerge(RemoteSteps& steps) const {
+  steps.push_back(staging());
+  steps.push_back(singleStep(mergeUpdate()));
+  for (const std::string& sql : afterMerge_) steps.push_back(singleStep(sql));
+}
+
+RemoteSteps MergePlan::fullStatements() const {
   if (ownStatements_) return *ownStatements_;
-  std::vector<std::string> statements;
-  appendStagedMerge(statements);
+  RemoteSteps steps;
+  appendStagedMerge(steps);
   if (sweep_) {
-    statements.push_back(sweep_->sweep);
-    statements.push_back(sweep_->clearMarks);
+    steps.push_back(singleStep(sweep_->sweep));
+    steps.push_back(singleStep(sweep_->clearMarks));
   }
-  statements.push_back(insertLoad());
-  if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
-  return statements;
+  steps.push_back(singleStep(insertLoad()));
+  if (description_.variant != StagingVariant::DropBefore)
+    steps.push_back(singleStep(stagingDrop()));
+  return steps;
 }
 
-std::vector<std::string> MergePlan::changesOnlyStatements(
-    bool wroteLines, const std::vector<std::string>& vanishedKeys,
-    const std::vector<std::size_t>& keyFields, bool marksPresent) const {
-  std::vector<std::string> statements;
+RemoteSteps MergePlan::changesOnlyStatements(bool wroteLines,
+                                             const std::vector<std::string>& vanishedKeys,
+                                             const std::vector<std::size_t>& keyFields,
+                                             bool marksPresent) const {
+  RemoteSteps steps;
   if (ownStatements_) {
-    if (wroteLines) statements = *ownStatements_;
-    return statements;
+    if (wroteLines) steps = *ownStatements_;
+    return steps;
   }
-  if (wroteLines) appendStagedMerge(statements);
+  if (wroteLines) appendStagedMerge(steps);
   if (sweep_) {
-    std::vector<std::string> deletes = deletesByKey(vanishedKeys, keyFields);
-    statements.insert(statements.end(), deletes.begin(), deletes.end());
+    for (std::string& sql : deletesByKey(vanishedKeys, keyFields))
+      steps.push_back(singleStep(std::move(sql)));
     // The full cycle's clear changes rows whenever there are marks: those
     // of this merge, or of rows the last run inserted.
-    if (wroteLines || marksPresent) statements.push_back(sweep_->clearMarks);
+    if (wroteLines || marksPresent) steps.push_back(singleStep(sweep_->clearMarks));
   }
   if (wroteLines) {
-    statements.push_back(insertLoad());
-    if (description_.variant != StagingVariant::DropBefore) statements.push_back(stagingDrop());
+    steps.push_back(singleStep(insertLoad()));
+    if (description_.variant != StagingVariant::DropBefore)
+      steps.push_back(singleStep(stagingDrop()));
   }
-  return statements;
+  return steps;
 }
 
-std::vector<std::string> MergePlan::takeStaging(std::vector<std::string>& statements) {
-  auto loaded = statements.begin() + 3;  // staging drop, create, load
-  std::vector<std::string> staging(statements.begin(), loaded);
-  statements.erase(statements.begin(), loaded);
+std::vector<std::string> MergePlan::takeStaging(RemoteSteps& steps) {
+  assert(!steps.empty() && steps.front().staging);
+  std::vector<std::string> staging = std::move(steps.front().statements);
+  steps.erase(steps.begin());
   return staging;
 }
 
@@ -118,7 +144,7 @@ std::vector<std::string> MergePlan::deletesByKey(const std::vector<std::string>&
       std::size_t end = raw.find('\x1F', start);
       if (i > 0) sql += ", ";
       sql += remoteQuoted(std::string_view(raw).substr(start, end - start),
-                          ctx_.remoteBackslashEscapes);
+                          ctx_.portal.backslashEscapes);
       start = end + 1;
     }
     sql += ")";

@@ -43,7 +43,7 @@ std::size_t MirrorTable::exportRows(Recordset& rows, std::initializer_list<Mirro
         new Output{table,
                    {ExportRow(table->description_, rows, regional),
                     ExportRow(table->description_, rows, regional)},
-                   ExportFile(table->exportPath_, table->ctx_.exportCodePage),
+                   ExportFile(table->exportPath_, table->ctx_.portal.exportCodePage),
                    {},
                    {}}));
   }

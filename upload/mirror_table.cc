@@ -26,8 +26,8 @@ void MirrorTable::setChangeKey(std::vector<std::size_t> fields) {
   changeKey_ = std::move(fields);
 }
 
-void MirrorTable::setOwnStatements(std::vector<std::string> statements) {
-  plan_.setOwnStatements(std::move(statements));
+void MirrorTable::setOwnStatements(RemoteSteps steps) {
+  plan_.setOwnStatements(std::move(steps));
 }
 
 std::unique_ptr<Recordset> MirrorTable::openSource() const {
@@ -39,26 +39,16 @@ std::unique_ptr<Recordset> MirrorTable::openSource() const {
                         Cursor::Forward);
 }
 
-void MirrorTable::sendRemote(const std::vector<std::string>& statements) const {
-  if (!statements.empty() && ctx_.turn.waitingForServer) ctx_.turn.waitingForServer();
-  // Every statement here may be sent again after a cluster node refused it:
-  // the staging table's drop, create and load start it afresh, and the
-  // merge's update, insert of missing keys, sweep and deletes by key leave
-  // the same rows however often they run. The staging load runs again only
-  // behind its drop and create, so that no row is loaded twice.
-  const std::string drop = plan_.stagingDrop();
-  const std::string create = plan_.stagingCreate();
-  for (std::size_t i = 0; i < statements.size();) {
-    // The load's text depends on the session's SQL mode when it was made;
-    // the drop and create that start a staging table are always followed
-    // by its load.
-    const bool staging =
-        i + 2 < statements.size() && statements[i] == drop && statements[i + 1] == create;
-    const std::size_t count = staging ? 3 : 1;
-    runRetryingRefusals(ctx_, description_.tableName + (staging ? " staging" : " merge"), [&] {
-      for (std::size_t j = i; j < i + count; ++j) ctx_.remote.execute(statements[j]);
+void MirrorTable::sendRemote(const RemoteSteps& steps) const {
+  if (!steps.empty() && ctx_.turn.waitingForServer) ctx_.turn.waitingForServer();
+  // Every unit here may be sent again after a cluster node refused it: the
+  // staging table's drop, create and load start it afresh, and the merge's
+  // update, insert of missing keys, sweep and deletes by key leave the same
+  // rows however often they run.
+  for (const RemoteStep& step : steps) {
+    runRetryingRefusals(ctx_, description_.tableName + (step.staging ? " staging" : " merge"), [&] {
+      for (const std::string& sql : step.statements) ctx_.remote.execute(sql);
     });
-    i += count;
   }
 }
 
@@ -96,7 +86,7 @@ std::size_t MirrorTable::run() {
   }
   makeSource();
   // A changes-only run knows its statements once the file is written.
-  std::vector<std::string> statements;
+  RemoteSteps statements;
   {
     std::unique_ptr<Recordset> source = openSource();
     if (hasNoRows(*source)) return 0;
@@ -116,7 +106,7 @@ std::size_t MirrorTable::run() {
 
 std::size_t MirrorTable::runFull() {
   std::size_t rows;
-  std::vector<std::string> statements = plan_.fullStatements();
+  RemoteSteps statements = plan_.fullStatements();
   {
     std::unique_ptr<Recordset> source = openSource();
     if (hasNoRows(*source)) return 0;
@@ -126,7 +116,7 @@ std::size_t MirrorTable::runFull() {
   return rows;
 }
 
-std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>& statements) {
+std::size_t MirrorTable::exportFull(Recordset& source, RemoteSteps& statements) {
   // A table with statements of its own has no staging load to overlap.
   if (plan_.hasOwnStatements() || !ctx_.remote.streamsLocalFiles())
     return exportRows(source, {this});
@@ -136,7 +126,7 @@ std::size_t MirrorTable::exportFull(Recordset& source, std::vector<std::string>&
 
 bool MirrorTable::prepareChanges() {
   changes_.reset();
-  if (ctx_.changes == nullptr) return false;
+  if (ctx_.changes.state == nullptr) return false;
   std::optional<std::vector<std::size_t>> key = changeKey_ ? changeKey_ : description_.keyFields();
   if (!key) return false;
   changes_.emplace(ctx_, description_, std::move(*key), plan_.markColumn(), plan_.sweeps());
@@ -171,12 +161,12 @@ bool MirrorTable::sendsFile() const {
   return runsFull() || changes_->sent() > 0;
 }
 
-std::vector<std::string> MirrorTable::runStatements() {
+RemoteSteps MirrorTable::runStatements() {
   if (!changes_ || changes_->full()) return plan_.fullStatements();
   static const std::vector<std::string> kNoKeys;
   const std::vector<std::string>& vanished =
       plan_.sweeps() && !plan_.hasOwnStatements() ? changes_->vanishedKeys() : kNoKeys;
-  std::vector<std::string> statements = plan_.changesOnlyStatements(
+  RemoteSteps statements = plan_.changesOnlyStatements(
       changes_->sent() > 0, vanished, changes_->keyFields(), changes_->marksPresent());
   changes_->noteStatements(!statements.empty());
   return statements;

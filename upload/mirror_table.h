@@ -64,7 +64,7 @@ class MirrorTable {
   // of the ordinary ones). A changes-only run sends that list only when it
   // wrote a line; such a table never deletes remotely.
   void setChangeKey(std::vector<std::size_t> fields);
-  void setOwnStatements(std::vector<std::string> statements);
+  void setOwnStatements(RemoteSteps steps);
 
   // The connection the source query runs on (by default the cycle's local
   // one): a stage whose temporary tables were made ahead on another local
@@ -108,7 +108,8 @@ class MirrorTable {
   // The table's statements (staging, merge, loads), for a stage that
   // sends them in its own order.
   const MergePlan& plan() const { return plan_; }
-  void sendRemote(const std::vector<std::string>& statements) const;
+  // Sends steps in order, each unit again after a cluster node refused it.
+  void sendRemote(const RemoteSteps& steps) const;
 
   // Writes every row of rows, from the current one to the end, as one line
   // of each table's export file (files made anew, closed on every path;
@@ -183,7 +184,7 @@ class MirrorTable {
   // The remote statements of this run: the plan's full statements for a full run;
   // otherwise the same over the smaller file, with deletes by key in place
   // of a sweep, or nothing when nothing changed.
-  std::vector<std::string> runStatements();
+  RemoteSteps runStatements();
   // After the statements succeeded: commits the table's state and notes
   // the merge in the journal.
   void finishChanges();
@@ -193,7 +194,7 @@ class MirrorTable {
   // statements. Where the remote connection streams local files, the
   // staging drop, create and load at their head are sent (and taken out)
   // while the file is written, the load reading it as it grows.
-  std::size_t exportFull(Recordset& source, std::vector<std::string>& statements);
+  std::size_t exportFull(Recordset& source, RemoteSteps& statements);
   std::size_t runFull();
   // Makes a computed source that is not made yet.
   void makeSource();

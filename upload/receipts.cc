@@ -275,7 +275,7 @@ std::size_t exportReceipts(CycleContext& ctx, Recordset& rows, MirrorTable& head
                            MirrorTable& modes, const std::vector<std::string>* headerStaging,
                            MirrorTable::StagingStream& stream) {
   const RegionalSettings& regional = ctx.config.regional;
-  const CodePage codePage = ctx.exportCodePage;
+  const CodePage codePage = ctx.portal.exportCodePage;
   ExportRow headerRow(headerDescription, rows, regional);
   ExportRow detailRow(findMirrorDescription(descriptions(), "recdetl"), rows, regional);
   ExportFile headerFile(header.exportPath(), codePage);
@@ -349,8 +349,8 @@ class ReceiptExport : public EarlyPart {
     // with the same digest is not sent: the portal holds its key already.
     modes_.setChangeKey({0, 1});
     const MergePlan& modes = modes_.plan();
-    modes_.setOwnStatements({modes.stagingDrop(), modes.stagingCreate(), modes.stagingLoad(),
-                             modes.mergeUpdate(), kAddNewModes});
+    modes_.setOwnStatements(
+        {modes.staging(), singleStep(modes.mergeUpdate()), singleStep(kAddNewModes)});
     header_.prepareChanges();
     detail_.prepareChanges();
     modes_.prepareChanges();
@@ -422,8 +422,8 @@ class ReceiptExport : public EarlyPart {
   std::unique_ptr<Connection> ahead_;  // the receipt rows made ahead, when they were
   MirrorDescription headerDescription_;
   MirrorTable header_, detail_, modes_;
-  bool headerStreamed_ = false;                // the headers' staging load ran
-  std::vector<std::string> headerStatements_;  // then: the statements left to send
+  bool headerStreamed_ = false;   // the headers' staging load ran
+  RemoteSteps headerStatements_;  // then: the statements left to send
   std::size_t lines_ = 0;
   bool storedLinesStand_ = false;  // the rows are those the states were written from
 };

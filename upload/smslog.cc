@@ -68,7 +68,7 @@ const MirrorDescription& smslogDescription() {
 // Writes every row of rows as one enclosed line of the export file.
 std::size_t exportMessages(CycleContext& ctx, Recordset& rows, const MirrorTable& table) {
   ExportRow row(smslogDescription(), rows, ctx.config.regional);
-  ExportFile file(table.exportPath(), ctx.exportCodePage, kSmsFormat);
+  ExportFile file(table.exportPath(), ctx.portal.exportCodePage, kSmsFormat);
   std::vector<std::string> fields;
   for (; !rows.eof(); rows.moveNext()) {
     std::span<const std::string> texts = row.build();
@@ -126,7 +126,7 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
       {table.plan().stagingDrop(), table.plan().stagingCreate(),
        ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
                                  description.columnList(), kSmsFormat,
-                                 ctx.remoteBackslashEscapes})},
+                                 ctx.portal.backslashEscapes})},
       {newMessagesInsert(description)},
       {table.plan().stagingDrop()}};
   for (const auto& unit : units) {

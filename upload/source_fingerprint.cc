@@ -184,9 +184,9 @@ AheadInput computedSourceInput(const CycleContext& ctx, const std::string& table
                    {},
                    label + ", written as " + r.shortDate + ' ' + r.longTime + ' ' +
                        r.dateSeparator + r.timeSeparator + r.decimalSeparator};
-  if (ctx.changes == nullptr) return input;
+  if (ctx.changes.state == nullptr) return input;
   input.fingerprints = true;
-  std::optional<ChangeState::TableState> known = ctx.changes->table(table);
+  std::optional<ChangeState::TableState> known = ctx.changes.state->table(table);
   if (known && known->finished) input.vouched = known->sources;
   return input;
 }

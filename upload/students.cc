@@ -150,9 +150,9 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
     if (sendStudents) statements.push_back(studentPlan.stagingCreate());
     statements.push_back(kSetSqlMode);
     statements.push_back(kRestoreStrictness);
-    students.sendRemote(statements);
+    students.sendRemote(singleSteps(statements));
     // The server says what the mode now is; the flag only keeps its answer.
-    ctx.remoteBackslashEscapes = backslashEscapesOn(ctx.remote);
+    ctx.portal.backslashEscapes = backslashEscapesOn(ctx.remote);
   };
   // When both tables are merged in full on a connection that streams
   // local files, the statements up to the students' staging load go
@@ -185,7 +185,7 @@ std::size_t uploadStudentsAndLogins(CycleContext& ctx) {
   }
   if (sendStudents) statements.push_back(studentPlan.stagingDrop());
   if (sendLogins) statements.push_back(loginPlan.stagingDrop());
-  students.sendRemote(statements);
+  students.sendRemote(singleSteps(statements));
   students.finishChanges();
   logins.finishChanges();
   return std::max(students.rowsSent(rows), logins.rowsSent(rows));

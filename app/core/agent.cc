@@ -267,7 +267,7 @@ bool Agent::runCycle(StageList stages) {
   CycleContext ctx{local, remote, home_, config_, univCode_, messages_, journal_, clock_};
   ctx.serverWarnings = &serverWarnings;
   ctx.progress = &progress_;
-  ctx.connectLocalAgain = state_->connectLocalAgain;
+  ctx.hooks.connectLocalAgain = state_->connectLocalAgain;
   ctx.watch = &watch;
   if (config_.changesOnly && !state_->changes) {
     state_->changes = std::make_unique<ChangeStateKeeper>(home_ / ChangeState::kFileName, journal_);
@@ -280,12 +280,11 @@ bool Agent::runCycle(StageList stages) {
       // that a cycle on another node keeps it.
       store->bindRemote(portalIdentity(remote));
       checkPortalMark(remote, *store, journal_);
-      ctx.changes = store;
-      ctx.mergesInFull = ctx.changes->knowsNoTable();
-      ctx.lastStartStamp = ctx.changes->portalMark();
-      ctx.startStamped = [changes = ctx.changes, &journal = journal_](const std::string& stamp) {
+      ctx.changes = {.state = store, .mergesInFull = store->knowsNoTable()};
+      ctx.hooks.lastStartStamp = store->portalMark();
+      ctx.hooks.startStamped = [store, &journal = journal_](const std::string& stamp) {
         try {
-          changes->recordPortalMark(stamp);
+          store->recordPortalMark(stamp);
         } catch (const AgentError& e) {
           // The next cycle then finds another stamp and merges in full.
           journal.warning("change detection: " + e.description());

@@ -2,7 +2,6 @@
 
 #include <iostream>
 #include <string_view>
-#include <thread>
 
 #include "app/core/agent_state.h"
 #include "app/core/exit_status.h"
@@ -50,10 +49,9 @@ int runOnce(Agent& agent, MessageSink& messages) {
   }
 }
 
-int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
-                const std::atomic<bool>& stop, long long intervalSeconds,
-                std::chrono::milliseconds tickInterval, const std::atomic<bool>* paused,
-                const std::filesystem::path& publicStatus) {
+int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock, const Signal& stop,
+                long long intervalSeconds, std::chrono::milliseconds tickInterval,
+                const std::atomic<bool>* paused, const std::filesystem::path& publicStatus) {
   try {
     Schedule schedule(clock, intervalSeconds, &agent.journal());
     // Followed until the schedule goes away.
@@ -71,8 +69,7 @@ int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
     agent.activate();
     state.follow(schedule, agent.journal());
     bool wasPaused = false;
-    while (!stop.load()) {
-      std::this_thread::sleep_for(tickInterval);
+    while (!stop.waitFor(tickInterval)) {
       const bool isPaused = paused != nullptr && paused->load();
       if (isPaused != wasPaused) {
         agent.journal().info(isPaused ? "cycles paused: timed cycles are skipped until continued"

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "app/core/agent.h"
+#include "base/signal.h"
 #include "cycle/journal.h"
 #include "cycle/message_sink.h"
 
@@ -33,7 +34,7 @@ class LoggedMessages : public MessageSink {
 // What a service manager (the Windows service control manager) hands the
 // unattended agent in place of the console's stop requests.
 struct ServiceControls {
-  const std::atomic<bool>& stop;    // STOP, SHUTDOWN or PRESHUTDOWN came
+  const Signal& stop;               // raised when STOP, SHUTDOWN or PRESHUTDOWN came
   const std::atomic<bool>& paused;  // between PAUSE and CONTINUE
   Journal::Mirror eventLog;         // a copy of the journal's lines
   // Tells the manager the service has stopped with this exit status, for a
@@ -59,13 +60,15 @@ Journal::Mirror systemdJournalMirror();
 int runOnce(Agent& agent, MessageSink& messages);
 
 // Start-up, the activation's cycle, then a cycle whenever the schedule says
-// one is due (every intervalSeconds), until stop becomes true. While paused
+// one is due (every intervalSeconds), until stop is raised: the schedule
+// looks at the clock every tickInterval, and a stop ends the wait at once
+// (it never starts another cycle). While paused
 // is true (a Windows service paused by its manager) the schedule moves on
 // but its cycles are skipped, as with the pause box. A service's state file
 // also has a public copy at publicStatus, when it names one. Returns the
 // exit status.
-int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock,
-                const std::atomic<bool>& stop, long long intervalSeconds,
+int runHeadless(Agent& agent, MessageSink& messages, const Clock& clock, const Signal& stop,
+                long long intervalSeconds,
                 std::chrono::milliseconds tickInterval = std::chrono::milliseconds(500),
                 const std::atomic<bool>* paused = nullptr,
                 const std::filesystem::path& publicStatus = {});

@@ -1,13 +1,13 @@
 // The platform's requests that a headless agent end: SIGINT and SIGTERM on
 // POSIX systems (stop_requests_posix.cc); Ctrl+C, Ctrl+Break, closing the
 // console window, log-off and shut-down on Windows (stop_requests_win32.cc).
-// A request only sets a flag: the schedule finishes the step it is in and
-// returns, so a cycle is never cut off between its start and end stamps by
-// the request itself.
+// A request only raises a signal: the schedule finishes the step it is in
+// and returns, so a cycle is never cut off between its start and end stamps
+// by the request itself.
 #ifndef AGENT_APP_CORE_STOP_REQUESTS_H_
 #define AGENT_APP_CORE_STOP_REQUESTS_H_
 
-#include <atomic>
+#include "base/signal.h"
 
 namespace agent {
 
@@ -22,8 +22,8 @@ class StopRequests {
   StopRequests(const StopRequests&) = delete;
   StopRequests& operator=(const StopRequests&) = delete;
 
-  // True once a request has come.
-  const std::atomic<bool>& requested() const;
+  // Raised once a request has come.
+  const Signal& requested() const;
 };
 
 // For the whole program: a write beyond the file size limit fails with its

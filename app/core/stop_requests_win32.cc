@@ -1,8 +1,8 @@
 // Stop requests on Windows, from the console control handler. The handler
-// runs on a thread of its own. For Ctrl+C and Ctrl+Break it only sets the
-// flag; for a console close, log-off or shut-down the process ends as soon
-// as the handler returns, so the handler waits for the agent to finish
-// (StopRequests' destructor) within the five seconds Windows allows.
+// runs on a thread of its own, so it may raise the stop itself. For Ctrl+C
+// and Ctrl+Break it only does that; for a console close, log-off or shut-down the process ends as
+// soon as the handler returns, so the handler waits for the agent to finish (StopRequests'
+// destructor) within the five seconds Windows allows.
 #ifdef _WIN32
 
 #include <windows.h>
@@ -15,19 +15,22 @@ namespace {
 
 constexpr DWORD kEndWaitMilliseconds = 4500;
 
-std::atomic<bool> stopRequested{false};
+Signal& stopRequested() {
+  static Signal requested;
+  return requested;
+}
 HANDLE agentFinished = nullptr;  // manual-reset event, set by ~StopRequests
 
 BOOL WINAPI onConsoleControl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-      stopRequested = true;
+      stopRequested().raise();
       return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      stopRequested = true;
+      stopRequested().raise();
       if (agentFinished != nullptr) WaitForSingleObject(agentFinished, kEndWaitMilliseconds);
       return TRUE;
     default:
@@ -51,8 +54,8 @@ StopRequests::~StopRequests() {
 
 void ignoreFileSizeSignal() {}
 
-const std::atomic<bool>& StopRequests::requested() const {
-  return stopRequested;
+const Signal& StopRequests::requested() const {
+  return stopRequested();
 }
 
 }  // namespace agent

@@ -17,6 +17,7 @@
 #include "base/file_names.h"
 #include "base/mutex.h"
 #include "base/process.h"
+#include "base/signal.h"
 #include "base/thread_annotations.h"
 
 namespace agent {
@@ -227,7 +228,7 @@ class RunningService {
   ServiceBody body_;
   SERVICE_STATUS_HANDLE handle_ = nullptr;
   HANDLE eventSource_ = nullptr;
-  std::atomic<bool> stop_{false};
+  Signal stop_;  // raised by the dispatcher's thread; the agent waits for it
   std::atomic<bool> paused_{false};
   Mutex statusMutex_;  // held while a status is reported
   SERVICE_STATUS status_ GUARDED_BY(statusMutex_){};
@@ -264,7 +265,7 @@ DWORD RunningService::control(DWORD code) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
     case SERVICE_CONTROL_PRESHUTDOWN:
-      stop_ = true;
+      stop_.raise();
       report(SERVICE_STOP_PENDING);
       return NO_ERROR;
     case SERVICE_CONTROL_PAUSE:

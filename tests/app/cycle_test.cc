@@ -511,6 +511,27 @@ TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
   }
 }
 
+// Work ahead starts only before the first stage that runs and writes the
+// local database (work started earlier would miss what it writes); a
+// writer that does not run for the institution does not count.
+std::vector<bool> g_hadWorkAhead;
+std::size_t notesItsWorkAhead(CycleContext& ctx) {
+  g_hadWorkAhead.push_back(ctx.turn.ahead != nullptr);
+  return takesNotedWork(ctx);
+}
+
+TEST_F(CycleTest, WorkAheadStartsOnlyBeforeAStageThatWritesLocally) {
+  agent().connectLocal();
+  g_hadWorkAhead.clear();
+  for (StageGate writerGate : {StageGate::Download, StageGate::Always}) {
+    std::vector<Stage> stages = {
+        {"writer", [](CycleContext&) -> std::size_t { return 0; }, writerGate, nullptr, true},
+        {"noted", notesItsWorkAhead, StageGate::Always, notesItRan}};
+    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
+  }
+  EXPECT_EQ(g_hadWorkAhead, (std::vector<bool>{true, false}));
+}
+
 // Work released after other work starts once that work has ended, woken
 // by its end alone; work still held when its owner goes is cancelled, and
 // the owner does not wait for a release that never comes.

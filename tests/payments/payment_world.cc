@@ -27,7 +27,7 @@ StageRun::StageRun(PaymentWorld& world, Connection& localTarget, Connection& rem
                world.journal, world.clock} {
   // Work ahead gets a second connection, as in the program: a payment stage
   // must keep it from starting before the payment is booked.
-  context_.connectLocalAgain = [&office = world.office] { return office.connectAgain(); };
+  context_.hooks.connectLocalAgain = [&office = world.office] { return office.connectAgain(); };
 }
 
 std::unique_ptr<Connection> LocalOffice::connectAgain() const {

@@ -1,5 +1,5 @@
-// Field escaping, the code page, replacing an old file and file failures of
-// the export writer; the load statements that read the files back.
+// The code page, malformed text, replacing an old file and file failures of
+// the export writer; the path literal of the loads that read the files back.
 #include "upload/export_writer.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #endif
 
 #include "db/error.h"
-#include "db/load_statement.h"
 #include "db/remote_literal.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,18 +24,6 @@ namespace {
 using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
-
-TEST(ExportWriterTest, HostileCharactersAreEscapedForTheLoad) {
-  ExportFormat pipe;
-  EXPECT_EQ(escapeExportField("a|b", pipe), "a\\|b");
-  EXPECT_EQ(escapeExportField("C:\\new", pipe), "C:\\\\new");
-  EXPECT_EQ(escapeExportField("end\\", pipe), "end\\\\");
-  EXPECT_EQ(escapeExportField("one\r\ntwo", pipe), "one\\r\\ntwo");
-  EXPECT_EQ(escapeExportField(std::string("nul\0x", 5), pipe), "nul\\0x");
-  EXPECT_EQ(escapeExportField("it's \"quoted\"", pipe), "it's \"quoted\"");
-  ExportFormat quoted{'|', '"'};
-  EXPECT_EQ(escapeExportField("say \"hi\"|x", quoted), "say \\\"hi\\\"\\|x");
-}
 
 TEST(ExportWriterTest, TheCodePageHoldsWhatItCanCountsTheRestAndReplacesAnOldFile) {
   TempDir dir("export");
@@ -83,6 +70,8 @@ TEST(ExportWriterTest, MalformedUtf8IsReplacedBeforeItIsEscaped) {
     EXPECT_EQ(file.replacedCharacters(), 16u);
     EXPECT_EQ(readFile(dir / "bad.csv"), "a??b|c??\\|???|?????????|last\r\n");
   }
+  // A NUL byte is escaped as the load reads it.
+  EXPECT_EQ(escapeExportField(std::string("nul\0x", 5), ExportFormat{}), "nul\\0x");
   // A real replacement character is kept in UTF-8 (Windows-1252 has none).
   std::size_t replaced = 0;
   EXPECT_EQ(validUtf8("x\xEF\xBF\xBDy", &replaced), "x\xEF\xBF\xBDy");
@@ -152,18 +141,10 @@ TEST(ExportWriterTest, AFailedWriteRaisesAFileErrorAndLeavesNoFileOpen) {
 }
 #endif
 
-TEST(LoadStatementTest, PathsAreDoubledAndLoadsNameTheirEscapeAndLineEndBeforeTheColumns) {
-  EXPECT_EQ(loadStatement("C:\\Apps\\Upload\\CSV\\UPMASCAT.csv", "tmpmascat",
-                          "fcatcode, fcatdesc, fdeleted"),
-            "LOAD DATA local INFILE 'C:\\\\Apps\\\\Upload\\\\CSV\\\\UPMASCAT.csv' INTO TABLE "
-            "tmpmascat FIELDS TERMINATED BY '|' ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' "
-            "(fcatcode, fcatdesc, fdeleted)");
-  EXPECT_EQ(loadStatement("/a/UPSMS.csv", "smslog", "fdate, fdeleted", ExportFormat{'|', '"'}),
-            "LOAD DATA local INFILE '/a/UPSMS.csv' INTO TABLE smslog FIELDS TERMINATED BY '|' "
-            "ENCLOSED BY '\"' ESCAPED BY X'5C' LINES TERMINATED BY X'0D0A' (fdate, fdeleted)");
-  // A quote in the program folder stays inside the literal.
+// A quote in the program folder stays inside the literal; under
+// NO_BACKSLASH_ESCAPES a backslash is an ordinary character.
+TEST(LoadStatementTest, PathLiteralsFollowTheSqlMode) {
   EXPECT_EQ(remoteQuoted("C:\\O'Brien\\CSV\\x.csv", true), "'C:\\\\O''Brien\\\\CSV\\\\x.csv'");
-  // Under NO_BACKSLASH_ESCAPES a backslash is an ordinary character.
   EXPECT_EQ(remoteQuoted("C:\\O'Brien", false), "'C:\\O''Brien'");
 }
 

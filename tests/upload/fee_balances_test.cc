@@ -6,8 +6,6 @@
 
 #include <cstdio>
 
-#include "cycle/leftover_recovery.h"
-#include "cycle/local_ahead.h"
 #include "tests/support/program_folder.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
@@ -17,9 +15,8 @@ namespace {
 
 class FeeBalancesTest : public testing::MirrorFixture {
  protected:
-  void student(const std::string& admno, const std::string& degree = "BSC") {
-    local("insert into student (fadmno, fdegree, fyear) values ('" + admno + "', '" + degree +
-          "', '2024')");
+  void student(const std::string& admno) {
+    local("insert into student (fadmno, fdegree, fyear) values ('" + admno + "', 'BSC', '2024')");
   }
   // lastDate: a SQL expression or NULL.
   void fee(const std::string& admno, const std::string& head, const std::string& amount,
@@ -48,11 +45,23 @@ class FeeBalancesTest : public testing::MirrorFixture {
   }
 };
 
-TEST_F(FeeBalancesTest, PaidCountsReceiptsNotCancelledOfExistingStudentsOnly) {
+// Paid counts the receipts not cancelled of existing students only. The
+// remote rows end with exactly the keys of the file: an existing row takes
+// fee, paid, balance and date, keeps its exam number, year and exam type,
+// and ends unmarked; a new row is 'F'; the staging rows an interrupted cycle
+// left are not merged.
+TEST_F(FeeBalancesTest, BalancesCountWhatWasPaidAndTheRemoteRowsEndAsTheFile) {
+  remoteDb_.execute(
+      "insert into studfee values ('S1', 'BSC', 'X', 'TUI', 900, 100, 800, '2023-01-01', '2020', "
+      "'2', 'F'), ('S9', 'BSC', '1', 'OLD', 10, 0, 10, NULL, '2020', '1', NULL)");
+  remoteDb_.execute("create table tmpstudfee like studfee");
+  remoteDb_.execute(
+      "insert into tmpstudfee (fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal) values "
+      "('S1', 'BSC', '1', 'LIB', 400, 250, 150)");
   student("S1");
   fee("S1", "BUS", "500.00", "'2024-03-31'");
   fee("S1", "LIB", "300.00");
-  fee("S1", "TUI", "1000.00");
+  fee("S1", "TUI", "1000.00", "'2024-06-30'");
   fee("S9", "TUI", "1000.00");  // no such student
   receipt("R1", "S1", "BUS", "150.00", "NULL");
   receipt("R2", "S1", "BUS", "50.50", "'F'");
@@ -62,12 +71,13 @@ TEST_F(FeeBalancesTest, PaidCountsReceiptsNotCancelledOfExistingStudentsOnly) {
   EXPECT_EQ(exportFile("UPSTUDFEE.csv"),
             "S1|BSC|1|BUS|500|200.5|299.5|2024-03-31|2024|1|F\r\n"
             "S1|BSC|1|LIB|300|0|300||2024|1|F\r\n"
-            "S1|BSC|1|TUI|1000|0|1000||2024|1|F\r\n");
-  EXPECT_EQ(remoteRows("select fheadcode, ffee, fpaid, fbal, flastdate, fdeleted from studfee "
-                       "order by fheadcode"),
-            "BUS|500.00|200.50|299.50|2024-03-31|F\n"
-            "LIB|300.00|0.00|300.00|<null>|F\n"
-            "TUI|1000.00|0.00|1000.00|<null>|F");
+            "S1|BSC|1|TUI|1000|0|1000|2024-06-30|2024|1|F\r\n");
+  EXPECT_EQ(remoteRows("select fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, "
+                       "flastdate, fyear, fexamtype, fdeleted from studfee order by fheadcode"),
+            "S1|BSC|1|BUS|500.00|200.50|299.50|2024-03-31|2024|1|F\n"
+            "S1|BSC|1|LIB|300.00|0.00|300.00|<null>|2024|1|F\n"
+            "S1|BSC|X|TUI|1000.00|0.00|1000.00|2024-06-30|2020|2|<null>");
+  EXPECT_EQ(remoteTables("tmpstudfee"), "");
 }
 
 TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
@@ -82,30 +92,15 @@ TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
   receipt("R1", "S1", "B", "100", "NULL");
   receipt("R2", "S1", "D", "200", "NULL");
 
-  // The connection the cycle gives the stage: the temporary tables of the
-  // previous run are dropped when met.
-  RecoveringConnection recovering(localDb_.connection(), localDb_.connection(), journal_);
   struct Case {
     const char* code;
     bool fineRow;
   };
   for (Case c : {Case{"P028", true}, Case{"P001", false}, Case{"P00", false}, Case{"", false}}) {
     SCOPED_TRACE(c.code);
-    CycleContext ctx{recovering, recorded_, home_.path(), config_,
-                     c.code,     messages_, journal_,     clock_};
+    CycleContext ctx = cycleContext(c.code);
     EXPECT_EQ(uploadFeeBalances(ctx), c.fineRow ? 6u : 5u);
-
-    auto fines = localDb_.connection().query(
-        "select FHEADCODE, FFINEAMT from #TMPUPBAL where FADMNO = 'S1' and FHEADCODE <> 'FINE' "
-        "order by FHEADCODE",
-        Cursor::Static);
-    std::string perHead;
-    for (; !fines->eof(); fines->moveNext()) {
-      perHead += fines->field("FHEADCODE").textValue() + "=" +
-                 std::to_string(static_cast<int>(fines->field("FFINEAMT").numberValue())) + " ";
-    }
-    EXPECT_EQ(perHead, "A=50 B=25 C=0 D=0 ");
-
+    // A and B carry their fines, C (due today) and D (paid) none.
     const std::string file = exportFile("UPSTUDFEE.csv");
     const std::string fineLine = "S1|BSC|A|FINE|75|0|75||2024|1|F\r\n";
     EXPECT_EQ(file.find(fineLine) != std::string::npos, c.fineRow) << file;
@@ -113,88 +108,6 @@ TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
     EXPECT_EQ(remote("select count(*) from studfee where fheadcode = 'FINE'"),
               c.fineRow ? "1" : "0");
   }
-}
-
-// Balances made ahead on a second local connection are the ones the stage
-// exports (the cycle's own connection never makes them); work ahead that
-// fails is done again in order, with a warning.
-TEST_F(FeeBalancesTest, BalancesMadeAheadAreExportedAndAFailedAheadIsMadeAgain) {
-  student("S1");
-  fee("S1", "BUS", "500.00", "'2024-03-31'");
-  fee("S1", "TUI", "1000.00");
-  receipt("R1", "S1", "BUS", "150.00", "NULL");
-  const std::string expected =
-      "S1|BSC|1|BUS|500|150|350|2024-03-31|2024|1|F\r\n"
-      "S1|BSC|1|TUI|1000|0|1000||2024|1|F\r\n";
-
-  {
-    LocalAhead ahead([this] { return localDb_.connect(); }, makeFeeBalances,
-                     {"P001", false, {}, {}});
-    ctx_.turn.ahead = &ahead;
-    EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
-    ctx_.turn.ahead = nullptr;
-  }
-  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
-  EXPECT_THROW(localDb_.connection().query("select * from #TMPUPBAL"), AgentError);
-
-  {
-    LocalAhead ahead(
-        []() -> std::unique_ptr<Connection> {
-          throw AgentError(error_number::kGenericFailure, "no second connection today");
-        },
-        makeFeeBalances, {"P001", false, {}, {}});
-    ctx_.turn.ahead = &ahead;
-    EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
-    ctx_.turn.ahead = nullptr;
-  }
-  EXPECT_EQ(exportFile("UPSTUDFEE.csv"), expected);
-  EXPECT_EQ(testing::journalLinesWith(
-                journal_,
-                "fee balances computed ahead on a second local connection failed (no second "
-                "connection today); computed again in order"),
-            1u);
-}
-
-TEST_F(FeeBalancesTest, RemoteRowsEndWithExactlyTheKeysOfTheFile) {
-  remoteDb_.execute(
-      "insert into studfee values ('S1', 'BSC', 'X', 'TUI', 900, 100, 800, '2023-01-01', '2020', "
-      "'2', 'F')");
-  remoteDb_.execute(
-      "insert into studfee values ('S9', 'BSC', '1', 'OLD', 10, 0, 10, NULL, '2020', '1', "
-      "NULL)");
-  student("S1");
-  fee("S1", "TUI", "1000", "'2024-06-30'");
-  fee("S1", "BUS", "500");
-
-  EXPECT_EQ(uploadFeeBalances(ctx_), 2u);
-  // The existing row takes fee, paid, balance and date, keeps its exam
-  // number, year and exam type, and ends unmarked; the new row is 'F'.
-  EXPECT_EQ(remoteRows("select fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal, "
-                       "flastdate, fyear, fexamtype, fdeleted from studfee order by fheadcode"),
-            "S1|BSC|1|BUS|500.00|0.00|500.00|<null>|2024|1|F\n"
-            "S1|BSC|X|TUI|1000.00|0.00|1000.00|2024-06-30|2020|2|<null>");
-}
-
-// An interrupted cycle left tmpstudfee with last cycle's rows: the next
-// cycle writes the current balances, not the stale ones.
-TEST_F(FeeBalancesTest, LeftoverStagingRowsAreNotMerged) {
-  student("S1");
-  fee("S1", "TUI", "1000");
-  receipt("R1", "S1", "TUI", "250", "NULL");
-  remoteDb_.execute(
-      "insert into studfee (fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal) values "
-      "('S1', 'BSC', '1', 'TUI', 1000, 0, 1000)");
-  remoteDb_.execute("create table tmpstudfee like studfee");
-  remoteDb_.execute(
-      "insert into tmpstudfee (fadmno, fdegree, fexamno, fheadcode, ffee, fpaid, fbal) values "
-      "('S1', 'BSC', '1', 'TUI', 1000, 0, 1000)");
-
-  EXPECT_EQ(uploadFeeBalances(ctx_), 1u);
-
-  EXPECT_EQ(remoteRows("select ffee, fpaid, fbal from studfee"), "1000.00|250.00|750.00");
-  EXPECT_EQ(remote("select count(*) from information_schema.tables where table_schema = "
-                   "database() and table_name = 'tmpstudfee'"),
-            "0");
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST_P(HostileValuesTest, ValuesArriveAsTheyWereBeforeAndAfterTheSqlModeSwitch) 
   uploadSubjectMarks(ctx_);
 
   const bool utf8Files = GetParam().database != "latin1";
-  EXPECT_EQ(ctx_.exportCodePage, utf8Files ? CodePage::Utf8 : CodePage::Windows1252);
+  EXPECT_EQ(ctx_.portal.exportCodePage, utf8Files ? CodePage::Utf8 : CodePage::Windows1252);
   const bool latin1Tables = GetParam().tables == "latin1";
   for (const Hostile& h : kHostile) {
     const char* expected = latin1Tables && h.inLatin1 ? h.inLatin1 : h.arrives;

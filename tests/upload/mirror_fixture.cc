@@ -1,10 +1,10 @@
 // The table stage test setting.
 #include "tests/upload/mirror_fixture.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cycle/export_encoding.h"
-#include "tests/support/program_folder.h"
 
 namespace agent::testing {
 
@@ -13,14 +13,6 @@ namespace {
 std::string currentTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   return info ? info->name() : "mirror";
-}
-
-// A remote cell as the tests write it: the value's display text, "<null>"
-// for NULL, dates without their (midnight) time as the DATE columns hold
-// them.
-std::string cellText(const Value& value) {
-  std::string text = displayText(value, "<null>");
-  return value.isDateTime() ? text.substr(0, 10) : text;
 }
 
 }  // namespace
@@ -42,34 +34,37 @@ MirrorFixture::MirrorFixture(const PortalCharsets& charsets)
            clock_} {
   std::filesystem::create_directories(home_ / "CSV");
   ctx_.serverWarnings = &serverWarnings_;
-  learnExportCodePage(ctx_);
+  ctx_.portal.exportCodePage = learnExportCodePage(ctx_.remote, ctx_.config, ctx_.journal);
 }
 
-std::filesystem::path MirrorFixture::exportPath(const std::string& name) const {
-  return home_ / "CSV" / name;
+std::vector<std::string> MirrorFixture::statementHeads() const {
+  std::vector<std::string> heads;
+  for (const std::string& sql : remoteStatements()) {
+    const std::size_t table = sql.find("INTO TABLE ") + 11;
+    heads.push_back(sql.starts_with("LOAD DATA")
+                        ? "load " + sql.substr(table, sql.find(' ', table) - table)
+                        : sql.substr(0, std::min(sql.find(" set "), sql.find(" = concat_ws("))));
+  }
+  return heads;
 }
 
-std::string MirrorFixture::exportFile(const std::string& name) const {
-  return readFile(exportPath(name));
+std::string MirrorFixture::remoteTables(const std::string& pattern) const {
+  return remote(
+      "select group_concat(table_name order by table_name) from information_schema.tables where "
+      "table_schema = database() and table_name like '" +
+      pattern + "'");
 }
 
-void MirrorFixture::insertLocal(const std::string& into, std::initializer_list<std::string> rows) {
-  for (const std::string& row : rows) local("insert into " + into + " values (" + row + ")");
-}
-
-std::size_t MirrorFixture::journalLinesWith(const std::string& text) const {
-  return testing::journalLinesWith(journal_, text);
-}
-
-std::string MirrorFixture::remoteRows(const std::string& sql) const {
-  auto connection = remoteDb_.connect();
+std::string MirrorFixture::remoteRows(const std::string& sql,
+                                      const RemoteTestDatabase* other) const {
+  auto connection = (other ? *other : remoteDb_).connect();
   auto rows = connection->query(sql, Cursor::Static);
   std::string out;
-  for (; !rows->eof(); rows->moveNext()) {
-    if (!out.empty()) out += "\n";
+  for (bool first = true; !rows->eof(); rows->moveNext(), first = false) {
     for (std::size_t i = 0; i < rows->fieldCount(); ++i) {
-      if (i > 0) out += "|";
-      out += cellText(rows->field(i));
+      const Value& value = rows->field(i);
+      const std::string text = displayText(value, "<null>");
+      out += (i > 0 ? "|" : first ? "" : "\n") + (value.isDateTime() ? text.substr(0, 10) : text);
     }
   }
   return out;

@@ -5,6 +5,7 @@
 // MariaDB server of the test's own, which one test kills mid-load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -125,39 +126,29 @@ class StreamedLoadTest : public ::testing::Test {
   // did.
   bool waitForStagingLoad() {
     auto watch = testing::openRemote(server_.server().connectionString("streamed"));
+    const std::string loading =
+        "select count(*) from information_schema.processlist where info like "
+        "'LOAD DATA%tmpstudsub%'";
     for (auto limit = std::chrono::steady_clock::now() + 60s;
          std::chrono::steady_clock::now() < limit; std::this_thread::sleep_for(10ms)) {
-      if (watch
-              ->query("select count(*) from information_schema.processlist where info "
-                      "like 'LOAD DATA%tmpstudsub%'",
-                      Cursor::Static)
-              ->field(0)
-              .textValue() != "0") {
-        return true;
-      }
+      if (watch->query(loading, Cursor::Static)->field(0).textValue() != "0") return true;
     }
     return false;
   }
-
   bool sentStagingLoad() const {
-    for (const std::string& sql : recorded_->statements()) {
-      if (sql.starts_with("LOAD DATA") && sql.find("tmpstudsub") != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  // The remote table's rows, summed up.
-  std::string remoteFingerprint() {
-    auto check = testing::openRemote(server_.server().connectionString("streamed"));
-    auto rs = check->query(
-        "select concat(count(*), ' ', sum(crc32(concat_ws('|', fcollcode, fdegree, fexamno, "
-        "fsubcode, fadmno, fpass, fpassmth, fmarks, fremarks, fdeleted)))) from studsub",
-        Cursor::Static);
-    return rs->field(0).textValue();
+    return std::ranges::any_of(recorded_->statements(), [](const std::string& sql) {
+      return sql.starts_with("LOAD DATA") && sql.find("tmpstudsub") != std::string::npos;
+    });
   }
   std::string remote(const std::string& sql) {
     auto check = testing::openRemote(server_.server().connectionString("streamed"));
     return check->query(sql, Cursor::Static)->field(0).textValue();
+  }
+  // The remote table's rows, summed up.
+  std::string remoteFingerprint() {
+    return remote(
+        "select concat(count(*), ' ', sum(crc32(concat_ws('|', fcollcode, fdegree, fexamno, "
+        "fsubcode, fadmno, fpass, fpassmth, fmarks, fremarks, fdeleted)))) from studsub");
   }
 
   const MirrorDescription& studsub() const {

@@ -3,8 +3,6 @@
 // student and login take, and the file contents.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
 
@@ -27,7 +25,8 @@ class StudentsStageTest : public testing::MirrorFixture {
 
   // The export line of a student added by addStudent: fields 1 to 46,
   // Nulls empty, dates yyyy-mm-dd.
-  static std::string studentLine(const std::string& admno, const std::string& addr1) {
+  static std::string studentLine(const std::string& admno, const std::string& addr1,
+                                 const char* deleted = "F") {
     std::vector<std::string> fields(46);
     fields[0] = admno;
     fields[1] = "BSC";
@@ -38,7 +37,7 @@ class StudentsStageTest : public testing::MirrorFixture {
     fields[10] = "O+";
     fields[17] = addr1;
     fields[28] = "2023-06-01";
-    fields[45] = "F";
+    fields[45] = deleted;
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "|" : "") + fields[i];
     return line + "\r\n";
@@ -50,19 +49,19 @@ class StudentsStageTest : public testing::MirrorFixture {
   }
 };
 
-TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast) {
+// One pass writes both files, then sends both merges and drops last, with
+// backslash escapes off for the loads. A program folder with a backslash
+// in its path loads before and after that switch.
+TEST_F(StudentsStageTest, OnePassSendsBothMergesAndLoadsFromAnyFolderAcrossTheModeSwitch) {
+  ctx_.programFolder = home_.path() / "Office\\Upload's";
+  std::filesystem::create_directories(ctx_.csvFolder());
+  insertLocal("college (fcollcode, fcollname)", {"'C01', 'First'"});
   addStudent("A001");
+  EXPECT_EQ(uploadColleges(ctx_), 1u);  // backslash escapes on
+  recorded_.clear();
   EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
 
-  // Each statement by its first words (the merge and load texts are checked
-  // by the descriptions' test).
-  std::vector<std::string> heads;
-  for (const std::string& sql : remoteStatements()) {
-    const std::size_t table = sql.find("INTO TABLE ");
-    heads.push_back(table != std::string::npos
-                        ? "load " + sql.substr(table + 11, sql.find(' ', table + 11) - table - 11)
-                        : sql.substr(0, std::min(sql.find(" set "), sql.find(" = concat_ws("))));
-  }
+  // The merge and load texts are checked by the descriptions' test.
   const std::vector<std::string> expected = {"drop table if exists tmpstudent",
                                              "drop table if exists tmpmasuser",
                                              "create table if not exists tmpstudent like student",
@@ -77,77 +76,41 @@ TEST_F(StudentsStageTest, OnePassWritesBothFilesThenSendsBothMergesAndDropsLast)
                                              "load masuser",
                                              "drop table if exists tmpstudent",
                                              "drop table if exists tmpmasuser"};
-  EXPECT_EQ(heads, expected);
+  EXPECT_EQ(statementHeads(), expected);
   // Backslash escapes off, the test server's strictness kept.
-  EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES,STRICT_TRANS_TABLES");
-}
-
-TEST_F(StudentsStageTest, AProgramFolderWithABackslashInItsPathLoadsBeforeAndAfterTheModeSwitch) {
-  ctx_.programFolder = home_.path() / "Office\\Upload's";
-  std::filesystem::create_directories(ctx_.csvFolder());
-  insertLocal("college (fcollcode, fcollname)", {"'C01', 'First'"});
-  addStudent("A001");
-
-  EXPECT_EQ(uploadColleges(ctx_), 1u);  // backslash escapes on
-  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
   EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES,STRICT_TRANS_TABLES");
   local("update college set fcollname = 'Renamed'");
   EXPECT_EQ(uploadColleges(ctx_), 1u);  // and off
-
   EXPECT_EQ(remoteRows("select fcollcode, fcollname from college"), "C01|Renamed");
   EXPECT_EQ(remoteRows("select fadmno from student"), "A001");
   EXPECT_EQ(remoteRows("select fusername from masuser"), "A001");
 }
 
-TEST_F(StudentsStageTest, OnlyStudentsWithADegreeAndAnAdmissionDateArePublished) {
-  addStudent("A001");
+// Only students with a degree and an admission date are published; an
+// existing student takes everything, its login only fdeleted; the files
+// carry ISO dates, restored commas and empty Nulls.
+TEST_F(StudentsStageTest, PublishedStudentsMergeAndFillTheirFiles) {
+  remoteDb_.execute(
+      "insert into student (fadmno, fname, fdegree, fdeleted) values ('A001', 'Old', 'OLD', 'F'), "
+      "('A002', 'Kept', 'OLD', 'F')");
+  remoteDb_.execute("insert into masuser values ('A001', 'changed-on-portal', 'S', 'S', 'F')");
+  addStudent("A001", "'BSC'", "'20230601'", "'T'", "N'12\u00B8 Main Road'");
   addStudent("A002", "'XX'");
   addStudent("A003", "NULL");
   addStudent("A004", "'BSC'", "NULL");
-  remoteDb_.execute("insert into student (fadmno, fname) values ('A002', 'Kept')");
+  addStudent("A005", "'BSC'", "'20230601'", "'F'", "NULL");
 
-  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 1u);
-  EXPECT_EQ(remoteRows("select fadmno, fname from student order by fadmno"),
-            "A001|Name A001\nA002|Kept");
-  EXPECT_EQ(remoteRows("select fusername from masuser"), "A001");
-}
-
-TEST_F(StudentsStageTest, ExistingStudentTakesEverythingAndItsLoginOnlyFdeleted) {
-  remoteDb_.execute(
-      "insert into student (fadmno, fname, fdegree, fdeleted) values ('A001', "
-      "'Old', 'OLD', 'F')");
-  remoteDb_.execute("insert into masuser values ('A001', 'changed-on-portal', 'S', 'S', 'F')");
-  addStudent("A001", "'BSC'", "'20230601'", "'T'");
-  addStudent("A002");
-
-  uploadStudentsAndLogins(ctx_);
-
-  EXPECT_EQ(remoteRows("select fname, fdegree, fdob, fgender, fbloodgrp, fdoa, fdeleted from "
-                       "student where fadmno = 'A001'"),
-            "Name A001|BSC|2005-02-15|M|O+|2023-06-01|T");
+  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 2u);
+  EXPECT_EQ(exportFile("UPSTUDENT.csv"),
+            studentLine("A001", "12, Main Road", "T") + studentLine("A005", ""));
+  EXPECT_EQ(exportFile("UPMASUSER.csv"), "A001|newuser|S|S|T\r\nA005|newuser|S|S|F\r\n");
+  EXPECT_EQ(remoteRows("select fadmno, fname, fdegree, fdob, fgender, fbloodgrp, fdoa, faddr1, "
+                       "fdeleted from student order by fadmno"),
+            "A001|Name A001|BSC|2005-02-15|M|O+|2023-06-01|12, Main Road|T\n"
+            "A002|Kept|OLD|<null>|<null>|<null>|<null>|<null>|F\n"
+            "A005|Name A005|BSC|2005-02-15|M|O+|2023-06-01||F");
   EXPECT_EQ(remoteRows("select * from masuser order by fusername"),
-            "A001|changed-on-portal|S|S|T\nA002|newuser|S|S|F");
-}
-
-TEST_F(StudentsStageTest, FilesCarryIsoDatesRestoredCommasAndEmptyNulls) {
-  addStudent("A001", "'BSC'", "'20230601'", "'F'", "N'12\u00B8 Main Road'");
-  addStudent("A002", "'BSC'", "'20230601'", "'F'", "NULL");
-
-  uploadStudentsAndLogins(ctx_);
-
-  std::string file = exportFile("UPSTUDENT.csv");
-  EXPECT_EQ(file, studentLine("A001", "12, Main Road") + studentLine("A002", ""));
-  EXPECT_EQ(exportFile("UPMASUSER.csv"), "A001|newuser|S|S|F\r\nA002|newuser|S|S|F\r\n");
-  EXPECT_EQ(remote("select faddr1 from student where fadmno = 'A001'"), "12, Main Road");
-}
-
-TEST_F(StudentsStageTest, NoStudentsSendNothingAndLeaveTheSqlModeAlone) {
-  std::string before = sqlMode();
-  addStudent("A002", "'XX'");
-  EXPECT_EQ(uploadStudentsAndLogins(ctx_), 0u);
-  EXPECT_TRUE(remoteStatements().empty());
-  EXPECT_EQ(sqlMode(), before);
-  EXPECT_FALSE(std::filesystem::exists(exportPath("UPSTUDENT.csv")));
+            "A001|changed-on-portal|S|S|T\nA005|newuser|S|S|F");
 }
 
 }  // namespace
