@@ -1,9 +1,6 @@
-// upload-agent --check on real program folders (the local database on the
-// embedded engine, the portal's on the test MariaDB server): what a new
-// office gets wrong fails with the line that names it, the check writes
-// nothing, and it opens the portal as the cycle does. A cycle against a
-// hostile portal server that asks for remote-accounts.ini sends nothing of
-// it and names the file asked for.
+// upload-agent --check on real program folders: a mistake fails with the
+// line that names it, the check writes nothing and opens the portal as the
+// cycle does. A hostile portal asking for remote-accounts.ini gets nothing.
 #include <algorithm>
 #include <map>
 
@@ -24,10 +21,8 @@
 namespace agent {
 namespace {
 
-// Every file and folder under root with its size and modification time.
-// The embedded engine's -shm file is left out: it is the write-ahead log's
-// shared-memory index, which every reader of the database maps and stamps;
-// the database and its log are compared.
+// Every file and folder under root with its size and modification time,
+// but the write-ahead log's -shm index, which every reader maps and stamps.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {

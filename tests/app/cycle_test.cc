@@ -60,8 +60,7 @@ class CycleTest : public testing::AgentFolderTest {
   std::unique_ptr<Agent> agent_;
 };
 
-// Stages used by the tests: each does what a real stage does at the point
-// that matters (creates a temporary table, fails, reads remotely).
+// Stages that do what a real stage does at the point that matters.
 std::size_t readsMissingBalance(CycleContext& ctx) {
   ctx.local.query("select * from #TMPUPBAL");
   return 0;
@@ -146,12 +145,9 @@ TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
       << journalText();
 }
 
-// The ways a cycle ends early, none of which ends the program or stamps the
-// cycle's end (the next cycle runs as usual): a generic failure, an abort
-// (the stage has told the user), a failure that is no agent error (number
-// 51), a leftover object dropped and the statement run again once, a drop
-// that fails, a remote connect that fails (no account, or a driver injected
-// through the account's server, which must never be loaded).
+// The ways a cycle ends early without its end stamp, the program going on: a
+// leftover object is dropped and the statement run again once; a driver
+// injected through the account's server is never loaded.
 TEST_F(CycleTest, EveryEarlyEndEndsTheCycleWithoutItsEndStampAndTheNextRuns) {
   agent().connectLocal();
   local_.execute("create view FEEPG as select * from college");

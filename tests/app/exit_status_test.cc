@@ -34,8 +34,7 @@ int run(const std::filesystem::path& home, const std::vector<std::string>& args,
   return status.value_or(-1);
 }
 
-// The journal's text once it holds what, waiting at most a minute for the
-// program to write it; what the journal holds then otherwise.
+// The journal's text once it holds what (or after a minute).
 std::string journalOnceItHas(const std::filesystem::path& home, const std::string& what) {
   const std::filesystem::path log = home / "log" / "agent.log";
   std::string text;

@@ -1,7 +1,5 @@
-// The journal: one event, one line (text from outside cannot forge the
-// next), rotated at 1 MiB, its write fault said once; and what --status and
-// the window show without it: the running agent's state file, the last
-// cycle summaries, the status line.
+// The journal (one event a line, rotated, its write fault said once) and
+// what --status and the window show without it.
 #include "cycle/journal.h"
 
 #include <gtest/gtest.h>

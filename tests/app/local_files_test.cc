@@ -1,7 +1,5 @@
-// Files only the agent can read: the CSV folder, the export files, the log
-// folder and the journal get owner-only modes whatever the umask, a folder
-// found open to others is narrowed with a journal line, and a link planted
-// where an export file or the journal is written is never followed.
+// Files only the agent can read: folders found open to others are narrowed
+// (and said), a link planted where a file is written is never followed.
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,6 +1,4 @@
-// The cycle schedule under a clock the test sets: when the timed cycles fall
-// due after start-up, after a long cycle, and after the date and time are
-// set back or forward.
+// When the timed cycles fall due, under a clock the test sets.
 #include "app/core/schedule.h"
 
 #include <gtest/gtest.h>
@@ -68,11 +66,8 @@ TEST(Schedule, SettingTheDateAndTimeLeavesTheIntervalAsItWas) {
   }
 }
 
-// A demonstration may shorten the interval through
-// UPLOAD_AGENT_INTERVAL_SECONDS; anything but a positive number keeps the
-// 50 minutes, and the journal says when it is shortened.
-// Sets (or, for nullptr, removes) an environment variable of this process.
-// Windows has no setenv; its _putenv_s removes a variable set to "".
+// Sets (or, for nullptr, removes) an environment variable of this process
+// (Windows' _putenv_s removes a variable set to "").
 void setVariable(const char* name, const char* value) {
 #ifdef _WIN32
   _putenv_s(name, value != nullptr ? value : "");
@@ -85,6 +80,8 @@ void setVariable(const char* name, const char* value) {
 #endif
 }
 
+// A demonstration may shorten the interval through
+// UPLOAD_AGENT_INTERVAL_SECONDS (only a positive number, said in the journal).
 TEST(Schedule, IntervalFromTheEnvironmentOnlyWhenPositive) {
   constexpr const char* kName = "UPLOAD_AGENT_INTERVAL_SECONDS";
   const std::pair<const char*, long long> cases[] = {

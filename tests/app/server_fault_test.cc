@@ -29,8 +29,7 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr int kTimeout = 3;  // connect, read and write time-out of these tests, in seconds
 
-// The tables every cycle mirrors, compared row for row; smslog is left out
-// (its rows are sent once and then marked locally).
+// The tables every cycle mirrors (smslog's rows are sent once, then marked).
 constexpr const char* kMirrored[] = {"college",  "degree",       "subject",  "mascat",  "mashead",
                                      "masroute", "student",      "masuser",  "result",  "studsub",
                                      "studfee",  "rechead",      "recdetl",  "recmode", "masemp",

@@ -1,7 +1,5 @@
-// The platform files: UTF-8 names reaching the file system, the name handed
-// to the remote driver, the executable's folder, environment variables and
-// the headless program's stop requests. The same tests run on Linux and, in
-// the Windows build, under Wine.
+// File names, the program folder, the environment and stop requests, on
+// Linux and, in the Windows build, under Wine.
 #ifdef _WIN32
 #include <windows.h>
 #else

@@ -1,8 +1,6 @@
-// The Win32 window over the window model: the window SERVICEFILE on a real
-// desktop (windows-test.sh runs this suite under Wine on a virtual display),
-// driven by the messages the shell and the user would send it: the tray
-// icon's mouse codes, the 500 ms timer, the Pause box, the menu's items,
-// the shell's restart, WM_CLOSE.
+// The Win32 window SERVICEFILE on a real desktop (windows-test.sh runs this
+// suite under Wine on a virtual display), driven by the messages the shell
+// and the user would send it.
 #include "app/win32/service_window.h"
 
 #include <gtest/gtest.h>
