@@ -47,11 +47,11 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   scripts/thread-safety-check.sh || status=1
 
   # The suites that run on their own: settings, the embedded engine, the
-  # schedule and window model, the journal, export texts and payment maths.
-  NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|DbError'
-  NO_SERVER_SUITES+='|ProgramFolder|EngineCollation|EngineDateText|EngineNumberText'
+  # schedule and status line, the journal, export texts and payment maths.
+  NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|RemoteLinkSettings'
+  NO_SERVER_SUITES+='|EngineCollation|EngineDateText|EngineNumberText'
   NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
-  NO_SERVER_SUITES+='|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'
+  NO_SERVER_SUITES+='|ProgressText|Journal|Leftovers|CleanString|ExportWriterTest'
   NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers'
   NO_SERVER_SUITES+='|NextSerial|RemoteLiteral|ValueReading)\.'
   # The test binaries alone, in a Debug build with one sanitizer option on.
@@ -67,12 +67,12 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -R "$NO_SERVER_SUITES" || status=1
 
   # ThreadSanitizer in build-tsan: the same suites, and the server suites
-  # whose code starts threads (the streamed staging load, work ahead, the
-  # window's cycle thread, a stop from another thread or a signal, payments
-  # racing the portal), next to their own private server. A race fails the
-  # test (ThreadSanitizer's exit status).
+  # whose code starts threads (the streamed staging load, work ahead, a
+  # stop from another thread or a signal, payments racing the portal), next
+  # to their own private server. A race fails the test (ThreadSanitizer's
+  # exit status).
   THREAD_SUITES='^(StreamedLoadTest|FeeBalancesTest|ReceiptsTest|StudentsStageTest|CycleTest'
-  THREAD_SUITES+='|WindowModelTest|CycleLocks|RemoteConnection|BookingRace|PaymentCycle'
+  THREAD_SUITES+='|CycleLocks|RemoteConnection|BookingRace|PaymentCycle'
   THREAD_SUITES+='|AgentProcessTest)\.'
   sanitizer_build build-tsan AGENT_SANITIZE_THREAD
   export TSAN_OPTIONS="${TSAN_OPTIONS:-second_deadlock_stack=1 suppressions=$PWD/scripts/tsan.supp}"

@@ -1,32 +1,28 @@
-// upload-agent --check on real program folders: the local database on the
-// embedded engine, the portal's database on the test MariaDB server. What
-// a new office gets wrong (a missing column, a wrong password, an account
-// for another institution, separators, code page, certificate files) must
-// fail with the line that names it, and the check must write nothing.
-#include <sys/wait.h>
-
+// upload-agent --check on real program folders: a mistake fails with the
+// line that names it, the check writes nothing and opens the portal as the
+// cycle does. A hostile portal asking for remote-accounts.ini gets nothing.
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 #include <gtest/gtest.h>
 
+#include "app/core/agent.h"
 #include "app/core/config_check.h"
+#include "app/core/portal_link.h"
+#include "config/remote_accounts.h"
 #include "cycle/cycle.h"
 #include "payments/payment_posting.h"
 #include "tests/support/agent_folder_test.h"
+#include "tests/support/agent_process.h"
+#include "tests/support/hostile_portal.h"
 #include "tests/support/temp_dir.h"
+#include "upload/table_stages.h"
 
 namespace agent {
 namespace {
 
-using testing::TempDir;
-using testing::writeFile;
-
-// Every file and folder under root with its size and modification time.
-// The embedded engine's -shm file is left out: it is the write-ahead log's
-// shared-memory index, which every reader of the database maps and stamps;
-// the database and its log are compared.
+// Every file and folder under root with its size and modification time,
+// but the write-ahead log's -shm index, which every reader maps and stamps.
 std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
@@ -53,13 +49,17 @@ class CheckTest : public testing::AgentFolderTest {
     }
     return out;
   }
+  void expectFailure(const std::string& text) {
+    const std::vector<std::string> failed = failures();
+    EXPECT_TRUE(anyHas(failed, text)) << text << " in " << ::testing::PrintToString(failed);
+  }
   static bool anyHas(const std::vector<std::string>& lines, const std::string& text) {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::string& l) { return l.find(text) != std::string::npos; });
   }
 };
 
-TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
+TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreNamed) {
   const auto localBefore = snapshot(local_.serverFolder());
   const auto homeBefore = snapshot(home_.path());
   const std::string tablesBefore = remote_.scalar(
@@ -67,16 +67,9 @@ TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
       "where table_schema = database()");
 
   // The program itself, as an administrator runs it.
-  const std::string command = std::string(AGENT_BINARY_DIR) + "/bin/upload-agent --check --home '" +
-                              home_.path().string() + "' 2>&1";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[4096];
-  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-  int status = ::pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  testing::AgentProcess program(home_.path(), {"--check"});
+  EXPECT_EQ(program.wait(std::chrono::seconds(60)), 0) << program.output();
+  const std::string out = program.output();
   EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
   EXPECT_NE(out.find("OK      local control row: institution \"P001\""), std::string::npos) << out;
   EXPECT_NE(out.find("OK      portal table rzp_paymentgateway"), std::string::npos) << out;
@@ -94,32 +87,29 @@ TEST_F(CheckTest, ASoundFolderPassesAndNothingIsWrittenAnywhere) {
   EXPECT_EQ(remote_.scalar("select group_concat(table_name order by table_name) from "
                            "information_schema.tables where table_schema = database()"),
             tablesBefore);
-}
 
-TEST_F(CheckTest, MissingPortalTablesAndColumnsAreNamed) {
+  // Missing portal tables and columns are named; the payment tables only for
+  // institutions that write them.
   remote_.execute("alter table rechead drop column fnettotal");
   remote_.execute("alter table studfee drop column fdeleted");
   remote_.execute("drop table masuser");
-  remote_.execute("alter table rzp_paymentgateway drop column fdownloaddate");
+  remote_.execute("drop table rzp_paymentgateway");
   std::vector<std::string> failed = failures();
   EXPECT_EQ(failed.size(), 4u) << ::testing::PrintToString(failed);
-  EXPECT_TRUE(anyHas(failed, "portal table rechead: lacks column(s) fnettotal")) << failed[0];
+  EXPECT_TRUE(anyHas(failed, "portal table rechead: lacks column(s) fnettotal"));
   EXPECT_TRUE(anyHas(failed, "portal table studfee: lacks column(s) fdeleted"));
   EXPECT_TRUE(anyHas(failed, "portal table masuser: missing"));
-  EXPECT_TRUE(anyHas(failed, "portal table rzp_paymentgateway: lacks column(s) fdownloaddate"));
+  EXPECT_TRUE(anyHas(failed, "portal table rzp_paymentgateway: missing"));
   EXPECT_EQ(printCheck(check(), std::cout), 1);
-}
-
-TEST_F(CheckTest, PaymentTablesAreCheckedOnlyForInstitutionsThatWriteThem) {
-  remote_.execute("drop table rzp_paymentgateway");
-  EXPECT_TRUE(anyHas(failures(), "portal table rzp_paymentgateway: missing"));
   // P019 takes the portal's receipts instead: it never marks gateway rows.
   local_.execute("update control set funivcode = 'P019'");
   home_.write("remote-accounts.ini", remote_.accountSection("P019"));
-  EXPECT_TRUE(failures().empty()) << ::testing::PrintToString(failures());
+  failed = failures();
+  EXPECT_EQ(failed.size(), 3u) << ::testing::PrintToString(failed);
+  EXPECT_FALSE(anyHas(failed, "rzp_paymentgateway"));
 }
 
-TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
+TEST_F(CheckTest, SettingsMistakesFailWithWhatToChange) {
   // An account section for another institution (and a section the agent
   // does not know, which is only a warning).
   home_.write("remote-accounts.ini", remote_.accountSection("P002") + "\n[X9]\nuser = u\n");
@@ -127,63 +117,188 @@ TEST_F(CheckTest, AccountAndConnectionMistakesFailWithWhatToChange) {
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const CheckLine& l) {
     return l.result == CheckLine::Result::Warning && l.detail.find("X9") != std::string::npos;
   }));
-  EXPECT_TRUE(anyHas(failures(), "portal account: institution \"P001\" has no section [P001]"))
-      << ::testing::PrintToString(failures());
+  expectFailure("portal account: institution \"P001\" has no section [P001]");
 
   // The right section with a wrong password: the driver's refusal.
   std::string section = remote_.accountSection("P001");
-  std::size_t pw = section.find("password");
-  ASSERT_NE(pw, std::string::npos);
-  section.insert(section.find('\n', pw), "-wrong");
+  section.insert(section.find('\n', section.find("password")), "-wrong");
   home_.write("remote-accounts.ini", section);
-  EXPECT_TRUE(anyHas(failures(), "portal connection: Error"))
-      << ::testing::PrintToString(failures());
+  expectFailure("portal connection: Error");
 
-  // A wrong local password stops the check before the portal.
-  home_.write("remote-accounts.ini", remote_.accountSection("P001"));
-  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
-  std::vector<std::string> failed = failures();
-  EXPECT_TRUE(anyHas(failed, "local connection: Error")) << ::testing::PrintToString(failed);
-  EXPECT_TRUE(anyHas(failed, "portal: not checked"));
-
-  // No settings file at all.
-  std::filesystem::remove(home_.path() / "Ostrel.INI");
-  EXPECT_TRUE(anyHas(failures(), "Ostrel.INI: ")) << ::testing::PrintToString(failures());
-}
-
-TEST_F(CheckTest, SeparatorsCodePageDriversAndCertificateFiles) {
+  // The CA file the link names must be there; keys the agent does not read
+  // are not its business.
   const std::string drivers =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
+  home_.write("platform.ini", drivers + "[remote]\nssl_key = missing-key.pem\n");
+  home_.write("remote-accounts.ini", remote_.accountSection("P001") + "tls = verify-identity\n");
+  EXPECT_EQ(failures(), std::vector<std::string>{});
+  section = remote_.accountSection("P001");
+  section.replace(section.find("tls_ca = "), std::string::npos, "tls_ca = missing-ca.pem\n");
+  home_.write("remote-accounts.ini", section);
+  expectFailure("TLS CA file: " + (home_.path() / "missing-ca.pem").string());
+  home_.write("remote-accounts.ini", remote_.accountSection("P001"));
+
   home_.write("platform.ini", drivers + "[regional]\ndecimal_separator = ,\ndate_separator = |\n");
   std::vector<std::string> failed = failures();
   ASSERT_EQ(failed.size(), 1u) << ::testing::PrintToString(failed);
   EXPECT_NE(failed[0].find("decimal_separator = \",\""), std::string::npos) << failed[0];
   EXPECT_NE(failed[0].find("date_separator = \"|\""), std::string::npos) << failed[0];
-
   // UTF-8 files read by a latin1 server would garble every accent.
   home_.write("platform.ini", drivers + "[export]\ncode_page = utf-8\n");
-  EXPECT_TRUE(anyHas(failures(),
-                     "code page: the export writes utf-8 (platform.ini [export] "
-                     "code_page) but the portal's server reads load files in \"latin1\""))
-      << ::testing::PrintToString(failures());
-
-  // The CA file the link names must be there; keys the agent does not read
-  // are not its business.
-  home_.write("platform.ini", drivers + "[remote]\nssl_key = missing-key.pem\n");
-  home_.write("remote-accounts.ini", remote_.accountSection("P001") + "tls = verify-identity\n");
-  EXPECT_EQ(failures(), std::vector<std::string>{});
-  std::string section = remote_.accountSection("P001");
-  section.replace(section.find("tls_ca = "), std::string::npos, "tls_ca = missing-ca.pem\n");
-  home_.write("remote-accounts.ini", section);
-  failed = failures();
-  EXPECT_TRUE(anyHas(failed, "TLS CA file: " + (home_.path() / "missing-ca.pem").string()))
-      << ::testing::PrintToString(failed);
-
+  expectFailure(
+      "code page: the export writes utf-8 (platform.ini [export] code_page) but the portal's "
+      "server reads load files in \"latin1\"");
   // The portal's driver name mapped to a driver nobody registered.
   home_.write("platform.ini",
-              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = "
-              "odbc:No Such Driver\n");
-  EXPECT_TRUE(anyHas(failures(), "no ODBC driver \"No Such Driver\" is registered"));
+              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:No Such Driver\n");
+  expectFailure("no ODBC driver \"No Such Driver\" is registered");
+
+  // A wrong local password stops the check before the portal.
+  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "not-it");
+  expectFailure("local connection: Error");
+  expectFailure("portal: not checked");
+  // No settings file at all.
+  std::filesystem::remove(home_.path() / "Ostrel.INI");
+  expectFailure("Ostrel.INI: ");
+}
+
+using testing::HostilePortal;
+
+constexpr const char* kPortalPassword = "Portal-Secret-9";
+
+class PortalLinkTest : public testing::AgentFolderTest {
+ protected:
+  PortalLinkTest() : AgentFolderTest("portal_link", "P001") {
+    local_.execute("create table mascat (fcatcode varchar(10), fcatdesc varchar(60))");
+    local_.execute("insert into mascat values ('GEN', 'General')");
+    clock_.set({2024, 3, 5, 14, 7, 9});
+  }
+
+  bool runCategories() {
+    if (!agent_) {
+      agent_ = std::make_unique<Agent>(home_.path(), messages_, journal_, clock_);
+      agent_->ensureCsvFolder();
+      agent_->connectLocal();
+    }
+    static const Stage stages[] = {{"categories", uploadCategories}};
+    return agent_->runCycle(stages);
+  }
+  testing::SetClock clock_;
+  std::unique_ptr<Agent> agent_;
+};
+
+TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
+  const std::string accounts = (home_.path() / kRemoteAccountsFileName).string();
+  HostilePortal portal(HostilePortal::Mode::AskForAnotherFile, accounts);
+  // A plain link: a server without TLS gets nothing else.
+  home_.write(kRemoteAccountsFileName,
+              "[P001]\nuser = portal_user\npassword = " + std::string(kPortalPassword) +
+                  "\nserver = 127.0.0.1\ndatabase = portal\nport = " +
+                  std::to_string(portal.port()) + "\ntls = off\n");
+
+  EXPECT_FALSE(runCategories());
+  ASSERT_EQ(portal.filesAskedFor().size(), 1u);
+  EXPECT_EQ(portal.fileBytes(), "");
+  EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
+  EXPECT_EQ(journalLinesWith("cycle end: stamped"), 0u);
+  EXPECT_EQ(journalLinesWith("the server asked for the local file \"" + accounts + "\""), 1u);
+  EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 1u);
+
+  // The control: a server asking for the file the statement names gets the
+  // export file, and the cycle completes.
+  EXPECT_TRUE(runCategories());
+  ASSERT_EQ(portal.filesAskedFor().size(), 3u);  // the staging load and the insert load
+  EXPECT_NE(portal.fileBytes().find("GEN|General|F\r\n"), std::string::npos);
+  EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
+  EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 2u);  // at every cycle
+}
+
+// --check opens the portal the way every cycle does: for each link set-up
+// an office may have, the check's "portal connection" line and the cycle's
+// connection agree, and a refusal names the setting to change. Of several
+// hosts, one that does not answer is passed over (and said); a host without
+// its own port takes the account's. The ODBC driver, whose LOAD DATA LOCAL
+// is not confined, is warned of at every cycle.
+TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
+  const testing::RemoteServer& s = remote_.server();
+  RemoteAccount listed;
+  listed.server = " 127.0.0.1:1 , " + s.host + ":" + s.port + ",db3";
+  listed.port = "3307";
+  std::vector<PortalHost> hosts = portalHosts(listed);
+  ASSERT_EQ(hosts.size(), 3u);
+  EXPECT_EQ(hosts[1].server, s.host);
+  EXPECT_EQ(hosts[2].name(), "db3:3307");
+  const std::string odbc =
+      "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
+  const std::string native = "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n";
+  const std::string ca = "tls_ca = " + s.tlsCa + "\n";
+  auto account = [&](const std::string& host, const std::string& link, bool tlsUser = false) {
+    return "[P001]\nuser = " + (tlsUser ? s.tlsUser : s.user) +
+           "\npassword = " + (tlsUser ? s.tlsPassword : s.password) + "\nserver = " + host +
+           "\ndatabase = " + remote_.name() + "\nport = " + s.port + "\n" + link;
+  };
+  struct SetUp {
+    const char* what;
+    std::string platform;
+    std::string accounts;
+    bool connects;
+    const char* refusalNames;  // a text the refusal must hold
+  };
+  const std::vector<SetUp> setUps = {
+      {"tls unset, no CA: the system's CAs do not know the test CA", native, account(s.host, ""),
+       false, "tls_ca"},
+      {"tls unset, another CA", native, account(s.host, "tls_ca = " + s.otherCa + "\n"), false,
+       "tls_ca"},
+      {"tls unset, a host name the certificate does not carry", native, account("127.0.0.2", ca),
+       false, "names the server"},
+      {"verify-ca, the same host", native, account("127.0.0.2", "tls = verify-ca\n" + ca), true,
+       ""},
+      {"an account that logs in only over TLS, tls unset", native, account(s.host, ca, true), true,
+       ""},
+      {"required, written out", native, account(s.host, "tls = required\n"), true, ""},
+      {"ODBC with required", odbc, account(s.host, "tls = required\n"), false,
+       "only with tls = verify-identity"},
+      {"ODBC with a verified link", odbc, account(s.host, ca), true, ""},
+      {"ODBC again", odbc, account(s.host, ca), true, ""},
+      {"several hosts, the first does not answer", native,
+       account("127.0.0.1:1, " + s.host + ":" + s.port, "tls = verify-ca\n" + ca), true, ""},
+  };
+  for (const SetUp& setUp : setUps) {
+    SCOPED_TRACE(setUp.what);
+    home_.write("platform.ini", setUp.platform);
+    home_.write(kRemoteAccountsFileName, setUp.accounts);
+    std::optional<CheckLine> checked;
+    for (const CheckLine& line : checkConfiguration(home_.path())) {
+      if (line.subject == "portal connection" ||
+          (line.subject == "portal link" && line.result == CheckLine::Result::Failed)) {
+        checked = line;
+      }
+    }
+    ASSERT_TRUE(checked.has_value());
+    agent_.reset();
+    const std::size_t connectedBefore = journalLinesWith("remote connection: ");
+    const std::size_t shownBefore = messages_.texts.size();
+    runCategories();
+    const bool cycleConnected = journalLinesWith("remote connection: ") > connectedBefore;
+    const bool checkConnected = checked->result == CheckLine::Result::Ok;
+    EXPECT_EQ(checkConnected, setUp.connects) << checked->detail;
+    EXPECT_EQ(cycleConnected, setUp.connects);
+    if (!setUp.connects) {
+      EXPECT_NE(checked->detail.find(setUp.refusalNames), std::string::npos) << checked->detail;
+      // The connection's own box comes first; the cycle's failure follows.
+      ASSERT_GT(messages_.texts.size(), shownBefore);
+      EXPECT_NE(messages_.texts[shownBefore].find(setUp.refusalNames), std::string::npos)
+          << messages_.texts[shownBefore];
+    } else if (setUp.accounts.find("tls = required") != std::string::npos) {
+      EXPECT_NE(checked->detail.find("server not verified"), std::string::npos) << checked->detail;
+    } else {
+      EXPECT_NE(checked->detail.find("verified"), std::string::npos) << checked->detail;
+    }
+  }
+  EXPECT_GE(journalLinesWith("server is not verified (tls = required)"), 1u);
+  EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
+  EXPECT_EQ(journalLinesWith("passed over: 127.0.0.1:1"), 1u);
+  EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");
 }
 
 }  // namespace

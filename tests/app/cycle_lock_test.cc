@@ -1,7 +1,5 @@
-// The cycle's locks on real parts: the side file beside an embedded
-// database, held by another handle, and the portal's user lock, held by
-// another session of the test MariaDB server. Each refuses the cycle with
-// a reason naming the holder, and lets it in once the holder lets go.
+// The cycle's locks (the side file beside the embedded database, the
+// portal's user lock): each names its holder and lets go with it.
 #include "app/core/cycle_lock.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +21,7 @@ std::string firstValue(Connection& c, const std::string& sql) {
   return rs->eof() ? std::string() : displayText(rs->field(0));
 }
 
-TEST(CycleLocks, AnotherHolderOfEitherLockIsNamedAndItsReleaseLetsTheCycleIn) {
+TEST(CycleLocks, AnotherHolderIsNamedItsReleaseLetsTheCycleInALeftSessionIsEnded) {
   testing::TempDir dir("cycle-lock");
   testing::RemoteTestDatabase portal("cycle_lock", false);
   std::unique_ptr<Connection> session = portal.connect();
@@ -64,42 +62,24 @@ TEST(CycleLocks, AnotherHolderOfEitherLockIsNamedAndItsReleaseLetsTheCycleIn) {
   }
   // Refused, this cycle's locks let go of the local one too.
   other->execute("do release_lock(concat('upload-agent:', database()))");
-  CycleLocks mine(place, "program folder /my/folder", 1s, journal, memory);
-  EXPECT_EQ(mine.refusal(), "");
+  EXPECT_EQ(CycleLocks(place, "program folder /my/folder", 1s, journal, memory).refusal(), "");
   EXPECT_FALSE(memory.refusalNoted);
-}
 
-// A power cut in the middle of a cycle leaves its portal session holding
-// the lock until the server notices (hours, for an idle half-open link):
-// the restarted agent finds its id in the program folder and ends it; a
-// session of another install is left alone.
-TEST(CycleLocks, ThePortalSessionAnEarlierProcessLeftIsEndedAnotherInstallsIsNot) {
-  testing::TempDir dir("cycle-lock-kept");
-  testing::RemoteTestDatabase portal("cycle_lock_kept", false);
-  std::unique_ptr<Connection> session = portal.connect();
-  std::unique_ptr<Connection> left = portal.connect();
-  ASSERT_EQ(firstValue(*left, "select get_lock(concat('upload-agent:', database()), 0)"), "1");
-  const std::string leftId = firstValue(*left, "select connection_id()");
-  Journal journal;
-  CycleLockPlace place;
-  place.embeddedDatabase = dir / "office.sqlite";
-  place.portal = session.get();
-  place.portalName = portal.name();
-  PortalLockMemory memory;
-  memory.sessionFile = dir / kPortalSessionFileName;
-
-  testing::writeFile(memory.sessionFile, "another_portal " + leftId + "\n");
-  EXPECT_NE(CycleLocks(place, "me", 1s, journal, memory).refusal(), "");
-  EXPECT_EQ(firstValue(*left, "select 1"), "1");  // alive
-
-  testing::writeFile(memory.sessionFile, portal.name() + " " + leftId + "\n");
-  {
-    CycleLocks mine(place, "me", 5s, journal, memory);
-    EXPECT_EQ(mine.refusal(), "");
-    EXPECT_EQ(memory.lastSession, firstValue(*session, "select connection_id()"));
-  }
-  EXPECT_THROW(firstValue(*left, "select 1"), AgentError);
-  EXPECT_EQ(testing::readFile(memory.sessionFile), portal.name() + " " + memory.lastSession + "\n");
+  // A power cut mid-cycle leaves its portal session holding the lock for
+  // hours: the restarted agent finds its id in the program folder and ends
+  // it; a session of another install is left alone.
+  ASSERT_EQ(firstValue(*other, "select get_lock(concat('upload-agent:', database()), 0)"), "1");
+  const std::string leftId = firstValue(*other, "select connection_id()");
+  PortalLockMemory kept;
+  kept.sessionFile = dir / kPortalSessionFileName;
+  testing::writeFile(kept.sessionFile, "another_portal " + leftId + "\n");
+  EXPECT_NE(CycleLocks(place, "me", 1s, journal, kept).refusal(), "");
+  EXPECT_EQ(firstValue(*other, "select 1"), "1");  // alive
+  testing::writeFile(kept.sessionFile, portal.name() + " " + leftId + "\n");
+  EXPECT_EQ(CycleLocks(place, "me", 5s, journal, kept).refusal(), "");
+  EXPECT_EQ(kept.lastSession, firstValue(*session, "select connection_id()"));
+  EXPECT_THROW(firstValue(*other, "select 1"), AgentError);
+  EXPECT_EQ(testing::readFile(kept.sessionFile), portal.name() + " " + kept.lastSession + "\n");
 }
 
 }  // namespace

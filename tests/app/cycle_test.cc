@@ -1,24 +1,21 @@
-// The upload cycle of a whole program folder: the settings file, the local
-// connection on the embedded engine, the remote account on the test
-// MariaDB server, the start and end stamps, the error handler and the
-// recovery from leftover local objects across cycles.
+// The upload cycle of a whole program folder, its local database on the
+// embedded engine and its portal on the test MariaDB server.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <thread>
 
 #include "app/core/agent.h"
-#include "base/code_page.h"
 #include "base/errors.h"
 #include "config/local_settings.h"
 #include "config/remote_accounts.h"
 #include "cycle/conflict_retry.h"
 #include "cycle/early_part.h"
 #include "cycle/local_ahead.h"
-#include "db/error.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/doubles.h"
 #include "tests/support/local_database.h"
@@ -34,40 +31,24 @@ using testing::LocalTestDatabase;
 
 class CycleTest : public testing::AgentFolderTest {
  protected:
+  // Three colleges in a table of every column the college stage reads.
   CycleTest() : AgentFolderTest("cycle", "P001") {
-    local_.execute("create table college (fcollcode varchar(10), fcollname varchar(60))");
-    local_.execute("insert into college values ('C01', 'First College')");
+    local_.execute(
+        "create table college (fcollcode varchar(10), fcollname varchar(60), fadd1 varchar(60), "
+        "fadd2 varchar(60), fadd3 varchar(60), fadd4 varchar(60), fattsession varchar(10))");
+    local_.execute(
+        "insert into college (fcollcode, fcollname) values ('C01', 'College'), "
+        "('C02', 'College'), ('C03', 'College')");
   }
 
   Agent& agent() {
     if (!agent_) agent_ = std::make_unique<Agent>(home_.path(), messages_, journal_, clock_);
     return *agent_;
   }
-  // Three colleges in a table of every column the college stage reads.
-  void makeCollegesMirrorable() {
-    local_.execute("drop table college");
-    local_.execute(
-        "create table college (fcollcode varchar(10), fcollname varchar(60), fadd1 varchar(60), "
-        "fadd2 varchar(60), fadd3 varchar(60), fadd4 varchar(60), fattsession varchar(10))");
-    for (const char* code : {"C01", "C02", "C03"}) {
-      local_.execute(std::string("insert into college (fcollcode, fcollname) values ('") + code +
-                     "', 'College')");
-    }
-    agent().ensureCsvFolder();
-  }
   std::string remoteStamps() {
     return remote_.scalar(
         "select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
         "ifnull(flastupdendtime, 'NULL')) from control");
-  }
-  // The message the program ends with when it connects locally.
-  std::string programEndOfConnect() {
-    try {
-      agent().connectLocal();
-    } catch (const ProgramEnd& e) {
-      return e.message();
-    }
-    return "<the program goes on>";
   }
   std::string journalText() {
     std::string all;
@@ -79,8 +60,7 @@ class CycleTest : public testing::AgentFolderTest {
   std::unique_ptr<Agent> agent_;
 };
 
-// Stages used by the tests: each does what a real stage does at the point
-// that matters (creates a temporary table, fails, reads remotely).
+// Stages that do what a real stage does at the point that matters.
 std::size_t readsMissingBalance(CycleContext& ctx) {
   ctx.local.query("select * from #TMPUPBAL");
   return 0;
@@ -98,42 +78,52 @@ std::size_t waitsRemotely(CycleContext& ctx) {
   return 0;
 }
 
-using Seconds = std::chrono::duration<double>;
+// What a window shows while the cycle runs (the stage and its rows so far).
+const CycleProgress* watchedProgress = nullptr;
+CycleProgress::Snapshot seenInStage;
+std::size_t looksAtProgress(CycleContext&) {
+  seenInStage = watchedProgress->snapshot();
+  return 0;
+}
+// The start stamp as the portal holds it while the cycle runs.
+std::size_t checksTheStartStamp(CycleContext& ctx) {
+  auto rs = ctx.remote.query("select flastupdstarttime, flastupdendtime from control");
+  EXPECT_EQ(rs->field("flastupdstarttime").textValue(), "05/03/2024 02:07:09 PM");
+  EXPECT_TRUE(rs->field("flastupdendtime").isNull());
+  looksAtProgress(ctx);
+  return 1;
+}
 
-TEST_F(CycleTest, StampsItsStartAndEndWithTheInstitutionsAccount) {
+// One cycle stamps its start and end, writes its files in the character set
+// the portal's server reads them in, counts a value the portal clips and
+// keeps a progress record; a character set the export cannot write ends the
+// next cycle with a line naming it.
+TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
+  agent().ensureCsvFolder();
+  local_.execute(
+      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
   // A second activation reads the same settings file and logs in again: the
   // password is unscrambled afresh, not shifted a second time.
   agent().connectLocal();
   agent().connectLocal();
   EXPECT_EQ(agent().univCode(), "P001");
+  watchedProgress = &agent().progress();
   clock_.set({2024, 3, 5, 14, 7, 9});
-  std::vector<Stage> stages = {
-      {"check start stamp", [](CycleContext& ctx) -> std::size_t {
-         auto rs = ctx.remote.query("select flastupdstarttime, flastupdendtime from control");
-         EXPECT_EQ(rs->field("flastupdstarttime").textValue(), "05/03/2024 02:07:09 PM");
-         EXPECT_TRUE(rs->field("flastupdendtime").isNull());
-         return 1;
-       }}};
-  EXPECT_TRUE(agent().runCycle(stages));
-  EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
-  EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
-}
-
-// The cycle writes its files in the character set the portal's server
-// reads them in, learnt before the first load; a value the portal clips is
-// counted in the summary; a character set the export cannot write ends the
-// cycle with a line naming it.
-TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
-  makeCollegesMirrorable();
-  local_.execute(
-      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
-  agent().connectLocal();
-  const std::vector<Stage> stages = {{"college", uploadColleges}};
   remote_.execute("alter database `" + remote_.name() + "` character set utf8mb4");
   remote_.execute("alter table college convert to character set utf8mb4");
   remote_.execute("alter table college modify fcollname varchar(12)");
+  const std::vector<Stage> stages = {{"check start stamp", checksTheStartStamp},
+                                     {"college", uploadColleges}};
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+  EXPECT_EQ(remoteStamps(), "05/03/2024 02:07:09 PM / 05/03/2024 02:07:09 PM");
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_EQ(journalLinesWith("stage check start stamp: 1 rows"), 1u);
+  EXPECT_TRUE(seenInStage.running);
+  EXPECT_EQ(seenInStage.stage, "check start stamp");
+  CycleProgress::Snapshot after = agent().progress().snapshot();
+  EXPECT_FALSE(after.running) << "the cycle's end is marked";
+  EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
+
   EXPECT_NE(testing::readFile(home_.path() / "CSV" / "UPCOLLEGE.csv")
                 .find("C02|Caf\xC3\xA9 \xE2\x82\xB9 College|"),
             std::string::npos);
@@ -143,6 +133,10 @@ TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
       << journalText();
   EXPECT_EQ(journalLinesWith(", 1 value changed by the portal"), 1u) << journalText();
 
+  // A new cycle starts its record afresh.
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"look", looksAtProgress}}));
+  EXPECT_EQ(seenInStage.rows, 0u);
+
   remote_.execute("alter database `" + remote_.name() + "` character set cp1251");
   EXPECT_FALSE(agent().runCycle(stages));
   EXPECT_EQ(journalLinesWith("the portal's server reads load files in the character set "
@@ -151,65 +145,20 @@ TEST_F(CycleTest, FilesFollowThePortalsCharacterSetAndClippedValuesAreCounted) {
       << journalText();
 }
 
-TEST_F(CycleTest, ADriverInjectedThroughRemoteAccountsIsNeverLoaded) {
-  // A file that is no library: loading it would fail with the driver
-  // manager's "Can't open lib"; kept one server name, it names no host.
-  const std::string library = (home_.path() / "platform.ini").string();
-  home_.write(
-      kRemoteAccountsFileName,
-      "[P001]\nuser = u\npassword = p\nserver = 127.0.0.1;DRIVER=" + library + "\ndatabase = d\n");
-  agent().connectLocal();
-  EXPECT_FALSE(agent().runCycle({}));
-  ASSERT_FALSE(messages_.texts.empty());
-  for (const std::string& line : journal_.recentLines()) {
-    EXPECT_EQ(line.find("Can't open lib"), std::string::npos) << line;
-  }
-  EXPECT_EQ(journalLinesWith("remote connection to 127.0.0.1;DRIVER="), 1u);
-  EXPECT_EQ(remoteStamps(), "NULL / NULL");
-}
-
-TEST_F(CycleTest, FailingDropEndsTheCycleNotTheProgram) {
-  agent().connectLocal();
-  std::vector<Stage> stages = {{"balances", readsMissingBalance}};
-  EXPECT_FALSE(agent().runCycle(stages));
-  ASSERT_EQ(messages_.texts.size(), 1u);
-  // The drop's own error is reported: the description and the number.
-  EXPECT_NE(messages_.texts[0].find("Cannot drop the table '#TMPUPBAL'"), std::string::npos)
-      << messages_.texts[0];
-  EXPECT_NE(messages_.texts[0].find(" -21472"), std::string::npos) << messages_.texts[0];
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-  // The agent goes on: the next cycle runs as usual.
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
-}
-
-TEST_F(CycleTest, AStatementIsRunAgainOnlyOnceAfterADrop) {
+// The ways a cycle ends early without its end stamp, the program going on: a
+// leftover object is dropped and the statement run again once; a driver
+// injected through the account's server is never loaded.
+TEST_F(CycleTest, EveryEarlyEndEndsTheCycleWithoutItsEndStampAndTheNextRuns) {
   agent().connectLocal();
   local_.execute("create view FEEPG as select * from college");
-  // The view exists: the drop succeeds, and the statement run again fails
-  // once more naming the view (it now reads a view that is gone). That
-  // error is reported, with no second drop.
-  std::vector<Stage> stages = {{"views", [](CycleContext& ctx) -> std::size_t {
-                                  ctx.local.execute("CREATE VIEW FEEPG AS select * from FEEPG");
-                                  return 0;
-                                }}};
-  EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("dropped and made again: FEEPG"), 1u);
-  EXPECT_EQ(journalLinesWith("FEEPG (2 times)"), 0u) << "no second drop";
-  ASSERT_EQ(messages_.texts.size(), 1u);
-  EXPECT_NE(messages_.texts[0].find("FEEPG"), std::string::npos);
-}
-
-// The other ways a cycle ends early: a generic failure (no message, but a
-// journal line), a stage that has told the user already (an abort: no
-// further message) and a failure that is no agent error (reported with
-// number 51). None ends the program or stamps the cycle's end, and the next
-// cycle runs as usual.
-TEST_F(CycleTest, GenericAbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
-  agent().connectLocal();
+  const std::string accounts = testing::readFile(home_.path() / kRemoteAccountsFileName);
+  const std::string library = (home_.path() / "platform.ini").string();
+  const std::string closed = "Operation is not allowed when the object is closed. -2146824584";
   struct Case {
     Stage stage;
-    std::vector<std::string> messages;
+    std::vector<std::string> messages;  // a part of each message shown
     std::string journalLine;
+    std::string accounts = "";  // the remote account file, when not the sound one
   } cases[] = {
       {{"receipts", failsGenerically},
        {},
@@ -225,36 +174,55 @@ TEST_F(CycleTest, GenericAbortAndForeignFailuresEndTheCycleWithoutItsEndStamp) {
         [](CycleContext&) -> std::size_t { throw std::length_error("basic_string::_M_create"); }},
        {"basic_string::_M_create 51"},
        "cycle ended in stage masters: unexpected error: basic_string::_M_create"},
+      {{"balances", readsMissingBalance},
+       {"Cannot drop the table '#TMPUPBAL', because it does not exist or you do not have "
+        "permission. -21472"},
+       "cycle ended in stage balances, local statement \"select * from #TMPUPBAL\""},
+      {{"views",
+        [](CycleContext& ctx) -> std::size_t {
+          ctx.local.execute("CREATE VIEW FEEPG AS select * from FEEPG");
+          return 0;
+        }},
+       {"FEEPG"},
+       "dropped and made again: FEEPG"},
+      {{"none", readsLocalControl},
+       {"", closed},
+       "no remote account for institution \"P001\" in",
+       " "},
+      {{"none", readsLocalControl},
+       {"", closed},
+       "remote connection to 127.0.0.1;DRIVER=",
+       "[P001]\nuser = u\npassword = p\nserver = 127.0.0.1;DRIVER=" + library + "\ndatabase = d\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.journalLine);
     messages_.texts.clear();
+    if (!c.accounts.empty()) home_.write(kRemoteAccountsFileName, c.accounts);
     EXPECT_FALSE(agent().runCycle(std::vector<Stage>{c.stage}));
-    EXPECT_EQ(messages_.texts, c.messages);
-    EXPECT_EQ(journalLinesWith(c.journalLine), 1u);
+    ASSERT_EQ(messages_.texts.size(), c.messages.size());
+    for (std::size_t i = 0; i < c.messages.size(); ++i) {
+      EXPECT_FALSE(messages_.texts[i].empty());
+      EXPECT_NE(messages_.texts[i].find(c.messages[i]), std::string::npos) << messages_.texts[i];
+    }
+    EXPECT_EQ(journalLinesWith(c.journalLine), 1u) << journalText();
     EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+    home_.write(kRemoteAccountsFileName, accounts);
   }
+  EXPECT_EQ(journalLinesWith("FEEPG (2 times)"), 0u) << "no second drop";
+  EXPECT_EQ(journalText().find("Can't open lib"), std::string::npos) << journalText();
   messages_.texts.clear();
   EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
   EXPECT_TRUE(messages_.texts.empty());
 }
 
-TEST_F(CycleTest, FailedRemoteConnectGivesItsMessageThenTheStampsMessage) {
-  home_.write("remote-accounts.ini", "");  // P001 has no values: the open fails
-  agent().connectLocal();
-  EXPECT_FALSE(agent().runCycle(std::vector<Stage>{}));
-  ASSERT_EQ(messages_.texts.size(), 2u);
-  EXPECT_FALSE(messages_.texts[0].empty());
-  EXPECT_EQ(messages_.texts[1], "Operation is not allowed when the object is closed. -2146824584");
-  EXPECT_EQ(remoteStamps(), "NULL / NULL");
-  EXPECT_EQ(journalLinesWith("no remote account for institution \"P001\" in"), 1u);
-}
-
 TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
-  std::filesystem::remove(home_.path() / kSettingsFileName);
-  EXPECT_EQ(programEndOfConnect(), "DB Path Not Identified");
   home_.settings("", "x", "y", "z");
-  EXPECT_EQ(programEndOfConnect(), "Database type not specified!!");
+  try {
+    agent().connectLocal();
+    ADD_FAILURE() << "the program went on without a database type";
+  } catch (const ProgramEnd& e) {
+    EXPECT_EQ(e.message(), "Database type not specified!!");
+  }
   // A type in the wrong case opens nothing and says nothing. The code stays
   // empty, so the cycle reports the failed remote connect, then the start
   // stamp sent on the unopened connection.
@@ -277,17 +245,54 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
             1u)
       << journalText();
   EXPECT_FALSE(agent().runCycle(stages));
-  home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(),
-                 LocalTestDatabase::kSaPassword);
+  // Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
+  // the journal says so.
+  const std::string bom = "\xEF\xBB\xBF";
+  home_.write(kSettingsFileName,
+              bom + "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
+                  "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
+                  "\r\nDBNAME=" + local_.name() + "\r\n");
+  home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
   EXPECT_TRUE(agent().runCycle(stages));
   EXPECT_EQ(agent().univCode(), "P001");
+  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
+}
+
+// Every cycle ends with one summary line: the rows of each stage that ran,
+// the cycle's own warnings (not those before it) and errors.
+TEST_F(CycleTest, EveryCycleEndsWithOneSummaryLine) {
+  agent().connectLocal();
+  journal_.warning("an older warning");
+  const auto three = [](CycleContext&) -> std::size_t { return 3; };
+  std::vector<Stage> stages = {
+      {"masters", three},
+      {"receipt download", three, StageGate::Download},
+      {"rechead, recdetl and recmode", [](CycleContext& ctx) -> std::size_t {
+         ctx.journal.warning("a row left out");
+         return 2;
+       }}};
+  ASSERT_TRUE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: stamped, 5 rows sent in "), 1u) << journalText();
+  EXPECT_EQ(journalLinesWith(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
+            1u);
+  // A cycle that ends early counts only the stages that ended, and its error.
+  stages = {{"masters", three}, {"studfee", [](CycleContext& ctx) -> std::size_t {
+                                   ctx.remote.execute("select * from no_such_table");
+                                   return 5;
+                                 }}};
+  ASSERT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: ended early, 3 rows sent in "), 1u);
+  EXPECT_EQ(journalLinesWith(" s (masters 3), 0 warnings, 1 error"), 1u) << journalText();
 }
 
 // The portal's control row locked by another session, as a cut link's
 // left-over session holds it: the start stamp waits [remote]
 // lock_wait_timeout, not the read time-out, and the journal names a lock
-// wait. The next cycle, the lock gone, stamps its end.
-TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
+// wait. The next cycle, the lock gone, stamps its end. Then a stop asked
+// for from another thread (as the signal watcher does) while a remote
+// statement runs: the statement is cancelled, no later stage or statement
+// runs, the journal names the stage, and no later cycle starts.
+TEST_F(CycleTest, ALockWaitIsNamedAndAStopEndsTheRunningStatementWithinSeconds) {
   home_.write("platform.ini", testing::readFile(home_.path() / "platform.ini") +
                                   "lock_wait_timeout = 1\nread_timeout = 300\n");
   std::vector<Stage> stages = {{"masters", readsLocalControl}};
@@ -301,12 +306,32 @@ TEST_F(CycleTest, ALockHeldOnThePortalIsNamedAsALockWait) {
   EXPECT_EQ(journalLinesWith("a lock wait: another session held a lock"), 1u) << journalText();
   EXPECT_EQ(journalLinesWith("read time-out"), 0u);
   EXPECT_TRUE(agent().runCycle(stages)) << journalText();
+
+  stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
+  const auto started = std::chrono::steady_clock::now();
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    agent_->requestStop();
+  });
+  EXPECT_FALSE(agent().runCycle(stages));
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  stopper.join();
+  EXPECT_LT(took.count(), 5.0);
+  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
+              took.count());
+  EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
+  EXPECT_EQ(journalLinesWith("stage after"), 0u);
+  EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
+  EXPECT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("cycle start"), 3u) << "a cycle started after the stop";
 }
 
 // A real deadlock on the portal (1213, the refusal a cluster node gives a
-// write that conflicts with another node's): the agent's update locks row
-// 1 and waits for row 2, held by a heavier open transaction that then asks
-// for row 1, so the server rolls the agent's update back whole.
+// write that conflicts with another node's): the function below holds rows
+// 2 to 50 of pair in an open transaction, then, once the agent's update
+// holds row 1 (a NOWAIT read of it refused) and waits for row 2, asks for
+// row 1 and commits, so the server rolls the agent's update back whole.
 constexpr const char* kConflictedUpdate = "update pair set v = v + 10";
 std::size_t updatesRetried(CycleContext& ctx) {
   runRetryingRefusals(ctx, "pair", [&] { ctx.remote.execute(kConflictedUpdate); });
@@ -317,36 +342,23 @@ std::size_t updatesOnce(CycleContext& ctx) {
   return 0;
 }
 
-// Holds rows 2 to 50 of pair in an open transaction, then, once another
-// session holds row 1, asks for row 1 and commits.
-class DeadlockMaker {
- public:
-  explicit DeadlockMaker(const testing::RemoteTestDatabase& remote)
-      : holder_(remote.connect()), watcher_(remote.connect()) {
-    holder_->execute("start transaction");
-    holder_->execute("update pair set v = v + 1 where k >= 2");
-    thread_ = std::thread([this] { run(); });
-  }
-  ~DeadlockMaker() { thread_.join(); }
-
- private:
-  void run() {
-    // Row 1 locked (a NOWAIT read of it refused) means the other session's
-    // update holds it and waits for row 2.
+std::thread deadlockWithTheNextUpdate(const testing::RemoteTestDatabase& remote) {
+  std::shared_ptr<Connection> holder = remote.connect(), watcher = remote.connect();
+  holder->execute("start transaction");
+  holder->execute("update pair set v = v + 1 where k >= 2");
+  return std::thread([holder, watcher] {
     for (int i = 0; i < 200; ++i) {
       try {
-        watcher_->execute("select k from pair where k = 1 for update nowait");
+        watcher->execute("select k from pair where k = 1 for update nowait");
       } catch (const AgentError&) {
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    holder_->execute("update pair set v = v + 1 where k = 1");
-    holder_->execute("commit");
-  }
-  std::unique_ptr<Connection> holder_, watcher_;
-  std::thread thread_;
-};
+    holder->execute("update pair set v = v + 1 where k = 1");
+    holder->execute("commit");
+  });
+}
 
 // Work that may be sent again is, after the refusal, and counts once; the
 // same refusal of other work ends the cycle with a line naming the server
@@ -354,20 +366,16 @@ class DeadlockMaker {
 TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   remote_.execute("create table pair (k int primary key, v int not null)");
   remote_.execute("insert into pair select seq, 0 from seq_1_to_50");
-  {
-    std::vector<Stage> stages = {{"retried", updatesRetried}};
-    DeadlockMaker deadlock(remote_);
-    EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-  }
+  std::thread deadlock = deadlockWithTheNextUpdate(remote_);
+  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"retried", updatesRetried}})) << journalText();
+  deadlock.join();
   EXPECT_EQ(remote_.scalar("select count(*) from pair where v = 11"), "50") << journalText();
   EXPECT_EQ(journalLinesWith("pair: refused by"), 1u) << journalText();
 
   remote_.execute("update pair set v = 0");
-  {
-    std::vector<Stage> stages = {{"once", updatesOnce}};
-    DeadlockMaker deadlock(remote_);
-    EXPECT_FALSE(agent().runCycle(stages));
-  }
+  deadlock = deadlockWithTheNextUpdate(remote_);
+  EXPECT_FALSE(agent().runCycle(std::vector<Stage>{{"once", updatesOnce}}));
+  deadlock.join();
   const testing::RemoteServer& server = remote_.server();
   EXPECT_EQ(journalLinesWith("in stage once, remote statement \"update pair set v\" "
                              "in database " +
@@ -379,54 +387,11 @@ TEST_F(CycleTest, AConflictRefusalIsRetriedOnlyWhereRunningAgainIsSafe) {
   EXPECT_EQ(remote_.scalar("select flastupdendtime is null from control"), "1");
 }
 
-// A stop asked for from another thread (as the signal watcher does) while
-// a remote statement runs: the statement is cancelled, no later stage or
-// statement runs, the journal names the stage, and no later cycle starts.
-TEST_F(CycleTest, StopEndsTheRunningStatementAndTheCycleWithinSeconds) {
-  agent().connectLocal();
-  std::vector<Stage> stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
-  const auto started = std::chrono::steady_clock::now();
-  std::thread stopper([this] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    agent_->requestStop();
-  });
-  EXPECT_FALSE(agent().runCycle(stages));
-  const Seconds took = std::chrono::steady_clock::now() - started;
-  stopper.join();
-  EXPECT_LT(took.count(), 5.0);
-  std::printf("[ figure ] stop 1 s into a 60 s statement: cycle ended after %.2f s\n",
-              took.count());
-  EXPECT_EQ(journalLinesWith("cycle stopped on request in stage waiting"), 1u);
-  EXPECT_EQ(journalLinesWith("stage after"), 0u);
-  EXPECT_TRUE(messages_.texts.empty());
-  EXPECT_NE(remoteStamps().find("/ NULL"), std::string::npos);
-  EXPECT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("cycle start"), 1u);
-}
-
-// What a window shows while the cycle runs: the stage under way with the
-// rows it has read, and after the cycle the record of its last stage.
-const CycleProgress* watchedProgress = nullptr;
-CycleProgress::Snapshot seenInStage;
-std::size_t looksAtProgress(CycleContext&) {
-  seenInStage = watchedProgress->snapshot();
-  return 0;
-}
-
-TEST_F(CycleTest, TheProgressRecordNamesTheRunningStageAndCountsItsRows) {
-  makeCollegesMirrorable();
-  agent().connectLocal();
-  watchedProgress = &agent().progress();
-  std::vector<Stage> stages = {{"look", looksAtProgress}, {"college", uploadColleges}};
-  EXPECT_TRUE(agent().runCycle(stages)) << journalText();
-  EXPECT_TRUE(seenInStage.running);
-  EXPECT_EQ(seenInStage.stage, "look");
-  CycleProgress::Snapshot after = agent().progress().snapshot();
-  EXPECT_FALSE(after.running) << "the cycle's end is marked";
-  EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
-  // A new cycle starts its record afresh.
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{{"look", looksAtProgress}}));
-  EXPECT_EQ(seenInStage.rows, 0u);
+// Whether done() holds within tries times 5 ms.
+bool soon(const std::function<bool()>& done, int tries = 400) {
+  for (int i = 0; i < tries && !done(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return done();
 }
 
 // A later stage's local part is done while an earlier stage waits for its
@@ -439,9 +404,7 @@ bool g_failEarlyPart = false;
 std::vector<std::string> g_stageEvents;
 
 AheadSources slowAhead(Connection& local, const AheadInput&) {
-  for (int i = 0; i < 1000 && !g_releaseSlowAhead; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  soon([] { return g_releaseSlowAhead.load(); }, 1000);
   local.execute("create table #SLOW (n int)");
   return {};
 }
@@ -452,7 +415,7 @@ AheadSources quickAhead(Connection& local, const AheadInput&) {
   return {};
 }
 std::size_t waitsForSlowAhead(CycleContext& ctx) {
-  while (!g_quickAheadDone) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  soon([] { return g_quickAheadDone.load(); }, 1000);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::unique_ptr<Connection> ahead;
   localWithWorkDone(ctx, "slow work", slowAhead, {}, ahead);
@@ -515,15 +478,8 @@ AheadSources notesItRan(Connection&, const AheadInput&) {
   g_notedWorkRan = true;
   return {};
 }
-// Whether the noted work ran within a good while.
-bool notedWorkRuns() {
-  for (int i = 0; i < 200 && !g_notedWorkRan; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return g_notedWorkRan;
-}
 std::size_t collegesAfterAWhile(CycleContext& ctx) {
-  g_heldEvents.push_back(notedWorkRuns() ? "ran at once" : "held");
+  g_heldEvents.push_back(soon([] { return g_notedWorkRan.load(); }, 200) ? "ran at once" : "held");
   std::size_t rows = uploadColleges(ctx);
   g_heldEvents.push_back(g_notedWorkRan ? "ran by the merge's end" : "still held");
   return rows;
@@ -538,7 +494,7 @@ TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
   home_.write("platform.ini",
               "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
               "Driver\n[upload]\nchanges_only = yes\n");
-  makeCollegesMirrorable();
+  agent().ensureCsvFolder();
   agent().connectLocal();
   std::vector<Stage> stages = {{"college", collegesAfterAWhile},
                                {"noted", takesNotedWork, StageGate::Always, notesItRan}};
@@ -583,12 +539,6 @@ AheadSources countsItsRun(Connection&, const AheadInput&) {
 
 TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
   auto connect = [this] { return local_.connect(); };
-  auto endsSoon = [](const LocalAhead& work) {
-    for (int i = 0; i < 400 && !work.ended(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return work.ended();
-  };
   g_chainRuns = 0;
   {
     LocalAhead first(connect, countsItsRun, {}, true);
@@ -597,7 +547,7 @@ TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(second.ended()) << "released before the work before it ended";
     first.release();
-    EXPECT_TRUE(endsSoon(second));
+    EXPECT_TRUE(soon([&] { return second.ended(); }));
     for (LocalAhead* work : {&first, &second}) {
       std::string why;
       AheadSources sources;
@@ -611,45 +561,6 @@ TEST_F(CycleTest, HeldWorkAheadRunsAfterTheWorkBeforeItAndEndsWithItsOwner) {
     afterIt.releaseAfter(never);
   }
   EXPECT_EQ(g_chainRuns, 2) << "held work ran although its owner went first";
-}
-
-// [remote] read_timeout of platform.ini reaches the driver: a statement
-// that outlasts it fails, and the journal line names the stage, the side,
-// the statement's first words and the database.
-TEST_F(CycleTest, ReadTimeOutEndsTheCycleWithALineNamingTheStatement) {
-  home_.write("platform.ini",
-              "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
-              "Driver\n[remote]\nread_timeout = 2\n");
-  agent().connectLocal();
-  std::vector<Stage> stages = {{"waiting", waitsRemotely}, {"after", readsLocalControl}};
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(agent().runCycle(stages));
-  const Seconds took = std::chrono::steady_clock::now() - started;
-  EXPECT_GE(took.count(), 1.5);
-  std::printf("[ figure ] read time-out 2 s: cycle ended after %.2f s\n", took.count());
-  EXPECT_LT(took.count(), 15.0);  // the driver may try a read more than once
-  EXPECT_EQ(journalLinesWith("in stage waiting, remote statement \"select sleep\" in database " +
-                             remote_.name()),
-            1u)
-      << journalText();
-  EXPECT_EQ(journalLinesWith("within the read time-out of 2 s"), 1u) << journalText();
-  EXPECT_EQ(journalLinesWith("stage after"), 0u);
-  // The next cycle starts afresh on a new connection.
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
-}
-
-// Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
-// the journal says so.
-TEST_F(CycleTest, SettingsFilesWithAUtf8MarkAreReadAndNoted) {
-  const std::string bom = "\xEF\xBB\xBF";
-  home_.write(kSettingsFileName,
-              bom + "[APATH]\r\nDBASEPATH=SQLSRVR\r\nSERVERNAME=" + local_.serverFolder().string() +
-                  "\r\nPASSWORD=" + scramblePassword(LocalTestDatabase::kSaPassword) +
-                  "\r\nDBNAME=" + local_.name() + "\r\n");
-  home_.write("remote-accounts.ini", bom + remote_.accountSection("P001"));
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
-  EXPECT_EQ(agent().univCode(), "P001");
-  EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
 }
 
 }  // namespace

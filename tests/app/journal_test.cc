@@ -1,13 +1,11 @@
-// The journal: one event, one line (text from outside cannot end a line
-// early and forge the next); its file rotates at 1 MiB keeping five files,
-// a file that cannot be opened is an error the caller can report, and a
-// file that stops taking lines is said once on standard error and in
-// --status.
+// The journal (one event a line, rotated, its write fault said once) and
+// what --status and the window show without it.
 #include "cycle/journal.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -18,9 +16,8 @@
 #include "app/core/agent_state.h"
 #include "app/core/schedule.h"
 #include "app/core/status.h"
+#include "cycle/cycle_progress.h"
 #include "tests/support/doubles.h"
-
-#include "base/errors.h"
 #include "tests/support/temp_dir.h"
 
 namespace agent {
@@ -28,38 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(Journal, RotatesAtOneMebibyteAndKeepsFiveFiles) {
-  testing::TempDir dir("journal");
-  const fs::path log = dir / "logs" / "agent.log";  // the folder is made
-  {
-    Journal journal(log);
-    const std::string line(1000, 'x');
-    for (int i = 0; i < 7 * 1100; ++i) journal.info(line);  // about 7.5 MiB
-    EXPECT_EQ(journal.recentLines().size(), Journal::kKeptLines);
-  }
-  EXPECT_TRUE(fs::exists(log));
-  for (int i = 1; i <= 5; ++i) {
-    const fs::path rotated = dir / "logs" / ("agent." + std::to_string(i) + ".log");
-    ASSERT_TRUE(fs::exists(rotated)) << rotated;
-    EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
-  }
-  EXPECT_FALSE(fs::exists(dir / "logs" / "agent.6.log"));
-}
-
-TEST(Journal, FileThatCannotBeOpenedIsAnAgentError) {
-  testing::TempDir dir("journal");
-  testing::writeFile(dir / "logs", "a file where the log folder should be");
-  try {
-    Journal journal(dir / "logs" / "agent.log");
-    FAIL() << "the journal opened below a file";
-  } catch (const AgentError& e) {
-    EXPECT_EQ(e.number(), error_number::kFileError);
-    EXPECT_NE(e.description().find("agent.log"), std::string::npos) << e.description();
-  }
-}
-
 using testing::readFile;
 using testing::TempDir;
+using testing::writeFile;
 
 // The file size limit (ulimit -f) reached while the agent runs, as a full
 // disk would stop the file: the write fails (SIGXFSZ ignored, as the
@@ -108,7 +76,11 @@ TEST(JournalTest, AFileThatStopsTakingLinesIsSaidOnceOnStandardErrorAndInStatus)
   EXPECT_NE(readFile(home / "log" / "agent.log").find("the limit lifted"), std::string::npos);
 }
 
-TEST(JournalTest, ControlCharactersFromOutsideAreWrittenEscapedOnTheEventsOwnLine) {
+// Control characters from outside are written escaped, on the event's own
+// line. A portal value of megabytes (an order id in a warning) costs one
+// line of about 4 KiB, cut at a character boundary with a note, every
+// cycle: the journal's earlier cycles are not rotated away.
+TEST(Journal, EveryEventIsOneLineEscapedAndCutToSizeAndTheFileRotates) {
   TempDir dir("journal");
   {
     Journal journal(dir / "log" / "agent.log");
@@ -117,30 +89,6 @@ TEST(JournalTest, ControlCharactersFromOutsideAreWrittenEscapedOnTheEventsOwnLin
     journal.info(
         "name 'line\xE2\x80\xA8"
         "break\xC2\x85next' kept; caf\xC3\xA9 C:\\Apps\\Upload");
-  }
-  const std::string log = readFile(dir / "log" / "agent.log");
-  std::size_t lines = 0;
-  for (char c : log) lines += c == '\n';
-  EXPECT_EQ(lines, 3u) << log;
-  EXPECT_EQ(log.find('\r'), std::string::npos);
-  EXPECT_NE(log.find(" WARN order id 'A\\nINFO cycle end: stamped' left pending\n"), log.npos);
-  EXPECT_NE(log.find(" ERROR server said: bad\\r\\nERROR x\\x00y\\x1B[2J\\x09\\x7F\n"), log.npos)
-      << log;
-  // Unicode line breaks are escaped; other text, backslashes included, is kept.
-  EXPECT_NE(
-      log.find(" INFO name 'line\\u2028break\\u0085next' kept; caf\xC3\xA9 C:\\Apps\\Upload\n"),
-      log.npos)
-      << log;
-}
-
-// A portal value of megabytes (an order id in a warning) costs one line of
-// about 4 KiB, cut at a character boundary with a note, every cycle: the
-// journal's earlier cycles are not rotated away.
-TEST(JournalTest, LongLinesAreCutWithANoteAndKeepEarlierCycles) {
-  TempDir dir("journal");
-  {
-    Journal journal(dir / "log" / "agent.log");
-    journal.info("cycle summary: stamped, the first cycle");
     // "é" is two bytes: the cut may not split it.
     std::string huge = "order id '";
     for (std::size_t i = 0; i < 1500000; ++i) huge += "\xC3\xA9";
@@ -154,8 +102,112 @@ TEST(JournalTest, LongLinesAreCutWithANoteAndKeepEarlierCycles) {
     EXPECT_TRUE(kept.ends_with("\xC3\xA9")) << "a character was split";
   }
   EXPECT_FALSE(std::filesystem::exists(dir / "log" / "agent.1.log"));
-  EXPECT_NE(readFile(dir / "log" / "agent.log").find("stamped, the first cycle"),
-            std::string::npos);
+  const std::string log = readFile(dir / "log" / "agent.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 53) << log.substr(0, 400);
+  EXPECT_EQ(log.find('\r'), std::string::npos);
+  EXPECT_NE(log.find(" WARN order id 'A\\nINFO cycle end: stamped' left pending\n"), log.npos);
+  EXPECT_NE(log.find(" ERROR server said: bad\\r\\nERROR x\\x00y\\x1B[2J\\x09\\x7F\n"), log.npos)
+      << log.substr(0, 400);
+  // Unicode line breaks are escaped; other text, backslashes included, is kept.
+  EXPECT_NE(
+      log.find(" INFO name 'line\\u2028break\\u0085next' kept; caf\xC3\xA9 C:\\Apps\\Upload\n"),
+      log.npos)
+      << log.substr(0, 400);
+
+  // The file rotates at 1 MiB and five files are kept.
+  {
+    Journal journal(dir / "log" / "agent.log");
+    for (int i = 0; i < 7 * 1100; ++i) journal.info(std::string(1000, 'x'));  // about 7.5 MiB
+    EXPECT_EQ(journal.recentLines().size(), Journal::kKeptLines);
+  }
+  for (int i = 1; i <= 5; ++i) {
+    const fs::path rotated = dir / "log" / ("agent." + std::to_string(i) + ".log");
+    ASSERT_TRUE(fs::exists(rotated)) << rotated;
+    EXPECT_LE(fs::file_size(rotated), 1024u * 1024u + 2048u) << rotated;
+  }
+  EXPECT_FALSE(fs::exists(dir / "log" / "agent.6.log"));
+}
+
+// The status line of the window while a cycle runs.
+TEST(ProgressText, GroupsTheRowCountInThousands) {
+  EXPECT_EQ(progressText({true, "", 0}), "Cycle running");
+  EXPECT_EQ(progressText({true, "college", 0}), "Uploading college");
+  EXPECT_EQ(progressText({true, "college", 1}), "Uploading college - 1 row");
+  EXPECT_EQ(progressText({true, "studsub", 999}), "Uploading studsub - 999 rows");
+  EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
+}
+
+TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {
+  TempDir dir("status");
+  auto summary = [](int minute, const char* text) {
+    return "2026-12-07 01:" + std::string(minute < 10 ? "0" : "") + std::to_string(minute) +
+           ":00 INFO cycle summary: " + text + "\n";
+  };
+  writeFile(dir / "agent.2.log", summary(0, "oldest") + "2026-12-07 01:00:01 INFO cycle start\n");
+  writeFile(dir / "agent.1.log", summary(10, "second") +
+                                     "2026-12-07 01:11:00 WARN message: cycle summary: fake\n" +
+                                     summary(20, "third"));
+  writeFile(dir / "agent.log",
+            "2026-12-07 01:30:00 INFO stage college: 1 rows\r\n" + summary(40, "newest"));
+  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 3),
+            (std::vector<std::string>{"2026-12-07 01:10:00  second", "2026-12-07 01:20:00  third",
+                                      "2026-12-07 01:40:00  newest"}));
+  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 10).size(), 4u);
+  EXPECT_TRUE(lastCycleSummaries(dir / "none.log", 3).empty());
+}
+
+// The state file is replaced whole and removed by its owner; a service's
+// folder is closed to the users who log on, so its public copy carries the
+// next cycle and the journal's last summary, and stays when the agent ends.
+TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwnerItsPublicCopyStays) {
+  TempDir home("state");
+  EXPECT_FALSE(parseAgentState("pid=12\n").has_value());
+  EXPECT_FALSE(parseAgentState("pid=x\nnext_cycle=2026-12-07 01:50:00\n").has_value());
+  writeFile(home / "agent.log",
+            "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
+  const std::filesystem::path copy = home / "public" / "UploadAgent.status";
+  {
+    AgentStateFile file(home.path());
+    file.keepPublicCopy(copy, home / "agent.log");
+    EXPECT_EQ(file.update({2026, 12, 7, 1, 50, 0}), "");
+    EXPECT_EQ(file.update({2026, 12, 7, 2, 40, 0}), "");
+    std::optional<AgentState> state = readAgentState(home.path());
+    ASSERT_TRUE(state.has_value());
+    EXPECT_EQ(state->pid, static_cast<long long>(::getpid()));
+    EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:40:00");
+    EXPECT_FALSE(std::filesystem::exists(home / "agent.state.new"));
+    std::ostringstream out;
+    EXPECT_EQ(printStatus(home.path(), out), 0);
+    EXPECT_NE(out.str().find("agent: running as process " + std::to_string(::getpid()) +
+                             ", next cycle at 2026-12-07 02:40:00"),
+              std::string::npos)
+        << out.str();
+    EXPECT_NE(out.str().find("last cycles: none"), std::string::npos) << out.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
+  std::optional<AgentState> published = readAgentStateFile(copy);
+  ASSERT_TRUE(published.has_value());
+  EXPECT_EQ(isoDateTime(published->nextCycle), "2026-12-07 02:40:00");
+  EXPECT_EQ(published->lastCycle, "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s");
+
+  // A file left by a process that has ended (a killed agent) is told apart
+  // from a running agent; a file of another running agent is not removed.
+  pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  writeFile(home / "agent.state",
+            formatAgentState({static_cast<long long>(child), {2026, 12, 7, 1, 50, 0}, ""}));
+  std::ostringstream out;
+  printStatus(home.path(), out);
+  EXPECT_NE(out.str().find("not running (agent.state is left from process " +
+                           std::to_string(child) + ", which has ended)"),
+            std::string::npos)
+      << out.str();
+  {
+    AgentStateFile mine(home.path());
+    writeFile(home / "agent.state", formatAgentState({1, {2026, 12, 7, 1, 50, 0}, ""}));
+  }
+  EXPECT_TRUE(std::filesystem::exists(home / "agent.state"));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Files only the agent can read: the CSV folder, the export files, the log
-// folder and the journal get owner-only modes whatever the umask, a folder
-// found open to others is narrowed with a journal line, and a link planted
-// where an export file is written is never followed.
+// Files only the agent can read: folders found open to others are narrowed
+// (and said), a link planted where a file is written is never followed.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,31 +27,22 @@ using testing::writeFile;
 
 // The permission bits of what stands at path, a link itself when it is one.
 unsigned modeOf(const fs::path& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return 0xFFFF;
-  return st.st_mode & 07777;
+  return static_cast<unsigned>(fs::symlink_status(path).permissions());
 }
 
-// The usual umask of a desktop session, which leaves new files readable by
-// everyone; the previous one is restored at the end of the test.
-class Umask022 {
- public:
-  Umask022() : saved_(::umask(022)) {}
-  ~Umask022() { ::umask(saved_); }
-
- private:
-  mode_t saved_;
-};
-
+// Under the usual umask of a desktop session, which leaves new files
+// readable by everyone; the previous one is restored at the end.
 class LocalFilesTest : public ::testing::Test {
  protected:
-  Umask022 umask_;
+  ~LocalFilesTest() override { ::umask(savedUmask_); }
+
+  mode_t savedUmask_ = ::umask(022);
   TempDir home_{"files"};
   testing::RecordedMessages messages_;
   SystemClock clock_;
 };
 
-TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
+TEST_F(LocalFilesTest, OpenFoldersAreNarrowedAndLinksWhereFilesAreCreatedAreRefused) {
   fs::create_directories(home_ / "log");
   fs::create_directories(home_ / "CSV");
   ::chmod((home_ / "log").c_str(), 0755);
@@ -79,12 +68,12 @@ TEST_F(LocalFilesTest, FoldersFoundOpenToOthersAreNarrowedAndTheJournalSaysSo) {
   Journal again(home_ / "log" / "agent.log");
   Agent(home_.path(), messages_, again, clock_).ensureCsvFolder();
   EXPECT_TRUE(again.recentLines().empty());
-}
 
-TEST_F(LocalFilesTest, ALinkWhereTheExportFileIsCreatedIsRefusedAndItsTargetLeftUntouched) {
-  fs::create_directories(home_ / "CSV");
+  // A link planted where an export file or the journal is created is never
+  // followed, and the file it leads to (a settings file) is left untouched.
   const fs::path secret = home_ / "Ostrel.INI";
   writeFile(secret, "[APATH]\r\nPASSWORD=secret\r\n");
+  ::chmod(secret.c_str(), 0644);
   const fs::path planted = home_ / "CSV" / "UPMASCAT.csv";
 
   // A link planted between the delete and the create: the create refuses it
@@ -98,32 +87,25 @@ TEST_F(LocalFilesTest, ALinkWhereTheExportFileIsCreatedIsRefusedAndItsTargetLeft
   fs::remove(planted);
 
   // A link found there before the export: the link goes, the export file
-  // is a new file of its own, and the file the link led to is untouched.
+  // is a new file of its own.
   fs::create_symlink(secret, planted);
   ExportFile file(planted, CodePage::Utf8);
   file.writeLine(std::vector<std::string>{"C01", "First"});
   file.close();
   EXPECT_FALSE(fs::is_symlink(planted));
   EXPECT_EQ(readFile(planted), "C01|First\r\n");
-  EXPECT_EQ(readFile(secret), "[APATH]\r\nPASSWORD=secret\r\n");
   EXPECT_NE(identityAt(planted), identityAt(secret));
   EXPECT_EQ(file.identity(), identityAt(planted));
-}
 
-TEST_F(LocalFilesTest, ALinkInPlaceOfTheJournalIsRefused) {
-  fs::create_directories(home_ / "log");
-  const fs::path secret = home_ / "remote-accounts.ini";
-  writeFile(secret, "[P001]\r\npassword = secret\r\n");
-  ::chmod(secret.c_str(), 0644);
+  fs::remove(home_ / "log" / "agent.log");
   fs::create_symlink(secret, home_ / "log" / "agent.log");
-
   try {
     Journal journal(home_ / "log" / "agent.log");
-    FAIL() << "the journal opened through a link";
+    ADD_FAILURE() << "the journal opened through a link";
   } catch (const AgentError& e) {
     EXPECT_NE(e.description().find("Cannot open the log"), std::string::npos);
   }
-  EXPECT_EQ(readFile(secret), "[P001]\r\npassword = secret\r\n");
+  EXPECT_EQ(readFile(secret), "[APATH]\r\nPASSWORD=secret\r\n");
   EXPECT_EQ(modeOf(secret), 0644u);
 }
 

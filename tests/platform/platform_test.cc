@@ -1,7 +1,5 @@
-// The platform files: UTF-8 names reaching the file system, the name handed
-// to the remote driver, the executable's folder, environment variables and
-// the headless program's stop requests. The same tests run on Linux and, in
-// the Windows build, under Wine.
+// File names, the program folder, the environment and stop requests, on
+// Linux and, in the Windows build, under Wine.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -36,27 +34,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-TEST(FileNamesTest, Utf8FolderNamesReachTheFileSystemUnchanged) {
-  TempDir dir("names");
-  const std::filesystem::path folder = dir / pathFromText(kWideFolder);
-  ASSERT_TRUE(std::filesystem::create_directories(folder));
-  EXPECT_EQ(pathText(folder.filename()), kWideFolder);
-
-  const std::filesystem::path file = folder / pathFromText("UPCOLLEGE.csv");
-  {
-    std::unique_ptr<std::FILE, FileCloser> out(openFile(file, "wb"));
-    ASSERT_NE(out, nullptr);
-    ASSERT_GE(std::fputs("P001|x\r\n", out.get()), 0);
-  }
-  // Found again by listing the folder, under the same UTF-8 name.
-  bool listed = false;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    listed |= pathText(entry.path().filename()) == kWideFolder;
-  }
-  EXPECT_TRUE(listed);
-  EXPECT_EQ(readFile(file), "P001|x\r\n");
-}
-
 #ifdef _WIN32
 // Wine's own mapping back from a Unix name, to check the one handed out.
 std::filesystem::path wineDosName(const std::string& unixName) {
@@ -77,12 +54,26 @@ bool underWine() {
 }
 #endif
 
-TEST(FileNamesTest, RemoteDriverNameIsAnAbsoluteNameOfTheSameFile) {
-  TempDir dir("remote");
+// UTF-8 names reach the file system unchanged; the remote driver is handed
+// an absolute name of the same file.
+TEST(FileNamesTest, Utf8NamesReachTheFileSystemAndTheRemoteDriverGetsTheSameFile) {
+  TempDir dir("names");
   const std::filesystem::path folder = dir / pathFromText(kWideFolder) / "CSV";
-  std::filesystem::create_directories(folder);
-  const std::filesystem::path file = folder / "UPMASCAT.csv";
-  testing::writeFile(file, "x\r\n");
+  ASSERT_TRUE(std::filesystem::create_directories(folder));
+  const std::filesystem::path file = folder / pathFromText("UPMASCAT.csv");
+  {
+    std::unique_ptr<std::FILE, FileCloser> out(openFile(file, "wb"));
+    ASSERT_NE(out, nullptr);
+    ASSERT_GE(std::fputs("P001|x\r\n", out.get()), 0);
+  }
+  // Found again by listing the folder, under the same UTF-8 name.
+  bool listed = false;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    listed |= pathText(entry.path().filename()) == kWideFolder;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(readFile(file), "P001|x\r\n");
+
   // A name with ".." parts and a relative start, as a program folder given
   // on the command line may be.
   std::filesystem::current_path(dir.path());
@@ -126,7 +117,21 @@ TEST(SideFileLockTest, AnotherHandleWaitsReadsTheHolderAndGetsItOnceFreed) {
   EXPECT_EQ(third.outcome(), SideFileLock::Outcome::Held) << third.detail();
 }
 
-TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
+// Sets (or, for nullptr, removes) an environment variable of this process.
+void setVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  const std::u16string wideName = utf8ToUtf16(name), wide = utf8ToUtf16(value ? value : "");
+  SetEnvironmentVariableW(reinterpret_cast<const wchar_t*>(wideName.c_str()),
+                          value ? reinterpret_cast<const wchar_t*>(wide.c_str()) : nullptr);
+#else
+  value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
+// --home first, then UPLOAD_AGENT_HOME (read as UTF-8; set but empty
+// counts as not set), then the running executable's own folder, whatever
+// argv[0] says.
+TEST(ProgramFolderTest, HomeOptionThenEnvironmentThenTheExecutablesFolder) {
   const std::filesystem::path self = executablePath("no-such-program");
   EXPECT_TRUE(self.is_absolute());
   EXPECT_TRUE(std::filesystem::is_regular_file(self)) << pathText(self);
@@ -134,29 +139,21 @@ TEST(ProgramFolderTest, HomeOptionElseTheRunningExecutablesFolder) {
 
   TempDir dir("home");
   std::filesystem::current_path(dir.path());
+  const std::string fromEnvironment = pathText(dir / pathFromText(kWideFolder) / "env");
+  setVariable("UPLOAD_AGENT_HOME", fromEnvironment.c_str());
   const std::filesystem::path home = programFolder(kWideFolder, "no-such-program");
   EXPECT_TRUE(home.is_absolute());
   EXPECT_EQ(pathText(home.filename()), kWideFolder);
   EXPECT_EQ(home.parent_path(), std::filesystem::current_path());
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), fromEnvironment);
+  EXPECT_EQ(pathText(programFolder("", "/elsewhere/upload-agent")), fromEnvironment);
+  setVariable("UPLOAD_AGENT_HOME", "");
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), std::string()) << "empty is not unset";
+  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
+  setVariable("UPLOAD_AGENT_HOME", nullptr);
+  EXPECT_EQ(environmentVariable("UPLOAD_AGENT_HOME"), std::nullopt);
+  EXPECT_EQ(programFolder("", "/elsewhere/upload-agent"), self.parent_path());
   std::filesystem::current_path(std::filesystem::temp_directory_path());
-}
-
-TEST(EnvironmentTest, VariablesReadAsUtf8AndUnsetIsNotEmpty) {
-  const std::string value = std::string("C:\\Programme\\") + kWideFolder;
-#ifdef _WIN32
-  std::u16string wide = utf8ToUtf16(value);
-  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_TEST",
-                                      reinterpret_cast<const wchar_t*>(wide.c_str())));
-  ASSERT_TRUE(SetEnvironmentVariableW(L"AGENT_PLATFORM_EMPTY", L""));
-  SetEnvironmentVariableW(L"AGENT_PLATFORM_UNSET", nullptr);
-#else
-  ASSERT_EQ(setenv("AGENT_PLATFORM_TEST", value.c_str(), 1), 0);
-  ASSERT_EQ(setenv("AGENT_PLATFORM_EMPTY", "", 1), 0);
-  unsetenv("AGENT_PLATFORM_UNSET");
-#endif
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_TEST"), value);
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_EMPTY"), std::string());
-  EXPECT_EQ(environmentVariable("AGENT_PLATFORM_UNSET"), std::nullopt);
 }
 
 #ifndef _WIN32

@@ -1,9 +1,6 @@
-// The Qt window's wiring to its model, with calls standing in for the
-// agent's: the widgets start-up shows, the first activation, the tray icon's
-// clicks and the menu, the timer, the cycle on its worker thread with the
-// status line showing its progress, and events that arrive through a real
-// nested event loop while a cycle holds a message box open. The decisions
-// themselves are tested on the model (tests/app/window_model_test.cc).
+// The Qt window over its model with calls standing in for the agent's (the
+// tray, the timer, the worker thread, a cycle's box in a nested event loop),
+// then around the real agent of a program folder.
 #include "app/qt/service_window.h"
 #include "tests/support/doubles.h"
 
@@ -12,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
@@ -19,13 +17,50 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
+#include "app/core/agent.h"
 #include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
-#include "tests/qt/window_fixture.h"
+#include "tests/support/temp_dir.h"
+
+// Helpers on the one QApplication gui_test_main.cc makes (offscreen).
+namespace agent::testing {
+namespace {
+
+// Runs body once the next modal box is open (inside its nested event
+// loop), then closes the box. Call before the code that opens it.
+void whenModalBoxOpens(std::function<void(QWidget* box)> body) {
+  auto* poll = new QTimer(QApplication::instance());
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, poll, [poll, body] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (box == nullptr) return;
+    poll->stop();
+    poll->deleteLater();
+    body(box);
+    box->close();
+  });
+  poll->start();
+}
+
+// Lets pending events run (timers fire meanwhile) until done() is true or
+// ms milliseconds pass.
+bool processEventsUntil(const std::function<bool()>& done, int ms = 2000) {
+  QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace agent::testing
 
 namespace agent {
 namespace {
@@ -34,13 +69,6 @@ using testing::ScriptedCalls;
 using testing::SetClock;
 
 constexpr long long kFiftyMinutes = 50 * 60;
-
-// Lets the event loop run for ms milliseconds (timers fire meanwhile).
-void runEventLoopFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 class WindowTest : public ::testing::Test {
  protected:
@@ -82,6 +110,8 @@ class WindowTest : public ::testing::Test {
 };
 
 TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
+  std::thread::id activationThread;
+  calls.onActivate = [&] { activationThread = std::this_thread::get_id(); };
   ServiceWindow window(calls, messages, journal, clock, regional, {});
   EXPECT_EQ(window.windowTitle(), "Services . . .");
   EXPECT_EQ(window.pauseBox()->text(), "&Pause");
@@ -98,6 +128,7 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
 
   ASSERT_TRUE(testing::processEventsUntil([&] { return activationEnded(window); }));
   EXPECT_EQ(calls.activations, 1);
+  EXPECT_NE(activationThread, std::this_thread::get_id()) << "the activation ran on the window";
   EXPECT_TRUE(window.isHidden());
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
@@ -146,18 +177,10 @@ TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
   EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
 }
 
-TEST_F(WindowTest, TheTimerDrivesTheScheduleAndTheStatusLine) {
-  auto window = startedWindow();
-  passNextRunTime(*window);
-  ASSERT_TRUE(testing::processEventsUntil([&] {
-    return window->statusLabel()->text().startsWith("Idle - ");
-  })) << "Timer1 never ran the due cycle";
-  EXPECT_EQ(calls.cycles, 1);
-  EXPECT_EQ(window->statusLabel()->text().toStdString(),
-            "Idle - " + formatGeneralDate(clock.now(), regional));
-}
-
-TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) {
+// During a cycle the window answers, its status line follows the stage
+// (Timer1 ticking in the window's own event loop), and closing it waits for
+// the cycle's end.
+TEST_F(WindowTest, TheStatusLineFollowsTheStageAndClosingWaitsForTheCycle) {
   auto window = startedWindow();
   std::atomic<bool> release{false};
   std::thread::id cycleThread;
@@ -172,7 +195,6 @@ TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) 
   passNextRunTime(*window);
   window->tick();
   ASSERT_TRUE(window->model().inCycle());
-  // Timer1 goes on ticking in the window's own event loop.
   EXPECT_TRUE(testing::processEventsUntil([&] {
     return window->statusLabel()->text() == "Uploading studsub - 12,000 rows";
   })) << window->statusLabel()->text().toStdString();
@@ -186,7 +208,7 @@ TEST_F(WindowTest, DuringACycleTheWindowAnswersAndItsStatusLineFollowsTheStage) 
   EXPECT_EQ(endings, std::vector<int>{0});
 }
 
-TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
+TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCycle) {
   auto window = startedWindow();
   calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool bodyRan = false;
@@ -195,7 +217,8 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
     EXPECT_TRUE(window->model().inCycle());
     clock.advance(2 * 3600);  // the cycle outlasts its interval
     window->tick();
-    runEventLoopFor(700);  // Timer1 ticks inside the box's event loop
+    testing::processEventsUntil([] { return false; },
+                                700);  // Timer1 ticks inside the box's event loop
     emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
     window->dispatchTrayCode(tray_code::kLeftButtonDblClk);
     window->dispatchTrayCode(tray_code::kRightButtonUp);
@@ -216,11 +239,24 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLost) {
   EXPECT_EQ(calls.cycles, 1);
 
   // The schedule as the cycle's own tick left it: long past, so the first
-  // tick after the cycle runs the next one.
-  calls.onCycle = nullptr;
+  // tick after the cycle runs the next one. Exit asked for in its box ends
+  // the program once the cycle returns.
+  testing::whenModalBoxOpens([&](QWidget*) {
+    window->mPopExit()->trigger();
+    window->close();
+    QApplication::processEvents();
+    EXPECT_FALSE(window->hasEnded());
+    EXPECT_TRUE(endings.empty());
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+  });
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_EQ(calls.cycles, 2);
+  EXPECT_TRUE(window->hasEnded());
+  EXPECT_EQ(window->exitStatus(), 0);
+  EXPECT_EQ(endings, std::vector<int>{0});
+  EXPECT_FALSE(window->trayIcon()->isVisible());
+  EXPECT_FALSE(window->cycleTimer()->isActive());
 }
 
 TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheScheduleGoesOn) {
@@ -228,7 +264,8 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool openBeforeDue = false, closedWhenDue = false;
   testing::whenModalBoxOpens([&](QWidget* box) {
-    runEventLoopFor(700);  // Timer1 ticks; the next cycle is not due yet
+    testing::processEventsUntil([] { return false; },
+                                700);  // Timer1 ticks; the next cycle is not due yet
     openBeforeDue = box->isVisible();
     passNextRunTime(*window);
     closedWhenDue = testing::processEventsUntil([&] { return !box->isVisible(); });
@@ -246,26 +283,44 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
       << "the cycle the box held did not lead to the next one";
 }
 
-TEST_F(WindowTest, ExitDuringACycleEndsTheProgramWhenTheCycleReturns) {
+// An error that escapes a cycle is shown and the timer goes on (a program
+// end is the real agent's case below).
+TEST_F(WindowTest, AnErrorThatEscapesACycleIsShownAndTheTimerGoesOn) {
   auto window = startedWindow();
-  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
-  testing::whenModalBoxOpens([&](QWidget*) {
-    window->mPopExit()->trigger();
-    window->close();
-    QApplication::processEvents();
-    EXPECT_FALSE(window->hasEnded());
-    EXPECT_TRUE(endings.empty());
-    EXPECT_TRUE(window->trayIcon()->isVisible());
-  });
+  calls.onCycle = [] { throw std::runtime_error("disk full"); };
   passNextRunTime(*window);
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
-  EXPECT_TRUE(window->hasEnded());
-  EXPECT_EQ(window->exitStatus(), 0);
-  EXPECT_EQ(endings, std::vector<int>{0});
-  EXPECT_FALSE(window->trayIcon()->isVisible());
-  EXPECT_FALSE(window->cycleTimer()->isActive());
-  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"timed cycle failed: disk full"});
+  EXPECT_FALSE(window->hasEnded()) << "the timer goes on";
+}
+
+// The window going away while its cycle waits for a box it asked for: the
+// cycle is asked to stop, its request is served without opening the box,
+// and the window does not wait for a cycle that waits for the window.
+TEST_F(WindowTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpeningIt) {
+  auto window = startedWindow();
+  std::atomic<bool> entered{false}, returned{false};
+  calls.onCycle = [&] {
+    entered = true;
+    cycleMessages.show("Lost connection to server 2013", MessageIcon::Exclamation);
+    returned = true;
+  };
+  bool boxOpened = false;
+  testing::whenModalBoxOpens([&](QWidget*) { boxOpened = true; });
+  passNextRunTime(*window);
+  window->tick();
+  for (int i = 0; i < 500 && !entered; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(entered);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the box's request is queued
+  window.reset();
+  EXPECT_TRUE(returned) << "the worker was joined";
+  EXPECT_TRUE(calls.stopRequested.load());
+  EXPECT_FALSE(boxOpened) << "a box opened while the window went away";
+  EXPECT_TRUE(std::ranges::any_of(journal.recentLines(), [](const std::string& l) {
+    return l.find("the window closes during a cycle") != std::string::npos;
+  }));
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
@@ -274,6 +329,53 @@ TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
   EXPECT_TRUE(window->isVisible()) << "a hidden window could not come back";
   window->mPopRestore()->trigger();
   EXPECT_FALSE(window->isMinimized());
+}
+
+class WindowWithAgentTest : public ::testing::Test {
+ protected:
+  // The window around the agent of home, loaded (start-up run).
+  ServiceWindow& loadWindow() {
+    window = std::make_unique<ServiceWindow>(calls, messages, journal, clock, regional,
+                                             ServiceWindow::Options{});
+    window->load();
+    return *window;
+  }
+
+  testing::SetClock clock;
+  testing::TempDir home{"tray-home"};
+  testing::RecordedMessages messages;
+  Journal journal;
+  RegionalSettings regional;
+  Agent agent{home.path(), messages, journal, clock};
+  AgentCallsOf calls{agent};
+  std::unique_ptr<ServiceWindow> window;
+};
+
+TEST_F(WindowWithAgentTest, StartUpMakesTheCsvFolderAndAMissingSettingsFileEndsTheProgram) {
+  std::filesystem::create_directories(home / "CSV" / "kept");  // a folder already there is kept
+  ServiceWindow& window = loadWindow();
+  EXPECT_TRUE(std::filesystem::is_directory(home / "CSV" / "kept"));
+  EXPECT_FALSE(window.hasEnded());
+
+  ASSERT_TRUE(testing::processEventsUntil([&] { return window.hasEnded(); }));
+  EXPECT_EQ(window.exitStatus(), 1);
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"DB Path Not Identified"});
+  EXPECT_FALSE(window.trayIcon()->isVisible());
+}
+
+TEST_F(WindowWithAgentTest, FileNamedCsvEndsTheProgramWithTheErrorsNumberAndDescription) {
+  testing::writeFile(home / "CSV", "in the way");
+  ServiceWindow& window = loadWindow();
+  ASSERT_TRUE(window.hasEnded());
+  EXPECT_EQ(window.exitStatus(), 1);
+  ASSERT_EQ(messages.texts.size(), 1u);
+  EXPECT_NE(messages.texts[0].find("Error "), std::string::npos) << messages.texts[0];
+  EXPECT_NE(messages.texts[0].find("CSV"), std::string::npos) << messages.texts[0];
+  EXPECT_FALSE(window.trayIcon()->isVisible());
+
+  // No activation follows an end at start-up.
+  testing::processEventsUntil([] { return false; });
+  EXPECT_EQ(messages.texts.size(), 1u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // (login packets and file contents included) to RECORD_FILE.
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <string>
 
 #include "tests/support/hostile_portal.h"
@@ -20,19 +21,16 @@ int main(int argc, char** argv) {
     std::cerr << "usage: hostile-portal MODE FILE_TO_ASK_FOR PORT_FILE RECORD_FILE\n";
     return 2;
   }
-  const std::string mode = argv[1];
-  HostilePortal::Mode m;
-  if (mode == "another-file") {
-    m = HostilePortal::Mode::AskForAnotherFile;
-  } else if (mode == "named-file") {
-    m = HostilePortal::Mode::AskForNamedFile;
-  } else if (mode == "clear-password") {
-    m = HostilePortal::Mode::ClearPasswordSwitch;
-  } else {
-    std::cerr << "hostile-portal: unknown mode " << mode << "\n";
+  const std::map<std::string, HostilePortal::Mode> modes = {
+      {"another-file", HostilePortal::Mode::AskForAnotherFile},
+      {"named-file", HostilePortal::Mode::AskForNamedFile},
+      {"clear-password", HostilePortal::Mode::ClearPasswordSwitch}};
+  const auto m = modes.find(argv[1]);
+  if (m == modes.end()) {
+    std::cerr << "hostile-portal: unknown mode " << argv[1] << "\n";
     return 2;
   }
-  HostilePortal portal(m, argv[2]);
+  HostilePortal portal(m->second, argv[2]);
   std::ofstream(argv[3]) << portal.port() << "\n";
   std::string line;
   while (std::getline(std::cin, line)) {

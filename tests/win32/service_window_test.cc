@@ -1,8 +1,6 @@
-// The Win32 window over the window model: the window SERVICEFILE on a real
-// desktop (windows-test.sh runs this suite under Wine on a virtual display),
-// driven by the messages the shell and the user would send it: the tray
-// icon's mouse codes, the 500 ms timer, the Pause box, the menu's items,
-// the shell's restart, WM_CLOSE.
+// The Win32 window SERVICEFILE on a real desktop (windows-test.sh runs this
+// suite under Wine on a virtual display), driven by the messages the shell
+// and the user would send it.
 #include "app/win32/service_window.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +62,7 @@ class Win32ServiceWindowTest : public ::testing::Test {
   RegionalSettings regional;
 };
 
-TEST_F(Win32ServiceWindowTest, LivesInTheTrayAndComesBackAtItsIconsClick) {
+TEST_F(Win32ServiceWindowTest, LivesInTheTrayComesBackAtItsIconsClickAndClosesAfterItsCycle) {
   Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
   window.load();
   HWND hwnd = window.handle();
@@ -121,18 +119,11 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayAndComesBackAtItsIconsClick) {
   // Explorer restarted: the icon is added again.
   SendMessageW(hwnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   EXPECT_TRUE(journalHas("tray icon added again"));
-}
 
-TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
-  Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
-  window.load();
-  HWND hwnd = window.handle();
-  ASSERT_TRUE(pumpUntil([&] { return calls.activations == 1; }));
-
-  ASSERT_TRUE(pumpUntil([&] { return !window.model().inCycle(); }));
-
-  // WM_CLOSE arrives while the cycle runs on its worker; the window's
-  // thread handles it and goes on serving the window.
+  // WM_CLOSE arrives while a cycle runs on its worker; the window's thread
+  // handles it and goes on serving the window until the cycle's end.
+  SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
+  ASSERT_FALSE(window.model().paused());
   std::atomic<bool> stillThereAfterClose{false};
   calls.onCycle = [&] {
     SendMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -142,7 +133,7 @@ TEST_F(Win32ServiceWindowTest, ClosingDuringACycleEndsTheProgramAfterIt) {
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
   ASSERT_TRUE(pumpUntil([&] { return window.hasEnded(); }));
   EXPECT_TRUE(stillThereAfterClose) << "the window closed in the middle of the cycle";
-  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(calls.cycles, 2);
   EXPECT_FALSE(IsWindow(hwnd));
   // The message loop ends with the program's status.
   EXPECT_EQ(window.runMessageLoop(), 0);

@@ -64,14 +64,18 @@ class TaskWindow {
   OwnedWindow window_;
 };
 
-TEST(UiTasks, TasksPostedByAWorkerRunOnTheWindowThreadInOrder) {
+// Tasks a worker posts run on the window's thread in order; a task it sends
+// has run there when the send returns; tasks left for a destroyed window are
+// freed, not run.
+TEST(UiTasks, TasksFromAWorkerRunOnTheWindowThreadAndThoseLeftForAGoneWindowAreFreed) {
   TaskWindow window;
   ASSERT_NE(window.get(), nullptr) << "CreateWindowExW failed: " << GetLastError();
   const DWORD uiThread = GetCurrentThreadId();
   constexpr int kTasks = 200;
   std::vector<int> order;  // touched only on the window's thread
   std::atomic<int> offThread{0};
-  std::atomic<bool> allPosted{false};
+  int value = 0;
+  std::atomic<bool> workerSaw{false}, finished{false};
   std::thread worker([&] {
     for (int i = 0; i < kTasks; ++i) {
       EXPECT_TRUE(postUiTask(window.get(), [&, i] {
@@ -79,41 +83,22 @@ TEST(UiTasks, TasksPostedByAWorkerRunOnTheWindowThreadInOrder) {
         order.push_back(i);
       }));
     }
-    allPosted = true;
-  });
-  const bool done = window.pumpUntil([&] { return allPosted && order.size() == kTasks; });
-  worker.join();
-  ASSERT_TRUE(done) << order.size() << " of " << kTasks << " tasks ran";
-  EXPECT_EQ(offThread, 0);
-  for (int i = 0; i < kTasks; ++i) ASSERT_EQ(order[i], i);
-}
-
-TEST(UiTasks, ASentTaskHasRunWhenTheWorkerContinues) {
-  TaskWindow window;
-  ASSERT_NE(window.get(), nullptr);
-  const DWORD uiThread = GetCurrentThreadId();
-  DWORD ranOn = 0;
-  int value = 0;
-  std::atomic<bool> workerSaw{false};
-  std::atomic<bool> finished{false};
-  std::thread worker([&] {
     sendUiTask(window.get(), [&] {
-      ranOn = GetCurrentThreadId();
+      if (GetCurrentThreadId() != uiThread) ++offThread;
       value = 42;
     });
     // No other synchronisation: the send itself orders the write before.
     workerSaw = value == 42;
     finished = true;
   });
-  ASSERT_TRUE(window.pumpUntil([&] { return finished.load(); }));
+  const bool done = window.pumpUntil([&] { return finished && order.size() == kTasks; });
   worker.join();
+  ASSERT_TRUE(done) << order.size() << " of " << kTasks << " tasks ran";
   EXPECT_TRUE(workerSaw);
-  EXPECT_EQ(ranOn, uiThread);
-}
+  EXPECT_EQ(offThread, 0);
+  for (int i = 0; i < kTasks; ++i) ASSERT_EQ(order[i], i);
 
-TEST(UiTasks, TasksLeftForADestroyedWindowAreFreedNotRun) {
-  TaskWindow window;
-  ASSERT_NE(window.get(), nullptr);
+  // Tasks left for a destroyed window are freed, not run.
   HWND gone = window.get();
   auto token = std::make_shared<int>(0);
   bool ran = false;
