@@ -1,9 +1,8 @@
-// The master, result, staff and hostel tables against the real remote
-// server: statement sequences of the three staging variants, merge
-// semantics, file format, conversions and empty tables.
+// The master and result tables against the real remote server: statement
+// sequences of the three staging variants, merge semantics, file format,
+// conversions and empty tables.
 #include <gtest/gtest.h>
 
-#include "cycle/cluster_session.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
 
@@ -132,52 +131,6 @@ TEST_F(MastersStageTest, AnEmptySourceSendsNothingAndKeepsTheOldFile) {
   EXPECT_FALSE(std::filesystem::exists(exportPath("UPRECMODE.csv")));
 }
 
-// On a cluster node a staging table may have to be made from its table's
-// definition: with a primary key of its own for a portal table keyed by a
-// unique key only (a cluster refuses or crawls through a keyless one), as it
-// is for a keyed one (a node that requires keys refuses LIKE). The merge's
-// result is the one of a staging table made LIKE its table.
-TEST_F(MastersStageTest, OnAClusterStagingTablesMadeFromDefinitionsMergeAsLikeOnes) {
-  remoteDb_.execute(
-      "alter table college drop primary key, add unique key college_code (fcollcode), "
-      "add constraint college_route foreign key (fattsession) references masroute (frtcode)");
-  remoteDb_.execute("alter table mascat drop primary key, add unique key (fcatcode)");
-  remoteDb_.execute("insert into masroute values ('AM', 'Morning', 'F'), ('PM', 'Noon', 'F')");
-  remoteDb_.execute("insert into college values ('C1', 'Old', 'o1', 'o2', 'o3', 'o4', 'AM', 'T')");
-  remoteDb_.execute("insert into degree (fdegree, fexamno, fdescpn) values ('BSC', '1', 'Old')");
-  insertLocal("college (fcollcode, fcollname, fattsession)",
-              {"'C1', 'New name', 'PM'", "'C2', 'Second', 'AM'"});
-  insertLocal("mascat (fcatcode, fcatdesc)", {"'GEN', 'General'"});
-  insertLocal("degree (fdegree, fdescpn, fexamno)", {"'BSC', 'Science', '1'", "'BA', 'Arts', '1'"});
-  ctx_.portal.cluster.node = true;
-  std::map<std::string, std::string> keyless = tableDefinitions(*remoteConnection_, true);
-  EXPECT_EQ(keyless.count("college") + keyless.count("control") + keyless.count("degree"), 2u);
-  ctx_.portal.cluster.stagingDefinitions = tableDefinitions(*remoteConnection_, false);
-
-  uploadColleges(ctx_);
-  uploadDegrees(ctx_);
-  uploadCategories(ctx_);
-  local("update mascat set fcatdesc = 'Changed'");
-  uploadCategories(ctx_);  // the staging table made again: "if not exists"
-
-  EXPECT_EQ(remoteRows("select fcollcode, fcollname, fattsession, fdeleted from college order by "
-                       "fcollcode"),
-            "C1|New name|PM|T\nC2|Second|AM|F");
-  EXPECT_EQ(remoteRows("select * from mascat"), "GEN|Changed|F");
-  EXPECT_EQ(remoteRows("select fdegree, fdescpn from degree order by fdegree"),
-            "BA|Arts\nBSC|Science");
-  EXPECT_EQ(remoteRows("select index_name, column_name from information_schema.statistics "
-                       "where table_schema = database() and table_name = 'tmpcollege' "
-                       "order by index_name, seq_in_index"),
-            "college_code|fcollcode\ncollege_route|fattsession\nPRIMARY|fagentrow");
-  EXPECT_EQ(remote("select count(*) from tmpcollege"), "2");
-  // A keyless table with an auto-increment column of its own is left to LIKE.
-  EXPECT_EQ(stagingCreateFromDefinition("CREATE TABLE `t` (\n  `a` int NOT NULL AUTO_INCREMENT,\n "
-                                        " UNIQUE KEY `a` (`a`)\n) ENGINE=InnoDB",
-                                        "tmpt", true),
-            "");
-}
-
 using ResultsStageTest = MastersStageTest;
 
 // Only results of examinations in degree are published; with none, the last
@@ -215,39 +168,6 @@ TEST_F(ResultsStageTest, OnlyResultsOfExaminationsInDegreeArePublished) {
   EXPECT_EQ(uploadResults(ctx_), 1u);
   EXPECT_EQ(exportFile("RESULT.csv"), "C1|BSC|1|A|A001|Y|2024|R|N|F\r\n");
   EXPECT_EQ(remoteRows("select fsection, factive, fclosed, fdeleted from result"), "A|Y|N|T");
-}
-
-using StaffHostelsStageTest = MastersStageTest;
-
-// An employee keeps the designation it was first loaded with; hostel files
-// are lower case and room types go to hostroomtype.
-TEST_F(StaffHostelsStageTest, EmployeesKeepTheirDesignationAndHostelsTheirOwnFiles) {
-  remoteDb_.execute("insert into masemp values ('E1', 'Old', '111', 'old@x', 'Clerk', 'T')");
-  insertLocal("masemp (fempcode, fempname, fmobile, femail, fdegncode)",
-              {"'E1', 'New', '222', 'new@x', 'Head'", "'E2', 'Second', NULL, NULL, 'Lect'"});
-  insertLocal("hosthead (fhostcode, fhostname, ffloors, frooms, forder)",
-              {"'H1', 'North', 3, 40, 1", "'H2', 'South', 2, 20, 2"});
-  local("insert into roomtype (froomtype, fdescpn, forder) values ('AC', 'Air cooled', 1)");
-  insertLocal(
-      "hostrooms (fhostcode, froomno, froomdesc, ffloorno, froomtype, fcapacity, ffee, forder)",
-      {"'H1', '101', 'Corner', '1', 'AC', 2, 1500.50, 1",
-       "'H2', '101', NULL, '1', 'AC', 3, 1200, 1"});
-
-  EXPECT_EQ(uploadEmployees(ctx_), 2u);
-  uploadHostels(ctx_);
-  uploadRoomTypes(ctx_);
-  uploadRooms(ctx_);
-
-  EXPECT_EQ(exportFile("UPMASEMP.csv"), "E1|New|222|new@x|Head|F\r\nE2|Second|||Lect|F\r\n");
-  EXPECT_EQ(remoteRows("select * from masemp order by fempcode"),
-            "E1|New|222|new@x|Clerk|T\nE2|Second|||Lect|F");
-  EXPECT_EQ(exportFile("uphosthead.csv"), "H1|North|3|40|1|F\r\nH2|South|2|20|2|F\r\n");
-  EXPECT_EQ(exportFile("uproomtype.csv"), "AC|Air cooled|1|F\r\n");
-  EXPECT_EQ(exportFile("uphostrooms.csv"),
-            "H1|101|Corner|1|AC|2|1500.5|1|F\r\nH2|101||1|AC|3|1200|1|F\r\n");
-  EXPECT_EQ(remoteRows("select * from hostroomtype"), "AC|Air cooled|1|F");
-  EXPECT_EQ(remoteRows("select fhostcode, froomno, ffee from hostrooms order by fhostcode"),
-            "H1|101|1500.50\nH2|101|1200.00");
 }
 
 }  // namespace
