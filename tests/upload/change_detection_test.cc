@@ -170,22 +170,6 @@ std::size_t smsLogKilledBeforeTheMark(CycleContext& ctx) {
   return uploadSmsLog(killed);
 }
 
-// Replaces every table of to by a copy of from's (a backup taken, or put
-// back).
-void copyTables(const RemoteTestDatabase& from, const RemoteTestDatabase& to) {
-  std::unique_ptr<Connection> c = from.connect();
-  std::vector<std::string> tables;
-  for (auto rs = c->query("show tables", Cursor::Static); !rs->eof(); rs->moveNext())
-    tables.push_back(rs->field(0).textValue());
-  for (const std::string& t : tables) {
-    const std::string source = "`" + from.name() + "`.`" + t + "`";
-    const std::string target = "`" + to.name() + "`.`" + t + "`";
-    c->execute("drop table if exists " + target);
-    c->execute("create table " + target + " like " + source);
-    c->execute("insert into " + target + " select * from " + source);
-  }
-}
-
 class ChangeDetectionTest : public ::testing::Test {
  protected:
   ChangeDetectionTest() : changes_("changes", true), twin_("twin", false) {}
@@ -305,14 +289,17 @@ TEST_F(ChangeDetectionTest, AFailedTableAndAPortalGoneBackInTimeAreMergedInFull)
   EXPECT_EQ(logged("studsub: full merge (its last run did not finish), 2"), 1u);
   EXPECT_EQ(portal("select fmarks from studsub where fsubcode = 'MAT'"), "70");
 
-  RemoteTestDatabase backup("backup", false);
-  copyTables(changes_.remote, backup);
+  const std::string start = portal("select flastupdstarttime from control");
+  const std::string end = portal("select flastupdendtime from control");
   apply({"update student set fname = 'Renamed' where fadmno = 'S01'"});
   cycleBoth("after the rename");
   apply({"update studsub set fmarks = 61 where fsubcode = 'MAT'"});
   cycleBoth("a cycle later");
-  copyTables(backup, changes_.remote);
-  copyTables(backup, twin_.remote);
+  // The portal restored from a backup taken then: its rows and control row.
+  changes_.remote.execute("update control set flastupdstarttime = '" + start +
+                          "', flastupdendtime = '" + end + "'");
+  changes_.remote.execute("update student set fname = 'Old'");
+  changes_.remote.execute("update studsub set fmarks = 70 where fsubcode = 'MAT'");
   cycleBoth("after the portal was restored");
   EXPECT_EQ(logged("change detection: the portal's control row carries the start stamp"), 1u);
   EXPECT_EQ(portal("select fname from student"), "Renamed");
@@ -489,36 +476,30 @@ std::size_t setAsideCopies(const std::filesystem::path& folder) {
 // a read-only folder for anyone else. why() says why it could not.
 class Unwritable {
  public:
-  explicit Unwritable(std::filesystem::path file) : file_(std::move(file)) { done_ = set(true); }
+  explicit Unwritable(std::filesystem::path file) : file_(std::move(file)) { set(true); }
   ~Unwritable() {
-    if (done_) set(false);
+    if (error_.empty()) set(false);
   }
-  Unwritable(const Unwritable&) = delete;
-  Unwritable& operator=(const Unwritable&) = delete;
-  std::string why() const { return done_ ? "" : "cannot make the file immutable: " + error_; }
+  std::string why() const { return error_.empty() ? "" : "cannot make it immutable: " + error_; }
 
  private:
-  bool set(bool locked) {
+  void set(bool locked) {
     namespace fs = std::filesystem;
     if (::geteuid() != 0) {
-      fs::permissions(file_,
-                      fs::perms::owner_read | (locked ? fs::perms::none : fs::perms::owner_write));
-      fs::permissions(file_.parent_path(), locked ? fs::perms::owner_read | fs::perms::owner_exec
-                                                  : fs::perms::owner_all);
-      return true;
+      const auto how = locked ? fs::perm_options::remove : fs::perm_options::add;
+      fs::permissions(file_, fs::perms::owner_write, how);
+      fs::permissions(file_.parent_path(), fs::perms::owner_write, how);
+      return;
     }
     int fd = ::open(file_.c_str(), O_RDONLY), flags = 0;
-    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    const bool read = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
     flags = locked ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (!done) error_ = std::strerror(errno);
+    if (!read || ::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) error_ = std::strerror(errno);
     if (fd >= 0) ::close(fd);
-    return done;
   }
 
   std::filesystem::path file_;
   std::string error_;
-  bool done_ = false;
 };
 
 // A state store cut short or overwritten with random bytes while the agent
