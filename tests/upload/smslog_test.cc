@@ -84,56 +84,45 @@ TEST_F(SmsLogTest, FieldsAreEnclosedWithTheMessageCleanedAndADotForNoDegree) {
   EXPECT_EQ(localCount("fupload = 'T'"), "4");  // G1, G2, G3 and the earlier G5
 }
 
-// A thousand messages holding quotes, pipes and line breaks arrive whole
-// and are marked; two without a guid are sent every cycle and never marked
+// Of 12000 due messages the newest 9999 are taken first, the rest in the
+// next cycle. The oldest thousand hold quotes, pipes and line breaks and
+// arrive whole; two without a guid are sent every cycle and never marked
 // (the repeats are not added).
-TEST_F(SmsLogTest, HostileMessagesArriveWholeAndOnlyThoseWithAGuidAreMarked) {
-  std::string expected;
+TEST_F(SmsLogTest, TheNewest9999FirstEveryMessageWholeAndOnlyThoseWithAGuidMarked) {
+  std::string expected;  // of the thousand
   local("BEGIN TRANSACTION");
-  for (int i = 0; i < 1000; ++i) {
-    const std::string guid = fmt::format("G{:04d}", i);
-    std::string text = "Dear \"Parent\" | fee " + std::to_string(i) +
-                       " due\r\nRs 500\\- it''s \"\"final\"\"\r\n|\"";
-    add({.text = "'" + text + "'", .guid = "'" + guid + "'"});
+  for (int k = 0; k < 12000; ++k) {  // dated k minutes after New Year
+    const std::string guid = fmt::format("G{:05d}", k);
+    std::string text = k >= 1000 ? "Fee due"
+                                 : "Dear \"Parent\" | fee " + std::to_string(k) +
+                                       " due\r\nRs 500\\- it''s \"\"final\"\"\r\n|\"";
+    add({.fdate = fmt::format("DATEADD(mi, {}, '2024-01-01')", k),
+         .text = "'" + text + "'",
+         .guid = "'" + guid + "'"});
     for (std::size_t p; (p = text.find("''")) != std::string::npos;) text.erase(p, 1);
-    expected += (expected.empty() ? "" : "\n") + guid + "|" + cleanString(text);
+    if (k < 1000) expected += (expected.empty() ? "" : "\n") + guid + "|" + cleanString(text);
   }
   local("COMMIT");
-  add({.text = "'no id'", .guid = "''"});
-  add({.text = "'no id either'", .guid = "NULL", .mobile = "'9846'"});
-
-  EXPECT_EQ(runStage(), 1002u);
-  EXPECT_EQ(remoteRows("select fguid, fmessage from smslog where fguid like 'G%' order by fguid"),
-            expected);
-  EXPECT_EQ(remote("select count(distinct fguid) from smslog where fdeleted = 'F'"), "1001");
-  EXPECT_EQ(localCount("fupload = 'T'"), "1000");
-  EXPECT_EQ(runStage(), 2u);
-  EXPECT_EQ(localCount("fupload is null"), "2");
-  EXPECT_EQ(remote("select count(*) from smslog"), "1002");
-}
-
-TEST_F(SmsLogTest, TheNewest9999AreTakenFirstAndTheRestInTheNextCycle) {
-  // Message k (0 to 11999) is dated k minutes after New Year.
-  local("BEGIN TRANSACTION");
-  for (int k = 0; k < 12000; ++k)
-    add({.fdate = fmt::format("DATEADD(mi, {}, '2024-01-01')", k),
-         .guid = fmt::format("'G{}'", k)});
-  local("COMMIT");
-  ASSERT_EQ(localCount("fupload is null"), "12000");
+  add({.fdate = "'2023-12-31'", .text = "'no id'", .guid = "''"});
+  add({.fdate = "'2023-12-31'", .text = "'no id either'", .guid = "NULL", .mobile = "'9846'"});
 
   EXPECT_EQ(runStage(), 9999u);
   EXPECT_EQ(remote("select count(*) from smslog"), "9999");
   // The 2001 oldest are left for the next cycle.
-  EXPECT_EQ(localCount("fupload is null and fdate < DATEADD(mi, 2001, '2024-01-01')"), "2001");
-  EXPECT_EQ(localCount("fupload is null"), "2001");
+  EXPECT_EQ(localCount("fupload is null and fdate < DATEADD(mi, 2001, '2024-01-01')"), "2003");
+  EXPECT_EQ(localCount("fupload is null"), "2003");
   // The file runs from the oldest selected to the newest.
   const std::string file = exportFile("UPSMS.csv");
   EXPECT_EQ(file.substr(0, file.find("\r\n") + 2),
-            smsLine({"2024-01-02", "10:00", "office", "Fee due", "success", "G2001", "FEES", "S1",
+            smsLine({"2024-01-02", "10:00", "office", "Fee due", "success", "G02001", "FEES", "S1",
                      "BSC", "9845000000", "F"}));
-  EXPECT_EQ(runStage(), 2001u);
-  EXPECT_EQ(remote("select count(*) from smslog"), "12000");
-  EXPECT_EQ(localCount("fupload is null"), "0");
+  EXPECT_EQ(runStage(), 2003u);
+  EXPECT_EQ(remoteRows("select fguid, fmessage from smslog where fguid like 'G00%' order by fguid"),
+            expected);
+  EXPECT_EQ(remote("select count(distinct fguid) from smslog where fdeleted = 'F'"), "12001");
+  EXPECT_EQ(runStage(), 2u);
+  EXPECT_EQ(localCount("fupload is null"), "2");
+  EXPECT_EQ(remote("select count(*) from smslog"), "12002");
 }
 
 }  // namespace
