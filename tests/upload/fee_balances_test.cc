@@ -4,9 +4,6 @@
 // studfee holding exactly the keys of the file.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "tests/support/program_folder.h"
 #include "tests/upload/mirror_fixture.h"
 #include "upload/table_stages.h"
 
@@ -33,15 +30,6 @@ class FeeBalancesTest : public testing::MirrorFixture {
           admno + "', 'BSC', " + deleted + ")");
     local("insert into RECDETL (FRECNO, FHEADCODE, FAMOUNT) values ('" + recno + "', '" + head +
           "', " + amount + ")");
-  }
-  // The local server's date, days from today, as a datetime literal.
-  std::string localDay(int days) {
-    auto rows = localDb_.connection().query("select DATEADD(d, " + std::to_string(days) +
-                                            ", GETDATE()) AS FDAY");
-    const DateTime& d = rows->field("FDAY").dateTimeValue();
-    char text[24];
-    std::snprintf(text, sizeof text, "'%04d-%02d-%02d'", d.year, d.month, d.day);
-    return text;
   }
 };
 
@@ -83,12 +71,12 @@ TEST_F(FeeBalancesTest, BalancesCountWhatWasPaidAndTheRemoteRowsEndAsTheFile) {
 TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
   student("S1");
   student("S2");
-  const std::string yesterday = localDay(-1);
-  fee("S1", "A", "1000", yesterday, "50");     // unpaid after its last date
-  fee("S1", "B", "500", yesterday, "25");      // part paid
-  fee("S1", "C", "400", localDay(0), "10");    // last date today
-  fee("S1", "D", "200", yesterday, "70");      // fully paid
-  fee("S2", "A", "1000", localDay(-30), "0");  // no fine amount
+  const std::string yesterday = "DATEADD(d, -1, GETDATE())";
+  fee("S1", "A", "1000", yesterday, "50");                    // unpaid after its last date
+  fee("S1", "B", "500", yesterday, "25");                     // part paid
+  fee("S1", "C", "400", "GETDATE()", "10");                   // last date today
+  fee("S1", "D", "200", yesterday, "70");                     // fully paid
+  fee("S2", "A", "1000", "DATEADD(d, -30, GETDATE())", "0");  // no fine amount
   receipt("R1", "S1", "B", "100", "NULL");
   receipt("R2", "S1", "D", "200", "NULL");
 
