@@ -6,11 +6,7 @@
 namespace agent {
 namespace {
 
-RegionalSettings defaults() {
-  return RegionalSettings{};
-}
-
-std::string plain(const Value& v, const RegionalSettings& r = defaults()) {
+std::string plain(const Value& v, const RegionalSettings& r = RegionalSettings{}) {
   return convertValue(v, Conversion::Plain, r);
 }
 
@@ -44,32 +40,34 @@ TEST(ValueTextTest, DatesArePlainInTheShortFormAndIsoInTheDateConversion) {
   DateTime afternoon{2024, 3, 7, 14, 5, 9};
   EXPECT_EQ(plain(Value::dateTime(midnight)), "07/03/2024");
   EXPECT_EQ(plain(Value::dateTime(afternoon)), "07/03/2024 02:05:09 PM");
-  EXPECT_EQ(dateText(Value::dateTime(midnight), defaults()), "2024-03-07");
-  EXPECT_EQ(dateText(Value::dateTime(afternoon), defaults()), "2024-03-07");
+  EXPECT_EQ(dateText(Value::dateTime(midnight), RegionalSettings{}), "2024-03-07");
+  EXPECT_EQ(dateText(Value::dateTime(afternoon), RegionalSettings{}), "2024-03-07");
   // A date held as text is read back in the short form of the settings.
-  EXPECT_EQ(dateText(Value::text("07/03/2024"), defaults()), "2024-03-07");
+  EXPECT_EQ(dateText(Value::text("07/03/2024"), RegionalSettings{}), "2024-03-07");
   RegionalSettings us;
   us.shortDate = "M/d/yyyy";
   EXPECT_EQ(plain(Value::dateTime(midnight), us), "3/7/2024");
   EXPECT_EQ(dateText(Value::text("3/7/2024 10:00:00 AM"), us), "2024-03-07");
   // A text that is no date is written as it is.
-  EXPECT_EQ(dateText(Value::text("pending"), defaults()), "pending");
+  EXPECT_EQ(dateText(Value::text("pending"), RegionalSettings{}), "pending");
 }
 
 TEST(ValueTextTest, TextsKeepTheirBlanksUnlessTrimmed) {
   EXPECT_EQ(plain(Value::text("  MAT  ")), "  MAT  ");
-  EXPECT_EQ(convertValue(Value::text("  70 "), Conversion::Trimmed, defaults()), "70");
+  EXPECT_EQ(convertValue(Value::text("  70 "), Conversion::Trimmed, RegionalSettings{}), "70");
   // Only spaces are trimmed.
-  EXPECT_EQ(convertValue(Value::text("\t70 \t"), Conversion::Trimmed, defaults()), "\t70 \t");
-  EXPECT_EQ(convertValue(Value::number(30, "30.00"), Conversion::Trimmed, defaults()), "30");
+  EXPECT_EQ(convertValue(Value::text("\t70 \t"), Conversion::Trimmed, RegionalSettings{}),
+            "\t70 \t");
+  EXPECT_EQ(convertValue(Value::number(30, "30.00"), Conversion::Trimmed, RegionalSettings{}),
+            "30");
 }
 
 TEST(ValueTextTest, CommaRestoredWritesEveryCedillaAsComma) {
   EXPECT_EQ(convertValue(Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town"),
-                         Conversion::CommaRestored, defaults()),
+                         Conversion::CommaRestored, RegionalSettings{}),
             "12, Main Road, Town");
   // Other characters outside ASCII stay.
-  EXPECT_EQ(convertValue(Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, defaults()),
+  EXPECT_EQ(convertValue(Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, RegionalSettings{}),
             "Caf\xC3\xA9");
 }
 
