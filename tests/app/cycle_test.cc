@@ -50,11 +50,7 @@ class CycleTest : public testing::AgentFolderTest {
         "select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
         "ifnull(flastupdendtime, 'NULL')) from control");
   }
-  std::string journalText() {
-    std::string all;
-    for (const std::string& line : journal_.recentLines()) all += line + "\n";
-    return all;
-  }
+  std::string journalText() { return ::testing::PrintToString(journal_.recentLines()); }
 
   testing::SetClock clock_;
   std::unique_ptr<Agent> agent_;

@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -26,6 +25,7 @@
 #include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 
 // Helpers on the one QApplication gui_test_main.cc makes (offscreen).
@@ -263,9 +263,7 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_TRUE(openBeforeDue) << "the box closed before anything was due";
   EXPECT_TRUE(closedWhenDue) << "the box held the schedule past the next cycle";
-  const auto lines = journal.recentLines();
-  EXPECT_TRUE(std::ranges::any_of(
-      lines, [](const std::string& l) { return l.find("left unanswered") != std::string::npos; }));
+  EXPECT_EQ(testing::journalLinesWith(journal, "left unanswered"), 1u);
   calls.onCycle = nullptr;
   EXPECT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 2; }))
       << "the cycle the box held did not lead to the next one";
@@ -306,9 +304,7 @@ TEST_F(WindowTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpe
   EXPECT_TRUE(returned) << "the worker was joined";
   EXPECT_TRUE(calls.stopRequested.load());
   EXPECT_FALSE(boxOpened) << "a box opened while the window went away";
-  EXPECT_TRUE(std::ranges::any_of(journal.recentLines(), [](const std::string& l) {
-    return l.find("the window closes during a cycle") != std::string::npos;
-  }));
+  EXPECT_EQ(testing::journalLinesWith(journal, "the window closes during a cycle"), 1u);
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
