@@ -124,8 +124,8 @@ TEST_F(ServerFaultTest, FrozenAndKilledServersEndTheCycleAndTheNextRepairsThePor
   faultyRun("", freeze, "remote connection to 127.0.0.1 database agent_fault failed",
             4.0 * kTimeout + 5, "frozen before connect");
   server_.resume();
-  // The line names the stage and the statement.
-  faultyRun("remote connection: 127.0.0.1", freeze, ", remote statement \"", 4.0 * kTimeout + 5,
+  // Once a stage has ended: the line names the next stage and its statement.
+  faultyRun("stage college", freeze, ", remote statement \"", 4.0 * kTimeout + 5,
             "frozen mid-cycle");
   server_.resume();
   faultyRun(
