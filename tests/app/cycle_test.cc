@@ -440,15 +440,25 @@ TEST_F(CycleTest, ALaterStagesLocalPartIsDoneWhileAnEarlierOneWaits) {
   }
 }
 
-// In a cycle that merges its tables in full, work ahead is held until the
-// stage before its own waits for the server (here the colleges' merge);
-// in a changes-only cycle it starts with the cycle.
+// Work ahead starts only before the first stage that runs and writes the
+// local database (work started earlier would miss what it writes); a
+// writer that does not run for the institution does not count. In a cycle
+// that merges its tables in full, work ahead is held until the stage
+// before its own waits for the server (here the colleges' merge); in a
+// changes-only cycle it starts with the cycle.
 std::atomic<bool> g_notedWorkRan{false};
 std::vector<std::string> g_heldEvents;
+std::vector<bool> g_hadWorkAhead;
 
 AheadSources notesItRan(Connection&, const AheadInput&) {
   g_notedWorkRan = true;
   return {};
+}
+std::size_t takesNotedWork(CycleContext& ctx) {
+  g_hadWorkAhead.push_back(ctx.turn.ahead != nullptr);
+  std::unique_ptr<Connection> ahead;
+  localWithWorkDone(ctx, "noted work", notesItRan, {}, ahead);
+  return 0;
 }
 std::size_t collegesAfterAWhile(CycleContext& ctx) {
   g_heldEvents.push_back(soon([] { return g_notedWorkRan.load(); }, 200) ? "ran at once" : "held");
@@ -456,16 +466,21 @@ std::size_t collegesAfterAWhile(CycleContext& ctx) {
   g_heldEvents.push_back(g_notedWorkRan ? "ran by the merge's end" : "still held");
   return rows;
 }
-std::size_t takesNotedWork(CycleContext& ctx) {
-  std::unique_ptr<Connection> ahead;
-  localWithWorkDone(ctx, "noted work", notesItRan, {}, ahead);
-  return 0;
-}
 
-TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
+TEST_F(CycleTest, WorkAheadStartsBeforeALocalWriterOnlyAndWaitsForTheServersTurn) {
+  agent().connectLocal();
+  for (StageGate writerGate : {StageGate::Download, StageGate::Always}) {
+    std::vector<Stage> stages = {
+        {"writer", [](CycleContext&) -> std::size_t { return 0; }, writerGate, nullptr, true},
+        {"noted", takesNotedWork, StageGate::Always, notesItRan}};
+    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
+  }
+  EXPECT_EQ(g_hadWorkAhead, (std::vector<bool>{true, false}));
+
   home_.write("platform.ini",
               "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
               "Driver\n[upload]\nchanges_only = yes\n");
+  agent_.reset();
   agent().ensureCsvFolder();
   agent().connectLocal();
   std::vector<Stage> stages = {{"college", collegesAfterAWhile},
@@ -477,27 +492,6 @@ TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
     ASSERT_TRUE(agent().runCycle(stages)) << journalText();
     EXPECT_EQ(g_heldEvents, (std::vector<std::string>{first, "ran by the merge's end"}));
   }
-}
-
-// Work ahead starts only before the first stage that runs and writes the
-// local database (work started earlier would miss what it writes); a
-// writer that does not run for the institution does not count.
-std::vector<bool> g_hadWorkAhead;
-std::size_t notesItsWorkAhead(CycleContext& ctx) {
-  g_hadWorkAhead.push_back(ctx.turn.ahead != nullptr);
-  return takesNotedWork(ctx);
-}
-
-TEST_F(CycleTest, WorkAheadStartsOnlyBeforeAStageThatWritesLocally) {
-  agent().connectLocal();
-  g_hadWorkAhead.clear();
-  for (StageGate writerGate : {StageGate::Download, StageGate::Always}) {
-    std::vector<Stage> stages = {
-        {"writer", [](CycleContext&) -> std::size_t { return 0; }, writerGate, nullptr, true},
-        {"noted", notesItsWorkAhead, StageGate::Always, notesItRan}};
-    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
-  }
-  EXPECT_EQ(g_hadWorkAhead, (std::vector<bool>{true, false}));
 }
 
 // Work released after other work starts once that work has ended, woken
