@@ -109,7 +109,7 @@ class WindowTest : public ::testing::Test {
   CycleMessages cycleMessages{boxes};
 };
 
-TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
+TEST_F(WindowTest, StartUpAndFirstActivationThenTheTrayCodesAndTheMenu) {
   std::thread::id activationThread;
   calls.onActivate = [&] { activationThread = std::this_thread::get_id(); };
   ServiceWindow window(calls, messages, journal, clock, regional, {});
@@ -133,42 +133,40 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
   EXPECT_TRUE(window.statusLabel()->text().isEmpty()) << "the first cycle leaves the status line";
-}
 
-TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
-  auto window = startedWindow();
-  window->dispatchTrayCode(512);  // a move over the icon
-  EXPECT_TRUE(window->isHidden());
-  EXPECT_FALSE(window->mPopupSys()->isVisible());
+  // The tray's codes reach the model and the menu acts on the widgets.
+  window.dispatchTrayCode(512);  // a move over the icon
+  EXPECT_TRUE(window.isHidden());
+  EXPECT_FALSE(window.mPopupSys()->isVisible());
 
   for (int code : {tray_code::kLeftButtonUp, tray_code::kLeftButtonDblClk}) {
-    window->dispatchTrayCode(code);
-    EXPECT_TRUE(window->isVisible()) << code;
-    EXPECT_FALSE(window->isMinimized()) << code;
+    window.dispatchTrayCode(code);
+    EXPECT_TRUE(window.isVisible()) << code;
+    EXPECT_FALSE(window.isMinimized()) << code;
     QApplication::processEvents();
     EXPECT_EQ(calls.activations, 1) << "restoring is no new activation";
-    EXPECT_TRUE(window->isVisible()) << "a restored window stays shown";
-    window->setWindowState(Qt::WindowMinimized);  // minimising hides it again
+    EXPECT_TRUE(window.isVisible()) << "a restored window stays shown";
+    window.setWindowState(Qt::WindowMinimized);  // minimising hides it again
     QApplication::processEvents();
-    EXPECT_TRUE(window->isHidden()) << code;
+    EXPECT_TRUE(window.isHidden()) << code;
   }
 
-  window->dispatchTrayCode(tray_code::kRightButtonUp);
-  EXPECT_TRUE(window->mPopupSys()->isVisible());
-  EXPECT_TRUE(window->isHidden()) << "the menu does not restore the window";
+  window.dispatchTrayCode(tray_code::kRightButtonUp);
+  EXPECT_TRUE(window.mPopupSys()->isVisible());
+  EXPECT_TRUE(window.isHidden()) << "the menu does not restore the window";
   QStringList items;
-  for (QAction* action : window->mPopupSys()->actions()) items << action->text();
+  for (QAction* action : window.mPopupSys()->actions()) items << action->text();
   EXPECT_EQ(items, QStringList({"&Pause", "&Restore", "&Exit"}));
-  EXPECT_EQ(window->mPopupSys()->title(), "&SysTray");
-  window->mPopupSys()->close();
+  EXPECT_EQ(window.mPopupSys()->title(), "&SysTray");
+  window.mPopupSys()->close();
 
-  window->mPopRestore()->trigger();
-  EXPECT_TRUE(window->isVisible());
-  window->mPause()->trigger();
-  EXPECT_TRUE(window->pauseBox()->isChecked());
-  EXPECT_TRUE(window->model().paused());
-  window->pauseBox()->setChecked(false);
-  EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
+  window.mPopRestore()->trigger();
+  EXPECT_TRUE(window.isVisible());
+  window.mPause()->trigger();
+  EXPECT_TRUE(window.pauseBox()->isChecked());
+  EXPECT_TRUE(window.model().paused());
+  window.pauseBox()->setChecked(false);
+  EXPECT_FALSE(window.model().paused()) << "the box itself unticks it";
 }
 
 // During a cycle on the worker its box's nested event loop runs Timer1, whose
