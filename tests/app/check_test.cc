@@ -62,9 +62,10 @@ class CheckTest : public testing::AgentFolderTest {
 TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreNamed) {
   const auto localBefore = snapshot(local_.serverFolder());
   const auto homeBefore = snapshot(home_.path());
-  const std::string tablesBefore = remote_.scalar(
+  const std::string tablesQuery =
       "select group_concat(table_name order by table_name) from information_schema.tables "
-      "where table_schema = database()");
+      "where table_schema = database()";
+  const std::string tablesBefore = remote_.scalar(tablesQuery);
 
   // The program itself, as an administrator runs it.
   testing::AgentProcess program(home_.path(), {"--check"});
@@ -84,9 +85,7 @@ TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreName
   EXPECT_EQ(remote_.scalar("select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
                            "ifnull(flastupdendtime, 'NULL')) from control"),
             "NULL / NULL");
-  EXPECT_EQ(remote_.scalar("select group_concat(table_name order by table_name) from "
-                           "information_schema.tables where table_schema = database()"),
-            tablesBefore);
+  EXPECT_EQ(remote_.scalar(tablesQuery), tablesBefore);
 
   // Missing portal tables and columns are named; the payment tables only for
   // institutions that write them.
