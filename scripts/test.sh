@@ -47,11 +47,12 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   scripts/thread-safety-check.sh || status=1
 
   # The suites that run on their own: settings, the embedded engine, the
-  # schedule and status line, the journal, export texts and payment maths.
+  # schedule, status line and the window's cycle thread, the journal,
+  # export texts and payment maths.
   NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|RemoteLinkSettings'
   NO_SERVER_SUITES+='|EngineCollation|EngineDateText|EngineNumberText'
   NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
-  NO_SERVER_SUITES+='|ProgressText|Journal|Leftovers|CleanString|ExportWriterTest'
+  NO_SERVER_SUITES+='|ProgressText|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'
   NO_SERVER_SUITES+='|LoadStatementTest|ValueTextTest|PaymentAllocation|ReceiptNumbers'
   NO_SERVER_SUITES+='|NextSerial|RemoteLiteral|ValueReading)\.'
   # The test binaries alone, in a Debug build with one sanitizer option on.

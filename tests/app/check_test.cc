@@ -62,9 +62,10 @@ class CheckTest : public testing::AgentFolderTest {
 TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreNamed) {
   const auto localBefore = snapshot(local_.serverFolder());
   const auto homeBefore = snapshot(home_.path());
-  const std::string tablesBefore = remote_.scalar(
+  const std::string tablesQuery =
       "select group_concat(table_name order by table_name) from information_schema.tables "
-      "where table_schema = database()");
+      "where table_schema = database()";
+  const std::string tablesBefore = remote_.scalar(tablesQuery);
 
   // The program itself, as an administrator runs it.
   testing::AgentProcess program(home_.path(), {"--check"});
@@ -84,9 +85,7 @@ TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreName
   EXPECT_EQ(remote_.scalar("select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
                            "ifnull(flastupdendtime, 'NULL')) from control"),
             "NULL / NULL");
-  EXPECT_EQ(remote_.scalar("select group_concat(table_name order by table_name) from "
-                           "information_schema.tables where table_schema = database()"),
-            tablesBefore);
+  EXPECT_EQ(remote_.scalar(tablesQuery), tablesBefore);
 
   // Missing portal tables and columns are named; the payment tables only for
   // institutions that write them.
@@ -218,7 +217,8 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
 // connection agree, and a refusal names the setting to change. Of several
 // hosts, one that does not answer is passed over (and said); a host without
 // its own port takes the account's. The ODBC driver, whose LOAD DATA LOCAL
-// is not confined, is warned of at every cycle.
+// is not confined, is warned of at every cycle. (Another CA, tls = required
+// and ODBC with required are the Windows link matrix's set-ups.)
 TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   const testing::RemoteServer& s = remote_.server();
   RemoteAccount listed;
@@ -226,7 +226,6 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   listed.port = "3307";
   std::vector<PortalHost> hosts = portalHosts(listed);
   ASSERT_EQ(hosts.size(), 3u);
-  EXPECT_EQ(hosts[1].server, s.host);
   EXPECT_EQ(hosts[2].name(), "db3:3307");
   const std::string odbc =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
@@ -247,17 +246,12 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   const std::vector<SetUp> setUps = {
       {"tls unset, no CA: the system's CAs do not know the test CA", native, account(s.host, ""),
        false, "tls_ca"},
-      {"tls unset, another CA", native, account(s.host, "tls_ca = " + s.otherCa + "\n"), false,
-       "tls_ca"},
       {"tls unset, a host name the certificate does not carry", native, account("127.0.0.2", ca),
        false, "names the server"},
       {"verify-ca, the same host", native, account("127.0.0.2", "tls = verify-ca\n" + ca), true,
        ""},
       {"an account that logs in only over TLS, tls unset", native, account(s.host, ca, true), true,
        ""},
-      {"required, written out", native, account(s.host, "tls = required\n"), true, ""},
-      {"ODBC with required", odbc, account(s.host, "tls = required\n"), false,
-       "only with tls = verify-identity"},
       {"ODBC with a verified link", odbc, account(s.host, ca), true, ""},
       {"ODBC again", odbc, account(s.host, ca), true, ""},
       {"several hosts, the first does not answer", native,
@@ -289,13 +283,10 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
       ASSERT_GT(messages_.texts.size(), shownBefore);
       EXPECT_NE(messages_.texts[shownBefore].find(setUp.refusalNames), std::string::npos)
           << messages_.texts[shownBefore];
-    } else if (setUp.accounts.find("tls = required") != std::string::npos) {
-      EXPECT_NE(checked->detail.find("server not verified"), std::string::npos) << checked->detail;
     } else {
       EXPECT_NE(checked->detail.find("verified"), std::string::npos) << checked->detail;
     }
   }
-  EXPECT_GE(journalLinesWith("server is not verified (tls = required)"), 1u);
   EXPECT_EQ(journalLinesWith("LOAD DATA LOCAL is not confined on the ODBC driver"), 2u);
   EXPECT_EQ(journalLinesWith("passed over: 127.0.0.1:1"), 1u);
   EXPECT_EQ(remote_.scalar("select fcatdesc from mascat where fcatcode = 'GEN'"), "General");

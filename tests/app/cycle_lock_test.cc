@@ -45,11 +45,10 @@ TEST(CycleLocks, AnotherHolderIsNamedItsReleaseLetsTheCycleInALeftSessionIsEnded
               std::string::npos)
         << mine.refusal();
     // Its session holds the portal lock until its locks go.
-    EXPECT_EQ(portal.scalar("select is_used_lock(concat('upload-agent:', database())) is null"),
-              "0");
+    const char* lockFree = "select is_used_lock(concat('upload-agent:', database())) is null";
+    EXPECT_EQ(portal.scalar(lockFree), "0");
     theirs.reset();
-    EXPECT_EQ(portal.scalar("select is_used_lock(concat('upload-agent:', database())) is null"),
-              "1");
+    EXPECT_EQ(portal.scalar(lockFree), "1");
   }
   {
     // An install on another local database holds the portal account.

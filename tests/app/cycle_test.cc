@@ -50,11 +50,7 @@ class CycleTest : public testing::AgentFolderTest {
         "select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
         "ifnull(flastupdendtime, 'NULL')) from control");
   }
-  std::string journalText() {
-    std::string all;
-    for (const std::string& line : journal_.recentLines()) all += line + "\n";
-    return all;
-  }
+  std::string journalText() { return ::testing::PrintToString(journal_.recentLines()); }
 
   testing::SetClock clock_;
   std::unique_ptr<Agent> agent_;
@@ -94,14 +90,13 @@ std::size_t checksTheStartStamp(CycleContext& ctx) {
   return 1;
 }
 
-// One cycle stamps its start and end, writes its files in the character set
-// the portal's server reads them in, counts a value the portal clips and
-// keeps a progress record; a character set the export cannot write ends the
-// next cycle with a line naming it.
+// One cycle stamps its start and end, counts a value the portal clips in its
+// summary and keeps a progress record; a character set the export cannot
+// write ends the next cycle with a line naming it. (The files' character
+// set and the clipped value's own line are the upload tests'.)
 TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
   agent().ensureCsvFolder();
-  local_.execute(
-      "update college set fcollname = N'Caf\u00E9 \u20B9 College' where fcollcode = 'C02'");
+  local_.execute("update college set fcollname = 'A Longer College' where fcollcode = 'C02'");
   // A second activation reads the same settings file and logs in again: the
   // password is unscrambled afresh, not shifted a second time.
   agent().connectLocal();
@@ -109,8 +104,6 @@ TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
   EXPECT_EQ(agent().univCode(), "P001");
   watchedProgress = &agent().progress();
   clock_.set({2024, 3, 5, 14, 7, 9});
-  remote_.execute("alter database `" + remote_.name() + "` character set utf8mb4");
-  remote_.execute("alter table college convert to character set utf8mb4");
   remote_.execute("alter table college modify fcollname varchar(12)");
   const std::vector<Stage> stages = {{"check start stamp", checksTheStartStamp},
                                      {"college", uploadColleges}};
@@ -124,13 +117,6 @@ TEST_F(CycleTest, StampsFollowsThePortalsCharacterSetAndRecordsItsProgress) {
   EXPECT_FALSE(after.running) << "the cycle's end is marked";
   EXPECT_EQ(progressText(after), "Uploading college - 3 rows");
 
-  EXPECT_NE(testing::readFile(home_.path() / "CSV" / "UPCOLLEGE.csv")
-                .find("C02|Caf\xC3\xA9 \xE2\x82\xB9 College|"),
-            std::string::npos);
-  EXPECT_EQ(remote_.scalar("select fcollname from college where fcollcode = 'C02'"),
-            "Caf\u00E9 \u20B9 Colle");
-  EXPECT_EQ(journalLinesWith("college.fcollname: the portal's server changed 1 value(s)"), 2u)
-      << journalText();
   EXPECT_EQ(journalLinesWith(", 1 value changed by the portal"), 1u) << journalText();
 
   // A new cycle starts its record afresh.
@@ -187,10 +173,6 @@ TEST_F(CycleTest, EveryEarlyEndEndsTheCycleWithoutItsEndStampAndTheNextRuns) {
        "dropped and made again: FEEPG"},
       {{"none", readsLocalControl},
        {"", closed},
-       "no remote account for institution \"P001\" in",
-       " "},
-      {{"none", readsLocalControl},
-       {"", closed},
        "remote connection to 127.0.0.1;DRIVER=",
        "[P001]\nuser = u\npassword = p\nserver = 127.0.0.1;DRIVER=" + library + "\ndatabase = d\n"},
   };
@@ -210,9 +192,31 @@ TEST_F(CycleTest, EveryEarlyEndEndsTheCycleWithoutItsEndStampAndTheNextRuns) {
   }
   EXPECT_EQ(journalLinesWith("FEEPG (2 times)"), 0u) << "no second drop";
   EXPECT_EQ(journalText().find("Can't open lib"), std::string::npos) << journalText();
+
+  // Every cycle ends with one summary line: the rows of each stage that
+  // ran, the cycle's own warnings (not those before it) and errors; an
+  // early end counts only the stages that ended.
   messages_.texts.clear();
-  EXPECT_TRUE(agent().runCycle(std::vector<Stage>{}));
+  const auto three = [](CycleContext&) -> std::size_t { return 3; };
+  std::vector<Stage> stages = {
+      {"masters", three},
+      {"receipt download", three, StageGate::Download},
+      {"rechead, recdetl and recmode", [](CycleContext& ctx) -> std::size_t {
+         ctx.journal.warning("a row left out");
+         return 2;
+       }}};
+  ASSERT_TRUE(agent().runCycle(stages));
   EXPECT_TRUE(messages_.texts.empty());
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: stamped, 5 rows sent in "), 1u) << journalText();
+  EXPECT_EQ(journalLinesWith(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
+            1u);
+  stages = {{"masters", three}, {"studfee", [](CycleContext& ctx) -> std::size_t {
+                                   ctx.remote.execute("select * from no_such_table");
+                                   return 5;
+                                 }}};
+  ASSERT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("INFO cycle summary: ended early, 3 rows sent in "), 1u);
+  EXPECT_EQ(journalLinesWith(" s (masters 3), 0 warnings, 1 error"), 1u) << journalText();
 }
 
 TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
@@ -235,16 +239,11 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   EXPECT_FALSE(agent().runCycle(stages));
   ASSERT_EQ(messages_.texts.size(), 2u);
   EXPECT_EQ(messages_.texts[1], "Operation is not allowed when the object is closed. -2146824584");
-  // A refused login (a wrong password, or one the server changed) does not
-  // end the program: the journal names it, and every cycle reads the
+  // A refused login does not end the program: every cycle reads the
   // settings file again and tries.
   home_.settings("SQLSRVR", local_.serverFolder().string(), local_.name(), "wrong");
   EXPECT_FALSE(agent().connectLocal());
-  EXPECT_EQ(journalLinesWith("local connection failed: Error -2147467259: Login failed for "
-                             "user 'SA'.; the next cycle tries again"),
-            1u)
-      << journalText();
-  EXPECT_FALSE(agent().runCycle(stages));
+  EXPECT_EQ(journalLinesWith("Login failed for user 'SA'.; the next cycle tries again"), 1u);
   // Settings files saved with a UTF-8 byte-order mark are read as UTF-8 and
   // the journal says so.
   const std::string bom = "\xEF\xBB\xBF";
@@ -256,33 +255,6 @@ TEST_F(CycleTest, SettingsFileDecidesWhetherTheProgramCanGoOn) {
   EXPECT_TRUE(agent().runCycle(stages));
   EXPECT_EQ(agent().univCode(), "P001");
   EXPECT_EQ(journalLinesWith("starts with a UTF-8 byte-order mark"), 2u);
-}
-
-// Every cycle ends with one summary line: the rows of each stage that ran,
-// the cycle's own warnings (not those before it) and errors.
-TEST_F(CycleTest, EveryCycleEndsWithOneSummaryLine) {
-  agent().connectLocal();
-  journal_.warning("an older warning");
-  const auto three = [](CycleContext&) -> std::size_t { return 3; };
-  std::vector<Stage> stages = {
-      {"masters", three},
-      {"receipt download", three, StageGate::Download},
-      {"rechead, recdetl and recmode", [](CycleContext& ctx) -> std::size_t {
-         ctx.journal.warning("a row left out");
-         return 2;
-       }}};
-  ASSERT_TRUE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("INFO cycle summary: stamped, 5 rows sent in "), 1u) << journalText();
-  EXPECT_EQ(journalLinesWith(" s (masters 3; rechead, recdetl and recmode 2), 1 warning, 0 errors"),
-            1u);
-  // A cycle that ends early counts only the stages that ended, and its error.
-  stages = {{"masters", three}, {"studfee", [](CycleContext& ctx) -> std::size_t {
-                                   ctx.remote.execute("select * from no_such_table");
-                                   return 5;
-                                 }}};
-  ASSERT_FALSE(agent().runCycle(stages));
-  EXPECT_EQ(journalLinesWith("INFO cycle summary: ended early, 3 rows sent in "), 1u);
-  EXPECT_EQ(journalLinesWith(" s (masters 3), 0 warnings, 1 error"), 1u) << journalText();
 }
 
 // The portal's control row locked by another session, as a cut link's
@@ -468,15 +440,25 @@ TEST_F(CycleTest, ALaterStagesLocalPartIsDoneWhileAnEarlierOneWaits) {
   }
 }
 
-// In a cycle that merges its tables in full, work ahead is held until the
-// stage before its own waits for the server (here the colleges' merge);
-// in a changes-only cycle it starts with the cycle.
+// Work ahead starts only before the first stage that runs and writes the
+// local database (work started earlier would miss what it writes); a
+// writer that does not run for the institution does not count. In a cycle
+// that merges its tables in full, work ahead is held until the stage
+// before its own waits for the server (here the colleges' merge); in a
+// changes-only cycle it starts with the cycle.
 std::atomic<bool> g_notedWorkRan{false};
 std::vector<std::string> g_heldEvents;
+std::vector<bool> g_hadWorkAhead;
 
 AheadSources notesItRan(Connection&, const AheadInput&) {
   g_notedWorkRan = true;
   return {};
+}
+std::size_t takesNotedWork(CycleContext& ctx) {
+  g_hadWorkAhead.push_back(ctx.turn.ahead != nullptr);
+  std::unique_ptr<Connection> ahead;
+  localWithWorkDone(ctx, "noted work", notesItRan, {}, ahead);
+  return 0;
 }
 std::size_t collegesAfterAWhile(CycleContext& ctx) {
   g_heldEvents.push_back(soon([] { return g_notedWorkRan.load(); }, 200) ? "ran at once" : "held");
@@ -484,16 +466,21 @@ std::size_t collegesAfterAWhile(CycleContext& ctx) {
   g_heldEvents.push_back(g_notedWorkRan ? "ran by the merge's end" : "still held");
   return rows;
 }
-std::size_t takesNotedWork(CycleContext& ctx) {
-  std::unique_ptr<Connection> ahead;
-  localWithWorkDone(ctx, "noted work", notesItRan, {}, ahead);
-  return 0;
-}
 
-TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
+TEST_F(CycleTest, WorkAheadStartsBeforeALocalWriterOnlyAndWaitsForTheServersTurn) {
+  agent().connectLocal();
+  for (StageGate writerGate : {StageGate::Download, StageGate::Always}) {
+    std::vector<Stage> stages = {
+        {"writer", [](CycleContext&) -> std::size_t { return 0; }, writerGate, nullptr, true},
+        {"noted", takesNotedWork, StageGate::Always, notesItRan}};
+    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
+  }
+  EXPECT_EQ(g_hadWorkAhead, (std::vector<bool>{true, false}));
+
   home_.write("platform.ini",
               "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 "
               "Driver\n[upload]\nchanges_only = yes\n");
+  agent_.reset();
   agent().ensureCsvFolder();
   agent().connectLocal();
   std::vector<Stage> stages = {{"college", collegesAfterAWhile},
@@ -505,27 +492,6 @@ TEST_F(CycleTest, WorkAheadOfACycleOfFullMergesWaitsForTheServersTurn) {
     ASSERT_TRUE(agent().runCycle(stages)) << journalText();
     EXPECT_EQ(g_heldEvents, (std::vector<std::string>{first, "ran by the merge's end"}));
   }
-}
-
-// Work ahead starts only before the first stage that runs and writes the
-// local database (work started earlier would miss what it writes); a
-// writer that does not run for the institution does not count.
-std::vector<bool> g_hadWorkAhead;
-std::size_t notesItsWorkAhead(CycleContext& ctx) {
-  g_hadWorkAhead.push_back(ctx.turn.ahead != nullptr);
-  return takesNotedWork(ctx);
-}
-
-TEST_F(CycleTest, WorkAheadStartsOnlyBeforeAStageThatWritesLocally) {
-  agent().connectLocal();
-  g_hadWorkAhead.clear();
-  for (StageGate writerGate : {StageGate::Download, StageGate::Always}) {
-    std::vector<Stage> stages = {
-        {"writer", [](CycleContext&) -> std::size_t { return 0; }, writerGate, nullptr, true},
-        {"noted", notesItsWorkAhead, StageGate::Always, notesItRan}};
-    ASSERT_TRUE(agent().runCycle(stages)) << journalText();
-  }
-  EXPECT_EQ(g_hadWorkAhead, (std::vector<bool>{true, false}));
 }
 
 // Work released after other work starts once that work has ended, woken

@@ -161,8 +161,6 @@ TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {
 // next cycle and the journal's last summary, and stays when the agent ends.
 TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwnerItsPublicCopyStays) {
   TempDir home("state");
-  EXPECT_FALSE(parseAgentState("pid=12\n").has_value());
-  EXPECT_FALSE(parseAgentState("pid=x\nnext_cycle=2026-12-07 01:50:00\n").has_value());
   writeFile(home / "agent.log",
             "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
   const std::filesystem::path copy = home / "public" / "UploadAgent.status";
@@ -176,13 +174,6 @@ TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwnerItsPublicCopyStays)
     EXPECT_EQ(state->pid, static_cast<long long>(::getpid()));
     EXPECT_EQ(isoDateTime(state->nextCycle), "2026-12-07 02:40:00");
     EXPECT_FALSE(std::filesystem::exists(home / "agent.state.new"));
-    std::ostringstream out;
-    EXPECT_EQ(printStatus(home.path(), out), 0);
-    EXPECT_NE(out.str().find("agent: running as process " + std::to_string(::getpid()) +
-                             ", next cycle at 2026-12-07 02:40:00"),
-              std::string::npos)
-        << out.str();
-    EXPECT_NE(out.str().find("last cycles: none"), std::string::npos) << out.str();
   }
   EXPECT_FALSE(std::filesystem::exists(home / "agent.state"));
   std::optional<AgentState> published = readAgentStateFile(copy);

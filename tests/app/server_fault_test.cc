@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include "app/core/exit_status.h"
@@ -88,69 +89,56 @@ class ServerFaultTest : public ::testing::Test {
   testing::TempDir home_;
 };
 
-TEST_F(ServerFaultTest, FrozenServerEndsTheCycleWithinTheTimeOuts) {
-  demoData(300);
-  // Freezes the server once the journal holds after (at once when empty);
-  // the cycle must end early within the time-outs, its line holding expected.
-  auto frozenRun = [this](const std::string& after, const std::string& expected,
-                          const char* figure) {
-    if (after.empty()) server_.freeze();
+// Frozen before the connect and while the statements run, the cycle ends
+// early within the time-outs; killed mid-load, the server's next cycle
+// leaves the portal as a fresh load of the same rows does.
+TEST_F(ServerFaultTest, FrozenAndKilledServersEndTheCycleAndTheNextRepairsThePortal) {
+  demoData(1000);
+  // Runs a cycle and, once its journal lines hold after (at once when
+  // empty), does fault; the cycle must end early within limit, its lines
+  // holding expected.
+  auto faultyRun = [this](const std::string& after, const std::function<void()>& fault,
+                          const std::string& expected, double limit, const char* figure) {
+    const std::size_t from = journal().size();
+    if (after.empty()) fault();
     AgentProcess agent(home_.path(), {"--once"});
-    const auto limit = std::chrono::steady_clock::now() + 60s;
-    while (!after.empty() && journal().find(after) == std::string::npos &&
-           std::chrono::steady_clock::now() < limit && !agent.wait(0ms)) {
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    while (!after.empty() && journal().find(after, from) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline && !agent.wait(0ms)) {
       std::this_thread::sleep_for(5ms);
     }
-    if (!after.empty()) server_.freeze();
+    if (!after.empty()) {
+      ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the fault: " << journal();
+      fault();
+    }
     const auto started = std::chrono::steady_clock::now();
     std::optional<int> status = agent.wait(60s);
     const Seconds took = std::chrono::steady_clock::now() - started;
-    server_.resume();
+    std::printf("[ figure ] %s: ended after %.1f s\n", figure, took.count());
     ASSERT_TRUE(status) << agent.output();
     EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
-    EXPECT_LT(took.count(), 4.0 * kTimeout + 5) << journal();
-    EXPECT_NE(journal().find(expected), std::string::npos) << journal();
-    std::printf("[ figure ] %s: ended after %.1f s\n", figure, took.count());
+    EXPECT_LT(took.count(), limit) << journal();
+    EXPECT_NE(journal().find(expected, from), std::string::npos) << journal();
   };
-  // Frozen before the connect: the connect times out.
-  frozenRun("", "remote connection to 127.0.0.1 database agent_fault failed",
-            "frozen before connect");
-  // Frozen while the cycle's statements run: the statement times out and
-  // the line names the stage and the statement.
-  frozenRun("remote connection: 127.0.0.1", ", remote statement \"", "frozen mid-cycle");
-  // The next cycle starts afresh and completes.
-  AgentProcess next(home_.path(), {"--once"});
-  EXPECT_EQ(next.wait(120s), exit_status::kSuccess) << next.output() << journal();
-}
-
-TEST_F(ServerFaultTest, ServerKilledMidLoadIsRepairedByTheNextCycle) {
-  demoData(1000);
-  AgentProcess agent(home_.path(), {"--once"});
-  // Kill the server once the students' load is under way.
-  const auto limit = std::chrono::steady_clock::now() + 120s;
-  while (journal().find("stage studsub") == std::string::npos &&
-         journal().find("stage masroute") == std::string::npos &&
-         std::chrono::steady_clock::now() < limit && !agent.wait(0ms)) {
-    std::this_thread::sleep_for(5ms);
-  }
-  ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the kill: " << journal();
-  server_.kill();
-  const auto killed = std::chrono::steady_clock::now();
-  std::optional<int> status = agent.wait(60s);
-  std::printf("[ figure ] server killed mid-load: the agent ended after %.2f s\n",
-              Seconds(std::chrono::steady_clock::now() - killed).count());
-  ASSERT_TRUE(status) << agent.output();
-  EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << journal();
+  const auto freeze = [this] { server_.freeze(); };
+  faultyRun("", freeze, "remote connection to 127.0.0.1 database agent_fault failed",
+            4.0 * kTimeout + 5, "frozen before connect");
+  server_.resume();
+  // Once a stage has ended: the line names the next stage and its statement.
+  faultyRun("stage college", freeze, ", remote statement \"", 4.0 * kTimeout + 5,
+            "frozen mid-cycle");
+  server_.resume();
+  faultyRun(
+      "stage masroute", [this] { server_.kill(); }, "cycle summary: ended early", 60,
+      "server killed mid-load");
   server_.restart();
 
   AgentProcess repair(home_.path(), {"--once"});
   ASSERT_EQ(repair.wait(300s), exit_status::kSuccess) << repair.output() << journal();
-
   // A fresh load of the same local data into an empty database.
   useDatabase("agent_fresh");
   AgentProcess fresh(home_.path(), {"--once"});
   ASSERT_EQ(fresh.wait(300s), exit_status::kSuccess) << fresh.output() << journal();
-
   auto repaired = openOdbcConnection(server_.server().connectionString("agent_fault"), "", "");
   auto loaded = openOdbcConnection(server_.server().connectionString("agent_fresh"), "", "");
   for (const char* table : kMirrored) {

@@ -15,7 +15,6 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -26,6 +25,7 @@
 #include "app/core/cycle_messages.h"
 #include "app/core/tray_codes.h"
 #include "app/qt/qt_message_sink.h"
+#include "tests/support/program_folder.h"
 #include "tests/support/temp_dir.h"
 
 // Helpers on the one QApplication gui_test_main.cc makes (offscreen).
@@ -109,7 +109,7 @@ class WindowTest : public ::testing::Test {
   CycleMessages cycleMessages{boxes};
 };
 
-TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent) {
+TEST_F(WindowTest, StartUpAndFirstActivationThenTheTrayCodesAndTheMenu) {
   std::thread::id activationThread;
   calls.onActivate = [&] { activationThread = std::this_thread::get_id(); };
   ServiceWindow window(calls, messages, journal, clock, regional, {});
@@ -133,84 +133,55 @@ TEST_F(WindowTest, StartUpThenFirstActivationHidesTheWindowAndActivatesTheAgent)
   EXPECT_TRUE(window.isMinimized());
   EXPECT_EQ(calls.cycles, 0) << "the activation's cycle is the agent's own";
   EXPECT_TRUE(window.statusLabel()->text().isEmpty()) << "the first cycle leaves the status line";
-}
 
-TEST_F(WindowTest, TrayCodesReachTheModelAndTheMenuActsOnTheWidgets) {
-  auto window = startedWindow();
-  window->dispatchTrayCode(512);  // a move over the icon
-  EXPECT_TRUE(window->isHidden());
-  EXPECT_FALSE(window->mPopupSys()->isVisible());
+  // The tray's codes reach the model and the menu acts on the widgets.
+  window.dispatchTrayCode(512);  // a move over the icon
+  EXPECT_TRUE(window.isHidden());
+  EXPECT_FALSE(window.mPopupSys()->isVisible());
 
   for (int code : {tray_code::kLeftButtonUp, tray_code::kLeftButtonDblClk}) {
-    window->dispatchTrayCode(code);
-    EXPECT_TRUE(window->isVisible()) << code;
-    EXPECT_FALSE(window->isMinimized()) << code;
+    window.dispatchTrayCode(code);
+    EXPECT_TRUE(window.isVisible()) << code;
+    EXPECT_FALSE(window.isMinimized()) << code;
     QApplication::processEvents();
     EXPECT_EQ(calls.activations, 1) << "restoring is no new activation";
-    EXPECT_TRUE(window->isVisible()) << "a restored window stays shown";
-    window->setWindowState(Qt::WindowMinimized);  // minimising hides it again
+    EXPECT_TRUE(window.isVisible()) << "a restored window stays shown";
+    window.setWindowState(Qt::WindowMinimized);  // minimising hides it again
     QApplication::processEvents();
-    EXPECT_TRUE(window->isHidden()) << code;
+    EXPECT_TRUE(window.isHidden()) << code;
   }
 
-  // A left click as Qt reports it goes through the same handler.
-  emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
-  EXPECT_TRUE(window->isVisible());
-  window->setWindowState(Qt::WindowMinimized);
-  QApplication::processEvents();
-
-  window->dispatchTrayCode(tray_code::kRightButtonUp);
-  EXPECT_TRUE(window->mPopupSys()->isVisible());
-  EXPECT_TRUE(window->isHidden()) << "the menu does not restore the window";
+  window.dispatchTrayCode(tray_code::kRightButtonUp);
+  EXPECT_TRUE(window.mPopupSys()->isVisible());
+  EXPECT_TRUE(window.isHidden()) << "the menu does not restore the window";
   QStringList items;
-  for (QAction* action : window->mPopupSys()->actions()) items << action->text();
+  for (QAction* action : window.mPopupSys()->actions()) items << action->text();
   EXPECT_EQ(items, QStringList({"&Pause", "&Restore", "&Exit"}));
-  EXPECT_EQ(window->mPopupSys()->title(), "&SysTray");
-  window->mPopupSys()->close();
+  EXPECT_EQ(window.mPopupSys()->title(), "&SysTray");
+  window.mPopupSys()->close();
 
-  window->mPopRestore()->trigger();
-  EXPECT_TRUE(window->isVisible());
-  window->mPause()->trigger();
-  EXPECT_TRUE(window->pauseBox()->isChecked());
-  EXPECT_TRUE(window->model().paused());
-  window->pauseBox()->setChecked(false);
-  EXPECT_FALSE(window->model().paused()) << "the box itself unticks it";
+  window.mPopRestore()->trigger();
+  EXPECT_TRUE(window.isVisible());
+  window.mPause()->trigger();
+  EXPECT_TRUE(window.pauseBox()->isChecked());
+  EXPECT_TRUE(window.model().paused());
+  window.pauseBox()->setChecked(false);
+  EXPECT_FALSE(window.model().paused()) << "the box itself unticks it";
 }
 
-// During a cycle the window answers, its status line follows the stage
-// (Timer1 ticking in the window's own event loop), and closing it waits for
-// the cycle's end.
-TEST_F(WindowTest, TheStatusLineFollowsTheStageAndClosingWaitsForTheCycle) {
+// During a cycle on the worker its box's nested event loop runs Timer1, whose
+// status line follows the stage; the window's other events are lost.
+TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCycle) {
   auto window = startedWindow();
-  std::atomic<bool> release{false};
   std::thread::id cycleThread;
   calls.onCycle = [&] {
     cycleThread = std::this_thread::get_id();
     calls.progressRecord.cycleStarted();
     calls.progressRecord.stageStarted("studsub");
     for (int i = 0; i < 12000; ++i) calls.progressRecord.rowDone();
-    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    cycleMessages.show("a cycle's message", MessageIcon::Exclamation);
     calls.progressRecord.cycleEnded();
   };
-  passNextRunTime(*window);
-  window->tick();
-  ASSERT_TRUE(window->model().inCycle());
-  EXPECT_TRUE(testing::processEventsUntil([&] {
-    return window->statusLabel()->text() == "Uploading studsub - 12,000 rows";
-  })) << window->statusLabel()->text().toStdString();
-  window->close();
-  QApplication::processEvents();
-  EXPECT_FALSE(window->hasEnded()) << "closing waits for the cycle";
-  release.store(true);
-  ASSERT_TRUE(cycleEnds(*window));
-  EXPECT_NE(cycleThread, std::this_thread::get_id());
-  EXPECT_TRUE(window->hasEnded());
-  EXPECT_EQ(endings, std::vector<int>{0});
-}
-
-TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCycle) {
-  auto window = startedWindow();
-  calls.onCycle = [&] { cycleMessages.show("a cycle's message", MessageIcon::Exclamation); };
   bool bodyRan = false;
   testing::whenModalBoxOpens([&](QWidget*) {
     bodyRan = true;
@@ -230,13 +201,14 @@ TEST_F(WindowTest, EventsDuringACycleWithAMessageBoxAreLostAndExitWaitsForTheCyc
     EXPECT_TRUE(window->isHidden());
     EXPECT_FALSE(window->mPopupSys()->isVisible());
     EXPECT_FALSE(window->pauseBox()->isChecked());
-    EXPECT_EQ(window->statusLabel()->text(), "Cycle running") << "the timer shows the cycle";
+    EXPECT_EQ(window->statusLabel()->text(), "Uploading studsub - 12,000 rows");
   });
   passNextRunTime(*window);
   window->tick();
   ASSERT_TRUE(cycleEnds(*window));
   ASSERT_TRUE(bodyRan);
   EXPECT_EQ(calls.cycles, 1);
+  EXPECT_NE(cycleThread, std::this_thread::get_id());
 
   // The schedule as the cycle's own tick left it: long past, so the first
   // tick after the cycle runs the next one. Exit asked for in its box ends
@@ -275,22 +247,13 @@ TEST_F(WindowTest, ABoxLeftUnansweredClosesWhenTheNextCycleFallsDueAndTheSchedul
   ASSERT_TRUE(cycleEnds(*window));
   EXPECT_TRUE(openBeforeDue) << "the box closed before anything was due";
   EXPECT_TRUE(closedWhenDue) << "the box held the schedule past the next cycle";
-  const auto lines = journal.recentLines();
-  EXPECT_TRUE(std::ranges::any_of(
-      lines, [](const std::string& l) { return l.find("left unanswered") != std::string::npos; }));
-  calls.onCycle = nullptr;
-  EXPECT_TRUE(testing::processEventsUntil([&] { return calls.cycles == 2; }))
-      << "the cycle the box held did not lead to the next one";
-}
-
-// An error that escapes a cycle is shown and the timer goes on (a program
-// end is the real agent's case below).
-TEST_F(WindowTest, AnErrorThatEscapesACycleIsShownAndTheTimerGoesOn) {
-  auto window = startedWindow();
+  EXPECT_EQ(testing::journalLinesWith(journal, "left unanswered"), 1u);
+  // The next cycle's escaping error is shown and the timer goes on (a
+  // program end is the real agent's case below).
   calls.onCycle = [] { throw std::runtime_error("disk full"); };
-  passNextRunTime(*window);
-  window->tick();
-  ASSERT_TRUE(cycleEnds(*window));
+  EXPECT_TRUE(testing::processEventsUntil([&] { return !messages.texts.empty(); }))
+      << "the cycle the box held did not lead to the next one";
+  EXPECT_EQ(calls.cycles, 2);
   EXPECT_EQ(messages.texts, std::vector<std::string>{"timed cycle failed: disk full"});
   EXPECT_FALSE(window->hasEnded()) << "the timer goes on";
 }
@@ -318,9 +281,7 @@ TEST_F(WindowTest, AWindowGoingAwayStopsTheCycleAndServesItsWaitingBoxWithoutOpe
   EXPECT_TRUE(returned) << "the worker was joined";
   EXPECT_TRUE(calls.stopRequested.load());
   EXPECT_FALSE(boxOpened) << "a box opened while the window went away";
-  EXPECT_TRUE(std::ranges::any_of(journal.recentLines(), [](const std::string& l) {
-    return l.find("the window closes during a cycle") != std::string::npos;
-  }));
+  EXPECT_EQ(testing::journalLinesWith(journal, "the window closes during a cycle"), 1u);
 }
 
 TEST_F(WindowTest, WithoutANotificationAreaTheWindowMinimisesWithoutHiding) {
@@ -351,31 +312,30 @@ class WindowWithAgentTest : public ::testing::Test {
   std::unique_ptr<ServiceWindow> window;
 };
 
-TEST_F(WindowWithAgentTest, StartUpMakesTheCsvFolderAndAMissingSettingsFileEndsTheProgram) {
-  std::filesystem::create_directories(home / "CSV" / "kept");  // a folder already there is kept
-  ServiceWindow& window = loadWindow();
-  EXPECT_TRUE(std::filesystem::is_directory(home / "CSV" / "kept"));
-  EXPECT_FALSE(window.hasEnded());
-
-  ASSERT_TRUE(testing::processEventsUntil([&] { return window.hasEnded(); }));
-  EXPECT_EQ(window.exitStatus(), 1);
-  EXPECT_EQ(messages.texts, std::vector<std::string>{"DB Path Not Identified"});
-  EXPECT_FALSE(window.trayIcon()->isVisible());
-}
-
-TEST_F(WindowWithAgentTest, FileNamedCsvEndsTheProgramWithTheErrorsNumberAndDescription) {
+// A file named CSV ends the program at start-up with the error's number and
+// description, and no activation follows; a CSV folder already there is
+// kept, and a missing settings file ends the program at the activation.
+TEST_F(WindowWithAgentTest, StartUpEndsTheProgramOnAFileNamedCsvOrAMissingSettingsFile) {
   testing::writeFile(home / "CSV", "in the way");
   ServiceWindow& window = loadWindow();
   ASSERT_TRUE(window.hasEnded());
   EXPECT_EQ(window.exitStatus(), 1);
+  testing::processEventsUntil([] { return false; });
   ASSERT_EQ(messages.texts.size(), 1u);
   EXPECT_NE(messages.texts[0].find("Error "), std::string::npos) << messages.texts[0];
   EXPECT_NE(messages.texts[0].find("CSV"), std::string::npos) << messages.texts[0];
   EXPECT_FALSE(window.trayIcon()->isVisible());
 
-  // No activation follows an end at start-up.
-  testing::processEventsUntil([] { return false; });
-  EXPECT_EQ(messages.texts.size(), 1u);
+  std::filesystem::remove(home / "CSV");
+  std::filesystem::create_directories(home / "CSV" / "kept");
+  messages.texts.clear();
+  ServiceWindow& second = loadWindow();
+  EXPECT_TRUE(std::filesystem::is_directory(home / "CSV" / "kept"));
+  EXPECT_FALSE(second.hasEnded());
+  ASSERT_TRUE(testing::processEventsUntil([&] { return second.hasEnded(); }));
+  EXPECT_EQ(second.exitStatus(), 1);
+  EXPECT_EQ(messages.texts, std::vector<std::string>{"DB Path Not Identified"});
+  EXPECT_FALSE(second.trayIcon()->isVisible());
 }
 
 }  // namespace

@@ -62,13 +62,14 @@ class Win32ServiceWindowTest : public ::testing::Test {
   RegionalSettings regional;
 };
 
-TEST_F(Win32ServiceWindowTest, LivesInTheTrayComesBackAtItsIconsClickAndClosesAfterItsCycle) {
+// The icon's dock, a click restoring the window and a timed cycle's status
+// line are windows-test.sh's tray test on the same desktop; here the rest.
+TEST_F(Win32ServiceWindowTest, LivesInTheTrayItsBoxAndMenuActAndItClosesAfterItsCycle) {
   Win32ServiceWindow window(calls, messages, journal, clock, regional, {});
   window.load();
   HWND hwnd = window.handle();
   ASSERT_NE(hwnd, nullptr);
   EXPECT_EQ(FindWindowW(L"SERVICEFILE", L"Services . . ."), hwnd);
-  EXPECT_TRUE(journalHas("tray icon added")) << "the shell did not take the icon";
 
   // The first activation: minimised, hidden, the agent's activation once.
   // It runs as a cycle, and a click on the icon during a cycle is ignored:
@@ -78,23 +79,13 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayComesBackAtItsIconsClickAndClosesAf
   pumpUntil([&] { return !IsWindowVisible(hwnd); });
   EXPECT_FALSE(IsWindowVisible(hwnd));
 
-  // A move over the icon: ignored.
+  // A move over the icon: ignored; a click restores, no new activation.
   SendMessageW(hwnd, kTrayCallbackMessage, 1, WM_MOUSEMOVE);
   EXPECT_FALSE(IsWindowVisible(hwnd));
   SendMessageW(hwnd, kTrayCallbackMessage, 1, WM_LBUTTONUP);
   EXPECT_TRUE(IsWindowVisible(hwnd));
   EXPECT_FALSE(IsIconic(hwnd));
-  EXPECT_TRUE(journalHas("window restored"));
   EXPECT_EQ(calls.activations, 1) << "restoring from the tray is no activation";
-
-  // The timer once the schedule is due: a cycle on the worker, then the
-  // status line.
-  ASSERT_TRUE(pumpUntil([&] { return !window.model().inCycle(); }));
-  clock.advance(50 * 60 + 1);
-  SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
-  ASSERT_TRUE(pumpUntil([&] { return labelText(hwnd).rfind("Idle - ", 0) == 0; }))
-      << labelText(hwnd);
-  EXPECT_EQ(calls.cycles, 1);
 
   // The Pause box, clicked: the next due tick runs no cycle; clicked again,
   // the one after runs.
@@ -102,7 +93,7 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayComesBackAtItsIconsClickAndClosesAf
   EXPECT_TRUE(window.model().paused());
   clock.advance(50 * 60 + 1);
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
-  EXPECT_EQ(calls.cycles, 1);
+  EXPECT_EQ(calls.cycles, 0);
   EXPECT_EQ(labelText(hwnd), "Idle");
   SendDlgItemMessageW(hwnd, Win32ServiceWindow::kPauseBoxId, BM_CLICK, 0, 0);
   EXPECT_FALSE(window.model().paused());
@@ -133,7 +124,7 @@ TEST_F(Win32ServiceWindowTest, LivesInTheTrayComesBackAtItsIconsClickAndClosesAf
   SendMessageW(hwnd, WM_TIMER, Win32ServiceWindow::kTickTimerId, 0);
   ASSERT_TRUE(pumpUntil([&] { return window.hasEnded(); }));
   EXPECT_TRUE(stillThereAfterClose) << "the window closed in the middle of the cycle";
-  EXPECT_EQ(calls.cycles, 2);
+  EXPECT_EQ(calls.cycles, 1);
   EXPECT_FALSE(IsWindow(hwnd));
   // The message loop ends with the program's status.
   EXPECT_EQ(window.runMessageLoop(), 0);
