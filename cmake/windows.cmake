@@ -49,10 +49,10 @@ function(agent_windows_tests)
   add_executable(windows_unit_tests
     ${dir}/support/temp_dir.cc ${dir}/support/local_database.cc
     ${dir}/db/embedded_conversion_test.cc ${dir}/db/embedded_engine_test.cc
-    ${dir}/db/embedded_statements_test.cc ${dir}/config/settings_test.cc
+    ${dir}/config/settings_test.cc
     ${dir}/upload/clean_string_test.cc ${dir}/upload/export_writer_test.cc
     ${dir}/upload/value_text_test.cc
-    ${dir}/payments/payment_allocation_test.cc ${dir}/payments/text_forms_test.cc
+    ${dir}/payments/payment_rules_test.cc
     ${dir}/app/leftovers_test.cc ${dir}/app/schedule_test.cc)
   file(GLOB platform_tests CONFIGURE_DEPENDS ${dir}/platform/*.cc)
   target_sources(windows_unit_tests PRIVATE ${platform_tests})
