@@ -3,6 +3,8 @@
 // local changes; after every change one cycle runs in each, with
 // changes_only = yes in the first only, and every portal table must then be
 // equal between the twins, row for row and column for column.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -458,11 +460,42 @@ std::size_t setAsideCopies(const std::filesystem::path& folder) {
   return copies;
 }
 
+// Makes file unwritable for the agent, and unable to be moved aside, while
+// it lives: immutable for root (whom permissions do not stop), read-only in
+// a read-only folder for anyone else.
+class Unwritable {
+ public:
+  explicit Unwritable(std::filesystem::path file) : file_(std::move(file)) { locked_ = set(true); }
+  ~Unwritable() {
+    if (locked_) set(false);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  bool set(bool locked) {
+    namespace fs = std::filesystem;
+    if (::geteuid() == 0) {
+      const std::string flag = locked ? "+i" : "-i";
+      return std::system(("chattr " + flag + " '" + file_.string() + "'").c_str()) == 0;
+    }
+    const auto how = locked ? fs::perm_options::remove : fs::perm_options::add;
+    fs::permissions(file_, fs::perms::owner_write, how);
+    fs::permissions(file_.parent_path(), fs::perms::owner_write, how);
+    return true;
+  }
+
+  std::filesystem::path file_;
+  bool locked_ = false;
+};
+
 // A state store cut short or overwritten with random bytes while the agent
 // was down does not stop the uploads: the next cycle sets it aside (the
 // copy named once), starts a fresh store, merges in full and stamps its end;
-// the cycle after it sends changes only again.
-TEST_F(ChangeDetectionTest, ADamagedStateStoreLeavesTheUploadsGoing) {
+// the cycle after it sends changes only again. A store the agent cannot
+// write, nor move aside, when it starts leaves every cycle in full (uploads
+// go on), with one line per cycle that says what to put right; once it is
+// writable again, the next cycle uses it.
+TEST_F(ChangeDetectionTest, ADamagedOrUnwritableStateStoreLeavesTheUploadsGoing) {
   addStudentWithTwoMarks();
   ASSERT_TRUE(changes_.cycle(all));
   std::mt19937 random(7);
@@ -490,6 +523,28 @@ TEST_F(ChangeDetectionTest, ADamagedStateStoreLeavesTheUploadsGoing) {
     ASSERT_TRUE(changes_.cycle(all));
     EXPECT_EQ(logged("studsub: changes only, 0 of 2"), round);
   }
+
+  changes_.agent.reset();
+  {
+    Unwritable unwritable(changes_.store());
+    ASSERT_TRUE(unwritable.locked()) << "chattr +i failed";
+    changes_.restart();
+    for (std::size_t cycle = 1; cycle <= 2; ++cycle) {
+      ASSERT_TRUE(changes_.cycle(all)) << ::testing::PrintToString(changes_.messages.texts);
+      EXPECT_EQ(logged("change detection off for this cycle"), cycle);
+      EXPECT_EQ(logged("until the agent can write"), cycle);
+    }
+    EXPECT_EQ(logged("studsub: changes only"), 2u);
+  }
+  // The cycles without the store stamped the portal: the first cycle with it
+  // again finds a start stamp there that it did not write and merges in
+  // full; the next one sends changes only.
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(logged("change detection off for this cycle"), 2u);
+  EXPECT_EQ(logged("the portal's control row carries the start stamp"), 1u);
+  ASSERT_TRUE(changes_.cycle(all));
+  EXPECT_EQ(logged("studsub: changes only, 0 of 2"), 3u);
+  EXPECT_EQ(setAsideCopies(changes_.home.path()), 2u) << "the store itself was sound";
 }
 
 }  // namespace
