@@ -58,6 +58,11 @@ class EmbeddedEngineTest : public ::testing::Test {
     for (const std::string& row : rowsOf(db(), query)) out += (out.empty() ? "" : ";") + row;
     return out;
   }
+  // The rows, or "error N" with SQL Server's error number N.
+  std::string outcome(const std::string& query) {
+    long native = nativeErrorOf(db(), query);
+    return native == 0 ? rows(query) : "error " + std::to_string(native);
+  }
   const std::filesystem::path& folder() const { return local_.serverFolder(); }
 
   LocalTestDatabase local_{"engine", /*withSchema=*/false};
@@ -89,7 +94,6 @@ TEST_F(EmbeddedEngineTest, DatabasesAreFilesOfTheServerFolder) {
 TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
   db().execute("create table t (code varchar(10) primary key, name varchar(20))");
   db().execute("insert into t values ('b', 'x'), ('A', 'y'), ('c ', 'z')");
-  EXPECT_EQ(scalar(db(), "select case when 'ONLINE' <> 'online' then 1 else 0 end"), "0");
   EXPECT_EQ(rowsOf(db(), "select code from t where code in ('B', 'C')", ""),
             (std::vector<std::string>{"b", "c "}));
   EXPECT_EQ(rows("select code from t order by code"), "A;b;c ");
@@ -112,8 +116,6 @@ TEST_F(EmbeddedEngineTest, PlusConcatenatesTextAndAddsNumbers) {
   EXPECT_EQ(scalar(db(), "select a + b from p"), "abcd");
   EXPECT_EQ(scalar(db(), "select n + m from p"), "3.25");
   EXPECT_EQ(scalar(db(), "select n + 3 from p"), "5");
-  EXPECT_EQ(scalar(db(), "select '1' + 1"), "2");  // text meets a number: the text is converted
-  EXPECT_EQ(scalar(db(), "select 'a' + NULL"), "NULL");
   db().execute("insert into p values (NULL, 'x', NULL, NULL)");
   EXPECT_EQ(rows("select a + b, n + m from p order by b"), "abcd|3.25;NULL|NULL");
   std::string text;
@@ -121,19 +123,7 @@ TEST_F(EmbeddedEngineTest, PlusConcatenatesTextAndAddsNumbers) {
   EXPECT_EQ(text, "Conversion failed when converting the varchar value 'ab' to data type int.");
 }
 
-TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundaries) {
-  db().execute("SET DATEFORMAT DMY");
-  EXPECT_EQ(scalar(db(), "select datediff(d, '31/12/2023 23:59:59', '01/01/2024 00:00:01')"), "1");
-  EXPECT_EQ(scalar(db(), "select datediff(day, '01/01/2024 00:00:01', '01/01/2024 23:59:59')"),
-            "0");
-  EXPECT_EQ(scalar(db(), "select datediff(dd, '10/01/2024', '01/01/2024')"), "-9");
-  EXPECT_EQ(scalar(db(), "select datediff(d, '28/02/2024', '01/03/2024')"), "2");  // leap year
-  EXPECT_EQ(scalar(db(), "select datediff(month, '31/01/2024', '01/02/2024')"), "1");
-  EXPECT_EQ(scalar(db(), "select datediff(year, '31/12/2023', '01/01/2024')"), "1");
-  EXPECT_EQ(scalar(db(), "select datediff(d, getdate(), getdate())"), "0");
-  EXPECT_EQ(scalar(db(), "select datediff(d, NULL, getdate())"), "NULL");
-  // Before day 0 (1 January 1900) a time of day still counts forward.
-  EXPECT_EQ(scalar(db(), "select dateadd(hh, 1, '31/12/1899 10:00')"), "1899-12-31 11:00:00");
+TEST_F(EmbeddedEngineTest, DateDiffCountsDayBoundariesOfStoredDates) {
   db().execute("create table d (f datetime)");
   db().execute("insert into d values (dateadd(d, -1, getdate())), (getdate())");
   EXPECT_EQ(rows("select datediff(d, getdate(), f) from d order by f"), "-1;0");
@@ -156,23 +146,6 @@ TEST_F(EmbeddedEngineTest, GetDateIsOneTimePerStatement) {
   std::string first = scalar(db(), "select convert(varchar(30), getdate(), 121)");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_NE(scalar(db(), "select convert(varchar(30), getdate(), 121)"), first);
-}
-
-// Each text form is read by parseDateText (EngineDateText lists them); this
-// proves that CONVERT passes it the connection's DATEFORMAT.
-TEST_F(EmbeddedEngineTest, ConvertReadsDateTextByTheDateFormat) {
-  db().execute("SET DATEFORMAT DMY");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024 10:30:00')"), "2024-03-05 10:30:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-05-03 00:00:00");
-  db().execute("SET DATEFORMAT MDY");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '05/03/2024')"), "2024-05-03 00:00:00");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '2024-03-05')"), "2024-03-05 00:00:00");
-
-  db().execute("SET DATEFORMAT DMY");
-  EXPECT_EQ(nativeErrorOf(db(), "select convert(datetime, '31/02/2024')"), 242);
-  expectError(dbErrorOf([&] { db().execute("select convert(datetime, 'soon')"); }), 241,
-              "Conversion failed when converting date and/or time from character string.", "22007",
-              error_number::kDataConversion);
 }
 
 TEST_F(EmbeddedEngineTest, DateTimeColumnsTakeTextOnlyAsDates) {
@@ -368,41 +341,65 @@ TEST_F(EmbeddedEngineTest, TableDefinitionsAsScriptsWriteThem) {
   EXPECT_EQ(nativeErrorOf(db(), "insert into paylog (fname) values ('ASHA')"), 2627);
 }
 
-TEST_F(EmbeddedEngineTest, ConvertStylesNameTheirDateOrder) {
+// One value each, under DATEFORMAT DMY: the "+" rules, DATEDIFF counting
+// boundaries crossed, CONVERT reading text by the connection's DATEFORMAT
+// (each text form is read by parseDateText, EngineDateText lists them) or
+// by a style's own order, HASHBYTES giving SHA-256 as binary, which converts
+// to an integer from its last bytes, big-endian. "error N": SQL Server's N.
+#define TWO_BLOCKS \
+  "hashbytes('sha2_256', 'abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq')"
+TEST_F(EmbeddedEngineTest, ExpressionsGiveSqlServersValues) {
   db().execute("SET DATEFORMAT DMY");
-  EXPECT_EQ(scalar(db(), "select convert(datetime, '03/05/2024', 101)"), "2024-03-05 00:00:00");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(10), convert(datetime, '05/03/2024'), 103)"),
-            "05/03/2024");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(8), convert(datetime, '05/03/2024'), 112)"),
-            "20240305");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(20), convert(datetime, '05/03/2024 14:05'), 120)"),
-            "2024-03-05 14:05:00");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(20), convert(datetime, '05/03/2024 14:05'))"),
-            "Mar  5 2024  2:05PM");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(23), convert(datetime, '05/03/2024 14:05'), 121)"),
-            "2024-03-05 14:05:00.000");
-  // A shorter target cuts the styled text.
-  EXPECT_EQ(scalar(db(), "select convert(varchar(10), convert(datetime, '05/03/2024 14:05'), 121)"),
-            "2024-03-05");
-  EXPECT_EQ(scalar(db(), "select convert(varchar(10), 1500.5)"), "1500.5");
-  EXPECT_EQ(nativeErrorOf(db(), "select convert(varchar(3), 1500.5)"), 8115);
+  struct Case {
+    const char* sql;
+    const char* expected;
+  };
+  const Case kCases[] = {
+      {"select case when 'ONLINE' <> 'online' then 1 else 0 end", "0"},
+      {"select '1' + 1", "2"},  // text meets a number: the text is converted
+      {"select 'a' + NULL", "NULL"},
+      {"select datediff(d, '31/12/2023 23:59:59', '01/01/2024 00:00:01')", "1"},
+      {"select datediff(day, '01/01/2024 00:00:01', '01/01/2024 23:59:59')", "0"},
+      {"select datediff(dd, '10/01/2024', '01/01/2024')", "-9"},
+      {"select datediff(d, '28/02/2024', '01/03/2024')", "2"},  // leap year
+      {"select datediff(month, '31/01/2024', '01/02/2024')", "1"},
+      {"select datediff(year, '31/12/2023', '01/01/2024')", "1"},
+      {"select datediff(d, getdate(), getdate())", "0"},
+      {"select datediff(d, NULL, getdate())", "NULL"},
+      // Before day 0 (1 January 1900) a time of day still counts forward.
+      {"select dateadd(hh, 1, '31/12/1899 10:00')", "1899-12-31 11:00:00"},
+      {"select convert(datetime, '05/03/2024 10:30:00')", "2024-03-05 10:30:00"},
+      {"select convert(datetime, '2024-03-05')", "2024-05-03 00:00:00"},
+      {"select convert(datetime, '31/02/2024')", "error 242"},
+      {"select convert(datetime, '03/05/2024', 101)", "2024-03-05 00:00:00"},
+      {"select convert(varchar(10), convert(datetime, '05/03/2024'), 103)", "05/03/2024"},
+      {"select convert(varchar(8), convert(datetime, '05/03/2024'), 112)", "20240305"},
+      {"select convert(varchar(20), convert(datetime, '05/03/2024 14:05'), 120)",
+       "2024-03-05 14:05:00"},
+      {"select convert(varchar(20), convert(datetime, '05/03/2024 14:05'))", "Mar  5 2024  2:05PM"},
+      {"select convert(varchar(23), convert(datetime, '05/03/2024 14:05'), 121)",
+       "2024-03-05 14:05:00.000"},
+      // A shorter target cuts the styled text.
+      {"select convert(varchar(10), convert(datetime, '05/03/2024 14:05'), 121)", "2024-03-05"},
+      {"select convert(varchar(10), 1500.5)", "1500.5"},
+      {"select convert(varchar(3), 1500.5)", "error 8115"},
+      {"select convert(varchar(30), cast(hashbytes('SHA2_256', 'abc') as bigint))",
+       "-5471592751118150227"},
+      {"select cast(" TWO_BLOCKS " as bigint), cast(" TWO_BLOCKS " as int), cast(" TWO_BLOCKS
+       " as smallint), cast(" TWO_BLOCKS " as tinyint)",
+       "-653886350652930367|433784513|1729|193"},
+      {"select cast(hashbytes('SHA2_256', NULL) as bigint)", "NULL"},
+      {"select hashbytes('MD5', 'abc')", "error 4199"},
+  };
+  for (const Case& c : kCases) EXPECT_EQ(outcome(c.sql), c.expected) << c.sql;
+  db().execute("SET DATEFORMAT MDY");
+  EXPECT_EQ(outcome("select convert(datetime, '05/03/2024')"), "2024-05-03 00:00:00");
+  EXPECT_EQ(outcome("select convert(datetime, '2024-03-05')"), "2024-03-05 00:00:00");
+  expectError(dbErrorOf([&] { db().execute("select convert(datetime, 'soon')"); }), 241,
+              "Conversion failed when converting date and/or time from character string.", "22007",
+              error_number::kDataConversion);
 }
-
-// HASHBYTES gives SHA-256 as binary; binary converts to an integer from its
-// last bytes, big-endian, as SQL Server converts it.
-TEST_F(EmbeddedEngineTest, HashBytesGivesSha256AndBinaryConvertsToIntegers) {
-  EXPECT_EQ(
-      scalar(db(), "select convert(varchar(30), cast(hashbytes('SHA2_256', 'abc') as bigint))"),
-      "-5471592751118150227");
-  const std::string twoBlocks =
-      "hashbytes('sha2_256', 'abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq')";
-  EXPECT_EQ(rowsOf(db(), "select cast(" + twoBlocks + " as bigint), cast(" + twoBlocks +
-                             " as int), cast(" + twoBlocks + " as smallint), cast(" + twoBlocks +
-                             " as tinyint)"),
-            (std::vector<std::string>{"-653886350652930367|433784513|1729|193"}));
-  EXPECT_EQ(scalar(db(), "select cast(hashbytes('SHA2_256', NULL) as bigint)"), "NULL");
-  EXPECT_EQ(nativeErrorOf(db(), "select hashbytes('MD5', 'abc')"), 4199);
-}
+#undef TWO_BLOCKS
 
 TEST_F(EmbeddedEngineTest, StaticRecordsetsLetOtherStatementsRun) {
   db().execute("create table t (k int)");
