@@ -1,8 +1,8 @@
 // The remote drivers on real parts. Both drivers (the native one and the
 // ODBC driver registered as "MySQL ODBC 3.51 Driver") against the test
 // MariaDB server over verified TLS, the same cases on each: values and
-// their types, reading many rows, error numbers, LOAD DATA LOCAL INFILE,
-// the default database. The link: the test server serves TLS with a
+// their types, reading many rows, error numbers (the cycles' tests load
+// files and change the default database on both). The link: the test server serves TLS with a
 // certificate from a test CA for 127.0.0.1 and localhost (it listens on
 // 127.0.0.2 as well, a name the certificate does not carry), and has an
 // account that logs in only over TLS; the hostile portal server plays a
@@ -36,7 +36,6 @@ namespace agent {
 namespace {
 
 using testing::dbErrorOf;
-using testing::grantFor;
 using testing::HostilePortal;
 using testing::RemoteDriver;
 using testing::RemoteServer;
@@ -296,7 +295,7 @@ TEST_F(LocalFileTest, AGrowingFileIsSentWhileWrittenAndAStoppedOneFailsTheLoad) 
   EXPECT_NE(failure.find("did not grow for 300 ms"), std::string::npos) << failure;
 }
 
-// ---- Both drivers: values, rows, errors, loads ----------------------------
+// ---- Both drivers: values, rows, errors ----------------------------------
 
 // A database without the schema and a connection to it on the driver.
 class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
@@ -439,35 +438,6 @@ TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
   EXPECT_EQ(login.nativeCode(), 1045);
   EXPECT_EQ(login.number(), error_number::kGenericFailure);
   EXPECT_NE(login.description().find("Access denied"), std::string::npos) << login.description();
-}
-
-TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
-  RemoteTestDatabase db("remote_load");
-  testing::TempDir dir("remote_load");
-  // Windows-1252 bytes and CR LF line ends, as the export files are written.
-  testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
-  connection = db.connect(GetParam());
-  const std::string load = connection->loadStatement({.file = dir / "UPMASCAT.csv",
-                                                      .table = "mascat",
-                                                      .columns = "fcatcode, fcatdesc, fdeleted",
-                                                      .format = {},
-                                                      .backslashEscapes = true});
-  connection->allowLocalFile(grantFor(dir / "UPMASCAT.csv"));
-  connection->execute(load);
-  // A second load skips the rows whose key exists, without an error.
-  connection->execute(load);
-
-  EXPECT_EQ(db.scalar("select count(*) from mascat"), "2");
-  EXPECT_EQ(db.scalar("select fcatdesc from mascat where fcatcode = 'OBC'"),
-            "Caf\xC3\xA9 12\xC2\xB8 Road");
-  EXPECT_EQ(db.scalar("select fdeleted from mascat where fcatcode = 'GEN'"), "F");
-}
-
-TEST_P(RemoteConnection, DefaultDatabaseCanBeChanged) {
-  RemoteTestDatabase second("remote_catalog", /*withSchema=*/false);
-  connection->setDefaultDatabase(second.name());
-  EXPECT_EQ(connection->query("select database()")->field(std::size_t{0}).textValue(),
-            second.name());
   EXPECT_EQ(dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); }).nativeCode(),
             1049);
 }
