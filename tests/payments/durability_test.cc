@@ -16,6 +16,7 @@
 
 #include "payments/payment_posting.h"
 #include "tests/payments/payment_world.h"
+#include "tests/support/program_folder.h"
 
 namespace agent {
 namespace {
@@ -99,7 +100,9 @@ class WatchingLayer {
   std::map<const sqlite3_io_methods*, const sqlite3_io_methods*> realMethods_;
 };
 
-TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
+// Another program also marks ORD-1 taken just before this agent's mark: the
+// other's mark is kept and the clash named.
+TEST(PaymentDurability, TheBookingIsSyncedBeforeTheMarkAndARowTakenMeanwhileKeepsItsMark) {
   WatchingLayer layer;
   PaymentWorld world("durable");
   world.twoPendingPayments();
@@ -112,6 +115,10 @@ TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
   testing::BeforeStatement portal(world.remote(), "update rzp_paymentgateway", [&] {
     unsyncedAtMark.push_back(layer.unsynced("office.sqlite-wal") ||
                              layer.unsynced("office.sqlite"));
+    if (unsyncedAtMark.size() > 1) return;
+    world.remote().execute(
+        "update rzp_paymentgateway set frecno = 'OTHER-9', fdownloaddate = now() where forderid "
+        "= 'ORD-1'");
   });
   {
     StageRun run(world, world.local(), portal);
@@ -120,8 +127,14 @@ TEST(PaymentDurability, TheBookingIsSyncedToDiskBeforeThePortalIsMarked) {
 
   EXPECT_EQ(unsyncedAtMark, (std::vector<bool>{false, false}));
   EXPECT_EQ(world.office.count("paygate"), 2);
-  EXPECT_EQ(world.remoteScalar("select count(*) from rzp_paymentgateway where frecno is null"),
-            "0");
+  EXPECT_EQ(world.remoteScalar("select group_concat(frecno order by forderid) from "
+                               "rzp_paymentgateway"),
+            "OTHER-9,000002");
+  EXPECT_EQ(testing::journalLinesWith(world.journal,
+                                      "'ORD-1' was booked here as receipt 000001 but another "
+                                      "program marked it taken on the portal meanwhile (receipt "
+                                      "'OTHER-9')"),
+            1u);
 }
 
 }  // namespace
