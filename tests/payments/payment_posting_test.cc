@@ -192,8 +192,10 @@ TEST_F(PaymentPosting, PoisonRowsAreSetAsideWithOneWarningEachAndSpendNoReceiptN
             "13");
 }
 
-TEST_F(PaymentPosting,
-       FailureAfterTheReceiptLinesLeavesNothingNotEvenTheNumberAndThePaymentBooksLater) {
+// A failure after the receipt lines leaves nothing, not even the number,
+// and the payment books later; a number already taken ends the cycle with
+// the duplicate message.
+TEST_F(PaymentPosting, AFailedBookingLeavesNothingAndATakenNumberEndsTheCycle) {
   studentWithTwoHeads("S1");
   world.capture("S1", 1200, "ORD-1", 0);
   testing::FailingConnection failing(
@@ -214,6 +216,14 @@ TEST_F(PaymentPosting,
   EXPECT_EQ(post(), 1u);
   EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
   EXPECT_EQ(portalRecNo("ORD-1"), "000001");
+
+  world.office.db().execute("insert into rechead(frecno, freccode) values('000002', 'OLD')");
+  world.capture("S1", 100, "ORD-D", 1);
+  EXPECT_THROW(post(), CycleAbort);
+  EXPECT_EQ(world.messages.texts, (std::vector<std::string>{"This Rec. no. is already exist!!",
+                                                            "Duplicate Rec. No. found"}));
+  EXPECT_EQ(pendingOnPortal(), 1);
+  EXPECT_EQ(world.office.count("paygate"), 1);
 }
 
 // The mark lost as it happens: the portal row is locked by another session
@@ -267,18 +277,6 @@ TEST_F(PaymentPosting, PaymentBookedByAnotherWriterMeanwhileIsNotBookedAgain) {
   EXPECT_EQ(world.office.count("recdetl"), 0);
   EXPECT_EQ(pendingOnPortal(), 1);
   EXPECT_EQ(journalLinesWith("booked by another program meanwhile"), 1u);
-}
-
-TEST_F(PaymentPosting, NoReceiptNumberEndsTheCycleWithTheDuplicateMessage) {
-  studentWithTwoHeads("S1");
-  world.office.db().execute("insert into rechead(frecno, freccode) values('000001', 'OLD')");
-  world.capture("S1", 100, "ORD-D", 0);
-  StageRun run(world);
-  EXPECT_THROW(postGatewayPayments(run.context()), CycleAbort);
-  EXPECT_EQ(world.messages.texts, (std::vector<std::string>{"This Rec. no. is already exist!!",
-                                                            "Duplicate Rec. No. found"}));
-  EXPECT_EQ(pendingOnPortal(), 1);
-  EXPECT_EQ(world.office.count("paygate"), 0);
 }
 
 // Both payment stages as the cycle order has them, for each institution
