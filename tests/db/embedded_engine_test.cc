@@ -44,20 +44,17 @@ void expectError(const DbError& e, long native, const std::string& text, const s
   EXPECT_EQ(e.number(), number);
 }
 
-std::string scalar(Connection& c, const std::string& query) {
-  auto rows = rowsOf(c, query);
-  return rows.empty() ? "<no row>" : rows.front();
+// The rows of a query as rowsOf gives them (fields named or all), joined by ";".
+std::string rowsText(Connection& c, const std::string& query, const std::string& fields = "") {
+  std::string out;
+  for (const std::string& row : rowsOf(c, query, fields)) out += (out.empty() ? "" : ";") + row;
+  return out;
 }
 
 class EmbeddedEngineTest : public ::testing::Test {
  protected:
   Connection& db() { return *db_; }
-  // The rows of a query as rowsOf gives them, joined by ";".
-  std::string rows(const std::string& query) {
-    std::string out;
-    for (const std::string& row : rowsOf(db(), query)) out += (out.empty() ? "" : ";") + row;
-    return out;
-  }
+  std::string rows(const std::string& query) { return rowsText(db(), query); }
   // The rows, or "error N" with SQL Server's error number N.
   std::string outcome(const std::string& query) {
     long native = nativeErrorOf(db(), query);
@@ -94,13 +91,12 @@ TEST_F(EmbeddedEngineTest, DatabasesAreFilesOfTheServerFolder) {
 TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
   db().execute("create table t (code varchar(10) primary key, name varchar(20))");
   db().execute("insert into t values ('b', 'x'), ('A', 'y'), ('c ', 'z')");
-  EXPECT_EQ(rowsOf(db(), "select code from t where code in ('B', 'C')", ""),
-            (std::vector<std::string>{"b", "c "}));
+  EXPECT_EQ(rows("select code from t where code in ('B', 'C')"), "b;c ");
   EXPECT_EQ(rows("select code from t order by code"), "A;b;c ");
   EXPECT_EQ(rows("select name from t where code = 'C'"), "z");
   // LIKE ignores the matched value's trailing blanks, not the pattern's.
   EXPECT_EQ(rows("select code from t where code like 'C'"), "c ");
-  EXPECT_EQ(rowsOf(db(), "select code from t where code like 'b '"), std::vector<std::string>{});
+  EXPECT_EQ(rows("select code from t where code like 'b '"), "");
   // Concatenations compare under the same rule.
   EXPECT_EQ(rows("select code from t where code + name = 'AY'"), "A");
   // The key refuses a value that differs only in case.
@@ -113,9 +109,9 @@ TEST_F(EmbeddedEngineTest, TextComparesIgnoringCaseAndTrailingBlanks) {
 TEST_F(EmbeddedEngineTest, PlusConcatenatesTextAndAddsNumbers) {
   db().execute("create table p (a varchar(10), b varchar(10), n int, m numeric(10,2))");
   db().execute("insert into p values ('ab', 'cd', 2, 1.25)");
-  EXPECT_EQ(scalar(db(), "select a + b from p"), "abcd");
-  EXPECT_EQ(scalar(db(), "select n + m from p"), "3.25");
-  EXPECT_EQ(scalar(db(), "select n + 3 from p"), "5");
+  EXPECT_EQ(rows("select a + b from p"), "abcd");
+  EXPECT_EQ(rows("select n + m from p"), "3.25");
+  EXPECT_EQ(rows("select n + 3 from p"), "5");
   db().execute("insert into p values (NULL, 'x', NULL, NULL)");
   EXPECT_EQ(rows("select a + b, n + m from p order by b"), "abcd|3.25;NULL|NULL");
   std::string text;
@@ -138,14 +134,13 @@ TEST_F(EmbeddedEngineTest, GetDateIsOneTimePerStatement) {
   db().execute("insert into n values (1)");
   for (int i = 0; i < 16; ++i)
     db().execute("insert into n select k + (select count(*) from n) from n");
-  EXPECT_EQ(scalar(db(), "select count(*) from n"), "65536");
-  EXPECT_EQ(scalar(db(),
-                   "select count(*) from (select distinct convert(varchar(30), getdate(), "
-                   "121) as t from n) x"),
+  EXPECT_EQ(rows("select count(*) from n"), "65536");
+  EXPECT_EQ(rows("select count(*) from (select distinct convert(varchar(30), getdate(), "
+                 "121) as t from n) x"),
             "1");
-  std::string first = scalar(db(), "select convert(varchar(30), getdate(), 121)");
+  std::string first = rows("select convert(varchar(30), getdate(), 121)");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_NE(scalar(db(), "select convert(varchar(30), getdate(), 121)"), first);
+  EXPECT_NE(rows("select convert(varchar(30), getdate(), 121)"), first);
 }
 
 TEST_F(EmbeddedEngineTest, DateTimeColumnsTakeTextOnlyAsDates) {
@@ -156,9 +151,8 @@ TEST_F(EmbeddedEngineTest, DateTimeColumnsTakeTextOnlyAsDates) {
   EXPECT_EQ(rows("select f from d order by f"), "2024-03-05 00:00:00;2024-03-06 00:00:00");
   EXPECT_EQ(nativeErrorOf(db(), "insert into d (f) values ('not a date')"), 241);
   EXPECT_EQ(nativeErrorOf(db(), "update d set f = t + 'x'"), 241);
-  EXPECT_EQ(scalar(db(), "select count(*) from d where f > '05/03/2024'"), "1");
-  EXPECT_EQ(scalar(db(), "select count(*) from d where f between '01/03/2024' and '31/03/2024'"),
-            "2");
+  EXPECT_EQ(rows("select count(*) from d where f > '05/03/2024'"), "1");
+  EXPECT_EQ(rows("select count(*) from d where f between '01/03/2024' and '31/03/2024'"), "2");
   // What a datetime column holds reads back as a date value.
   auto rs = db().query("select f from d order by f", Cursor::Static);
   ASSERT_FALSE(rs->eof());
@@ -182,7 +176,7 @@ TEST_F(EmbeddedEngineTest, TypesSurviveSelectIntoAndSums) {
   EXPECT_EQ(rs->field("code").textValue(), "A");
   // Numeric columns round to their scale and refuse text that is no number.
   db().execute("insert into fee (amount) values ('12.345')");
-  EXPECT_EQ(scalar(db(), "select amount from fee where code is null"), "12.35");
+  EXPECT_EQ(rows("select amount from fee where code is null"), "12.35");
   std::string text;
   EXPECT_EQ(nativeErrorOf(db(), "insert into fee (amount) values ('twelve')", &text), 8114);
   EXPECT_EQ(text, "Error converting data type varchar to numeric.");
@@ -224,14 +218,14 @@ TEST_F(EmbeddedEngineTest, TemporaryTablesBelongToTheirConnection) {
   db().execute("insert into base values (1), (2)");
   db().execute("select * into #TMPUPFEE from base");
   db().execute("insert into #TMPUPFEE values (3)");
-  EXPECT_EQ(scalar(db(), "select count(*) from #tmpupfee"), "3");  // names ignore case
+  EXPECT_EQ(rows("select count(*) from #tmpupfee"), "3");  // names ignore case
 
   auto other = local_.connect();
   std::string text;
   EXPECT_EQ(nativeErrorOf(*other, "select * from #TMPUPFEE", &text), 208);
   EXPECT_EQ(text, "Invalid object name '#TMPUPFEE'.");
   other->execute("select * into #TMPUPFEE from base");  // its own, no clash
-  EXPECT_EQ(scalar(*other, "select count(*) from #TMPUPFEE"), "2");
+  EXPECT_EQ(rowsText(*other, "select count(*) from #TMPUPFEE"), "2");
 
   // A later cycle on the same connection still finds it.
   EXPECT_EQ(nativeErrorOf(db(), "select * into #TMPUPFEE from base", &text), 2714);
@@ -283,11 +277,11 @@ TEST_F(EmbeddedEngineTest, ErrorsCarryTheirNumberAndTheNameOrTokenAsWritten) {
   }
   // Keywords inside a literal are text, not syntax.
   db().execute("insert into t values ('select * from t; drop table t')");
-  EXPECT_EQ(scalar(db(), "select k from t"), "select * from t; drop table t");
+  EXPECT_EQ(rows("select k from t"), "select * from t; drop table t");
   // Nothing of a batch runs when part of it is malformed.
   EXPECT_EQ(nativeErrorOf(db(), "delete from t select * form t"), 102);
   // The view stays usable after a failed second CREATE, and goes with DROP.
-  EXPECT_EQ(scalar(db(), "select count(*) from FEEPG"), "1");
+  EXPECT_EQ(rows("select count(*) from FEEPG"), "1");
   db().execute("DROP VIEW FEEPG");
   EXPECT_EQ(nativeErrorOf(db(), "select * from FEEPG"), 208);
 }
@@ -297,8 +291,7 @@ TEST_F(EmbeddedEngineTest, QuotedIdentifierDecidesWhatDoubleQuotesAre) {
   db().execute("insert into \"t\" values ('a')");  // ON (the default): a name
   db().execute("SET QUOTED_IDENTIFIER OFF");
   db().execute("insert into t values (\"b\")");  // OFF: a string
-  EXPECT_EQ(rowsOf(db(), "select k from t where k = \"B\" or k = 'a' order by k"),
-            (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(rows("select k from t where k = \"B\" or k = 'a' order by k"), "a;b");
   EXPECT_EQ(nativeErrorOf(db(), "select k from \"t\""), 102);
 }
 
@@ -307,14 +300,14 @@ TEST_F(EmbeddedEngineTest, TransactionsCommitOrRollBack) {
   db().execute("BEGIN TRAN");
   db().execute("insert into t values (1)");
   db().execute("ROLLBACK");
-  EXPECT_EQ(scalar(db(), "select count(*) from t"), "0");
+  EXPECT_EQ(rows("select count(*) from t"), "0");
   db().execute("BEGIN TRANSACTION");
   db().execute("insert into t values (2)");
   db().execute("BEGIN TRAN");  // nested: only the outer COMMIT commits
   db().execute("insert into t values (3)");
   db().execute("COMMIT");
   db().execute("COMMIT TRANSACTION");
-  EXPECT_EQ(scalar(db(), "select sum(k) from t"), "5");
+  EXPECT_EQ(rows("select sum(k) from t"), "5");
   EXPECT_EQ(nativeErrorOf(db(), "COMMIT"), 3902);
   // SELECT ... INTO either makes the whole table or nothing.
   db().execute("create table s (v varchar(5))");
@@ -334,8 +327,7 @@ TEST_F(EmbeddedEngineTest, TableDefinitionsAsScriptsWriteThem) {
   db().execute("insert into paylog (fname, famount) values ('Ravi', 12.5)");
   EXPECT_EQ(rows("select id, fdeleted, famount, fname, fnote from paylog order by id"),
             "1|F|0.00|Asha|NULL;2|F|12.50|Ravi|NULL");
-  EXPECT_EQ(scalar(db(), "select count(*) from paylog where datediff(d, fdate, getdate()) = 0"),
-            "2");
+  EXPECT_EQ(rows("select count(*) from paylog where datediff(d, fdate, getdate()) = 0"), "2");
   EXPECT_EQ(nativeErrorOf(db(), "insert into paylog (famount) values (NULL)"), 515);
   db().execute("create unique index ix_name on paylog (fname)");
   EXPECT_EQ(nativeErrorOf(db(), "insert into paylog (fname) values ('ASHA')"), 2627);
@@ -436,10 +428,10 @@ TEST_F(ConcurrentWriterTest, AWriterInAnotherProcessDoesNotWaitForALongRead) {
   auto rs = db().query("select n from smslog order by n", Cursor::Forward);
   ASSERT_FALSE(rs->eof());
   EXPECT_EQ(runShell("insert into smslog values (4, 'd')"), 0);  // while the read is open
-  int rows = 0;
-  for (; !rs->eof(); rs->moveNext()) ++rows;
-  EXPECT_EQ(rows, 3);  // the read sees the state it started on
-  EXPECT_EQ(scalar(db(), "select count(*) from smslog"), "4");
+  int read = 0;
+  for (; !rs->eof(); rs->moveNext()) ++read;
+  EXPECT_EQ(read, 3);  // the read sees the state it started on
+  EXPECT_EQ(rows("select count(*) from smslog"), "4");
 
   db().execute("create table t (n int)");
   db().execute("BEGIN TRAN");
@@ -447,7 +439,7 @@ TEST_F(ConcurrentWriterTest, AWriterInAnotherProcessDoesNotWaitForALongRead) {
   EXPECT_NE(runShell("insert into t values (2)"), 0);  // the other writer is refused
   db().execute("COMMIT");
   EXPECT_EQ(runShell("insert into t values (2)"), 0);
-  EXPECT_EQ(scalar(db(), "select count(*) from t"), "2");
+  EXPECT_EQ(rows("select count(*) from t"), "2");
 }
 
 #ifndef _WIN32  // the file size limit is a POSIX one
@@ -478,7 +470,7 @@ TEST_F(EmbeddedEngineTest, AWriteTheDiskCannotTakeIsNamedAsAFullDisk) {
   EXPECT_EQ(code, 1105) << text;
   EXPECT_NE(text.find("the disk holding the database is full"), std::string::npos) << text;
   db().execute("insert into bulk values (3, 'after')");
-  EXPECT_EQ(scalar(db(), "select count(*) from bulk where n <> 2"), "2");
+  EXPECT_EQ(rows("select count(*) from bulk where n <> 2"), "2");
 }
 #endif  // !_WIN32
 
@@ -760,10 +752,7 @@ TEST_F(AgentStatementsTest, EveryStatementRunsAndGivesItsRowsInOrder) {
     SCOPED_TRACE(c.statement);
     try {
       if (c.probe != nullptr) connection_->execute(c.statement);
-      std::string rows;
-      for (const std::string& row : rowsOf(*connection_, c.probe ? c.probe : c.statement, c.fields))
-        rows += (rows.empty() ? "" : ";") + row;
-      EXPECT_EQ(rows, c.rows);
+      EXPECT_EQ(rowsText(*connection_, c.probe ? c.probe : c.statement, c.fields), c.rows);
     } catch (const AgentError& e) {
       ADD_FAILURE() << e.description();
     }
