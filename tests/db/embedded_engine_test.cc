@@ -66,15 +66,13 @@ class EmbeddedEngineTest : public ::testing::Test {
   std::unique_ptr<Connection> db_ = local_.connect();
 };
 
-TEST_F(EmbeddedEngineTest, LoginChecksThePasswordOfTheServerFolder) {
+TEST_F(EmbeddedEngineTest, LoginChecksThePasswordAndDatabasesAreFilesOfTheServerFolder) {
   EXPECT_NO_THROW(openEmbeddedConnection(folder(), "sa", LocalTestDatabase::kSaPassword));
   expectError(dbErrorOf([&] { openEmbeddedConnection(folder(), "SA", "wrong"); }), 18456,
               "Login failed for user 'SA'.", "28000", error_number::kGenericFailure);
   EXPECT_THROW(openEmbeddedConnection(folder(), "admin", LocalTestDatabase::kSaPassword), DbError);
   EXPECT_THROW(openEmbeddedConnection(folder() / "none", "SA", "x"), DbError);
-}
-
-TEST_F(EmbeddedEngineTest, DatabasesAreFilesOfTheServerFolder) {
+  // Databases are files of the server folder.
   auto master = openEmbeddedConnection(folder(), "SA", LocalTestDatabase::kSaPassword);
   std::string text;
   EXPECT_EQ(nativeErrorOf(*master, "CREATE DATABASE agent_local", &text), 1801);
