@@ -9,11 +9,7 @@
 // server that asks for the password in clear. And the native driver's
 // confinement of LOAD DATA LOCAL to the granted export file, its time-outs
 // and its cancel().
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -148,23 +144,13 @@ TEST(NativeRemoteLink, NeverSendsThePasswordReadableWithoutAVerifiedLink) {
 }
 
 TEST(NativeRemoteLink, ConnectTimeOutEndsASilentServer) {
-  // A listening socket that never speaks: the TCP connect succeeds, the
-  // server's greeting never comes.
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  // The TCP connect succeeds, the server's greeting never comes.
+  HostilePortal silent(HostilePortal::Mode::Silent);
   auto started = std::chrono::steady_clock::now();
-  std::string failure = connectFailure(
-      linkString("127.0.0.1", std::to_string(ntohs(address.sin_port)), "u", "p", TlsMode::Off, "",
-                 /*connectTimeout=*/1),
-      RemoteDriver::MariaDb);
+  std::string failure = connectFailure(linkString("127.0.0.1", std::to_string(silent.port()), "u",
+                                                  "p", TlsMode::Off, "", /*connectTimeout=*/1),
+                                       RemoteDriver::MariaDb);
   EXPECT_LT(secondsSince(started), 10.0) << failure;
-  ::close(listener);
   EXPECT_NE(failure, "");
 }
 
