@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -273,14 +274,11 @@ TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt
 // code: posting runs for a code found anywhere in its list (P00 and P01 as
 // parts of longer codes), the download only for the code followed by "*".
 TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
-  struct Gate {
-    const char* code;
-    bool posts;
-    bool downloads;
-  };
-  for (Gate gate : {Gate{"P001", true, false}, Gate{"P00", true, false}, Gate{"P019", false, true},
-                    Gate{"P028", false, false}, Gate{"P01", true, false}}) {
-    PaymentWorld world("gate", gate.code);
+  using Gate = std::tuple<const char*, bool, bool>;  // code, posts, downloads
+  for (auto [code, posts, downloads] :
+       {Gate{"P001", true, false}, Gate{"P00", true, false}, Gate{"P019", false, true},
+        Gate{"P028", false, false}, Gate{"P01", true, false}}) {
+    PaymentWorld world("gate", code);
     world.office.addStudent("S1", "Student", {1000});
     world.capture("S1", 100, "ORD-G", 0);
     world.portal().addStudent("S1", "Ravi", "BSC");
@@ -292,9 +290,9 @@ TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
     }
     ASSERT_EQ(stages.size(), 2u);
     StageRun run(world);
-    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << gate.code;
-    EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), gate.posts ? 1 : 0) << gate.code;
-    EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), gate.downloads ? 1 : 0) << gate.code;
+    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << code;
+    EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), posts ? 1 : 0) << code;
+    EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), downloads ? 1 : 0) << code;
   }
 }
 

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <utility>
 #include <vector>
 
 #include "db/error.h"
@@ -21,12 +20,6 @@ namespace agent {
 namespace {
 
 using testing::LocalOffice;
-
-// Messages with their icons.
-struct ShownMessages : MessageSink {
-  void show(const std::string& text, MessageIcon icon) override { shown.emplace_back(text, icon); }
-  std::vector<std::pair<std::string, MessageIcon>> shown;
-};
 
 class ReceiptNumbers : public ::testing::Test {
  protected:
@@ -46,7 +39,7 @@ class ReceiptNumbers : public ::testing::Test {
   }
 
   LocalOffice office;
-  ShownMessages messages;
+  testing::RecordedMessages messages;
 };
 
 TEST_F(ReceiptNumbers, CollegeWithoutGroupCountsInControlAsPaddedText) {
@@ -59,7 +52,7 @@ TEST_F(ReceiptNumbers, CollegeWithoutGroupCountsInControlAsPaddedText) {
   office.db().execute("update control set frecno = '000123'");
   EXPECT_EQ(next("C1"), "000124");
   EXPECT_EQ(control(), "000124");
-  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 TEST_F(ReceiptNumbers, GroupCounterIssuesPrefixAndSerialAndStoresTheBareSerial) {
@@ -91,21 +84,20 @@ TEST_F(ReceiptNumbers, RefusalsAdvanceNoCounter) {
   }
   EXPECT_EQ(groupLast("G1"), "4");
   EXPECT_EQ(control(), "");
-  using Shown = std::pair<std::string, MessageIcon>;
-  EXPECT_EQ(messages.shown, std::vector<Shown>(4, Shown{"This Rec. no. is already exist!!",
-                                                        MessageIcon::Exclamation}));
+  EXPECT_EQ(messages.texts, std::vector<std::string>(4, "This Rec. no. is already exist!!"));
+  EXPECT_EQ(messages.icons, std::vector<MessageIcon>(4, MessageIcon::Exclamation));
 
   office.db().execute(
       "insert into college(fcollcode, fcollname, fgroupcode) values('LOST', 'x', 'NOGROUP')");
   EXPECT_EQ(next("LOST"), "");
-  EXPECT_EQ(messages.shown.back(),
-            (Shown{"Error in Receipt Prefix College Group", MessageIcon::None}));
+  EXPECT_EQ(messages.texts.back(), "Error in Receipt Prefix College Group");
+  EXPECT_EQ(messages.icons.back(), MessageIcon::None);
   EXPECT_EQ(control(), "");
 
-  messages.shown.clear();
+  messages.texts.clear();
   office.db().execute("delete from control");
   EXPECT_THROW(next("C1"), AgentError);
-  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 using Lines = std::vector<ReceiptLine>;
