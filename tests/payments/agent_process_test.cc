@@ -69,6 +69,38 @@ class AgentProcessTest : public ::testing::Test {
     }
   }
 
+  // Starts two agents together on the program folder: one runs the cycle,
+  // the other ends at once (the refusal's message is the exit status
+  // test's). SIGTERM in the payment stage of the one running ends it within
+  // five seconds with nothing half-booked: *booked payments.
+  void startTwoAndStopTheOneRunning(int payments, long* booked) {
+    AgentProcess first(home(), {"--once"});
+    AgentProcess second(home(), {"--once"});
+    waitForMarks(first, 5);
+    waitForMarks(second, 5);
+    AgentProcess& agent = first.wait(0ms) ? second : first;
+    AgentProcess& refused = &agent == &first ? second : first;
+    EXPECT_EQ(refused.wait(10s), exit_status::kAnotherInstance) << refused.output();
+    ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the stop: " << agent.output();
+    const auto stopped = std::chrono::steady_clock::now();
+    agent.signal(SIGTERM);
+    std::optional<int> status = agent.wait(10s);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stopped;
+    ASSERT_TRUE(status) << agent.output();
+    EXPECT_LT(took.count(), 5.0);
+    EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
+    const std::string journal = testing::readFile(home() / "log" / "agent.log");
+    EXPECT_NE(journal.find("cycle stopped on request in stage payment posting"), std::string::npos)
+        << journal;
+    // Every header has its paygate row and no line is without its header.
+    *booked = world.office.count("rechead");
+    EXPECT_LT(*booked, payments);
+    std::printf("[ figure ] SIGTERM in the payment stage: ended after %.2f s, %ld of %d booked\n",
+                took.count(), *booked, payments);
+    EXPECT_EQ(world.office.count("paygate"), *booked);
+    EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
+  }
+
   const std::filesystem::path& home() { return world.office.folder.path(); }
 
   long remoteCount(const std::string& where) {
@@ -78,62 +110,25 @@ class AgentProcessTest : public ::testing::Test {
   PaymentWorld world;
 };
 
-// Two agents started together on one program folder: one runs the cycle,
-// the other ends at once (the refusal's message is the exit status
-// test's). SIGTERM in the payment stage of the one running ends it within
-// five seconds; nothing is half-booked, and the next cycle books the rest.
-TEST_F(AgentProcessTest, TwoStartedTogetherRunOnceAndSigtermInThePaymentStageLosesNothing) {
-  constexpr int kPayments = 300;
-  world.pendingPayments(kPayments);
-
-  AgentProcess first(home(), {"--once"});
-  AgentProcess second(home(), {"--once"});
-  // Wait until the stage has marked a few payments on the portal.
-  waitForMarks(first, 5);
-  waitForMarks(second, 5);
-  AgentProcess& agent = first.wait(0ms) ? second : first;
-  AgentProcess& refused = &agent == &first ? second : first;
-  EXPECT_EQ(refused.wait(10s), exit_status::kAnotherInstance) << refused.output();
-  ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the stop: " << agent.output();
-  const auto stopped = std::chrono::steady_clock::now();
-  agent.signal(SIGTERM);
-  std::optional<int> status = agent.wait(10s);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stopped;
-  ASSERT_TRUE(status) << agent.output();
-  EXPECT_LT(took.count(), 5.0);
-  EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
-  const std::string journal = testing::readFile(home() / "log" / "agent.log");
-  EXPECT_NE(journal.find("cycle stopped on request in stage payment posting"), std::string::npos)
-      << journal;
-  // Nothing half-booked: every header has its paygate row and no line is
-  // without its header.
-  const long booked = world.office.count("rechead");
-  EXPECT_LT(booked, kPayments);
-  std::printf("[ figure ] SIGTERM in the payment stage: ended after %.2f s, %ld of %d booked\n",
-              took.count(), booked, kPayments);
-  EXPECT_EQ(world.office.count("paygate"), booked);
-  EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
-
-  AgentProcess next(home(), {"--once"});
-  EXPECT_EQ(next.wait(300s), exit_status::kSuccess) << next.output();
-  world.expectEveryOrderBookedOnceAndMarked(kPayments);
-}
-
-// Two installs, each in its own program folder, on one local database and
-// one portal account: the second, started while the first books payments,
-// waits [upload] cycle_lock_wait (1 s) for the first's cycle, then ends its
-// own with a line naming the first. Nothing is booked twice, and the
-// portal's tables are as one install alone leaves them.
-TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
+// Two agents on one program folder, the one running stopped by SIGTERM;
+// then two installs, each in its own program folder, on one local database
+// and one portal account: the second, started while the first books the
+// rest, waits [upload] cycle_lock_wait (1 s) for the first's cycle, then
+// ends its own with a line naming the first. Nothing is booked twice, and
+// the portal's tables are as one install alone leaves them.
+TEST_F(AgentProcessTest, TwoOnOneFolderThenASecondInstallOnOneDatabaseBookEveryOrderOnce) {
   constexpr int kPayments = 300;
   world.pendingPayments(kPayments);
   testing::TempDir otherFolder("other-install");
-  writeProgramFolder(home(), "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
-  writeProgramFolder(otherFolder.path(),
-                     "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
+  const std::string waits = "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n";
+  writeProgramFolder(home(), waits);
+  writeProgramFolder(otherFolder.path(), waits);
+  long booked = 0;
+  startTwoAndStopTheOneRunning(kPayments, &booked);
+  if (HasFatalFailure()) return;
 
   AgentProcess first(home(), {"--once"});
-  waitForMarks(first, 5);
+  waitForMarks(first, booked + 5);
   // Another session holds the portal's control row: the first install's
   // end stamp waits for it, its cycle (and its lock) lasting until the
   // second has given up.
