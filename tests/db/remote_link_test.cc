@@ -275,7 +275,7 @@ class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
   std::unique_ptr<Connection> connection = db.connect(GetParam());
 };
 
-TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
+TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactTextAndLongTextsArriveWhole) {
   connection->execute(
       "create table v (k int primary key, amount decimal(12,2), big bigint, ratio double, "
       "paid date, stamp datetime, at time, addr varchar(50), note text) default charset latin1");
@@ -313,12 +313,10 @@ TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
   rows.reset();
   EXPECT_EQ(db.scalar("select hex(addr) from v where k = 1"), "3132B8204D61696E20526F6164");
   EXPECT_EQ(db.scalar("select hex(note) from v where k = 1"), "636166E9");
-}
 
-// A text longer than one 4,096-unit read buffer arrives in pieces: a
-// character of two UTF-16 units may straddle the pieces' border, and a NUL
-// or a line feed inside a value, short or long, must not end it.
-TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
+  // A text longer than one 4,096-unit read buffer arrives in pieces: a
+  // character of two UTF-16 units may straddle the pieces' border, and a
+  // NUL or a line feed inside a value, short or long, must not end it.
   connection->execute(
       "create table t (k int primary key, id varchar(40), body mediumtext) default charset "
       "utf8mb4");
@@ -338,7 +336,7 @@ TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
       {"id", std::string("ORD\0Z\ncaf\xC3\xA9", 11)},
   };
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
-    auto rows = connection->query("select id, body from t order by k", cursor);
+    rows = connection->query("select id, body from t order by k", cursor);
     for (const auto& [column, text] : kExpected) {
       ASSERT_FALSE(rows->eof());
       const Value& value = rows->field(column);
