@@ -12,17 +12,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <latch>
 #include <map>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "app/core/exit_status.h"
 #include "config/local_settings.h"
 #include "payments/payment_posting.h"
 #include "payments/receipt_numbers.h"
-#include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/program_folder.h"

@@ -55,9 +55,6 @@ class PaymentPosting : public ::testing::Test {
     return std::stol(
         world.remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is null"));
   }
-  std::size_t journalLinesWith(const std::string& text) {
-    return testing::journalLinesWith(world.journal, text);
-  }
   void studentWithTwoHeads(const std::string& admNo, const std::string& name = "Student") {
     world.office.addStudent(admNo, name, {1000, 500});
   }
@@ -95,7 +92,7 @@ TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksEachOrde
     StageRun run(world, other, world.remote());
     EXPECT_EQ(postGatewayPayments(run.context()), 3u);
   }
-  EXPECT_EQ(journalLinesWith("booked by another program meanwhile"), 1u);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "booked by another program meanwhile"), 1u);
 
   EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
   EXPECT_EQ(lines("000002"), (std::vector<std::string>{"A 1000", "B 500"}));
@@ -115,7 +112,7 @@ TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksEachOrde
   EXPECT_EQ(pendingOnPortal(), 1);  // ORD-R, which the other writer booked
   EXPECT_EQ(world.office.scalar("select frecno from control"), "000003");
   // The second ORD-X row was marked with the first: no repair of a lost mark.
-  EXPECT_EQ(journalLinesWith("marked now"), 0u);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "marked now"), 0u);
 
   EXPECT_EQ(post(), 0u);  // a second cycle finds nothing pending
   EXPECT_EQ(world.office.count("rechead"), 3);
@@ -267,7 +264,7 @@ TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt
   EXPECT_EQ(portalRecNo("ORD-AFTER"), "000002");
   EXPECT_EQ(world.office.count("rechead"), 2);
   EXPECT_EQ(pendingOnPortal(), 0);
-  EXPECT_EQ(journalLinesWith("'ORD-L' was booked as receipt 000001"), 1u);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-L' was booked as receipt 000001"), 1u);
 }
 
 // Both payment stages as the cycle order has them, for each institution
