@@ -348,7 +348,7 @@ TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactTextAndLongTextsArriveWhole
   }
 }
 
-TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeOrEmptyResult) {
+TEST_P(RemoteConnection, EveryRowOfALargeOrEmptyResultIsReadAndErrorsCarryTheirNumbers) {
   connection->execute("select 1 union select 2");  // execute drops the rows; the next one runs
   connection->execute("create table e (k int)");
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
@@ -378,9 +378,8 @@ TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeOrEmptyResult) {
   for (; !whole->eof(); whole->moveNext()) ++count;
   EXPECT_EQ(count, kRows);
   EXPECT_EQ(db.scalar("select count(*) from big"), "0");
-}
 
-TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
+  // Errors carry the SQL state, the server's number and the agent's.
   DbError missing = dbErrorOf([&] { connection->execute("select * from nosuchtable"); });
   EXPECT_EQ(missing.sqlstate(), "42S02");
   EXPECT_EQ(missing.nativeCode(), 1146);
