@@ -56,7 +56,8 @@ class AgentSql : public ::testing::Test {
   testing::TempDir home_{"agent_sql"};
 };
 
-// Rows under a header; an error with its number and text, and a failure.
+// Rows under a header; an error with its number and text, and a failure;
+// the password from a file, standard input or the environment.
 TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeaderOrTheError) {
   ASSERT_EQ(run("-Q \"CREATE DATABASE demo\"").status, 0);
   testing::writeFile(home_ / "script.sql",
@@ -82,11 +83,9 @@ TEST_F(AgentSql, RunsGoBatchesAndPrintsRowsUnderAHeaderOrTheError) {
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("-2147217865"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("Invalid object name 'nothere'."), std::string::npos) << result.err;
-}
 
-// The SA password need not stand on the command line, where every user of
-// the machine sees it in the process list; a wrong one is still refused.
-TEST_F(AgentSql, ThePasswordComesFromAFileStandardInputOrTheEnvironment) {
+  // The SA password need not stand on the command line, where every user of
+  // the machine sees it in the process list; a wrong one is still refused.
   testing::writeFile(home_ / "sa.txt", "Secret-1\r\n");
   const std::string query = "-Q \"select 1 as one\"";
   EXPECT_EQ(run(query, "-U sa --password-file " + (home_ / "sa.txt").string()).status, 0);

@@ -4,7 +4,6 @@
 // has them and without them alike.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -112,11 +111,7 @@ TEST(EngineCollation, IgnoresCaseAndTrailingBlanksOnly) {
 
 std::string hex(const Sha256Digest& digest) {
   std::string out;
-  char byte[3];
-  for (std::uint8_t b : digest) {
-    std::snprintf(byte, sizeof byte, "%02x", b);
-    out += byte;
-  }
+  for (std::uint8_t b : digest) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
   return out;
 }
 

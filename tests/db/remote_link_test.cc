@@ -1,19 +1,15 @@
 // The remote drivers on real parts. Both drivers (the native one and the
 // ODBC driver registered as "MySQL ODBC 3.51 Driver") against the test
 // MariaDB server over verified TLS, the same cases on each: values and
-// their types, reading many rows, error numbers, LOAD DATA LOCAL INFILE,
-// the default database. The link: the test server serves TLS with a
-// certificate from a test CA for 127.0.0.1 and localhost (it listens on
-// 127.0.0.2 as well, a name the certificate does not carry), and has an
-// account that logs in only over TLS; the hostile portal server plays a
-// server that asks for the password in clear. And the native driver's
-// confinement of LOAD DATA LOCAL to the granted export file, its time-outs
-// and its cancel().
-#include <arpa/inet.h>
+// their types, reading many rows, error numbers (the cycles' tests load
+// files and change the default database on both). The link: the test
+// server serves TLS with a certificate from a test CA for 127.0.0.1 and
+// localhost (it listens on 127.0.0.2 as well, a name the certificate does
+// not carry), and has an account that logs in only over TLS; the hostile
+// portal server plays a server that asks for the password in clear. And
+// the native driver's confinement of LOAD DATA LOCAL to the granted export
+// file and its time-outs (its cancel() is the cycle's stop test's).
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -36,7 +32,6 @@ namespace agent {
 namespace {
 
 using testing::dbErrorOf;
-using testing::grantFor;
 using testing::HostilePortal;
 using testing::RemoteDriver;
 using testing::RemoteServer;
@@ -149,39 +144,14 @@ TEST(NativeRemoteLink, NeverSendsThePasswordReadableWithoutAVerifiedLink) {
 }
 
 TEST(NativeRemoteLink, ConnectTimeOutEndsASilentServer) {
-  // A listening socket that never speaks: the TCP connect succeeds, the
-  // server's greeting never comes.
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  // The TCP connect succeeds, the server's greeting never comes.
+  HostilePortal silent(HostilePortal::Mode::Silent);
   auto started = std::chrono::steady_clock::now();
-  std::string failure = connectFailure(
-      linkString("127.0.0.1", std::to_string(ntohs(address.sin_port)), "u", "p", TlsMode::Off, "",
-                 /*connectTimeout=*/1),
-      RemoteDriver::MariaDb);
+  std::string failure = connectFailure(linkString("127.0.0.1", std::to_string(silent.port()), "u",
+                                                  "p", TlsMode::Off, "", /*connectTimeout=*/1),
+                                       RemoteDriver::MariaDb);
   EXPECT_LT(secondsSince(started), 10.0) << failure;
-  ::close(listener);
   EXPECT_NE(failure, "");
-}
-
-TEST(NativeRemoteLink, CancelBreaksOffARunningStatement) {
-  RemoteTestDatabase db("link_cancel", /*withSchema=*/false);
-  auto connection = MariaDbConnection::open(db.server().verifiedConnectionString(db.name()));
-  std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    connection->cancel();
-  });
-  auto started = std::chrono::steady_clock::now();
-  const std::string failure =
-      testing::dbErrorOf([&] { connection->execute("select sleep(60)"); }).description();
-  EXPECT_LT(secondsSince(started), 10.0);
-  canceller.join();
-  EXPECT_EQ(failure.rfind("cancelled", 0), 0u) << failure;
 }
 
 // ---- LOAD DATA LOCAL on the native driver ----------------------------------
@@ -296,7 +266,7 @@ TEST_F(LocalFileTest, AGrowingFileIsSentWhileWrittenAndAStoppedOneFailsTheLoad) 
   EXPECT_NE(failure.find("did not grow for 300 ms"), std::string::npos) << failure;
 }
 
-// ---- Both drivers: values, rows, errors, loads ----------------------------
+// ---- Both drivers: values, rows, errors ----------------------------------
 
 // A database without the schema and a connection to it on the driver.
 class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
@@ -305,7 +275,7 @@ class RemoteConnection : public ::testing::TestWithParam<RemoteDriver> {
   std::unique_ptr<Connection> connection = db.connect(GetParam());
 };
 
-TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
+TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactTextAndLongTextsArriveWhole) {
   connection->execute(
       "create table v (k int primary key, amount decimal(12,2), big bigint, ratio double, "
       "paid date, stamp datetime, at time, addr varchar(50), note text) default charset latin1");
@@ -343,12 +313,10 @@ TEST_P(RemoteConnection, ValuesKeepTheirTypesAndExactText) {
   rows.reset();
   EXPECT_EQ(db.scalar("select hex(addr) from v where k = 1"), "3132B8204D61696E20526F6164");
   EXPECT_EQ(db.scalar("select hex(note) from v where k = 1"), "636166E9");
-}
 
-// A text longer than one 4,096-unit read buffer arrives in pieces: a
-// character of two UTF-16 units may straddle the pieces' border, and a NUL
-// or a line feed inside a value, short or long, must not end it.
-TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
+  // A text longer than one 4,096-unit read buffer arrives in pieces: a
+  // character of two UTF-16 units may straddle the pieces' border, and a
+  // NUL or a line feed inside a value, short or long, must not end it.
   connection->execute(
       "create table t (k int primary key, id varchar(40), body mediumtext) default charset "
       "utf8mb4");
@@ -368,7 +336,7 @@ TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
       {"id", std::string("ORD\0Z\ncaf\xC3\xA9", 11)},
   };
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
-    auto rows = connection->query("select id, body from t order by k", cursor);
+    rows = connection->query("select id, body from t order by k", cursor);
     for (const auto& [column, text] : kExpected) {
       ASSERT_FALSE(rows->eof());
       const Value& value = rows->field(column);
@@ -380,7 +348,7 @@ TEST_P(RemoteConnection, LongTextsAndTextsHoldingNulArriveWhole) {
   }
 }
 
-TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeOrEmptyResult) {
+TEST_P(RemoteConnection, EveryRowOfALargeOrEmptyResultIsReadAndErrorsCarryTheirNumbers) {
   connection->execute("select 1 union select 2");  // execute drops the rows; the next one runs
   connection->execute("create table e (k int)");
   for (Cursor cursor : {Cursor::Forward, Cursor::Static}) {
@@ -410,9 +378,8 @@ TEST_P(RemoteConnection, ForwardAndStaticReadEveryRowOfALargeOrEmptyResult) {
   for (; !whole->eof(); whole->moveNext()) ++count;
   EXPECT_EQ(count, kRows);
   EXPECT_EQ(db.scalar("select count(*) from big"), "0");
-}
 
-TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
+  // Errors carry the SQL state, the server's number and the agent's.
   DbError missing = dbErrorOf([&] { connection->execute("select * from nosuchtable"); });
   EXPECT_EQ(missing.sqlstate(), "42S02");
   EXPECT_EQ(missing.nativeCode(), 1146);
@@ -439,35 +406,6 @@ TEST_P(RemoteConnection, ErrorsCarrySqlStateNativeCodeAndTheAgentNumber) {
   EXPECT_EQ(login.nativeCode(), 1045);
   EXPECT_EQ(login.number(), error_number::kGenericFailure);
   EXPECT_NE(login.description().find("Access denied"), std::string::npos) << login.description();
-}
-
-TEST_P(RemoteConnection, LoadDataLocalInfileMergesAPipeSeparatedFile) {
-  RemoteTestDatabase db("remote_load");
-  testing::TempDir dir("remote_load");
-  // Windows-1252 bytes and CR LF line ends, as the export files are written.
-  testing::writeFile(dir / "UPMASCAT.csv", "GEN|General|F\r\nOBC|Caf\xE9 12\xB8 Road|F\r\n");
-  connection = db.connect(GetParam());
-  const std::string load = connection->loadStatement({.file = dir / "UPMASCAT.csv",
-                                                      .table = "mascat",
-                                                      .columns = "fcatcode, fcatdesc, fdeleted",
-                                                      .format = {},
-                                                      .backslashEscapes = true});
-  connection->allowLocalFile(grantFor(dir / "UPMASCAT.csv"));
-  connection->execute(load);
-  // A second load skips the rows whose key exists, without an error.
-  connection->execute(load);
-
-  EXPECT_EQ(db.scalar("select count(*) from mascat"), "2");
-  EXPECT_EQ(db.scalar("select fcatdesc from mascat where fcatcode = 'OBC'"),
-            "Caf\xC3\xA9 12\xC2\xB8 Road");
-  EXPECT_EQ(db.scalar("select fdeleted from mascat where fcatcode = 'GEN'"), "F");
-}
-
-TEST_P(RemoteConnection, DefaultDatabaseCanBeChanged) {
-  RemoteTestDatabase second("remote_catalog", /*withSchema=*/false);
-  connection->setDefaultDatabase(second.name());
-  EXPECT_EQ(connection->query("select database()")->field(std::size_t{0}).textValue(),
-            second.name());
   EXPECT_EQ(dbErrorOf([&] { connection->setDefaultDatabase("no_such_database_x"); }).nativeCode(),
             1049);
 }

@@ -4,8 +4,7 @@
 // installed twice on one database and portal account; and two agents
 // racing through the posting stage, each with its own connections.
 // Afterwards every order is booked exactly once, with no receipt number
-// lost, and marked with the receipt that booked it; a portal row another
-// program took between the read and the mark keeps the other's mark.
+// lost, and marked with the receipt that booked it.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -13,17 +12,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <latch>
 #include <map>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "app/core/exit_status.h"
 #include "config/local_settings.h"
 #include "payments/payment_posting.h"
 #include "payments/receipt_numbers.h"
-#include "payments/sql_literal.h"
 #include "tests/payments/payment_world.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/program_folder.h"
@@ -70,6 +68,38 @@ class AgentProcessTest : public ::testing::Test {
     }
   }
 
+  // Starts two agents together on the program folder: one runs the cycle,
+  // the other ends at once (the refusal's message is the exit status
+  // test's). SIGTERM in the payment stage of the one running ends it within
+  // five seconds with nothing half-booked: *booked payments.
+  void startTwoAndStopTheOneRunning(int payments, long* booked) {
+    AgentProcess first(home(), {"--once"});
+    AgentProcess second(home(), {"--once"});
+    waitForMarks(first, 5);
+    waitForMarks(second, 5);
+    AgentProcess& agent = first.wait(0ms) ? second : first;
+    AgentProcess& refused = &agent == &first ? second : first;
+    EXPECT_EQ(refused.wait(10s), exit_status::kAnotherInstance) << refused.output();
+    ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the stop: " << agent.output();
+    const auto stopped = std::chrono::steady_clock::now();
+    agent.signal(SIGTERM);
+    std::optional<int> status = agent.wait(10s);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stopped;
+    ASSERT_TRUE(status) << agent.output();
+    EXPECT_LT(took.count(), 5.0);
+    EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
+    const std::string journal = testing::readFile(home() / "log" / "agent.log");
+    EXPECT_NE(journal.find("cycle stopped on request in stage payment posting"), std::string::npos)
+        << journal;
+    // Every header has its paygate row and no line is without its header.
+    *booked = world.office.count("rechead");
+    EXPECT_LT(*booked, payments);
+    std::printf("[ figure ] SIGTERM in the payment stage: ended after %.2f s, %ld of %d booked\n",
+                took.count(), *booked, payments);
+    EXPECT_EQ(world.office.count("paygate"), *booked);
+    EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
+  }
+
   const std::filesystem::path& home() { return world.office.folder.path(); }
 
   long remoteCount(const std::string& where) {
@@ -79,75 +109,25 @@ class AgentProcessTest : public ::testing::Test {
   PaymentWorld world;
 };
 
-TEST_F(AgentProcessTest, TwoAgentsStartedTogetherBookEveryOrderOnce) {
-  constexpr int kPayments = 120;
-  world.pendingPayments(kPayments);
-
-  const auto started = std::chrono::steady_clock::now();
-  AgentProcess first(home(), {"--once"});
-  AgentProcess second(home(), {"--once"});
-  std::optional<int> a = first.wait(300s);
-  std::optional<int> b = second.wait(300s);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
-  std::printf("[ figure ] two agents on %d payments: both ended after %.2f s\n", kPayments,
-              took.count());
-  ASSERT_TRUE(a && b) << first.output() << second.output();
-
-  // One of them ran the cycle; the other ended at once (the refusal's
-  // message is the exit status test's; the lock going with the process the
-  // SIGTERM test's).
-  EXPECT_EQ(std::min(*a, *b), exit_status::kSuccess) << first.output() << second.output();
-  EXPECT_EQ(std::max(*a, *b), exit_status::kAnotherInstance) << first.output() << second.output();
-  world.expectEveryOrderBookedOnceAndMarked(kPayments);
-}
-
-TEST_F(AgentProcessTest, SigtermInThePaymentStageEndsWithinFiveSecondsAndLosesNothing) {
-  constexpr int kPayments = 300;
-  world.pendingPayments(kPayments);
-
-  AgentProcess agent(home(), {"--once"});
-  // Wait until the stage has marked a few payments on the portal.
-  waitForMarks(agent, 5);
-  ASSERT_FALSE(agent.wait(0ms)) << "the cycle ended before the stop: " << agent.output();
-  const auto stopped = std::chrono::steady_clock::now();
-  agent.signal(SIGTERM);
-  std::optional<int> status = agent.wait(10s);
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - stopped;
-  ASSERT_TRUE(status) << agent.output();
-  EXPECT_LT(took.count(), 5.0);
-  EXPECT_EQ(*status, exit_status::kCycleEndedEarly) << agent.output();
-  const std::string journal = testing::readFile(home() / "log" / "agent.log");
-  EXPECT_NE(journal.find("cycle stopped on request in stage payment posting"), std::string::npos)
-      << journal;
-  // Nothing half-booked: every header has its paygate row and no line is
-  // without its header.
-  const long booked = world.office.count("rechead");
-  EXPECT_LT(booked, kPayments);
-  std::printf("[ figure ] SIGTERM in the payment stage: ended after %.2f s, %ld of %d booked\n",
-              took.count(), booked, kPayments);
-  EXPECT_EQ(world.office.count("paygate"), booked);
-  EXPECT_EQ(world.office.count("recdetl", "frecno not in (select frecno from rechead)"), 0);
-
-  AgentProcess next(home(), {"--once"});
-  EXPECT_EQ(next.wait(300s), exit_status::kSuccess) << next.output();
-  world.expectEveryOrderBookedOnceAndMarked(kPayments);
-}
-
-// Two installs, each in its own program folder, on one local database and
-// one portal account: the second, started while the first books payments,
-// waits [upload] cycle_lock_wait (1 s) for the first's cycle, then ends its
-// own with a line naming the first. Nothing is booked twice, and the
-// portal's tables are as one install alone leaves them.
-TEST_F(AgentProcessTest, ASecondInstallOnOneDatabaseWaitsAndNamesTheFirst) {
+// Two agents on one program folder, the one running stopped by SIGTERM;
+// then two installs, each in its own program folder, on one local database
+// and one portal account: the second, started while the first books the
+// rest, waits [upload] cycle_lock_wait (1 s) for the first's cycle, then
+// ends its own with a line naming the first. Nothing is booked twice, and
+// the portal's tables are as one install alone leaves them.
+TEST_F(AgentProcessTest, TwoOnOneFolderThenASecondInstallOnOneDatabaseBookEveryOrderOnce) {
   constexpr int kPayments = 300;
   world.pendingPayments(kPayments);
   testing::TempDir otherFolder("other-install");
-  writeProgramFolder(home(), "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
-  writeProgramFolder(otherFolder.path(),
-                     "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n");
+  const std::string waits = "[remote]\nlock_wait_timeout = 5\n[upload]\ncycle_lock_wait = 1\n";
+  writeProgramFolder(home(), waits);
+  writeProgramFolder(otherFolder.path(), waits);
+  long booked = 0;
+  startTwoAndStopTheOneRunning(kPayments, &booked);
+  if (HasFatalFailure()) return;
 
   AgentProcess first(home(), {"--once"});
-  waitForMarks(first, 5);
+  waitForMarks(first, booked + 5);
   // Another session holds the portal's control row: the first install's
   // end stamp waits for it, its cycle (and its lock) lasting until the
   // second has given up.
@@ -230,32 +210,6 @@ TEST(BookingRace, TwoAgentsOnOneDatabaseBookEachPaymentExactlyOnce) {
   EXPECT_EQ(world.office.scalar("select frecno from control"), formatReceiptNumber("", kPayments));
   EXPECT_EQ(testing::journalLinesWith(world.journal, "marked it taken on the portal meanwhile"),
             0u);
-}
-
-TEST(BookingRace, ARowTakenByAnotherProgramBeforeTheMarkKeepsItsMarkAndIsNamed) {
-  PaymentWorld world("taken");
-  world.twoPendingPayments();
-  // Another program marks ORD-1 taken just before this agent's mark.
-  bool taken = false;
-  testing::BeforeStatement portal(world.remote(), "update rzp_paymentgateway", [&] {
-    if (std::exchange(taken, true)) return;
-    world.remote().execute(
-        "update rzp_paymentgateway set frecno = 'OTHER-9', fdownloaddate = now() where forderid "
-        "= 'ORD-1'");
-  });
-  {
-    StageRun run(world, world.local(), portal);
-    EXPECT_EQ(postGatewayPayments(run.context()), 2u);
-  }
-  EXPECT_EQ(world.remoteScalar("select frecno from rzp_paymentgateway where forderid = 'ORD-1'"),
-            "OTHER-9");
-  EXPECT_EQ(world.remoteScalar("select frecno from rzp_paymentgateway where forderid = 'ORD-2'"),
-            "000002");
-  EXPECT_EQ(testing::journalLinesWith(world.journal,
-                                      "'ORD-1' was booked here as receipt 000001 but another "
-                                      "program marked it taken on the portal meanwhile (receipt "
-                                      "'OTHER-9')"),
-            1u);
 }
 
 }  // namespace

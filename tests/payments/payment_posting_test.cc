@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -56,9 +57,6 @@ class PaymentPosting : public ::testing::Test {
     return std::stol(
         world.remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is null"));
   }
-  std::size_t journalLinesWith(const std::string& text) {
-    return testing::journalLinesWith(world.journal, text);
-  }
   void studentWithTwoHeads(const std::string& admNo, const std::string& name = "Student") {
     world.office.addStudent(admNo, name, {1000, 500});
   }
@@ -73,17 +71,30 @@ class PaymentPosting : public ::testing::Test {
 
 // Each payment spreads over the positive balances, the whole amount is
 // booked in fdate order with one number each, and the same order id twice
-// is booked once with both portal rows marked.
+// is booked once with both portal rows marked. Another writer of the local
+// database books the first payment between the stage's first look at
+// paygate and its transaction: the transaction looks again and writes
+// nothing.
 TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksEachOrderOnce) {
   studentWithTwoHeads("S1", "Asha D'Souza");  // a quote in a local value
   studentWithTwoHeads("S2");
   studentWithTwoHeads("S3");
+  world.capture("S1", 100, "ORD-R", -1);
   world.capture("S1", 1200, "ORD-1", 0);
   world.capture("S2", 2000, "ORD'2\\", 1);  // quote and backslash in a portal value
   world.capture("S3", 100, "ORD-X", 2);
   world.capture("S3", 100, "ORD-X", 3);
-
-  EXPECT_EQ(post(), 3u);
+  bool booked = false;
+  testing::BeforeStatement other(world.local(), "BEGIN TRAN", [&] {
+    if (std::exchange(booked, true)) return;
+    world.local().execute(
+        "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-R', 100)");
+  });
+  {
+    StageRun run(world, other, world.remote());
+    EXPECT_EQ(postGatewayPayments(run.context()), 3u);
+  }
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "booked by another program meanwhile"), 1u);
 
   EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
   EXPECT_EQ(lines("000002"), (std::vector<std::string>{"A 1000", "B 500"}));
@@ -96,14 +107,14 @@ TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksEachOrde
             "2000|2000|2000|ORD'2\\|TXN-ORD'2\\");
   EXPECT_EQ(world.office.row("select forderdate, famount from paygate where forderid = 'ORD''2\\'"),
             "05/03/2024|2000");
-  EXPECT_EQ(world.office.count("paygate"), 3);
+  EXPECT_EQ(world.office.count("paygate"), 4);
   EXPECT_EQ(world.remoteScalar("select group_concat(concat(forderid, '=', frecno) order by fdate) "
                                "from rzp_paymentgateway"),
             "ORD-1=000001,ORD'2\\=000002,ORD-X=000003,ORD-X=000003");
-  EXPECT_EQ(pendingOnPortal(), 0);
+  EXPECT_EQ(pendingOnPortal(), 1);  // ORD-R, which the other writer booked
   EXPECT_EQ(world.office.scalar("select frecno from control"), "000003");
   // The second ORD-X row was marked with the first: no repair of a lost mark.
-  EXPECT_EQ(journalLinesWith("marked now"), 0u);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "marked now"), 0u);
 
   EXPECT_EQ(post(), 0u);  // a second cycle finds nothing pending
   EXPECT_EQ(world.office.count("rechead"), 3);
@@ -194,8 +205,10 @@ TEST_F(PaymentPosting, PoisonRowsAreSetAsideWithOneWarningEachAndSpendNoReceiptN
             "13");
 }
 
-TEST_F(PaymentPosting,
-       FailureAfterTheReceiptLinesLeavesNothingNotEvenTheNumberAndThePaymentBooksLater) {
+// A failure after the receipt lines leaves nothing, not even the number,
+// and the payment books later; a number already taken ends the cycle with
+// the duplicate message.
+TEST_F(PaymentPosting, AFailedBookingLeavesNothingAndATakenNumberEndsTheCycle) {
   studentWithTwoHeads("S1");
   world.capture("S1", 1200, "ORD-1", 0);
   testing::FailingConnection failing(
@@ -216,6 +229,14 @@ TEST_F(PaymentPosting,
   EXPECT_EQ(post(), 1u);
   EXPECT_EQ(lines("000001"), (std::vector<std::string>{"A 1000", "B 200"}));
   EXPECT_EQ(portalRecNo("ORD-1"), "000001");
+
+  world.office.db().execute("insert into rechead(frecno, freccode) values('000002', 'OLD')");
+  world.capture("S1", 100, "ORD-D", 1);
+  EXPECT_THROW(post(), CycleAbort);
+  EXPECT_EQ(world.messages.texts, (std::vector<std::string>{"This Rec. no. is already exist!!",
+                                                            "Duplicate Rec. No. found"}));
+  EXPECT_EQ(pendingOnPortal(), 1);
+  EXPECT_EQ(world.office.count("paygate"), 1);
 }
 
 // The mark lost as it happens: the portal row is locked by another session
@@ -245,56 +266,18 @@ TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt
   EXPECT_EQ(portalRecNo("ORD-AFTER"), "000002");
   EXPECT_EQ(world.office.count("rechead"), 2);
   EXPECT_EQ(pendingOnPortal(), 0);
-  EXPECT_EQ(journalLinesWith("'ORD-L' was booked as receipt 000001"), 1u);
-}
-
-// Another writer of the local database books the payment between the
-// stage's first look at paygate and its transaction: the transaction looks
-// again and writes nothing.
-TEST_F(PaymentPosting, PaymentBookedByAnotherWriterMeanwhileIsNotBookedAgain) {
-  studentWithTwoHeads("S1");
-  world.capture("S1", 100, "ORD-R", 0);
-  bool booked = false;
-  testing::BeforeStatement other(world.local(), "BEGIN TRAN", [&] {
-    if (std::exchange(booked, true)) return;
-    world.local().execute(
-        "insert into paygate(fadmno, forderid, famount) values('S1', 'ORD-R', 100)");
-  });
-  {
-    StageRun run(world, other, world.remote());
-    EXPECT_EQ(postGatewayPayments(run.context()), 0u);
-  }
-  EXPECT_EQ(world.office.count("paygate"), 1);
-  EXPECT_EQ(world.office.count("rechead"), 0);
-  EXPECT_EQ(world.office.count("recdetl"), 0);
-  EXPECT_EQ(pendingOnPortal(), 1);
-  EXPECT_EQ(journalLinesWith("booked by another program meanwhile"), 1u);
-}
-
-TEST_F(PaymentPosting, NoReceiptNumberEndsTheCycleWithTheDuplicateMessage) {
-  studentWithTwoHeads("S1");
-  world.office.db().execute("insert into rechead(frecno, freccode) values('000001', 'OLD')");
-  world.capture("S1", 100, "ORD-D", 0);
-  StageRun run(world);
-  EXPECT_THROW(postGatewayPayments(run.context()), CycleAbort);
-  EXPECT_EQ(world.messages.texts, (std::vector<std::string>{"This Rec. no. is already exist!!",
-                                                            "Duplicate Rec. No. found"}));
-  EXPECT_EQ(pendingOnPortal(), 1);
-  EXPECT_EQ(world.office.count("paygate"), 0);
+  EXPECT_EQ(testing::journalLinesWith(world.journal, "'ORD-L' was booked as receipt 000001"), 1u);
 }
 
 // Both payment stages as the cycle order has them, for each institution
 // code: posting runs for a code found anywhere in its list (P00 and P01 as
 // parts of longer codes), the download only for the code followed by "*".
 TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
-  struct Gate {
-    const char* code;
-    bool posts;
-    bool downloads;
-  };
-  for (Gate gate : {Gate{"P001", true, false}, Gate{"P00", true, false}, Gate{"P019", false, true},
-                    Gate{"P028", false, false}, Gate{"P01", true, false}}) {
-    PaymentWorld world("gate", gate.code);
+  using Gate = std::tuple<const char*, bool, bool>;  // code, posts, downloads
+  for (auto [code, posts, downloads] :
+       {Gate{"P001", true, false}, Gate{"P00", true, false}, Gate{"P019", false, true},
+        Gate{"P028", false, false}, Gate{"P01", true, false}}) {
+    PaymentWorld world("gate", code);
     world.office.addStudent("S1", "Student", {1000});
     world.capture("S1", 100, "ORD-G", 0);
     world.portal().addStudent("S1", "Ravi", "BSC");
@@ -306,9 +289,9 @@ TEST(PaymentGates, EachStageRunsForItsInstitutionsOnly) {
     }
     ASSERT_EQ(stages.size(), 2u);
     StageRun run(world);
-    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << gate.code;
-    EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), gate.posts ? 1 : 0) << gate.code;
-    EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), gate.downloads ? 1 : 0) << gate.code;
+    EXPECT_TRUE(runUploadCycle(run.context(), stages)) << code;
+    EXPECT_EQ(world.office.count("rechead", "frecno <> 'R1'"), posts ? 1 : 0) << code;
+    EXPECT_EQ(world.office.count("rechead", "frecno = 'R1'"), downloads ? 1 : 0) << code;
   }
 }
 
@@ -434,13 +417,6 @@ TEST(PaymentCycle, DownloadedPortalReceiptGoesBackUpUnchanged) {
 
 // Receipt numbering against the embedded local database: which counter a
 // college uses, what is stored back, the refusals.
-
-// Messages with their icons.
-struct ShownMessages : MessageSink {
-  void show(const std::string& text, MessageIcon icon) override { shown.emplace_back(text, icon); }
-  std::vector<std::pair<std::string, MessageIcon>> shown;
-};
-
 class ReceiptNumbers : public ::testing::Test {
  protected:
   ReceiptNumbers() : office("recno") {}
@@ -459,7 +435,7 @@ class ReceiptNumbers : public ::testing::Test {
   }
 
   LocalOffice office;
-  ShownMessages messages;
+  testing::RecordedMessages messages;
 };
 
 TEST_F(ReceiptNumbers, CollegeWithoutGroupCountsInControlAsPaddedText) {
@@ -472,7 +448,7 @@ TEST_F(ReceiptNumbers, CollegeWithoutGroupCountsInControlAsPaddedText) {
   office.db().execute("update control set frecno = '000123'");
   EXPECT_EQ(next("C1"), "000124");
   EXPECT_EQ(control(), "000124");
-  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 TEST_F(ReceiptNumbers, GroupCounterIssuesPrefixAndSerialAndStoresTheBareSerial) {
@@ -504,21 +480,20 @@ TEST_F(ReceiptNumbers, RefusalsAdvanceNoCounter) {
   }
   EXPECT_EQ(groupLast("G1"), "4");
   EXPECT_EQ(control(), "");
-  using Shown = std::pair<std::string, MessageIcon>;
-  EXPECT_EQ(messages.shown, std::vector<Shown>(4, Shown{"This Rec. no. is already exist!!",
-                                                        MessageIcon::Exclamation}));
+  EXPECT_EQ(messages.texts, std::vector<std::string>(4, "This Rec. no. is already exist!!"));
+  EXPECT_EQ(messages.icons, std::vector<MessageIcon>(4, MessageIcon::Exclamation));
 
   office.db().execute(
       "insert into college(fcollcode, fcollname, fgroupcode) values('LOST', 'x', 'NOGROUP')");
   EXPECT_EQ(next("LOST"), "");
-  EXPECT_EQ(messages.shown.back(),
-            (Shown{"Error in Receipt Prefix College Group", MessageIcon::None}));
+  EXPECT_EQ(messages.texts.back(), "Error in Receipt Prefix College Group");
+  EXPECT_EQ(messages.icons.back(), MessageIcon::None);
   EXPECT_EQ(control(), "");
 
-  messages.shown.clear();
+  messages.texts.clear();
   office.db().execute("delete from control");
   EXPECT_THROW(next("C1"), AgentError);
-  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 }  // namespace

@@ -36,8 +36,12 @@ class SetClock : public Clock {
 // Keeps every message instead of showing it.
 class RecordedMessages : public MessageSink {
  public:
-  void show(const std::string& text, MessageIcon) override { texts.push_back(text); }
+  void show(const std::string& text, MessageIcon icon) override {
+    texts.push_back(text);
+    icons.push_back(icon);
+  }
   std::vector<std::string> texts;
+  std::vector<MessageIcon> icons;
 };
 
 // Counts the window's calls; each runs the given body (none by default).

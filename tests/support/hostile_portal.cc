@@ -173,6 +173,10 @@ void HostilePortal::session(int fd) {
     received_ += bytes;
     return got;
   };
+  if (mode_ == Mode::Silent) {
+    next();  // until the client gives up
+    return;
+  }
   writePacket(fd, 0, handshake());
   if (!next()) return;
   if (mode_ == Mode::ClearPasswordSwitch) {

@@ -26,6 +26,8 @@ class HostilePortal {
     AskForNamedFile,
     // Asks the client, during login, to switch to mysql_clear_password.
     ClearPasswordSwitch,
+    // Accepts the connection and never speaks: no greeting comes.
+    Silent,
   };
 
   // Listens on 127.0.0.1 on a free port and serves one client at a time
