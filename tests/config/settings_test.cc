@@ -83,34 +83,6 @@ TEST(PlatformConfig, RefusedValuesNameTheirKey) {
   }
 }
 
-TEST(PlatformConfig, DefaultsAndAcceptedValues) {
-  TempDir home;
-  PlatformConfig defaults = PlatformConfig::load(home.path());
-  EXPECT_FALSE(defaults.changesOnly);
-  EXPECT_EQ(defaults.fullEveryHours, 24);
-  // Without [remote]: a verified server (the system's CAs), the default
-  // time-outs.
-  EXPECT_EQ(defaults.remote.tls, TlsMode::VerifyIdentity);
-  EXPECT_TRUE(defaults.remote.tlsCa.empty());
-  EXPECT_EQ(defaults.remote.connectTimeout, 30);
-  EXPECT_EQ(defaults.remote.readTimeout, 600);
-  EXPECT_EQ(defaults.remote.writeTimeout, 600);
-
-  writeFile(
-      home / "platform.ini",
-      "[upload]\nchanges_only = YES\nfull_every_hours = 6\n"
-      "[regional]\ndate_separator = -\ntime_separator = .\ndecimal_separator = ,\n"
-      "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MariaDB ODBC 3.1 Driver\n");
-  PlatformConfig config = PlatformConfig::load(home.path());
-  EXPECT_TRUE(config.changesOnly);
-  EXPECT_EQ(config.fullEveryHours, 6);
-  EXPECT_EQ(config.regional.dateSeparator, "-");
-  EXPECT_EQ(config.regional.decimalSeparator, ",");
-  EXPECT_EQ(config.drivers.resolve("sql server").kind, DriverTarget::Kind::Embedded);
-  EXPECT_EQ(config.drivers.resolve("MySQL ODBC 3.51 Driver").odbcName, "MariaDB ODBC 3.1 Driver");
-  EXPECT_EQ(config.drivers.resolve("Other").odbcName, "Other");  // unmapped: unchanged
-}
-
 TEST(LocalSettings, DatabaseNameRules) {
   TempDir home;
   EXPECT_EQ(localDatabaseName("[College]", home.path()), "College]");
@@ -166,13 +138,34 @@ TEST(RemoteAccounts, LooksUpTheExactCodeOnly) {
   EXPECT_TRUE(accounts.find("P028"));  // in the table, values empty
 }
 
-TEST(RemoteLinkSettings, AccountOverrideAndKeywordsRoundTrip) {
+TEST(RemoteLinkSettings, DefaultsAccountOverrideAndKeywordsRoundTrip) {
   TempDir home;
+  // Without platform.ini: full merges, every 24 hours for changes-only
+  // runs, a verified server (the system's CAs), the default time-outs.
+  PlatformConfig defaults = PlatformConfig::load(home.path());
+  EXPECT_FALSE(defaults.changesOnly);
+  EXPECT_EQ(defaults.fullEveryHours, 24);
+  EXPECT_EQ(defaults.remote.tls, TlsMode::VerifyIdentity);
+  EXPECT_TRUE(defaults.remote.tlsCa.empty());
+  EXPECT_EQ(defaults.remote.connectTimeout, 30);
+  EXPECT_EQ(defaults.remote.readTimeout, 600);
+  EXPECT_EQ(defaults.remote.writeTimeout, 600);
+
   writeFile(home / "platform.ini",
-            "[drivers]\nMySQL ODBC 3.51 Driver = MariaDB\n[remote]\ntls = Verify-Identity\n"
+            "[upload]\nchanges_only = YES\nfull_every_hours = 6\n"
+            "[regional]\ndate_separator = -\ntime_separator = .\ndecimal_separator = ,\n"
+            "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = MariaDB\n"
+            "Oracle = odbc:MariaDB ODBC 3.1 Driver\n[remote]\ntls = Verify-Identity\n"
             "tls_ca = certs/ca.pem\nconnect_timeout = 5\nread_timeout = 70\nwrite_timeout = 80\n");
   PlatformConfig config = PlatformConfig::load(home.path());
+  EXPECT_TRUE(config.changesOnly);
+  EXPECT_EQ(config.fullEveryHours, 6);
+  EXPECT_EQ(config.regional.dateSeparator, "-");
+  EXPECT_EQ(config.regional.decimalSeparator, ",");
+  EXPECT_EQ(config.drivers.resolve("sql server").kind, DriverTarget::Kind::Embedded);
   EXPECT_EQ(config.drivers.resolve("mysql odbc 3.51 driver").kind, DriverTarget::Kind::MariaDb);
+  EXPECT_EQ(config.drivers.resolve("ORACLE").odbcName, "MariaDB ODBC 3.1 Driver");
+  EXPECT_EQ(config.drivers.resolve("Other").odbcName, "Other");  // unmapped: unchanged
   EXPECT_EQ(config.remote.tls, TlsMode::VerifyIdentity);
   EXPECT_EQ(config.remote.tlsCa, home.path() / "certs/ca.pem");
   EXPECT_EQ(config.remote.writeTimeout, 80);
