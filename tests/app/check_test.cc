@@ -195,7 +195,6 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   ASSERT_EQ(portal.filesAskedFor().size(), 1u);
   EXPECT_EQ(portal.fileBytes(), "");
   EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
-  EXPECT_EQ(journalLinesWith("cycle end: stamped"), 0u);
   EXPECT_EQ(journalLinesWith("the server asked for the local file \"" + accounts + "\""), 1u);
   EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 1u);
 

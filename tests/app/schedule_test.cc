@@ -57,11 +57,7 @@ void setVariable(const char* name, const char* value) {
 #ifdef _WIN32
   _putenv_s(name, value != nullptr ? value : "");
 #else
-  if (value != nullptr) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
+  value != nullptr ? setenv(name, value, 1) : unsetenv(name);
 #endif
 }
 
