@@ -49,7 +49,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # The suites that run on their own: settings, the embedded engine, the
   # schedule, status line and the window's cycle thread, the journal,
   # export texts and payment maths.
-  NO_SERVER_SUITES='^(Profile|Password|LocalSettings|ConnectionStrings|RemoteAccounts|RemoteLinkSettings'
+  NO_SERVER_SUITES='^(Password|LocalSettings|ConnectionStrings|RemoteLinkSettings'
   NO_SERVER_SUITES+='|EngineCollation|EngineDateText|EngineNumberText'
   NO_SERVER_SUITES+='|EmbeddedEngineTest|ConcurrentWriterTest|AgentStatementsTest|Schedule'
   NO_SERVER_SUITES+='|ProgressText|WindowModelTest|Journal|Leftovers|CleanString|ExportWriterTest'

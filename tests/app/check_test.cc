@@ -8,10 +8,8 @@
 
 #include "app/core/agent.h"
 #include "app/core/config_check.h"
-#include "app/core/portal_link.h"
 #include "config/remote_accounts.h"
 #include "cycle/cycle.h"
-#include "payments/payment_posting.h"
 #include "tests/support/agent_folder_test.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/hostile_portal.h"
@@ -76,12 +74,10 @@ TEST_F(CheckTest, ASoundFolderPassesWritingNothingMissingTablesAndColumnsAreName
   EXPECT_NE(out.find("OK      portal table rzp_paymentgateway"), std::string::npos) << out;
   EXPECT_NE(out.find("A cycle could run."), std::string::npos) << out;
 
-  // No CSV folder, no journal, no other file; the local database untouched;
-  // on the portal no stamp and no staging table.
+  // No CSV folder, no journal, no other file (the folder's snapshot); the
+  // local database untouched; on the portal no stamp and no staging table.
   EXPECT_EQ(snapshot(home_.path()), homeBefore);
   EXPECT_EQ(snapshot(local_.serverFolder()), localBefore);
-  EXPECT_FALSE(std::filesystem::exists(home_.path() / "CSV"));
-  EXPECT_FALSE(std::filesystem::exists(home_.path() / "log"));
   EXPECT_EQ(remote_.scalar("select concat(ifnull(flastupdstarttime, 'NULL'), ' / ', "
                            "ifnull(flastupdendtime, 'NULL')) from control"),
             "NULL / NULL");
@@ -199,7 +195,6 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
   ASSERT_EQ(portal.filesAskedFor().size(), 1u);
   EXPECT_EQ(portal.fileBytes(), "");
   EXPECT_EQ(portal.received().find(kPortalPassword), std::string::npos);
-  EXPECT_EQ(journalLinesWith("cycle end: stamped"), 0u);
   EXPECT_EQ(journalLinesWith("the server asked for the local file \"" + accounts + "\""), 1u);
   EXPECT_EQ(journalLinesWith("not encrypted (tls = off)"), 1u);
 
@@ -221,12 +216,6 @@ TEST_F(PortalLinkTest, RequestForAnotherFileGetsNothingAndIsJournaled) {
 // and ODBC with required are the Windows link matrix's set-ups.)
 TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
   const testing::RemoteServer& s = remote_.server();
-  RemoteAccount listed;
-  listed.server = " 127.0.0.1:1 , " + s.host + ":" + s.port + ",db3";
-  listed.port = "3307";
-  std::vector<PortalHost> hosts = portalHosts(listed);
-  ASSERT_EQ(hosts.size(), 3u);
-  EXPECT_EQ(hosts[2].name(), "db3:3307");
   const std::string odbc =
       "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = odbc:MySQL ODBC 3.51 Driver\n";
   const std::string native = "[drivers]\nSQL Server = embedded\nMySQL ODBC 3.51 Driver = mariadb\n";
@@ -254,8 +243,8 @@ TEST_F(PortalLinkTest, CheckAndCycleAgreeOnEveryLinkSetUp) {
        ""},
       {"ODBC with a verified link", odbc, account(s.host, ca), true, ""},
       {"ODBC again", odbc, account(s.host, ca), true, ""},
-      {"several hosts, the first does not answer", native,
-       account("127.0.0.1:1, " + s.host + ":" + s.port, "tls = verify-ca\n" + ca), true, ""},
+      {"several hosts, the first does not answer, the second on the account's port", native,
+       account(" 127.0.0.1:1 , " + s.host, "tls = verify-ca\n" + ca), true, ""},
   };
   for (const SetUp& setUp : setUps) {
     SCOPED_TRACE(setUp.what);

@@ -12,9 +12,7 @@
 #include <thread>
 
 #include "app/core/exit_status.h"
-#include "base/errors.h"
 #include "config/instance_lock.h"
-#include "config/platform_config.h"
 #include "tests/support/agent_process.h"
 #include "tests/support/local_database.h"
 #include "tests/support/program_folder.h"
@@ -26,12 +24,12 @@ namespace {
 using namespace std::chrono_literals;
 using testing::AgentProcess;
 
-int run(const std::filesystem::path& home, const std::vector<std::string>& args,
-        std::string* output = nullptr) {
+// Runs the program in home; it must end with status, its output holding said.
+void expectExit(const std::filesystem::path& home, const std::vector<std::string>& args, int status,
+                const std::string& said) {
   AgentProcess agent(home, args);
-  std::optional<int> status = agent.wait(60s);
-  if (output != nullptr) *output = agent.output();
-  return status.value_or(-1);
+  EXPECT_EQ(agent.wait(60s).value_or(-1), status) << agent.output();
+  EXPECT_NE(agent.output().find(said), std::string::npos) << agent.output();
 }
 
 // The journal's text once it holds what (or after a minute).
@@ -48,31 +46,21 @@ std::string journalOnceItHas(const std::filesystem::path& home, const std::strin
 
 TEST(ExitStatus, StartUpRefusalsOnceAndAHeadlessProgramOutlastingADatabaseOutOfReach) {
   // The start-up refusals each have their status and say why.
-  std::string output;
   testing::TempDir dir("exit-status");
-
-  EXPECT_EQ(run(dir.path(), {"--onse"}, &output), exit_status::kUsage);
-  EXPECT_NE(output.find("--onse"), std::string::npos) << output;
-
+  expectExit(dir.path(), {"--onse"}, exit_status::kUsage, "--onse");
   const std::filesystem::path missing = dir / "no-such-folder";
-  EXPECT_EQ(run(missing, {"--once"}, &output), exit_status::kUsage);
-  EXPECT_NE(output.find("does not exist"), std::string::npos) << output;
+  expectExit(missing, {"--once"}, exit_status::kUsage, "does not exist");
   EXPECT_FALSE(std::filesystem::exists(missing));
-
   {
     InstanceLock held(dir.path());
     ASSERT_EQ(held.outcome(), InstanceLock::Outcome::Held);
-    EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kAnotherInstance);
-    EXPECT_NE(output.find("another upload-agent is already running"), std::string::npos) << output;
-    EXPECT_EQ(run(dir.path(), {"--headless"}, &output), exit_status::kAnotherInstance);
+    for (const char* mode : {"--once", "--headless"})
+      expectExit(dir.path(), {mode}, exit_status::kAnotherInstance, "another upload-agent is");
   }
-
   // The lock is free again; no settings file ends the program.
-  EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kProgramEnded);
-  EXPECT_NE(output.find("DB Path Not Identified"), std::string::npos) << output;
-
+  expectExit(dir.path(), {"--once"}, exit_status::kProgramEnded, "DB Path Not Identified");
   testing::writeFile(dir / "platform.ini", "[remote]\nread_timeout = soon\n");
-  EXPECT_EQ(run(dir.path(), {"--once"}, &output), exit_status::kProgramEnded);
+  expectExit(dir.path(), {"--once"}, exit_status::kProgramEnded, "");
   EXPECT_NE(testing::readFile(dir / "log" / "agent.log").find("[remote] read_timeout = soon"),
             std::string::npos);
 
@@ -86,13 +74,12 @@ TEST(ExitStatus, StartUpRefusalsOnceAndAHeadlessProgramOutlastingADatabaseOutOfR
   // --once: 0 only for a cycle that stamped its end. No portal account for
   // the institution ends the cycle early (its message on the output), not
   // the program.
-  EXPECT_EQ(run(home.path(), {"--once"}, &output), exit_status::kSuccess) << output;
+  expectExit(home.path(), {"--once"}, exit_status::kSuccess, "");
   EXPECT_NE(remote.scalar("select ifnull(flastupdendtime, 'none') from control"), "none");
   const std::string accounts = testing::readFile(home.path() / "remote-accounts.ini");
   home.write("remote-accounts.ini", "");
-  EXPECT_EQ(run(home.path(), {"--once"}, &output), exit_status::kCycleEndedEarly) << output;
-  EXPECT_NE(output.find("Operation is not allowed when the object is closed"), std::string::npos)
-      << "the cycle's message goes to the output: " << output;
+  expectExit(home.path(), {"--once"}, exit_status::kCycleEndedEarly,
+             "Operation is not allowed when the object is closed");
   home.write("remote-accounts.ini", accounts);
   std::filesystem::remove(home.path() / "log" / "agent.log");  // the --headless run's own
 
@@ -116,8 +103,7 @@ TEST(ExitStatus, StartUpRefusalsOnceAndAHeadlessProgramOutlastingADatabaseOutOfR
   }
   ::unsetenv("UPLOAD_AGENT_INTERVAL_SECONDS");
   ::unsetenv("JOURNAL_STREAM");
-  const std::string journal = journalOnceItHas(home.path(), "cycle summary: stamped");
-  EXPECT_NE(journal.find("cycle summary: stamped"), std::string::npos) << journal;
+  journalOnceItHas(home.path(), "cycle summary: stamped");  // the output shows it below
   ::umask(savedUmask);
   // What the program left in its folder is its account's alone: the lock
   // file, the state --status reports, the journal, the change-detection
@@ -136,7 +122,7 @@ TEST(ExitStatus, StartUpRefusalsOnceAndAHeadlessProgramOutlastingADatabaseOutOfR
   EXPECT_EQ(agent->wait(0ms), std::nullopt) << "the program went on: " << agent->output();
   agent->signal(SIGTERM);
   EXPECT_EQ(agent->wait(60s), exit_status::kSuccess) << agent->output();
-  output = agent->output();
+  const std::string output = agent->output();
   EXPECT_NE(output.find("<3>local connection failed"), std::string::npos) << output;
   EXPECT_NE(output.find("<6>cycle summary: ended early"), std::string::npos) << output;
   EXPECT_NE(output.find("<6>cycle summary: stamped"), std::string::npos) << output;

@@ -137,32 +137,26 @@ TEST(ProgressText, GroupsTheRowCountInThousands) {
   EXPECT_EQ(progressText({true, "studsub", 1234567}), "Uploading studsub - 1,234,567 rows");
 }
 
-TEST(StatusTest, LastSummariesComeFromTheJournalAndItsRotatedFiles) {
-  TempDir dir("status");
-  auto summary = [](int minute, const char* text) {
-    return "2026-12-07 01:" + std::string(minute < 10 ? "0" : "") + std::to_string(minute) +
-           ":00 INFO cycle summary: " + text + "\n";
-  };
-  writeFile(dir / "agent.2.log", summary(0, "oldest") + "2026-12-07 01:00:01 INFO cycle start\n");
-  writeFile(dir / "agent.1.log", summary(10, "second") +
-                                     "2026-12-07 01:11:00 WARN message: cycle summary: fake\n" +
-                                     summary(20, "third"));
-  writeFile(dir / "agent.log",
-            "2026-12-07 01:30:00 INFO stage college: 1 rows\r\n" + summary(40, "newest"));
-  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 3),
-            (std::vector<std::string>{"2026-12-07 01:10:00  second", "2026-12-07 01:20:00  third",
-                                      "2026-12-07 01:40:00  newest"}));
-  EXPECT_EQ(lastCycleSummaries(dir / "agent.log", 10).size(), 4u);
-  EXPECT_TRUE(lastCycleSummaries(dir / "none.log", 3).empty());
-}
-
 // The state file is replaced whole and removed by its owner; a service's
 // folder is closed to the users who log on, so its public copy carries the
 // next cycle and the journal's last summary, and stays when the agent ends.
+// The last summaries are read from the journal and its rotated files.
 TEST(StatusTest, StateFileIsReplacedWholeAndRemovedByItsOwnerItsPublicCopyStays) {
   TempDir home("state");
-  writeFile(home / "agent.log",
-            "2026-12-07 01:40:00 INFO cycle summary: stamped, 7 rows sent in 2 s\n");
+  auto summary = [](int minute, const char* text) {
+    return "2026-12-07 01:" + std::to_string(minute) + ":00 INFO cycle summary: " + text + "\n";
+  };
+  writeFile(home / "agent.2.log", summary(10, "oldest") + "2026-12-07 01:11:00 INFO cycle start\n");
+  writeFile(home / "agent.1.log", summary(20, "second") +
+                                      "2026-12-07 01:21:00 WARN message: cycle summary: fake\n" +
+                                      summary(30, "third"));
+  writeFile(home / "agent.log", "2026-12-07 01:35:00 INFO stage college: 1 rows\r\n" +
+                                    summary(40, "stamped, 7 rows sent in 2 s"));
+  EXPECT_EQ(lastCycleSummaries(home / "agent.log", 3),
+            (std::vector<std::string>{"2026-12-07 01:20:00  second", "2026-12-07 01:30:00  third",
+                                      "2026-12-07 01:40:00  stamped, 7 rows sent in 2 s"}));
+  EXPECT_EQ(lastCycleSummaries(home / "agent.log", 10).size(), 4u);
+  EXPECT_TRUE(lastCycleSummaries(home / "none.log", 3).empty());
   const std::filesystem::path copy = home / "public" / "UploadAgent.status";
   {
     AgentStateFile file(home.path());

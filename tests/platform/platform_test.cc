@@ -135,7 +135,6 @@ TEST(ProgramFolderTest, HomeOptionThenEnvironmentThenTheExecutablesFolder) {
   const std::filesystem::path self = executablePath("no-such-program");
   EXPECT_TRUE(self.is_absolute());
   EXPECT_TRUE(std::filesystem::is_regular_file(self)) << pathText(self);
-  EXPECT_EQ(pathText(self.stem()).find("no-such-program"), std::string::npos);
 
   TempDir dir("home");
   std::filesystem::current_path(dir.path());
