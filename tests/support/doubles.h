@@ -49,10 +49,7 @@ class RecordedMessages : public MessageSink {
 // that the test's own thread reads from must synchronise with it.
 class ScriptedCalls : public AgentCalls {
  public:
-  void ensureCsvFolder() override {
-    ++csvFolderCalls;
-    if (onCsvFolder) onCsvFolder();
-  }
+  void ensureCsvFolder() override { ++csvFolderCalls; }
   void activate() override {
     ++activations;
     if (onActivate) onActivate();
@@ -67,7 +64,6 @@ class ScriptedCalls : public AgentCalls {
   std::atomic<int> csvFolderCalls{0};  // counted on the worker thread
   std::atomic<int> activations{0};
   std::atomic<int> cycles{0};
-  std::function<void()> onCsvFolder;
   std::function<void()> onActivate;
   std::function<void()> onCycle;
   CycleProgress progressRecord;  // what a body reports as its stage and rows
