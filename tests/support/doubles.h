@@ -44,7 +44,7 @@ class RecordedMessages : public MessageSink {
   std::vector<MessageIcon> icons;
 };
 
-// Counts the window's calls; each runs the given body (none by default).
+// Counts the window's calls; activate() and runCycle() run their body if one is set.
 // The window runs activate() and runCycle() on its worker thread: a body
 // that the test's own thread reads from must synchronise with it.
 class ScriptedCalls : public AgentCalls {
