@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/text.h"
 #include "db/embedded/embedded_engine.h"
 #include "db/error.h"
 #include "tests/support/local_database.h"
@@ -44,10 +45,20 @@ void expectError(const DbError& e, long native, const std::string& text, const s
   EXPECT_EQ(e.number(), number);
 }
 
-// The rows of a query as rowsOf gives them (fields named or all), joined by ";".
+// The rows of a query joined by ";", each as its fields (all, or those named,
+// comma separated) joined by "|": NULL as "NULL", exact numbers, dates as
+// "yyyy-mm-dd hh:mm:ss".
 std::string rowsText(Connection& c, const std::string& query, const std::string& fields = "") {
+  std::vector<std::string> names;
+  for (const std::string& f : split(fields, ',')) names.push_back(trim(f));
+  if (fields.empty()) names.clear();
   std::string out;
-  for (const std::string& row : rowsOf(c, query, fields)) out += (out.empty() ? "" : ";") + row;
+  for (auto rs = c.query(query, Cursor::Forward); !rs->eof(); rs->moveNext()) {
+    out += out.empty() ? "" : ";";
+    for (std::size_t i = 0; i < (names.empty() ? rs->fieldCount() : names.size()); ++i)
+      out +=
+          (i ? "|" : "") + displayText(names.empty() ? rs->field(i) : rs->field(names[i]), "NULL");
+  }
   return out;
 }
 
@@ -105,22 +116,6 @@ TEST_F(EmbeddedEngineTest, GetDateIsOneTimePerStatement) {
   EXPECT_NE(rows("select convert(varchar(30), getdate(), 121)"), first);
 }
 
-TEST_F(EmbeddedEngineTest, TypesSurviveSelectIntoAndSums) {
-  db().execute("create table fee (code varchar(5), amount numeric(12,2), due datetime, n int)");
-  db().execute("insert into fee values ('A', 1500.5, '20240305', 1), ('A', '0.25', NULL, 2)");
-  db().execute(
-      "select code, sum(amount) as total, max(due) as due, sum(n) as n into #s from fee group by "
-      "code");
-  auto rs = db().query("select * from #s", Cursor::Forward);
-  ASSERT_FALSE(rs->eof());
-  EXPECT_EQ(rs->field("total").type(), Value::Type::Number);
-  EXPECT_EQ(rs->field("total").exactNumber(), "1500.75");
-  EXPECT_DOUBLE_EQ(rs->field("total").numberValue(), 1500.75);
-  EXPECT_TRUE(rs->field("due").isDateTime());
-  EXPECT_EQ(rs->field("n").exactNumber(), "3");
-  EXPECT_EQ(rs->field("code").textValue(), "A");
-}
-
 // A forward recordset refills one row of values in place: a field that was
 // text, a number or a date on one row must not keep any of it on the next.
 TEST_F(EmbeddedEngineTest, ForwardRowsCarryNothingOverFromTheRowBefore) {
@@ -151,7 +146,20 @@ TEST_F(EmbeddedEngineTest, ForwardRowsCarryNothingOverFromTheRowBefore) {
   EXPECT_TRUE(rs->eof());
 }
 
-TEST_F(EmbeddedEngineTest, TemporaryTablesBelongToTheirConnection) {
+TEST_F(EmbeddedEngineTest, TemporaryTablesKeepTheirTypesAndBelongToTheirConnection) {
+  db().execute("create table fee (code varchar(5), amount numeric(12,2), due datetime, n int)");
+  db().execute("insert into fee values ('A', 1500.5, '20240305', 1), ('A', '0.25', NULL, 2)");
+  db().execute(
+      "select code, sum(amount) as total, max(due) as due, sum(n) as n into #s from fee group by "
+      "code");
+  auto rs = db().query("select * from #s", Cursor::Forward);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(rs->field("total").type(), Value::Type::Number);
+  EXPECT_EQ(rs->field("total").exactNumber(), "1500.75");
+  EXPECT_DOUBLE_EQ(rs->field("total").numberValue(), 1500.75);
+  EXPECT_TRUE(rs->field("due").isDateTime());
+  EXPECT_EQ(rs->field("n").exactNumber(), "3");
+  EXPECT_EQ(rs->field("code").textValue(), "A");
   db().execute("create table base (k int)");
   db().execute("insert into base values (1), (2)");
   db().execute("select * into #TMPUPFEE from base");

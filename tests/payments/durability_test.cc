@@ -105,7 +105,9 @@ class WatchingLayer {
 TEST(PaymentDurability, TheBookingIsSyncedBeforeTheMarkAndARowTakenMeanwhileKeepsItsMark) {
   WatchingLayer layer;
   PaymentWorld world("durable");
-  world.twoPendingPayments();
+  for (const char* admNo : {"S1", "S2"}) world.office.addStudent(admNo, "Student", {1000});
+  world.capture("S1", 400, "ORD-1", 0);
+  world.capture("S2", 300, "ORD-2", 1);
   // The seeding's own writes are not synced (the database's usual level):
   // the watch sees them.
   ASSERT_TRUE(layer.unsynced("office.sqlite-wal"));

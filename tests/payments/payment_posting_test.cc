@@ -57,8 +57,9 @@ class PaymentPosting : public ::testing::Test {
     return std::stol(
         world.remoteScalar("select count(*) from rzp_paymentgateway where fdownloaddate is null"));
   }
-  void studentWithTwoHeads(const std::string& admNo, const std::string& name = "Student") {
-    world.office.addStudent(admNo, name, {1000, 500});
+  // Students owing 1000 under head A and 500 under B.
+  void studentsWithTwoHeads(std::initializer_list<const char*> admNos) {
+    for (const char* admNo : admNos) world.office.addStudent(admNo, "Student", {1000, 500});
   }
   void pay(const std::string& admNo, std::optional<double> amount, const std::string& orderId,
            int minute, const std::string& txn = "TXN") {
@@ -76,9 +77,8 @@ class PaymentPosting : public ::testing::Test {
 // paygate and its transaction: the transaction looks again and writes
 // nothing.
 TEST_F(PaymentPosting, SpreadsEachPaymentOverThePositiveBalancesAndBooksEachOrderOnce) {
-  studentWithTwoHeads("S1", "Asha D'Souza");  // a quote in a local value
-  studentWithTwoHeads("S2");
-  studentWithTwoHeads("S3");
+  world.office.addStudent("S1", "Asha D'Souza", {1000, 500});  // a quote in a local value
+  studentsWithTwoHeads({"S2", "S3"});
   world.capture("S1", 100, "ORD-R", -1);
   world.capture("S1", 1200, "ORD-1", 0);
   world.capture("S2", 2000, "ORD'2\\", 1);  // quote and backslash in a portal value
@@ -132,7 +132,7 @@ TEST_F(PaymentPosting, PoisonRowsAreSetAsideWithOneWarningEachAndSpendNoReceiptN
   world.remote().execute(
       "alter table rzp_paymentgateway modify famtpaidtoinst decimal(15,3), modify forderid "
       "varchar(5000)");
-  studentWithTwoHeads("S1");
+  studentsWithTwoHeads({"S1"});
   world.office.addStudent("NOFEES", "No Fees");
   pay("S1", 100, "ORD-A", 0);
   pay("S1", 100, "ORD-LONGTXN", 1, std::string(60, 'T'));  // rechead.fcardno is varchar(50)
@@ -209,7 +209,7 @@ TEST_F(PaymentPosting, PoisonRowsAreSetAsideWithOneWarningEachAndSpendNoReceiptN
 // and the payment books later; a number already taken ends the cycle with
 // the duplicate message.
 TEST_F(PaymentPosting, AFailedBookingLeavesNothingAndATakenNumberEndsTheCycle) {
-  studentWithTwoHeads("S1");
+  studentsWithTwoHeads({"S1"});
   world.capture("S1", 1200, "ORD-1", 0);
   testing::FailingConnection failing(
       world.local(), "insert into rechead",
@@ -243,8 +243,7 @@ TEST_F(PaymentPosting, AFailedBookingLeavesNothingAndATakenNumberEndsTheCycle) {
 // (the portal itself, mid-update) longer than the agent's lock wait. The
 // receipt stays, and the next run marks the row with it.
 TEST_F(PaymentPosting, MarkLostToARowLockIsMadeByTheNextRunWithTheBookingReceipt) {
-  studentWithTwoHeads("S1");
-  studentWithTwoHeads("S2");
+  studentsWithTwoHeads({"S1", "S2"});
   world.capture("S1", 700, "ORD-L", 0);
   world.capture("S2", 300, "ORD-AFTER", 1);
   world.remote().execute("SET SESSION innodb_lock_wait_timeout = 1");
@@ -438,20 +437,7 @@ class ReceiptNumbers : public ::testing::Test {
   testing::RecordedMessages messages;
 };
 
-TEST_F(ReceiptNumbers, CollegeWithoutGroupCountsInControlAsPaddedText) {
-  office.db().execute(
-      "insert into college(fcollcode, fcollname, fgroupcode) values('C2', 'x', '')");
-  EXPECT_EQ(next("C1"), "000001");  // fgroupcode NULL
-  EXPECT_EQ(control(), "000001");
-  EXPECT_EQ(next("C2"), "000002");  // fgroupcode empty
-  EXPECT_EQ(next("UNKNOWN"), "000003");
-  office.db().execute("update control set frecno = '000123'");
-  EXPECT_EQ(next("C1"), "000124");
-  EXPECT_EQ(control(), "000124");
-  EXPECT_TRUE(messages.texts.empty());
-}
-
-TEST_F(ReceiptNumbers, GroupCounterIssuesPrefixAndSerialAndStoresTheBareSerial) {
+TEST_F(ReceiptNumbers, GroupCollegesCountInTheirGroupAndOthersInControl) {
   addGroupCollege("G1C", "G1", "'P'", "NULL");
   addGroupCollege("G2C", "G2", "'Q'", "999999");
   addGroupCollege("G3C", "G3", "NULL", "41");
@@ -465,6 +451,17 @@ TEST_F(ReceiptNumbers, GroupCounterIssuesPrefixAndSerialAndStoresTheBareSerial) 
   EXPECT_EQ(groupLast("G3"), "42");
   EXPECT_EQ(next("G4C"), "O'B/000001");  // a quote in the prefix is data, not SQL
   EXPECT_EQ(control(), "");              // the control counter was never touched
+
+  office.db().execute(
+      "insert into college(fcollcode, fcollname, fgroupcode) values('C2', 'x', '')");
+  EXPECT_EQ(next("C1"), "000001");  // fgroupcode NULL
+  EXPECT_EQ(control(), "000001");
+  EXPECT_EQ(next("C2"), "000002");  // fgroupcode empty
+  EXPECT_EQ(next("UNKNOWN"), "000003");
+  office.db().execute("update control set frecno = '000123'");
+  EXPECT_EQ(next("C1"), "000124");
+  EXPECT_EQ(control(), "000124");
+  EXPECT_TRUE(messages.texts.empty());
 }
 
 // The refusals: a number already in rechead (every time, nothing

@@ -131,12 +131,6 @@ void PaymentWorld::capture(const std::string& admNo, std::optional<double> amoun
                       "TXN-" + orderId, "UPI", "captured"});
 }
 
-void PaymentWorld::twoPendingPayments() {
-  for (const char* admNo : {"S1", "S2"}) office.addStudent(admNo, "Student", {1000});
-  capture("S1", 400, "ORD-1", 0);
-  capture("S2", 300, "ORD-2", 1);
-}
-
 void PaymentWorld::pendingPayments(int count) {
   office.db().execute("BEGIN TRAN");
   for (int i = 0; i < count; ++i) {

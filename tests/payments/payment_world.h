@@ -101,9 +101,6 @@ class PaymentWorld {
   // A captured payment on the portal, dated 5 March 2024 10:30 plus minutes.
   void capture(const std::string& admNo, std::optional<double> amount, const std::string& orderId,
                int minutes = 0);
-  // Students S1 and S2, each owing 1000 under head A, and their pending
-  // payments ORD-1 (400, 10:30) and ORD-2 (300, 10:31).
-  void twoPendingPayments();
   // count students S1000 on, each owing 1000 under head A and 500 under B,
   // and a pending payment of 1200 each (ORD-0 on, a minute apart).
   void pendingPayments(int count);

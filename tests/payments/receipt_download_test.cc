@@ -45,49 +45,34 @@ TEST_F(ReceiptDownload, CopiesWhatFitsOnceAndSetsTheRestAsideEveryCycle) {
       "alter table rechead modify fremarks varchar(500), modify fnettotal decimal(15,2)");
   world.portal().addStudent("S1", "Ravi O'Neil", "BSC");
   world.portal().addStudent("S2", "", "BSC");
-  PortalReceipt r1 = receipt("R1");
-  r1.lines = {{"TUITION", 1000}, {"BUS", 500}};
-  r1.modes = {{"PAY-77", 1500, DateTime{2024, 3, 6}}, {"SECOND", 500, DateTime{2024, 3, 8}}};
-  world.portal().addReceipt(r1);
-  PortalReceipt nameless = receipt("R3");
-  nameless.admNo = "S2";
-  nameless.deleted = "F";
-  world.portal().addReceipt(nameless);
-  PortalReceipt orphan = receipt("R4");
-  orphan.admNo = "NOBODY";
-  orphan.lines = {{"TUITION", 1000}};
-  world.portal().addReceipt(orphan);
-  PortalReceipt cancelled = receipt("R-T");
-  cancelled.deleted = "T";
-  cancelled.lines = {{"TUITION", 1000}};
-  world.portal().addReceipt(cancelled);
-  PortalReceipt longRemarks = receipt("R12");
-  longRemarks.remarks = std::string(300, 'r');  // rechead.fremarks is varchar(200)
-  world.portal().addReceipt(longRemarks);
-  PortalReceipt negative = receipt("R13");
-  negative.total = -5;
-  world.portal().addReceipt(negative);
-  PortalReceipt zeroLine = receipt("R14");
-  zeroLine.lines = {{"BUS", 0}, {"TUITION", 700}};
-  world.portal().addReceipt(zeroLine);
-  PortalReceipt huge = receipt("R15");
-  huge.netTotal = 99999999999;
-  world.portal().addReceipt(huge);
-  PortalReceipt noTotal = receipt("R16");
-  noTotal.total.reset();
-  noTotal.lines = {{"TUITION", std::nullopt}, {"BUS", 200}};
-  world.portal().addReceipt(noTotal);
-  PortalReceipt noDate = receipt("R17");
-  noDate.date.reset();
-  noDate.modes = {{"NODATE", 100, std::nullopt}};
-  world.portal().addReceipt(noDate);
-  PortalReceipt cut = receipt(std::string("R19\0X", 5));
-  cut.lines = {{"TUITION", 1000}};
-  world.portal().addReceipt(cut);
-  world.portal().addReceipt(receipt("R19"));  // what a cut number would collide with
-  PortalReceipt forged = receipt("R18");
-  forged.modes = {{"PAY-1\nINFO cycle end: stamped", 1500, DateTime{2024, 3, 6}}};
-  world.portal().addReceipt(forged);
+  // A portal receipt recNo as edit leaves it.
+  auto add = [this](const std::string& recNo, auto edit) {
+    PortalReceipt r = receipt(recNo);
+    edit(r);
+    world.portal().addReceipt(r);
+  };
+  add("R1", [](PortalReceipt& r) {
+    r.lines = {{"TUITION", 1000}, {"BUS", 500}};
+    r.modes = {{"PAY-77", 1500, DateTime{2024, 3, 6}}, {"SECOND", 500, DateTime{2024, 3, 8}}};
+  });
+  add("R3", [](PortalReceipt& r) { r.admNo = "S2", r.deleted = "F"; });
+  add("R4", [](PortalReceipt& r) { r.admNo = "NOBODY", r.lines = {{"TUITION", 1000}}; });
+  add("R-T", [](PortalReceipt& r) { r.deleted = "T", r.lines = {{"TUITION", 1000}}; });
+  // rechead.fremarks is varchar(200)
+  add("R12", [](PortalReceipt& r) { r.remarks = std::string(300, 'r'); });
+  add("R13", [](PortalReceipt& r) { r.total = -5; });
+  add("R14", [](PortalReceipt& r) { r.lines = {{"BUS", 0}, {"TUITION", 700}}; });
+  add("R15", [](PortalReceipt& r) { r.netTotal = 99999999999; });
+  add("R16", [](PortalReceipt& r) {
+    r.total.reset();
+    r.lines = {{"TUITION", std::nullopt}, {"BUS", 200}};
+  });
+  add("R17", [](PortalReceipt& r) { r.date.reset(), r.modes = {{"NODATE", 100, std::nullopt}}; });
+  add(std::string("R19\0X", 5), [](PortalReceipt& r) { r.lines = {{"TUITION", 1000}}; });
+  add("R19", [](PortalReceipt&) {});  // what a cut number would collide with
+  add("R18", [](PortalReceipt& r) {
+    r.modes = {{"PAY-1\nINFO cycle end: stamped", 1500, DateTime{2024, 3, 6}}};
+  });
 
   for (int cycle = 1; cycle <= 2; ++cycle) {
     // R1, its two lines, R3, the line of R4, R14, its TUITION line, the BUS

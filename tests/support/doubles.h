@@ -44,15 +44,12 @@ class RecordedMessages : public MessageSink {
   std::vector<MessageIcon> icons;
 };
 
-// Counts the window's calls; each runs the given body (none by default).
+// Counts the window's calls; activate() and runCycle() run their body if one is set.
 // The window runs activate() and runCycle() on its worker thread: a body
 // that the test's own thread reads from must synchronise with it.
 class ScriptedCalls : public AgentCalls {
  public:
-  void ensureCsvFolder() override {
-    ++csvFolderCalls;
-    if (onCsvFolder) onCsvFolder();
-  }
+  void ensureCsvFolder() override { ++csvFolderCalls; }
   void activate() override {
     ++activations;
     if (onActivate) onActivate();
@@ -67,7 +64,6 @@ class ScriptedCalls : public AgentCalls {
   std::atomic<int> csvFolderCalls{0};  // counted on the worker thread
   std::atomic<int> activations{0};
   std::atomic<int> cycles{0};
-  std::function<void()> onCsvFolder;
   std::function<void()> onActivate;
   std::function<void()> onCycle;
   CycleProgress progressRecord;  // what a body reports as its stage and rows

@@ -45,25 +45,6 @@ void runTSqlScript(Connection& connection, std::string_view script) {
   for (const std::string& batch : splitBatches(script)) connection.execute(batch);
 }
 
-std::vector<std::string> rowsOf(Connection& connection, const std::string& query,
-                                const std::string& fields) {
-  std::vector<std::string> names;
-  if (!fields.empty()) {
-    for (const std::string& f : split(fields, ',')) names.push_back(trim(f));
-  }
-  std::vector<std::string> rows;
-  for (auto rs = connection.query(query, Cursor::Forward); !rs->eof(); rs->moveNext()) {
-    std::string row;
-    const std::size_t n = names.empty() ? rs->fieldCount() : names.size();
-    for (std::size_t i = 0; i < n; ++i) {
-      row +=
-          (i ? "|" : "") + displayText(names.empty() ? rs->field(i) : rs->field(names[i]), "NULL");
-    }
-    rows.push_back(row);
-  }
-  return rows;
-}
-
 DatabaseMovedAway::DatabaseMovedAway(const LocalTestDatabase& database)
     : file_(database.serverFolder() / (database.name() + ".sqlite")) {
   std::filesystem::rename(file_, file_.string() + ".away");

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -61,12 +60,6 @@ class DatabaseMovedAway {
 
 // Runs a T-SQL script, each GO batch as one statement.
 void runTSqlScript(Connection& connection, std::string_view script);
-
-// The rows of a query, each as its fields (all, or those named, comma
-// separated) joined by "|": NULL as "NULL", exact numbers, dates as
-// "yyyy-mm-dd hh:mm:ss".
-std::vector<std::string> rowsOf(Connection& connection, const std::string& query,
-                                const std::string& fields = "");
 
 // The DbError f throws; a test failure when it throws none.
 template <typename F>

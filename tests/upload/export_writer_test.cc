@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #ifdef __linux__
@@ -28,26 +29,17 @@ TEST(ExportWriterTest, TheCodePageHoldsWhatItCanCountsTheRestAndReplacesAnOldFil
   TempDir dir("export");
   writeFile(dir / "a.csv", "OLD|Old|F\r\nOLD2|Old|F\r\n");
   // U+00B8 and e-acute are in Windows-1252, the rupee sign and Devanagari are not.
-  std::vector<std::string> line = {"12\xC2\xB8 Caf\xC3\xA9",
-                                   "\xE2\x82\xB9"
-                                   "5",
-                                   "\xE0\xA4\x95"};
-  {
-    ExportFile file(dir / "a.csv", CodePage::Windows1252);
+  const std::vector<std::string> line = {"12\xC2\xB8 Caf\xC3\xA9", "5\xE2\x82\xB9", "\xE0\xA4\x95"};
+  using Case = std::tuple<CodePage, const char*, std::size_t>;  // bytes written, replaced
+  for (auto [page, bytes, replaced] :
+       {Case{CodePage::Windows1252, "12\xB8 Caf\xE9|5?|?\r\n", 2},
+        Case{CodePage::Utf8, "12\xC2\xB8 Caf\xC3\xA9|5\xE2\x82\xB9|\xE0\xA4\x95\r\n", 0}}) {
+    ExportFile file(dir / "a.csv", page);
     file.writeLine(line);
     file.close();
-    EXPECT_EQ(file.replacedCharacters(), 2u);
+    EXPECT_EQ(file.replacedCharacters(), replaced);
+    EXPECT_EQ(readFile(dir / "a.csv"), bytes);
   }
-  EXPECT_EQ(readFile(dir / "a.csv"), "12\xB8 Caf\xE9|?5|?\r\n");
-  {
-    ExportFile file(dir / "b.csv", CodePage::Utf8);
-    file.writeLine(line);
-    file.close();
-    EXPECT_EQ(file.replacedCharacters(), 0u);
-  }
-  EXPECT_EQ(readFile(dir / "b.csv"),
-            "12\xC2\xB8 Caf\xC3\xA9|\xE2\x82\xB9"
-            "5|\xE0\xA4\x95\r\n");
 }
 
 // Malformed UTF-8 from a local text never reaches the file as bytes the
@@ -109,8 +101,11 @@ TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
 #ifdef __linux__
   // A file size limit makes the writes fail with EFBIG, as a full disk
   // would; no file stays open.
-  std::size_t before = 0;
-  for ([[maybe_unused]] auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) ++before;
+  auto openFiles = [] {
+    auto fds = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(fds), end(fds));
+  };
+  const auto before = openFiles();
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
   auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -122,9 +117,7 @@ TEST(ExportWriterTest, FileFailuresNameThePathAndTheReason) {
   std::signal(SIGXFSZ, savedHandler);
   EXPECT_NE(tooLarge.find((dir / "STUDSUB.csv").string()), std::string::npos) << tooLarge;
   EXPECT_NE(tooLarge.find("File too large"), std::string::npos) << tooLarge;
-  std::size_t after = 0;
-  for ([[maybe_unused]] auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) ++after;
-  EXPECT_EQ(after, before);
+  EXPECT_EQ(openFiles(), before);
 #endif
 }
 

@@ -80,21 +80,18 @@ TEST_F(FeeBalancesTest, FineRowsOnlyForInstitutionsOutsideThePostingList) {
   receipt("R1", "S1", "B", "100", "NULL");
   receipt("R2", "S1", "D", "200", "NULL");
 
-  struct Case {
-    const char* code;
-    bool fineRow;
-  };
-  for (Case c : {Case{"P028", true}, Case{"P001", false}, Case{"P00", false}, Case{"", false}}) {
-    SCOPED_TRACE(c.code);
-    CycleContext ctx = cycleContext(c.code);
-    EXPECT_EQ(uploadFeeBalances(ctx), c.fineRow ? 6u : 5u);
+  using Case = std::pair<const char*, bool>;  // institution code, whether a FINE row
+  for (auto [code, fineRow] :
+       {Case{"P028", true}, Case{"P001", false}, Case{"P00", false}, Case{"", false}}) {
+    SCOPED_TRACE(code);
+    CycleContext ctx = cycleContext(code);
+    EXPECT_EQ(uploadFeeBalances(ctx), fineRow ? 6u : 5u);
     // A and B carry their fines, C (due today) and D (paid) none.
     const std::string file = exportFile("UPSTUDFEE.csv");
     const std::string fineLine = "S1|BSC|A|FINE|75|0|75||2024|1|F\r\n";
-    EXPECT_EQ(file.find(fineLine) != std::string::npos, c.fineRow) << file;
+    EXPECT_EQ(file.find(fineLine) != std::string::npos, fineRow) << file;
     EXPECT_EQ(file.find("S2|BSC|A|FINE"), std::string::npos) << file;
-    EXPECT_EQ(remote("select count(*) from studfee where fheadcode = 'FINE'"),
-              c.fineRow ? "1" : "0");
+    EXPECT_EQ(remote("select count(*) from studfee where fheadcode = 'FINE'"), fineRow ? "1" : "0");
   }
 }
 

@@ -63,15 +63,13 @@ TEST_P(HostileValuesTest, ValuesArriveAsTheyWereBeforeAndAfterTheSqlModeSwitch) 
   const bool utf8Files = GetParam().database != "latin1";
   EXPECT_EQ(ctx_.portal.exportCodePage, utf8Files ? CodePage::Utf8 : CodePage::Windows1252);
   const bool latin1Tables = GetParam().tables == "latin1";
+  auto arrived = [this](const std::string& query, const char* key) {
+    return remote(query + " = '" + key + "'");
+  };
   for (const Hostile& h : kHostile) {
     const char* expected = latin1Tables && h.inLatin1 ? h.inLatin1 : h.arrives;
-    EXPECT_EQ(
-        remote(std::string("select fcollname from college where fcollcode = '") + h.key + "'"),
-        expected)
-        << "college " << h.key;
-    EXPECT_EQ(remote(std::string("select fremarks from studsub where fsubcode = '") + h.key + "'"),
-              expected)
-        << "studsub " << h.key;
+    EXPECT_EQ(arrived("select fcollname from college where fcollcode", h.key), expected) << h.key;
+    EXPECT_EQ(arrived("select fremarks from studsub where fsubcode", h.key), expected) << h.key;
   }
   // The last column of each line takes no CR from the line end.
   EXPECT_EQ(remote("select count(*) from college where fdeleted <> 'F'"), "0");

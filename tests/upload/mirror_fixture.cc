@@ -23,15 +23,7 @@ MirrorFixture::MirrorFixture(const PortalCharsets& charsets)
       checked_(*remoteConnection_, journal_, serverWarnings_),
       recorded_(checked_),
       localDb_("mirror-local"),
-      home_("mirror-home"),
-      ctx_{localDb_.connection(),
-           recorded_,
-           home_.path(),
-           config_,
-           "P028",
-           messages_,
-           journal_,
-           clock_} {
+      home_("mirror-home") {
   std::filesystem::create_directories(home_ / "CSV");
   ctx_.serverWarnings = &serverWarnings_;
   ctx_.portal.exportCodePage = learnExportCodePage(ctx_.remote, ctx_.config, ctx_.journal);
@@ -55,9 +47,8 @@ std::string MirrorFixture::remoteTables(const std::string& pattern) const {
       pattern + "'");
 }
 
-std::string MirrorFixture::remoteRows(const std::string& sql,
-                                      const RemoteTestDatabase* other) const {
-  auto connection = (other ? *other : remoteDb_).connect();
+std::string MirrorFixture::remoteRows(const std::string& sql) const {
+  auto connection = remoteDb_.connect();
   auto rows = connection->query(sql, Cursor::Static);
   std::string out;
   for (bool first = true; !rows->eof(); rows->moveNext(), first = false) {

@@ -48,9 +48,8 @@ class MirrorFixture : public ::testing::Test {
   // The first column of the first row of a remote query, as text.
   std::string remote(const std::string& sql) const { return remoteDb_.scalar(sql); }
   // The remote rows of a query, each row's columns joined by "|" (NULL as
-  // "<null>", dates without their midnight time), rows joined by "\n"; of
-  // another database when given.
-  std::string remoteRows(const std::string& sql, const RemoteTestDatabase* other = nullptr) const;
+  // "<null>", dates without their midnight time), rows joined by "\n".
+  std::string remoteRows(const std::string& sql) const;
   void local(const std::string& sql) { localDb_.execute(sql); }
   // One insert per row: into names the table and its columns ("college
   // (fcollcode, fcollname)"), each row holds SQL values.
@@ -73,7 +72,8 @@ class MirrorFixture : public ::testing::Test {
   PlatformConfig config_;
   testing::RecordedMessages messages_;
   SystemClock clock_;
-  CycleContext ctx_;
+  CycleContext ctx_{
+      localDb_.connection(), recorded_, home_.path(), config_, "P028", messages_, journal_, clock_};
 };
 
 }  // namespace agent::testing

@@ -12,8 +12,7 @@ namespace {
 class ReceiptsTest : public testing::MirrorFixture {
  protected:
   ReceiptsTest() {
-    local("insert into student (fadmno, fdegree, fyear) values ('S1', 'BSC', '2024')");
-    local("insert into student (fadmno, fdegree, fyear) values ('S2', 'BSC', '2024')");
+    insertLocal("student (fadmno, fdegree, fyear)", {"'S1', 'BSC', '2024'", "'S2', 'BSC', '2024'"});
   }
   // A receipt of student admno in BSC, examination 1, on 5 March 2024, with
   // further header columns names holding values (SQL literals), and a TUI

@@ -28,16 +28,10 @@ class StudentsStageTest : public testing::MirrorFixture {
   static std::string studentLine(const std::string& admno, const std::string& addr1,
                                  const char* deleted = "F") {
     std::vector<std::string> fields(46);
-    fields[0] = admno;
-    fields[1] = "BSC";
-    fields[2] = "1";
-    fields[3] = "Name " + admno;
-    fields[6] = "2005-02-15";
-    fields[9] = "M";
-    fields[10] = "O+";
-    fields[17] = addr1;
-    fields[28] = "2023-06-01";
-    fields[45] = deleted;
+    const std::pair<int, std::string> set[] = {
+        {0, admno}, {1, "BSC"}, {2, "1"},    {3, "Name " + admno}, {6, "2005-02-15"},
+        {9, "M"},   {10, "O+"}, {17, addr1}, {28, "2023-06-01"},   {45, deleted}};
+    for (const auto& [i, text] : set) fields[i] = text;
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) line += (i ? "|" : "") + fields[i];
     return line + "\r\n";
@@ -73,20 +67,15 @@ TEST_F(StudentsStageTest, OnePassPublishesMergesAndLoadsFromAnyFolderAcrossTheMo
   EXPECT_EQ(uploadStudentsAndLogins(ctx_), 2u);
 
   // The merge and load texts are checked by the descriptions' test.
-  const std::vector<std::string> expected = {"drop table if exists tmpstudent",
-                                             "drop table if exists tmpmasuser",
-                                             "create table if not exists tmpstudent like student",
-                                             "SET sql_mode='NO_BACKSLASH_ESCAPES'",
-                                             "SET sql_mode",
-                                             "load tmpstudent",
-                                             "update student x1, tmpstudent x2",
-                                             "load student",
-                                             "create table if not exists tmpmasuser like masuser",
-                                             "load tmpmasuser",
-                                             "update masuser x1, tmpmasuser x2",
-                                             "load masuser",
-                                             "drop table if exists tmpstudent",
-                                             "drop table if exists tmpmasuser"};
+  const std::vector<std::string> expected = {
+      "drop table if exists tmpstudent", "drop table if exists tmpmasuser",
+      "create table if not exists tmpstudent like student",
+      // The session's mode for the loads, backslash escapes off.
+      "SET sql_mode='NO_BACKSLASH_ESCAPES'", "SET sql_mode", "load tmpstudent",
+      "update student x1, tmpstudent x2", "load student",
+      "create table if not exists tmpmasuser like masuser", "load tmpmasuser",
+      "update masuser x1, tmpmasuser x2", "load masuser", "drop table if exists tmpstudent",
+      "drop table if exists tmpmasuser"};
   EXPECT_EQ(statementHeads(), expected);
   // Backslash escapes off, the test server's strictness kept.
   EXPECT_EQ(sqlMode(), "NO_BACKSLASH_ESCAPES,STRICT_TRANS_TABLES");

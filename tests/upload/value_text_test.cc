@@ -25,9 +25,7 @@ TEST(ValueTextTest, NumbersTakeTheirShortestPlainForm) {
   EXPECT_EQ(plain(Value::number(1234567.125, "1234567.1250000000001")), "1234567.125");
   EXPECT_EQ(plain(Value::number(1234567.890123456, "1234567.890123456")), "1234567.89012346");
   EXPECT_EQ(plain(Value::number(1e20)), "100000000000000000000");
-}
-
-TEST(ValueTextTest, NumbersUseTheRegionalDecimalSeparator) {
+  // The regional decimal separator.
   RegionalSettings r;
   r.decimalSeparator = ",";
   EXPECT_EQ(plain(Value::number(1500.5, "1500.50"), r), "1500,5");
@@ -52,23 +50,17 @@ TEST(ValueTextTest, DatesArePlainInTheShortFormAndIsoInTheDateConversion) {
   EXPECT_EQ(dateText(Value::text("pending"), RegionalSettings{}), "pending");
 }
 
-TEST(ValueTextTest, TextsKeepTheirBlanksUnlessTrimmed) {
+// Texts keep their blanks unless trimmed (of spaces only); the comma
+// restoring conversion writes every cedilla as a comma.
+TEST(ValueTextTest, TrimmedAndCommaRestoredTouchNothingElse) {
+  auto as = [](Conversion c, const Value& v) { return convertValue(v, c, RegionalSettings{}); };
   EXPECT_EQ(plain(Value::text("  MAT  ")), "  MAT  ");
-  EXPECT_EQ(convertValue(Value::text("  70 "), Conversion::Trimmed, RegionalSettings{}), "70");
-  // Only spaces are trimmed.
-  EXPECT_EQ(convertValue(Value::text("\t70 \t"), Conversion::Trimmed, RegionalSettings{}),
-            "\t70 \t");
-  EXPECT_EQ(convertValue(Value::number(30, "30.00"), Conversion::Trimmed, RegionalSettings{}),
-            "30");
-}
-
-TEST(ValueTextTest, CommaRestoredWritesEveryCedillaAsComma) {
-  EXPECT_EQ(convertValue(Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town"),
-                         Conversion::CommaRestored, RegionalSettings{}),
+  EXPECT_EQ(as(Conversion::Trimmed, Value::text("  70 ")), "70");
+  EXPECT_EQ(as(Conversion::Trimmed, Value::text("\t70 \t")), "\t70 \t");
+  EXPECT_EQ(as(Conversion::Trimmed, Value::number(30, "30.00")), "30");
+  EXPECT_EQ(as(Conversion::CommaRestored, Value::text("12\xC2\xB8 Main Road\xC2\xB8 Town")),
             "12, Main Road, Town");
-  // Other characters outside ASCII stay.
-  EXPECT_EQ(convertValue(Value::text("Caf\xC3\xA9"), Conversion::CommaRestored, RegionalSettings{}),
-            "Caf\xC3\xA9");
+  EXPECT_EQ(as(Conversion::CommaRestored, Value::text("Caf\xC3\xA9")), "Caf\xC3\xA9");
 }
 
 }  // namespace
