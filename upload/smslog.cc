@@ -13,7 +13,6 @@
 
 #include "base/file_names.h"
 #include "base/text.h"
-#include "cycle/conflict_retry.h"
 #include "db/load_statement.h"
 #include "upload/clean_string.h"
 #include "upload/export_row.h"
@@ -118,22 +117,19 @@ std::size_t uploadSmsLog(CycleContext& ctx) {
     rows = exportMessages(ctx, *source, table);
   }
 
-  const MirrorDescription& description = smslogDescription();
   // Each unit may be sent again after a cluster node refused it: the
   // staging table is made afresh before its load, and the insert takes
   // only messages the portal does not hold yet.
-  const std::vector<std::vector<std::string>> units = {
-      {table.plan().stagingDrop(), table.plan().stagingCreate(),
-       ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
-                                 description.columnList(), kSmsFormat,
-                                 ctx.portal.backslashEscapes})},
-      {newMessagesInsert(description)},
-      {table.plan().stagingDrop()}};
-  for (const auto& unit : units) {
-    runRetryingRefusals(ctx, "smslog", [&] {
-      for (const std::string& sql : unit) ctx.remote.execute(sql);
-    });
-  }
+  const MirrorDescription& description = smslogDescription();
+  const MergePlan& plan = table.plan();
+  table.sendRemote(
+      {{.statements = {plan.stagingDrop(), plan.stagingCreate(),
+                       ctx.remote.loadStatement({table.exportPath(), description.stagingTable(),
+                                                 description.columnList(), kSmsFormat,
+                                                 ctx.portal.backslashEscapes})},
+        .staging = true},
+       singleStep(newMessagesInsert(description)),
+       singleStep(plan.stagingDrop())});
   ctx.local.execute(kMarkUploaded);
   return rows;
 }
